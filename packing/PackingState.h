@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QString>
+#include <cstdint>
+
+// Zero-padded text of a running number: widths 1 to 10 pad to that many digits,
+// any other width to eleven; a wider number is written in full; a negative one as
+// "-" followed by its padded magnitude.
+QString paddedNumber(int32_t number, int16_t width);
+
+// The values that describe the packing job. One instance lives for the whole run
+// (packingState()); tests make their own.
+struct PackingState
+{
+    int16_t iInnerLen = 0;
+    int16_t iPerMiddle = 0;
+    int16_t iPerOuter = 0;
+    int16_t iMiddleDigits = 0;
+    int16_t iOuterDigits = 0;
+    int32_t lMiddleNo = 0;
+    int32_t lOuterNo = 0;
+    QString sMiddlePrefix;
+    QString sMiddleSuffix;
+    QString sOuterPrefix;
+    QString sOuterSuffix;
+    QString sMiddleNo;
+    QString sOuterNo;
+
+    // Refreshes sMiddleNo and sOuterNo from the running numbers and widths.
+    void buildLabels();
+    QString middleLabel() const { return sMiddlePrefix + sMiddleNo + sMiddleSuffix; }
+    QString outerLabel() const { return sOuterPrefix + sOuterNo + sOuterSuffix; }
+
+    // Add exactly one; at 2147483647 they raise an overflow and leave the number as it was.
+    void advanceMiddle();
+    void advanceOuter();
+};
+
+PackingState &packingState();

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QString>
+
+// A modal message to the operator: OK only, no icon, the application's title.
+// It returns once the operator has confirmed; events keep being handled meanwhile.
+class MessageBox
+{
+public:
+    virtual ~MessageBox() = default;
+    virtual void show(const QString &text) = 0;
+};
+
+// The title every message of the station carries.
+QString applicationTitle();
+
+// The message box the windows use; tests install their own answering one.
+MessageBox &operatorMessages();
+void setOperatorMessages(MessageBox *messages); // nullptr: the real message box again

@@ -1,0 +1,16 @@
+#pragma once
+
+#include "platform/MessageBox.h"
+
+class QWidget;
+
+// QMessageBox with OK only and no icon; its exec() runs a nested event loop.
+class QtMessageBox : public MessageBox
+{
+public:
+    explicit QtMessageBox(QWidget *parent = nullptr) : m_parent(parent) {}
+    void show(const QString &text) override;
+
+private:
+    QWidget *m_parent;
+};

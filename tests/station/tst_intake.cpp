@@ -1,0 +1,298 @@
+#include "Fakes.h"
+
+#include "packing/PackingState.h"
+#include "platform/qt/QtRecordGrid.h"
+#include "station/BarcodeIntake.h"
+
+#include <QTest>
+#include <memory>
+
+namespace {
+
+// One station: packing state, grid, messages and a recording export around an intake.
+struct Station
+{
+    explicit Station(int perMiddle, int perOuter, const QString &cf = QStringLiteral("0"))
+    {
+        state.iInnerLen = 8;
+        state.iPerMiddle = int16_t(perMiddle);
+        state.iPerOuter = int16_t(perOuter);
+        state.sMiddlePrefix = "Z";
+        state.sOuterPrefix = "W";
+        state.iMiddleDigits = 3;
+        state.iOuterDigits = 3;
+        state.lMiddleNo = 1;
+        state.lOuterNo = 1;
+        intake.sCfMode = cf;
+    }
+    void scan(const QString &barcode) { intake.receive(barcode + "\r\n"); }
+    // Rows as "outer|middle|barcode".
+    QStringList rows() const
+    {
+        QStringList out;
+        for (int r = 0; r < grid.rowCount(); ++r)
+            out << grid.cellText(r, 0) + "|" + grid.cellText(r, 1) + "|" + grid.cellText(r, 2);
+        return out;
+    }
+    // The kind of each row: W outer label, Z middle label, b barcode.
+    QString shape() const
+    {
+        QString s;
+        for (int r = 0; r < grid.rowCount(); ++r)
+            s += !grid.cellText(r, 0).isEmpty() ? 'W' : !grid.cellText(r, 1).isEmpty() ? 'Z' : 'b';
+        return s;
+    }
+
+    PackingState state;
+    QtRecordGrid grid;
+    RecordingMessages messages;
+    RecordingExport boxExport;
+    BarcodeIntake intake{state, grid, messages, boxExport};
+};
+
+QString exportedShape(const RecordingExport::Rows &rows)
+{
+    QString s;
+    for (const QStringList &r : rows)
+        s += !r[0].isEmpty() ? 'W' : !r[1].isEmpty() ? 'Z' : 'b';
+    return s;
+}
+
+} // namespace
+
+class TestIntake : public QObject
+{
+    Q_OBJECT
+private slots:
+    void workedExampleScanByScan()
+    {
+        Station st(2, 4);
+        st.scan("A00001");
+        QCOMPARE(st.rows(), QStringList({"W001||", "|Z001|", "||A00001"}));
+        QCOMPARE(st.state.lOuterNo, 2);
+        QCOMPARE(st.state.lMiddleNo, 2);
+        QCOMPARE(int(st.intake.iInnerCount), 1);
+
+        st.scan("A00002");
+        QCOMPARE(st.rows().mid(3), QStringList({"||A00002", "|Z002|"}));
+        QCOMPARE(st.state.lMiddleNo, 3);
+
+        st.scan("A00002");
+        QCOMPARE(st.messages.texts, QStringList{BarcodeIntake::kDuplicate});
+        QCOMPARE(st.grid.rowCount(), 5);
+        QCOMPARE(int(st.intake.iInnerCount), 2);
+        QVERIFY(!st.intake.lastScanListed());
+
+        st.intake.receive("A0003\r\n");
+        QCOMPARE(st.messages.texts.last(), BarcodeIntake::kWrongLength);
+        QCOMPARE(st.grid.rowCount(), 5);
+        QCOMPARE(int(st.intake.iInnerCount), 2);
+
+        st.scan("A00003");
+        QCOMPARE(int(st.intake.iInnerCount), 3);
+        QCOMPARE(st.boxExport.calls, 0);
+        st.scan("A00004");
+        QCOMPARE(st.boxExport.calls, 1);
+        const RecordingExport::Rows expected = {{"W001", "", ""}, {"", "Z001", ""}, {"", "", "A00001"},
+                                                {"", "", "A00002"}, {"", "Z002", ""}, {"", "", "A00003"},
+                                                {"", "", "A00004"}};
+        QCOMPARE(st.boxExport.boxes[0], expected);
+        QCOMPARE(st.grid.rowCount(), 0);
+        QCOMPARE(int(st.intake.iInnerCount), 0);
+
+        st.scan("A00005");
+        QCOMPARE(st.rows(), QStringList({"W002||", "|Z003|", "||A00005"}));
+        QCOMPARE(st.state.lOuterNo, 3);
+        QCOMPARE(st.state.lMiddleNo, 4);
+        QCOMPARE(st.messages.texts.size(), 2);
+    }
+
+    void lengthTest()
+    {
+        Station st(2, 4);
+        st.intake.receive("ABCDEFxy"); // terminator not examined
+        QCOMPARE(st.rows().last(), QStringLiteral("||ABCDEF"));
+        st.intake.receive("ABCDEFGxy");
+        st.intake.receive("ABCDEx");
+        QCOMPARE(st.messages.texts, QStringList({BarcodeIntake::kWrongLength, BarcodeIntake::kWrongLength}));
+        QCOMPARE(st.grid.rowCount(), 3);
+        QCOMPARE(st.state.lOuterNo, 2);
+
+        Station empty(2, 4);
+        empty.state.iInnerLen = 2;
+        empty.intake.receive("\r\n");
+        empty.intake.receive("\r\n"); // empty barcodes never count as repeats
+        QCOMPARE(empty.rows(), QStringList({"W001||", "|Z001|", "||", "||", "|Z002|"}));
+        QVERIFY(empty.messages.texts.isEmpty());
+    }
+
+    void boxShapes_data()
+    {
+        QTest::addColumn<int>("perMiddle");
+        QTest::addColumn<int>("perOuter");
+        QTest::addColumn<QString>("firstBox");
+        QTest::addColumn<QString>("secondBoxStart");
+        QTest::newRow("middle equals outer") << 3 << 3 << "WZbbb" << "W002,Z002";
+        QTest::newRow("middle greater than outer") << 5 << 3 << "WZbbb" << "W002,Z002";
+        QTest::newRow("3 per middle, 4 per outer") << 3 << 4 << "WZbbbZb" << "W002,Z003";
+        QTest::newRow("1 per middle, 3 per outer") << 1 << 3 << "WZbZbZb" << "W002,Z004";
+        QTest::newRow("negative middle acts like its magnitude") << -2 << 4 << "WZbbZbb" << "W002,Z003";
+        QTest::newRow("one per outer") << 2 << 1 << "WZb" << "W002,Z002";
+    }
+    void boxShapes()
+    {
+        QFETCH(int, perMiddle);
+        QFETCH(int, perOuter);
+        QFETCH(QString, firstBox);
+        QFETCH(QString, secondBoxStart);
+        Station st(perMiddle, perOuter);
+        for (int i = 0; i < perOuter; ++i)
+            st.scan(QStringLiteral("B%1").arg(i, 5, 10, QLatin1Char('0')));
+        QCOMPARE(st.boxExport.boxes.size(), size_t(1));
+        QCOMPARE(exportedShape(st.boxExport.boxes[0]), firstBox);
+        st.scan("C00001");
+        const RecordingExport::Rows second = st.grid.rowCount() > 0
+            ? RecordingExport::Rows{{st.grid.cellText(0, 0)}, {"", st.grid.cellText(1, 1)}}
+            : st.boxExport.boxes.back();
+        QCOMPARE(second[0][0] + "," + second[1][1], secondBoxStart);
+    }
+
+    void duplicateModes_data()
+    {
+        QTest::addColumn<QString>("mode");
+        QTest::addColumn<bool>("rejects");
+        QTest::newRow("0") << "0" << true;
+        QTest::newRow("1") << "1" << false;
+        QTest::newRow("00") << "00" << false;
+        QTest::newRow("blank 0") << " 0" << false;
+        QTest::newRow("empty") << "" << false;
+    }
+    void duplicateModes()
+    {
+        QFETCH(QString, mode);
+        QFETCH(bool, rejects);
+        Station st(5, 10, mode);
+        st.scan("A00001");
+        st.scan("A00001");
+        QCOMPARE(st.messages.texts.size(), rejects ? 1 : 0);
+        QCOMPARE(int(st.intake.iInnerCount), rejects ? 1 : 2);
+        QCOMPARE(st.grid.rowCount(), rejects ? 3 : 4);
+        // Case matters: a lower-case repeat is another barcode.
+        st.scan("a00001");
+        QCOMPARE(st.messages.texts.size(), rejects ? 1 : 0);
+    }
+
+    void repeatRightAfterMiddleLabel()
+    {
+        Station st(2, 6);
+        st.scan("A00001");
+        st.scan("A00002"); // Z002 follows
+        st.scan("A00002");
+        QCOMPARE(st.shape(), QStringLiteral("WZbbZ"));
+        QCOMPARE(st.rows().last(), QStringLiteral("|Z002|"));
+        st.scan("A00003");
+        st.scan("A00004");
+        QCOMPARE(st.shape(), QStringLiteral("WZbbZbbZ"));
+        // A barcode of an exported box is accepted again in the next box.
+        Station small(1, 1);
+        small.scan("A00001");
+        small.scan("A00001");
+        QCOMPARE(small.boxExport.boxes.size(), size_t(2));
+        QVERIFY(small.messages.texts.isEmpty());
+    }
+
+    void eventsDuringDuplicateMessage()
+    {
+        // The operator presses Start while the message is open: new numbers apply to the
+        // rest of this scan, and the last row (the repeat) is the one removed.
+        Station st(1, 5);
+        st.scan("A00001");
+        st.scan("A00002");
+        st.messages.whileOpen = [&](const QString &) { st.state.lMiddleNo = 100; };
+        st.scan("A00001");
+        QCOMPARE(st.rows().last(), QStringLiteral("|Z003|"));
+        st.messages.whileOpen = nullptr;
+        st.scan("A00003");
+        QCOMPARE(st.rows().last(), QStringLiteral("|Z100|"));
+    }
+
+    void failuresLeaveRowsInPlace()
+    {
+        Station zero(0, 4);
+        try {
+            zero.scan("A00001");
+            QFAIL("division by zero expected");
+        } catch (const RuntimeError &e) {
+            QCOMPARE(e.number(), int(RuntimeError::DivisionByZero));
+        }
+        QCOMPARE(zero.shape(), QStringLiteral("WZb"));
+        QVERIFY_THROWS_EXCEPTION(RuntimeError, zero.scan("A00002"));
+        QCOMPARE(zero.shape(), QStringLiteral("WZbb"));
+        QCOMPARE(zero.boxExport.calls, 0);
+
+        Station shortLength(2, 4);
+        shortLength.state.iInnerLen = 1;
+        QVERIFY_THROWS_EXCEPTION(RuntimeError, shortLength.intake.receive("x"));
+        QCOMPARE(shortLength.shape(), QStringLiteral("WZ"));
+
+        Station outerTop(2, 4);
+        outerTop.state.lOuterNo = 2147483647;
+        QVERIFY_THROWS_EXCEPTION(RuntimeError, outerTop.scan("A00001"));
+        QCOMPARE(outerTop.shape(), QStringLiteral("WZ"));
+        QCOMPARE(outerTop.state.lOuterNo, 2147483647);
+        QCOMPARE(outerTop.state.lMiddleNo, 1);
+
+        Station count(2, 4, "1");
+        count.intake.iInnerCount = 32767;
+        QVERIFY_THROWS_EXCEPTION(RuntimeError, count.scan("A00001"));
+        QCOMPARE(count.grid.rowCount(), 0);
+
+        Station none(2, 0);
+        for (int i = 0; i < 5; ++i)
+            none.scan(QStringLiteral("N%1").arg(i, 5, 10, QLatin1Char('0')));
+        QCOMPARE(none.boxExport.calls, 0);
+        QCOMPARE(int(none.intake.iInnerCount), 5);
+    }
+
+    void failedExportKeepsTheBoxAndIsRetried()
+    {
+        Station st(2, 2);
+        st.boxExport.failNext = 2;
+        st.scan("A00001");
+        QVERIFY_THROWS_EXCEPTION(RuntimeError, st.scan("A00002"));
+        QVERIFY(st.intake.lastScanListed());
+        QCOMPARE(st.shape(), QStringLiteral("WZbb"));
+        QCOMPARE(int(st.intake.iInnerCount), 2);
+        QVERIFY(st.intake.exportPending());
+
+        // The retry fails again: the new barcode is not added to the full box.
+        QVERIFY_THROWS_EXCEPTION(RuntimeError, st.scan("A00003"));
+        QVERIFY(!st.intake.lastScanListed());
+        QCOMPARE(st.shape(), QStringLiteral("WZbb"));
+
+        // A wrong-length scan does not trigger the retry.
+        st.intake.receive("short");
+        QCOMPARE(st.boxExport.calls, 2);
+
+        st.scan("A00004"); // retry succeeds, the scan starts the next box
+        QCOMPARE(st.boxExport.boxes.size(), size_t(1));
+        QCOMPARE(st.boxExport.boxes[0][3][2], QStringLiteral("A00002"));
+        QCOMPARE(st.rows(), QStringList({"W002||", "|Z002|", "||A00004"}));
+        QVERIFY(!st.intake.exportPending());
+    }
+
+    void emptyBoxResetsListAndCount()
+    {
+        Station st(2, 10);
+        st.scan("A00001");
+        st.scan("A00002");
+        st.intake.emptyBox();
+        QCOMPARE(st.grid.rowCount(), 0);
+        QCOMPARE(int(st.intake.iInnerCount), 0);
+        st.scan("A00003");
+        QCOMPARE(st.shape(), QStringLiteral("WZb"));
+    }
+};
+
+QTEST_MAIN(TestIntake)
+#include "tst_intake.moc"
