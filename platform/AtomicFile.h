@@ -1,0 +1,15 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <functional>
+
+// Replaces a file so that a crash at any moment leaves either the old content or
+// the new one: temporary file in the same folder, write, fsync, rename, fsync folder.
+// A failure raises a RuntimeError and leaves the old file as it was.
+void replaceFileAtomically(const QString &path, const QByteArray &content);
+
+// Steps at which tests can make the replace fail.
+enum class AtomicStep { CreateTemporary, Write, SyncFile, Rename, SyncFolder };
+// The hook returns an errno value to fail that step with, or 0 to let it run.
+void setAtomicFaultHookForTests(std::function<int(AtomicStep)> hook);

@@ -1,0 +1,111 @@
+#include "platform/AtomicFile.h"
+
+#include "core/RuntimeError.h"
+
+#include <QFileInfo>
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+std::function<int(AtomicStep)> g_faultHook;
+
+int injected(AtomicStep step)
+{
+    return g_faultHook ? g_faultHook(step) : 0;
+}
+
+[[noreturn]] void fail(int err, const QString &path, const QString &what)
+{
+    throw RuntimeError::fromErrno(err, QStringLiteral("replaceFileAtomically"),
+                                  QStringLiteral("%1 %2").arg(what, path));
+}
+
+// Removes the temporary file on every way out unless it was renamed into place.
+struct TemporaryFile
+{
+    QByteArray path;
+    int fd = -1;
+    bool renamed = false;
+    ~TemporaryFile()
+    {
+        if (fd >= 0)
+            ::close(fd);
+        if (!renamed && !path.isEmpty())
+            ::unlink(path.constData());
+    }
+};
+
+bool writeAll(int fd, const char *data, size_t size)
+{
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        data += n;
+        size -= size_t(n);
+    }
+    return true;
+}
+
+} // namespace
+
+void setAtomicFaultHookForTests(std::function<int(AtomicStep)> hook)
+{
+    g_faultHook = std::move(hook);
+}
+
+void replaceFileAtomically(const QString &path, const QByteArray &content)
+{
+    const QByteArray target = QFile::encodeName(path);
+    const QString folder = QFileInfo(path).absolutePath();
+    const QByteArray folderName = QFile::encodeName(folder);
+
+    // The new file keeps the old one's permissions; a new file gets the usual 0644.
+    mode_t mode = 0644;
+    struct stat old {};
+    if (::stat(target.constData(), &old) == 0)
+        mode = old.st_mode & 07777;
+
+    TemporaryFile tmp;
+    tmp.path = target + ".tmp-XXXXXX";
+    int err = injected(AtomicStep::CreateTemporary);
+    if (err == 0) {
+        tmp.fd = ::mkstemp(tmp.path.data());
+        if (tmp.fd < 0)
+            err = errno;
+    }
+    if (err != 0) {
+        tmp.path.clear(); // nothing was created
+        fail(err, folder, QStringLiteral("cannot create a temporary file in"));
+    }
+    if ((err = injected(AtomicStep::Write)) != 0 || (::fchmod(tmp.fd, mode) != 0 && (err = errno))
+        || (!writeAll(tmp.fd, content.constData(), size_t(content.size())) && (err = errno)))
+        fail(err, path, QStringLiteral("cannot write"));
+    if ((err = injected(AtomicStep::SyncFile)) != 0 || (::fsync(tmp.fd) != 0 && (err = errno)))
+        fail(err, path, QStringLiteral("cannot flush"));
+    ::close(tmp.fd);
+    tmp.fd = -1;
+    if ((err = injected(AtomicStep::Rename)) != 0
+        || (::rename(tmp.path.constData(), target.constData()) != 0 && (err = errno)))
+        fail(err, path, QStringLiteral("cannot replace"));
+    tmp.renamed = true;
+
+    // The new content is in place; syncing the folder makes the rename itself durable.
+    err = injected(AtomicStep::SyncFolder);
+    const int dirFd = err ? -1 : ::open(folderName.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (err == 0 && dirFd < 0)
+        err = errno;
+    if (dirFd >= 0) {
+        if (::fsync(dirFd) != 0)
+            err = errno;
+        ::close(dirFd);
+    }
+    if (err != 0)
+        fail(err, folder, QStringLiteral("cannot flush the folder"));
+}
