@@ -1,0 +1,233 @@
+#include "station/frm_SCAN.h"
+
+#include "core/TextNumber.h"
+#include "packing/PackingState.h"
+#include "platform/EventPump.h"
+#include "platform/MessageBox.h"
+#include "platform/ProgramEnvironment.h"
+#include "settings/modINI.h"
+#include "ui/Twips.h"
+
+#include <QDir>
+#include <QFont>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTableView>
+
+namespace {
+
+constexpr int32_t kReadBuffer = 65536;
+
+QString configPath()
+{
+    return program::folder() + "\\" + "config.ini";
+}
+
+QString configPathUpper()
+{
+    return program::folder() + "\\CONFIG.ini";
+}
+
+} // namespace
+
+frm_SCAN::frm_SCAN(BoxExport &boxExport, QWidget *parent)
+    : QWidget(parent), m_intake(packingState(), m_grid, operatorMessages(), boxExport)
+{
+    setObjectName(QStringLiteral("frm_SCAN"));
+    buildControls();
+    connect(&MSComm1, &SerialPort::onComm, this, &frm_SCAN::MSComm1_OnComm);
+    m_reconnect.setInterval(kReconnectIntervalMs);
+    connect(&m_reconnect, &QTimer::timeout, this, &frm_SCAN::tryReconnect);
+}
+
+frm_SCAN::~frm_SCAN() = default;
+
+void frm_SCAN::buildControls()
+{
+    setWindowTitle(QStringLiteral("Zantrel系统V1.0"));
+    setFixedSize(twips::size(9300, 8355));
+    setAutoFillBackground(true);
+    QPalette white = palette();
+    white.setColor(QPalette::Window, Qt::white);
+    setPalette(white);
+    setFont(twips::font({QStringLiteral("宋体"), QStringLiteral("SimSun")}, 15.75, false));
+
+    lblTitle = twips::titleBand(this, QStringLiteral("扫描条码"), 0, 0, 9420, 1005);
+
+    cmdCancel = new QPushButton(QStringLiteral("退出"), this);
+    cmdCancel->setObjectName(QStringLiteral("cmdCancel"));
+    cmdCancel->setGeometry(twips::rect(6840, 6960, 2295, 1020));
+    cmdCancel->setFont(twips::font({QStringLiteral("Arial")}, 26.25, true));
+    cmdCancel->setAutoDefault(false);
+    connect(cmdCancel, &QPushButton::clicked, this, &frm_SCAN::cmdCancel_Click);
+
+    Text1 = new QLineEdit(this);
+    Text1->setObjectName(QStringLiteral("Text1"));
+    Text1->setGeometry(twips::rect(120, 1080, 6375, 735));
+    Text1->setFont(twips::font({QStringLiteral("Arial")}, 24, true));
+
+    fg1 = new QTableView(this);
+    fg1->setObjectName(QStringLiteral("fg1"));
+    fg1->setGeometry(twips::rect(120, 1920, 6255, 6135));
+    m_grid.attachView(fg1);
+
+    setTabOrder(cmdCancel, Text1);
+    setTabOrder(Text1, fg1);
+}
+
+void frm_SCAN::Form_Load()
+{
+    Text1->setText(QString());
+    m_grid.setUpForScanning();
+    m_intake.emptyBox(); // the list and the pack count start together
+    handleWaitingEvents();
+
+    const QStringList problems = readSettings();
+    if (!problems.isEmpty())
+        operatorMessages().show(QStringLiteral("配置文件 %1 中的设置无效：\n%2\n请改正后关闭本窗口并重新点击“开始”。")
+                                    .arg(profilePathForMessages(), problems.join(QLatin1Char('\n'))));
+
+    if (m_portUsable) {
+        MSComm1.setCommPort(int16_t(iPort1));
+        MSComm1.setInBufferSize(512);
+        MSComm1.setOutBufferSize(512);
+        MSComm1.setRThreshold(1);
+        MSComm1.setSThreshold(1);
+        if (const std::optional<RuntimeError> failure = OpenPort())
+            reportPortProblem(failure->description());
+    }
+}
+
+QString frm_SCAN::profilePathForMessages()
+{
+    return QDir::toNativeSeparators(program::folder() + "/config.ini");
+}
+
+// Reads the four settings; returns one line per setting that cannot serve.
+QStringList frm_SCAN::readSettings()
+{
+    QStringList problems;
+    auto problem = [&problems](const char *section, const char *key, const QString &value, const QString &why) {
+        problems << QStringLiteral("[%1] %2 = \"%3\"：%4").arg(QLatin1String(section), QLatin1String(key), value, why);
+    };
+
+    const QString nlen = modINI::ReadIniValue("length", "nlen", configPath(), QString(), kReadBuffer);
+    if (const auto len = textnum::tryInt16(nlen))
+        packingState().iInnerLen = *len;
+    else
+        problem("length", "nlen", nlen, QStringLiteral("条码长度必须是 -32768 到 32767 之间的整数"));
+
+    const QString port = modINI::ReadIniValue("com", "ComPort1", configPathUpper(), QString(), kReadBuffer);
+    const std::optional<int32_t> portNumber = textnum::tryInt32(port);
+    m_portUsable = portNumber && *portNumber >= 1 && *portNumber <= 32767;
+    if (portNumber)
+        iPort1 = *portNumber;
+    if (!m_portUsable)
+        problem("com", "ComPort1", port, QStringLiteral("串口号必须是 1 到 32767 之间的整数"));
+
+    m_intake.sCfMode = modINI::ReadIniValue("cf", "cf", configPathUpper(), QString(), kReadBuffer);
+
+    Stime = modINI::ReadIniValue("waittime", "stime", configPath(), QString(), kReadBuffer);
+    if (!textnum::tryInt32(Stime))
+        problem("waittime", "stime", Stime, QStringLiteral("等待时间必须是毫秒数（整数）"));
+    return problems;
+}
+
+std::optional<RuntimeError> frm_SCAN::OpenPort()
+{
+    try {
+        if (MSComm1.portOpen())
+            MSComm1.setPortOpen(false);
+        MSComm1.setPortOpen(true);
+        m_reconnect.stop();
+        return std::nullopt;
+    } catch (const RuntimeError &e) {
+        return e; // the caller decides what the operator is told
+    }
+}
+
+void frm_SCAN::MSComm1_OnComm()
+{
+    const int kind = MSComm1.commEvent();
+    if (kind == SerialPort::DeviceGone) {
+        reportPortProblem(QStringLiteral("COM%1（%2）：设备已断开").arg(MSComm1.commPort()).arg(MSComm1.devicePath()));
+        MSComm1.setRThreshold(1);
+        return;
+    }
+    // A scan is already being handled further up this call chain; its read takes these characters.
+    if (kind != SerialPort::Received || m_handlingScan) {
+        MSComm1.setRThreshold(1);
+        return;
+    }
+    m_handlingScan = true;
+    try {
+        MSComm1.setRThreshold(0);
+        if (!m_waiter)
+            m_waiter = std::make_unique<clsWait>();
+        m_waiter->Wait(textnum::toInt32(Stime));
+        MSComm1.setInputLen(0);
+        const QString text = MSComm1.input();
+        m_intake.receive(text);
+        MSComm1.setRThreshold(1);
+    } catch (const RuntimeError &e) {
+        errorPath(e);
+    }
+    m_handlingScan = false;
+}
+
+void frm_SCAN::errorPath(const RuntimeError &error)
+{
+    const QString outcome = m_intake.lastScanListed()
+                                ? QStringLiteral("本次扫描的条码已列入清单。")
+                                : QStringLiteral("本次扫描的条码没有记录，请重新扫描该内包。");
+    operatorMessages().show(QStringLiteral("扫描处理失败：%1\n%2\n清单中已有的条码都保留。")
+                                .arg(error.description(), outcome));
+    if (const std::optional<RuntimeError> failure = OpenPort())
+        reportPortProblem(failure->description());
+    MSComm1.setRThreshold(1);
+}
+
+void frm_SCAN::reportPortProblem(const QString &what)
+{
+    // Told once; the port is then looked for every second until it is back.
+    if (m_reconnect.isActive())
+        return;
+    m_reconnect.start();
+    operatorMessages().show(QStringLiteral("无法使用扫描枪串口 %1\n扫描枪重新连接后将自动恢复，无需重新启动。").arg(what));
+}
+
+void frm_SCAN::tryReconnect()
+{
+    if (MSComm1.portOpen()) {
+        m_reconnect.stop();
+        return;
+    }
+    try {
+        MSComm1.setPortOpen(true);
+        MSComm1.setRThreshold(1);
+        m_reconnect.stop();
+    } catch (const RuntimeError &) {
+        // Still absent: already reported once; the timer looks again.
+    }
+}
+
+void frm_SCAN::cmdCancel_Click()
+{
+    program::endNow();
+}
+
+void frm_SCAN::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    handleWaitingEvents();
+}
+
+void frm_SCAN::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    if (!m_shownOnce) {
+        m_shownOnce = true;
+        cmdCancel->setFocus(Qt::OtherFocusReason);
+    }
+}

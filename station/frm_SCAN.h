@@ -1,0 +1,69 @@
+#pragma once
+
+#include "core/RuntimeError.h"
+#include "platform/SerialPort.h"
+#include "platform/qt/QtRecordGrid.h"
+#include "station/BarcodeIntake.h"
+#include "wait/clsWait.h"
+
+#include <QTimer>
+#include <QWidget>
+#include <memory>
+#include <optional>
+
+class BoxExport;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QTableView;
+
+// The scan window: the list of the current outer box and the scanner's port.
+class frm_SCAN : public QWidget
+{
+    Q_OBJECT
+public:
+    // How often a vanished or unopenable scanner is looked for again.
+    static constexpr int kReconnectIntervalMs = 1000;
+
+    explicit frm_SCAN(BoxExport &boxExport, QWidget *parent = nullptr);
+    ~frm_SCAN() override;
+
+    // Runs once, before the window is first shown.
+    void Form_Load();
+    void MSComm1_OnComm();
+    // Closes the port if open and opens it; the failure, if any, is returned.
+    std::optional<RuntimeError> OpenPort();
+
+    int32_t iPort1 = 0;
+    QString Stime;
+
+    BarcodeIntake &intake() { return m_intake; }
+    SerialPort &port() { return MSComm1; }
+    QtRecordGrid &grid() { return m_grid; }
+
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+
+private:
+    void buildControls();
+    QStringList readSettings();
+    static QString profilePathForMessages();
+    void errorPath(const RuntimeError &error);
+    void reportPortProblem(const QString &what);
+    void tryReconnect();
+    void cmdCancel_Click();
+
+    QLabel *lblTitle;
+    QPushButton *cmdCancel;
+    QLineEdit *Text1;
+    QTableView *fg1;
+    QtRecordGrid m_grid;
+    SerialPort MSComm1;
+    BarcodeIntake m_intake;
+    std::unique_ptr<clsWait> m_waiter;
+    QTimer m_reconnect;
+    bool m_portUsable = false;
+    bool m_handlingScan = false;
+    bool m_shownOnce = false;
+};

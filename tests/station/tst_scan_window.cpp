@@ -1,0 +1,280 @@
+#include "Fakes.h"
+#include "Pty.h"
+
+#include "packing/PackingState.h"
+#include "platform/ProgramEnvironment.h"
+#include "station/frm_SCAN.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSerialPort>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <memory>
+
+namespace {
+
+void writeConfig(const QString &folder, const QByteArray &stime = "150", const QByteArray &port = "1",
+                 const QByteArray &nlen = "8")
+{
+    QFile f(folder + "/config.ini");
+    f.open(QIODevice::WriteOnly | QIODevice::Truncate);
+    f.write("[length]\r\nnlen=" + nlen + ";\r\nzlen=3;\r\nwlen=3;\r\n[com]\r\nComPort1=" + port
+            + ";\r\n[cf]\r\ncf=0;\r\n[waittime]\r\nstime=" + stime + ";\r\n");
+}
+
+QStringList barcodes(frm_SCAN &w)
+{
+    QStringList out;
+    for (int r = 0; r < w.grid().rowCount(); ++r)
+        if (!w.grid().cellText(r, 2).isEmpty())
+            out << w.grid().cellText(r, 2);
+    return out;
+}
+
+} // namespace
+
+class TestScanWindow : public QObject
+{
+    Q_OBJECT
+    std::unique_ptr<QTemporaryDir> m_dir;
+    RecordingMessages m_messages;
+    RecordingExport m_export;
+
+    QString folder() const { return m_dir->path(); }
+    std::unique_ptr<frm_SCAN> openWindow()
+    {
+        auto w = std::make_unique<frm_SCAN>(m_export);
+        w->Form_Load();
+        w->show();
+        return w;
+    }
+
+private slots:
+    void init()
+    {
+        m_dir = std::make_unique<QTemporaryDir>();
+        program::setFolder(folder());
+        setOperatorMessages(&m_messages);
+        m_messages.texts.clear();
+        m_messages.whileOpen = nullptr;
+        m_export = RecordingExport();
+        PackingState &s = packingState();
+        s = PackingState();
+        s.iPerMiddle = 2;
+        s.iPerOuter = 10;
+        s.iMiddleDigits = s.iOuterDigits = 3;
+        s.lMiddleNo = s.lOuterNo = 1;
+    }
+    void cleanup() { setOperatorMessages(nullptr); }
+
+    void layoutCaptionsFontsAndTabOrder()
+    {
+        writeConfig(folder());
+        Pty scanner(folder(), 1);
+        auto w = openWindow();
+        QCOMPARE(w->windowTitle(), QStringLiteral("Zantrel系统V1.0"));
+        QCOMPARE(w->size(), QSize(620, 557));
+        QCOMPARE(w->palette().color(QPalette::Window), QColor(Qt::white));
+        QVERIFY(w->font().families().contains(QStringLiteral("宋体")));
+        QCOMPARE(w->font().pointSizeF(), 15.75);
+        auto *title = w->findChild<QLabel *>("lblTitle");
+        QCOMPARE(title->text(), QStringLiteral("扫描条码"));
+        QCOMPARE(title->geometry(), QRect(0, 0, 628, 67));
+        QCOMPARE(title->font().pointSizeF(), 36.0);
+        QVERIFY(title->font().bold());
+        QCOMPARE(title->palette().color(QPalette::Window), QColor(128, 128, 255));
+        QCOMPARE(title->palette().color(QPalette::WindowText), QColor(Qt::white));
+        auto *exit = w->findChild<QPushButton *>("cmdCancel");
+        QCOMPARE(exit->text(), QStringLiteral("退出"));
+        QCOMPARE(exit->geometry(), QRect(456, 464, 153, 68));
+        QCOMPARE(exit->font().pointSizeF(), 26.25);
+        auto *text1 = w->findChild<QLineEdit *>("Text1");
+        QCOMPARE(text1->geometry(), QRect(8, 72, 425, 49));
+        QCOMPARE(text1->font().pointSizeF(), 24.0);
+        QVERIFY(text1->text().isEmpty());
+        auto *list = w->findChild<QTableView *>("fg1");
+        QCOMPARE(list->geometry(), QRect(8, 128, 417, 409));
+        QCOMPARE(list->model()->columnCount(), 3);
+        QCOMPARE(list->columnWidth(0), 133);
+        QVERIFY(list->font().bold());
+        QCOMPARE(exit->nextInFocusChain(), text1);
+        QCOMPARE(text1->nextInFocusChain(), list);
+        QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+        QTRY_COMPARE(QApplication::focusWidget(), exit);
+        QVERIFY(m_messages.texts.isEmpty());
+    }
+
+    void scansFromTheWireReachTheList()
+    {
+        writeConfig(folder(), "150");
+        Pty scanner(folder(), 1);
+        auto w = openWindow();
+        QVERIFY(w->port().portOpen());
+        QCOMPARE(w->intake().sCfMode, QStringLiteral("0")); // read through the CONFIG.ini spelling
+
+        // A scan in pieces is listed once, after the settle wait.
+        // (The second piece is sent from a timer: the settle wait runs nested in this test's own waits.)
+        scanner.send("A000");
+        QTimer::singleShot(40, [&] { scanner.send("01\r\n"); });
+        QTRY_COMPARE(barcodes(*w), QStringList{"A00001"});
+        QTest::qWait(300);
+        QCOMPARE(barcodes(*w), QStringList{"A00001"});
+
+        // Two scans within one settle wait are one text of the wrong length.
+        scanner.send("A00002\r\nA00003\r\n");
+        QTRY_COMPARE(m_messages.texts, QStringList{BarcodeIntake::kWrongLength});
+        QCOMPARE(barcodes(*w), QStringList{"A00001"});
+
+        // Characters arriving while a message is open wait for the next scan.
+        m_messages.whileOpen = [&](const QString &) {
+            scanner.send("ZZ");
+            QTest::qWait(100);
+        };
+        scanner.send("short\r\n");
+        QTRY_COMPARE(m_messages.texts.size(), 2);
+        m_messages.whileOpen = nullptr;
+        QTest::qWait(200);
+        scanner.send("A00004\r\n"); // read as "ZZA00004\r\n"
+        QTRY_COMPARE(m_messages.texts.size(), 3);
+        QCOMPARE(m_messages.texts.last(), BarcodeIntake::kWrongLength);
+        scanner.send("A00005\r\n");
+        QTRY_COMPARE(barcodes(*w), QStringList({"A00001", "A00005"}));
+        QCOMPARE(m_messages.texts.size(), 3);
+    }
+
+    void failedHandlingTellsAndCarriesOn()
+    {
+        writeConfig(folder(), "100");
+        Pty scanner(folder(), 1);
+        auto w = openWindow();
+        packingState().iPerMiddle = 0; // the boundary test divides by zero
+        scanner.send("A00001\r\n");
+        QTRY_COMPARE(m_messages.texts.size(), 1);
+        QVERIFY(m_messages.texts[0].contains(QStringLiteral("Division by zero")));
+        QVERIFY(m_messages.texts[0].contains(QStringLiteral("已列入清单")));
+        QVERIFY(w->port().portOpen());
+        QCOMPARE(w->port().rThreshold(), 1);
+        QCOMPARE(barcodes(*w), QStringList{"A00001"});
+
+        packingState().iPerMiddle = 2;
+        scanner.send("A00002\r\n");
+        QTRY_COMPARE(barcodes(*w), QStringList({"A00001", "A00002"}));
+        QCOMPARE(m_messages.texts.size(), 1);
+
+        // An event of another kind only switches receive events back on.
+        w->port().setRThreshold(0);
+        w->port().raiseEvent(SerialPort::LineError);
+        QCOMPARE(w->port().rThreshold(), 1);
+        QCOMPARE(barcodes(*w).size(), 2);
+
+        // OpenPort on an open port closes and reopens it; on a closed one it opens it.
+        QVERIFY(!w->OpenPort());
+        QVERIFY(w->port().portOpen());
+        w->port().setPortOpen(false);
+        QVERIFY(!w->OpenPort());
+        QVERIFY(w->port().portOpen());
+        scanner.send("A00003\r\n");
+        QTRY_COMPARE(barcodes(*w).size(), 3);
+    }
+
+    void settingsThatCannotServeAreReported()
+    {
+        writeConfig(folder(), "soon", "x", "");
+        auto w = openWindow();
+        QCOMPARE(m_messages.texts.size(), 1);
+        const QString &text = m_messages.texts[0];
+        QVERIFY(text.contains(QStringLiteral("config.ini")));
+        QVERIFY(text.contains(QStringLiteral("[length] nlen")));
+        QVERIFY(text.contains(QStringLiteral("[com] ComPort1")));
+        QVERIFY(text.contains(QStringLiteral("[waittime] stime")));
+        QVERIFY(!w->port().portOpen());
+
+        m_messages.texts.clear();
+        writeConfig(folder(), "20", "70000");
+        auto outside = openWindow();
+        QCOMPARE(m_messages.texts.size(), 1);
+        QVERIFY(m_messages.texts[0].contains(QStringLiteral("[com] ComPort1 = \"70000\"")));
+    }
+
+    void portThatCannotOpen()
+    {
+        writeConfig(folder(), "20", "250");
+        auto absent = openWindow();
+        QCOMPARE(m_messages.texts.size(), 1);
+        QVERIFY(m_messages.texts[0].contains(QStringLiteral("COM250 (/dev/ttyS249)")));
+        QVERIFY(!absent->port().portOpen());
+        QVERIFY(absent->isVisible());
+        absent.reset();
+
+        // A scanner plugged in after the window opened is connected by itself.
+        m_messages.texts.clear();
+        writeConfig(folder(), "20", "200");
+        auto late = openWindow();
+        QCOMPARE(m_messages.texts.size(), 1);
+        QVERIFY(m_messages.texts[0].contains(QStringLiteral("COM200 (/dev/ttyS199)")));
+        Pty scanner(folder(), 200);
+        QTRY_VERIFY_WITH_TIMEOUT(late->port().portOpen(), 5000);
+        scanner.send("A00009\r\n");
+        QTRY_COMPARE(barcodes(*late), QStringList{"A00009"});
+        QCOMPARE(m_messages.texts.size(), 1);
+        late.reset();
+
+        // The device held by another program (exclusive use does not bind root).
+        if (::geteuid() == 0)
+            return;
+        m_messages.texts.clear();
+        QSerialPort holder(scanner.device());
+        QVERIFY(holder.open(QIODevice::ReadWrite));
+        auto held = openWindow();
+        QCOMPARE(m_messages.texts.size(), 1);
+        QVERIFY(m_messages.texts[0].contains(QStringLiteral("COM200 (")));
+        QVERIFY(!held->port().portOpen());
+    }
+
+    void reopeningTheWindowStartsAfresh()
+    {
+        writeConfig(folder(), "50");
+        Pty scanner(folder(), 1);
+        auto w = openWindow();
+        scanner.send("A00001\r\n");
+        QTRY_COMPARE(barcodes(*w), QStringList{"A00001"});
+        w.reset(); // closed with its close box: the window and its port go
+        writeConfig(folder(), "60", "1", "9");
+        auto again = openWindow();
+        QCOMPARE(again->grid().rowCount(), 0);
+        QCOMPARE(int(again->intake().iInnerCount), 0);
+        QCOMPARE(int(packingState().iInnerLen), 9);
+        QCOMPARE(again->Stime, QStringLiteral("60"));
+        QVERIFY(again->port().portOpen());
+        scanner.send("B000001\r\n");
+        QTRY_COMPARE(barcodes(*again), QStringList{"B000001"});
+        QCOMPARE(again->grid().cellText(0, 0), QStringLiteral("002")); // numbers run on across windows
+    }
+
+    void unpluggedScannerComesBack()
+    {
+        writeConfig(folder(), "50");
+        auto first = std::make_unique<Pty>(folder(), 1);
+        auto w = openWindow();
+        QVERIFY(w->port().portOpen());
+        first.reset(); // unplugged
+        QTRY_COMPARE(m_messages.texts.size(), 1);
+        QVERIFY(m_messages.texts[0].contains(QStringLiteral("设备已断开")));
+        QVERIFY(!w->port().portOpen());
+        QTest::qWait(2500); // reconnect attempts fail quietly while the device is away
+        QCOMPARE(m_messages.texts.size(), 1);
+
+        Pty second(folder(), 1); // plugged in again
+        QTRY_VERIFY_WITH_TIMEOUT(w->port().portOpen(), 5000);
+        second.send("A00007\r\n");
+        QTRY_COMPARE(barcodes(*w), QStringList{"A00007"});
+        QCOMPARE(m_messages.texts.size(), 1);
+    }
+};
+
+QTEST_MAIN(TestScanWindow)
+#include "tst_scan_window.moc"
