@@ -83,6 +83,18 @@ int32_t toInt32(const QString &text)
     return convert(text, QStringLiteral("CLng"), checked::fit32);
 }
 
+std::optional<int64_t> tryWhole(const QString &text)
+{
+    const std::optional<double> value = parse(text);
+    if (!value)
+        return std::nullopt;
+    bool fits = false;
+    const int64_t whole = roundHalfEven(*value, fits);
+    if (!fits)
+        return std::nullopt;
+    return whole;
+}
+
 std::optional<int16_t> tryInt16(const QString &text)
 {
     try {

@@ -20,6 +20,10 @@ int32_t toInt32(const QString &text);
 std::optional<int16_t> tryInt16(const QString &text);
 std::optional<int32_t> tryInt32(const QString &text);
 
+// The nearest whole number (halves to even) of a numeric text, unbounded by any
+// station width; nothing for non-numbers and magnitudes beyond 64 bits.
+std::optional<int64_t> tryWhole(const QString &text);
+
 // Plain decimal digits, a leading minus for negatives.
 inline QString fromInteger(int64_t value) { return QString::number(value); }
 

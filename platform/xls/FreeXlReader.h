@@ -1,0 +1,13 @@
+#pragma once
+
+#include "platform/xls/WorkbookData.h"
+
+#include <QString>
+
+namespace xls {
+
+// Every cell value of every sheet of an existing workbook. Raises a RuntimeError
+// naming the file and FreeXL's reason when it cannot be read in full.
+Workbook readWorkbook(const QString &path);
+
+} // namespace xls

@@ -1,0 +1,232 @@
+#include "ui/setup/frm_MAIN.h"
+
+#include "core/RuntimeError.h"
+#include "core/TextNumber.h"
+#include "packing/PackingState.h"
+#include "platform/MessageBox.h"
+#include "platform/ProgramEnvironment.h"
+#include "settings/modINI.h"
+#include "station/frm_SCAN.h"
+#include "ui/ProgramIcon.h"
+#include "ui/Twips.h"
+
+#include <QGuiApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScreen>
+
+namespace {
+
+constexpr int32_t kReadBuffer = 65536;
+constexpr int kFirstRowTop = 1200;
+constexpr int kRowStep = 720;
+
+QString configPath()
+{
+    return program::folder() + "\\" + "config.ini";
+}
+
+QString settingsPathForMessages()
+{
+    return program::folder() + QStringLiteral("/config.ini");
+}
+
+// The stored digit count and the width it gives; a problem line when it is no whole number.
+int16_t readDigitCount(const char *key, const QString &fieldCaption, QString &shown, QStringList &problems)
+{
+    shown = modINI::ReadIniValue("length", key, configPath(), QString(), kReadBuffer);
+    if (const std::optional<int16_t> width = textnum::tryInt16(shown)) {
+        shown = textnum::fromInteger(*width);
+        return *width;
+    }
+    problems << QStringLiteral("[length] %1 = \"%2\"（%3）").arg(QLatin1String(key), shown, fieldCaption);
+    return frm_MAIN::kFallbackDigits;
+}
+
+// What a capacity field holds after rounding, when it lies in 1..32767.
+std::optional<int16_t> capacity(const QString &text)
+{
+    const std::optional<int64_t> whole = textnum::tryWhole(text);
+    if (!whole || *whole < 1 || *whole > 32767)
+        return std::nullopt;
+    return int16_t(*whole);
+}
+
+} // namespace
+
+frm_MAIN::frm_MAIN(BoxExport &boxExport, QWidget *parent) : QWidget(parent), m_export(boxExport)
+{
+    setObjectName(QStringLiteral("frm_MAIN"));
+    setWindowTitle(QStringLiteral("Zantrel系统V1.0"));
+    setWindowFlags(Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+                   | Qt::WindowCloseButtonHint | Qt::CustomizeWindowHint);
+    setWindowIcon(programIcon());
+    setFixedSize(twips::size(9330, 8400));
+    setAutoFillBackground(true);
+    QPalette white = palette();
+    white.setColor(QPalette::Window, Qt::white);
+    setPalette(white);
+
+    lblTitle = twips::titleBand(this, QStringLiteral("初始设置"), 0, 0, 9375, 1005);
+
+    Text5 = addRow(5, 2535, QStringLiteral("中箱包装数量："), QStringLiteral("Text5"), 0, QStringLiteral("2"));
+    Text6 = addRow(4, 2775, QStringLiteral("外箱包装数量："), QStringLiteral("Text6"), 1, QStringLiteral("10"));
+    Text2 = addRow(2, 1695, QStringLiteral("中箱前缀："), QStringLiteral("Text2"), 2, QString());
+    Text3 = addRow(1, 1695, QStringLiteral("中箱后缀："), QStringLiteral("Text3"), 3, QString());
+    Text4 = addRow(3, 2535, QStringLiteral("中箱序号长度："), QStringLiteral("Text4"), 4, QString());
+    Text9 = addRow(8, 2535, QStringLiteral("中箱序号："), QStringLiteral("Text9"), 5, QStringLiteral("1"));
+    Text7 = addRow(6, 1695, QStringLiteral("外箱前缀："), QStringLiteral("Text7"), 6, QString());
+    Text8 = addRow(7, 1695, QStringLiteral("外箱后缀："), QStringLiteral("Text8"), 7, QString());
+    Text1 = addRow(0, 2415, QStringLiteral("外箱序号长度："), QStringLiteral("Text1"), 8, QString());
+    Text10 = addRow(9, 2535, QStringLiteral("外箱序号："), QStringLiteral("Text10"), 9, QStringLiteral("1"));
+
+    auto button = [this](const char *name, const QString &caption, int top) {
+        auto *b = new QPushButton(caption, this);
+        b->setObjectName(QLatin1String(name));
+        b->setGeometry(twips::rect(6840, top, 2295, 1020));
+        b->setFont(twips::font({QStringLiteral("Arial")}, 26.25, true));
+        b->setAutoDefault(false);
+        b->setDefault(false);
+        return b;
+    };
+    cmdOK = button("cmdOK", QStringLiteral("开始"), 5880);
+    cmdCancel = button("cmdCancel", QStringLiteral("退出"), 7080);
+    connect(cmdOK, &QPushButton::clicked, this, &frm_MAIN::cmdOK_Click);
+    connect(cmdCancel, &QPushButton::clicked, this, &frm_MAIN::cmdCancel_Click);
+
+    const QList<QWidget *> order = {cmdOK, cmdCancel, Text2, Text3, Text5, Text6, Text7, Text8, Text1, Text4, Text9, Text10};
+    for (qsizetype i = 0; i + 1 < order.size(); ++i)
+        setTabOrder(order[i], order[i + 1]);
+
+    if (const QScreen *screen = QGuiApplication::primaryScreen()) {
+        QRect frame(QPoint(), size());
+        frame.moveCenter(screen->availableGeometry().center());
+        move(frame.topLeft());
+    }
+}
+
+frm_MAIN::~frm_MAIN()
+{
+    delete m_scan; // a scan window still open goes with the program's last window
+}
+
+QLineEdit *frm_MAIN::addRow(int labelIndex, int labelWidth, const QString &caption, const QString &textName, int row,
+                            const QString &initialText)
+{
+    const int top = kFirstRowTop + row * kRowStep;
+    const QFont font = twips::font({QStringLiteral("Arial")}, 15.75, false);
+    auto *label = new QLabel(caption, this);
+    label->setObjectName(QStringLiteral("label1(%1)").arg(labelIndex));
+    label->setGeometry(twips::rect(240, top, labelWidth, 495));
+    label->setFont(font);
+    label->setAutoFillBackground(true);
+    QPalette p = label->palette();
+    p.setColor(QPalette::Window, QGuiApplication::palette().color(QPalette::Base));
+    label->setPalette(p);
+
+    auto *edit = new QLineEdit(initialText, this);
+    edit->setObjectName(textName);
+    edit->setGeometry(twips::rect(3240, top, 2775, 495));
+    edit->setFont(font);
+    return edit;
+}
+
+void frm_MAIN::Form_Load()
+{
+    PackingState &state = packingState();
+    QStringList problems;
+    QString middleShown, outerShown;
+    state.iMiddleDigits = readDigitCount("zlen", QStringLiteral("中箱序号长度"), middleShown, problems);
+    state.iOuterDigits = readDigitCount("wlen", QStringLiteral("外箱序号长度"), outerShown, problems);
+    Text1->setText(outerShown);
+    Text2->setText(QString());
+    Text3->setText(QString());
+    Text4->setText(middleShown);
+    if (!problems.isEmpty())
+        operatorMessages().show(
+            QStringLiteral("%1 中的序号长度不是有效的整数：\n%2\n本次运行按 %3 位补零。请在对应栏中输入正确的位数并点击“开始”保存，下次启动时生效。")
+                .arg(settingsPathForMessages(), problems.join(QLatin1Char('\n')))
+                .arg(kFallbackDigits));
+}
+
+// Why Start must not go on, or "" when it may. Only fields Start would copy are judged.
+QString frm_MAIN::refusal() const
+{
+    const QString keep = QStringLiteral("\n设置未保存，扫描窗口未打开。");
+    if (!capacity(Text5->text()))
+        return QStringLiteral("“中箱包装数量”必须在 1 到 32767 之间，现为“%1”。").arg(Text5->text()) + keep;
+    if (!textnum::isNumeric(Text6->text()))
+        return {};
+    if (!capacity(Text6->text()))
+        return QStringLiteral("“外箱包装数量”必须在 1 到 32767 之间，现为“%1”。").arg(Text6->text()) + keep;
+    const QString range = QStringLiteral("必须是 -2147483648 到 2147483647 之间的整数");
+    if (!textnum::tryInt32(Text9->text()))
+        return QStringLiteral("“中箱序号”%1，现为“%2”。").arg(range, Text9->text()) + keep;
+    if (!textnum::tryInt32(Text10->text()))
+        return QStringLiteral("“外箱序号”%1，现为“%2”。").arg(range, Text10->text()) + keep;
+    return {};
+}
+
+void frm_MAIN::cmdOK_Click()
+{
+    if (!textnum::isNumeric(Text5->text()))
+        return;
+    if (const QString why = refusal(); !why.isEmpty()) {
+        operatorMessages().show(why);
+        return;
+    }
+    PackingState &state = packingState();
+    state.iPerMiddle = textnum::toInt16(Text5->text());
+    if (!textnum::isNumeric(Text6->text()))
+        return;
+    state.iPerOuter = textnum::toInt16(Text6->text());
+    state.sMiddlePrefix = Text2->text();
+    state.sMiddleSuffix = Text3->text();
+    state.sOuterPrefix = Text7->text();
+    state.sOuterSuffix = Text8->text();
+    state.lMiddleNo = textnum::toInt32(Text9->text());
+    state.lOuterNo = textnum::toInt32(Text10->text());
+    saveDigitCounts();
+    showScanWindow();
+}
+
+void frm_MAIN::saveDigitCounts()
+{
+    try {
+        modINI::WriteIniValue("length", "wlen", program::folder() + "\\config.ini", Text1->text(), QString());
+        modINI::WriteIniValue("length", "zlen", program::folder() + "\\config.ini", Text4->text(), QString());
+    } catch (const RuntimeError &e) {
+        // Scanning can go on without them; the operator learns they were not kept.
+        operatorMessages().show(QStringLiteral("序号长度未能保存到 %1：%2\n本次运行不受影响。")
+                                    .arg(settingsPathForMessages(), e.description()));
+    }
+}
+
+void frm_MAIN::showScanWindow()
+{
+    if (!m_scan) {
+        m_scan = new frm_SCAN(m_export);
+        m_scan->setAttribute(Qt::WA_DeleteOnClose);
+        m_scan->Form_Load();
+        if (!m_scan)
+            return; // closed while its load was showing a message
+    }
+    m_scan->show();
+    m_scan->raise();
+    m_scan->activateWindow();
+}
+
+void frm_MAIN::cmdCancel_Click()
+{
+    program::endNow();
+}
+
+void frm_MAIN::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    if (!m_shownOnce) {
+        m_shownOnce = true;
+        cmdOK->setFocus(Qt::OtherFocusReason);
+    }
+}

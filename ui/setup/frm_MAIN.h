@@ -1,0 +1,49 @@
+#pragma once
+
+#include "station/frm_SCAN.h"
+
+#include <QPointer>
+#include <QWidget>
+
+class BoxExport;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class frm_SCAN;
+
+// The setup window: capacities, label texts, running numbers and digit counts.
+class frm_MAIN : public QWidget
+{
+    Q_OBJECT
+public:
+    // The digit count used while a stored one is not a whole number.
+    static constexpr int16_t kFallbackDigits = 3;
+
+    explicit frm_MAIN(BoxExport &boxExport, QWidget *parent = nullptr);
+    ~frm_MAIN() override;
+
+    // Runs once, before the window is first shown.
+    void Form_Load();
+    void cmdOK_Click();
+    void cmdCancel_Click();
+
+    frm_SCAN *scanWindow() const { return m_scan; }
+
+protected:
+    void showEvent(QShowEvent *event) override;
+
+private:
+    QLineEdit *addRow(int labelIndex, int labelWidth, const QString &caption, const QString &textName, int row,
+                      const QString &initialText);
+    QString refusal() const;
+    void saveDigitCounts();
+    void showScanWindow();
+
+    BoxExport &m_export;
+    QLabel *lblTitle;
+    QLineEdit *Text1, *Text2, *Text3, *Text4, *Text5, *Text6, *Text7, *Text8, *Text9, *Text10;
+    QPushButton *cmdOK;
+    QPushButton *cmdCancel;
+    QPointer<frm_SCAN> m_scan;
+    bool m_shownOnce = false;
+};
