@@ -36,8 +36,10 @@ void setClock(std::function<QDateTime()> clock)
 
 void endNow()
 {
-    if (g_endHandler)
+    if (g_endHandler) {
         g_endHandler();
+        return;
+    }
     // Every write of the station is already on disk (fsync'd), so nothing is lost by
     // skipping destructors; running them while nested event loops are active is not safe.
     ::_exit(0);

@@ -1,0 +1,280 @@
+#include "../station/Fakes.h"
+#include "../station/Pty.h"
+
+#include "packing/PackingState.h"
+#include "platform/ProgramEnvironment.h"
+#include "ui/setup/frm_MAIN.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <memory>
+
+namespace {
+QByteArray fileBytes(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+} // namespace
+
+class TestSetupWindow : public QObject
+{
+    Q_OBJECT
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<Pty> m_scanner;
+    RecordingMessages m_messages;
+    RecordingExport m_export;
+    int m_ended = 0;
+
+    QString config() const { return m_dir->path() + "/config.ini"; }
+    void writeConfig(const QByteArray &lengthSection)
+    {
+        QFile f(config());
+        f.open(QIODevice::WriteOnly | QIODevice::Truncate);
+        f.write("[length]\r\nnlen=8;\r\n" + lengthSection + "[com]\r\nComPort1=1;\r\n[cf]\r\ncf=0;\r\n[waittime]\r\nstime=30;\r\n");
+    }
+    std::unique_ptr<frm_MAIN> openSetup()
+    {
+        auto w = std::make_unique<frm_MAIN>(m_export);
+        w->Form_Load();
+        w->show();
+        return w;
+    }
+    QLineEdit *field(frm_MAIN &w, const char *name) { return w.findChild<QLineEdit *>(name); }
+    void type(frm_MAIN &w, const char *name, const QString &text)
+    {
+        QLineEdit *e = field(w, name);
+        e->selectAll();
+        QTest::keyClick(e, Qt::Key_Delete);
+        QTest::keyClicks(e, text);
+    }
+    void clickStart(frm_MAIN &w) { QTest::mouseClick(w.findChild<QPushButton *>("cmdOK"), Qt::LeftButton); }
+
+private slots:
+    void init()
+    {
+        m_dir = std::make_unique<QTemporaryDir>();
+        program::setFolder(m_dir->path());
+        m_scanner = std::make_unique<Pty>(m_dir->path(), 1);
+        setOperatorMessages(&m_messages);
+        m_messages.texts.clear();
+        m_ended = 0;
+        program::setEndHandler([this] { ++m_ended; });
+        packingState() = PackingState();
+        writeConfig("zlen=3;\r\nwlen=5;\r\n");
+    }
+    void cleanup()
+    {
+        setOperatorMessages(nullptr);
+        program::setEndHandler(nullptr);
+    }
+
+    void layoutAndFocus()
+    {
+        auto w = openSetup();
+        QCOMPARE(w->windowTitle(), QStringLiteral("Zantrel系统V1.0"));
+        QCOMPARE(w->size(), QSize(622, 560));
+        QCOMPARE(w->minimumSize(), w->maximumSize());
+        QVERIFY(!(w->windowFlags() & Qt::WindowMinimizeButtonHint));
+        QVERIFY(!(w->windowFlags() & Qt::WindowMaximizeButtonHint));
+        QVERIFY(!w->windowIcon().isNull());
+        auto *title = w->findChild<QLabel *>("lblTitle");
+        QCOMPARE(title->text(), QStringLiteral("初始设置"));
+        QCOMPARE(title->geometry(), QRect(0, 0, 625, 67));
+
+        struct Row { int label; int width; const char *caption; const char *text; const char *initial; };
+        const Row rows[] = {{5, 2535, "中箱包装数量：", "Text5", "2"}, {4, 2775, "外箱包装数量：", "Text6", "10"},
+                            {2, 1695, "中箱前缀：", "Text2", ""},     {1, 1695, "中箱后缀：", "Text3", ""},
+                            {3, 2535, "中箱序号长度：", "Text4", "3"}, {8, 2535, "中箱序号：", "Text9", "1"},
+                            {6, 1695, "外箱前缀：", "Text7", ""},     {7, 1695, "外箱后缀：", "Text8", ""},
+                            {0, 2415, "外箱序号长度：", "Text1", "5"}, {9, 2535, "外箱序号：", "Text10", "1"}};
+        int top = 1200;
+        for (const Row &r : rows) {
+            auto *label = w->findChild<QLabel *>(QStringLiteral("label1(%1)").arg(r.label));
+            QVERIFY2(label, r.caption);
+            QCOMPARE(label->text(), QString::fromUtf8(r.caption));
+            QCOMPARE(label->geometry(), QRect(16, top / 15, r.width / 15, 33));
+            QCOMPARE(label->font().pointSizeF(), 15.75);
+            QLineEdit *edit = field(*w, r.text);
+            QCOMPARE(edit->geometry(), QRect(216, top / 15, 185, 33));
+            QCOMPARE(edit->text(), QString::fromUtf8(r.initial));
+            QCOMPARE(edit->font().pointSizeF(), 15.75);
+            top += 720;
+        }
+        auto *ok = w->findChild<QPushButton *>("cmdOK");
+        auto *exit = w->findChild<QPushButton *>("cmdCancel");
+        QCOMPARE(ok->text(), QStringLiteral("开始"));
+        QCOMPARE(exit->text(), QStringLiteral("退出"));
+        QCOMPARE(ok->geometry(), QRect(456, 392, 153, 68));
+        QCOMPARE(exit->geometry(), QRect(456, 472, 153, 68));
+        QVERIFY(!ok->isDefault() && !ok->autoDefault() && !exit->isDefault() && !exit->autoDefault());
+        QCOMPARE(ok->font().pointSizeF(), 26.25);
+
+        QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+        QTRY_COMPARE(QApplication::focusWidget(), ok);
+        const QStringList order = {"cmdCancel", "Text2", "Text3", "Text5", "Text6", "Text7",
+                                   "Text8",     "Text1", "Text4", "Text9", "Text10", "cmdOK"};
+        for (const QString &next : order) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            QCOMPARE(QApplication::focusWidget()->objectName(), next);
+        }
+        QCOMPARE(packingState().iMiddleDigits, int16_t(3));
+        QCOMPARE(packingState().iOuterDigits, int16_t(5));
+        QVERIFY(m_messages.texts.isEmpty());
+    }
+
+    void startChecksOnlyWhatItMust()
+    {
+        auto w = openSetup();
+        const QByteArray before = fileBytes(config());
+        type(*w, "Text5", "abc");
+        clickStart(*w);
+        QVERIFY(m_messages.texts.isEmpty());
+        QCOMPARE(packingState().iPerMiddle, int16_t(0));
+        QCOMPARE(fileBytes(config()), before);
+        QVERIFY(!w->scanWindow());
+
+        type(*w, "Text5", "4");
+        type(*w, "Text6", "");
+        type(*w, "Text2", "Z");
+        clickStart(*w);
+        QCOMPARE(packingState().iPerMiddle, int16_t(4));
+        QCOMPARE(packingState().iPerOuter, int16_t(0));
+        QVERIFY(packingState().sMiddlePrefix.isEmpty());
+        QCOMPARE(fileBytes(config()), before);
+        QVERIFY(!w->scanWindow());
+    }
+
+    void startCopiesRoundsAndSaves()
+    {
+        auto w = openSetup();
+        type(*w, "Text5", "2.5");
+        type(*w, "Text6", "3.5");
+        type(*w, "Text2", " A ");
+        type(*w, "Text3", "B");
+        type(*w, "Text7", "W");
+        type(*w, "Text8", "");
+        type(*w, "Text9", "-7");
+        type(*w, "Text10", "12");
+        type(*w, "Text1", "6");
+        type(*w, "Text4", "x");
+        clickStart(*w);
+        PackingState &s = packingState();
+        QCOMPARE(s.iPerMiddle, int16_t(2));
+        QCOMPARE(s.iPerOuter, int16_t(4));
+        QCOMPARE(s.sMiddlePrefix, QStringLiteral(" A "));
+        QCOMPARE(s.sMiddleSuffix, QStringLiteral("B"));
+        QCOMPARE(s.sOuterPrefix, QStringLiteral("W"));
+        QCOMPARE(s.lMiddleNo, -7);
+        QCOMPARE(s.lOuterNo, 12);
+        QCOMPARE(s.iOuterDigits, int16_t(5)); // the run keeps the width it started with
+        const QByteArray saved = fileBytes(config());
+        QVERIFY(saved.contains("wlen=6;\r\n"));
+        QVERIFY(saved.contains("zlen=x;\r\n"));
+        QVERIFY(w->scanWindow());
+        QVERIFY(w->scanWindow()->isVisible());
+        QVERIFY(!w->scanWindow()->parentWidget());
+        QVERIFY(w->isVisible());
+
+        // The next start shows what was saved; a digit count that is no number is reported.
+        w.reset();
+        packingState() = PackingState();
+        auto next = openSetup();
+        QCOMPARE(field(*next, "Text1")->text(), QStringLiteral("6"));
+        QCOMPARE(field(*next, "Text4")->text(), QStringLiteral("x"));
+        QCOMPARE(packingState().iOuterDigits, int16_t(6));
+        QCOMPARE(packingState().iMiddleDigits, frm_MAIN::kFallbackDigits);
+        QCOMPARE(m_messages.texts.size(), 1);
+        QVERIFY(m_messages.texts[0].contains(QStringLiteral("[length] zlen = \"x\"")));
+        QVERIFY(m_messages.texts[0].contains(QStringLiteral("3 位")));
+    }
+
+    void missingDigitCounts()
+    {
+        writeConfig("");
+        auto w = openSetup();
+        QCOMPARE(m_messages.texts.size(), 1);
+        QVERIFY(m_messages.texts[0].contains(QStringLiteral("zlen")));
+        QVERIFY(m_messages.texts[0].contains(QStringLiteral("wlen")));
+        QVERIFY(field(*w, "Text1")->text().isEmpty());
+        QCOMPARE(packingState().iOuterDigits, frm_MAIN::kFallbackDigits);
+    }
+
+    void refusals_data()
+    {
+        QTest::addColumn<QString>("fieldName");
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<QString>("named");
+        QTest::newRow("Text5 zero") << "Text5" << "0" << "中箱包装数量";
+        QTest::newRow("Text5 rounds to zero") << "Text5" << "0.5" << "中箱包装数量";
+        QTest::newRow("Text5 too large") << "Text5" << "32767.5" << "中箱包装数量";
+        QTest::newRow("Text6 negative") << "Text6" << "-1" << "外箱包装数量";
+        QTest::newRow("Text6 too large") << "Text6" << "40000" << "外箱包装数量";
+        QTest::newRow("Text9 not a number") << "Text9" << "abc" << "中箱序号";
+        QTest::newRow("Text10 beyond 32 bits") << "Text10" << "3e9" << "外箱序号";
+        QTest::newRow("Text9 empty") << "Text9" << "" << "中箱序号";
+    }
+    void refusals()
+    {
+        QFETCH(QString, fieldName);
+        QFETCH(QString, value);
+        QFETCH(QString, named);
+        auto w = openSetup();
+        const QByteArray before = fileBytes(config());
+        type(*w, qPrintable(fieldName), value);
+        clickStart(*w);
+        QCOMPARE(m_messages.texts.size(), 1);
+        QVERIFY(m_messages.texts[0].contains(named));
+        QVERIFY(m_messages.texts[0].contains(QStringLiteral("扫描窗口未打开")));
+        QCOMPARE(packingState().iPerMiddle, int16_t(0));
+        QCOMPARE(packingState().lMiddleNo, 0);
+        QCOMPARE(fileBytes(config()), before);
+        QVERIFY(!w->scanWindow());
+    }
+
+    void startTwiceAndExit()
+    {
+        auto w = openSetup();
+        clickStart(*w);
+        frm_SCAN *scan = w->scanWindow();
+        QVERIFY(scan);
+        QCOMPARE(packingState().lOuterNo, 1);
+        m_scanner->send("A00001\r\n");
+        QTRY_COMPARE(scan->grid().rowCount(), 3);
+
+        type(*w, "Text10", "50");
+        clickStart(*w);
+        QCOMPARE(w->scanWindow(), scan); // only raised, not loaded again
+        QCOMPARE(scan->grid().rowCount(), 3);
+        QCOMPARE(packingState().lOuterNo, 50);
+
+        QTest::mouseClick(w->findChild<QPushButton *>("cmdCancel"), Qt::LeftButton);
+        QCOMPARE(m_ended, 1);
+        QTest::mouseClick(scan->findChild<QPushButton *>("cmdCancel"), Qt::LeftButton);
+        QCOMPARE(m_ended, 2);
+    }
+
+    void closeBoxesCloseOnlyTheirWindow()
+    {
+        auto w = openSetup();
+        clickStart(*w);
+        QPointer<frm_SCAN> scan = w->scanWindow();
+        w->close();
+        QVERIFY(scan && scan->isVisible());
+        w->show();
+        scan->close();
+        QTRY_VERIFY(!scan);
+        QVERIFY(!w->scanWindow());
+        clickStart(*w); // loads a fresh scan window
+        QVERIFY(w->scanWindow());
+        QCOMPARE(w->scanWindow()->grid().rowCount(), 0);
+        QCOMPARE(m_ended, 0);
+    }
+};
+
+QTEST_MAIN(TestSetupWindow)
+#include "tst_setup_window.moc"
