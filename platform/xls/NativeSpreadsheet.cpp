@@ -5,6 +5,7 @@
 #include "platform/xls/BiffWorkbookWriter.h"
 #include "platform/xls/FreeXlReader.h"
 #include "platform/xls/OleContainer.h"
+#include "platform/xls/SharedStrings.h"
 
 #include <QFile>
 
@@ -99,6 +100,9 @@ void NativeSpreadsheet::setCellText(int32_t row, int32_t column, const QString &
     if (row < 1 || row > kMaxRows || column < 1 || column > kMaxColumns)
         fail(QStringLiteral("cell %1,%2 lies outside the sheet (at most %3 rows, %4 columns)")
                  .arg(row).arg(column).arg(kMaxRows).arg(kMaxColumns));
+    if (text.size() > kMaxCellText)
+        fail(QStringLiteral("the text for cell %1,%2 has %3 characters; a cell holds at most %4")
+                 .arg(row).arg(column).arg(text.size()).arg(kMaxCellText));
     Cell cell;
     cell.kind = text.isEmpty() ? Cell::Blank : Cell::Text;
     cell.text = text;

@@ -77,8 +77,11 @@ void SharedStrings::write(ByteSink &out) const
             const QString &s = m_strings[i];
             const bool wide = needsTwoBytes(s);
             const uint32_t unit = wide ? 2 : 1;
-            // The header and the first character share one record.
-            if (record.room() < 3 + unit)
+            // The header and the first character share one record. FreeXL 1.0.6 reads a
+            // string continued into one further record only, so one that would reach a
+            // third record starts a record of its own (texts are limited to fit then).
+            const uint32_t bytes = 3 + uint32_t(s.size()) * unit;
+            if (record.room() < 3 + unit || (bytes > record.room() && bytes - record.room() + 1 > rec::kMaxRecordData))
                 record.next();
             if (i % perBucket == 0)
                 buckets.push_back({uint32_t(out.size()), uint16_t(out.size() - record.recordStart())});

@@ -8,6 +8,9 @@
 
 namespace xls {
 
+// The longest text a cell may hold so that FreeXL can read the workbook again.
+constexpr int kMaxCellText = 8000;
+
 // The shared string table: every text cell points at one entry. Written as SST
 // with CONTINUE records as needed, followed by its EXTSST index.
 class SharedStrings
