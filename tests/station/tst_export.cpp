@@ -1,0 +1,303 @@
+#include "../platform/WorkbookReaders.h"
+#include "Fakes.h"
+
+#include "packing/PackingState.h"
+#include "platform/ProgramEnvironment.h"
+#include "platform/qt/QtRecordGrid.h"
+#include "platform/xls/BiffWorkbookWriter.h"
+#include "platform/xls/NativeSpreadsheet.h"
+#include "platform/xls/OleContainer.h"
+#include "station/BarcodeIntake.h"
+#include "station/DailyWorkbookExport.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <csignal>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+const QDateTime kMorning(QDate(2026, 12, 7), QTime(9, 30));
+
+QByteArray bytesOf(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+void writeBytes(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(bytes);
+}
+
+xls::Cell textCell(const QString &t)
+{
+    xls::Cell c;
+    c.kind = xls::Cell::Text;
+    c.text = t;
+    return c;
+}
+
+xls::Cell numberCell(double v)
+{
+    xls::Cell c;
+    c.kind = xls::Cell::Number;
+    c.number = v;
+    return c;
+}
+
+void writeBook(const QString &path, const xls::Workbook &book)
+{
+    writeBytes(path, xls::compoundDocument(xls::workbookStream(book)));
+}
+
+// A station with the real export and the real spreadsheet.
+struct Station
+{
+    explicit Station(int perMiddle = 2, int perOuter = 4)
+    {
+        state.iInnerLen = 8;
+        state.iPerMiddle = int16_t(perMiddle);
+        state.iPerOuter = int16_t(perOuter);
+        state.sMiddlePrefix = "Z";
+        state.sOuterPrefix = "W";
+        state.iMiddleDigits = state.iOuterDigits = 3;
+        state.lMiddleNo = state.lOuterNo = 1;
+        intake.sCfMode = "0";
+    }
+    void scan(const QString &barcode) { intake.receive(barcode + "\r\n"); }
+    void box(int first)
+    {
+        for (int i = 0; i < state.iPerOuter; ++i)
+            scan(QStringLiteral("A%1").arg(first + i, 5, 10, QLatin1Char('0')));
+    }
+
+    PackingState state;
+    QtRecordGrid grid;
+    RecordingMessages messages;
+    xls::NativeSpreadsheet spreadsheet;
+    DailyWorkbookExport daily{spreadsheet};
+    BarcodeIntake intake{state, grid, messages, daily};
+};
+
+} // namespace
+
+class TestExport : public QObject
+{
+    Q_OBJECT
+    std::unique_ptr<QTemporaryDir> m_dir;
+    QString folder() const { return m_dir->path(); }
+    QString workbook(const char *day = "20261207") const
+    {
+        return folder() + "/files/" + QString::fromLatin1(day) + ".xls";
+    }
+
+private slots:
+    void init()
+    {
+        m_dir = std::make_unique<QTemporaryDir>();
+        program::setFolder(folder());
+        program::setClock([] { return kMorning; });
+        QDir(folder()).mkdir("files");
+    }
+    void cleanup() { program::setClock(nullptr); }
+
+    void boxesAppendBelowEachOther()
+    {
+        Station st(2, 4); // 7 rows a box: W, Z, b, b, Z, b, b
+        st.scan("000123");
+        st.scan("A00002");
+        st.scan("A00003");
+        QVERIFY(!QFile::exists(workbook()));
+        st.scan("A00004");
+        QCOMPARE(st.grid.rowCount(), 0);
+        QCOMPARE(int(st.intake.iInnerCount), 0);
+
+        const QStringList first = {"", "W001", "|Z001", "||000123", "||A00002", "|Z002", "||A00003", "||A00004"};
+        QCOMPARE(readBoth(workbook()).value(0).rows, first);
+        const XlrdView view = readWithXlrd(workbook());
+        QCOMPARE(view.kinds[0].size(), 8);
+        for (int r = 1; r < 8; ++r) {
+            QCOMPARE(view.kinds[0][r].size(), 3); // 21 cells written ...
+            for (int c = 0; c < 3; ++c)
+                QCOMPARE(view.kinds[0][r][c], view.rows[0].rows[r].split('|').value(c).isEmpty() ? 6 : 1);
+        }
+        QCOMPARE(view.kinds[0][3][2], 1); // 000123 is text
+        QVERIFY(view.widths[0].value(2) >= 7 * 256);
+
+        st.box(5);
+        QStringList both = first;
+        both << "W002" << "|Z003" << "||A00005" << "||A00006" << "|Z004" << "||A00007" << "||A00008";
+        QCOMPARE(readBoth(workbook()).value(0).rows, both);
+        QCOMPARE(st.spreadsheet.fileReads(), 0); // the second box used the workbook in memory
+
+        // A person saved the file meanwhile: it is read again, nothing of theirs is lost.
+        xls::Workbook edited = xls::readWorkbook(workbook());
+        edited.sheets[0].set(20, 4, numberCell(7));
+        writeBook(workbook(), edited);
+        st.box(9);
+        const QStringList rows = readBoth(workbook()).value(0).rows;
+        QCOMPARE(rows.value(20), QStringLiteral("||||7"));
+        QCOMPARE(rows.value(21), QStringLiteral("W003"));
+        QCOMPARE(st.spreadsheet.fileReads(), 1);
+    }
+
+    void dayBoundaryAndSingleRow()
+    {
+        Station st(1, 1);
+        program::setClock([] { return QDateTime(QDate(2026, 12, 8), QTime(0, 0, 5)); });
+        st.scan("A00001");
+        QVERIFY(QFile::exists(workbook("20261208")));
+        QVERIFY(!QFile::exists(workbook()));
+
+        // A list of one row writes nothing at all.
+        QtRecordGrid one;
+        one.appendRow("W009\t\t");
+        st.daily.exportBox(one);
+        QCOMPARE(readBoth(workbook("20261208")).value(0).rows.size(), 4);
+        QDir(folder() + "/files").removeRecursively();
+        st.daily.exportBox(one);
+        QVERIFY(!QDir(folder() + "/files").exists());
+
+        // A missing files folder is made.
+        st.scan("A00002");
+        QCOMPARE(readBoth(workbook("20261208")).value(0).rows, QStringList({"", "W002", "|Z002", "||A00002"}));
+    }
+
+    void otherSheetsAndNumbersAreKept()
+    {
+        xls::Workbook book;
+        book.sheets.resize(2);
+        book.sheets[0].name = QStringLiteral("装箱记录");
+        book.sheets[0].set(0, 0, textCell(QStringLiteral("标题")));
+        book.sheets[0].set(1, 3, numberCell(3.25));
+        book.sheets[1].name = QStringLiteral("Other");
+        for (int r = 0; r < 40; ++r) // more rows than the first sheet: the first sheet still decides
+            book.sheets[1].set(r, 1, numberCell(r));
+        writeBook(workbook(), book);
+
+        Station st(4, 2);
+        st.box(1);
+        const BookRows rows = readBoth(workbook());
+        QCOMPARE(rows.size(), 2);
+        QCOMPARE(rows[0].name, QStringLiteral("装箱记录"));
+        QCOMPARE(rows[0].rows, QStringList({"标题", "|||3.25", "W001", "|Z001", "||A00001", "||A00002"}));
+        QCOMPARE(rows[1].name, QStringLiteral("Other"));
+        QCOMPARE(rows[1].rows.size(), 40);
+        QCOMPARE(rows[1].rows[39], QStringLiteral("|39"));
+    }
+
+    void unreadableOrFullWorkbooksAreNeverReplaced_data()
+    {
+        QTest::addColumn<int>("kind");
+        QTest::newRow("damaged") << 0;
+        QTest::newRow("xlsx renamed") << 1;
+        QTest::newRow("cells outside the used range") << 2;
+        QTest::newRow("sheet already full") << 3;
+    }
+    void unreadableOrFullWorkbooksAreNeverReplaced()
+    {
+        QFETCH(int, kind);
+        if (kind == 0) {
+            writeBytes(workbook(), QByteArray(3000, '\x5a'));
+        } else if (kind == 1) {
+            writeBytes(workbook(), QByteArray("PK\x03\x04\x14\0\0\0\x08\0", 10) + QByteArray(600, 'x'));
+        } else if (kind == 2) {
+            // FreeXL opens this one "successfully" without a handle.
+            xls::Workbook book;
+            book.sheets.resize(1);
+            book.sheets[0].set(5, 0, textCell("x"));
+            std::string stream = xls::workbookStream(book);
+            const size_t dims = stream.find(std::string("\x00\x02\x0e\x00", 4));
+            QVERIFY(dims != std::string::npos);
+            stream[dims + 8] = 1; // the used range ends at row 1
+            writeBytes(workbook(), xls::compoundDocument(stream));
+        } else {
+            xls::Workbook book;
+            book.sheets.resize(1);
+            book.sheets[0].set(65533, 2, textCell("last")); // 65,534 rows used: 5 more do not fit
+            writeBook(workbook(), book);
+        }
+        const QByteArray before = bytesOf(workbook());
+
+        Station st(1, 2);
+        st.scan("A00001");
+        try {
+            st.scan("A00002");
+            QFAIL("the export should fail");
+        } catch (const RuntimeError &e) {
+            QVERIFY(e.description().contains(QDir::toNativeSeparators(workbook())));
+            QVERIFY(e.description().contains(QStringLiteral("仍在清单中")));
+        }
+        QCOMPARE(bytesOf(workbook()), before);
+        QCOMPARE(st.grid.rowCount(), 5);
+        QCOMPARE(int(st.intake.iInnerCount), 2);
+        QCOMPARE(QDir(folder() + "/files").entryList(QDir::Files | QDir::Hidden).size(), 1);
+    }
+
+    void failedExportIsRetriedWithNothingLost()
+    {
+        Station st(2, 2);
+        st.scan("A00001");
+        // The files folder cannot be made: a plain file has its name.
+        QDir(folder() + "/files").removeRecursively();
+        writeBytes(folder() + "/files", "not a folder");
+        QVERIFY_THROWS_EXCEPTION(RuntimeError, st.scan("A00002"));
+        QVERIFY_THROWS_EXCEPTION(RuntimeError, st.scan("B00001")); // retried, fails again: not added
+        QCOMPARE(st.grid.rowCount(), 4);
+        QFile::remove(folder() + "/files");
+
+        st.scan("B00002"); // the retry lands the first box, then this scan starts the second
+        QCOMPARE(readBoth(workbook()).value(0).rows, QStringList({"", "W001", "|Z001", "||A00001", "||A00002"}));
+        QCOMPARE(st.grid.cellText(2, 2), QStringLiteral("B00002"));
+        st.scan("B00003");
+        QCOMPARE(readBoth(workbook()).value(0).rows.mid(5),
+                 QStringList({"W002", "|Z002", "||B00002", "||B00003"}));
+    }
+
+    void killedExportsLeaveOldOrNewWorkbook()
+    {
+        // A child appends boxes in a loop and is killed at random moments; the workbook
+        // must always open and hold whole boxes only, never fewer than before.
+        constexpr int kBoxRows = 7;
+        int boxesSeen = 0;
+        QRandomGenerator random(12345);
+        for (int round = 0; round < 40; ++round) {
+            const pid_t child = ::fork();
+            if (child == 0) {
+                Station st(2, 4);
+                for (int i = 0;; i += 4) {
+                    try {
+                        st.box(i);
+                    } catch (...) {
+                        ::_exit(3);
+                    }
+                }
+            }
+            QTest::qSleep(int(random.bounded(5, 60)));
+            ::kill(child, SIGKILL);
+            int status = 0;
+            ::waitpid(child, &status, 0);
+            QVERIFY2(WIFSIGNALED(status), "the child stopped by itself");
+            if (!QFile::exists(workbook()))
+                continue;
+            const BookRows rows = readBoth(workbook());
+            QCOMPARE(rows.size(), 1);
+            const int boxes = (rows[0].rows.size() - 1) / kBoxRows;
+            QCOMPARE(rows[0].rows.size(), 1 + boxes * kBoxRows);
+            QVERIFY(boxes >= boxesSeen);
+            for (int b = 0; b < boxes; ++b)
+                QVERIFY(rows[0].rows[1 + b * kBoxRows].startsWith('W'));
+            boxesSeen = boxes;
+        }
+        QVERIFY(boxesSeen > 0);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestExport)
+#include "tst_export.moc"
