@@ -8,6 +8,7 @@
 #include "settings/modINI.h"
 #include "ui/Twips.h"
 
+#include <QCloseEvent>
 #include <QDir>
 #include <QFont>
 #include <QLabel>
@@ -174,6 +175,8 @@ void frm_SCAN::MSComm1_OnComm()
         errorPath(e);
     }
     m_handlingScan = false;
+    if (m_closeWhenIdle)
+        close();
 }
 
 void frm_SCAN::errorPath(const RuntimeError &error)
@@ -221,6 +224,19 @@ void frm_SCAN::resizeEvent(QResizeEvent *event)
 {
     QWidget::resizeEvent(event);
     handleWaitingEvents();
+}
+
+void frm_SCAN::closeEvent(QCloseEvent *event)
+{
+    // Closed from inside a scan's wait or message: the handling further up the stack
+    // still uses this window, so it goes away once that handling has ended.
+    if (m_handlingScan) {
+        event->ignore();
+        hide();
+        m_closeWhenIdle = true;
+        return;
+    }
+    QWidget::closeEvent(event);
 }
 
 void frm_SCAN::showEvent(QShowEvent *event)

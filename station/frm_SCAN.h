@@ -44,6 +44,7 @@ public:
 protected:
     void resizeEvent(QResizeEvent *event) override;
     void showEvent(QShowEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
 
 private:
     void buildControls();
@@ -65,5 +66,6 @@ private:
     QTimer m_reconnect;
     bool m_portUsable = false;
     bool m_handlingScan = false;
+    bool m_closeWhenIdle = false;
     bool m_shownOnce = false;
 };

@@ -179,7 +179,12 @@ private slots:
         book.sheets[1].name = QStringLiteral("Other");
         for (int r = 0; r < 40; ++r) // more rows than the first sheet: the first sheet still decides
             book.sheets[1].set(r, 1, numberCell(r));
-        writeBook(workbook(), book);
+        // A person left the second sheet active.
+        std::string stream = xls::workbookStream(book);
+        const size_t window1 = stream.find(std::string("\x3d\x00\x12\x00", 4));
+        QVERIFY(window1 != std::string::npos);
+        stream[window1 + 4 + 10] = 1;
+        writeBytes(workbook(), xls::compoundDocument(stream));
 
         Station st(4, 2);
         st.box(1);

@@ -11,6 +11,7 @@
 #include <QSerialPort>
 #include <QTableView>
 #include <QTemporaryDir>
+#include <QPointer>
 #include <QTest>
 #include <QTimer>
 #include <memory>
@@ -179,6 +180,24 @@ private slots:
         QVERIFY(w->port().portOpen());
         scanner.send("A00003\r\n");
         QTRY_COMPARE(barcodes(*w).size(), 3);
+    }
+
+    void closedDuringAMessageGoesAfterTheScan()
+    {
+        writeConfig(folder(), "30");
+        Pty scanner(folder(), 1);
+        QPointer<frm_SCAN> w = new frm_SCAN(m_export);
+        w->setAttribute(Qt::WA_DeleteOnClose);
+        w->Form_Load();
+        w->show();
+        m_messages.whileOpen = [&](const QString &) {
+            w->close();
+            QTest::qWait(50); // the deferred deletion would run here
+            QVERIFY(w);
+        };
+        scanner.send("short\r\n");
+        QTRY_VERIFY(!w);
+        QCOMPARE(m_messages.texts, QStringList{BarcodeIntake::kWrongLength});
     }
 
     void settingsThatCannotServeAreReported()
