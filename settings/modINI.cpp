@@ -32,6 +32,11 @@ QString ReadIniValue(const QString &section, const QString &key, const QString &
     return result.replace(kLineBreakMarker, kLineBreak);
 }
 
+QString DisplayPath(const QString &filePath)
+{
+    return profile::resolvePath(filePath);
+}
+
 bool FileExists(const QString &path, int attributes)
 {
     if (path.isEmpty())

@@ -18,6 +18,9 @@ void WriteIniValue(const QString &section, const QString &key, const QString &fi
 QString ReadIniValue(const QString &section, const QString &key, const QString &filePath, const QString &defaultValue,
                      int32_t bufferSize);
 
+// The file a spelled path reaches, as the operator should read it in a message.
+QString DisplayPath(const QString &filePath);
+
 // Whether an ordinary file (mask 0) of that path exists; never raises.
 bool FileExists(const QString &path, int attributes);
 

@@ -87,7 +87,7 @@ void frm_SCAN::Form_Load()
     const QStringList problems = readSettings();
     if (!problems.isEmpty())
         operatorMessages().show(QStringLiteral("配置文件 %1 中的设置无效：\n%2\n请改正后关闭本窗口并重新点击“开始”。")
-                                    .arg(profilePathForMessages(), problems.join(QLatin1Char('\n'))));
+                                    .arg(modINI::DisplayPath(configPath()), problems.join(QLatin1Char('\n'))));
 
     if (m_portUsable) {
         MSComm1.setCommPort(int16_t(iPort1));
@@ -98,11 +98,6 @@ void frm_SCAN::Form_Load()
         if (const std::optional<RuntimeError> failure = OpenPort())
             reportPortProblem(failure->description());
     }
-}
-
-QString frm_SCAN::profilePathForMessages()
-{
-    return QDir::toNativeSeparators(program::folder() + "/config.ini");
 }
 
 // Reads the four settings; returns one line per setting that cannot serve.

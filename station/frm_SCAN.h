@@ -49,7 +49,6 @@ protected:
 private:
     void buildControls();
     QStringList readSettings();
-    static QString profilePathForMessages();
     void errorPath(const RuntimeError &error);
     void reportPortProblem(const QString &what);
     void tryReconnect();

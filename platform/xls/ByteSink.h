@@ -55,6 +55,13 @@ public:
     }
     void end(size_t lengthAt) { patch16(lengthAt, uint16_t(size() - lengthAt - 2)); }
 
+    // A record whose body is one 16-bit value.
+    void u16Record(uint16_t type, uint16_t value)
+    {
+        header(type, 2);
+        u16(value);
+    }
+
     // A whole record with a fixed-size body written by the caller right after.
     void header(uint16_t type, uint16_t length)
     {

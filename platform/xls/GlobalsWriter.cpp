@@ -8,12 +8,6 @@ namespace xls {
 
 namespace {
 
-void u16Record(ByteSink &out, uint16_t type, uint16_t value)
-{
-    out.header(type, 2);
-    out.u16(value);
-}
-
 void writeWriteAccess(ByteSink &out)
 {
     static const char kUser[] = "Zantrel";
@@ -88,30 +82,30 @@ void writeEof(ByteSink &out)
 std::vector<size_t> writeGlobals(ByteSink &out, const std::vector<QString> &sheetNames, const SharedStrings &strings)
 {
     writeBof(out, 0x0005);
-    u16Record(out, rec::kInterfaceHdr, 0x04B0);
-    u16Record(out, rec::kMms, 0);
+    out.u16Record(rec::kInterfaceHdr, 0x04B0);
+    out.u16Record(rec::kMms, 0);
     out.header(rec::kInterfaceEnd, 0);
     writeWriteAccess(out);
-    u16Record(out, rec::kCodePage, 0x04B0);
-    u16Record(out, rec::kDsf, 0);
+    out.u16Record(rec::kCodePage, 0x04B0);
+    out.u16Record(rec::kDsf, 0);
     out.header(rec::kRrTabId, uint16_t(2 * sheetNames.size()));
     for (size_t i = 0; i < sheetNames.size(); ++i)
         out.u16(uint16_t(i + 1));
-    u16Record(out, rec::kFnGroupCount, 14);
-    u16Record(out, rec::kWindowProtect, 0);
-    u16Record(out, rec::kProtect, 0);
-    u16Record(out, rec::kPassword, 0);
-    u16Record(out, rec::kProt4Rev, 0);
-    u16Record(out, rec::kProt4RevPass, 0);
+    out.u16Record(rec::kFnGroupCount, 14);
+    out.u16Record(rec::kWindowProtect, 0);
+    out.u16Record(rec::kProtect, 0);
+    out.u16Record(rec::kPassword, 0);
+    out.u16Record(rec::kProt4Rev, 0);
+    out.u16Record(rec::kProt4RevPass, 0);
     writeWindow1(out);
-    u16Record(out, rec::kBackup, 0);
-    u16Record(out, rec::kHideObj, 0);
-    u16Record(out, rec::kDate1904, 0);
-    u16Record(out, rec::kPrecision, 1);
-    u16Record(out, rec::kRefreshAll, 0);
-    u16Record(out, rec::kBookBool, 0);
+    out.u16Record(rec::kBackup, 0);
+    out.u16Record(rec::kHideObj, 0);
+    out.u16Record(rec::kDate1904, 0);
+    out.u16Record(rec::kPrecision, 1);
+    out.u16Record(rec::kRefreshAll, 0);
+    out.u16Record(rec::kBookBool, 0);
     writeStyles(out);
-    u16Record(out, rec::kUsesElfs, 0);
+    out.u16Record(rec::kUsesElfs, 0);
 
     std::vector<size_t> sheetOffsets;
     for (size_t i = 0; i < sheetNames.size(); ++i)

@@ -33,34 +33,28 @@ std::pair<uint16_t, uint16_t> cellSpan(const std::vector<Cell> &row)
     return {first, last};
 }
 
-void u16Record(ByteSink &out, uint16_t type, uint16_t value)
-{
-    out.header(type, 2);
-    out.u16(value);
-}
-
 void writeSheetSettings(ByteSink &out)
 {
-    u16Record(out, rec::kCalcMode, 1);
-    u16Record(out, rec::kCalcCount, 100);
-    u16Record(out, rec::kRefMode, 1);
-    u16Record(out, rec::kIteration, 0);
+    out.u16Record(rec::kCalcMode, 1);
+    out.u16Record(rec::kCalcCount, 100);
+    out.u16Record(rec::kRefMode, 1);
+    out.u16Record(rec::kIteration, 0);
     out.header(rec::kDelta, 8);
     out.f64(0.001);
-    u16Record(out, rec::kSaveRecalc, 1);
-    u16Record(out, rec::kPrintHeaders, 0);
-    u16Record(out, rec::kPrintGridLines, 0);
-    u16Record(out, rec::kGridSet, 1);
+    out.u16Record(rec::kSaveRecalc, 1);
+    out.u16Record(rec::kPrintHeaders, 0);
+    out.u16Record(rec::kPrintGridLines, 0);
+    out.u16Record(rec::kGridSet, 1);
     out.header(rec::kGuts, 8);
     out.zeros(8);
     out.header(rec::kDefaultRowHeight, 4);
     out.u16(0);
     out.u16(255);
-    u16Record(out, rec::kWsBool, 0x04C1);
+    out.u16Record(rec::kWsBool, 0x04C1);
     out.header(rec::kHeader, 0);
     out.header(rec::kFooter, 0);
-    u16Record(out, rec::kHCenter, 0);
-    u16Record(out, rec::kVCenter, 0);
+    out.u16Record(rec::kHCenter, 0);
+    out.u16Record(rec::kVCenter, 0);
     out.header(rec::kSetup, 34);
     out.u16(9);      // A4
     out.u16(100);    // scale
@@ -152,7 +146,7 @@ void writeWorksheet(ByteSink &out, const Sheet &sheet, const std::vector<uint32_
 
     writeSheetSettings(out);
     out.patch32(defColWidthAt, uint32_t(out.size()));
-    u16Record(out, rec::kDefColWidth, 8);
+    out.u16Record(rec::kDefColWidth, 8);
     for (size_t c = 0; c < sheet.columnWidths.size(); ++c) {
         if (sheet.columnWidths[c] == 0)
             continue;

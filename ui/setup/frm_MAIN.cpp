@@ -27,11 +27,6 @@ QString configPath()
     return program::folder() + "\\" + "config.ini";
 }
 
-QString settingsPathForMessages()
-{
-    return program::folder() + QStringLiteral("/config.ini");
-}
-
 // The stored digit count and the width it gives; a problem line when it is no whole number.
 int16_t readDigitCount(const char *key, const QString &fieldCaption, QString &shown, QStringList &problems)
 {
@@ -146,7 +141,7 @@ void frm_MAIN::Form_Load()
     if (!problems.isEmpty())
         operatorMessages().show(
             QStringLiteral("%1 中的序号长度不是有效的整数：\n%2\n本次运行按 %3 位补零。请在对应栏中输入正确的位数并点击“开始”保存，下次启动时生效。")
-                .arg(settingsPathForMessages(), problems.join(QLatin1Char('\n')))
+                .arg(modINI::DisplayPath(configPath()), problems.join(QLatin1Char('\n')))
                 .arg(kFallbackDigits));
 }
 
@@ -199,7 +194,7 @@ void frm_MAIN::saveDigitCounts()
     } catch (const RuntimeError &e) {
         // Scanning can go on without them; the operator learns they were not kept.
         operatorMessages().show(QStringLiteral("序号长度未能保存到 %1：%2\n本次运行不受影响。")
-                                    .arg(settingsPathForMessages(), e.description()));
+                                    .arg(modINI::DisplayPath(configPath()), e.description()));
     }
 }
 
