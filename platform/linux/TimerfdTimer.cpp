@@ -39,10 +39,10 @@ public:
         int64_t nanos = dueTime < 0 ? -dueTime * 100 : 1;
         if (nanos == 0)
             nanos = 1;
-        itimerspec spec {};
-        spec.it_value.tv_sec = time_t(nanos / 1000000000);
-        spec.it_value.tv_nsec = long(nanos % 1000000000);
-        if (::timerfd_settime(m_fd, 0, &spec, nullptr) != 0)
+        itimerspec due {};
+        due.it_value.tv_sec = time_t(nanos / 1000000000);
+        due.it_value.tv_nsec = long(nanos % 1000000000);
+        if (::timerfd_settime(m_fd, 0, &due, nullptr) != 0)
             throw RuntimeError::fromErrno(errno, kSource, QStringLiteral("cannot arm the timer"));
         m_notifier->setEnabled(true);
     }

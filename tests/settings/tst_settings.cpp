@@ -194,6 +194,14 @@ private slots:
         QCOMPARE(QDir(folder()).entryList(QDir::Files | QDir::Hidden), QStringList{"config.ini"});
     }
 
+    void folderSyncFailureAfterTheRenameIsNotAFailedWrite()
+    {
+        writeBytes(onDisk(), "[length]\r\nwlen=5;\r\n");
+        setAtomicFaultHookForTests([](AtomicStep s) { return s == AtomicStep::SyncFolder ? EIO : 0; });
+        WriteIniValue("length", "wlen", spelled("config.ini"), "6", "");
+        QCOMPARE(read("length", "wlen", spelled("config.ini")), QStringLiteral("6"));
+    }
+
     void readOnlyFolder()
     {
         if (::geteuid() == 0)
