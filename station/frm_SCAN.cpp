@@ -5,6 +5,7 @@
 #include "platform/EventPump.h"
 #include "platform/MessageBox.h"
 #include "platform/ProgramEnvironment.h"
+#include "settings/ConfigFile.h"
 #include "settings/modINI.h"
 #include "ui/Twips.h"
 
@@ -15,22 +16,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTableView>
-
-namespace {
-
-constexpr int32_t kReadBuffer = 65536;
-
-QString configPath()
-{
-    return program::folder() + "\\" + "config.ini";
-}
-
-QString configPathUpper()
-{
-    return program::folder() + "\\CONFIG.ini";
-}
-
-} // namespace
 
 frm_SCAN::frm_SCAN(BoxExport &boxExport, QWidget *parent)
     : QWidget(parent), m_intake(packingState(), m_grid, operatorMessages(), boxExport)
@@ -48,10 +33,7 @@ void frm_SCAN::buildControls()
 {
     setWindowTitle(QStringLiteral("Zantrel系统V1.0"));
     setFixedSize(twips::size(9300, 8355));
-    setAutoFillBackground(true);
-    QPalette white = palette();
-    white.setColor(QPalette::Window, Qt::white);
-    setPalette(white);
+    twips::paintBackground(this, Qt::white);
     setFont(twips::font({QStringLiteral("宋体"), QStringLiteral("SimSun")}, 15.75, false));
 
     lblTitle = twips::titleBand(this, QStringLiteral("扫描条码"), 0, 0, 9420, 1005);
@@ -87,7 +69,7 @@ void frm_SCAN::Form_Load()
     const QStringList problems = readSettings();
     if (!problems.isEmpty())
         operatorMessages().show(QStringLiteral("配置文件 %1 中的设置无效：\n%2\n请改正后关闭本窗口并重新点击“开始”。")
-                                    .arg(modINI::DisplayPath(configPath()), problems.join(QLatin1Char('\n'))));
+                                    .arg(modINI::DisplayPath(config::path()), problems.join(QLatin1Char('\n'))));
 
     if (m_portUsable) {
         MSComm1.setCommPort(int16_t(iPort1));
@@ -108,13 +90,13 @@ QStringList frm_SCAN::readSettings()
         problems << QStringLiteral("[%1] %2 = \"%3\"：%4").arg(QLatin1String(section), QLatin1String(key), value, why);
     };
 
-    const QString nlen = modINI::ReadIniValue("length", "nlen", configPath(), QString(), kReadBuffer);
+    const QString nlen = modINI::ReadIniValue("length", "nlen", config::path(), QString(), config::kReadBuffer);
     if (const auto len = textnum::tryInt16(nlen))
         packingState().iInnerLen = *len;
     else
         problem("length", "nlen", nlen, QStringLiteral("条码长度必须是 -32768 到 32767 之间的整数"));
 
-    const QString port = modINI::ReadIniValue("com", "ComPort1", configPathUpper(), QString(), kReadBuffer);
+    const QString port = modINI::ReadIniValue("com", "ComPort1", config::pathUpperCase(), QString(), config::kReadBuffer);
     const std::optional<int32_t> portNumber = textnum::tryInt32(port);
     m_portUsable = portNumber && *portNumber >= 1 && *portNumber <= 32767;
     if (portNumber)
@@ -122,9 +104,9 @@ QStringList frm_SCAN::readSettings()
     if (!m_portUsable)
         problem("com", "ComPort1", port, QStringLiteral("串口号必须是 1 到 32767 之间的整数"));
 
-    m_intake.sCfMode = modINI::ReadIniValue("cf", "cf", configPathUpper(), QString(), kReadBuffer);
+    m_intake.sCfMode = modINI::ReadIniValue("cf", "cf", config::pathUpperCase(), QString(), config::kReadBuffer);
 
-    Stime = modINI::ReadIniValue("waittime", "stime", configPath(), QString(), kReadBuffer);
+    Stime = modINI::ReadIniValue("waittime", "stime", config::path(), QString(), config::kReadBuffer);
     if (!textnum::tryInt32(Stime))
         problem("waittime", "stime", Stime, QStringLiteral("等待时间必须是毫秒数（整数）"));
     return problems;

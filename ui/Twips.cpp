@@ -15,6 +15,14 @@ QFont font(const QStringList &families, double points, bool bold)
     return f;
 }
 
+void paintBackground(QWidget *widget, const QColor &colour)
+{
+    widget->setAutoFillBackground(true);
+    QPalette p = widget->palette();
+    p.setColor(QPalette::Window, colour);
+    widget->setPalette(p);
+}
+
 QLabel *titleBand(QWidget *parent, const QString &caption, int left, int top, int width, int height)
 {
     auto *label = new QLabel(caption, parent);
@@ -22,9 +30,8 @@ QLabel *titleBand(QWidget *parent, const QString &caption, int left, int top, in
     label->setGeometry(rect(left, top, width, height));
     label->setAlignment(Qt::AlignCenter);
     label->setFont(font({QStringLiteral("Arial")}, 36, true));
-    label->setAutoFillBackground(true);
+    paintBackground(label, QColor(128, 128, 255));
     QPalette p = label->palette();
-    p.setColor(QPalette::Window, QColor(128, 128, 255));
     p.setColor(QPalette::WindowText, Qt::white);
     label->setPalette(p);
     return label;

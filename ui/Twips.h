@@ -23,6 +23,9 @@ inline QSize size(int width, int height) { return QSize(px(width), px(height)); 
 // A font by family (with fall-backs) and point size.
 QFont font(const QStringList &families, double points, bool bold);
 
+// Fills the widget's background with the colour.
+void paintBackground(QWidget *widget, const QColor &colour);
+
 // The white-on-blue title band both windows carry.
 QLabel *titleBand(QWidget *parent, const QString &caption, int left, int top, int width, int height);
 

@@ -5,6 +5,7 @@
 #include "packing/PackingState.h"
 #include "platform/MessageBox.h"
 #include "platform/ProgramEnvironment.h"
+#include "settings/ConfigFile.h"
 #include "settings/modINI.h"
 #include "station/frm_SCAN.h"
 #include "ui/ProgramIcon.h"
@@ -18,19 +19,13 @@
 
 namespace {
 
-constexpr int32_t kReadBuffer = 65536;
 constexpr int kFirstRowTop = 1200;
 constexpr int kRowStep = 720;
-
-QString configPath()
-{
-    return program::folder() + "\\" + "config.ini";
-}
 
 // The stored digit count and the width it gives; a problem line when it is no whole number.
 int16_t readDigitCount(const char *key, const QString &fieldCaption, QString &shown, QStringList &problems)
 {
-    shown = modINI::ReadIniValue("length", key, configPath(), QString(), kReadBuffer);
+    shown = modINI::ReadIniValue("length", key, config::path(), QString(), config::kReadBuffer);
     if (const std::optional<int16_t> width = textnum::tryInt16(shown)) {
         shown = textnum::fromInteger(*width);
         return *width;
@@ -58,10 +53,7 @@ frm_MAIN::frm_MAIN(BoxExport &boxExport, QWidget *parent) : QWidget(parent), m_e
                    | Qt::WindowCloseButtonHint | Qt::CustomizeWindowHint);
     setWindowIcon(programIcon());
     setFixedSize(twips::size(9330, 8400));
-    setAutoFillBackground(true);
-    QPalette white = palette();
-    white.setColor(QPalette::Window, Qt::white);
-    setPalette(white);
+    twips::paintBackground(this, Qt::white);
 
     lblTitle = twips::titleBand(this, QStringLiteral("初始设置"), 0, 0, 9375, 1005);
 
@@ -115,10 +107,7 @@ QLineEdit *frm_MAIN::addRow(int labelIndex, int labelWidth, const QString &capti
     label->setObjectName(QStringLiteral("label1(%1)").arg(labelIndex));
     label->setGeometry(twips::rect(240, top, labelWidth, 495));
     label->setFont(font);
-    label->setAutoFillBackground(true);
-    QPalette p = label->palette();
-    p.setColor(QPalette::Window, QGuiApplication::palette().color(QPalette::Base));
-    label->setPalette(p);
+    twips::paintBackground(label, QGuiApplication::palette().color(QPalette::Base));
 
     auto *edit = new QLineEdit(initialText, this);
     edit->setObjectName(textName);
@@ -141,7 +130,7 @@ void frm_MAIN::Form_Load()
     if (!problems.isEmpty())
         operatorMessages().show(
             QStringLiteral("%1 中的序号长度不是有效的整数：\n%2\n本次运行按 %3 位补零。请在对应栏中输入正确的位数并点击“开始”保存，下次启动时生效。")
-                .arg(modINI::DisplayPath(configPath()), problems.join(QLatin1Char('\n')))
+                .arg(modINI::DisplayPath(config::path()), problems.join(QLatin1Char('\n')))
                 .arg(kFallbackDigits));
 }
 
@@ -194,7 +183,7 @@ void frm_MAIN::saveDigitCounts()
     } catch (const RuntimeError &e) {
         // Scanning can go on without them; the operator learns they were not kept.
         operatorMessages().show(QStringLiteral("序号长度未能保存到 %1：%2\n本次运行不受影响。")
-                                    .arg(modINI::DisplayPath(configPath()), e.description()));
+                                    .arg(modINI::DisplayPath(config::path()), e.description()));
     }
 }
 
