@@ -1,6 +1,6 @@
 #include "core/RuntimeError.h"
 
-#include <cstring>
+#include "core/SystemReason.h"
 
 RuntimeError::RuntimeError(int number, QString source, QString description)
     : m_number(number), m_source(std::move(source)), m_description(std::move(description)),
@@ -15,22 +15,22 @@ RuntimeError RuntimeError::withPrefix(const QString &prefix) const
 
 RuntimeError RuntimeError::overflow(const QString &source)
 {
-    return RuntimeError(Overflow, source, QStringLiteral("Overflow"));
+    return RuntimeError(Overflow, source, QStringLiteral("溢出（Overflow）"));
 }
 
 RuntimeError RuntimeError::divisionByZero(const QString &source)
 {
-    return RuntimeError(DivisionByZero, source, QStringLiteral("Division by zero"));
+    return RuntimeError(DivisionByZero, source, QStringLiteral("除数为零（Division by zero）"));
 }
 
 RuntimeError RuntimeError::typeMismatch(const QString &source, const QString &text)
 {
     return RuntimeError(TypeMismatch, source,
-                        QStringLiteral("Type mismatch: \"%1\" is not a number").arg(text));
+                        QStringLiteral("类型不匹配：“%1”不是数字（Type mismatch）").arg(text));
 }
 
 RuntimeError RuntimeError::fromErrno(int err, const QString &source, const QString &what)
 {
     return RuntimeError(kSystemBase + err, source,
-                        QStringLiteral("%1: %2").arg(what, QString::fromLocal8Bit(std::strerror(err))));
+                        QStringLiteral("%1：%2").arg(what, reason::fromErrno(err)));
 }

@@ -16,7 +16,6 @@ public:
         Overflow = 6,
         DivisionByZero = 11,
         TypeMismatch = 13,
-        DeviceIoError = 57,
         PathNotFound = 76,
         PortOpenFailed = 8002,
         WorkbookFailed = 1004,

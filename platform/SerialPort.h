@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QObject>
 #include <QString>
 #include <cstdint>
@@ -10,6 +11,9 @@ class QSerialPort;
 // flow control. Port number n is the device COMn in the program's folder when it
 // exists (usually a link to /dev/ttyUSB0, /dev/ttyACM0 or a pseudo-terminal),
 // otherwise /dev/ttyS<n-1>. Every received byte is one character (Latin-1).
+//
+// The device is read whenever it has data, whatever the receive threshold: a line
+// that is not drained stops reporting both data and a vanished device.
 class SerialPort : public QObject
 {
     Q_OBJECT
@@ -22,31 +26,39 @@ public:
         DeviceGone = 1100 // the device disappeared (adapter unplugged, scanner simulator ended)
     };
 
+    // Input kept while nobody reads it; beyond this the oldest characters are dropped
+    // and counted (a runaway device must not eat the memory).
+    static constexpr qsizetype kMaxWaiting = 1 << 20;
+
     explicit SerialPort(QObject *parent = nullptr);
     ~SerialPort() override;
 
+    // A new number also forgets which device the previous one reached.
     void setCommPort(int16_t number);
     int16_t commPort() const { return m_number; }
     // The device that port number n stands for.
     static QString devicePath(const QString &programFolder, int16_t number);
+    // Once a port has been opened through COMn in the program's folder, only that
+    // link is ever looked for again: /dev/ttyS<n-1> is some other device.
     QString devicePath() const;
 
-    void setInBufferSize(int bytes);
-    void setOutBufferSize(int bytes) { m_outBufferSize = bytes; } // the station never sends
-    // 1 or more: a Received event whenever that many characters wait; 0: none are raised,
-    // the characters stay buffered for the next event.
-    void setRThreshold(int count) { m_rThreshold = count; }
+    // 1 or more: a Received event whenever that many characters wait, also when the
+    // threshold comes back while characters are waiting; 0: none are raised, the
+    // characters stay buffered for the next event.
+    void setRThreshold(int count);
     int rThreshold() const { return m_rThreshold; }
-    void setSThreshold(int count) { m_sThreshold = count; }
 
     bool portOpen() const;
-    // Opening raises a RuntimeError naming the port, its device and the system's reason.
+    // Opening raises a RuntimeError naming the port, its device and the reason.
     void setPortOpen(bool open);
 
     int commEvent() const { return m_event; }
-    // 0: the next input() takes everything waiting.
-    void setInputLen(int count) { m_inputLen = count; }
+    // Characters waiting to be read.
+    qsizetype inBufferCount() const;
+    // Everything waiting, removed from the buffer.
     QString input();
+    // Characters dropped because the buffer was full since the last call; resets it.
+    qint64 takeDropped();
 
     // Records the kind and raises onComm; the port's own signals use it, and tests
     // raise line events that a pseudo-terminal cannot produce.
@@ -57,15 +69,16 @@ signals:
     void onComm();
 
 private:
-    void dataArrived();
+    void drainDevice();
+    void takeFromDevice();
+    void raiseIfWaiting();
     bool deviceGone() const;
 
     QSerialPort *m_port;
     int16_t m_number = 1;
-    int m_inBufferSize = 512;
-    int m_outBufferSize = 512;
+    bool m_linkOnly = false;
     int m_rThreshold = 0;
-    int m_sThreshold = 0;
-    int m_inputLen = 0;
     int m_event = NoEvent;
+    QByteArray m_waiting;
+    qint64 m_dropped = 0;
 };

@@ -6,6 +6,7 @@
 #include "platform/MessageBox.h"
 #include "platform/RecordGrid.h"
 #include "station/BoxExport.h"
+#include "station/RefusedScan.h"
 
 namespace {
 const QChar kTab = QLatin1Char('\t');
@@ -16,6 +17,7 @@ constexpr int kRowHeightTwips = 360;
 
 const QString BarcodeIntake::kWrongLength = QStringLiteral("条码长度不正确！");
 const QString BarcodeIntake::kDuplicate = QStringLiteral("该内包条码重复！");
+const QString BarcodeIntake::kControlCharacter = QStringLiteral("条码中含有控制字符！");
 
 BarcodeIntake::BarcodeIntake(PackingState &state, RecordGrid &grid, MessageBox &messages,
                              BoxExport &boxExport)
@@ -23,11 +25,20 @@ BarcodeIntake::BarcodeIntake(PackingState &state, RecordGrid &grid, MessageBox &
 {
 }
 
-void BarcodeIntake::receive(const QString &text)
+void BarcodeIntake::receive(const QString &text, qint64 dropped)
 {
     m_lastScanListed = false;
     if (text.size() != m_state.iInnerLen) {
-        m_messages.show(kWrongLength);
+        // Refused as a whole (a scanner that read one pack twice must not list it
+        // twice), but named piece by piece so the operator knows what to scan again.
+        m_messages.show(kWrongLength + QLatin1Char('\n') + refused::wrongLengthDetails(text, m_state.iInnerLen, dropped));
+        return;
+    }
+    // A tab or line break would split or bend the list row; a NUL would end the
+    // text in other programs. None of them is part of a barcode.
+    const QString barcodePart = text.left(std::max(0, m_state.iInnerLen - kTerminatorLength));
+    if (const std::optional<qsizetype> at = refused::firstControlCharacter(barcodePart)) {
+        m_messages.show(kControlCharacter + QLatin1Char('\n') + refused::controlCharacterDetails(text, *at));
         return;
     }
     // A full box that could not be exported blocks the next one: no barcode may
@@ -46,7 +57,7 @@ void BarcodeIntake::receive(const QString &text)
     const int barcodeLength = m_state.iInnerLen - kTerminatorLength;
     if (barcodeLength < 0)
         throw RuntimeError(RuntimeError::InvalidProcedureCall, QStringLiteral("Left"),
-                           QStringLiteral("Invalid procedure call: barcode length %1").arg(barcodeLength));
+                           QStringLiteral("无效的过程调用：条码长度为 %1（Invalid procedure call）").arg(barcodeLength));
     const QString barcode = text.left(barcodeLength);
 
     iInnerCount = checked::add16(iInnerCount, 1);

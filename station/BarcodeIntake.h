@@ -15,12 +15,13 @@ class BarcodeIntake
 public:
     static const QString kWrongLength;
     static const QString kDuplicate;
+    static const QString kControlCharacter;
 
     BarcodeIntake(PackingState &state, RecordGrid &grid, MessageBox &messages, BoxExport &boxExport);
 
-    // One scan as read from the port. Failures raise a RuntimeError; rows already
-    // added stay in the list.
-    void receive(const QString &text);
+    // One scan as read from the port, and how many characters a full receive buffer
+    // dropped before it. Failures raise a RuntimeError; rows already added stay.
+    void receive(const QString &text, qint64 dropped = 0);
 
     // Empties the list and the pack count together (and forgets a pending export).
     void emptyBox();

@@ -34,7 +34,7 @@ void DailyWorkbookExport::exportBox(const RecordGrid &grid)
         const QString folder = QFileInfo(path).absolutePath();
         if (!QDir().mkpath(folder))
             throw RuntimeError(RuntimeError::PathNotFound, QStringLiteral("export"),
-                               QStringLiteral("cannot create the folder %1").arg(folder));
+                               QStringLiteral("无法创建文件夹 %1").arg(folder));
         xlApp.start();
         if (!modINI::FileExists(sXlsFile, 0))
             xlApp.newWorkbook(path);
@@ -60,7 +60,7 @@ void DailyWorkbookExport::appendRows(const RecordGrid &grid)
     const int32_t lastUsed = xlApp.lastUsedRow();
     if (int64_t(lastUsed) + lExportRows > kSheetRowLimit)
         throw RuntimeError(RuntimeError::Overflow, QStringLiteral("export"),
-                           QStringLiteral("the first worksheet already uses %1 rows; %2 more exceed the limit of %3")
+                           QStringLiteral("第一个工作表已用 %1 行，再加 %2 行将超过 %3 行的上限")
                                .arg(lastUsed).arg(lExportRows).arg(kSheetRowLimit));
     // Its own row counter: the pack count stays as it was if this fails part-way.
     for (int32_t row = 0; row < lExportRows; ++row) {

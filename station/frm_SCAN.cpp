@@ -5,9 +5,9 @@
 #include "platform/EventPump.h"
 #include "platform/MessageBox.h"
 #include "platform/ProgramEnvironment.h"
-#include "settings/ConfigFile.h"
-#include "settings/modINI.h"
-#include "ui/Twips.h"
+#include "settings/StationSettings.h"
+#include "core/SystemReason.h"
+#include "platform/qt/Twips.h"
 
 #include <QCloseEvent>
 #include <QDir>
@@ -66,50 +66,23 @@ void frm_SCAN::Form_Load()
     m_intake.emptyBox(); // the list and the pack count start together
     handleWaitingEvents();
 
-    const QStringList problems = readSettings();
-    if (!problems.isEmpty())
-        operatorMessages().show(QStringLiteral("配置文件 %1 中的设置无效：\n%2\n请改正后关闭本窗口并重新点击“开始”。")
-                                    .arg(modINI::DisplayPath(config::path()), problems.join(QLatin1Char('\n'))));
-
-    if (m_portUsable) {
-        MSComm1.setCommPort(int16_t(iPort1));
-        MSComm1.setInBufferSize(512);
-        MSComm1.setOutBufferSize(512);
-        MSComm1.setRThreshold(1);
-        MSComm1.setSThreshold(1);
-        if (const std::optional<RuntimeError> failure = OpenPort())
-            reportPortProblem(failure->description());
-    }
-}
-
-// Reads the four settings; returns one line per setting that cannot serve.
-QStringList frm_SCAN::readSettings()
-{
-    QStringList problems;
-    auto problem = [&problems](const char *section, const char *key, const QString &value, const QString &why) {
-        problems << QStringLiteral("[%1] %2 = \"%3\"：%4").arg(QLatin1String(section), QLatin1String(key), value, why);
-    };
-
-    const QString nlen = modINI::ReadIniValue("length", "nlen", config::path(), QString(), config::kReadBuffer);
-    if (const auto len = textnum::tryInt16(nlen))
-        packingState().iInnerLen = *len;
-    else
-        problem("length", "nlen", nlen, QStringLiteral("条码长度必须是 -32768 到 32767 之间的整数"));
-
-    const QString port = modINI::ReadIniValue("com", "ComPort1", config::pathUpperCase(), QString(), config::kReadBuffer);
-    const std::optional<int32_t> portNumber = textnum::tryInt32(port);
-    m_portUsable = portNumber && *portNumber >= 1 && *portNumber <= 32767;
-    if (portNumber)
-        iPort1 = *portNumber;
-    if (!m_portUsable)
-        problem("com", "ComPort1", port, QStringLiteral("串口号必须是 1 到 32767 之间的整数"));
-
-    m_intake.sCfMode = modINI::ReadIniValue("cf", "cf", config::pathUpperCase(), QString(), config::kReadBuffer);
-
-    Stime = modINI::ReadIniValue("waittime", "stime", config::path(), QString(), config::kReadBuffer);
-    if (!textnum::tryInt32(Stime))
-        problem("waittime", "stime", Stime, QStringLiteral("等待时间必须是毫秒数（整数）"));
-    return problems;
+    const settings::ScanSettings read = settings::readScanSettings();
+    if (read.innerLen)
+        packingState().iInnerLen = *read.innerLen;
+    if (read.port)
+        iPort1 = *read.port;
+    m_intake.sCfMode = read.cfMode;
+    Stime = read.stime;
+    if (!read.problems.isEmpty())
+        operatorMessages().show(QStringLiteral("配置文件 %1 中的设置无效：\n%2\n扫描枪串口未打开，不会记录任何扫描。请改正后关闭本窗口并重新点击“开始”。")
+                                    .arg(settings::displayPath(), read.problems.join(QLatin1Char('\n'))));
+    // With any of these unusable every scan would fail or wait for minutes.
+    if (!read.scanningPossible())
+        return;
+    MSComm1.setCommPort(int16_t(iPort1));
+    MSComm1.setRThreshold(1);
+    if (const std::optional<RuntimeError> failure = OpenPort())
+        reportPortProblem(failure->description());
 }
 
 std::optional<RuntimeError> frm_SCAN::OpenPort()
@@ -129,7 +102,7 @@ void frm_SCAN::MSComm1_OnComm()
 {
     const int kind = MSComm1.commEvent();
     if (kind == SerialPort::DeviceGone) {
-        reportPortProblem(QStringLiteral("COM%1（%2）：设备已断开").arg(MSComm1.commPort()).arg(MSComm1.devicePath()));
+        reportPortProblem(QStringLiteral("COM%1（%2）：%3").arg(MSComm1.commPort()).arg(MSComm1.devicePath(), reason::deviceGone()));
         MSComm1.setRThreshold(1);
         return;
     }
@@ -144,9 +117,8 @@ void frm_SCAN::MSComm1_OnComm()
         if (!m_waiter)
             m_waiter = std::make_unique<clsWait>();
         m_waiter->Wait(textnum::toInt32(Stime));
-        MSComm1.setInputLen(0);
         const QString text = MSComm1.input();
-        m_intake.receive(text);
+        m_intake.receive(text, MSComm1.takeDropped());
         MSComm1.setRThreshold(1);
     } catch (const RuntimeError &e) {
         errorPath(e);

@@ -40,6 +40,8 @@ public:
     BarcodeIntake &intake() { return m_intake; }
     SerialPort &port() { return MSComm1; }
     QtRecordGrid &grid() { return m_grid; }
+    // Fires at every attempt to find a vanished scanner again.
+    const QTimer &reconnectTimer() const { return m_reconnect; }
 
 protected:
     void resizeEvent(QResizeEvent *event) override;
@@ -48,7 +50,6 @@ protected:
 
 private:
     void buildControls();
-    QStringList readSettings();
     void errorPath(const RuntimeError &error);
     void reportPortProblem(const QString &what);
     void tryReconnect();
@@ -63,7 +64,6 @@ private:
     BarcodeIntake m_intake;
     std::unique_ptr<clsWait> m_waiter;
     QTimer m_reconnect;
-    bool m_portUsable = false;
     bool m_handlingScan = false;
     bool m_closeWhenIdle = false;
     bool m_shownOnce = false;

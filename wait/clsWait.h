@@ -21,10 +21,8 @@ public:
     // Whether a timer is still held (a wait in progress, or one that failed).
     bool holdsTimer() const { return bool(hTimer); }
 
-    // The relative due time of a delay, in 100 ns units, and its two 32-bit halves.
+    // The relative due time of a delay, in 100 ns units.
     static int64_t dueTime(int32_t milliSeconds);
-    static uint32_t lowHalf(int64_t dueTime) { return uint32_t(uint64_t(dueTime) & 0xFFFFFFFFu); }
-    static int32_t highHalf(int64_t dueTime) { return int32_t(uint64_t(dueTime) >> 32); }
 
 private:
     TimerFactory m_timers;

@@ -82,18 +82,18 @@ void replaceFileAtomically(const QString &path, const QByteArray &content)
     }
     if (err != 0) {
         tmp.path.clear(); // nothing was created
-        fail(err, folder, QStringLiteral("cannot create a temporary file in"));
+        fail(err, folder, QStringLiteral("无法在此文件夹中创建临时文件"));
     }
     if ((err = injected(AtomicStep::Write)) != 0 || (::fchmod(tmp.fd, mode) != 0 && (err = errno))
         || (!writeAll(tmp.fd, content.constData(), size_t(content.size())) && (err = errno)))
-        fail(err, path, QStringLiteral("cannot write"));
+        fail(err, path, QStringLiteral("无法写入"));
     if ((err = injected(AtomicStep::SyncFile)) != 0 || (::fsync(tmp.fd) != 0 && (err = errno)))
-        fail(err, path, QStringLiteral("cannot flush"));
+        fail(err, path, QStringLiteral("无法写入磁盘"));
     ::close(tmp.fd);
     tmp.fd = -1;
     if ((err = injected(AtomicStep::Rename)) != 0
         || (::rename(tmp.path.constData(), target.constData()) != 0 && (err = errno)))
-        fail(err, path, QStringLiteral("cannot replace"));
+        fail(err, path, QStringLiteral("无法替换"));
     tmp.renamed = true;
 
     // The new content is in place and whole. A failing folder sync only weakens

@@ -133,6 +133,18 @@ QByteArray lineEndingOf(const std::vector<Line> &lines)
     return "\r\n";
 }
 
+// Editors on Windows may put a UTF-8 byte-order mark first; it is no part of the
+// first section's header. Removes it and says whether it was there.
+const QByteArray kByteOrderMark("\xEF\xBB\xBF");
+
+bool takeByteOrderMark(QByteArray &bytes)
+{
+    if (!bytes.startsWith(kByteOrderMark))
+        return false;
+    bytes.remove(0, kByteOrderMark.size());
+    return true;
+}
+
 std::optional<QByteArray> readAll(const QString &path)
 {
     QFile file(path);
@@ -184,9 +196,10 @@ QString resolvePath(const QString &spelledPath)
 std::optional<QString> readValue(const QString &path, const QString &section, const QString &key,
                                  int32_t bufferSize)
 {
-    const std::optional<QByteArray> bytes = readAll(path);
+    std::optional<QByteArray> bytes = readAll(path);
     if (!bytes)
         return std::nullopt;
+    takeByteOrderMark(*bytes);
     const std::vector<Line> lines = splitLines(*bytes);
     const SectionSpan span = locate(lines, section.toUtf8(), key.toUtf8());
     if (span.keyLine < 0)
@@ -205,9 +218,10 @@ void writeValue(const QString &path, const QString &section, const QString &key,
         const std::optional<QByteArray> bytes = readAll(path);
         if (!bytes)
             throw RuntimeError(RuntimeError::PathNotFound, QStringLiteral("WritePrivateProfileString"),
-                               QStringLiteral("cannot read %1").arg(path));
+                               QStringLiteral("无法读取 %1").arg(path));
         old = *bytes;
     }
+    const bool hadMark = takeByteOrderMark(old);
     std::vector<Line> lines = splitLines(old);
     const QByteArray eol = lineEndingOf(lines);
     const SectionSpan span = locate(lines, section.toUtf8(), key.toUtf8());
@@ -234,6 +248,8 @@ void writeValue(const QString &path, const QString &section, const QString &key,
 
     QByteArray bytes;
     bytes.reserve(old.size() + value.size() + 64);
+    if (hadMark)
+        bytes += kByteOrderMark;
     for (const Line &l : lines)
         bytes += l.content + l.ending;
     replaceFileAtomically(path, bytes);
@@ -244,7 +260,7 @@ void createEmptyFile(const QString &path)
     const QByteArray name = QFile::encodeName(path);
     const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
     if (fd < 0)
-        throw RuntimeError::fromErrno(errno, QStringLiteral("Open"), QStringLiteral("cannot create %1").arg(path));
+        throw RuntimeError::fromErrno(errno, QStringLiteral("Open"), QStringLiteral("无法创建 %1").arg(path));
     ::close(fd);
 }
 

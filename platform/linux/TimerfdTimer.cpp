@@ -20,7 +20,7 @@ public:
     {
         m_fd = ::timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK);
         if (m_fd < 0)
-            throw RuntimeError::fromErrno(errno, kSource, QStringLiteral("cannot create the timer"));
+            throw RuntimeError::fromErrno(errno, kSource, QStringLiteral("无法创建定时器"));
         m_notifier = std::make_unique<QSocketNotifier>(m_fd, QSocketNotifier::Read);
         // Once fired the descriptor stays readable; the notifier only has to wake the loop once.
         QObject::connect(m_notifier.get(), &QSocketNotifier::activated, m_notifier.get(),
@@ -43,7 +43,7 @@ public:
         due.it_value.tv_sec = time_t(nanos / 1000000000);
         due.it_value.tv_nsec = long(nanos % 1000000000);
         if (::timerfd_settime(m_fd, 0, &due, nullptr) != 0)
-            throw RuntimeError::fromErrno(errno, kSource, QStringLiteral("cannot arm the timer"));
+            throw RuntimeError::fromErrno(errno, kSource, QStringLiteral("无法设置定时器"));
         m_notifier->setEnabled(true);
     }
 
@@ -64,7 +64,7 @@ private:
             n = ::poll(&p, 1, 0);
         } while (n < 0 && errno == EINTR);
         if (n < 0 || (p.revents & (POLLERR | POLLNVAL)))
-            throw RuntimeError::fromErrno(n < 0 ? errno : EIO, kSource, QStringLiteral("the timer wait failed"));
+            throw RuntimeError::fromErrno(n < 0 ? errno : EIO, kSource, QStringLiteral("定时器等待失败"));
         return n == 1;
     }
 

@@ -14,7 +14,7 @@ int twipsToPixels(int twips)
 
 RuntimeError subscriptError(const QString &source)
 {
-    return RuntimeError(381, source, QStringLiteral("Subscript out of range"));
+    return RuntimeError(381, source, QStringLiteral("下标越界（Subscript out of range）"));
 }
 } // namespace
 
@@ -47,7 +47,7 @@ void QtRecordGrid::setRowCount(int32_t count)
 {
     if (count != 0)
         throw RuntimeError(RuntimeError::InvalidProcedureCall, QStringLiteral("fg1.Rows"),
-                           QStringLiteral("Only an empty list can be set"));
+                           QStringLiteral("只能设置空清单"));
     clear();
 }
 

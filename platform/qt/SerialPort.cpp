@@ -1,16 +1,52 @@
 #include "platform/SerialPort.h"
 
 #include "core/RuntimeError.h"
+#include "core/SystemReason.h"
 #include "platform/ProgramEnvironment.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QSerialPort>
+#include <QTimer>
 #include <poll.h>
+
+namespace {
+
+const QString kSource = QStringLiteral("MSComm1");
+
+// The reason an open failed, in Chinese, with Qt's words kept.
+QString openFailure(const QSerialPort &port)
+{
+    QString chinese;
+    switch (port.error()) {
+    case QSerialPort::DeviceNotFoundError:
+        chinese = QStringLiteral("设备不存在");
+        break;
+    case QSerialPort::PermissionError:
+        chinese = QStringLiteral("没有权限，或设备正被其他程序使用");
+        break;
+    case QSerialPort::OpenError:
+        chinese = QStringLiteral("设备已被打开");
+        break;
+    case QSerialPort::ResourceError:
+        chinese = reason::deviceGone();
+        break;
+    default:
+        chinese = QStringLiteral("无法打开设备");
+        break;
+    }
+    return reason::withSystemText(chinese, port.errorString());
+}
+
+} // namespace
 
 SerialPort::SerialPort(QObject *parent) : QObject(parent), m_port(new QSerialPort(this))
 {
-    connect(m_port, &QSerialPort::readyRead, this, &SerialPort::dataArrived);
+    // No read buffer limit: a full Qt buffer switches the device's read notifier off,
+    // and then neither data nor a hang-up is ever seen again. The port drains the
+    // device into its own buffer instead, bounded by kMaxWaiting.
+    m_port->setReadBufferSize(0);
+    connect(m_port, &QSerialPort::readyRead, this, &SerialPort::drainDevice);
     connect(m_port, &QSerialPort::errorOccurred, this, [this](QSerialPort::SerialPortError error) {
         if (error != QSerialPort::ResourceError && error != QSerialPort::ReadError)
             return;
@@ -40,6 +76,8 @@ bool SerialPort::deviceGone() const
 
 void SerialPort::setCommPort(int16_t number)
 {
+    if (number != m_number)
+        m_linkOnly = false;
     m_number = number;
 }
 
@@ -54,13 +92,30 @@ QString SerialPort::devicePath(const QString &programFolder, int16_t number)
 
 QString SerialPort::devicePath() const
 {
+    if (m_linkOnly)
+        return QDir(program::folder()).filePath(QStringLiteral("COM%1").arg(m_number));
     return devicePath(program::folder(), m_number);
 }
 
-void SerialPort::setInBufferSize(int bytes)
+void SerialPort::setRThreshold(int count)
 {
-    m_inBufferSize = bytes;
-    m_port->setReadBufferSize(bytes);
+    m_rThreshold = count;
+    // Characters that came while events were off get their own event, queued so that
+    // the handler that switched events back on has returned first.
+    if (count > 0 && inBufferCount() > 0)
+        QTimer::singleShot(0, this, &SerialPort::raiseIfWaiting);
+}
+
+qsizetype SerialPort::inBufferCount() const
+{
+    return m_waiting.size() + m_port->bytesAvailable();
+}
+
+void SerialPort::raiseIfWaiting()
+{
+    takeFromDevice();
+    if (m_rThreshold > 0 && m_waiting.size() >= m_rThreshold)
+        raiseEvent(Received);
 }
 
 bool SerialPort::portOpen() const
@@ -77,31 +132,41 @@ void SerialPort::setPortOpen(bool open)
     const QString device = devicePath();
     const QString name = QStringLiteral("COM%1 (%2)").arg(m_number).arg(device);
     if (m_number < 1)
-        throw RuntimeError(RuntimeError::PortOpenFailed, QStringLiteral("MSComm1"),
-                           QStringLiteral("%1: invalid port number").arg(name));
+        throw RuntimeError(RuntimeError::PortOpenFailed, kSource, QStringLiteral("%1：串口号无效").arg(name));
     if (m_port->isOpen())
-        throw RuntimeError(8005, QStringLiteral("MSComm1"), QStringLiteral("%1: port already open").arg(name));
+        throw RuntimeError(RuntimeError::PortOpenFailed, kSource, QStringLiteral("%1：串口已打开").arg(name));
+    if (m_linkOnly && !QFileInfo::exists(device))
+        throw RuntimeError(RuntimeError::PortOpenFailed, kSource,
+                           QStringLiteral("%1：%2").arg(name, reason::deviceGone()));
     m_port->setPortName(QFileInfo(device).absoluteFilePath());
-    m_port->setReadBufferSize(m_inBufferSize);
     if (!m_port->open(QIODevice::ReadWrite))
-        throw RuntimeError(RuntimeError::PortOpenFailed, QStringLiteral("MSComm1"),
-                           QStringLiteral("%1: %2").arg(name, m_port->errorString()));
+        throw RuntimeError(RuntimeError::PortOpenFailed, kSource, QStringLiteral("%1：%2").arg(name, openFailure(*m_port)));
     const bool lineSet = m_port->setBaudRate(QSerialPort::Baud9600) && m_port->setDataBits(QSerialPort::Data8)
                          && m_port->setParity(QSerialPort::NoParity) && m_port->setStopBits(QSerialPort::OneStop)
                          && m_port->setFlowControl(QSerialPort::NoFlowControl);
     if (!lineSet) {
-        const QString reason = m_port->errorString();
+        const QString why = reason::withSystemText(QStringLiteral("无法设置 9600 8N1"), m_port->errorString());
         m_port->close();
-        throw RuntimeError(RuntimeError::PortOpenFailed, QStringLiteral("MSComm1"),
-                           QStringLiteral("%1: cannot set 9600 8N1: %2").arg(name, reason));
+        throw RuntimeError(RuntimeError::PortOpenFailed, kSource, QStringLiteral("%1：%2").arg(name, why));
     }
     m_port->clearError();
+    if (device == QDir(program::folder()).filePath(QStringLiteral("COM%1").arg(m_number)))
+        m_linkOnly = true;
 }
 
 QString SerialPort::input()
 {
-    const QByteArray bytes = m_inputLen > 0 ? m_port->read(m_inputLen) : m_port->readAll();
-    return QString::fromLatin1(bytes);
+    takeFromDevice();
+    const QString text = QString::fromLatin1(m_waiting);
+    m_waiting.clear();
+    return text;
+}
+
+qint64 SerialPort::takeDropped()
+{
+    const qint64 dropped = m_dropped;
+    m_dropped = 0;
+    return dropped;
 }
 
 void SerialPort::raiseEvent(Event kind)
@@ -110,8 +175,21 @@ void SerialPort::raiseEvent(Event kind)
     emit onComm();
 }
 
-void SerialPort::dataArrived()
+void SerialPort::drainDevice()
 {
-    if (m_rThreshold > 0 && m_port->bytesAvailable() >= m_rThreshold)
-        raiseEvent(Received);
+    takeFromDevice();
+    // Queued: Qt emits no readyRead while a readyRead handler runs, and a scan's
+    // handling (waits, messages) must not run inside one.
+    if (m_rThreshold > 0 && !m_waiting.isEmpty())
+        QTimer::singleShot(0, this, &SerialPort::raiseIfWaiting);
+}
+
+void SerialPort::takeFromDevice()
+{
+    m_waiting += m_port->readAll();
+    if (m_waiting.size() > kMaxWaiting) {
+        const qsizetype excess = m_waiting.size() - kMaxWaiting;
+        m_dropped += excess;
+        m_waiting.remove(0, excess);
+    }
 }

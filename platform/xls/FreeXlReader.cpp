@@ -1,6 +1,7 @@
 #include "platform/xls/FreeXlReader.h"
 
 #include "core/RuntimeError.h"
+#include "core/SystemReason.h"
 
 #include <QFile>
 #include <freexl.h>
@@ -9,31 +10,31 @@ namespace xls {
 
 namespace {
 
-QString reason(int code)
+QString freexlReason(int code)
 {
     switch (code) {
     case FREEXL_FILE_NOT_FOUND:
-        return QStringLiteral("file not found");
+        return reason::withSystemText(QStringLiteral("文件不存在"), QStringLiteral("file not found"));
     case FREEXL_INVALID_CFBF_HEADER:
     case FREEXL_CFBF_INVALID_SIGNATURE:
     case FREEXL_BIFF_WORKBOOK_NOT_FOUND:
-        return QStringLiteral("not an Excel 97-2003 workbook");
+        return reason::notAWorkbook();
     case FREEXL_INSUFFICIENT_MEMORY:
-        return QStringLiteral("out of memory");
+        return QStringLiteral("内存不足（out of memory）");
     case FREEXL_CRAFTED_FILE:
-        return QStringLiteral("damaged or crafted workbook");
+        return QStringLiteral("工作簿已损坏（damaged or crafted workbook）");
     case FREEXL_CFBF_READ_ERROR:
     case FREEXL_CFBF_SEEK_ERROR:
-        return QStringLiteral("read error");
+        return QStringLiteral("读取错误（read error）");
     default:
-        return QStringLiteral("unreadable workbook (FreeXL code %1)").arg(code);
+        return QStringLiteral("无法读取的工作簿（FreeXL 代码 %1）").arg(code);
     }
 }
 
 [[noreturn]] void fail(const QString &path, const QString &why)
 {
     throw RuntimeError(RuntimeError::WorkbookFailed, QStringLiteral("readWorkbook"),
-                       QStringLiteral("cannot read %1: %2").arg(path, why));
+                       QStringLiteral("无法读取 %1：%2").arg(path, why));
 }
 
 // Closes the handle on every way out.
@@ -88,11 +89,11 @@ Workbook readWorkbook(const QString &path)
     const int opened = freexl_open(name.constData(), &handle.h);
     // FreeXL may answer OK with no handle for files it will not read.
     if (opened != FREEXL_OK || !handle.h)
-        fail(path, reason(opened != FREEXL_OK ? opened : FREEXL_CRAFTED_FILE));
+        fail(path, freexlReason(opened != FREEXL_OK ? opened : FREEXL_CRAFTED_FILE));
 
     unsigned int sheets = 0;
     if (freexl_get_info(handle.h, FREEXL_BIFF_SHEET_COUNT, &sheets) != FREEXL_OK)
-        fail(path, QStringLiteral("no sheet count"));
+        fail(path, QStringLiteral("无法得到工作表数量"));
 
     Workbook book;
     book.sheets.resize(sheets);
@@ -102,11 +103,11 @@ Workbook readWorkbook(const QString &path)
         if (freexl_get_worksheet_name(handle.h, static_cast<unsigned short>(s), &sheetName) == FREEXL_OK && sheetName)
             sheet.name = QString::fromUtf8(sheetName);
         if (freexl_select_active_worksheet(handle.h, static_cast<unsigned short>(s)) != FREEXL_OK)
-            fail(path, QStringLiteral("sheet %1 cannot be selected").arg(s + 1));
+            fail(path, QStringLiteral("无法选择第 %1 个工作表").arg(s + 1));
         unsigned int rows = 0;
         unsigned short columns = 0;
         if (freexl_worksheet_dimensions(handle.h, &rows, &columns) != FREEXL_OK)
-            fail(path, QStringLiteral("sheet %1 has no dimensions").arg(s + 1));
+            fail(path, QStringLiteral("第 %1 个工作表没有范围信息").arg(s + 1));
         sheet.declaredRows = int32_t(std::min<unsigned int>(rows, kMaxRows));
         sheet.declaredColumns = int32_t(std::min<unsigned short>(columns, kMaxColumns));
         sheet.rows.resize(size_t(sheet.declaredRows));
@@ -117,7 +118,7 @@ Workbook readWorkbook(const QString &path)
                 FreeXL_CellValue value;
                 const int got = freexl_get_cell_value(handle.h, unsigned(r), static_cast<unsigned short>(c), &value);
                 if (got != FREEXL_OK)
-                    fail(path, QStringLiteral("cell %1,%2: %3").arg(r + 1).arg(c + 1).arg(reason(got)));
+                    fail(path, QStringLiteral("单元格 %1,%2：%3").arg(r + 1).arg(c + 1).arg(freexlReason(got)));
                 cells[size_t(c)] = cellOf(value);
             }
         }

@@ -72,7 +72,7 @@ void NativeSpreadsheet::openWorkbook(const QString &path)
 void NativeSpreadsheet::requireWorkbook() const
 {
     if (!m_book)
-        fail(QStringLiteral("no workbook is open"));
+        fail(QStringLiteral("没有打开的工作簿"));
 }
 
 void NativeSpreadsheet::useFirstWorksheet()
@@ -85,7 +85,7 @@ Sheet &NativeSpreadsheet::firstSheet()
 {
     requireWorkbook();
     if (!m_sheetChosen)
-        fail(QStringLiteral("no worksheet chosen"));
+        fail(QStringLiteral("没有选定工作表"));
     return m_book->sheets.front();
 }
 
@@ -98,10 +98,10 @@ int32_t NativeSpreadsheet::lastUsedRow() const
 void NativeSpreadsheet::setCellText(int32_t row, int32_t column, const QString &text)
 {
     if (row < 1 || row > kMaxRows || column < 1 || column > kMaxColumns)
-        fail(QStringLiteral("cell %1,%2 lies outside the sheet (at most %3 rows, %4 columns)")
+        fail(QStringLiteral("单元格 %1,%2 超出工作表范围（最多 %3 行、%4 列）")
                  .arg(row).arg(column).arg(kMaxRows).arg(kMaxColumns));
     if (text.size() > kMaxCellText)
-        fail(QStringLiteral("the text for cell %1,%2 has %3 characters; a cell holds at most %4")
+        fail(QStringLiteral("单元格 %1,%2 的文字有 %3 个字符，超过上限 %4")
                  .arg(row).arg(column).arg(text.size()).arg(kMaxCellText));
     Cell cell;
     cell.kind = text.isEmpty() ? Cell::Blank : Cell::Text;

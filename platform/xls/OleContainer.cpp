@@ -19,7 +19,7 @@ constexpr size_t kMiniStreamCutoff = 4096;
 [[noreturn]] void fail(const char *what)
 {
     throw RuntimeError(RuntimeError::WorkbookFailed, QStringLiteral("compoundDocument"),
-                       QStringLiteral("cannot build the workbook container: %1").arg(QLatin1String(what)));
+                       QStringLiteral("无法生成工作簿文件结构：%1").arg(QLatin1String(what)));
 }
 
 } // namespace

@@ -20,6 +20,14 @@ public:
         if (whileOpen)
             whileOpen(text);
     }
+    // The first line of each message: the system's own fixed text.
+    QStringList firstLines() const
+    {
+        QStringList out;
+        for (const QString &t : texts)
+            out << t.section(QLatin1Char('\n'), 0, 0);
+        return out;
+    }
     QStringList texts;
     std::function<void(const QString &)> whileOpen;
 };

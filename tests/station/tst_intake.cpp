@@ -84,7 +84,7 @@ private slots:
         QVERIFY(!st.intake.lastScanListed());
 
         st.intake.receive("A0003\r\n");
-        QCOMPARE(st.messages.texts.last(), BarcodeIntake::kWrongLength);
+        QCOMPARE(st.messages.firstLines().last(), BarcodeIntake::kWrongLength);
         QCOMPARE(st.grid.rowCount(), 5);
         QCOMPARE(int(st.intake.iInnerCount), 2);
 
@@ -114,7 +114,7 @@ private slots:
         QCOMPARE(st.rows().last(), QStringLiteral("||ABCDEF"));
         st.intake.receive("ABCDEFGxy");
         st.intake.receive("ABCDEx");
-        QCOMPARE(st.messages.texts, QStringList({BarcodeIntake::kWrongLength, BarcodeIntake::kWrongLength}));
+        QCOMPARE(st.messages.firstLines(), QStringList({BarcodeIntake::kWrongLength, BarcodeIntake::kWrongLength}));
         QCOMPARE(st.grid.rowCount(), 3);
         QCOMPARE(st.state.lOuterNo, 2);
 
@@ -124,6 +124,41 @@ private slots:
         empty.intake.receive("\r\n"); // empty barcodes never count as repeats
         QCOMPARE(empty.rows(), QStringList({"W001||", "|Z001|", "||", "||", "|Z002|"}));
         QVERIFY(empty.messages.texts.isEmpty());
+    }
+
+    void refusedTextsAreNamed()
+    {
+        Station st(2, 4);
+        st.intake.receive("A00001\r\nA00002\r\nA0000");
+        QCOMPARE(st.messages.firstLines(), QStringList{BarcodeIntake::kWrongLength});
+        QVERIFY(st.messages.texts[0].contains(QStringLiteral("收到 21 个字符")));
+        QVERIFY(st.messages.texts[0].contains(QStringLiteral("3 段")));
+        QVERIFY(st.messages.texts[0].contains(QStringLiteral("1. A00001\n  2. A00002\n  3. A0000\n")));
+
+        // Many pieces: the first and last three and the count; unreadable bytes named;
+        // characters a full buffer dropped are counted too.
+        QString many;
+        for (int i = 1; i <= 20; ++i)
+            many += QStringLiteral("P%1\r\n").arg(i, 5, 10, QLatin1Char('0'));
+        many += QStringLiteral("\x1b") + QString(60, QLatin1Char('x'));
+        st.intake.receive(many, 4096);
+        const QString &text = st.messages.texts[1];
+        QVERIFY(text.contains(QStringLiteral("21 段")));
+        QVERIFY(text.contains(QStringLiteral("3. P00003\n  ……（中间 15 段未列出）\n  19. P00019")));
+        QVERIFY(text.contains(QStringLiteral("21. <0x1B>xxx")));
+        QVERIFY(text.contains(QStringLiteral("（共 61 个字符）")));
+        QVERIFY(text.contains(QStringLiteral("4096 个字符")));
+        QCOMPARE(st.grid.rowCount(), 0);
+
+        // A control character in the barcode part is refused before any label row.
+        st.intake.receive(QStringLiteral("AB\tDEF\r\n"));
+        QCOMPARE(st.messages.firstLines().last(), BarcodeIntake::kControlCharacter);
+        QVERIFY(st.messages.texts.last().contains(QStringLiteral("AB<TAB>DEF<CR><LF>")));
+        QVERIFY(st.messages.texts.last().contains(QStringLiteral("第 3 个字符")));
+        QCOMPARE(st.grid.rowCount(), 0);
+        QCOMPARE(st.state.lOuterNo, 1);
+        st.intake.receive(QStringLiteral("ÿABCDE\0\0"));
+        QCOMPARE(st.rows().last(), QStringLiteral("||ÿABCDE"));
     }
 
     void boxShapes_data()

@@ -14,6 +14,8 @@
 #include <QPointer>
 #include <QTest>
 #include <QTimer>
+#include <QSignalSpy>
+#include <QFileInfo>
 #include <memory>
 
 namespace {
@@ -122,29 +124,63 @@ private slots:
         scanner.send("A000");
         QTimer::singleShot(40, [&] { scanner.send("01\r\n"); });
         QTRY_COMPARE(barcodes(*w), QStringList{"A00001"});
-        QTest::qWait(300);
-        QCOMPARE(barcodes(*w), QStringList{"A00001"});
 
-        // Two scans within one settle wait are one text of the wrong length.
+        // Two scans within one settle wait are one text of the wrong length, named piece by piece.
         scanner.send("A00002\r\nA00003\r\n");
-        QTRY_COMPARE(m_messages.texts, QStringList{BarcodeIntake::kWrongLength});
+        QTRY_COMPARE(m_messages.firstLines(), QStringList{BarcodeIntake::kWrongLength});
+        QVERIFY(m_messages.texts[0].contains(QStringLiteral("2 段")));
+        QVERIFY(m_messages.texts[0].contains(QStringLiteral("1. A00002\n  2. A00003")));
         QCOMPARE(barcodes(*w), QStringList{"A00001"});
 
-        // Characters arriving while a message is open wait for the next scan.
+        // Characters arriving while a message is open are handled once it is closed,
+        // as a text of their own; the next scan is not spoilt by them.
+        int opened = 0;
         m_messages.whileOpen = [&](const QString &) {
-            scanner.send("ZZ");
-            QTest::qWait(100);
+            if (++opened == 1)
+                scanner.send("ZZ");
         };
         scanner.send("short\r\n");
-        QTRY_COMPARE(m_messages.texts.size(), 2);
-        m_messages.whileOpen = nullptr;
-        QTest::qWait(200);
-        scanner.send("A00004\r\n"); // read as "ZZA00004\r\n"
         QTRY_COMPARE(m_messages.texts.size(), 3);
-        QCOMPARE(m_messages.texts.last(), BarcodeIntake::kWrongLength);
-        scanner.send("A00005\r\n");
-        QTRY_COMPARE(barcodes(*w), QStringList({"A00001", "A00005"}));
-        QCOMPARE(m_messages.texts.size(), 3);
+        QVERIFY(m_messages.texts[2].contains(QStringLiteral("1. ZZ")));
+        scanner.send("A00004\r\n");
+        QTRY_COMPARE(barcodes(*w), QStringList({"A00001", "A00004"}));
+        QCOMPARE(m_messages.texts.size(), 3); // and A00001 was not listed or refused twice
+    }
+
+    void scansDuringAMessageAreNamedAndTheLineStaysAlive()
+    {
+        writeConfig(folder(), "40");
+        Pty scanner(folder(), 1);
+        auto w = openWindow();
+        // 70 packs scanned while a duplicate message is open: more than a 512-byte buffer holds.
+        int opened = 0;
+        m_messages.whileOpen = [&](const QString &) {
+            if (++opened != 1)
+                return;
+            QByteArray scans;
+            for (int i = 1; i <= 70; ++i)
+                scans += QByteArray("B%1\r\n").replace("%1", QByteArray::number(i).rightJustified(5, '0'));
+            scanner.send(scans);
+            QTRY_COMPARE(w->port().inBufferCount(), 70 * 8);
+        };
+        scanner.send("A00001\r\n");
+        QTRY_COMPARE(barcodes(*w), QStringList{"A00001"});
+        scanner.send("A00001\r\n");
+        QTRY_COMPARE(m_messages.texts.size(), 2);
+        QCOMPARE(m_messages.firstLines(), QStringList({BarcodeIntake::kDuplicate, BarcodeIntake::kWrongLength}));
+        const QString &named = m_messages.texts[1];
+        QVERIFY(named.contains(QStringLiteral("收到 560 个字符")));
+        QVERIFY(named.contains(QStringLiteral("70 段")));
+        QVERIFY(named.contains(QStringLiteral("1. B00001")));
+        QVERIFY(named.contains(QStringLiteral("3. B00003")));
+        QVERIFY(named.contains(QStringLiteral("中间 64 段未列出")));
+        QVERIFY(named.contains(QStringLiteral("70. B00070")));
+        QVERIFY(!named.contains(QStringLiteral("B00004")));
+        QVERIFY(named.contains(QStringLiteral("都没有记录")));
+
+        scanner.send("A00002\r\n");
+        QTRY_COMPARE(barcodes(*w), QStringList({"A00001", "A00002"}));
+        QCOMPARE(m_messages.texts.size(), 2);
     }
 
     void failedHandlingTellsAndCarriesOn()
@@ -192,12 +228,12 @@ private slots:
         w->show();
         m_messages.whileOpen = [&](const QString &) {
             w->close();
-            QTest::qWait(50); // the deferred deletion would run here
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); // a deletion would run here
             QVERIFY(w);
         };
         scanner.send("short\r\n");
         QTRY_VERIFY(!w);
-        QCOMPARE(m_messages.texts, QStringList{BarcodeIntake::kWrongLength});
+        QCOMPARE(m_messages.firstLines(), QStringList{BarcodeIntake::kWrongLength});
     }
 
     void settingsThatCannotServeAreReported()
@@ -217,6 +253,16 @@ private slots:
         auto outside = openWindow();
         QCOMPARE(m_messages.texts.size(), 1);
         QVERIFY(m_messages.texts[0].contains(QStringLiteral("[com] ComPort1 = \"70000\"")));
+
+        // Values that would leave every barcode empty or the station waiting for minutes.
+        Pty scanner(folder(), 1);
+        m_messages.texts.clear();
+        writeConfig(folder(), "600000", "1", "2");
+        auto stalling = openWindow();
+        QCOMPARE(m_messages.texts.size(), 1);
+        QVERIFY(m_messages.texts[0].contains(QStringLiteral("[length] nlen = \"2\"")));
+        QVERIFY(m_messages.texts[0].contains(QStringLiteral("[waittime] stime = \"600000\"")));
+        QVERIFY(!stalling->port().portOpen());
     }
 
     void portThatCannotOpen()
@@ -274,6 +320,58 @@ private slots:
         QCOMPARE(again->grid().cellText(0, 0), QStringLiteral("002")); // numbers run on across windows
     }
 
+    void aBurstDoesNotDeafenThePort()
+    {
+        writeConfig(folder(), "30");
+        Pty scanner(folder(), 1);
+        auto w = openWindow();
+        scanner.send(QByteArray(10000, 'x'));
+        QTRY_VERIFY(!m_messages.texts.isEmpty());
+        QTRY_COMPARE(w->port().inBufferCount(), 0);
+        QTRY_COMPARE(w->port().rThreshold(), 1);
+        qsizetype told = 0;
+        for (const QString &t : m_messages.texts) {
+            QCOMPARE(t.section(QLatin1Char('\n'), 0, 0), BarcodeIntake::kWrongLength);
+            told += t.section(QStringLiteral("收到 "), 1).section(QLatin1Char(' '), 0, 0).toLongLong();
+        }
+        QCOMPARE(told, 10000); // every character accounted for, however the burst was cut
+        const qsizetype before = m_messages.texts.size();
+        scanner.send("A00001\r\n");
+        QTRY_COMPARE(barcodes(*w), QStringList{"A00001"});
+        QCOMPARE(m_messages.texts.size(), before);
+
+        // The unplug is still seen after the burst.
+        scanner.close();
+        QTRY_VERIFY(m_messages.texts.last().contains(QStringLiteral("设备已断开")));
+    }
+
+    void aDamagedScanIsRefused_data()
+    {
+        QTest::addColumn<QByteArray>("scan");
+        QTest::addColumn<QString>("named");
+        QTest::newRow("tab") << QByteArray("ABC\tEF\r\n") << QStringLiteral("<TAB>");
+        QTest::newRow("nul") << QByteArray("AB\0DEF\r\n", 8) << QStringLiteral("<NUL>");
+        QTest::newRow("line break") << QByteArray("AB\r\nCD\r\n") << QStringLiteral("<CR>");
+        QTest::newRow("delete") << QByteArray("ABCDE\x7f\r\n") << QStringLiteral("<0x7F>");
+    }
+
+    void aDamagedScanIsRefused()
+    {
+        QFETCH(QByteArray, scan);
+        QFETCH(QString, named);
+        writeConfig(folder(), "30");
+        Pty scanner(folder(), 1);
+        auto w = openWindow();
+        scanner.send(scan);
+        QTRY_COMPARE(m_messages.firstLines(), QStringList{BarcodeIntake::kControlCharacter});
+        QVERIFY(m_messages.texts[0].contains(named));
+        QCOMPARE(w->grid().rowCount(), 0);
+        QCOMPARE(int(w->intake().iInnerCount), 0);
+        // Latin-1 letters are barcode characters; the terminator is not examined.
+        scanner.send(QByteArray("\xc4\xe9" "CDEF\t\0", 8));
+        QTRY_COMPARE(barcodes(*w), QStringList{QStringLiteral("ÄéCDEF")});
+    }
+
     void unpluggedScannerComesBack()
     {
         writeConfig(folder(), "50");
@@ -284,7 +382,8 @@ private slots:
         QTRY_COMPARE(m_messages.texts.size(), 1);
         QVERIFY(m_messages.texts[0].contains(QStringLiteral("设备已断开")));
         QVERIFY(!w->port().portOpen());
-        QTest::qWait(2500); // reconnect attempts fail quietly while the device is away
+        QSignalSpy attempts(&w->reconnectTimer(), &QTimer::timeout);
+        QTRY_VERIFY_WITH_TIMEOUT(attempts.count() >= 2, 5000); // they fail quietly while the device is away
         QCOMPARE(m_messages.texts.size(), 1);
 
         Pty second(folder(), 1); // plugged in again
@@ -292,6 +391,21 @@ private slots:
         second.send("A00007\r\n");
         QTRY_COMPARE(barcodes(*w), QStringList{"A00007"});
         QCOMPARE(m_messages.texts.size(), 1);
+
+        // The link itself vanishes: the station keeps looking for it, never for the
+        // serial device that the same number would otherwise name.
+        const QString link = folder() + "/COM1";
+        second.close();
+        QFile::remove(link);
+        QTRY_COMPARE(m_messages.texts.size(), 2);
+        attempts.clear();
+        QTRY_VERIFY_WITH_TIMEOUT(attempts.count() >= 2, 5000);
+        QVERIFY(!w->port().portOpen());
+        QCOMPARE(QFileInfo(w->port().devicePath()).absoluteFilePath(), QFileInfo(link).absoluteFilePath());
+        Pty third(folder(), 1);
+        QTRY_VERIFY_WITH_TIMEOUT(w->port().portOpen(), 5000);
+        third.send("A00008\r\n");
+        QTRY_COMPARE(barcodes(*w), QStringList({"A00007", "A00008"}));
     }
 };
 

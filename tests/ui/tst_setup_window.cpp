@@ -3,6 +3,7 @@
 
 #include "packing/PackingState.h"
 #include "platform/ProgramEnvironment.h"
+#include "settings/StationSettings.h"
 #include "ui/setup/frm_MAIN.h"
 
 #include <QApplication>
@@ -185,9 +186,9 @@ private slots:
         packingState() = PackingState();
         auto next = openSetup();
         QCOMPARE(field(*next, "Text1")->text(), QStringLiteral("6"));
-        QCOMPARE(field(*next, "Text4")->text(), QStringLiteral("x"));
+        QCOMPARE(field(*next, "Text4")->text(), QStringLiteral("3")); // the width the labels use
         QCOMPARE(packingState().iOuterDigits, int16_t(6));
-        QCOMPARE(packingState().iMiddleDigits, frm_MAIN::kFallbackDigits);
+        QCOMPARE(packingState().iMiddleDigits, settings::kFallbackDigits);
         QCOMPARE(m_messages.texts.size(), 1);
         QVERIFY(m_messages.texts[0].contains(QStringLiteral("[length] zlen = \"x\"")));
         QVERIFY(m_messages.texts[0].contains(QStringLiteral("3 位")));
@@ -200,8 +201,16 @@ private slots:
         QCOMPARE(m_messages.texts.size(), 1);
         QVERIFY(m_messages.texts[0].contains(QStringLiteral("zlen")));
         QVERIFY(m_messages.texts[0].contains(QStringLiteral("wlen")));
-        QVERIFY(field(*w, "Text1")->text().isEmpty());
-        QCOMPARE(packingState().iOuterDigits, frm_MAIN::kFallbackDigits);
+        QCOMPARE(field(*w, "Text1")->text(), QStringLiteral("3"));
+        QCOMPARE(packingState().iOuterDigits, settings::kFallbackDigits);
+
+        // Start saves the width shown, so the complaint does not come back.
+        w->cmdOK_Click();
+        w.reset();
+        m_messages.texts.clear();
+        auto next = openSetup();
+        QCOMPARE(field(*next, "Text4")->text(), QStringLiteral("3"));
+        QVERIFY(!m_messages.firstLines().join("").contains(QStringLiteral("序号长度")));
     }
 
     void refusals_data()

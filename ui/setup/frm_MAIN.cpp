@@ -6,10 +6,11 @@
 #include "platform/MessageBox.h"
 #include "platform/ProgramEnvironment.h"
 #include "settings/ConfigFile.h"
+#include "settings/StationSettings.h"
 #include "settings/modINI.h"
 #include "station/frm_SCAN.h"
 #include "ui/ProgramIcon.h"
-#include "ui/Twips.h"
+#include "platform/qt/Twips.h"
 
 #include <QGuiApplication>
 #include <QLabel>
@@ -21,18 +22,6 @@ namespace {
 
 constexpr int kFirstRowTop = 1200;
 constexpr int kRowStep = 720;
-
-// The stored digit count and the width it gives; a problem line when it is no whole number.
-int16_t readDigitCount(const char *key, const QString &fieldCaption, QString &shown, QStringList &problems)
-{
-    shown = modINI::ReadIniValue("length", key, config::path(), QString(), config::kReadBuffer);
-    if (const std::optional<int16_t> width = textnum::tryInt16(shown)) {
-        shown = textnum::fromInteger(*width);
-        return *width;
-    }
-    problems << QStringLiteral("[length] %1 = \"%2\"（%3）").arg(QLatin1String(key), shown, fieldCaption);
-    return frm_MAIN::kFallbackDigits;
-}
 
 // What a capacity field holds after rounding, when it lies in 1..32767.
 std::optional<int16_t> capacity(const QString &text)
@@ -119,19 +108,18 @@ QLineEdit *frm_MAIN::addRow(int labelIndex, int labelWidth, const QString &capti
 void frm_MAIN::Form_Load()
 {
     PackingState &state = packingState();
-    QStringList problems;
-    QString middleShown, outerShown;
-    state.iMiddleDigits = readDigitCount("zlen", QStringLiteral("中箱序号长度"), middleShown, problems);
-    state.iOuterDigits = readDigitCount("wlen", QStringLiteral("外箱序号长度"), outerShown, problems);
-    Text1->setText(outerShown);
+    const settings::DigitSettings digits = settings::readDigitSettings();
+    state.iMiddleDigits = digits.middleDigits;
+    state.iOuterDigits = digits.outerDigits;
+    // A missing or invalid count shows the width the labels use, so Start saves a valid one.
+    Text1->setText(digits.outerShown);
     Text2->setText(QString());
     Text3->setText(QString());
-    Text4->setText(middleShown);
-    if (!problems.isEmpty())
+    Text4->setText(digits.middleShown);
+    if (!digits.problems.isEmpty())
         operatorMessages().show(
-            QStringLiteral("%1 中的序号长度不是有效的整数：\n%2\n本次运行按 %3 位补零。请在对应栏中输入正确的位数并点击“开始”保存，下次启动时生效。")
-                .arg(modINI::DisplayPath(config::path()), problems.join(QLatin1Char('\n')))
-                .arg(kFallbackDigits));
+            QStringLiteral("%1 中的序号长度无效：\n%2\n请确认对应栏中的位数并点击“开始”保存。")
+                .arg(settings::displayPath(), digits.problems.join(QLatin1Char('\n'))));
 }
 
 // Why Start must not go on, or "" when it may. Only fields Start would copy are judged.

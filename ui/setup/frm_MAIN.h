@@ -16,9 +16,6 @@ class frm_MAIN : public QWidget
 {
     Q_OBJECT
 public:
-    // The digit count used while a stored one is not a whole number.
-    static constexpr int16_t kFallbackDigits = 3;
-
     explicit frm_MAIN(BoxExport &boxExport, QWidget *parent = nullptr);
     ~frm_MAIN() override;
 

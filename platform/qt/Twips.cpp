@@ -1,4 +1,4 @@
-#include "ui/Twips.h"
+#include "platform/qt/Twips.h"
 
 #include <QLabel>
 #include <QPalette>

@@ -1,0 +1,109 @@
+// Scan-to-listed latency beyond the settle wait: one scan written to a
+// pseudo-terminal linked as COM1, timed from its last byte until its row is in
+// the list, minus the configured stime. Prints "figure_name: value unit" lines.
+#include "packing/PackingState.h"
+#include "platform/MessageBox.h"
+#include "platform/ProgramEnvironment.h"
+#include "platform/qt/QtRecordGrid.h"
+#include "station/BoxExport.h"
+#include "station/frm_SCAN.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QTemporaryDir>
+#include <algorithm>
+#include <cstdio>
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+constexpr int kSettleMs = 20;
+constexpr int kScans = 300;
+
+class SilentMessages : public MessageBox
+{
+public:
+    void show(const QString &) override {}
+};
+class NoExport : public BoxExport
+{
+public:
+    void exportBox(const RecordGrid &) override {}
+};
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    QTemporaryDir dir;
+    program::setFolder(dir.path());
+    QFile config(dir.path() + "/config.ini");
+    config.open(QIODevice::WriteOnly);
+    config.write(QStringLiteral("[length]\r\nnlen=8;\r\n[com]\r\nComPort1=1;\r\n[cf]\r\ncf=0;\r\n[waittime]\r\nstime=%1;\r\n")
+                     .arg(kSettleMs).toLatin1());
+    config.close();
+
+    int master = -1, slave = -1;
+    char name[256] = {};
+    if (::openpty(&master, &slave, name, nullptr, nullptr) != 0) {
+        std::perror("openpty");
+        return 1;
+    }
+    termios raw {};
+    ::tcgetattr(slave, &raw);
+    ::cfmakeraw(&raw);
+    ::tcsetattr(slave, TCSANOW, &raw);
+    QFile::link(QString::fromLatin1(name), dir.path() + "/COM1");
+
+    SilentMessages messages;
+    setOperatorMessages(&messages);
+    PackingState &state = packingState();
+    state.iPerMiddle = 10;
+    state.iPerOuter = 32000;
+    state.iMiddleDigits = state.iOuterDigits = 3;
+    state.lMiddleNo = state.lOuterNo = 1;
+    NoExport none;
+    frm_SCAN window(none);
+    window.Form_Load();
+    if (!window.port().portOpen()) {
+        std::fprintf(stderr, "the scan window could not open its port\n");
+        return 1;
+    }
+
+    std::vector<double> beyondWaitMs;
+    QElapsedTimer clock;
+    clock.start();
+    for (int i = 0; i < kScans; ++i) {
+        const QByteArray scan = QStringLiteral("S%1\r\n").arg(i, 5, 10, QLatin1Char('0')).toLatin1();
+        const int barcodesBefore = int(window.intake().iInnerCount);
+        const qint64 sentAt = clock.nsecsElapsed();
+        if (::write(master, scan.constData(), size_t(scan.size())) != scan.size())
+            return 1;
+        // The event loop runs until this scan's barcode row is in; label rows may come first.
+        qint64 listedAt = 0;
+        QEventLoop loop;
+        QObject::connect(&window.grid(), &QAbstractItemModel::rowsInserted, &loop, [&] {
+            if (listedAt == 0 && int(window.intake().iInnerCount) > barcodesBefore) {
+                listedAt = clock.nsecsElapsed();
+                loop.quit();
+            }
+        });
+        loop.exec();
+        beyondWaitMs.push_back(double(listedAt - sentAt) / 1e6 - kSettleMs);
+    }
+    std::sort(beyondWaitMs.begin(), beyondWaitMs.end());
+    const auto at = [&](double q) { return beyondWaitMs[size_t(q * double(beyondWaitMs.size() - 1))]; };
+    std::printf("scan_latency_settle_wait: %d ms\n", kSettleMs);
+    std::printf("scan_latency_beyond_wait_median: %.2f ms\n", at(0.5));
+    std::printf("scan_latency_beyond_wait_p99: %.2f ms\n", at(0.99));
+    std::printf("scan_latency_scans: %zu\n", beyondWaitMs.size());
+    setOperatorMessages(nullptr);
+    return 0;
+}

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <cstdint>
+#include <optional>
+
+// The station's settings, read from config.ini through modINI and checked in one
+// place. Each problem names the section, the key and the value as stored; the
+// windows put the file's name in front of the list.
+namespace settings {
+
+// A scan needs room for at least one barcode character after the terminator.
+constexpr int16_t kMinScanLength = 3;
+// Longer than this and the station looks dead after every scan.
+constexpr int32_t kMaxSettleMs = 10000;
+// The digit count that labels use while a stored one is missing or not a whole number.
+constexpr int16_t kFallbackDigits = 3;
+
+// What the scan window needs.
+struct ScanSettings
+{
+    std::optional<int16_t> innerLen; // [length] nlen, when usable
+    std::optional<int32_t> port;     // [com] ComPort1, when 1..32767
+    QString cfMode;                  // [cf] cf, as stored
+    QString stime;                   // [waittime] stime, as stored (converted at each wait)
+    bool stimeUsable = false;
+    QStringList problems;
+
+    bool scanningPossible() const { return innerLen && port && stimeUsable; }
+};
+
+// The digit counts of the box numbers, and the texts their fields show.
+struct DigitSettings
+{
+    int16_t middleDigits = kFallbackDigits; // [length] zlen
+    int16_t outerDigits = kFallbackDigits;  // [length] wlen
+    QString middleShown;
+    QString outerShown;
+    QStringList problems;
+};
+
+ScanSettings readScanSettings();
+DigitSettings readDigitSettings();
+
+// The file the problems are in, as the operator should read it.
+QString displayPath();
+
+} // namespace settings

@@ -1,0 +1,88 @@
+#include "station/RefusedScan.h"
+
+#include <QStringList>
+
+namespace refused {
+
+namespace {
+
+const QString kScanEnd = QStringLiteral("\r\n");
+// Pieces listed in full up to this many; beyond it the first and last few.
+constexpr qsizetype kListedInFull = 8;
+constexpr qsizetype kShownAtEachEnd = 3;
+// A piece longer than this is cut: a message box must stay on the screen.
+constexpr qsizetype kShownCharacters = 40;
+
+bool isControl(QChar c)
+{
+    return c.unicode() < 0x20 || c.unicode() == 0x7F;
+}
+
+QString controlName(QChar c)
+{
+    switch (c.unicode()) {
+    case 0x00: return QStringLiteral("<NUL>");
+    case 0x09: return QStringLiteral("<TAB>");
+    case 0x0A: return QStringLiteral("<LF>");
+    case 0x0D: return QStringLiteral("<CR>");
+    default: return QStringLiteral("<0x%1>").arg(QString::number(c.unicode(), 16).toUpper().rightJustified(2, QLatin1Char('0')));
+    }
+}
+
+} // namespace
+
+std::optional<qsizetype> firstControlCharacter(const QString &barcode)
+{
+    for (qsizetype i = 0; i < barcode.size(); ++i)
+        if (isControl(barcode[i]))
+            return i;
+    return std::nullopt;
+}
+
+QString readable(const QString &text)
+{
+    QString out;
+    const qsizetype shown = std::min(text.size(), kShownCharacters);
+    for (qsizetype i = 0; i < shown; ++i)
+        out += isControl(text[i]) ? controlName(text[i]) : QString(text[i]);
+    if (text.size() > shown)
+        out += QStringLiteral("……（共 %1 个字符）").arg(text.size());
+    return out;
+}
+
+QString wrongLengthDetails(const QString &text, int16_t expectedLength, qint64 dropped)
+{
+    QStringList pieces = text.split(kScanEnd);
+    if (pieces.size() > 1 && pieces.last().isEmpty())
+        pieces.removeLast(); // the terminator of the last scan, not a piece of its own
+    QStringList lines;
+    lines << QStringLiteral("收到 %1 个字符（每次扫描应为 %2 个），按回车换行分为 %3 段：")
+                 .arg(text.size()).arg(expectedLength).arg(pieces.size());
+    auto list = [&](qsizetype i) {
+        lines << QStringLiteral("  %1. %2").arg(i + 1).arg(readable(pieces[i]));
+    };
+    if (pieces.size() <= kListedInFull) {
+        for (qsizetype i = 0; i < pieces.size(); ++i)
+            list(i);
+    } else {
+        for (qsizetype i = 0; i < kShownAtEachEnd; ++i)
+            list(i);
+        lines << QStringLiteral("  ……（中间 %1 段未列出）").arg(pieces.size() - 2 * kShownAtEachEnd);
+        for (qsizetype i = pieces.size() - kShownAtEachEnd; i < pieces.size(); ++i)
+            list(i);
+    }
+    lines << QStringLiteral("以上 %1 段都没有记录，请重新扫描这些内包。").arg(pieces.size());
+    if (dropped > 0)
+        lines << QStringLiteral("另有 %1 个字符因接收缓冲区已满被丢弃，也没有记录。").arg(dropped);
+    return lines.join(QLatin1Char('\n'));
+}
+
+QString controlCharacterDetails(const QString &text, qsizetype position)
+{
+    return QStringLiteral("收到：%1\n第 %2 个字符是控制字符 %3，可能是扫描枪读错或线路干扰。\n该条码没有记录，请重新扫描该内包。")
+        .arg(readable(text))
+        .arg(position + 1)
+        .arg(controlName(text[position]));
+}
+
+} // namespace refused

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QString>
+#include <cstdint>
+#include <optional>
+
+// Texts that tell the operator exactly what a refused scan held, so that the
+// right packs get scanned again.
+namespace refused {
+
+// The first character below 0x20 or equal to 0x7F, if any.
+std::optional<qsizetype> firstControlCharacter(const QString &barcode);
+
+// A text as the operator can read it: control characters named (<CR>, <LF>,
+// <TAB>, <NUL>, <0x1B>), very long texts cut with their length given.
+QString readable(const QString &text);
+
+// The body of the wrong-length message: how many characters arrived, the pieces
+// between CR LF pairs (the first and last few when there are many), that none was
+// recorded, and how many characters a full buffer had to drop.
+QString wrongLengthDetails(const QString &text, int16_t expectedLength, qint64 dropped);
+
+// The body of the control-character message.
+QString controlCharacterDetails(const QString &text, qsizetype position);
+
+} // namespace refused
