@@ -1,13 +1,35 @@
+#include "core/RuntimeError.h"
+#include "platform/AtomicFile.h"
+#include "platform/InstanceLock.h"
+#include "platform/MessageBox.h"
+#include "platform/ProgramEnvironment.h"
 #include "platform/xls/NativeSpreadsheet.h"
+#include "station/BoxJournal.h"
 #include "station/DailyWorkbookExport.h"
 #include "ui/setup/frm_MAIN.h"
 
 #include <QApplication>
+#include <QDir>
 
 int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Zantrel"));
+    const QString folder = program::folder();
+    try {
+        // Two stations in one folder would overwrite each other's boxes.
+        if (!instance::lockProgramFolder(folder)) {
+            operatorMessages().show(QStringLiteral("本文件夹中的扫描程序已在运行。"));
+            return 1;
+        }
+    } catch (const RuntimeError &e) {
+        operatorMessages().show(QStringLiteral("无法确认本文件夹中没有其他扫描程序在运行：%1").arg(e.description()));
+        return 1;
+    }
+    // What a replace killed half-way left behind; only the station's own files.
+    removeLeftoverTemporaries(folder, {QStringLiteral("config.ini"), BoxJournal::fileName()});
+    removeLeftoverTemporaries(QDir(folder).filePath(QStringLiteral("files")), {QStringLiteral("*.xls")});
+
     xls::NativeSpreadsheet spreadsheet;
     DailyWorkbookExport dailyExport(spreadsheet);
     frm_MAIN setup(dailyExport);

@@ -1,11 +1,11 @@
 // Time to append one box of 60 rows to the day's workbook when it already holds
 // many rows, fsync included. Prints "figure_name: value unit" lines.
 #include "platform/ProgramEnvironment.h"
-#include "platform/qt/QtRecordGrid.h"
 #include "platform/xls/BiffWorkbookWriter.h"
 #include "platform/xls/NativeSpreadsheet.h"
 #include "platform/xls/OleContainer.h"
 #include "platform/AtomicFile.h"
+#include "station/Box.h"
 #include "station/DailyWorkbookExport.h"
 
 #include <QCoreApplication>
@@ -22,13 +22,16 @@ namespace {
 constexpr int kBoxRows = 60;
 constexpr int kRuns = 7;
 
-void fillBox(QtRecordGrid &grid, int box)
+void fillBox(Box &grid, int box)
 {
-    grid.clear();
-    grid.appendRow(QStringLiteral("W%1\t\t").arg(box, 5, 10, QLatin1Char('0')));
-    for (int r = 1; r < kBoxRows; ++r)
-        grid.appendRow(r % 10 == 1 ? QStringLiteral("\tZ%1-%2\t").arg(box).arg(r)
-                                   : QStringLiteral("\t\t%1%2").arg(box, 6, 10, QLatin1Char('0')).arg(r, 4, 10, QLatin1Char('0')));
+    grid.empty(0, 0);
+    grid.appendOuterLabel(QStringLiteral("W%1").arg(box, 5, 10, QLatin1Char('0')));
+    for (int r = 1; r < kBoxRows; ++r) {
+        if (r % 10 == 1)
+            grid.appendMiddleLabel(QStringLiteral("Z%1-%2").arg(box).arg(r));
+        else
+            grid.appendPack(QStringLiteral("%1%2").arg(box, 6, 10, QLatin1Char('0')).arg(r, 4, 10, QLatin1Char('0')));
+    }
 }
 
 // A workbook whose first sheet already holds that many box rows.
@@ -67,7 +70,7 @@ int main(int argc, char **argv)
     program::setClock([] { return QDateTime(QDate(2026, 12, 7), QTime(10, 0)); });
     QDir(dir.path()).mkdir(QStringLiteral("files"));
     const QString path = dir.path() + QStringLiteral("/files/20261207.xls");
-    QtRecordGrid grid;
+    Box grid;
 
     for (int rows : {0, 1000, 10000, 30000, 60000}) {
         std::vector<double> cold, warm;

@@ -29,11 +29,13 @@ class SilentMessages : public MessageBox
 {
 public:
     void show(const QString &) override {}
+    int ask(const QString &, const QStringList &, int defaultButton) override { return defaultButton; }
 };
 class NoExport : public BoxExport
 {
 public:
-    void exportBox(const RecordGrid &) override {}
+    ExportReceipt exportBox(const Box &) override { return {}; }
+    QString keepUnfinished(const Box &) override { return {}; }
 };
 
 } // namespace
@@ -82,7 +84,7 @@ int main(int argc, char **argv)
     clock.start();
     for (int i = 0; i < kScans; ++i) {
         const QByteArray scan = QStringLiteral("S%1\r\n").arg(i, 5, 10, QLatin1Char('0')).toLatin1();
-        const int barcodesBefore = int(window.intake().iInnerCount);
+        const int barcodesBefore = int(window.intake().iInnerCount());
         const qint64 sentAt = clock.nsecsElapsed();
         if (::write(master, scan.constData(), size_t(scan.size())) != scan.size())
             return 1;
@@ -90,7 +92,7 @@ int main(int argc, char **argv)
         qint64 listedAt = 0;
         QEventLoop loop;
         QObject::connect(&window.grid(), &QAbstractItemModel::rowsInserted, &loop, [&] {
-            if (listedAt == 0 && int(window.intake().iInnerCount) > barcodesBefore) {
+            if (listedAt == 0 && int(window.intake().iInnerCount()) > barcodesBefore) {
                 listedAt = clock.nsecsElapsed();
                 loop.quit();
             }

@@ -2,12 +2,18 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 #include <functional>
 
 // Replaces a file so that a crash at any moment leaves either the old content or
 // the new one: temporary file in the same folder, write, fsync, rename, fsync folder.
 // A failure raises a RuntimeError and leaves the old file as it was.
 void replaceFileAtomically(const QString &path, const QByteArray &content);
+
+// Removes the temporary files that a replace of one of these files left behind
+// when the process was killed ("<name>.tmp-XXXXXX" beside it); nothing else.
+// Returns how many were removed.
+int removeLeftoverTemporaries(const QString &folder, const QStringList &fileNamePatterns);
 
 // Steps at which tests can make the replace fail.
 enum class AtomicStep { CreateTemporary, Write, SyncFile, Rename, SyncFolder };

@@ -1,15 +1,17 @@
 #pragma once
 
+#include "station/Box.h"
+#include "station/BoxExport.h"
+
 #include <QString>
 #include <cstdint>
+#include <optional>
 
-class BoxExport;
 class MessageBox;
-class RecordGrid;
 struct PackingState;
 
-// Turns one received scan text into list rows under outer-box and middle-box
-// label rows, and hands every full outer box to the export.
+// Turns one received scan text into rows of the open box under outer-box and
+// middle-box label rows, and hands every full outer box to the export.
 class BarcodeIntake
 {
 public:
@@ -17,33 +19,37 @@ public:
     static const QString kDuplicate;
     static const QString kControlCharacter;
 
-    BarcodeIntake(PackingState &state, RecordGrid &grid, MessageBox &messages, BoxExport &boxExport);
+    BarcodeIntake(PackingState &state, Box &box, MessageBox &messages, BoxExport &boxExport);
 
     // One scan as read from the port, and how many characters a full receive buffer
     // dropped before it. Failures raise a RuntimeError; rows already added stay.
     void receive(const QString &text, qint64 dropped = 0);
 
-    // Empties the list and the pack count together (and forgets a pending export).
-    void emptyBox();
+    // A box put back from the journal that is already full goes out at once; a
+    // failure raises and leaves it pending for the next scan.
+    void exportIfFull();
+
+    Box &box() { return m_box; }
+    const Box &box() const { return m_box; }
+    int16_t iInnerCount() const { return m_box.iInnerCount(); }
 
     // Whether the last receive() left its barcode in the list.
     bool lastScanListed() const { return m_lastScanListed; }
-    // A full box whose export failed and is retried by the next accepted scan.
-    bool exportPending() const { return m_exportPending; }
+    bool exportPending() const { return m_box.exportPending(); }
+    // The last export that succeeded, if any.
+    const std::optional<ExportReceipt> &lastExport() const { return m_lastExport; }
 
-    int16_t iInnerCount = 0;
     QString sCfMode;
 
 private:
     void appendOuterLabelRow();
     void appendMiddleLabelRow();
-    bool repeatsEarlierBarcode(const QString &barcode) const;
     void exportFullBox();
 
     PackingState &m_state;
-    RecordGrid &m_grid;
+    Box &m_box;
     MessageBox &m_messages;
     BoxExport &m_export;
     bool m_lastScanListed = false;
-    bool m_exportPending = false;
+    std::optional<ExportReceipt> m_lastExport;
 };

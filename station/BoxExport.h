@@ -1,12 +1,28 @@
 #pragma once
 
-class RecordGrid;
+#include <QDateTime>
+#include <QString>
+#include <cstdint>
 
-// Where a full outer box goes. It must leave the grid as it was when it fails
-// (raising a RuntimeError); emptying the list after success is the caller's job.
+class Box;
+
+// What an export did with a box.
+struct ExportReceipt
+{
+    QString workbook;     // the file the rows went to
+    int32_t firstRow = 0; // sheet row (from 1) of the box's first row
+    QDateTime at;
+    // Something the operator should know once (a new workbook for a full day); "" if nothing.
+    QString notice;
+};
+
+// Where a full outer box goes. A failure raises a RuntimeError and leaves the box
+// (and the file) as they were; emptying the box after success is the caller's job.
 class BoxExport
 {
 public:
     virtual ~BoxExport() = default;
-    virtual void exportBox(const RecordGrid &grid) = 0;
+    virtual ExportReceipt exportBox(const Box &box) = 0;
+    // A box that will never be finished, kept in a file of its own; returns its path.
+    virtual QString keepUnfinished(const Box &box) = 0;
 };

@@ -4,48 +4,78 @@
 #include "core/RuntimeError.h"
 #include "platform/ProfileFile.h"
 #include "platform/ProgramEnvironment.h"
-#include "platform/RecordGrid.h"
 #include "platform/Spreadsheet.h"
 #include "settings/modINI.h"
+#include "station/Box.h"
+#include "station/DayWorkbooks.h"
 
-#include <QDate>
 #include <QDir>
 #include <QFileInfo>
 
 namespace {
-constexpr int kColumns = 3;
-constexpr int32_t kSheetRowLimit = 65536;
-} // namespace
 
-QString DailyWorkbookExport::workbookPathFor(const QString &programFolder, const QDate &date)
+constexpr int kColumns = 3;
+
+void makeFolderFor(const QString &path)
 {
-    return programFolder + "\\files\\" + date.toString(QStringLiteral("yyyyMMdd")) + ".xls";
+    // The files folder is made when missing, rather than failing every box.
+    const QString folder = QFileInfo(path).absolutePath();
+    if (!QDir().mkpath(folder))
+        throw RuntimeError(RuntimeError::PathNotFound, QStringLiteral("export"),
+                           QStringLiteral("无法创建文件夹 %1").arg(folder));
 }
 
-void DailyWorkbookExport::exportBox(const RecordGrid &grid)
+QString shown(const QString &path)
 {
-    lExportRows = grid.rowCount();
+    return QStringLiteral("files/") + QFileInfo(path).fileName();
+}
+
+} // namespace
+
+int32_t DailyWorkbookExport::openOrCreate(const QString &path)
+{
+    xlApp.start();
+    if (!modINI::FileExists(path, 0))
+        xlApp.newWorkbook(path);
+    else
+        xlApp.openWorkbook(path);
+    xlApp.hide();
+    xlApp.useFirstWorksheet();
+    return xlApp.lastUsedRow();
+}
+
+ExportReceipt DailyWorkbookExport::exportBox(const Box &box)
+{
+    ExportReceipt receipt;
+    receipt.at = program::now();
+    lExportRows = box.rowCount();
     if (lExportRows <= 1)
-        return;
-    sXlsFile = workbookPathFor(program::folder(), program::now().date());
-    const QString path = profile::resolvePath(sXlsFile);
+        return receipt;
+    const QDate day = receipt.at.date();
+    const QList<int> existing = dayworkbooks::existing(program::folder(), day);
+    int number = existing.isEmpty() ? 1 : existing.last();
+    sXlsFile = dayworkbooks::path(program::folder(), day, number);
+    QString path = profile::resolvePath(sXlsFile);
     try {
-        // The day's folder is made when missing, rather than failing every box.
-        const QString folder = QFileInfo(path).absolutePath();
-        if (!QDir().mkpath(folder))
-            throw RuntimeError(RuntimeError::PathNotFound, QStringLiteral("export"),
-                               QStringLiteral("无法创建文件夹 %1").arg(folder));
-        xlApp.start();
-        if (!modINI::FileExists(sXlsFile, 0))
-            xlApp.newWorkbook(path);
-        else
-            xlApp.openWorkbook(path);
-        xlApp.hide();
-        xlApp.useFirstWorksheet();
-        appendRows(grid);
+        makeFolderFor(path);
+        int32_t lastUsed = openOrCreate(path);
+        if (int64_t(lastUsed) + lExportRows > dayworkbooks::kSheetRowLimit) {
+            // The day's workbook is full: the box and the rest of the day go to the next one.
+            xlApp.quit();
+            const QString full = path;
+            sXlsFile = dayworkbooks::path(program::folder(), day, ++number);
+            path = profile::resolvePath(sXlsFile);
+            lastUsed = openOrCreate(path);
+            receipt.notice = QStringLiteral("工作簿 %1 已满（每个工作表最多 %2 行）。本箱及今天以后的箱子写入 %3。")
+                                 .arg(shown(full)).arg(dayworkbooks::kSheetRowLimit).arg(shown(path));
+        }
+        appendRows(box, lastUsed);
         xlApp.autoFitColumns();
         xlApp.save();
         xlApp.quit();
+        receipt.workbook = path;
+        receipt.firstRow = lastUsed + 1;
+        return receipt;
     } catch (const RuntimeError &e) {
         xlApp.quit(); // drops whatever this export changed but could not save
         throw RuntimeError(RuntimeError::WorkbookFailed, QStringLiteral("export"),
@@ -55,17 +85,36 @@ void DailyWorkbookExport::exportBox(const RecordGrid &grid)
     }
 }
 
-void DailyWorkbookExport::appendRows(const RecordGrid &grid)
+QString DailyWorkbookExport::keepUnfinished(const Box &box)
 {
-    const int32_t lastUsed = xlApp.lastUsedRow();
-    if (int64_t(lastUsed) + lExportRows > kSheetRowLimit)
+    const QString path = profile::resolvePath(dayworkbooks::unfinishedPath(program::folder(), program::now()));
+    try {
+        makeFolderFor(path);
+        if (QFileInfo::exists(path))
+            throw RuntimeError(RuntimeError::WorkbookFailed, QStringLiteral("export"), QStringLiteral("文件已存在"));
+        const int32_t lastUsed = openOrCreate(path);
+        appendRows(box, lastUsed);
+        xlApp.autoFitColumns();
+        xlApp.save();
+        xlApp.quit();
+        return path;
+    } catch (const RuntimeError &e) {
+        xlApp.quit();
+        throw RuntimeError(RuntimeError::WorkbookFailed, QStringLiteral("export"),
+                           QStringLiteral("无法写入工作簿 %1：%2").arg(QDir::toNativeSeparators(path), e.description()));
+    }
+}
+
+void DailyWorkbookExport::appendRows(const Box &box, int32_t lastUsed)
+{
+    const int32_t rows = box.rowCount();
+    if (int64_t(lastUsed) + rows > dayworkbooks::kSheetRowLimit)
         throw RuntimeError(RuntimeError::Overflow, QStringLiteral("export"),
                            QStringLiteral("第一个工作表已用 %1 行，再加 %2 行将超过 %3 行的上限")
-                               .arg(lastUsed).arg(lExportRows).arg(kSheetRowLimit));
-    // Its own row counter: the pack count stays as it was if this fails part-way.
-    for (int32_t row = 0; row < lExportRows; ++row) {
+                               .arg(lastUsed).arg(rows).arg(dayworkbooks::kSheetRowLimit));
+    for (int32_t row = 0; row < rows; ++row) {
         const int32_t target = checked::add32(checked::add32(lastUsed, 1), row);
         for (int column = 0; column < kColumns; ++column)
-            xlApp.setCellText(target, column + 1, grid.cellText(row, column));
+            xlApp.setCellText(target, column + 1, box.cellText(row, column));
     }
 }

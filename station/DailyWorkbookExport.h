@@ -2,31 +2,34 @@
 
 #include "station/BoxExport.h"
 
-#include <QDate>
 #include <QString>
 #include <cstdint>
 
 class Spreadsheet;
 
-// Appends a full outer box to the day's workbook, files/yyyymmdd.xls in the
-// program's folder, below the last used row of its first worksheet.
+// Appends a full outer box to the day's workbook in files/ below the last used
+// row of its first worksheet. When the box does not fit there, it goes to the
+// day's next workbook (yyyymmdd-2.xls, -3, …), and later boxes follow it.
 class DailyWorkbookExport : public BoxExport
 {
 public:
     explicit DailyWorkbookExport(Spreadsheet &spreadsheet) : xlApp(spreadsheet) {}
 
-    // Raises a RuntimeError naming the workbook and the reason; the grid is not touched
-    // and the file is as it was unless the failure came after its replacement.
-    void exportBox(const RecordGrid &grid) override;
+    // Raises a RuntimeError naming the workbook and the reason; the box is not
+    // touched and the file is as it was.
+    ExportReceipt exportBox(const Box &box) override;
 
-    // The path of the day's workbook at the given moment's date.
-    static QString workbookPathFor(const QString &programFolder, const QDate &date);
+    // A box that will not be finished, in a workbook of its own laid out like a
+    // day's workbook (files/unfinished-yyyymmdd-hhmmss.xls); returns its path.
+    QString keepUnfinished(const Box &box) override;
 
     int32_t lExportRows = 0;
     QString sXlsFile;
 
 private:
-    void appendRows(const RecordGrid &grid);
+    // Opens the workbook, or creates it when it does not exist; returns its last used row.
+    int32_t openOrCreate(const QString &path);
+    void appendRows(const Box &box, int32_t lastUsed);
 
     Spreadsheet &xlApp;
 };

@@ -18,8 +18,9 @@
 #include <QTableView>
 
 frm_SCAN::frm_SCAN(BoxExport &boxExport, QWidget *parent)
-    : QWidget(parent), m_intake(packingState(), m_grid, operatorMessages(), boxExport)
+    : QWidget(parent), m_journal(program::folder()), m_intake(packingState(), m_box, operatorMessages(), boxExport)
 {
+    m_box.setLog(&m_journal);
     setObjectName(QStringLiteral("frm_SCAN"));
     buildControls();
     connect(&MSComm1, &SerialPort::onComm, this, &frm_SCAN::MSComm1_OnComm);
@@ -54,6 +55,7 @@ void frm_SCAN::buildControls()
     fg1->setObjectName(QStringLiteral("fg1"));
     fg1->setGeometry(twips::rect(120, 1920, 6255, 6135));
     m_grid.attachView(fg1);
+    m_box.setView(&m_grid);
 
     setTabOrder(cmdCancel, Text1);
     setTabOrder(Text1, fg1);
@@ -63,7 +65,6 @@ void frm_SCAN::Form_Load()
 {
     Text1->setText(QString());
     m_grid.setUpForScanning();
-    m_intake.emptyBox(); // the list and the pack count start together
     handleWaitingEvents();
 
     const settings::ScanSettings read = settings::readScanSettings();
@@ -83,6 +84,24 @@ void frm_SCAN::Form_Load()
     MSComm1.setRThreshold(1);
     if (const std::optional<RuntimeError> failure = OpenPort())
         reportPortProblem(failure->description());
+}
+
+void frm_SCAN::startBox(const std::optional<BoxJournal::Saved> &kept)
+{
+    const PackingState &state = packingState();
+    try {
+        if (kept)
+            m_box.restore(kept->rows, kept->exportPending);
+        m_journal.startWith(m_box.rows(), m_box.exportPending(), state.lMiddleNo, state.lOuterNo);
+    } catch (const RuntimeError &e) {
+        operatorMessages().show(QStringLiteral("无法写入当前外箱记录：%1\n程序意外退出时，清单中尚未写入工作簿的内包可能丢失。").arg(e.description()));
+        return;
+    }
+    try {
+        m_intake.exportIfFull();
+    } catch (const RuntimeError &e) {
+        operatorMessages().show(QStringLiteral("上次的整箱未能写入工作簿：%1").arg(e.description()));
+    }
 }
 
 std::optional<RuntimeError> frm_SCAN::OpenPort()

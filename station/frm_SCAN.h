@@ -4,6 +4,8 @@
 #include "platform/SerialPort.h"
 #include "platform/qt/QtRecordGrid.h"
 #include "station/BarcodeIntake.h"
+#include "station/Box.h"
+#include "station/BoxJournal.h"
 #include "wait/clsWait.h"
 
 #include <QTimer>
@@ -30,6 +32,10 @@ public:
 
     // Runs once, before the window is first shown.
     void Form_Load();
+    // After the load: the box a journal kept (restored row for row, and exported
+    // at once when full), or an empty one. Either way the journal starts afresh
+    // with it and the running numbers as they now stand. A failure is told.
+    void startBox(const std::optional<BoxJournal::Saved> &kept);
     void MSComm1_OnComm();
     // Closes the port if open and opens it; the failure, if any, is returned.
     std::optional<RuntimeError> OpenPort();
@@ -38,6 +44,7 @@ public:
     QString Stime;
 
     BarcodeIntake &intake() { return m_intake; }
+    Box &box() { return m_box; }
     SerialPort &port() { return MSComm1; }
     QtRecordGrid &grid() { return m_grid; }
     // Fires at every attempt to find a vanished scanner again.
@@ -61,6 +68,8 @@ private:
     QTableView *fg1;
     QtRecordGrid m_grid;
     SerialPort MSComm1;
+    Box m_box;
+    BoxJournal m_journal;
     BarcodeIntake m_intake;
     std::unique_ptr<clsWait> m_waiter;
     QTimer m_reconnect;

@@ -2,7 +2,10 @@
 
 #include "core/RuntimeError.h"
 
+#include <QDir>
+#include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -106,4 +109,20 @@ void replaceFileAtomically(const QString &path, const QByteArray &content)
         ::fsync(dirFd);
         ::close(dirFd);
     }
+}
+
+int removeLeftoverTemporaries(const QString &folder, const QStringList &fileNamePatterns)
+{
+    // mkstemp's six characters: letters and digits.
+    static const QRegularExpression suffix(QStringLiteral("^(.+)\\.tmp-[A-Za-z0-9]{6}$"));
+    int removed = 0;
+    const QDir dir(folder);
+    for (const QString &entry : dir.entryList(QDir::Files | QDir::Hidden | QDir::System)) {
+        const QRegularExpressionMatch m = suffix.match(entry);
+        if (!m.hasMatch() || !QDir::match(fileNamePatterns, m.captured(1)))
+            continue;
+        if (QFile::remove(dir.filePath(entry)))
+            ++removed;
+    }
+    return removed;
 }

@@ -10,6 +10,7 @@ class QtMessageBox : public MessageBox
 public:
     explicit QtMessageBox(QWidget *parent = nullptr) : m_parent(parent) {}
     void show(const QString &text) override;
+    int ask(const QString &text, const QStringList &buttons, int defaultButton) override;
 
 private:
     QWidget *m_parent;

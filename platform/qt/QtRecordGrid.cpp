@@ -1,7 +1,5 @@
 #include "platform/qt/QtRecordGrid.h"
 
-#include "core/RuntimeError.h"
-
 #include <QHeaderView>
 #include <QPalette>
 #include <QTableView>
@@ -12,10 +10,6 @@ int twipsToPixels(int twips)
     return twips / 15;
 }
 
-RuntimeError subscriptError(const QString &source)
-{
-    return RuntimeError(381, source, QStringLiteral("下标越界（Subscript out of range）"));
-}
 } // namespace
 
 QtRecordGrid::QtRecordGrid(QObject *parent) : QAbstractTableModel(parent) {}
@@ -38,65 +32,55 @@ void QtRecordGrid::setUpForScanning()
     hideHeaders();
     followNewRows();
     limitColumnWidthTwips(5600);
-    setRowCount(0);
     stretchLastColumn();
     setListFont(QStringLiteral("arial"), 12, true);
+    setAllRowsHeight(kRowHeightTwips);
 }
 
-void QtRecordGrid::setRowCount(int32_t count)
+void QtRecordGrid::showRows(const RecordSource *source)
 {
-    if (count != 0)
-        throw RuntimeError(RuntimeError::InvalidProcedureCall, QStringLiteral("fg1.Rows"),
-                           QStringLiteral("只能设置空清单"));
-    clear();
+    beginResetModel();
+    m_source = source;
+    endResetModel();
 }
 
-void QtRecordGrid::appendRow(const QString &tabJoinedFields)
+void QtRecordGrid::rowAppended(int32_t row)
 {
-    std::array<QString, kColumns> row;
-    const QStringList fields = tabJoinedFields.split(QLatin1Char('\t'));
-    for (int k = 0; k < kColumns && k < fields.size(); ++k)
-        row[k] = fields[k];
-    const int index = int(m_rows.size());
-    beginInsertRows(QModelIndex(), index, index);
-    m_rows.push_back(std::move(row));
+    beginInsertRows(QModelIndex(), row, row);
     endInsertRows();
     if (m_view && m_followNewRows)
         m_view->scrollToBottom();
 }
 
-void QtRecordGrid::removeRow(int32_t row)
+void QtRecordGrid::rowRemoved(int32_t row)
 {
-    if (row < 0 || row >= rowCount())
-        throw subscriptError(QStringLiteral("fg1.RemoveItem"));
+    // The source has already dropped it; the view only learns of it now.
     beginRemoveRows(QModelIndex(), row, row);
-    m_rows.erase(m_rows.begin() + row);
     endRemoveRows();
 }
 
-QString QtRecordGrid::cellText(int32_t row, int32_t column) const
-{
-    if (row < 0 || row >= rowCount() || column < 0 || column >= kColumns)
-        throw subscriptError(QStringLiteral("fg1.TextMatrix"));
-    return m_rows[size_t(row)][size_t(column)];
-}
-
-void QtRecordGrid::clear()
+void QtRecordGrid::reset()
 {
     beginResetModel();
-    m_rows.clear();
     endResetModel();
+    if (m_view && m_followNewRows)
+        m_view->scrollToBottom();
 }
 
 void QtRecordGrid::setAllRowsHeight(int twips)
 {
-    if (m_view)
-        m_view->verticalHeader()->setDefaultSectionSize(twipsToPixels(twips));
+    if (!m_view)
+        return;
+    // The font would otherwise make the rows taller than asked.
+    QHeaderView *rows = m_view->verticalHeader();
+    rows->setMinimumSectionSize(twipsToPixels(twips));
+    rows->setDefaultSectionSize(twipsToPixels(twips));
+    rows->setSectionResizeMode(QHeaderView::Fixed);
 }
 
 int QtRecordGrid::rowCount(const QModelIndex &parent) const
 {
-    return parent.isValid() ? 0 : int(m_rows.size());
+    return parent.isValid() || !m_source ? 0 : int(m_source->rowCount());
 }
 
 int QtRecordGrid::columnCount(const QModelIndex &parent) const
@@ -106,9 +90,9 @@ int QtRecordGrid::columnCount(const QModelIndex &parent) const
 
 QVariant QtRecordGrid::data(const QModelIndex &index, int role) const
 {
-    if (role != Qt::DisplayRole || !index.isValid())
+    if (role != Qt::DisplayRole || !index.isValid() || !m_source)
         return {};
-    return m_rows[size_t(index.row())][size_t(index.column())];
+    return m_source->cellText(index.row(), index.column());
 }
 
 void QtRecordGrid::selectWholeRows()

@@ -3,17 +3,17 @@
 #include "platform/RecordGrid.h"
 
 #include <QAbstractTableModel>
-#include <array>
-#include <vector>
 
 class QTableView;
 
-// The record grid as a table model; a QTableView shows it when the scan window has one.
+// The list as a read-only table model over the open box; a QTableView shows it
+// when the scan window has one.
 class QtRecordGrid : public QAbstractTableModel, public RecordGrid
 {
     Q_OBJECT
 public:
     static constexpr int kColumns = 3;
+    static constexpr int kRowHeightTwips = 360;
 
     explicit QtRecordGrid(QObject *parent = nullptr);
 
@@ -22,12 +22,10 @@ public:
     // The scan window's set-up of the list, run at every load.
     void setUpForScanning();
 
-    int32_t rowCount() const override { return int32_t(m_rows.size()); }
-    void setRowCount(int32_t count) override;
-    void appendRow(const QString &tabJoinedFields) override;
-    void removeRow(int32_t row) override;
-    QString cellText(int32_t row, int32_t column) const override;
-    void clear() override;
+    void showRows(const RecordSource *source) override;
+    void rowAppended(int32_t row) override;
+    void rowRemoved(int32_t row) override;
+    void reset() override;
     void setAllRowsHeight(int twips) override;
 
     int rowCount(const QModelIndex &parent) const override;
@@ -47,7 +45,7 @@ private:
     void stretchLastColumn();
     void setListFont(const QString &family, int points, bool bold);
 
-    std::vector<std::array<QString, kColumns>> m_rows;
+    const RecordSource *m_source = nullptr;
     QTableView *m_view = nullptr;
     bool m_followNewRows = false;
 };

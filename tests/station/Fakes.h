@@ -1,16 +1,17 @@
 #pragma once
 
-#include "platform/MessageBox.h"
-#include "station/BoxExport.h"
-#include "platform/RecordGrid.h"
 #include "core/RuntimeError.h"
+#include "platform/MessageBox.h"
+#include "station/Box.h"
+#include "station/BoxExport.h"
 
 #include <QStringList>
 #include <functional>
 #include <vector>
 
 // Records every message; optionally runs something while the "box" is open,
-// as the operator's clicks would run inside the real modal loop.
+// as the operator's clicks would run inside the real modal loop. Questions are
+// answered from a queue, or with their default when it is empty.
 class RecordingMessages : public MessageBox
 {
 public:
@@ -19,6 +20,12 @@ public:
         texts << text;
         if (whileOpen)
             whileOpen(text);
+    }
+    int ask(const QString &text, const QStringList &buttons, int defaultButton) override
+    {
+        questions << text;
+        const int answer = answers.isEmpty() ? defaultButton : buttons.indexOf(answers.takeFirst());
+        return answer >= 0 ? answer : defaultButton;
     }
     // The first line of each message: the system's own fixed text.
     QStringList firstLines() const
@@ -29,28 +36,42 @@ public:
         return out;
     }
     QStringList texts;
+    QStringList questions;
+    QStringList answers; // button captions, first question first
     std::function<void(const QString &)> whileOpen;
 };
 
-// Keeps a copy of every exported grid; can be told to fail.
+// Keeps a copy of every exported box; can be told to fail.
 class RecordingExport : public BoxExport
 {
 public:
     using Rows = std::vector<QStringList>;
-    void exportBox(const RecordGrid &grid) override
+    ExportReceipt exportBox(const Box &box) override
     {
         ++calls;
         if (failNext > 0) {
             --failNext;
-            throw RuntimeError(RuntimeError::WorkbookFailed, QStringLiteral("export"),
-                               QStringLiteral("disk full"));
+            throw RuntimeError(RuntimeError::WorkbookFailed, QStringLiteral("export"), QStringLiteral("磁盘已满"));
         }
+        boxes.push_back(rowsOf(box));
+        ExportReceipt receipt;
+        receipt.workbook = QStringLiteral("recorded.xls");
+        return receipt;
+    }
+    QString keepUnfinished(const Box &box) override
+    {
+        unfinished.push_back(rowsOf(box));
+        return QStringLiteral("unfinished-recorded.xls");
+    }
+    static Rows rowsOf(const Box &box)
+    {
         Rows rows;
-        for (int r = 0; r < grid.rowCount(); ++r)
-            rows.push_back({grid.cellText(r, 0), grid.cellText(r, 1), grid.cellText(r, 2)});
-        boxes.push_back(rows);
+        for (int r = 0; r < box.rowCount(); ++r)
+            rows.push_back({box.cellText(r, 0), box.cellText(r, 1), box.cellText(r, 2)});
+        return rows;
     }
     std::vector<Rows> boxes;
+    std::vector<Rows> unfinished;
     int calls = 0;
     int failNext = 0;
 };

@@ -3,7 +3,7 @@
 
 #include "packing/PackingState.h"
 #include "platform/ProgramEnvironment.h"
-#include "platform/qt/QtRecordGrid.h"
+#include "station/Box.h"
 #include "platform/xls/BiffWorkbookWriter.h"
 #include "platform/xls/NativeSpreadsheet.h"
 #include "platform/xls/OleContainer.h"
@@ -78,11 +78,11 @@ struct Station
     }
 
     PackingState state;
-    QtRecordGrid grid;
+    Box openBox;
     RecordingMessages messages;
     xls::NativeSpreadsheet spreadsheet;
     DailyWorkbookExport daily{spreadsheet};
-    BarcodeIntake intake{state, grid, messages, daily};
+    BarcodeIntake intake{state, openBox, messages, daily};
 };
 
 } // namespace
@@ -115,8 +115,8 @@ private slots:
         st.scan("A00003");
         QVERIFY(!QFile::exists(workbook()));
         st.scan("A00004");
-        QCOMPARE(st.grid.rowCount(), 0);
-        QCOMPARE(int(st.intake.iInnerCount), 0);
+        QCOMPARE(st.openBox.rowCount(), 0);
+        QCOMPARE(int(st.intake.iInnerCount()), 0);
 
         const QStringList first = {"", "W001", "|Z001", "||000123", "||A00002", "|Z002", "||A00003", "||A00004"};
         QCOMPARE(readBoth(workbook()).value(0).rows, first);
@@ -156,8 +156,8 @@ private slots:
         QVERIFY(!QFile::exists(workbook()));
 
         // A list of one row writes nothing at all.
-        QtRecordGrid one;
-        one.appendRow("W009\t\t");
+        Box one;
+        one.appendOuterLabel("W009");
         st.daily.exportBox(one);
         QCOMPARE(readBoth(workbook("20261208")).value(0).rows.size(), 4);
         QDir(folder() + "/files").removeRecursively();
@@ -203,7 +203,6 @@ private slots:
         QTest::newRow("damaged") << 0;
         QTest::newRow("xlsx renamed") << 1;
         QTest::newRow("cells outside the used range") << 2;
-        QTest::newRow("sheet already full") << 3;
     }
     void unreadableOrFullWorkbooksAreNeverReplaced()
     {
@@ -222,11 +221,6 @@ private slots:
             QVERIFY(dims != std::string::npos);
             stream[dims + 8] = 1; // the used range ends at row 1
             writeBytes(workbook(), xls::compoundDocument(stream));
-        } else {
-            xls::Workbook book;
-            book.sheets.resize(1);
-            book.sheets[0].set(65533, 2, textCell("last")); // 65,534 rows used: 5 more do not fit
-            writeBook(workbook(), book);
         }
         const QByteArray before = bytesOf(workbook());
 
@@ -240,9 +234,37 @@ private slots:
             QVERIFY(e.description().contains(QStringLiteral("仍在清单中")));
         }
         QCOMPARE(bytesOf(workbook()), before);
-        QCOMPARE(st.grid.rowCount(), 5);
-        QCOMPARE(int(st.intake.iInnerCount), 2);
+        QCOMPARE(st.openBox.rowCount(), 5);
+        QCOMPARE(int(st.intake.iInnerCount()), 2);
         QCOMPARE(QDir(folder() + "/files").entryList(QDir::Files | QDir::Hidden).size(), 1);
+    }
+
+    void aFullDayContinuesInTheNextWorkbook()
+    {
+        xls::Workbook book;
+        book.sheets.resize(1);
+        book.sheets[0].set(65533, 2, textCell("last")); // 65,534 rows used: 5 more do not fit
+        writeBook(workbook(), book);
+        const QByteArray before = bytesOf(workbook());
+
+        Station st(1, 2);
+        for (int i = 1; i <= 6; ++i)
+            st.scan(QStringLiteral("A%1").arg(i, 5, 10, QLatin1Char('0')));
+        QCOMPARE(st.openBox.rowCount(), 0);
+        QCOMPARE(bytesOf(workbook()), before);
+        const QString second = folder() + "/files/20261207-2.xls";
+        QStringList expected = {""};
+        for (int box = 1; box <= 3; ++box)
+            expected << QStringLiteral("W00%1").arg(box) << QStringLiteral("|Z00%1").arg(2 * box - 1)
+                     << QStringLiteral("||A0000%1").arg(2 * box - 1) << QStringLiteral("|Z00%1").arg(2 * box)
+                     << QStringLiteral("||A0000%1").arg(2 * box);
+        QCOMPARE(readBoth(second).value(0).rows, expected);
+        // Told once, with the new workbook's name.
+        QCOMPARE(st.messages.texts.size(), 1);
+        QVERIFY(st.messages.texts[0].contains(QStringLiteral("files/20261207-2.xls")));
+        QVERIFY(st.messages.texts[0].contains(QStringLiteral("files/20261207.xls")));
+        QCOMPARE(st.intake.lastExport()->workbook, second);
+        QCOMPARE(st.intake.lastExport()->firstRow, 12);
     }
 
     void failedExportIsRetriedWithNothingLost()
@@ -254,12 +276,12 @@ private slots:
         writeBytes(folder() + "/files", "not a folder");
         QVERIFY_THROWS_EXCEPTION(RuntimeError, st.scan("A00002"));
         QVERIFY_THROWS_EXCEPTION(RuntimeError, st.scan("B00001")); // retried, fails again: not added
-        QCOMPARE(st.grid.rowCount(), 4);
+        QCOMPARE(st.openBox.rowCount(), 4);
         QFile::remove(folder() + "/files");
 
         st.scan("B00002"); // the retry lands the first box, then this scan starts the second
         QCOMPARE(readBoth(workbook()).value(0).rows, QStringList({"", "W001", "|Z001", "||A00001", "||A00002"}));
-        QCOMPARE(st.grid.cellText(2, 2), QStringLiteral("B00002"));
+        QCOMPARE(st.openBox.cellText(2, 2), QStringLiteral("B00002"));
         st.scan("B00003");
         QCOMPARE(readBoth(workbook()).value(0).rows.mid(5),
                  QStringList({"W002", "|Z002", "||B00002", "||B00003"}));

@@ -1,7 +1,7 @@
 #include "Fakes.h"
 
 #include "packing/PackingState.h"
-#include "platform/qt/QtRecordGrid.h"
+#include "station/Box.h"
 #include "station/BarcodeIntake.h"
 
 #include <QTest>
@@ -30,24 +30,24 @@ struct Station
     QStringList rows() const
     {
         QStringList out;
-        for (int r = 0; r < grid.rowCount(); ++r)
-            out << grid.cellText(r, 0) + "|" + grid.cellText(r, 1) + "|" + grid.cellText(r, 2);
+        for (int r = 0; r < openBox.rowCount(); ++r)
+            out << openBox.cellText(r, 0) + "|" + openBox.cellText(r, 1) + "|" + openBox.cellText(r, 2);
         return out;
     }
     // The kind of each row: W outer label, Z middle label, b barcode.
     QString shape() const
     {
         QString s;
-        for (int r = 0; r < grid.rowCount(); ++r)
-            s += !grid.cellText(r, 0).isEmpty() ? 'W' : !grid.cellText(r, 1).isEmpty() ? 'Z' : 'b';
+        for (int r = 0; r < openBox.rowCount(); ++r)
+            s += !openBox.cellText(r, 0).isEmpty() ? 'W' : !openBox.cellText(r, 1).isEmpty() ? 'Z' : 'b';
         return s;
     }
 
     PackingState state;
-    QtRecordGrid grid;
+    Box openBox;
     RecordingMessages messages;
     RecordingExport boxExport;
-    BarcodeIntake intake{state, grid, messages, boxExport};
+    BarcodeIntake intake{state, openBox, messages, boxExport};
 };
 
 QString exportedShape(const RecordingExport::Rows &rows)
@@ -71,7 +71,7 @@ private slots:
         QCOMPARE(st.rows(), QStringList({"W001||", "|Z001|", "||A00001"}));
         QCOMPARE(st.state.lOuterNo, 2);
         QCOMPARE(st.state.lMiddleNo, 2);
-        QCOMPARE(int(st.intake.iInnerCount), 1);
+        QCOMPARE(int(st.intake.iInnerCount()), 1);
 
         st.scan("A00002");
         QCOMPARE(st.rows().mid(3), QStringList({"||A00002", "|Z002|"}));
@@ -79,17 +79,17 @@ private slots:
 
         st.scan("A00002");
         QCOMPARE(st.messages.texts, QStringList{BarcodeIntake::kDuplicate});
-        QCOMPARE(st.grid.rowCount(), 5);
-        QCOMPARE(int(st.intake.iInnerCount), 2);
+        QCOMPARE(st.openBox.rowCount(), 5);
+        QCOMPARE(int(st.intake.iInnerCount()), 2);
         QVERIFY(!st.intake.lastScanListed());
 
         st.intake.receive("A0003\r\n");
         QCOMPARE(st.messages.firstLines().last(), BarcodeIntake::kWrongLength);
-        QCOMPARE(st.grid.rowCount(), 5);
-        QCOMPARE(int(st.intake.iInnerCount), 2);
+        QCOMPARE(st.openBox.rowCount(), 5);
+        QCOMPARE(int(st.intake.iInnerCount()), 2);
 
         st.scan("A00003");
-        QCOMPARE(int(st.intake.iInnerCount), 3);
+        QCOMPARE(int(st.intake.iInnerCount()), 3);
         QCOMPARE(st.boxExport.calls, 0);
         st.scan("A00004");
         QCOMPARE(st.boxExport.calls, 1);
@@ -97,8 +97,8 @@ private slots:
                                                 {"", "", "A00002"}, {"", "Z002", ""}, {"", "", "A00003"},
                                                 {"", "", "A00004"}};
         QCOMPARE(st.boxExport.boxes[0], expected);
-        QCOMPARE(st.grid.rowCount(), 0);
-        QCOMPARE(int(st.intake.iInnerCount), 0);
+        QCOMPARE(st.openBox.rowCount(), 0);
+        QCOMPARE(int(st.intake.iInnerCount()), 0);
 
         st.scan("A00005");
         QCOMPARE(st.rows(), QStringList({"W002||", "|Z003|", "||A00005"}));
@@ -115,7 +115,7 @@ private slots:
         st.intake.receive("ABCDEFGxy");
         st.intake.receive("ABCDEx");
         QCOMPARE(st.messages.firstLines(), QStringList({BarcodeIntake::kWrongLength, BarcodeIntake::kWrongLength}));
-        QCOMPARE(st.grid.rowCount(), 3);
+        QCOMPARE(st.openBox.rowCount(), 3);
         QCOMPARE(st.state.lOuterNo, 2);
 
         Station empty(2, 4);
@@ -148,14 +148,14 @@ private slots:
         QVERIFY(text.contains(QStringLiteral("21. <0x1B>xxx")));
         QVERIFY(text.contains(QStringLiteral("（共 61 个字符）")));
         QVERIFY(text.contains(QStringLiteral("4096 个字符")));
-        QCOMPARE(st.grid.rowCount(), 0);
+        QCOMPARE(st.openBox.rowCount(), 0);
 
         // A control character in the barcode part is refused before any label row.
         st.intake.receive(QStringLiteral("AB\tDEF\r\n"));
         QCOMPARE(st.messages.firstLines().last(), BarcodeIntake::kControlCharacter);
         QVERIFY(st.messages.texts.last().contains(QStringLiteral("AB<TAB>DEF<CR><LF>")));
         QVERIFY(st.messages.texts.last().contains(QStringLiteral("第 3 个字符")));
-        QCOMPARE(st.grid.rowCount(), 0);
+        QCOMPARE(st.openBox.rowCount(), 0);
         QCOMPARE(st.state.lOuterNo, 1);
         st.intake.receive(QStringLiteral("ÿABCDE\0\0"));
         QCOMPARE(st.rows().last(), QStringLiteral("||ÿABCDE"));
@@ -186,8 +186,8 @@ private slots:
         QCOMPARE(st.boxExport.boxes.size(), size_t(1));
         QCOMPARE(exportedShape(st.boxExport.boxes[0]), firstBox);
         st.scan("C00001");
-        const RecordingExport::Rows second = st.grid.rowCount() > 0
-            ? RecordingExport::Rows{{st.grid.cellText(0, 0)}, {"", st.grid.cellText(1, 1)}}
+        const RecordingExport::Rows second = st.openBox.rowCount() > 0
+            ? RecordingExport::Rows{{st.openBox.cellText(0, 0)}, {"", st.openBox.cellText(1, 1)}}
             : st.boxExport.boxes.back();
         QCOMPARE(second[0][0] + "," + second[1][1], secondBoxStart);
     }
@@ -210,8 +210,8 @@ private slots:
         st.scan("A00001");
         st.scan("A00001");
         QCOMPARE(st.messages.texts.size(), rejects ? 1 : 0);
-        QCOMPARE(int(st.intake.iInnerCount), rejects ? 1 : 2);
-        QCOMPARE(st.grid.rowCount(), rejects ? 3 : 4);
+        QCOMPARE(int(st.intake.iInnerCount()), rejects ? 1 : 2);
+        QCOMPARE(st.openBox.rowCount(), rejects ? 3 : 4);
         // Case matters: a lower-case repeat is another barcode.
         st.scan("a00001");
         QCOMPARE(st.messages.texts.size(), rejects ? 1 : 0);
@@ -278,15 +278,15 @@ private slots:
         QCOMPARE(outerTop.state.lMiddleNo, 1);
 
         Station count(2, 4, "1");
-        count.intake.iInnerCount = 32767;
+        count.openBox.restore(std::vector<BoxRow>(32767, BoxRow{BoxRow::Pack, QStringLiteral("P")}), false);
         QVERIFY_THROWS_EXCEPTION(RuntimeError, count.scan("A00001"));
-        QCOMPARE(count.grid.rowCount(), 0);
+        QCOMPARE(count.openBox.rowCount(), 32767);
 
         Station none(2, 0);
         for (int i = 0; i < 5; ++i)
             none.scan(QStringLiteral("N%1").arg(i, 5, 10, QLatin1Char('0')));
         QCOMPARE(none.boxExport.calls, 0);
-        QCOMPARE(int(none.intake.iInnerCount), 5);
+        QCOMPARE(int(none.intake.iInnerCount()), 5);
     }
 
     void failedExportKeepsTheBoxAndIsRetried()
@@ -297,7 +297,7 @@ private slots:
         QVERIFY_THROWS_EXCEPTION(RuntimeError, st.scan("A00002"));
         QVERIFY(st.intake.lastScanListed());
         QCOMPARE(st.shape(), QStringLiteral("WZbb"));
-        QCOMPARE(int(st.intake.iInnerCount), 2);
+        QCOMPARE(int(st.intake.iInnerCount()), 2);
         QVERIFY(st.intake.exportPending());
 
         // The retry fails again: the new barcode is not added to the full box.
@@ -316,17 +316,6 @@ private slots:
         QVERIFY(!st.intake.exportPending());
     }
 
-    void emptyBoxResetsListAndCount()
-    {
-        Station st(2, 10);
-        st.scan("A00001");
-        st.scan("A00002");
-        st.intake.emptyBox();
-        QCOMPARE(st.grid.rowCount(), 0);
-        QCOMPARE(int(st.intake.iInnerCount), 0);
-        st.scan("A00003");
-        QCOMPARE(st.shape(), QStringLiteral("WZb"));
-    }
 };
 
 QTEST_MAIN(TestIntake)

@@ -32,9 +32,9 @@ void writeConfig(const QString &folder, const QByteArray &stime = "150", const Q
 QStringList barcodes(frm_SCAN &w)
 {
     QStringList out;
-    for (int r = 0; r < w.grid().rowCount(); ++r)
-        if (!w.grid().cellText(r, 2).isEmpty())
-            out << w.grid().cellText(r, 2);
+    for (int r = 0; r < w.box().rowCount(); ++r)
+        if (!w.box().cellText(r, 2).isEmpty())
+            out << w.box().cellText(r, 2);
     return out;
 }
 
@@ -310,14 +310,14 @@ private slots:
         w.reset(); // closed with its close box: the window and its port go
         writeConfig(folder(), "60", "1", "9");
         auto again = openWindow();
-        QCOMPARE(again->grid().rowCount(), 0);
-        QCOMPARE(int(again->intake().iInnerCount), 0);
+        QCOMPARE(again->box().rowCount(), 0);
+        QCOMPARE(int(again->intake().iInnerCount()), 0);
         QCOMPARE(int(packingState().iInnerLen), 9);
         QCOMPARE(again->Stime, QStringLiteral("60"));
         QVERIFY(again->port().portOpen());
         scanner.send("B000001\r\n");
         QTRY_COMPARE(barcodes(*again), QStringList{"B000001"});
-        QCOMPARE(again->grid().cellText(0, 0), QStringLiteral("002")); // numbers run on across windows
+        QCOMPARE(again->box().cellText(0, 0), QStringLiteral("002")); // numbers run on across windows
     }
 
     void aBurstDoesNotDeafenThePort()
@@ -365,8 +365,8 @@ private slots:
         scanner.send(scan);
         QTRY_COMPARE(m_messages.firstLines(), QStringList{BarcodeIntake::kControlCharacter});
         QVERIFY(m_messages.texts[0].contains(named));
-        QCOMPARE(w->grid().rowCount(), 0);
-        QCOMPARE(int(w->intake().iInnerCount), 0);
+        QCOMPARE(w->box().rowCount(), 0);
+        QCOMPARE(int(w->intake().iInnerCount()), 0);
         // Latin-1 letters are barcode characters; the terminator is not examined.
         scanner.send(QByteArray("\xc4\xe9" "CDEF\t\0", 8));
         QTRY_COMPARE(barcodes(*w), QStringList{QStringLiteral("ÄéCDEF")});

@@ -253,12 +253,12 @@ private slots:
         QVERIFY(scan);
         QCOMPARE(packingState().lOuterNo, 1);
         m_scanner->send("A00001\r\n");
-        QTRY_COMPARE(scan->grid().rowCount(), 3);
+        QTRY_COMPARE(scan->box().rowCount(), 3);
 
         type(*w, "Text10", "50");
         clickStart(*w);
         QCOMPARE(w->scanWindow(), scan); // only raised, not loaded again
-        QCOMPARE(scan->grid().rowCount(), 3);
+        QCOMPARE(scan->box().rowCount(), 3);
         QCOMPARE(packingState().lOuterNo, 50);
 
         QTest::mouseClick(w->findChild<QPushButton *>("cmdCancel"), Qt::LeftButton);
@@ -280,7 +280,7 @@ private slots:
         QVERIFY(!w->scanWindow());
         clickStart(*w); // loads a fresh scan window
         QVERIFY(w->scanWindow());
-        QCOMPARE(w->scanWindow()->grid().rowCount(), 0);
+        QCOMPARE(w->scanWindow()->box().rowCount(), 0);
         QCOMPARE(m_ended, 0);
     }
 };

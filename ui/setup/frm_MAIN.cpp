@@ -10,6 +10,7 @@
 #include "settings/modINI.h"
 #include "station/frm_SCAN.h"
 #include "ui/ProgramIcon.h"
+#include "ui/setup/StartChecks.h"
 #include "platform/qt/Twips.h"
 
 #include <QGuiApplication>
@@ -149,18 +150,62 @@ void frm_MAIN::cmdOK_Click()
         return;
     }
     PackingState &state = packingState();
-    state.iPerMiddle = textnum::toInt16(Text5->text());
-    if (!textnum::isNumeric(Text6->text()))
+    if (!textnum::isNumeric(Text6->text())) {
+        state.iPerMiddle = textnum::toInt16(Text5->text());
         return;
-    state.iPerOuter = textnum::toInt16(Text6->text());
+    }
+    const int16_t perOuter = textnum::toInt16(Text6->text());
+    const int32_t middleNo = textnum::toInt32(Text9->text());
+    const int32_t outerNo = textnum::toInt32(Text10->text());
+
+    // Nothing is copied or saved until the open box is known to be safe.
+    if (m_scan) {
+        const QString why = startchecks::openBoxRefusal(m_scan->box().iInnerCount(), perOuter, middleNo, outerNo);
+        if (!why.isEmpty()) {
+            operatorMessages().show(why);
+            return;
+        }
+    }
+    startchecks::KeptBox kept;
+    if (!m_scan) {
+        kept = startchecks::offerKeptBox(program::folder(), perOuter, m_export, operatorMessages());
+        if (!kept.goOn)
+            return;
+    }
+    if (!kept.box) {
+        const QString nextLabel = Text7->text() + paddedNumber(outerNo, state.iOuterDigits) + Text8->text();
+        if (!startchecks::confirmOuterLabel(program::folder(), nextLabel, operatorMessages()))
+            return;
+    }
+
+    state.iPerMiddle = textnum::toInt16(Text5->text());
+    state.iPerOuter = perOuter;
     state.sMiddlePrefix = Text2->text();
     state.sMiddleSuffix = Text3->text();
     state.sOuterPrefix = Text7->text();
     state.sOuterSuffix = Text8->text();
-    state.lMiddleNo = textnum::toInt32(Text9->text());
-    state.lOuterNo = textnum::toInt32(Text10->text());
+    state.lMiddleNo = middleNo;
+    state.lOuterNo = outerNo;
+    if (kept.box && kept.box->middleNo && kept.box->outerNo) {
+        // The continued box's run goes on with its own numbers.
+        state.lMiddleNo = *kept.box->middleNo;
+        state.lOuterNo = *kept.box->outerNo;
+        Text9->setText(textnum::fromInteger(state.lMiddleNo));
+        Text10->setText(textnum::fromInteger(state.lOuterNo));
+    }
     saveDigitCounts();
-    showScanWindow();
+    if (m_scan)
+        journalNewNumbers();
+    showScanWindow(kept.box);
+}
+
+void frm_MAIN::journalNewNumbers()
+{
+    try {
+        m_scan->box().numbersAdvanced(packingState().lMiddleNo, packingState().lOuterNo);
+    } catch (const RuntimeError &e) {
+        operatorMessages().show(QStringLiteral("新的序号未能写入当前外箱记录：%1").arg(e.description()));
+    }
 }
 
 void frm_MAIN::saveDigitCounts()
@@ -175,7 +220,7 @@ void frm_MAIN::saveDigitCounts()
     }
 }
 
-void frm_MAIN::showScanWindow()
+void frm_MAIN::showScanWindow(const std::optional<BoxJournal::Saved> &kept)
 {
     if (!m_scan) {
         m_scan = new frm_SCAN(m_export);
@@ -183,6 +228,9 @@ void frm_MAIN::showScanWindow()
         m_scan->Form_Load();
         if (!m_scan)
             return; // closed while its load was showing a message
+        m_scan->startBox(kept);
+        if (!m_scan)
+            return;
     }
     m_scan->show();
     m_scan->raise();

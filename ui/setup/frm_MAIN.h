@@ -34,7 +34,8 @@ private:
                       const QString &initialText);
     QString refusal() const;
     void saveDigitCounts();
-    void showScanWindow();
+    void showScanWindow(const std::optional<BoxJournal::Saved> &kept);
+    void journalNewNumbers();
 
     BoxExport &m_export;
     QLabel *lblTitle;

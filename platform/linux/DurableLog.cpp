@@ -1,0 +1,73 @@
+#include "platform/DurableLog.h"
+
+#include "core/RuntimeError.h"
+#include "platform/AtomicFile.h"
+
+#include <QFile>
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+const QString kSource = QStringLiteral("DurableLog");
+}
+
+DurableLog::DurableLog(QString path) : m_path(std::move(path)) {}
+
+DurableLog::~DurableLog()
+{
+    close();
+}
+
+void DurableLog::open()
+{
+    if (m_fd >= 0)
+        return;
+    m_fd = ::open(QFile::encodeName(m_path).constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    if (m_fd < 0)
+        throw RuntimeError::fromErrno(errno, kSource, QStringLiteral("无法打开 %1").arg(m_path));
+}
+
+void DurableLog::close()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+    m_fd = -1;
+}
+
+void DurableLog::append(const QByteArray &lines)
+{
+    open();
+    const off_t before = ::lseek(m_fd, 0, SEEK_END);
+    const char *data = lines.constData();
+    size_t left = size_t(lines.size());
+    int err = 0;
+    while (left > 0) {
+        const ssize_t n = ::write(m_fd, data, left);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            err = errno;
+            break;
+        }
+        data += n;
+        left -= size_t(n);
+    }
+    if (err == 0 && ::fdatasync(m_fd) != 0)
+        err = errno;
+    if (err != 0) {
+        // Cut off what part of the lines got in, so the next append starts on a line of its own.
+        if (before >= 0 && ::ftruncate(m_fd, before) != 0) {
+            // Nothing more can be done here; a torn last line is skipped when the log is read.
+        }
+        close();
+        throw RuntimeError::fromErrno(err, kSource, QStringLiteral("无法写入 %1").arg(m_path));
+    }
+}
+
+void DurableLog::replace(const QByteArray &content)
+{
+    // The descriptor would still point at the replaced file.
+    close();
+    replaceFileAtomically(m_path, content);
+}

@@ -1,0 +1,87 @@
+#pragma once
+
+#include "platform/RecordGrid.h"
+
+#include <QHash>
+#include <QString>
+#include <cstdint>
+#include <vector>
+
+// One row of the open box. It fills exactly one of the list's three columns:
+// the outer label, a middle label or an inner pack's barcode.
+struct BoxRow
+{
+    enum Kind : uint8_t { OuterLabel = 0, MiddleLabel = 1, Pack = 2 };
+    Kind kind = Pack;
+    QString text;
+
+    QString cell(int column) const { return column == int(kind) ? text : QString(); }
+    bool operator==(const BoxRow &o) const { return kind == o.kind && text == o.text; }
+};
+
+// Where every change of the box goes before it is made (the journal). A failure
+// raises a RuntimeError, and the box then stays as it was.
+class BoxLog
+{
+public:
+    virtual ~BoxLog() = default;
+    virtual void rowAdded(const BoxRow &row) = 0;
+    virtual void lastRowRemoved() = 0;
+    virtual void exportPendingChanged(bool pending) = 0;
+    virtual void emptied(int32_t middleNo, int32_t outerNo) = 0;
+    virtual void numbersAdvanced(int32_t middleNo, int32_t outerNo) = 0;
+};
+
+// The open outer box: its rows in the order listed, the pack count and whether a
+// full box still waits for its export. Intake changes it, the duplicate check and
+// the export read it, the list shows it.
+class Box : public RecordSource
+{
+public:
+    Box() = default;
+    Box(const Box &) = delete;
+    Box &operator=(const Box &) = delete;
+
+    // Every change is written here first (nullptr: nowhere, as in logic tests).
+    void setLog(BoxLog *log) { m_log = log; }
+    // The list that shows the box (nullptr: none).
+    void setView(RecordGrid *view);
+
+    const std::vector<BoxRow> &rows() const { return m_rows; }
+    int32_t rowCount() const override { return int32_t(m_rows.size()); }
+    // "" for a row or column outside the box.
+    QString cellText(int32_t row, int32_t column) const override;
+    // Inner packs in the box.
+    int16_t iInnerCount() const { return m_packs; }
+    bool exportPending() const { return m_exportPending; }
+    bool holdsPacks() const { return m_packs > 0; }
+    // The label of its outer label row, "" before it has one.
+    QString outerLabel() const;
+    bool containsBarcode(const QString &barcode) const { return m_barcodes.contains(barcode); }
+
+    void appendOuterLabel(const QString &label);
+    void appendMiddleLabel(const QString &label);
+    // Raises an overflow past 32767 packs.
+    void appendPack(const QString &barcode);
+    // Takes back the last row, a pack: the one the duplicate check refuses.
+    void removeLastPack();
+    void setExportPending(bool pending);
+    // After the export (or when the box is given up): no rows, no packs; the
+    // running numbers as they now stand are logged with it.
+    void empty(int32_t middleNo, int32_t outerNo);
+    void numbersAdvanced(int32_t middleNo, int32_t outerNo);
+
+    // Puts back a box as a journal kept it; not logged (it came from the log).
+    void restore(std::vector<BoxRow> rows, bool exportPending);
+
+private:
+    void append(BoxRow row);
+    void countBarcode(const QString &barcode, int32_t change);
+
+    std::vector<BoxRow> m_rows;
+    QHash<QString, int32_t> m_barcodes; // how often each barcode is listed, for the duplicate check
+    int16_t m_packs = 0;
+    bool m_exportPending = false;
+    BoxLog *m_log = nullptr;
+    RecordGrid *m_view = nullptr;
+};

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QDate>
+#include <QDateTime>
+#include <QString>
+#include <QStringList>
+#include <cstdint>
+#include <optional>
+
+// The workbooks of one day in files/: yyyymmdd.xls, and when a day fills it,
+// yyyymmdd-2.xls, yyyymmdd-3.xls and so on. Paths are spelled as the station
+// spells them (program folder, backslashes).
+namespace dayworkbooks {
+
+// Sheet rows a workbook holds.
+constexpr int32_t kSheetRowLimit = 65536;
+
+// Number 1 is the day's first workbook, yyyymmdd.xls; n >= 2 is yyyymmdd-n.xls.
+QString path(const QString &programFolder, const QDate &date, int number = 1);
+// The box that will not be finished, kept in a workbook of its own.
+QString unfinishedPath(const QString &programFolder, const QDateTime &at);
+
+// The numbers of the day's workbooks that exist, in order (1 first when it exists).
+QList<int> existing(const QString &programFolder, const QDate &date);
+
+// Where a text stands in column A of the first sheet of one of the day's workbooks.
+struct Use
+{
+    QString workbook; // files/yyyymmdd.xls, as the operator reads it
+    int32_t row = 0;  // sheet row from 1
+};
+// The first use of the label; workbooks that cannot be read are skipped.
+std::optional<Use> findOuterLabel(const QString &programFolder, const QDate &date, const QString &label);
+
+} // namespace dayworkbooks

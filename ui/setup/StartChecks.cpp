@@ -1,0 +1,102 @@
+#include "ui/setup/StartChecks.h"
+
+#include "core/RuntimeError.h"
+#include "platform/MessageBox.h"
+#include "platform/ProgramEnvironment.h"
+#include "station/BoxExport.h"
+#include "station/DayWorkbooks.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+namespace startchecks {
+
+namespace {
+
+const QString kNothingSaved = QStringLiteral("\n设置未保存，扫描窗口未打开。");
+
+// A journal that cannot be read is kept under another name for whoever looks into it.
+QString setAside(const QString &programFolder)
+{
+    const QDir folder(programFolder);
+    const QString aside = QStringLiteral("open-box.damaged-%1.txt")
+                              .arg(program::now().toString(QStringLiteral("yyyyMMdd-HHmmss")));
+    QFile::rename(folder.filePath(BoxJournal::fileName()), folder.filePath(aside));
+    return aside;
+}
+
+} // namespace
+
+QString openBoxRefusal(int16_t packsInBox, int16_t perOuter, int32_t middleNo, int32_t outerNo)
+{
+    if (packsInBox <= 0)
+        return {};
+    if (perOuter < packsInBox)
+        return QStringLiteral("当前外箱已有 %1 个内包，“外箱包装数量”不能小于 %1，现为 %2。").arg(packsInBox).arg(perOuter)
+               + kNothingSaved;
+    if (middleNo == kLastNumber || outerNo == kLastNumber)
+        return QStringLiteral("“中箱序号”为 %1、“外箱序号”为 %2：序号 %3 无法再增加，当前外箱将无法装完。")
+                   .arg(middleNo).arg(outerNo).arg(kLastNumber)
+               + kNothingSaved;
+    return {};
+}
+
+KeptBox offerKeptBox(const QString &programFolder, int16_t perOuter, BoxExport &boxExport, MessageBox &messages)
+{
+    KeptBox result;
+    std::optional<BoxJournal::Saved> kept;
+    try {
+        kept = BoxJournal::load(programFolder);
+    } catch (const RuntimeError &e) {
+        const QString aside = setAside(programFolder);
+        messages.show(QStringLiteral("上次的外箱记录无法读取：%1\n该文件已改名为 %2 保留，请检查其中的内包是否需要重新扫描。")
+                          .arg(e.description(), aside));
+        return result;
+    }
+    if (!kept || !kept->holdsUnwrittenPacks())
+        return result;
+
+    const QString label = kept->outerLabel();
+    const int16_t packs = kept->packs();
+    const int answer = messages.ask(QStringLiteral("上次的外箱 %1 还有 %2 个内包没有写入工作簿。继续装这一箱吗？").arg(label).arg(packs),
+                                    {QStringLiteral("继续"), QStringLiteral("不继续")}, 0);
+    if (answer == 0) {
+        if (perOuter < packs) {
+            messages.show(QStringLiteral("上次的外箱 %1 已有 %2 个内包，“外箱包装数量”不能小于 %2，现为 %3。").arg(label).arg(packs).arg(perOuter)
+                          + kNothingSaved);
+            result.goOn = false;
+            return result;
+        }
+        result.box = kept;
+        return result;
+    }
+
+    // Not continued: its packs go to a workbook of their own, never nowhere.
+    Box box;
+    box.restore(kept->rows, false);
+    try {
+        const QString path = boxExport.keepUnfinished(box);
+        messages.show(QStringLiteral("上次的外箱 %1 的 %2 个内包已保存到 %3。")
+                          .arg(label).arg(packs).arg(QStringLiteral("files/") + QFileInfo(path).fileName()));
+    } catch (const RuntimeError &e) {
+        messages.show(QStringLiteral("上次的外箱 %1 未能保存：%2\n它仍保留在记录中，下次点击“开始”时会再次询问。").arg(label, e.description())
+                      + kNothingSaved);
+        result.goOn = false;
+    }
+    return result;
+}
+
+bool confirmOuterLabel(const QString &programFolder, const QString &label, MessageBox &messages)
+{
+    const std::optional<dayworkbooks::Use> use = dayworkbooks::findOuterLabel(programFolder, program::now().date(), label);
+    if (!use)
+        return true;
+    const int answer = messages.ask(QStringLiteral("外箱号 %1 今天已经用过（%2 第 %3 行）。仍然从 %1 开始吗？")
+                                        .arg(label, use->workbook)
+                                        .arg(use->row),
+                                    {QStringLiteral("是"), QStringLiteral("否")}, 1);
+    return answer == 0;
+}
+
+} // namespace startchecks

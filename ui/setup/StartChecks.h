@@ -1,0 +1,35 @@
+#pragma once
+
+#include "station/BoxJournal.h"
+
+#include <QString>
+#include <cstdint>
+#include <optional>
+
+class BoxExport;
+class MessageBox;
+
+// What Start asks and refuses so that an open box is never broken, lost or
+// numbered twice. Each step runs before Start copies or saves anything.
+namespace startchecks {
+
+// The running numbers never go past this.
+constexpr int32_t kLastNumber = 2147483647;
+
+// Why Start must not go on while the open box holds packs; "" when it may.
+QString openBoxRefusal(int16_t packsInBox, int16_t perOuter, int32_t middleNo, int32_t outerNo);
+
+// The box the last run left in the journal, offered back. The result says whether
+// Start goes on, and with which box (nothing: an empty one).
+struct KeptBox
+{
+    bool goOn = true;
+    std::optional<BoxJournal::Saved> box;
+};
+KeptBox offerKeptBox(const QString &programFolder, int16_t perOuter, BoxExport &boxExport, MessageBox &messages);
+
+// False when the outer label was used today already and the operator keeps the
+// default answer, not to start with it.
+bool confirmOuterLabel(const QString &programFolder, const QString &label, MessageBox &messages);
+
+} // namespace startchecks
