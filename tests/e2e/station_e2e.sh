@@ -20,7 +20,7 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
-fail() { echo "E2E FAILED: $*" >&2; exit 1; }
+fail() { echo "E2E FAILED: $*" >&2; cat "$work/station.log" >&2 2>/dev/null; exit 1; }
 
 # A program folder of our own: the program's folder is the executable's.
 cp "$build/station/zantrel" "$work/"
@@ -60,17 +60,20 @@ shot frm_MAIN "$setup"
 
 # The focus starts on Start; Tab runs cmdCancel, Text2, Text3, Text5, Text6, Text7, Text8,
 # Text1, Text4, Text9, Text10 and back to cmdOK. A line edit reached by Tab selects its text.
-key Tab Tab;  typed "Z"        # Text2  middle prefix
-key Tab                        # Text3  middle suffix stays empty
-key Tab;      typed "2"        # Text5  packs per middle box
-key Tab;      typed "4"        # Text6  packs per outer box
-key Tab;      typed "W"        # Text7  outer prefix
-key Tab                        # Text8
-key Tab;      typed "5"        # Text1  outer digits, saved, used from the next start on
-key Tab                        # Text4
-key Tab;      typed "1"        # Text9  next middle-box number
-key Tab;      typed "7"        # Text10 next outer-box number
-key Tab space                  # Start
+fill_setup() {
+  key Tab Tab;  typed "Z"        # Text2  middle prefix
+  key Tab                        # Text3  middle suffix stays empty
+  key Tab;      typed "2"        # Text5  packs per middle box
+  key Tab;      typed "4"        # Text6  packs per outer box
+  key Tab;      typed "W"        # Text7  outer prefix
+  key Tab                        # Text8
+  key Tab;      typed "5"        # Text1  outer digits, saved, used from the next start on
+  key Tab                        # Text4
+  key Tab;      typed "1"        # Text9  next middle-box number
+  key Tab;      typed "7"        # Text10 next outer-box number
+  key Tab space                  # Start
+}
+fill_setup
 
 wait_windows 2
 grep -q $'wlen=5;\r' "$work/config.ini" || fail "Start did not save wlen as typed"
@@ -78,26 +81,46 @@ scan_window=$(windows | grep -vx "$setup" | head -n1)
 
 today=$(date +%Y%m%d)
 book="$work/files/$today.xls"
-for b in A00001 A00002 A00003 A00004; do echo "$b" >&3; sleep 0.3; done
-for _ in $(seq 100); do [ -e "$book" ] && break; sleep 0.1; done
+journal="$work/open-box.txt"
+# Each scan is sent once the previous one is handled: its change is in the journal.
+until_journal() { # grep-pattern [absent]
+  for _ in $(seq 100); do
+    if [ -z "${2:-}" ]; then grep -q -- "$1" "$journal" 2>/dev/null && return 0
+    else grep -q -- "$1" "$journal" 2>/dev/null || return 0; fi
+    sleep 0.1
+  done
+  if [ -n "${2:-}" ]; then fail "the journal kept '$1': $(cat "$journal")"; fi
+  fail "the journal never showed '$1': $(cat "$journal" 2>&1)"
+}
+scan() { echo "$1" >&3; until_journal "^pack $1\$"; }
+scan_last() { echo "$1" >&3; until_journal "^pack " absent; } # the box goes to the workbook
+message_window() {
+  for _ in $(seq 100); do
+    m=$(xdotool search --onlyvisible --name '^Zantrel$' 2>/dev/null | head -n1 || true)
+    [ -n "$m" ] && { echo "$m"; return 0; }
+    sleep 0.1
+  done
+  return 1
+}
+answer() { # key: a message or question is answered with the keyboard
+  m=$(message_window) || fail "no message window"
+  xdotool windowfocus --sync "$m"; key "$1"
+  for _ in $(seq 50); do xdotool search --onlyvisible --name '^Zantrel$' >/dev/null 2>&1 || return 0; sleep 0.1; done
+  fail "the message window did not close"
+}
+
+scan A00001; scan A00002; scan A00003; scan_last A00004
 [ -e "$book" ] || fail "the first full box did not reach $book"
 
 # A repeat is refused with a message, answered with the keyboard.
-echo A00005 >&3; sleep 0.3
+scan A00005
 echo A00005 >&3
-message=""
-for _ in $(seq 100); do
-  message=$(xdotool search --onlyvisible --name '^Zantrel$' 2>/dev/null | head -n1 || true)
-  [ -n "$message" ] && break; sleep 0.1
-done
-[ -n "$message" ] || fail "no message for the repeated barcode"
-shot message "$message"
-xdotool windowfocus --sync "$message"; sleep 0.3; key Return
-for _ in $(seq 50); do xdotool search --onlyvisible --name '^Zantrel$' >/dev/null 2>&1 || break; sleep 0.1; done
-echo A00006 >&3; sleep 0.3
+m=$(message_window) || fail "no message for the repeated barcode"
+shot message "$m"
+answer Return
+scan A00006
 shot frm_SCAN "$scan_window"
-echo A00007 >&3; sleep 0.3
-echo A00008 >&3; sleep 1
+scan A00007; scan_last A00008
 
 expected='["", "W0007", "|Z001", "||A00001", "||A00002", "|Z002", "||A00003", "||A00004", "W0008", "|Z003", "||A00005", "||A00006", "|Z004", "||A00007", "||A00008"]'
 actual=$(/usr/bin/python3 - "$book" <<'PY'
@@ -114,10 +137,41 @@ PY
 )
 [ "$actual" = "$expected" ] || fail "workbook rows differ: $actual"
 
+# Half a box, then the station is killed: the next Start offers the box back.
+scan A00009; scan A00010
+kill -9 "$station_pid"; wait "$station_pid" 2>/dev/null || true
+"$work/zantrel" 2>>"$work/station.log" &
+station_pid=$!
+wait_windows 1
+setup=$(windows | head -n1)
+xdotool windowfocus --sync "$setup"
+fill_setup                     # the same job again; its numbers come from the kept box
+answer Return                  # 继续, the default
+wait_windows 2
+scan_window=$(windows | grep -vx "$setup" | head -n1)
+
+# A second copy in the same folder refuses and ends, touching nothing.
+before=$(md5sum "$work/config.ini" "$journal" "$book")
+"$work/zantrel" 2>>"$work/station.log" &
+second_pid=$!
+answer Return
+for _ in $(seq 50); do kill -0 "$second_pid" 2>/dev/null || break; sleep 0.1; done
+if kill -0 "$second_pid" 2>/dev/null; then fail "the second copy did not end"; fi
+[ "$before" = "$(md5sum "$work/config.ini" "$journal" "$book")" ] || fail "the second copy changed files"
+
+scan A00011; scan_last A00012
+rows=$(/usr/bin/python3 - "$book" <<'PY'
+import sys, xlrd
+sheet = xlrd.open_workbook(sys.argv[1]).sheet_by_index(0)
+print(" ".join(str(v) for r in range(15, sheet.nrows) for v in sheet.row_values(r) if v != ""))
+PY
+)
+[ "$rows" = "W0009 Z005 A00009 A00010 Z006 A00011 A00012" ] || fail "the continued box reads: $rows"
+
 # Exit on the scan window (it holds the focus) ends the whole program.
-xdotool windowfocus --sync "$scan_window"; sleep 0.3
+xdotool windowfocus --sync "$scan_window"
 key Tab Tab Tab space
 for _ in $(seq 50); do kill -0 "$station_pid" 2>/dev/null || break; sleep 0.1; done
 if kill -0 "$station_pid" 2>/dev/null; then fail "Exit did not end the program"; fi
 station_pid=""
-echo "E2E passed: 2 boxes in $today.xls"
+echo "E2E passed: 3 boxes in $today.xls, one of them continued after a kill"

@@ -3,14 +3,21 @@
 
 #include "packing/PackingState.h"
 #include "platform/ProgramEnvironment.h"
+#include "platform/AtomicFile.h"
+#include "platform/xls/BiffWorkbookWriter.h"
+#include "platform/xls/OleContainer.h"
+#include "platform/xls/WorkbookData.h"
 #include "settings/StationSettings.h"
+#include "station/BoxJournal.h"
 #include "ui/setup/frm_MAIN.h"
 
 #include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTableView>
 #include <QTemporaryDir>
+#include <QDir>
 #include <QTest>
 #include <memory>
 
@@ -53,6 +60,14 @@ class TestSetupWindow : public QObject
         QTest::keyClick(e, Qt::Key_Delete);
         QTest::keyClicks(e, text);
     }
+    // One pack scanned, and its handling over (the pack listed or the box exported).
+    void scanPack(frm_SCAN &scan, int number)
+    {
+        const size_t exported = m_export.boxes.size();
+        const int16_t packs = scan.box().iInnerCount();
+        m_scanner->send(QStringLiteral("A%1\r\n").arg(number, 5, 10, QLatin1Char('0')).toLatin1());
+        QTRY_VERIFY(scan.box().iInnerCount() == packs + 1 || m_export.boxes.size() > exported);
+    }
     void clickStart(frm_MAIN &w) { QTest::mouseClick(w.findChild<QPushButton *>("cmdOK"), Qt::LeftButton); }
 
 private slots:
@@ -63,6 +78,9 @@ private slots:
         m_scanner = std::make_unique<Pty>(m_dir->path(), 1);
         setOperatorMessages(&m_messages);
         m_messages.texts.clear();
+        m_messages.questions.clear();
+        m_messages.answers.clear();
+        m_export = RecordingExport();
         m_ended = 0;
         program::setEndHandler([this] { ++m_ended; });
         packingState() = PackingState();
@@ -265,6 +283,138 @@ private slots:
         QCOMPARE(m_ended, 1);
         QTest::mouseClick(scan->findChild<QPushButton *>("cmdCancel"), Qt::LeftButton);
         QCOMPARE(m_ended, 2);
+    }
+
+    void anOpenBoxComesBackAfterExit()
+    {
+        auto w = openSetup();
+        clickStart(*w);
+        QVERIFY(m_messages.questions.isEmpty());
+        for (int i = 1; i <= 3; ++i)
+            scanPack(*w->scanWindow(), i);
+        const std::vector<BoxRow> listed = w->scanWindow()->box().rows();
+        QTest::mouseClick(w->scanWindow()->findChild<QPushButton *>("cmdCancel"), Qt::LeftButton);
+        QCOMPARE(m_ended, 1); // Exit asks nothing
+        w.reset(); // the program is gone; only the disk remains
+
+        packingState() = PackingState();
+        auto next = openSetup();
+        clickStart(*next);
+        QCOMPARE(m_messages.questions,
+                 QStringList{QStringLiteral("上次的外箱 00001 还有 3 个内包没有写入工作簿。继续装这一箱吗？")});
+        frm_SCAN *scan = next->scanWindow();
+        QVERIFY(scan);
+        QCOMPARE(scan->box().rows(), listed);
+        QCOMPARE(scan->box().iInnerCount(), int16_t(3));
+        QCOMPARE(scan->findChild<QTableView *>("fg1")->model()->rowCount(), int(listed.size()));
+        // The numbers go on from where that run left them, in the fields too.
+        QCOMPARE(packingState().lOuterNo, 2);
+        QCOMPARE(packingState().lMiddleNo, 3);
+        QCOMPARE(field(*next, "Text10")->text(), QStringLiteral("2"));
+
+        for (int i = 4; i <= 10; ++i)
+            scanPack(*scan, i);
+        QCOMPARE(m_export.boxes.size(), size_t(1));
+        const RecordingExport::Rows &box = m_export.boxes[0];
+        QCOMPARE(box[0][0], QStringLiteral("00001"));
+        QCOMPARE(box[2][2], QStringLiteral("A00001"));
+        QCOMPARE(box.back()[2], QStringLiteral("A00010"));
+        QCOMPARE(scan->box().rowCount(), 0);
+        QVERIFY(!BoxJournal::load(m_dir->path())->holdsUnwrittenPacks());
+    }
+
+    void aBoxNotContinuedIsKeptInItsOwnWorkbook()
+    {
+        auto w = openSetup();
+        clickStart(*w);
+        m_scanner->send("A00001\r\n");
+        QTRY_COMPARE(w->scanWindow()->box().iInnerCount(), 1);
+        w->scanWindow()->close(); // its close box: the box stays in the journal
+        QTRY_VERIFY(!w->scanWindow());
+
+        m_messages.answers = QStringList{QStringLiteral("不继续")};
+        clickStart(*w);
+        QCOMPARE(m_messages.questions.size(), 1);
+        QCOMPARE(m_export.unfinished.size(), size_t(1));
+        QCOMPARE(m_export.unfinished[0][2][2], QStringLiteral("A00001"));
+        QVERIFY(m_messages.texts.last().contains(QStringLiteral("unfinished-recorded.xls")));
+        QCOMPARE(w->scanWindow()->box().rowCount(), 0);
+        QVERIFY(!BoxJournal::load(m_dir->path())->holdsUnwrittenPacks());
+
+        // Asked once: the next start finds nothing to offer.
+        w->scanWindow()->close();
+        QTRY_VERIFY(!w->scanWindow());
+        clickStart(*w);
+        QCOMPARE(m_messages.questions.size(), 1);
+    }
+
+    void startCannotBreakAnOpenBox()
+    {
+        auto w = openSetup();
+        clickStart(*w);
+        for (int i = 1; i <= 3; ++i)
+            scanPack(*w->scanWindow(), i);
+        const QByteArray before = fileBytes(config());
+
+        type(*w, "Text6", "2");
+        type(*w, "Text1", "7");
+        clickStart(*w);
+        QCOMPARE(m_messages.texts.size(), 1);
+        QVERIFY(m_messages.texts[0].contains(QStringLiteral("已有 3 个内包")));
+        QVERIFY(m_messages.texts[0].contains(QStringLiteral("现为 2")));
+        QCOMPARE(packingState().iPerOuter, int16_t(10));
+        QCOMPARE(fileBytes(config()), before);
+
+        type(*w, "Text6", "10");
+        type(*w, "Text9", "2147483647");
+        clickStart(*w);
+        QCOMPARE(m_messages.texts.size(), 2);
+        QVERIFY(m_messages.texts[1].contains(QStringLiteral("2147483647")));
+        QCOMPARE(packingState().lMiddleNo, 3);
+        QCOMPARE(fileBytes(config()), before);
+
+        // A larger box is fine, and the box completes at the new size.
+        type(*w, "Text9", "3");
+        type(*w, "Text6", "4");
+        clickStart(*w);
+        QCOMPARE(m_messages.texts.size(), 2);
+        m_scanner->send("A00004\r\n");
+        QTRY_COMPARE(m_export.boxes.size(), size_t(1));
+    }
+
+    void aReusedOuterLabelIsQuestioned()
+    {
+        program::setClock([] { return QDateTime(QDate(2026, 12, 7), QTime(9, 0)); });
+        QDir(m_dir->path()).mkdir("files");
+        xls::Workbook book;
+        book.sheets.resize(1);
+        xls::Cell label;
+        label.kind = xls::Cell::Text;
+        label.text = QStringLiteral("00001");
+        book.sheets[0].set(1, 0, label);
+        replaceFileAtomically(m_dir->path() + "/files/20261207.xls", xls::compoundDocument(xls::workbookStream(book)));
+        const QByteArray before = fileBytes(config());
+
+        auto w = openSetup();
+        clickStart(*w); // the default answer: no
+        QCOMPARE(m_messages.questions,
+                 QStringList{QStringLiteral("外箱号 00001 今天已经用过（files/20261207.xls 第 2 行）。仍然从 00001 开始吗？")});
+        QVERIFY(!w->scanWindow());
+        QCOMPARE(fileBytes(config()), before);
+
+        type(*w, "Text10", "2");
+        clickStart(*w); // 00002 is new: no question
+        QCOMPARE(m_messages.questions.size(), 1);
+        QVERIFY(w->scanWindow());
+        w->scanWindow()->close();
+        QTRY_VERIFY(!w->scanWindow());
+
+        type(*w, "Text10", "1");
+        m_messages.answers = QStringList{QStringLiteral("是")};
+        clickStart(*w);
+        QCOMPARE(m_messages.questions.size(), 2);
+        QVERIFY(w->scanWindow());
+        program::setClock(nullptr);
     }
 
     void closeBoxesCloseOnlyTheirWindow()

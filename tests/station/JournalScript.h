@@ -1,0 +1,54 @@
+#pragma once
+
+#include "packing/PackingState.h"
+#include "platform/MessageBox.h"
+#include "station/BarcodeIntake.h"
+#include "station/Box.h"
+#include "station/BoxExport.h"
+
+#include <QRandomGenerator>
+#include <QStringList>
+
+// A fixed run of scans for the journal's kill test: the child process scans it
+// with a journal on disk; the test replays it to know every state the journal
+// may hold. Repeats (refused as duplicates) and full boxes come up often.
+namespace journalscript {
+
+constexpr int kScans = 160;
+
+inline QStringList scans(quint32 seed)
+{
+    QRandomGenerator random(seed);
+    QStringList out;
+    for (int i = 0; i < kScans; ++i)
+        out << QStringLiteral("P%1\r\n").arg(random.bounded(40), 5, 10, QLatin1Char('0'));
+    return out;
+}
+
+inline void setUp(PackingState &state)
+{
+    state.iInnerLen = 8;
+    state.iPerMiddle = 3;
+    state.iPerOuter = 7;
+    state.iMiddleDigits = state.iOuterDigits = 3;
+    state.sOuterPrefix = QStringLiteral("W");
+    state.sMiddlePrefix = QStringLiteral("Z");
+    state.lMiddleNo = state.lOuterNo = 1;
+}
+
+class Silent : public MessageBox
+{
+public:
+    void show(const QString &) override {}
+    int ask(const QString &, const QStringList &, int defaultButton) override { return defaultButton; }
+};
+
+// Exports succeed and go nowhere: what matters here is the box around them.
+class Nowhere : public BoxExport
+{
+public:
+    ExportReceipt exportBox(const Box &) override { return {}; }
+    QString keepUnfinished(const Box &) override { return {}; }
+};
+
+} // namespace journalscript

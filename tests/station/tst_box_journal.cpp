@@ -1,0 +1,204 @@
+#include "JournalScript.h"
+
+#include "core/RuntimeError.h"
+#include "station/BoxJournal.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+QString describe(const std::optional<BoxJournal::Saved> &saved)
+{
+    if (!saved)
+        return QStringLiteral("<no journal>");
+    if (saved->rows.empty() && !saved->exportPending) // an empty box is only its numbers
+        return QStringLiteral("numbers=%1/%2").arg(saved->middleNo.value_or(-1)).arg(saved->outerNo.value_or(-1));
+    QStringList parts;
+    for (const BoxRow &row : saved->rows)
+        parts << QString::number(int(row.kind)) + ':' + row.text;
+    parts << QStringLiteral("pending=%1").arg(saved->exportPending);
+    parts << QStringLiteral("numbers=%1/%2").arg(saved->middleNo.value_or(-1)).arg(saved->outerNo.value_or(-1));
+    return parts.join(QLatin1Char(' '));
+}
+
+QString describe(const Box &box, int32_t middleNo, int32_t outerNo)
+{
+    BoxJournal::Saved saved;
+    saved.rows = box.rows();
+    saved.exportPending = box.exportPending();
+    saved.middleNo = middleNo;
+    saved.outerNo = outerNo;
+    return describe(saved);
+}
+
+// Notes every state the box itself passes through (not what the journal says):
+// at each change, the state it is leaving; at the end of a scan, where it stands.
+class Observed : public BoxLog
+{
+public:
+    explicit Observed(const Box &box) : m_box(box) {}
+    void rowAdded(const BoxRow &) override { note(); }
+    void lastRowRemoved() override { note(); }
+    void exportPendingChanged(bool) override { note(); }
+    void emptied(int32_t m, int32_t o) override { note(); m_middle = m; m_outer = o; }
+    void numbersAdvanced(int32_t m, int32_t o) override { note(); m_middle = m; m_outer = o; }
+    void note() { states << describe(m_box, m_middle, m_outer); }
+    QStringList states;
+
+private:
+    const Box &m_box;
+    int32_t m_middle = 1;
+    int32_t m_outer = 1;
+};
+
+void writeBytes(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(bytes);
+}
+
+} // namespace
+
+class TestBoxJournal : public QObject
+{
+    Q_OBJECT
+private slots:
+    void everyChangeIsKeptAndReadBack()
+    {
+        QTemporaryDir dir;
+        QVERIFY(!BoxJournal::load(dir.path()));
+        BoxJournal journal(dir.path());
+        journal.startWith({}, false, 1, 1);
+        Box box;
+        box.setLog(&journal);
+        box.appendOuterLabel(QStringLiteral("W\\001"));
+        box.appendMiddleLabel(QStringLiteral("中箱 Z001"));
+        box.numbersAdvanced(2, 2);
+        box.appendPack(QStringLiteral("Äé\x01#x"));
+        box.appendPack(QStringLiteral("A2"));
+        box.appendPack(QStringLiteral("A2"));
+        box.removeLastPack();
+        box.setExportPending(true);
+
+        std::optional<BoxJournal::Saved> saved = BoxJournal::load(dir.path());
+        QVERIFY(saved);
+        QCOMPARE(saved->rows, box.rows());
+        QCOMPARE(saved->packs(), int16_t(2));
+        QCOMPARE(saved->outerLabel(), QStringLiteral("W\\001"));
+        QVERIFY(saved->exportPending);
+        QCOMPARE(saved->middleNo, std::optional<int32_t>(2));
+
+        // A person can read it: one change per line.
+        QFile file(journal.path());
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray text = file.readAll();
+        QVERIFY(text.contains("\nouter W\\\\001\n"));
+        QVERIFY(text.contains("\npack \xc3\x84\xc3\xa9\\x01#x\n"));
+        QVERIFY(text.contains("\nremove\n"));
+
+        // Emptied after an export: only the numbers are left.
+        box.empty(5, 3);
+        saved = BoxJournal::load(dir.path());
+        QVERIFY(saved->rows.empty());
+        QVERIFY(!saved->exportPending);
+        QCOMPARE(saved->outerNo, std::optional<int32_t>(3));
+        QVERIFY(QFileInfo(journal.path()).size() < 200);
+    }
+
+    void tornAndDamagedLines()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.path() + "/" + BoxJournal::fileName();
+        writeBytes(path, "numbers 1 2\nouter W001\nmiddle Z001\npack A1\npack A2");
+        std::optional<BoxJournal::Saved> saved = BoxJournal::load(dir.path());
+        QCOMPARE(saved->packs(), int16_t(1)); // the torn last line is not a pack
+
+        writeBytes(path, "numbers 1 2\nouter W001\nbogus\npack A1\n");
+        try {
+            BoxJournal::load(dir.path());
+            QFAIL("a damaged line must be told");
+        } catch (const RuntimeError &e) {
+            QVERIFY(e.description().contains(QStringLiteral("第 3 行")));
+        }
+        writeBytes(path, "remove\n");
+        QVERIFY_THROWS_EXCEPTION(RuntimeError, BoxJournal::load(dir.path()));
+        writeBytes(path, "pack bad\\q\n");
+        QVERIFY_THROWS_EXCEPTION(RuntimeError, BoxJournal::load(dir.path()));
+    }
+
+    void aFailedWriteChangesNothing()
+    {
+        QTemporaryDir dir;
+        BoxJournal journal(dir.path() + "/missing-folder");
+        Box box;
+        box.setLog(&journal);
+        QVERIFY_THROWS_EXCEPTION(RuntimeError, box.appendOuterLabel(QStringLiteral("W001")));
+        QCOMPARE(box.rowCount(), 0);
+    }
+
+    void aKilledStationLosesNothingListed()
+    {
+        const QString child = qEnvironmentVariable("ZANTREL_BUILD_DIR") + "/tests/box_journal_child";
+        QVERIFY2(QFile::exists(child), qPrintable(child));
+        QRandomGenerator random(20261207);
+        for (int run = 0; run < 32; ++run) {
+            const quint32 seed = random.generate();
+            const int killAfter = random.bounded(1, journalscript::kScans - 1);
+
+            // Every state the box passes through, and where each scan's handling ended.
+            QStringList states;
+            QList<int> scanEnds;
+            {
+                PackingState state;
+                journalscript::setUp(state);
+                journalscript::Silent messages;
+                journalscript::Nowhere nowhere;
+                Box box;
+                Observed observed(box);
+                observed.note();
+                box.setLog(&observed);
+                BarcodeIntake intake(state, box, messages, nowhere);
+                intake.sCfMode = QStringLiteral("0");
+                for (const QString &scan : journalscript::scans(seed)) {
+                    intake.receive(scan);
+                    observed.note();
+                    scanEnds << int(observed.states.size() - 1);
+                }
+                states = observed.states;
+            }
+
+            QTemporaryDir dir;
+            QProcess station;
+            station.start(child, {dir.path(), QString::number(seed)});
+            QVERIFY(station.waitForStarted());
+            QByteArray out;
+            const QByteArray mark = "scan " + QByteArray::number(killAfter) + "\n";
+            while (!out.contains(mark) && station.state() == QProcess::Running) {
+                station.waitForReadyRead(5000);
+                out += station.readAllStandardOutput();
+            }
+            station.kill();
+            QVERIFY(station.waitForFinished(5000));
+            out += station.readAllStandardOutput();
+
+            const QList<QByteArray> lines = out.trimmed().split('\n');
+            const int reported = lines.last().mid(5).toInt(); // "scan N"
+            QVERIFY(reported >= killAfter);
+            const int from = reported == 0 ? 0 : scanEnds[reported - 1];
+            const int to = reported < scanEnds.size() ? scanEnds[reported] : from;
+            const QString restored = describe(BoxJournal::load(dir.path()));
+            const QStringList allowed = states.mid(from, to - from + 1);
+            QVERIFY2(allowed.contains(restored),
+                     qPrintable(QStringLiteral("run %1, killed after scan %2: journal holds %3; scan %2 ended with %4")
+                                    .arg(run).arg(reported).arg(restored, states[from])));
+        }
+    }
+};
+
+QTEST_MAIN(TestBoxJournal)
+#include "tst_box_journal.moc"
