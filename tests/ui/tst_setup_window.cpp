@@ -323,6 +323,24 @@ private slots:
         QVERIFY(!BoxJournal::load(m_dir->path())->holdsUnwrittenPacks());
     }
 
+    void aKeptFullBoxIsExportedAtOnce()
+    {
+        // A full box whose export failed when the station was killed.
+        QFile journal(m_dir->path() + "/" + BoxJournal::fileName());
+        QVERIFY(journal.open(QIODevice::WriteOnly));
+        journal.write("numbers 3 2\nouter 00001\nmiddle Z1\npack A1\npack A2\npending 1\n");
+        journal.close();
+        auto w = openSetup();
+        type(*w, "Text6", "10"); // a larger box now: the kept one is full all the same
+        clickStart(*w);
+        QCOMPARE(m_messages.questions.size(), 1);
+        QVERIFY(m_messages.questions[0].contains(QStringLiteral("还有 2 个内包")));
+        QCOMPARE(m_export.boxes.size(), size_t(1));
+        QCOMPARE(m_export.boxes[0].size(), size_t(4));
+        QCOMPARE(w->scanWindow()->box().rowCount(), 0);
+        QCOMPARE(packingState().lOuterNo, 2);
+    }
+
     void aBoxNotContinuedIsKeptInItsOwnWorkbook()
     {
         auto w = openSetup();
