@@ -3,7 +3,7 @@
 #include "platform/InstanceLock.h"
 #include "platform/MessageBox.h"
 #include "platform/ProgramEnvironment.h"
-#include "platform/xls/NativeSpreadsheet.h"
+#include "platform/xls/NativeWorkbookFile.h"
 #include "station/BoxJournal.h"
 #include "station/DailyWorkbookExport.h"
 #include "ui/setup/frm_MAIN.h"
@@ -30,8 +30,8 @@ int main(int argc, char **argv)
     removeLeftoverTemporaries(folder, {QStringLiteral("config.ini"), BoxJournal::fileName()});
     removeLeftoverTemporaries(QDir(folder).filePath(QStringLiteral("files")), {QStringLiteral("*.xls")});
 
-    xls::NativeSpreadsheet spreadsheet;
-    DailyWorkbookExport dailyExport(spreadsheet);
+    xls::NativeWorkbookFile workbook;
+    DailyWorkbookExport dailyExport(workbook);
     frm_MAIN setup(dailyExport);
     setup.Form_Load();
     setup.show();

@@ -2,8 +2,9 @@
 // many rows, fsync included. Prints "figure_name: value unit" lines.
 #include "platform/ProgramEnvironment.h"
 #include "platform/xls/BiffWorkbookWriter.h"
-#include "platform/xls/NativeSpreadsheet.h"
+#include "platform/xls/NativeWorkbookFile.h"
 #include "platform/xls/OleContainer.h"
+#include "platform/xls/WorkbookData.h"
 #include "platform/AtomicFile.h"
 #include "station/Box.h"
 #include "station/DailyWorkbookExport.h"
@@ -76,8 +77,8 @@ int main(int argc, char **argv)
         std::vector<double> cold, warm;
         for (int run = 0; run < kRuns; ++run) {
             prepare(path, rows);
-            xls::NativeSpreadsheet spreadsheet; // a station just started: must read the file
-            DailyWorkbookExport daily(spreadsheet);
+            xls::NativeWorkbookFile file; // a station just started
+            DailyWorkbookExport daily(file);
             fillBox(grid, run);
             QElapsedTimer t;
             t.start();

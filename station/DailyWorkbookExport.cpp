@@ -4,8 +4,7 @@
 #include "core/RuntimeError.h"
 #include "platform/ProfileFile.h"
 #include "platform/ProgramEnvironment.h"
-#include "platform/Spreadsheet.h"
-#include "settings/modINI.h"
+#include "platform/WorkbookFile.h"
 #include "station/Box.h"
 #include "station/DayWorkbooks.h"
 
@@ -34,14 +33,10 @@ QString shown(const QString &path)
 
 int32_t DailyWorkbookExport::openOrCreate(const QString &path)
 {
-    xlApp.start();
-    if (!modINI::FileExists(path, 0))
-        xlApp.newWorkbook(path);
-    else
-        xlApp.openWorkbook(path);
-    xlApp.hide();
-    xlApp.useFirstWorksheet();
-    return xlApp.lastUsedRow();
+    // Only a file that is not there at all is started afresh; one that cannot be read is refused.
+    if (xlBook.open(path) == WorkbookFile::Opened::DoesNotExist)
+        xlBook.create(path);
+    return xlBook.lastUsedRow();
 }
 
 ExportReceipt DailyWorkbookExport::exportBox(const Box &box)
@@ -61,7 +56,6 @@ ExportReceipt DailyWorkbookExport::exportBox(const Box &box)
         int32_t lastUsed = openOrCreate(path);
         if (int64_t(lastUsed) + lExportRows > dayworkbooks::kSheetRowLimit) {
             // The day's workbook is full: the box and the rest of the day go to the next one.
-            xlApp.quit();
             const QString full = path;
             sXlsFile = dayworkbooks::path(program::folder(), day, ++number);
             path = profile::resolvePath(sXlsFile);
@@ -70,14 +64,11 @@ ExportReceipt DailyWorkbookExport::exportBox(const Box &box)
                                  .arg(shown(full)).arg(dayworkbooks::kSheetRowLimit).arg(shown(path));
         }
         appendRows(box, lastUsed);
-        xlApp.autoFitColumns();
-        xlApp.save();
-        xlApp.quit();
+        xlBook.replaceFile();
         receipt.workbook = path;
         receipt.firstRow = lastUsed + 1;
         return receipt;
     } catch (const RuntimeError &e) {
-        xlApp.quit(); // drops whatever this export changed but could not save
         throw RuntimeError(RuntimeError::WorkbookFailed, QStringLiteral("export"),
                            QStringLiteral("无法写入工作簿 %1：%2。本箱 %3 行仍在清单中，下一次扫描时将重新导出。")
                                .arg(QDir::toNativeSeparators(path), e.description())
@@ -94,12 +85,9 @@ QString DailyWorkbookExport::keepUnfinished(const Box &box)
             throw RuntimeError(RuntimeError::WorkbookFailed, QStringLiteral("export"), QStringLiteral("文件已存在"));
         const int32_t lastUsed = openOrCreate(path);
         appendRows(box, lastUsed);
-        xlApp.autoFitColumns();
-        xlApp.save();
-        xlApp.quit();
+        xlBook.replaceFile();
         return path;
     } catch (const RuntimeError &e) {
-        xlApp.quit();
         throw RuntimeError(RuntimeError::WorkbookFailed, QStringLiteral("export"),
                            QStringLiteral("无法写入工作簿 %1：%2").arg(QDir::toNativeSeparators(path), e.description()));
     }
@@ -112,9 +100,9 @@ void DailyWorkbookExport::appendRows(const Box &box, int32_t lastUsed)
         throw RuntimeError(RuntimeError::Overflow, QStringLiteral("export"),
                            QStringLiteral("第一个工作表已用 %1 行，再加 %2 行将超过 %3 行的上限")
                                .arg(lastUsed).arg(rows).arg(dayworkbooks::kSheetRowLimit));
-    for (int32_t row = 0; row < rows; ++row) {
-        const int32_t target = checked::add32(checked::add32(lastUsed, 1), row);
+    std::vector<WorkbookFile::Row> sheetRows(static_cast<size_t>(rows));
+    for (int32_t row = 0; row < rows; ++row)
         for (int column = 0; column < kColumns; ++column)
-            xlApp.setCellText(target, column + 1, box.cellText(row, column));
-    }
+            sheetRows[size_t(row)][size_t(column)] = box.cellText(row, column);
+    xlBook.appendRows(sheetRows);
 }

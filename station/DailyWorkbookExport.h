@@ -5,7 +5,7 @@
 #include <QString>
 #include <cstdint>
 
-class Spreadsheet;
+class WorkbookFile;
 
 // Appends a full outer box to the day's workbook in files/ below the last used
 // row of its first worksheet. When the box does not fit there, it goes to the
@@ -13,7 +13,7 @@ class Spreadsheet;
 class DailyWorkbookExport : public BoxExport
 {
 public:
-    explicit DailyWorkbookExport(Spreadsheet &spreadsheet) : xlApp(spreadsheet) {}
+    explicit DailyWorkbookExport(WorkbookFile &workbook) : xlBook(workbook) {}
 
     // Raises a RuntimeError naming the workbook and the reason; the box is not
     // touched and the file is as it was.
@@ -27,9 +27,9 @@ public:
     QString sXlsFile;
 
 private:
-    // Opens the workbook, or creates it when it does not exist; returns its last used row.
+    // Opens the workbook, or starts it when there is no file; returns its last used row.
     int32_t openOrCreate(const QString &path);
     void appendRows(const Box &box, int32_t lastUsed);
 
-    Spreadsheet &xlApp;
+    WorkbookFile &xlBook;
 };

@@ -7,6 +7,10 @@ namespace xls {
 namespace {
 
 constexpr uint16_t kTextFormat = 49; // built-in "@"
+constexpr uint16_t kStyleXf = 0xFFF5;     // locked, style XF, no parent
+constexpr uint16_t kCellXf = 0x0001;      // locked, parent is the Normal style
+constexpr uint16_t kQuotePrefix = 0x0008; // what a leading apostrophe sets
+constexpr uint8_t kTextAttributes = 0x04; // the number format differs from the parent's
 constexpr int kFontRecords = 5;      // index 4 is skipped by readers, so 0-3 and 5 exist
 
 void writeFont(ByteSink &out)
@@ -52,19 +56,26 @@ void writeStyles(ByteSink &out)
     for (int i = 0; i < kFontRecords; ++i)
         writeFont(out);
 
-    constexpr uint16_t kStyleXf = 0xFFF5;      // locked, style XF, no parent
-    constexpr uint16_t kCellXf = 0x0001;       // locked, parent is the Normal style
-    constexpr uint16_t kQuotePrefix = 0x0008;  // what a leading apostrophe sets
     writeXf(out, 0, 0, kStyleXf, 0x00);        // 0: Normal
     for (int i = 1; i < 15; ++i)
         writeXf(out, i < 3 ? 1 : (i < 5 ? 2 : 0), 0, kStyleXf, 0xF4);
     writeXf(out, 0, 0, kCellXf, 0x00);                           // 15: default cell format
-    writeXf(out, 0, kTextFormat, kCellXf | kQuotePrefix, 0x04); // 16: text
+    out.bytes(textXfRecord().data(), textXfRecord().size());     // 16: text
 
     out.header(rec::kStyle, 4);
     out.u16(0x8000); // built-in style of XF 0
     out.u8(0);       // Normal
     out.u8(0xFF);
+}
+
+std::string textXfRecord()
+{
+    static const std::string record = [] {
+        ByteSink out;
+        writeXf(out, 0, kTextFormat, kCellXf | kQuotePrefix, kTextAttributes);
+        return out.take();
+    }();
+    return record;
 }
 
 } // namespace xls

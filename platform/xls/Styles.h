@@ -3,6 +3,7 @@
 #include "platform/xls/ByteSink.h"
 
 #include <cstdint>
+#include <string>
 
 namespace xls {
 
@@ -13,5 +14,9 @@ constexpr uint16_t kTextXf = 16;
 
 // FONT, XF and STYLE records of the globals substream.
 void writeStyles(ByteSink &out);
+
+// The whole XF record (header and data) of the text format the station's cells use,
+// so an appender can find it in a workbook or add it.
+std::string textXfRecord();
 
 } // namespace xls

@@ -1,5 +1,7 @@
 #include "platform/xls/WorkbookData.h"
 
+#include "platform/xls/ColumnWidth.h"
+
 namespace xls {
 
 int32_t Sheet::usedColumns() const
@@ -20,28 +22,6 @@ void Sheet::set(int32_t row, int32_t column, Cell cell)
     cells[size_t(column)] = std::move(cell);
 }
 
-namespace {
-
-// Display width in digit widths: East Asian characters take two.
-int displayWidth(const QString &text)
-{
-    int width = 0;
-    for (QChar c : text) {
-        const char16_t u = c.unicode();
-        if (c.isLowSurrogate())
-            continue;
-        width += (u >= 0x1100 && (u <= 0x115F || (u >= 0x2E80 && u <= 0xA4CF) || (u >= 0xAC00 && u <= 0xD7A3)
-                                  || (u >= 0xF900 && u <= 0xFAFF) || (u >= 0xFE30 && u <= 0xFE4F)
-                                  || (u >= 0xFF00 && u <= 0xFF60) || (u >= 0xFFE0 && u <= 0xFFE6)))
-                     || c.isHighSurrogate()
-                     ? 2
-                     : 1;
-    }
-    return width;
-}
-
-} // namespace
-
 void Sheet::fitColumns()
 {
     std::vector<int> widest(size_t(usedColumns()), 0);
@@ -55,11 +35,8 @@ void Sheet::fitColumns()
         }
     }
     columnWidths.assign(widest.size(), 0);
-    for (size_t c = 0; c < widest.size(); ++c) {
-        // A little room on either side, as spreadsheet programs leave; 255 characters at most.
-        const int characters = widest[c] == 0 ? 0 : std::min(255, widest[c] + 1);
-        columnWidths[c] = uint16_t(characters * 256 + (characters ? 128 : 0));
-    }
+    for (size_t c = 0; c < widest.size(); ++c)
+        columnWidths[c] = fittedColumnWidth(widest[c]);
 }
 
 } // namespace xls

@@ -2,7 +2,7 @@
 
 #include "core/RuntimeError.h"
 #include "platform/xls/BiffWorkbookWriter.h"
-#include "platform/xls/NativeSpreadsheet.h"
+#include "platform/xls/NativeWorkbookFile.h"
 #include "platform/xls/OleContainer.h"
 #include "platform/xls/SharedStrings.h"
 
@@ -98,25 +98,24 @@ private slots:
         blank.kind = Cell::Blank;
         book.sheets[0].set(3, 2, blank);
         writeBook(path("blank.xls"), book);
-        NativeSpreadsheet sheet;
-        sheet.start();
-        sheet.openWorkbook(path("blank.xls"));
-        sheet.useFirstWorksheet();
+        NativeWorkbookFile sheet;
+        QCOMPARE(sheet.open(path("blank.xls")), WorkbookFile::Opened::Existing);
         QCOMPARE(sheet.lastUsedRow(), 4);
+        QCOMPARE(sheet.open(path("absent.xls")), WorkbookFile::Opened::DoesNotExist);
         const XlrdView view = readWithXlrd(path("blank.xls"));
         QCOMPARE(view.kinds[0][3][2], 6);
     }
 
     void overlongTextsAreRefused()
     {
-        NativeSpreadsheet sheet;
-        sheet.start();
-        sheet.newWorkbook(path("long.xls"));
-        sheet.useFirstWorksheet();
-        sheet.setCellText(2, 1, QString(kMaxCellText, QLatin1Char('x')));
-        QVERIFY_THROWS_EXCEPTION(RuntimeError, sheet.setCellText(3, 1, QString(kMaxCellText + 1, QLatin1Char('x'))));
-        QVERIFY_THROWS_EXCEPTION(RuntimeError, sheet.setCellText(65537, 1, QStringLiteral("x")));
-        sheet.quit();
+        NativeWorkbookFile sheet;
+        sheet.create(path("long.xls"));
+        sheet.appendRows({{QString(kMaxCellText, QLatin1Char('x')), QString(), QString()}});
+        sheet.replaceFile();
+        QCOMPARE(readBoth(path("long.xls")).value(0).rows.value(1).size(), kMaxCellText);
+        QCOMPARE(sheet.open(path("long.xls")), WorkbookFile::Opened::Existing);
+        QVERIFY_THROWS_EXCEPTION(RuntimeError, sheet.appendRows({{QString(kMaxCellText + 1, QLatin1Char('x')), QString(), QString()}}));
+        QVERIFY_THROWS_EXCEPTION(RuntimeError, sheet.appendRows(std::vector<WorkbookFile::Row>(65535)));
     }
 
     void unreadableFilesAreRefused()

@@ -1,0 +1,78 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// The records of a BIFF8 "Workbook" stream as they stand, without copying them:
+// the globals substream, then one substream per sheet, then whatever follows the
+// last EOF (usually zero padding), kept as it is.
+namespace xls {
+
+struct BiffRecord
+{
+    uint16_t type = 0;
+    uint32_t at = 0;     // stream position of the record's 4-byte header
+    uint16_t length = 0; // data bytes after the header
+    const char *data = nullptr;
+
+    uint32_t end() const { return at + 4 + length; }
+    uint16_t u16(size_t offset) const;
+    uint32_t u32(size_t offset) const;
+};
+
+struct BiffSubstream
+{
+    size_t bof = 0; // record indexes of its BOF and its EOF
+    size_t eof = 0;
+    uint16_t kind = 0; // BOF substream type: 0x0005 globals, 0x0010 worksheet, 0x0020 chart, …
+};
+
+struct BiffLayout
+{
+    std::vector<BiffRecord> records;
+    BiffSubstream globals;
+    std::vector<BiffSubstream> sheets; // in stream order
+    uint32_t tailAt = 0;               // where the records end
+
+    // The index of the record starting at that stream position, or -1.
+    long recordAt(uint32_t position) const;
+};
+
+// Raises a RuntimeError (in Chinese) for anything that is not a BIFF8 stream it
+// can walk: a record running past the end, a substream without its EOF, a BOF
+// that is not BIFF8, an encrypted workbook.
+BiffLayout walkBiffStream(const std::string &stream);
+
+// Record types the appender reads or writes.
+namespace rectype {
+constexpr uint16_t kBof = 0x0809;
+constexpr uint16_t kEof = 0x000A;
+constexpr uint16_t kFilePass = 0x002F;
+constexpr uint16_t kBoundSheet = 0x0085;
+constexpr uint16_t kXf = 0x00E0;
+constexpr uint16_t kSst = 0x00FC;
+constexpr uint16_t kContinue = 0x003C;
+constexpr uint16_t kExtSst = 0x00FF;
+constexpr uint16_t kIndex = 0x020B;
+constexpr uint16_t kDefColWidth = 0x0055;
+constexpr uint16_t kColInfo = 0x007D;
+constexpr uint16_t kDimensions = 0x0200;
+constexpr uint16_t kRow = 0x0208;
+constexpr uint16_t kDbCell = 0x00D7;
+constexpr uint16_t kLabelSst = 0x00FD;
+constexpr uint16_t kBlank = 0x0201;
+constexpr uint16_t kWindow2 = 0x023E;
+} // namespace rectype
+
+// BIFF8's version in BOF, and its substream kinds.
+constexpr uint16_t kBiff8Version = 0x0600;
+constexpr uint16_t kGlobalsKind = 0x0005;
+constexpr uint16_t kWorksheetKind = 0x0010;
+
+// Records of the cell table that carry a row number in their first two bytes,
+// and those that belong to the FORMULA before them.
+bool isCellRecord(uint16_t type);
+bool isFormulaAttachment(uint16_t type);
+
+} // namespace xls

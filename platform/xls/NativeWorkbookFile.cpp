@@ -1,0 +1,141 @@
+#include "platform/xls/NativeWorkbookFile.h"
+
+#include "core/RuntimeError.h"
+#include "core/SystemReason.h"
+#include "platform/AtomicFile.h"
+#include "platform/xls/BiffWorkbookWriter.h"
+#include "platform/xls/WorkbookData.h"
+
+#include <QFile>
+#include <optional>
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace xls {
+
+namespace {
+
+const std::string kWorkbookStream = "Workbook";
+const std::string kOlderWorkbookStream = "Book"; // Excel 5 and 95
+
+[[noreturn]] void fail(const QString &path, const QString &why)
+{
+    throw RuntimeError(RuntimeError::WorkbookFailed, QStringLiteral("WorkbookFile"),
+                       QStringLiteral("%1：%2").arg(path, why));
+}
+
+// The whole file, or nothing when it does not exist; any other failure raises.
+std::optional<QByteArray> readWholeFile(const QString &path)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno == ENOENT)
+            return std::nullopt;
+        fail(path, reason::fromErrno(errno));
+    }
+    QByteArray bytes;
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && st.st_size > 0)
+        bytes.reserve(qsizetype(st.st_size));
+    char buffer[1 << 16];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            const int err = errno;
+            ::close(fd);
+            fail(path, reason::fromErrno(err));
+        }
+        if (n == 0)
+            break;
+        bytes.append(buffer, n);
+    }
+    ::close(fd);
+    return bytes;
+}
+
+} // namespace
+
+WorkbookFile::Opened NativeWorkbookFile::open(const QString &path)
+{
+    m_path = path;
+    m_appender.reset();
+    m_changed.clear();
+    std::optional<QByteArray> bytes = readWholeFile(path);
+    if (!bytes)
+        return Opened::DoesNotExist;
+    try {
+        m_document = readCompoundDocument(*bytes);
+        bytes.reset(); // the file's bytes are not needed twice
+        CompoundEntry *stream = m_document.child(kWorkbookStream);
+        if (!stream || stream->storage) {
+            if (m_document.child(kOlderWorkbookStream))
+                fail(path, QStringLiteral("这是 Excel 5/95 格式的工作簿，只能追加到 Excel 97-2003 格式"));
+            fail(path, reason::notAWorkbook());
+        }
+        useStream(std::move(stream->data));
+        stream->data.clear();
+    } catch (const RuntimeError &e) {
+        m_appender.reset();
+        if (e.source() == QStringLiteral("WorkbookFile"))
+            throw;
+        fail(path, e.description());
+    }
+    return Opened::Existing;
+}
+
+void NativeWorkbookFile::create(const QString &path)
+{
+    m_path = path;
+    m_changed.clear();
+    Workbook book;
+    book.sheets.resize(1);
+    book.sheets[0].name = QStringLiteral("Sheet1");
+    m_document = CompoundEntry();
+    m_document.storage = true;
+    CompoundEntry stream;
+    stream.name = kWorkbookStream;
+    m_document.children.push_back(std::move(stream));
+    useStream(workbookStream(book));
+}
+
+void NativeWorkbookFile::useStream(std::string workbookStream)
+{
+    m_appender = std::make_unique<WorkbookAppender>(std::move(workbookStream));
+}
+
+int32_t NativeWorkbookFile::lastUsedRow() const
+{
+    if (!m_appender)
+        fail(m_path, QStringLiteral("没有打开的工作簿"));
+    return m_appender->lastUsedRow();
+}
+
+void NativeWorkbookFile::appendRows(const std::vector<Row> &rows)
+{
+    if (!m_appender)
+        fail(m_path, QStringLiteral("没有打开的工作簿"));
+    try {
+        m_changed = m_appender->append(rows);
+    } catch (const RuntimeError &e) {
+        fail(m_path, e.description());
+    }
+}
+
+void NativeWorkbookFile::replaceFile()
+{
+    if (!m_appender || m_changed.empty())
+        fail(m_path, QStringLiteral("没有要写入的内容"));
+    CompoundEntry *stream = m_document.child(kWorkbookStream);
+    stream->data = std::move(m_changed);
+    m_changed.clear();
+    const QByteArray bytes = writeCompoundDocument(m_document);
+    stream->data.clear();
+    m_appender.reset();
+    replaceFileAtomically(m_path, bytes);
+}
+
+} // namespace xls

@@ -1,0 +1,755 @@
+#include "platform/xls/WorkbookAppender.h"
+
+#include "core/RuntimeError.h"
+#include "platform/xls/ByteSink.h"
+#include "platform/xls/ColumnWidth.h"
+#include "platform/xls/SharedStrings.h"
+#include "platform/xls/Styles.h"
+
+#include <QHash>
+#include <algorithm>
+
+namespace xls {
+
+namespace {
+
+constexpr uint32_t kRowsPerBlock = 32;
+constexpr int32_t kSheetRows = 65536;
+constexpr uint16_t kColumns = 3;
+constexpr uint32_t kMaxRecordData = 8224;
+constexpr uint8_t kWorksheetSheetType = 0; // BOUNDSHEET.dt
+constexpr uint16_t kDefaultCellXf = 15;    // the default cell format every workbook has
+constexpr uint16_t kDefaultRowHeight = 0x00FF;
+constexpr uint16_t kRowReservedBit = 0x0100;
+constexpr uint16_t kColInfoUserSet = 0x0002;
+constexpr uint32_t kRowRecordSize = 4 + 16;
+constexpr uint32_t kMinStringsPerBucket = 8;
+constexpr uint32_t kStringsPerBucketDivisor = 128;
+
+// Field offsets inside record data, as the format documentation lays them out.
+constexpr size_t kBoundSheetPosition = 0;  // lbPlyPos
+constexpr size_t kBoundSheetType = 5;      // dt
+constexpr size_t kSstTotal = 0;            // cstTotal
+constexpr size_t kSstUnique = 4;           // cstUnique
+constexpr size_t kIndexFirstRow = 4;       // rwMic
+constexpr size_t kIndexLastRow = 8;        // rwMac (one past)
+constexpr size_t kIndexDefColWidth = 12;   // ibXF: where DEFCOLWIDTH is
+constexpr size_t kIndexDbCells = 16;       // rgibRw
+constexpr size_t kDimFirstRow = 0;         // rwMic
+constexpr size_t kDimLastRow = 4;          // rwMac (one past)
+constexpr size_t kDimFirstColumn = 8;      // colMic
+constexpr size_t kDimLastColumn = 10;      // colMac (one past)
+constexpr size_t kColInfoFirst = 0;
+constexpr size_t kColInfoLast = 2;
+constexpr size_t kColInfoWidth = 4;
+
+[[noreturn]] void refuse(const QString &why)
+{
+    throw RuntimeError(RuntimeError::WorkbookFailed, QStringLiteral("WorkbookAppender"), why);
+}
+
+std::string recordBytes(const BiffRecord &r)
+{
+    return std::string(r.data - 4, r.length + 4);
+}
+
+void put16(std::string &bytes, size_t at, uint16_t v)
+{
+    bytes[at] = char(v & 0xFF);
+    bytes[at + 1] = char(v >> 8);
+}
+
+void put32(std::string &bytes, size_t at, uint32_t v)
+{
+    for (int i = 0; i < 4; ++i)
+        bytes[at + size_t(i)] = char((v >> (8 * i)) & 0xFF);
+}
+
+bool needsTwoBytes(const QString &s)
+{
+    for (QChar c : s)
+        if (c.unicode() > 0xFF)
+            return true;
+    return false;
+}
+
+// ROW: rw, colMic, colMac, miyRw, two reserved words, flags, ixfe.
+void writeRow(ByteSink &out, uint16_t row)
+{
+    out.header(rectype::kRow, 16);
+    out.u16(row);
+    out.u16(0);
+    out.u16(kColumns);
+    out.u16(kDefaultRowHeight);
+    out.u16(0);
+    out.u16(0);
+    out.u16(kRowReservedBit);
+    out.u16(kDefaultCellXf);
+}
+
+// LABELSST: rw, col, ixfe, isst.  BLANK: rw, col, ixfe.
+void writeCell(ByteSink &out, uint16_t row, uint16_t column, uint16_t xf, long sstIndex)
+{
+    if (sstIndex >= 0) {
+        out.header(rectype::kLabelSst, 10);
+        out.u16(row);
+        out.u16(column);
+        out.u16(xf);
+        out.u32(uint32_t(sstIndex));
+    } else {
+        // Empty texts are blank cells: an empty shared string makes some readers refuse the file.
+        out.header(rectype::kBlank, 6);
+        out.u16(row);
+        out.u16(column);
+        out.u16(xf);
+    }
+}
+
+// COLINFO: colFirst, colLast, coldx, ixfe, flags, reserved.
+std::string colInfoRecord(const BiffRecord *model, uint16_t first, uint16_t last, uint16_t width)
+{
+    std::string bytes;
+    if (model) {
+        bytes = recordBytes(*model);
+    } else {
+        ByteSink out;
+        out.header(rectype::kColInfo, 12);
+        out.u16(0);
+        out.u16(0);
+        out.u16(0);
+        out.u16(kDefaultCellXf);
+        out.u16(kColInfoUserSet);
+        out.u16(0);
+        bytes = out.take();
+    }
+    put16(bytes, 4 + kColInfoFirst, first);
+    put16(bytes, 4 + kColInfoLast, last);
+    put16(bytes, 4 + kColInfoWidth, width);
+    return bytes;
+}
+
+// Where a string begins in the output: a piece, and the offset of its header
+// inside that piece and inside its record.
+struct StringStart
+{
+    size_t piece = 0;
+    uint32_t inPiece = 0;
+    uint32_t inRecord = 0; // from the record's first header byte
+};
+
+// New strings written as records of at most kMaxRecordData bytes: a header with
+// at least its first character in one record, a split string going on in the
+// next CONTINUE after a flag byte.
+class StringRecords
+{
+public:
+    // A new SST with its two counts.
+    StringRecords(uint32_t total, uint32_t unique)
+    {
+        open(rectype::kSst);
+        m_out.u32(total);
+        m_out.u32(unique);
+    }
+    // Going on in the last record of an existing table: some readers expect the
+    // strings after it to start there while it has room.
+    explicit StringRecords(const std::string &lastRecord)
+    {
+        m_out.bytes(lastRecord.data(), lastRecord.size());
+        m_recordStart = 0;
+        m_lengthAt = 2;
+    }
+    void add(const QString &s, std::vector<uint32_t> &startsInPiece, std::vector<uint32_t> &startsInRecord)
+    {
+        const bool wide = needsTwoBytes(s);
+        const uint32_t unit = wide ? 2 : 1;
+        const uint32_t bytes = 3 + uint32_t(s.size()) * unit;
+        // FreeXL reads a string continued into one further record only.
+        if (room() < 3 + unit || (bytes > room() && bytes - room() + 1 > kMaxRecordData))
+            next();
+        startsInPiece.push_back(uint32_t(m_out.size()));
+        startsInRecord.push_back(uint32_t(m_out.size() - m_recordStart));
+        m_out.u16(uint16_t(s.size()));
+        m_out.u8(wide ? 1 : 0);
+        qsizetype done = 0;
+        while (done < s.size()) {
+            qsizetype take = std::min<qsizetype>(room() / unit, s.size() - done);
+            if (take > 0 && done + take < s.size() && s[done + take - 1].isHighSurrogate())
+                --take; // never split a surrogate pair
+            if (take == 0) {
+                next();
+                m_out.u8(wide ? 1 : 0);
+                continue;
+            }
+            for (qsizetype i = done; i < done + take; ++i) {
+                if (wide)
+                    m_out.u16(s[i].unicode());
+                else
+                    m_out.u8(uint8_t(s[i].unicode()));
+            }
+            done += take;
+        }
+    }
+    std::string finish()
+    {
+        m_out.end(m_lengthAt);
+        return m_out.take();
+    }
+
+private:
+    uint32_t room() const { return kMaxRecordData - uint32_t(m_out.size() - m_lengthAt - 2); }
+    void open(uint16_t type)
+    {
+        m_recordStart = m_out.size();
+        m_lengthAt = m_out.begin(type);
+    }
+    void next()
+    {
+        m_out.end(m_lengthAt);
+        open(rectype::kContinue);
+    }
+    ByteSink m_out;
+    size_t m_lengthAt = 0;
+    size_t m_recordStart = 0;
+};
+
+// The output stream as pieces: original records copied as they are, or bytes of
+// our own (one or more records), with where each original record went.
+class Pieces
+{
+public:
+    explicit Pieces(const BiffLayout &layout) : m_layout(layout), m_recordPositions(layout.records.size(), kNowhere) {}
+    size_t copy(size_t record)
+    {
+        m_pieces.push_back({long(record), std::string(), true});
+        return m_pieces.size() - 1;
+    }
+    size_t own(std::string bytes, long replaces = -1)
+    {
+        m_pieces.push_back({replaces, std::move(bytes), false});
+        return m_pieces.size() - 1;
+    }
+    size_t count() const { return m_pieces.size(); }
+
+    // Joins the pieces; afterwards position() tells where each piece and record went.
+    std::string join(const std::string &tail)
+    {
+        size_t total = tail.size();
+        for (const Piece &p : m_pieces)
+            total += size(p);
+        std::string out;
+        out.reserve(total);
+        m_positions.reserve(m_pieces.size());
+        for (const Piece &p : m_pieces) {
+            m_positions.push_back(uint32_t(out.size()));
+            if (p.asIs) {
+                const BiffRecord &r = m_layout.records[size_t(p.origin)];
+                out.append(r.data - 4, r.length + 4);
+            } else {
+                out += p.bytes;
+            }
+            if (p.origin >= 0)
+                m_recordPositions[size_t(p.origin)] = m_positions.back();
+        }
+        out += tail;
+        return out;
+    }
+    uint32_t position(size_t piece) const { return m_positions[piece]; }
+    // Where an old stream position went: the record holding it moved by so much.
+    uint32_t moved(uint32_t oldPosition) const
+    {
+        const auto &records = m_layout.records;
+        auto it = std::upper_bound(records.begin(), records.end(), oldPosition,
+                                   [](uint32_t p, const BiffRecord &r) { return p < r.at; });
+        if (it == records.begin())
+            return oldPosition;
+        --it;
+        const uint32_t moved = m_recordPositions[size_t(it - records.begin())];
+        if (moved == kNowhere)
+            return oldPosition;
+        return moved + (oldPosition - it->at);
+    }
+    uint32_t recordPosition(size_t record) const { return m_recordPositions[record]; }
+
+private:
+    struct Piece
+    {
+        long origin;
+        std::string bytes;
+        bool asIs;
+    };
+    size_t size(const Piece &p) const
+    {
+        return p.asIs ? size_t(m_layout.records[size_t(p.origin)].length) + 4 : p.bytes.size();
+    }
+    const BiffLayout &m_layout;
+    std::vector<Piece> m_pieces;
+    std::vector<uint32_t> m_positions;
+    static constexpr uint32_t kNowhere = UINT32_MAX;
+    std::vector<uint32_t> m_recordPositions;
+};
+
+} // namespace
+
+WorkbookAppender::WorkbookAppender(std::string workbookStream) : m_stream(std::move(workbookStream))
+{
+    m_layout = walkBiffStream(m_stream);
+    readGlobals();
+    m_sst = readSstTable(m_layout);
+    readFirstSheet();
+}
+
+void WorkbookAppender::readGlobals()
+{
+    const std::string textXf = textXfRecord();
+    long firstWorksheetBof = -1;
+    for (size_t i = m_layout.globals.bof; i <= m_layout.globals.eof; ++i) {
+        const BiffRecord &r = m_layout.records[i];
+        if (r.type == rectype::kXf) {
+            if (m_textXf < 0 && recordBytes(r) == textXf)
+                m_textXf = m_xfCount;
+            ++m_xfCount;
+            m_lastXfRecord = i;
+        } else if (r.type == rectype::kBoundSheet) {
+            if (r.length < 8)
+                refuse(QStringLiteral("工作表目录记录太短"));
+            m_boundSheets.push_back(i);
+            if (firstWorksheetBof < 0 && uint8_t(r.data[kBoundSheetType]) == kWorksheetSheetType)
+                firstWorksheetBof = m_layout.recordAt(r.u32(kBoundSheetPosition));
+        }
+    }
+    if (m_xfCount == 0)
+        refuse(QStringLiteral("工作簿中没有单元格格式"));
+    if (firstWorksheetBof < 0)
+        refuse(QStringLiteral("找不到第一个工作表"));
+    const auto sheet = std::find_if(m_layout.sheets.begin(), m_layout.sheets.end(),
+                                    [&](const BiffSubstream &s) { return long(s.bof) == firstWorksheetBof; });
+    if (sheet == m_layout.sheets.end() || sheet->kind != kWorksheetKind)
+        refuse(QStringLiteral("找不到第一个工作表"));
+    m_firstSheet = size_t(sheet - m_layout.sheets.begin());
+}
+
+void WorkbookAppender::readFirstSheet()
+{
+    const BiffSubstream &sheet = m_layout.sheets[m_firstSheet];
+    long dimensions = -1;
+    int depth = 0;
+    int32_t usedRows = 0;
+    std::vector<size_t> cellTable; // the sheet's own ROW, cell and DBCELL records
+    for (size_t i = sheet.bof; i <= sheet.eof; ++i) {
+        const BiffRecord &r = m_layout.records[i];
+        if (r.type == rectype::kBof)
+            ++depth;
+        if (depth == 1) {
+            switch (r.type) {
+            case rectype::kIndex:
+                if (m_index < 0 && r.length >= kIndexDbCells)
+                    m_index = long(i);
+                break;
+            case rectype::kDefColWidth:
+                m_defColWidth = long(i);
+                break;
+            case rectype::kColInfo:
+                if (r.length < 12)
+                    refuse(QStringLiteral("列宽记录太短"));
+                m_colInfos.push_back({i, r.u16(kColInfoFirst), r.u16(kColInfoLast), r.u16(kColInfoWidth)});
+                break;
+            case rectype::kDimensions:
+                if (dimensions < 0) {
+                    if (r.length < 12)
+                        refuse(QStringLiteral("使用范围记录太短"));
+                    dimensions = long(i);
+                    usedRows = int32_t(std::min<uint32_t>(r.u32(kDimLastRow), kSheetRows));
+                }
+                break;
+            case rectype::kDbCell:
+                m_dbCells.push_back(i);
+                cellTable.push_back(i);
+                break;
+            default:
+                if (r.type == rectype::kRow || isCellRecord(r.type)) {
+                    if (r.length < 2)
+                        refuse(QStringLiteral("单元格记录太短"));
+                    usedRows = std::max<int32_t>(usedRows, int32_t(r.u16(0)) + 1);
+                    if (r.type != rectype::kRow && r.length >= 4) {
+                        // MULBLANK and MULRK end with their last column.
+                        const bool multiple = r.type == 0x00BE || r.type == 0x00BD;
+                        m_usedColumns = std::max<uint32_t>(m_usedColumns, uint32_t(multiple ? r.u16(r.length - 2u) : r.u16(2)) + 1);
+                    }
+                    cellTable.push_back(i);
+                } else if (isFormulaAttachment(r.type)) {
+                    cellTable.push_back(i);
+                }
+                break;
+            }
+        }
+        if (r.type == rectype::kEof)
+            --depth;
+    }
+    if (dimensions < 0)
+        refuse(QStringLiteral("第一个工作表缺少使用范围记录"));
+    m_dimensions = size_t(dimensions);
+    m_lastUsedRow = std::max<int32_t>(1, usedRows);
+    if (!cellTable.empty())
+        m_lastCellTable = long(cellTable.back());
+
+    // The last block can take the box's first rows when it ends the cell table with
+    // its DBCELL and holds nothing but its rows' records.
+    if (m_dbCells.empty() || long(m_dbCells.back()) != m_lastCellTable)
+        return;
+    const size_t lastDb = m_dbCells.back();
+    const size_t from = m_dbCells.size() >= 2 ? m_dbCells[m_dbCells.size() - 2] + 1 : m_dimensions + 1;
+    uint32_t lowest = UINT32_MAX;
+    for (size_t i = from; i < lastDb; ++i) {
+        const BiffRecord &r = m_layout.records[i];
+        if (r.type == rectype::kRow || isCellRecord(r.type))
+            lowest = std::min<uint32_t>(lowest, r.u16(0));
+        else if (!isFormulaAttachment(r.type))
+            return;
+    }
+    if (lowest == UINT32_MAX)
+        return;
+    m_blockStart = long(std::find_if(cellTable.begin(), cellTable.end(), [&](size_t i) { return i >= from; })[0]);
+    m_blockBase = lowest - lowest % kRowsPerBlock;
+}
+
+std::string WorkbookAppender::append(const std::vector<SheetRow> &rows) const
+{
+    const uint32_t firstNew = uint32_t(m_lastUsedRow);
+    if (int64_t(firstNew) + int64_t(rows.size()) > kSheetRows)
+        refuse(QStringLiteral("第一个工作表已用 %1 行，再加 %2 行将超过 %3 行的上限").arg(firstNew).arg(rows.size()).arg(kSheetRows));
+    if (rows.empty())
+        return m_stream;
+    const uint32_t lastNew = firstNew + uint32_t(rows.size()) - 1;
+    const uint16_t xf = m_textXf >= 0 ? uint16_t(m_textXf) : m_xfCount;
+    // The box's first rows join the sheet's last block when they share its 32 rows.
+    const bool merging = m_blockStart >= 0 && firstNew < m_blockBase + kRowsPerBlock;
+    const size_t blocksAfter = m_dbCells.size() + (lastNew / kRowsPerBlock - firstNew / kRowsPerBlock + 1) - (merging ? 1 : 0);
+
+    // Shared strings: the workbook's own plain ones are used again.
+    QHash<QString, uint32_t> added;
+    std::vector<QString> newStrings;
+    std::vector<std::array<long, kColumns>> sstIndex(rows.size());
+    uint32_t textCells = 0;
+    int widest[kColumns] = {0, 0, 0};
+    for (size_t r = 0; r < rows.size(); ++r) {
+        for (int c = 0; c < kColumns; ++c) {
+            const QString &text = rows[r][size_t(c)];
+            widest[c] = std::max(widest[c], displayWidth(text));
+            if (text.isEmpty()) {
+                sstIndex[r][size_t(c)] = -1;
+                continue;
+            }
+            if (text.size() > kMaxCellText)
+                refuse(QStringLiteral("第 %1 行的文字有 %2 个字符，超过单元格上限 %3").arg(firstNew + r + 1).arg(text.size()).arg(kMaxCellText));
+            ++textCells;
+            if (const auto it = m_sst.plainIndex.constFind(text); it != m_sst.plainIndex.constEnd()) {
+                sstIndex[r][size_t(c)] = long(*it);
+            } else if (const auto n = added.constFind(text); n != added.constEnd()) {
+                sstIndex[r][size_t(c)] = long(*n);
+            } else {
+                const uint32_t index = m_sst.uniqueCount() + uint32_t(newStrings.size());
+                added.insert(text, index);
+                newStrings.push_back(text);
+                sstIndex[r][size_t(c)] = long(index);
+            }
+        }
+    }
+    const uint32_t unique = m_sst.uniqueCount() + uint32_t(newStrings.size());
+    const uint32_t total = m_sst.total + textCells;
+
+    // Columns A to C: fitted to the box, never narrower than they are.
+    uint16_t wanted[kColumns];
+    bool widen = false;
+    for (uint16_t c = 0; c < kColumns; ++c) {
+        wanted[c] = fittedColumnWidth(widest[c]);
+        for (const ColInfo &info : m_colInfos)
+            if (info.first <= c && c <= info.last)
+                wanted[c] = info.width >= wanted[c] ? 0 : wanted[c];
+        widen = widen || wanted[c] != 0;
+    }
+
+    Pieces out(m_layout);
+    std::vector<StringStart> newStarts;
+    long extSstPiece = -1;
+    long sstPiece = -1;
+    long indexPiece = -1;
+    long defColWidthPiece = -1;
+    struct DbCellAt
+    {
+        size_t piece;
+        uint32_t offset;
+    };
+    std::vector<DbCellAt> dbCells;
+
+    // New strings after the last one: in the table's last record while it has room,
+    // then in CONTINUEs; or a whole new SST when the workbook had none.
+    auto emitStrings = [&](StringRecords records, long replaces) {
+        std::vector<uint32_t> inPiece, inRecord;
+        for (const QString &s : newStrings)
+            records.add(s, inPiece, inRecord);
+        const size_t piece = out.own(records.finish(), replaces);
+        for (size_t i = 0; i < inPiece.size(); ++i)
+            newStarts.push_back({piece, inPiece[i], inRecord[i]});
+        return piece;
+    };
+    auto emitExtSst = [&](long replaces) {
+        const uint32_t perBucket = std::max(kMinStringsPerBucket, unique / kStringsPerBucketDivisor + 1);
+        const uint32_t buckets = (unique + perBucket - 1) / perBucket;
+        ByteSink b;
+        b.header(rectype::kExtSst, uint16_t(2 + 8 * buckets));
+        b.u16(uint16_t(perBucket));
+        b.zeros(8 * buckets); // filled in once every string's place is known
+        extSstPiece = long(out.own(b.take(), replaces));
+    };
+    auto emitColInfos = [&]() {
+        std::vector<std::pair<uint16_t, std::string>> entries; // by first column
+        for (const ColInfo &info : m_colInfos) {
+            const BiffRecord &model = m_layout.records[info.record];
+            bool touched = false;
+            for (uint16_t c = 0; c < kColumns; ++c)
+                touched = touched || (wanted[c] && info.first <= c && c <= info.last);
+            if (!touched) {
+                entries.emplace_back(info.first, recordBytes(model));
+                continue;
+            }
+            // Split the range so that only the widened columns change.
+            uint16_t from = info.first;
+            for (uint16_t c = info.first; c <= info.last && c < kColumns; ++c) {
+                if (!wanted[c])
+                    continue;
+                if (from < c)
+                    entries.emplace_back(from, colInfoRecord(&model, from, uint16_t(c - 1), info.width));
+                entries.emplace_back(c, colInfoRecord(&model, c, c, wanted[c]));
+                from = uint16_t(c + 1);
+            }
+            if (from <= info.last)
+                entries.emplace_back(from, colInfoRecord(&model, from, info.last, info.width));
+        }
+        for (uint16_t c = 0; c < kColumns; ++c) {
+            bool covered = false;
+            for (const ColInfo &info : m_colInfos)
+                covered = covered || (info.first <= c && c <= info.last);
+            if (wanted[c] && !covered)
+                entries.emplace_back(c, colInfoRecord(nullptr, c, c, wanted[c]));
+        }
+        std::stable_sort(entries.begin(), entries.end(),
+                         [](const auto &a, const auto &b) { return a.first < b.first; });
+        std::string bytes;
+        for (const auto &e : entries)
+            bytes += e.second;
+        out.own(std::move(bytes));
+    };
+    // One block of rows: ROW records, then cells, then DBCELL pointing back at them.
+    auto emitBlock = [&](const std::vector<size_t> &oldRecords, uint32_t from, uint32_t to) {
+        ByteSink b;
+        struct Placed
+        {
+            uint32_t row;
+            size_t at;
+        };
+        std::vector<Placed> rowRecords, cells;
+        for (size_t i : oldRecords)
+            if (m_layout.records[i].type == rectype::kRow) {
+                rowRecords.push_back({m_layout.records[i].u16(0), b.size()});
+                const BiffRecord &r = m_layout.records[i];
+                b.bytes(r.data - 4, r.length + 4u);
+            }
+        for (uint32_t row = from; row <= to; ++row) {
+            rowRecords.push_back({row, b.size()});
+            writeRow(b, uint16_t(row));
+        }
+        for (size_t i : oldRecords) {
+            const BiffRecord &r = m_layout.records[i];
+            if (r.type == rectype::kRow)
+                continue;
+            if (isCellRecord(r.type))
+                cells.push_back({r.u16(0), b.size()});
+            b.bytes(r.data - 4, r.length + 4u);
+        }
+        for (uint32_t row = from; row <= to; ++row) {
+            cells.push_back({row, b.size()});
+            for (uint16_t c = 0; c < kColumns; ++c)
+                writeCell(b, uint16_t(row), c, xf, sstIndex[row - firstNew][c]);
+        }
+        const size_t dbCell = b.size();
+        const size_t firstRow = rowRecords.empty() ? dbCell : rowRecords.front().at;
+        b.header(rectype::kDbCell, uint16_t(4 + 2 * rowRecords.size()));
+        b.u32(uint32_t(dbCell - firstRow));
+        size_t previous = firstRow + kRowRecordSize;
+        for (const Placed &row : rowRecords) {
+            size_t at = dbCell;
+            for (const Placed &cell : cells)
+                if (cell.row >= row.row) {
+                    at = cell.at;
+                    break;
+                }
+            at = std::max(at, previous);
+            b.u16(uint16_t(std::min<size_t>(at - previous, UINT16_MAX)));
+            previous = at;
+        }
+        const size_t piece = out.own(b.take());
+        dbCells.push_back({piece, uint32_t(dbCell)});
+    };
+    auto emitNewBlocks = [&](uint32_t from) {
+        for (uint32_t start = from; start <= lastNew;) {
+            const uint32_t end = std::min(lastNew, start - start % kRowsPerBlock + kRowsPerBlock - 1);
+            emitBlock({}, start, end);
+            start = end + 1;
+        }
+    };
+
+    const BiffSubstream &sheet = m_layout.sheets[m_firstSheet];
+    const size_t sstLast = m_sst.present ? m_sst.last : 0;
+    const size_t firstColInfo = m_colInfos.empty() ? 0 : m_colInfos.front().record;
+    for (size_t i = 0; i < m_layout.records.size(); ++i) {
+        const BiffRecord &r = m_layout.records[i];
+        const bool inFirstSheet = i >= sheet.bof && i <= sheet.eof;
+
+        if (i <= m_layout.globals.eof) {
+            if (m_sst.present && (i == m_sst.sst || i == sstLast)) {
+                std::string bytes = recordBytes(r);
+                if (i == m_sst.sst) {
+                    put32(bytes, 4 + kSstTotal, total);
+                    put32(bytes, 4 + kSstUnique, unique);
+                }
+                const size_t piece = i == sstLast ? emitStrings(StringRecords(bytes), long(i)) : out.own(std::move(bytes), long(i));
+                if (i == m_sst.sst)
+                    sstPiece = long(piece);
+                if (i == sstLast && m_sst.extSst < 0)
+                    emitExtSst(-1);
+            } else if (long(i) == m_sst.extSst) {
+                emitExtSst(long(i));
+            } else if (i == m_layout.globals.eof && !m_sst.present && !newStrings.empty()) {
+                sstPiece = long(emitStrings(StringRecords(total, unique), -1));
+                emitExtSst(-1);
+                out.copy(i);
+            } else {
+                out.copy(i);
+            }
+            if (i == m_lastXfRecord && m_textXf < 0)
+                out.own(textXfRecord());
+            continue;
+        }
+        if (!inFirstSheet) {
+            out.copy(i);
+            continue;
+        }
+
+        if (long(i) == m_index) {
+            const size_t dbCount = blocksAfter;
+            ByteSink b;
+            b.header(rectype::kIndex, uint16_t(kIndexDbCells + 4 * dbCount));
+            b.bytes(r.data, kIndexDbCells);
+            b.zeros(4 * dbCount);
+            std::string bytes = b.take();
+            const uint32_t oldFirst = r.u32(kIndexFirstRow), oldLast = r.u32(kIndexLastRow);
+            put32(bytes, 4 + kIndexFirstRow, oldLast == 0 ? firstNew : std::min(oldFirst, firstNew));
+            put32(bytes, 4 + kIndexLastRow, std::max(oldLast, lastNew + 1));
+            indexPiece = long(out.own(std::move(bytes), long(i)));
+            continue;
+        }
+        if (long(i) == m_defColWidth) {
+            defColWidthPiece = long(out.copy(i));
+            continue;
+        }
+        if (r.type == rectype::kColInfo && widen && std::any_of(m_colInfos.begin(), m_colInfos.end(),
+                                                                [&](const ColInfo &c) { return c.record == i; })) {
+            if (i == firstColInfo)
+                emitColInfos();
+            continue;
+        }
+        if (i == m_dimensions) {
+            if (widen && m_colInfos.empty())
+                emitColInfos();
+            std::string bytes = recordBytes(r);
+            const uint32_t oldFirst = r.u32(kDimFirstRow), oldLast = r.u32(kDimLastRow);
+            const bool wasEmpty = oldLast == 0;
+            put32(bytes, 4 + kDimFirstRow, wasEmpty ? firstNew : std::min(oldFirst, firstNew));
+            put32(bytes, 4 + kDimLastRow, std::max(oldLast, lastNew + 1));
+            put16(bytes, 4 + kDimFirstColumn, 0);
+            // Wide enough for every cell, also those a careless writer left outside it.
+            const uint32_t columns = std::max<uint32_t>({wasEmpty ? 0u : r.u16(kDimLastColumn), m_usedColumns, kColumns});
+            put16(bytes, 4 + kDimLastColumn, uint16_t(std::min<uint32_t>(columns, UINT16_MAX)));
+            out.own(std::move(bytes), long(i));
+            if (m_lastCellTable < 0)
+                emitNewBlocks(firstNew);
+            continue;
+        }
+        if (long(i) == m_blockStart && merging) {
+            // The last block again, with the box's first rows in it.
+            const size_t lastDb = m_dbCells.back();
+            std::vector<size_t> old;
+            for (size_t k = i; k < lastDb; ++k)
+                old.push_back(k);
+            const uint32_t end = std::min(lastNew, m_blockBase + kRowsPerBlock - 1);
+            emitBlock(old, firstNew, end);
+            if (end < lastNew)
+                emitNewBlocks(end + 1);
+            i = lastDb;
+            continue;
+        }
+        const size_t piece = out.copy(i);
+        if (r.type == rectype::kDbCell && std::find(m_dbCells.begin(), m_dbCells.end(), i) != m_dbCells.end())
+            dbCells.push_back({piece, 0});
+        if (long(i) == m_lastCellTable && !merging)
+            emitNewBlocks(firstNew);
+    }
+
+    std::string result = out.join(m_stream.substr(m_layout.tailAt));
+
+    // Every stream position that records carry, now that everything has its place.
+    for (size_t b : m_boundSheets) {
+        const uint32_t at = out.recordPosition(b) + 4 + kBoundSheetPosition; // copied, so placed
+        put32(result, at, out.moved(m_layout.records[b].u32(kBoundSheetPosition)));
+    }
+    if (indexPiece >= 0) {
+        if (dbCells.size() != blocksAfter)
+            refuse(QStringLiteral("第一个工作表的行块无法重新编排"));
+        const uint32_t at = out.position(size_t(indexPiece)) + 4;
+        const BiffRecord &old = m_layout.records[size_t(m_index)];
+        put32(result, at + kIndexDefColWidth,
+              defColWidthPiece >= 0 ? out.position(size_t(defColWidthPiece)) : out.moved(old.u32(kIndexDefColWidth)));
+        for (size_t k = 0; k < dbCells.size(); ++k)
+            put32(result, at + kIndexDbCells + 4 * uint32_t(k), out.position(dbCells[k].piece) + dbCells[k].offset);
+    }
+    for (size_t s = 0; s < m_layout.sheets.size(); ++s) {
+        if (s == m_firstSheet)
+            continue;
+        int depth = 0;
+        for (size_t i = m_layout.sheets[s].bof; i <= m_layout.sheets[s].eof; ++i) {
+            const BiffRecord &r = m_layout.records[i];
+            depth += r.type == rectype::kBof ? 1 : 0;
+            if (depth == 1 && r.type == rectype::kIndex && r.length >= kIndexDbCells) {
+                const uint32_t at = out.recordPosition(i) + 4;
+                put32(result, at + kIndexDefColWidth, out.moved(r.u32(kIndexDefColWidth)));
+                for (uint32_t f = kIndexDbCells; f + 4 <= r.length; f += 4)
+                    put32(result, at + f, out.moved(r.u32(f)));
+            }
+            depth -= r.type == rectype::kEof ? 1 : 0;
+        }
+    }
+    if (extSstPiece >= 0) {
+        const uint32_t perBucket = std::max(kMinStringsPerBucket, unique / kStringsPerBucketDivisor + 1);
+        const uint32_t at = out.position(size_t(extSstPiece)) + 4 + 2;
+        for (uint32_t k = 0; k * perBucket < unique; ++k) {
+            const uint32_t index = k * perBucket;
+            uint32_t stream, inRecord;
+            if (index < m_sst.uniqueCount()) {
+                const SstTable::Start &start = m_sst.starts[index];
+                const uint32_t recordAt = start.record == m_sst.sst ? out.position(size_t(sstPiece))
+                                                                     : out.recordPosition(start.record);
+                stream = recordAt + 4 + start.offset;
+                inRecord = 4 + start.offset;
+            } else {
+                const StringStart &start = newStarts[index - m_sst.uniqueCount()];
+                stream = out.position(start.piece) + start.inPiece;
+                inRecord = start.inRecord;
+            }
+            put32(result, at + 8 * k, stream);
+            put16(result, at + 8 * k + 4, uint16_t(inRecord));
+        }
+    }
+    return result;
+}
+
+} // namespace xls
