@@ -75,6 +75,7 @@ BiffLayout walkBiffStream(const std::string &stream)
 {
     BiffLayout layout;
     const size_t size = stream.size();
+    layout.records.reserve(size / 16); // box rows average more than 16 bytes a record
     size_t pos = 0;
     int depth = 0;
     bool globalsDone = false;

@@ -136,6 +136,13 @@ CompoundEntry readCompoundDocument(const QByteArray &fileBytes)
 
 QByteArray writeCompoundDocument(const CompoundEntry &root)
 {
+    QByteArray copy;
+    writeCompoundDocument(root, [&copy](const QByteArray &bytes) { copy = QByteArray(bytes.constData(), bytes.size()); });
+    return copy;
+}
+
+void writeCompoundDocument(const CompoundEntry &root, const std::function<void(const QByteArray &)> &use)
+{
     initGsf();
     GsfOutput *memory = gsf_output_memory_new();
     GsfOutfile *ole = gsf_outfile_msole_new(memory);
@@ -148,16 +155,20 @@ QByteArray writeCompoundDocument(const CompoundEntry &root)
     bool ok = writeChildren(ole, root);
     ok = gsf_output_close(GSF_OUTPUT(ole)) && ok;
     g_object_unref(ole);
-    QByteArray bytes;
-    if (ok) {
-        const gsf_off_t size = gsf_output_size(memory);
-        const guint8 *data = gsf_output_memory_get_bytes(GSF_OUTPUT_MEMORY(memory));
-        bytes = QByteArray(reinterpret_cast<const char *>(data), qsizetype(size));
+    if (!ok) {
+        g_object_unref(memory);
+        fail(QStringLiteral("无法生成工作簿文件结构"));
+    }
+    const gsf_off_t size = gsf_output_size(memory);
+    const guint8 *data = gsf_output_memory_get_bytes(GSF_OUTPUT_MEMORY(memory));
+    const QByteArray view = QByteArray::fromRawData(reinterpret_cast<const char *>(data), qsizetype(size));
+    try {
+        use(view);
+    } catch (...) {
+        g_object_unref(memory);
+        throw;
     }
     g_object_unref(memory);
-    if (!ok)
-        fail(QStringLiteral("无法生成工作簿文件结构"));
-    return bytes;
 }
 
 } // namespace xls

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <array>
+#include <functional>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -28,8 +29,10 @@ struct CompoundEntry
 // when the bytes are not a compound document libgsf can read.
 CompoundEntry readCompoundDocument(const QByteArray &fileBytes);
 
-// The bytes of a compound document holding exactly these entries, in this order.
-// Raises a RuntimeError when the container cannot be built.
+// The bytes of a compound document holding exactly these entries, in this order,
+// handed to `use` while they exist (no copy is made). Raises a RuntimeError when
+// the container cannot be built.
+void writeCompoundDocument(const CompoundEntry &root, const std::function<void(const QByteArray &)> &use);
 QByteArray writeCompoundDocument(const CompoundEntry &root);
 
 } // namespace xls

@@ -64,6 +64,14 @@ WorkbookFile::Opened NativeWorkbookFile::open(const QString &path)
     m_path = path;
     m_appender.reset();
     m_changed.clear();
+    if (m_saved && m_saved->path == path && m_saved->stamp && stampOf(path) == m_saved->stamp) {
+        // The file is still the one this object wrote: no need to read it again.
+        std::string stream = std::move(m_saved->stream);
+        m_saved.reset();
+        useStream(std::move(stream));
+        return Opened::Existing;
+    }
+    m_saved.reset();
     std::optional<QByteArray> bytes = readWholeFile(path);
     if (!bytes)
         return Opened::DoesNotExist;
@@ -90,6 +98,7 @@ WorkbookFile::Opened NativeWorkbookFile::open(const QString &path)
 void NativeWorkbookFile::create(const QString &path)
 {
     m_path = path;
+    m_saved.reset();
     m_changed.clear();
     Workbook book;
     book.sheets.resize(1);
@@ -132,10 +141,25 @@ void NativeWorkbookFile::replaceFile()
     CompoundEntry *stream = m_document.child(kWorkbookStream);
     stream->data = std::move(m_changed);
     m_changed.clear();
-    const QByteArray bytes = writeCompoundDocument(m_document);
-    stream->data.clear();
     m_appender.reset();
-    replaceFileAtomically(m_path, bytes);
+    try {
+        writeCompoundDocument(m_document, [this](const QByteArray &bytes) { replaceFileAtomically(m_path, bytes); });
+    } catch (...) {
+        stream->data.clear();
+        m_saved.reset();
+        throw;
+    }
+    // Kept for the next box while the file on disk is this one.
+    m_saved = Saved{m_path, stampOf(m_path), std::move(stream->data)};
+    stream->data.clear();
+}
+
+std::optional<NativeWorkbookFile::Stamp> NativeWorkbookFile::stampOf(const QString &path)
+{
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return std::nullopt;
+    return Stamp{st.st_dev, st.st_ino, st.st_size, st.st_mtim.tv_sec, st.st_mtim.tv_nsec};
 }
 
 } // namespace xls

@@ -5,6 +5,8 @@
 #include "platform/xls/WorkbookAppender.h"
 
 #include <memory>
+#include <optional>
+#include <sys/stat.h>
 
 namespace xls {
 
@@ -21,12 +23,30 @@ public:
     void replaceFile() override;
 
 private:
+    // What identifies the file this object last wrote.
+    struct Stamp
+    {
+        dev_t device;
+        ino_t inode;
+        off_t size;
+        time_t seconds;
+        long nanoseconds;
+        bool operator==(const Stamp &) const = default;
+    };
+    struct Saved
+    {
+        QString path;
+        std::optional<Stamp> stamp;
+        std::string stream;
+    };
+    static std::optional<Stamp> stampOf(const QString &path);
     void useStream(std::string workbookStream);
 
     QString m_path;
     CompoundEntry m_document;                      // every entry but the workbook stream's bytes
     std::unique_ptr<WorkbookAppender> m_appender;  // the workbook stream, parsed
     std::string m_changed;                         // the stream after appendRows
+    std::optional<Saved> m_saved;                  // the stream last written, and its file
 };
 
 } // namespace xls

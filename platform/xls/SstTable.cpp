@@ -2,6 +2,8 @@
 
 #include "core/RuntimeError.h"
 
+#include <algorithm>
+
 namespace xls {
 
 namespace {
@@ -70,27 +72,23 @@ public:
             bytes -= take;
         }
     }
-    // cch characters; at a record boundary the next CONTINUE starts with a flag byte.
-    QString characters(uint16_t count, bool wide)
+    // Passes cch characters; at a record boundary the next CONTINUE starts with a flag byte.
+    void characters(uint32_t count, bool wide)
     {
-        QString text;
-        text.reserve(count);
-        while (text.size() < count) {
+        while (count > 0) {
             if (atRecordEnd()) {
                 if (!nextRecord())
                     fail(QStringLiteral("字符串超出表的末尾"));
                 wide = (u8() & kHighByte) != 0;
                 continue;
             }
-            if (wide) {
-                if (left() < 2)
-                    fail(QStringLiteral("字符被记录边界分开"));
-                text += QChar(u16());
-            } else {
-                text += QChar(char16_t(u8()));
-            }
+            const uint32_t unit = wide ? 2 : 1;
+            const uint32_t fit = std::min(count, left() / unit);
+            if (fit == 0)
+                fail(QStringLiteral("字符被记录边界分开"));
+            m_offset += fit * unit;
+            count -= fit;
         }
-        return text;
     }
 
 private:
@@ -132,6 +130,7 @@ SstTable readSstTable(const BiffLayout &layout)
     const uint32_t unique = sst.u32(4);
 
     Reader in(layout, table.sst, table.last);
+    table.starts.reserve(std::min<uint32_t>(unique, uint32_t(layout.records[table.last].end() - sst.at) / 3));
     for (uint32_t i = 0; i < unique; ++i) {
         // A string starting exactly at a record's end starts in the next CONTINUE.
         if (in.atRecordEnd() && !in.nextRecord())
@@ -141,10 +140,8 @@ SstTable readSstTable(const BiffLayout &layout)
         const uint8_t flags = in.u8();
         const uint16_t runs = (flags & kRichSt) ? in.u16() : 0;
         const uint32_t phonetic = (flags & kExtSt) ? in.u32() : 0;
-        const QString text = in.characters(count, (flags & kHighByte) != 0);
+        in.characters(count, (flags & kHighByte) != 0);
         in.skip(uint64_t(runs) * kRunSize + phonetic);
-        if (runs == 0 && phonetic == 0 && !table.plainIndex.contains(text))
-            table.plainIndex.insert(text, i);
     }
     if (!in.atEnd())
         fail(QStringLiteral("表中多出无法归属的数据"));

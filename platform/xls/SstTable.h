@@ -2,7 +2,6 @@
 
 #include "platform/xls/BiffStream.h"
 
-#include <QHash>
 #include <QString>
 #include <cstdint>
 #include <vector>
@@ -11,7 +10,9 @@ namespace xls {
 
 // The shared-string table of a workbook as it stands: where SST and its CONTINUE
 // records are, and where each string begins, so that new strings can be added
-// after the last one and EXTSST rebuilt, leaving every existing byte in place.
+// after the last one and EXTSST rebuilt, leaving every existing string in place.
+// Existing strings are not looked at for reuse: reading them all would cost more
+// than the few bytes a repeated label saves.
 struct SstTable
 {
     struct Start
@@ -25,8 +26,6 @@ struct SstTable
     long extSst = -1;   // record index of EXTSST, if any
     uint32_t total = 0; // cstTotal as stored
     std::vector<Start> starts;
-    // Plain strings (no formatting runs, no phonetic data), text to index, first one kept.
-    QHash<QString, uint32_t> plainIndex;
 
     uint32_t uniqueCount() const { return uint32_t(starts.size()); }
 };

@@ -212,45 +212,54 @@ private:
     size_t m_recordStart = 0;
 };
 
-// The output stream as pieces: original records copied as they are, or bytes of
-// our own (one or more records), with where each original record went.
+// The output stream as pieces: runs of original records copied as they are, or
+// bytes of our own (one or more records), with where each original record went.
 class Pieces
 {
 public:
-    explicit Pieces(const BiffLayout &layout) : m_layout(layout), m_recordPositions(layout.records.size(), kNowhere) {}
+    explicit Pieces(const BiffLayout &layout) : m_layout(layout), m_recordPositions(layout.records.size(), kNowhere)
+    {
+        m_pieces.reserve(256);
+    }
+    // Returns the piece that holds the record; consecutive records share one piece.
     size_t copy(size_t record)
     {
-        m_pieces.push_back({long(record), std::string(), true});
+        if (!m_pieces.empty() && m_pieces.back().last + 1 == long(record) && m_pieces.back().first >= 0)
+            m_pieces.back().last = long(record);
+        else
+            m_pieces.push_back({long(record), long(record), -1, std::string()});
         return m_pieces.size() - 1;
     }
     size_t own(std::string bytes, long replaces = -1)
     {
-        m_pieces.push_back({replaces, std::move(bytes), false});
+        m_pieces.push_back({-1, -1, replaces, std::move(bytes)});
         return m_pieces.size() - 1;
     }
-    size_t count() const { return m_pieces.size(); }
 
-    // Joins the pieces; afterwards position() tells where each piece and record went.
-    std::string join(const std::string &tail)
+    // Joins the pieces; afterwards the positions of pieces and records are known.
+    std::string join(const std::string &stream, uint32_t tailAt)
     {
-        size_t total = tail.size();
+        size_t total = stream.size() - tailAt;
         for (const Piece &p : m_pieces)
-            total += size(p);
+            total += p.first >= 0 ? span(p) : p.bytes.size();
         std::string out;
         out.reserve(total);
         m_positions.reserve(m_pieces.size());
         for (const Piece &p : m_pieces) {
-            m_positions.push_back(uint32_t(out.size()));
-            if (p.asIs) {
-                const BiffRecord &r = m_layout.records[size_t(p.origin)];
-                out.append(r.data - 4, r.length + 4);
+            const uint32_t at = uint32_t(out.size());
+            m_positions.push_back(at);
+            if (p.first >= 0) {
+                const uint32_t from = m_layout.records[size_t(p.first)].at;
+                out.append(stream, from, span(p));
+                for (long r = p.first; r <= p.last; ++r)
+                    m_recordPositions[size_t(r)] = at + (m_layout.records[size_t(r)].at - from);
             } else {
                 out += p.bytes;
+                if (p.origin >= 0)
+                    m_recordPositions[size_t(p.origin)] = at;
             }
-            if (p.origin >= 0)
-                m_recordPositions[size_t(p.origin)] = m_positions.back();
         }
-        out += tail;
+        out.append(stream, tailAt, std::string::npos);
         return out;
     }
     uint32_t position(size_t piece) const { return m_positions[piece]; }
@@ -271,20 +280,18 @@ public:
     uint32_t recordPosition(size_t record) const { return m_recordPositions[record]; }
 
 private:
+    static constexpr uint32_t kNowhere = UINT32_MAX;
     struct Piece
     {
-        long origin;
+        long first; // a run of original records, or -1
+        long last;
+        long origin; // the original record our own bytes stand for, or -1
         std::string bytes;
-        bool asIs;
     };
-    size_t size(const Piece &p) const
-    {
-        return p.asIs ? size_t(m_layout.records[size_t(p.origin)].length) + 4 : p.bytes.size();
-    }
+    size_t span(const Piece &p) const { return m_layout.records[size_t(p.last)].end() - m_layout.records[size_t(p.first)].at; }
     const BiffLayout &m_layout;
     std::vector<Piece> m_pieces;
     std::vector<uint32_t> m_positions;
-    static constexpr uint32_t kNowhere = UINT32_MAX;
     std::vector<uint32_t> m_recordPositions;
 };
 
@@ -334,7 +341,6 @@ void WorkbookAppender::readFirstSheet()
     long dimensions = -1;
     int depth = 0;
     int32_t usedRows = 0;
-    std::vector<size_t> cellTable; // the sheet's own ROW, cell and DBCELL records
     for (size_t i = sheet.bof; i <= sheet.eof; ++i) {
         const BiffRecord &r = m_layout.records[i];
         if (r.type == rectype::kBof)
@@ -363,7 +369,7 @@ void WorkbookAppender::readFirstSheet()
                 break;
             case rectype::kDbCell:
                 m_dbCells.push_back(i);
-                cellTable.push_back(i);
+                m_lastCellTable = long(i);
                 break;
             default:
                 if (r.type == rectype::kRow || isCellRecord(r.type)) {
@@ -375,9 +381,9 @@ void WorkbookAppender::readFirstSheet()
                         const bool multiple = r.type == 0x00BE || r.type == 0x00BD;
                         m_usedColumns = std::max<uint32_t>(m_usedColumns, uint32_t(multiple ? r.u16(r.length - 2u) : r.u16(2)) + 1);
                     }
-                    cellTable.push_back(i);
+                    m_lastCellTable = long(i);
                 } else if (isFormulaAttachment(r.type)) {
-                    cellTable.push_back(i);
+                    m_lastCellTable = long(i);
                 }
                 break;
             }
@@ -389,8 +395,6 @@ void WorkbookAppender::readFirstSheet()
         refuse(QStringLiteral("第一个工作表缺少使用范围记录"));
     m_dimensions = size_t(dimensions);
     m_lastUsedRow = std::max<int32_t>(1, usedRows);
-    if (!cellTable.empty())
-        m_lastCellTable = long(cellTable.back());
 
     // The last block can take the box's first rows when it ends the cell table with
     // its DBCELL and holds nothing but its rows' records.
@@ -408,7 +412,7 @@ void WorkbookAppender::readFirstSheet()
     }
     if (lowest == UINT32_MAX)
         return;
-    m_blockStart = long(std::find_if(cellTable.begin(), cellTable.end(), [&](size_t i) { return i >= from; })[0]);
+    m_blockStart = long(from);
     m_blockBase = lowest - lowest % kRowsPerBlock;
 }
 
@@ -442,9 +446,7 @@ std::string WorkbookAppender::append(const std::vector<SheetRow> &rows) const
             if (text.size() > kMaxCellText)
                 refuse(QStringLiteral("第 %1 行的文字有 %2 个字符，超过单元格上限 %3").arg(firstNew + r + 1).arg(text.size()).arg(kMaxCellText));
             ++textCells;
-            if (const auto it = m_sst.plainIndex.constFind(text); it != m_sst.plainIndex.constEnd()) {
-                sstIndex[r][size_t(c)] = long(*it);
-            } else if (const auto n = added.constFind(text); n != added.constEnd()) {
+            if (const auto n = added.constFind(text); n != added.constEnd()) {
                 sstIndex[r][size_t(c)] = long(*n);
             } else {
                 const uint32_t index = m_sst.uniqueCount() + uint32_t(newStrings.size());
@@ -473,12 +475,13 @@ std::string WorkbookAppender::append(const std::vector<SheetRow> &rows) const
     long extSstPiece = -1;
     long sstPiece = -1;
     long indexPiece = -1;
-    long defColWidthPiece = -1;
+    // A DBCELL: in a piece of our own at an offset, or an original record (its index).
     struct DbCellAt
     {
         size_t piece;
         uint32_t offset;
     };
+    constexpr size_t kOriginal = SIZE_MAX;
     std::vector<DbCellAt> dbCells;
 
     // New strings after the last one: in the table's last record while it has room,
@@ -649,7 +652,7 @@ std::string WorkbookAppender::append(const std::vector<SheetRow> &rows) const
             continue;
         }
         if (long(i) == m_defColWidth) {
-            defColWidthPiece = long(out.copy(i));
+            out.copy(i);
             continue;
         }
         if (r.type == rectype::kColInfo && widen && std::any_of(m_colInfos.begin(), m_colInfos.end(),
@@ -688,14 +691,14 @@ std::string WorkbookAppender::append(const std::vector<SheetRow> &rows) const
             i = lastDb;
             continue;
         }
-        const size_t piece = out.copy(i);
-        if (r.type == rectype::kDbCell && std::find(m_dbCells.begin(), m_dbCells.end(), i) != m_dbCells.end())
-            dbCells.push_back({piece, 0});
+        out.copy(i);
+        if (r.type == rectype::kDbCell && std::binary_search(m_dbCells.begin(), m_dbCells.end(), i))
+            dbCells.push_back({kOriginal, uint32_t(i)});
         if (long(i) == m_lastCellTable && !merging)
             emitNewBlocks(firstNew);
     }
 
-    std::string result = out.join(m_stream.substr(m_layout.tailAt));
+    std::string result = out.join(m_stream, m_layout.tailAt);
 
     // Every stream position that records carry, now that everything has its place.
     for (size_t b : m_boundSheets) {
@@ -708,9 +711,11 @@ std::string WorkbookAppender::append(const std::vector<SheetRow> &rows) const
         const uint32_t at = out.position(size_t(indexPiece)) + 4;
         const BiffRecord &old = m_layout.records[size_t(m_index)];
         put32(result, at + kIndexDefColWidth,
-              defColWidthPiece >= 0 ? out.position(size_t(defColWidthPiece)) : out.moved(old.u32(kIndexDefColWidth)));
+              m_defColWidth >= 0 ? out.recordPosition(size_t(m_defColWidth)) : out.moved(old.u32(kIndexDefColWidth)));
         for (size_t k = 0; k < dbCells.size(); ++k)
-            put32(result, at + kIndexDbCells + 4 * uint32_t(k), out.position(dbCells[k].piece) + dbCells[k].offset);
+            put32(result, at + kIndexDbCells + 4 * uint32_t(k),
+                  dbCells[k].piece == kOriginal ? out.recordPosition(dbCells[k].offset)
+                                                : out.position(dbCells[k].piece) + dbCells[k].offset);
     }
     for (size_t s = 0; s < m_layout.sheets.size(); ++s) {
         if (s == m_firstSheet)
