@@ -15,6 +15,7 @@ namespace {
 
 constexpr uint32_t kRowsPerBlock = 32;
 constexpr int32_t kSheetRows = 65536;
+constexpr uint32_t kSheetColumns = 256;
 constexpr uint16_t kColumns = 3;
 constexpr uint32_t kMaxRecordData = 8224;
 constexpr uint8_t kWorksheetSheetType = 0; // BOUNDSHEET.dt
@@ -303,6 +304,59 @@ WorkbookAppender::WorkbookAppender(std::string workbookStream) : m_stream(std::m
     readGlobals();
     m_sst = readSstTable(m_layout);
     readFirstSheet();
+    checkPositions();
+}
+
+// Positions that are already wrong cannot be moved right: such a workbook is
+// refused rather than passed on with its faults.
+void WorkbookAppender::checkPositions() const
+{
+    auto isAt = [&](uint32_t position, uint16_t type) {
+        const long i = m_layout.recordAt(position);
+        return i >= 0 && m_layout.records[size_t(i)].type == type;
+    };
+    const QString wrong = QStringLiteral("工作簿内部的位置信息有误（%1），无法安全追加");
+    for (size_t b : m_boundSheets) {
+        const uint32_t position = m_layout.records[b].u32(kBoundSheetPosition);
+        if (std::none_of(m_layout.sheets.begin(), m_layout.sheets.end(),
+                         [&](const BiffSubstream &s) { return m_layout.records[s.bof].at == position; }))
+            refuse(wrong.arg(QStringLiteral("工作表目录")));
+    }
+    for (size_t s = 0; s < m_layout.sheets.size(); ++s) {
+        const BiffSubstream &sheet = m_layout.sheets[s];
+        int depth = 0;
+        long dimensions = -1;
+        for (size_t i = sheet.bof; i <= sheet.eof; ++i) {
+            const BiffRecord &r = m_layout.records[i];
+            depth += r.type == rectype::kBof ? 1 : 0;
+            if (depth == 1) {
+                if (r.type == rectype::kIndex && r.length >= kIndexDbCells) {
+                    const uint32_t defColWidth = r.u32(kIndexDefColWidth);
+                    if (defColWidth != 0 && !isAt(defColWidth, rectype::kDefColWidth))
+                        refuse(wrong.arg(QStringLiteral("INDEX")));
+                    for (uint32_t f = kIndexDbCells; f + 4 <= r.length; f += 4)
+                        if (!isAt(r.u32(f), rectype::kDbCell))
+                            refuse(wrong.arg(QStringLiteral("INDEX")));
+                } else if (r.type == rectype::kDbCell) {
+                    if (r.length < 4 || r.u32(0) > r.at || !isAt(r.at - r.u32(0), rectype::kRow))
+                        refuse(wrong.arg(QStringLiteral("DBCELL")));
+                } else if (r.type == rectype::kDimensions && dimensions < 0) {
+                    if (r.length < 12)
+                        refuse(QStringLiteral("第 %1 个工作表的使用范围记录损坏").arg(s + 1));
+                    dimensions = long(i);
+                } else if (s != m_firstSheet && dimensions >= 0 && isCellRecord(r.type) && r.length >= 4) {
+                    // The first sheet's used range is widened to its cells; another sheet's is not touched.
+                    const BiffRecord &d = m_layout.records[size_t(dimensions)];
+                    const bool multiple = r.type == 0x00BE || r.type == 0x00BD;
+                    const uint32_t lastColumn = multiple ? r.u16(r.length - 2u) : r.u16(2);
+                    if (r.u16(0) < d.u32(kDimFirstRow) || r.u16(0) >= d.u32(kDimLastRow) || r.u16(2) < d.u16(kDimFirstColumn)
+                        || lastColumn >= d.u16(kDimLastColumn))
+                        refuse(QStringLiteral("第 %1 个工作表有单元格在其使用范围之外").arg(s + 1));
+                }
+            }
+            depth -= r.type == rectype::kEof ? 1 : 0;
+        }
+    }
 }
 
 void WorkbookAppender::readGlobals()
@@ -376,10 +430,14 @@ void WorkbookAppender::readFirstSheet()
                     if (r.length < 2)
                         refuse(QStringLiteral("单元格记录太短"));
                     usedRows = std::max<int32_t>(usedRows, int32_t(r.u16(0)) + 1);
+                    m_firstCellRow = std::min<uint32_t>(m_firstCellRow, r.u16(0));
                     if (r.type != rectype::kRow && r.length >= 4) {
                         // MULBLANK and MULRK end with their last column.
                         const bool multiple = r.type == 0x00BE || r.type == 0x00BD;
-                        m_usedColumns = std::max<uint32_t>(m_usedColumns, uint32_t(multiple ? r.u16(r.length - 2u) : r.u16(2)) + 1);
+                        const uint32_t column = multiple ? r.u16(r.length - 2u) : r.u16(2);
+                        if (column >= kSheetColumns || r.u16(2) > column)
+                            refuse(QStringLiteral("单元格记录损坏（第 %1 列超出 %2 列）").arg(column + 1).arg(kSheetColumns));
+                        m_usedColumns = std::max<uint32_t>(m_usedColumns, column + 1);
                     }
                     m_lastCellTable = long(i);
                 } else if (isFormulaAttachment(r.type)) {
@@ -667,12 +725,12 @@ std::string WorkbookAppender::append(const std::vector<SheetRow> &rows) const
             std::string bytes = recordBytes(r);
             const uint32_t oldFirst = r.u32(kDimFirstRow), oldLast = r.u32(kDimLastRow);
             const bool wasEmpty = oldLast == 0;
-            put32(bytes, 4 + kDimFirstRow, wasEmpty ? firstNew : std::min(oldFirst, firstNew));
+            put32(bytes, 4 + kDimFirstRow, std::min({wasEmpty ? firstNew : oldFirst, firstNew, m_firstCellRow}));
             put32(bytes, 4 + kDimLastRow, std::max(oldLast, lastNew + 1));
             put16(bytes, 4 + kDimFirstColumn, 0);
             // Wide enough for every cell, also those a careless writer left outside it.
             const uint32_t columns = std::max<uint32_t>({wasEmpty ? 0u : r.u16(kDimLastColumn), m_usedColumns, kColumns});
-            put16(bytes, 4 + kDimLastColumn, uint16_t(std::min<uint32_t>(columns, UINT16_MAX)));
+            put16(bytes, 4 + kDimLastColumn, uint16_t(std::min<uint32_t>(columns, kSheetColumns)));
             out.own(std::move(bytes), long(i));
             if (m_lastCellTable < 0)
                 emitNewBlocks(firstNew);

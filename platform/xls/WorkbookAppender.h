@@ -45,6 +45,7 @@ private:
 
     void readGlobals();
     void readFirstSheet();
+    void checkPositions() const;
 
     std::string m_stream;
     BiffLayout m_layout;
@@ -65,6 +66,7 @@ private:
     uint32_t m_blockBase = 0;
     int32_t m_lastUsedRow = 1;
     uint32_t m_usedColumns = 0;   // one past the last column holding a cell
+    uint32_t m_firstCellRow = UINT32_MAX;
 };
 
 } // namespace xls
