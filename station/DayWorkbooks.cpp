@@ -2,7 +2,7 @@
 
 #include "core/RuntimeError.h"
 #include "platform/ProfileFile.h"
-#include "platform/xls/FreeXlReader.h"
+#include "platform/xls/ColumnReader.h"
 
 #include <QFileInfo>
 

@@ -128,33 +128,3 @@ Workbook readWorkbook(const QString &path)
 
 } // namespace xls
 
-namespace xls {
-
-QStringList readFirstSheetColumn(const QString &path, int column)
-{
-    const QByteArray name = QFile::encodeName(path);
-    Handle handle;
-    const int opened = freexl_open(name.constData(), &handle.h);
-    if (opened != FREEXL_OK || !handle.h)
-        fail(path, freexlReason(opened != FREEXL_OK ? opened : FREEXL_CRAFTED_FILE));
-    if (freexl_select_active_worksheet(handle.h, 0) != FREEXL_OK)
-        fail(path, QStringLiteral("无法选择第 1 个工作表"));
-    unsigned int rows = 0;
-    unsigned short columns = 0;
-    if (freexl_worksheet_dimensions(handle.h, &rows, &columns) != FREEXL_OK)
-        fail(path, QStringLiteral("第 1 个工作表没有范围信息"));
-    QStringList texts;
-    if (column < 0 || column >= int(columns))
-        return texts;
-    rows = std::min<unsigned int>(rows, kMaxRows);
-    texts.reserve(qsizetype(rows));
-    for (unsigned int r = 0; r < rows; ++r) {
-        FreeXL_CellValue value;
-        if (freexl_get_cell_value(handle.h, r, static_cast<unsigned short>(column), &value) != FREEXL_OK)
-            fail(path, QStringLiteral("单元格 %1,%2 无法读取").arg(r + 1).arg(column + 1));
-        texts << cellOf(value).text;
-    }
-    return texts;
-}
-
-} // namespace xls

@@ -11,8 +11,4 @@ namespace xls {
 // naming the file and FreeXL's reason when it cannot be read in full.
 Workbook readWorkbook(const QString &path);
 
-// The texts of one column (from 0) of the first sheet, one per row from row 1;
-// "" for cells that hold no text. Raises a RuntimeError like readWorkbook.
-QStringList readFirstSheetColumn(const QString &path, int column);
-
 } // namespace xls

@@ -72,8 +72,9 @@ public:
             bytes -= take;
         }
     }
-    // Passes cch characters; at a record boundary the next CONTINUE starts with a flag byte.
-    void characters(uint32_t count, bool wide)
+    // Passes cch characters (into text, when given); at a record boundary the next
+    // CONTINUE starts with a flag byte.
+    void characters(uint32_t count, bool wide, QString *text = nullptr)
     {
         while (count > 0) {
             if (atRecordEnd()) {
@@ -86,6 +87,11 @@ public:
             const uint32_t fit = std::min(count, left() / unit);
             if (fit == 0)
                 fail(QStringLiteral("字符被记录边界分开"));
+            if (text) {
+                const BiffRecord &r = rec();
+                for (uint32_t k = 0; k < fit; ++k)
+                    *text += wide ? QChar(r.u16(m_offset + 2 * k)) : QChar(char16_t(uint8_t(r.data[m_offset + k])));
+            }
             m_offset += fit * unit;
             count -= fit;
         }
@@ -106,7 +112,30 @@ private:
 
 } // namespace
 
+namespace {
+
+// Walks every string of the table; `each` gets its start and, when asked for, its text.
+template <typename Each>
+SstTable walkStrings(const BiffLayout &layout, bool withTexts, Each each);
+
+} // namespace
+
 SstTable readSstTable(const BiffLayout &layout)
+{
+    return walkStrings(layout, false, [](const QString &) {});
+}
+
+std::vector<QString> readSstTexts(const BiffLayout &layout)
+{
+    std::vector<QString> texts;
+    walkStrings(layout, true, [&texts](const QString &text) { texts.push_back(text); });
+    return texts;
+}
+
+namespace {
+
+template <typename Each>
+SstTable walkStrings(const BiffLayout &layout, bool withTexts, Each each)
 {
     SstTable table;
     for (size_t i = layout.globals.bof; i < layout.globals.eof; ++i) {
@@ -145,12 +174,16 @@ SstTable readSstTable(const BiffLayout &layout)
         const uint8_t flags = in.u8();
         const uint16_t runs = (flags & kRichSt) ? in.u16() : 0;
         const uint32_t phonetic = (flags & kExtSt) ? in.u32() : 0;
-        in.characters(count, (flags & kHighByte) != 0);
+        QString text;
+        in.characters(count, (flags & kHighByte) != 0, withTexts ? &text : nullptr);
         in.skip(uint64_t(runs) * kRunSize + phonetic);
+        each(text);
     }
     if (!in.atEnd())
         fail(QStringLiteral("表中多出无法归属的数据"));
     return table;
 }
+
+} // namespace
 
 } // namespace xls

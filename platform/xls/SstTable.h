@@ -30,6 +30,10 @@ struct SstTable
     uint32_t uniqueCount() const { return uint32_t(starts.size()); }
 };
 
+// The texts of every string in the table, in order (formatting runs and phonetic
+// data left out). Raises a RuntimeError like readSstTable.
+std::vector<QString> readSstTexts(const BiffLayout &layout);
+
 // Reads the table from the globals. Raises a RuntimeError when it does not parse:
 // a string running past its records, a count that does not match, a header split
 // from its first character.

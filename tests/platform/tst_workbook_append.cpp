@@ -3,6 +3,7 @@
 
 #include "core/RuntimeError.h"
 #include "platform/xls/BiffWorkbookWriter.h"
+#include "platform/xls/ColumnReader.h"
 #include "platform/xls/NativeWorkbookFile.h"
 #include "platform/xls/OleContainer.h"
 #include "platform/xls/WorkbookData.h"
@@ -144,6 +145,14 @@ private slots:
         QCOMPARE(structureProblems(twice), QStringList());
         QCOMPARE(lostRecords(once, twice), QStringList());
         QCOMPARE(readWithXlrd(path).rows[0].rows.value(3 + int(rows.size())), QStringLiteral("W003"));
+    }
+
+    void aColumnIsReadWithoutFreeXl()
+    {
+        QCOMPARE(readFirstSheetColumn(fixture("supervisor-libreoffice.xls"), 0),
+                 QStringList({QStringLiteral("三号线装箱记录"), QStringLiteral("W001"), QStringLiteral("合计")}));
+        QCOMPARE(readFirstSheetColumn(fixture("supervisor-gnumeric.xls"), 4).value(1), QStringLiteral("备注：本箱已检验"));
+        QVERIFY_THROWS_EXCEPTION(RuntimeError, readFirstSheetColumn(m_dir.filePath("absent.xls"), 0));
     }
 
     void theStationsOwnWorkbookTakesBoxAfterBox()

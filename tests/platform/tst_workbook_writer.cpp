@@ -122,7 +122,8 @@ private slots:
     {
         QFile junk(path("junk.xls"));
         QVERIFY(junk.open(QIODevice::WriteOnly));
-        junk.write(QByteArray("PK\x03\x04 this is a zip, not a workbook", 38));
+        static const char kZip[] = "PK\x03\x04 this is a zip, not a workbook";
+        junk.write(kZip, sizeof kZip - 1);
         junk.close();
         QVERIFY_THROWS_EXCEPTION(RuntimeError, readWorkbook(path("junk.xls")));
         QVERIFY_THROWS_EXCEPTION(RuntimeError, readWorkbook(path("absent.xls")));

@@ -1,0 +1,89 @@
+#include "platform/xls/ColumnReader.h"
+
+#include "core/RuntimeError.h"
+#include "core/SystemReason.h"
+#include "platform/xls/BiffStream.h"
+#include "platform/xls/CompoundDocument.h"
+#include "platform/xls/SstTable.h"
+
+#include <QFile>
+
+namespace xls {
+
+namespace {
+
+constexpr uint16_t kLabel = 0x0204; // an inline text cell, as older writers use
+constexpr int kMaxRows = 65536;
+
+[[noreturn]] void fail(const QString &path, const QString &why)
+{
+    throw RuntimeError(RuntimeError::WorkbookFailed, QStringLiteral("readFirstSheetColumn"),
+                       QStringLiteral("无法读取 %1：%2").arg(path, why));
+}
+
+// LABEL's XLUnicodeString: character count, flags, the characters.
+QString inlineText(const BiffRecord &r)
+{
+    const uint16_t count = r.u16(6);
+    const bool wide = r.length > 8 && (uint8_t(r.data[8]) & 0x01);
+    QString text;
+    for (uint32_t k = 0; k < count; ++k) {
+        const size_t at = 9 + (wide ? 2 * k : k);
+        if (at + (wide ? 2 : 1) > r.length)
+            break;
+        text += wide ? QChar(r.u16(at)) : QChar(char16_t(uint8_t(r.data[at])));
+    }
+    return text;
+}
+
+} // namespace
+
+QStringList readFirstSheetColumn(const QString &path, int column)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        fail(path, reason::withSystemText(QStringLiteral("无法打开"), file.errorString()));
+    try {
+        const CompoundEntry document = readCompoundDocument(file.readAll());
+        const CompoundEntry *stream = document.child("Workbook");
+        if (!stream || stream->storage)
+            fail(path, reason::notAWorkbook());
+        const BiffLayout layout = walkBiffStream(stream->data);
+        long sheetBof = -1;
+        for (size_t i = layout.globals.bof; i <= layout.globals.eof && sheetBof < 0; ++i) {
+            const BiffRecord &r = layout.records[i];
+            if (r.type == rectype::kBoundSheet && r.length >= 8 && uint8_t(r.data[5]) == 0)
+                sheetBof = layout.recordAt(r.u32(0));
+        }
+        const auto sheet = std::find_if(layout.sheets.begin(), layout.sheets.end(),
+                                        [&](const BiffSubstream &s) { return long(s.bof) == sheetBof; });
+        if (sheet == layout.sheets.end())
+            fail(path, QStringLiteral("找不到第一个工作表"));
+        const std::vector<QString> strings = readSstTexts(layout);
+        QStringList texts;
+        int depth = 0;
+        for (size_t i = sheet->bof; i <= sheet->eof; ++i) {
+            const BiffRecord &r = layout.records[i];
+            depth += r.type == rectype::kBof ? 1 : 0;
+            if (depth == 1 && (r.type == rectype::kLabelSst || r.type == kLabel) && r.length >= 8 && r.u16(2) == column) {
+                const int row = r.u16(0);
+                QString text;
+                if (r.type == kLabel)
+                    text = inlineText(r);
+                else if (r.u32(6) < strings.size())
+                    text = strings[r.u32(6)];
+                while (texts.size() <= row && texts.size() < kMaxRows)
+                    texts << QString();
+                texts[row] = text;
+            }
+            depth -= r.type == rectype::kEof ? 1 : 0;
+        }
+        return texts;
+    } catch (const RuntimeError &e) {
+        if (e.source() == QStringLiteral("readFirstSheetColumn"))
+            throw;
+        fail(path, e.description());
+    }
+}
+
+} // namespace xls
