@@ -4,6 +4,7 @@
 #include "core/RuntimeError.h"
 #include "packing/PackingState.h"
 #include "platform/MessageBox.h"
+#include "platform/Sound.h"
 #include "station/RefusedScan.h"
 
 namespace {
@@ -25,6 +26,7 @@ void BarcodeIntake::receive(const QString &text, qint64 dropped)
     if (text.size() != m_state.iInnerLen) {
         // Refused as a whole (a scanner that read one pack twice must not list it
         // twice), but named piece by piece so the operator knows what to scan again.
+        operatorSounds().play(Sound::Refused);
         m_messages.show(kWrongLength + QLatin1Char('\n') + refused::wrongLengthDetails(text, m_state.iInnerLen, dropped));
         return;
     }
@@ -32,6 +34,7 @@ void BarcodeIntake::receive(const QString &text, qint64 dropped)
     // text in other programs. None of them is part of a barcode.
     const QString barcodePart = text.left(std::max(0, m_state.iInnerLen - kTerminatorLength));
     if (const std::optional<qsizetype> at = refused::firstControlCharacter(barcodePart)) {
+        operatorSounds().play(Sound::Refused);
         m_messages.show(kControlCharacter + QLatin1Char('\n') + refused::controlCharacterDetails(text, *at));
         return;
     }
@@ -58,6 +61,7 @@ void BarcodeIntake::receive(const QString &text, qint64 dropped)
     const bool repeat = sCfMode == QLatin1String("0") && m_box.containsBarcode(barcode);
     m_box.appendPack(barcode);
     if (repeat) {
+        operatorSounds().play(Sound::Refused);
         m_messages.show(kDuplicate);
         m_box.removeLastPack();
         return;
@@ -94,8 +98,10 @@ void BarcodeIntake::exportFullBox()
 {
     m_box.setExportPending(true);
     ExportReceipt receipt = m_export.exportBox(m_box);
+    receipt.outerLabel = m_box.outerLabel();
     m_box.empty(m_state.lMiddleNo, m_state.lOuterNo);
     m_lastExport = receipt;
+    operatorSounds().play(Sound::BoxWritten);
     if (!receipt.notice.isEmpty())
         m_messages.show(receipt.notice);
 }

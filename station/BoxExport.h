@@ -9,6 +9,7 @@ class Box;
 // What an export did with a box.
 struct ExportReceipt
 {
+    QString outerLabel;   // the box's outer label
     QString workbook;     // the file the rows went to
     int32_t firstRow = 0; // sheet row (from 1) of the box's first row
     QDateTime at;

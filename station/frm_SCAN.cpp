@@ -6,11 +6,14 @@
 #include "platform/MessageBox.h"
 #include "platform/ProgramEnvironment.h"
 #include "settings/StationSettings.h"
+#include "platform/Sound.h"
+#include "station/StatusPanel.h"
 #include "core/SystemReason.h"
 #include "platform/qt/Twips.h"
 
 #include <QCloseEvent>
 #include <QDir>
+#include <QFileInfo>
 #include <QFont>
 #include <QLabel>
 #include <QLineEdit>
@@ -57,8 +60,14 @@ void frm_SCAN::buildControls()
     m_grid.attachView(fg1);
     m_box.setView(&m_grid);
 
+    // Tab goes round 退出, Text1 and the list; the list does not keep it for its cells.
+    fg1->setTabKeyNavigation(false);
     setTabOrder(cmdCancel, Text1);
     setTabOrder(Text1, fg1);
+    setTabOrder(fg1, cmdCancel);
+
+    m_status = new StatusPanel(this);
+    m_status->setGeometry(twips::rect(6480, 1920, 2700, 4920));
 }
 
 void frm_SCAN::Form_Load()
@@ -84,6 +93,34 @@ void frm_SCAN::Form_Load()
     MSComm1.setRThreshold(1);
     if (const std::optional<RuntimeError> failure = OpenPort())
         reportPortProblem(failure->description());
+    refreshStatus();
+}
+
+void frm_SCAN::refreshStatus()
+{
+    QString middle;
+    for (auto row = m_box.rows().rbegin(); row != m_box.rows().rend() && middle.isEmpty(); ++row)
+        if (row->kind == BoxRow::MiddleLabel)
+            middle = row->text;
+    m_status->showLabels(m_box.outerLabel(), middle);
+    m_status->showPacks(m_box.iInnerCount(), packingState().iPerOuter);
+    if (m_box.exportPending()) {
+        m_status->showLastBox(QStringLiteral("外箱 %1 等待写入工作簿：%2").arg(m_box.outerLabel(), m_exportFailure));
+    } else if (const std::optional<ExportReceipt> &last = m_intake.lastExport()) {
+        m_status->showLastBox(QStringLiteral("上一箱 %1 已写入 %2（%3）")
+                                  .arg(last->outerLabel, QFileInfo(last->workbook).fileName(),
+                                       last->at.toString(QStringLiteral("HH:mm:ss"))));
+    } else {
+        m_status->showLastBox(QStringLiteral("上一箱：尚无"));
+    }
+    if (MSComm1.portOpen()) {
+        const QFileInfo device(MSComm1.devicePath());
+        m_status->showScanner(QStringLiteral("扫描枪 COM%1 → %2")
+                                  .arg(MSComm1.commPort())
+                                  .arg(device.isSymLink() ? device.symLinkTarget() : device.absoluteFilePath()));
+    } else {
+        m_status->showScanner(QStringLiteral("扫描枪 COM%1 未连接").arg(MSComm1.commPort()));
+    }
 }
 
 void frm_SCAN::startBox(const std::optional<BoxJournal::Saved> &kept)
@@ -100,8 +137,11 @@ void frm_SCAN::startBox(const std::optional<BoxJournal::Saved> &kept)
     try {
         m_intake.exportIfFull();
     } catch (const RuntimeError &e) {
+        m_exportFailure = e.description();
+        operatorSounds().play(Sound::Refused);
         operatorMessages().show(QStringLiteral("上次的整箱未能写入工作簿：%1").arg(e.description()));
     }
+    refreshStatus();
 }
 
 std::optional<RuntimeError> frm_SCAN::OpenPort()
@@ -143,12 +183,16 @@ void frm_SCAN::MSComm1_OnComm()
         errorPath(e);
     }
     m_handlingScan = false;
+    refreshStatus();
     if (m_closeWhenIdle)
         close();
 }
 
 void frm_SCAN::errorPath(const RuntimeError &error)
 {
+    if (m_intake.exportPending())
+        m_exportFailure = error.description();
+    operatorSounds().play(Sound::Refused);
     const QString outcome = m_intake.lastScanListed()
                                 ? QStringLiteral("本次扫描的条码已列入清单。")
                                 : QStringLiteral("本次扫描的条码没有记录，请重新扫描该内包。");
@@ -165,6 +209,7 @@ void frm_SCAN::reportPortProblem(const QString &what)
     if (m_reconnect.isActive())
         return;
     m_reconnect.start();
+    refreshStatus();
     operatorMessages().show(QStringLiteral("无法使用扫描枪串口 %1\n扫描枪重新连接后将自动恢复，无需重新启动。").arg(what));
 }
 
@@ -178,6 +223,7 @@ void frm_SCAN::tryReconnect()
         MSComm1.setPortOpen(true);
         MSComm1.setRThreshold(1);
         m_reconnect.stop();
+        refreshStatus();
     } catch (const RuntimeError &) {
         // Still absent: already reported once; the timer looks again.
     }

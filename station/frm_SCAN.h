@@ -18,6 +18,7 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QTableView;
+class StatusPanel;
 
 // The scan window: the list of the current outer box and the scanner's port.
 class frm_SCAN : public QWidget
@@ -43,6 +44,9 @@ public:
     int32_t iPort1 = 0;
     QString Stime;
 
+    // The status panel again, after anything that changes what it shows.
+    void refreshStatus();
+
     BarcodeIntake &intake() { return m_intake; }
     Box &box() { return m_box; }
     SerialPort &port() { return MSComm1; }
@@ -66,6 +70,8 @@ private:
     QPushButton *cmdCancel;
     QLineEdit *Text1;
     QTableView *fg1;
+    StatusPanel *m_status;
+    QString m_exportFailure; // why the full box waits, while it does
     QtRecordGrid m_grid;
     SerialPort MSComm1;
     Box m_box;

@@ -2,6 +2,7 @@
 
 #include "core/RuntimeError.h"
 #include "platform/MessageBox.h"
+#include "platform/Sound.h"
 #include "station/Box.h"
 #include "station/BoxExport.h"
 
@@ -74,4 +75,12 @@ public:
     std::vector<Rows> unfinished;
     int calls = 0;
     int failNext = 0;
+};
+
+// Hears every sound the station plays.
+class RecordingSounds : public SoundPlayer
+{
+public:
+    void play(Sound sound) override { played.push_back(sound); }
+    std::vector<Sound> played;
 };

@@ -46,6 +46,7 @@ class TestScanWindow : public QObject
     std::unique_ptr<QTemporaryDir> m_dir;
     RecordingMessages m_messages;
     RecordingExport m_export;
+    RecordingSounds m_sounds;
 
     QString folder() const { return m_dir->path(); }
     std::unique_ptr<frm_SCAN> openWindow()
@@ -62,6 +63,8 @@ private slots:
         m_dir = std::make_unique<QTemporaryDir>();
         program::setFolder(folder());
         setOperatorMessages(&m_messages);
+        setOperatorSounds(&m_sounds);
+        m_sounds.played.clear();
         m_messages.texts.clear();
         m_messages.whileOpen = nullptr;
         m_export = RecordingExport();
@@ -72,7 +75,11 @@ private slots:
         s.iMiddleDigits = s.iOuterDigits = 3;
         s.lMiddleNo = s.lOuterNo = 1;
     }
-    void cleanup() { setOperatorMessages(nullptr); }
+    void cleanup()
+    {
+        setOperatorMessages(nullptr);
+        setOperatorSounds(nullptr);
+    }
 
     void layoutCaptionsFontsAndTabOrder()
     {
@@ -109,6 +116,65 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(w.get()));
         QTRY_COMPARE(QApplication::focusWidget(), exit);
         QVERIFY(m_messages.texts.isEmpty());
+    }
+
+    void tabGoesRoundAndRowsAre360Twips()
+    {
+        writeConfig(folder());
+        Pty scanner(folder(), 1);
+        auto w = openWindow();
+        QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+        scanner.send("A00001\r\n");
+        QTRY_COMPARE(barcodes(*w), QStringList{"A00001"});
+        auto *exit = w->findChild<QPushButton *>("cmdCancel");
+        auto *text1 = w->findChild<QLineEdit *>("Text1");
+        auto *list = w->findChild<QTableView *>("fg1");
+        exit->setFocus();
+        QTRY_COMPARE(QApplication::focusWidget(), exit);
+        for (QWidget *next : {static_cast<QWidget *>(text1), static_cast<QWidget *>(list), static_cast<QWidget *>(exit)}) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            QTRY_COMPARE(QApplication::focusWidget(), next); // the list with rows lets Tab go on
+        }
+        QCOMPARE(list->rowHeight(0), 24); // 360 twips
+        QVERIFY(!w->findChild<QWidget *>("statusPanel")->focusPolicy());
+    }
+
+    void theStatusPanelAndTheSoundsFollowTheBox()
+    {
+        writeConfig(folder(), "30");
+        auto scanner = std::make_unique<Pty>(folder(), 1);
+        packingState().iPerOuter = 2;
+        auto w = openWindow();
+        auto text = [&](const char *name) { return w->findChild<QLabel *>(name)->text(); };
+        QCOMPARE(text("lblPacks"), QStringLiteral("内包 0 / 2"));
+        QCOMPARE(text("lblLastBox"), QStringLiteral("上一箱：尚无"));
+        QVERIFY(text("lblScanner").startsWith(QStringLiteral("扫描枪 COM1 → /dev/pts/")));
+
+        scanner->send("A00001\r\n");
+        QTRY_COMPARE(text("lblPacks"), QStringLiteral("内包 1 / 2"));
+        QCOMPARE(text("lblBox"), QStringLiteral("外箱 001\n中箱 001"));
+        QVERIFY(m_sounds.played.empty());
+
+        scanner->send("A00001\r\n"); // a repeat: refused, with its sound
+        QTRY_COMPARE(m_messages.texts.size(), 1);
+        QCOMPARE(m_sounds.played, std::vector<Sound>{Sound::Refused});
+
+        scanner->send("A00002\r\n"); // the box is full and written
+        QTRY_COMPARE(m_export.boxes.size(), size_t(1));
+        QTRY_VERIFY(text("lblLastBox").startsWith(QStringLiteral("上一箱 001 已写入 recorded.xls（")));
+        QCOMPARE(text("lblPacks"), QStringLiteral("内包 0 / 2"));
+        QCOMPARE(m_sounds.played.back(), Sound::BoxWritten);
+
+        m_export.failNext = 5; // the next box cannot be written
+        scanner->send("B00001\r\n");
+        QTRY_COMPARE(text("lblPacks"), QStringLiteral("内包 1 / 2"));
+        scanner->send("B00002\r\n");
+        QTRY_VERIFY(text("lblLastBox").startsWith(QStringLiteral("外箱 002 等待写入工作簿：")));
+        QVERIFY(text("lblLastBox").contains(QStringLiteral("磁盘已满")));
+        QCOMPARE(m_sounds.played.back(), Sound::Refused);
+
+        scanner.reset(); // unplugged
+        QTRY_COMPARE(text("lblScanner"), QStringLiteral("扫描枪 COM1 未连接"));
     }
 
     void scansFromTheWireReachTheList()

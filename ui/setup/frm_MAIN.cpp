@@ -232,6 +232,7 @@ void frm_MAIN::showScanWindow(const std::optional<BoxJournal::Saved> &kept)
         if (!m_scan)
             return;
     }
+    m_scan->refreshStatus(); // Start may have changed the box size
     m_scan->show();
     m_scan->raise();
     m_scan->activateWindow();

@@ -1,0 +1,18 @@
+#pragma once
+
+// Short sounds for an operator who is not looking at the screen: one for every
+// refusal, another when a box reaches the workbook.
+enum class Sound { Refused, BoxWritten };
+
+class SoundPlayer
+{
+public:
+    virtual ~SoundPlayer() = default;
+    // Never blocks and never fails: no sound file or no audio device means silence.
+    virtual void play(Sound sound) = 0;
+};
+
+// The player the station uses: the WAV files sounds/refused.wav and sounds/box.wav
+// in the program folder. Tests install their own to hear what was played.
+SoundPlayer &operatorSounds();
+void setOperatorSounds(SoundPlayer *player); // nullptr: the real player again

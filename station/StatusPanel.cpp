@@ -1,0 +1,55 @@
+#include "station/StatusPanel.h"
+
+#include "platform/qt/Twips.h"
+
+#include <QLabel>
+#include <QVBoxLayout>
+
+StatusPanel::StatusPanel(QWidget *parent) : QWidget(parent)
+{
+    setObjectName(QStringLiteral("statusPanel"));
+    setFocusPolicy(Qt::NoFocus);
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(twips::px(120));
+    lblBox = line("lblBox");
+    lblPacks = line("lblPacks");
+    lblPacks->setFont(twips::font({QStringLiteral("Arial")}, 18, true));
+    lblLastBox = line("lblLastBox");
+    lblScanner = line("lblScanner");
+    for (QLabel *l : {lblBox, lblPacks, lblLastBox, lblScanner})
+        layout->addWidget(l);
+    layout->addStretch();
+}
+
+QLabel *StatusPanel::line(const char *name)
+{
+    auto *label = new QLabel(this);
+    label->setObjectName(QLatin1String(name));
+    label->setWordWrap(true);
+    label->setFocusPolicy(Qt::NoFocus);
+    label->setTextInteractionFlags(Qt::NoTextInteraction);
+    label->setFont(twips::font({QStringLiteral("宋体"), QStringLiteral("SimSun")}, 10.5, false));
+    return label;
+}
+
+void StatusPanel::showLabels(const QString &outer, const QString &middle)
+{
+    const QString none = QStringLiteral("—");
+    lblBox->setText(QStringLiteral("外箱 %1\n中箱 %2").arg(outer.isEmpty() ? none : outer, middle.isEmpty() ? none : middle));
+}
+
+void StatusPanel::showPacks(int packs, int perOuter)
+{
+    lblPacks->setText(QStringLiteral("内包 %1 / %2").arg(packs).arg(perOuter));
+}
+
+void StatusPanel::showLastBox(const QString &text)
+{
+    lblLastBox->setText(text);
+}
+
+void StatusPanel::showScanner(const QString &text)
+{
+    lblScanner->setText(text);
+}

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QWidget>
+
+class QLabel;
+
+// Where the box stands, beside the list: the current labels, the packs against
+// the box size, the last box written (or why it waits), and the scanner. It
+// only shows; it never takes the focus.
+class StatusPanel : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit StatusPanel(QWidget *parent);
+
+    void showLabels(const QString &outer, const QString &middle);
+    void showPacks(int packs, int perOuter);
+    void showLastBox(const QString &text);
+    void showScanner(const QString &text);
+
+private:
+    QLabel *line(const char *name);
+
+    QLabel *lblBox;
+    QLabel *lblPacks;
+    QLabel *lblLastBox;
+    QLabel *lblScanner;
+};
