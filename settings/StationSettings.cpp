@@ -55,6 +55,11 @@ ScanSettings readScanSettings()
         addProblem(s.problems, "com", "ComPort1", port, QStringLiteral("串口号必须是 1 到 32767 之间的整数"));
 
     s.cfMode = read("cf", "cf", config::pathUpperCase());
+    const QString scope = read("cf", "scope", config::pathUpperCase()).trimmed();
+    if (scope.compare(QLatin1String("day"), Qt::CaseInsensitive) == 0)
+        s.dayWide = true;
+    else if (!scope.isEmpty() && scope.compare(QLatin1String("box"), Qt::CaseInsensitive) != 0)
+        addProblem(s.problems, "cf", "scope", scope, QStringLiteral("只能是 day（当天所有箱）或 box（当前外箱）；本次按 box"));
 
     s.stime = read("waittime", "stime", config::path());
     const std::optional<int32_t> ms = textnum::tryInt32(s.stime);

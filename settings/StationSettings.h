@@ -23,6 +23,7 @@ struct ScanSettings
     std::optional<int16_t> innerLen; // [length] nlen, when usable
     std::optional<int32_t> port;     // [com] ComPort1, when 1..32767
     QString cfMode;                  // [cf] cf, as stored
+    bool dayWide = false;            // [cf] scope = day: repeats are looked for in the whole day
     QString stime;                   // [waittime] stime, as stored (converted at each wait)
     bool stimeUsable = false;
     QStringList problems;

@@ -5,7 +5,9 @@
 #include "packing/PackingState.h"
 #include "platform/MessageBox.h"
 #include "platform/Sound.h"
+#include "station/DayIndex.h"
 #include "station/RefusedScan.h"
+#include "platform/ProgramEnvironment.h"
 
 namespace {
 constexpr int kTerminatorLength = 2;
@@ -58,11 +60,17 @@ void BarcodeIntake::receive(const QString &text, qint64 dropped)
                            QStringLiteral("无效的过程调用：条码长度为 %1（Invalid procedure call）").arg(barcodeLength));
     const QString barcode = barcodePart;
 
-    const bool repeat = sCfMode == QLatin1String("0") && m_box.containsBarcode(barcode);
+    const bool checking = sCfMode == QLatin1String("0");
+    const std::optional<DayIndex::Where> earlier = checking && m_dayIndex && !barcode.isEmpty()
+                                                       ? dayIndexFor(program::now().date()).find(barcode)
+                                                       : std::nullopt;
+    const bool repeat = checking && (m_box.containsBarcode(barcode) || earlier);
     m_box.appendPack(barcode);
     if (repeat) {
         operatorSounds().play(Sound::Refused);
-        m_messages.show(kDuplicate);
+        m_messages.show(earlier && !m_box.containsBarcodeBefore(barcode)
+                            ? kDuplicate + QStringLiteral("\n已在外箱 %1（%2 第 %3 行）").arg(earlier->outerLabel, earlier->workbook).arg(earlier->row)
+                            : kDuplicate);
         m_box.removeLastPack();
         return;
     }
@@ -84,6 +92,14 @@ void BarcodeIntake::exportIfFull()
         exportFullBox();
 }
 
+DayIndex &BarcodeIntake::dayIndexFor(const QDate &day)
+{
+    // Past midnight the index is of the new day.
+    if (m_dayIndex->day() != day)
+        m_dayIndex->load(program::folder(), day);
+    return *m_dayIndex;
+}
+
 void BarcodeIntake::appendOuterLabelRow()
 {
     m_box.appendOuterLabel(m_state.outerLabel());
@@ -99,6 +115,8 @@ void BarcodeIntake::exportFullBox()
     m_box.setExportPending(true);
     ExportReceipt receipt = m_export.exportBox(m_box);
     receipt.outerLabel = m_box.outerLabel();
+    if (m_dayIndex)
+        dayIndexFor(receipt.at.date()).addBox(m_box, receipt);
     m_box.empty(m_state.lMiddleNo, m_state.lOuterNo);
     m_lastExport = receipt;
     operatorSounds().play(Sound::BoxWritten);

@@ -3,10 +3,12 @@
 #include "station/Box.h"
 #include "station/BoxExport.h"
 
+#include <QDate>
 #include <QString>
 #include <cstdint>
 #include <optional>
 
+class DayIndex;
 class MessageBox;
 struct PackingState;
 
@@ -40,11 +42,14 @@ public:
     const std::optional<ExportReceipt> &lastExport() const { return m_lastExport; }
 
     QString sCfMode;
+    // With the duplicate check on, also refuse what the day's earlier boxes hold.
+    void checkWholeDay(DayIndex *index) { m_dayIndex = index; }
 
 private:
     void appendOuterLabelRow();
     void appendMiddleLabelRow();
     void exportFullBox();
+    DayIndex &dayIndexFor(const QDate &day);
 
     PackingState &m_state;
     Box &m_box;
@@ -52,4 +57,5 @@ private:
     BoxExport &m_export;
     bool m_lastScanListed = false;
     std::optional<ExportReceipt> m_lastExport;
+    DayIndex *m_dayIndex = nullptr;
 };

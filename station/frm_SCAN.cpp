@@ -82,10 +82,15 @@ void frm_SCAN::Form_Load()
     if (read.port)
         iPort1 = *read.port;
     m_intake.sCfMode = read.cfMode;
+    if (read.dayWide) {
+        m_dayIndex.load(program::folder(), program::now().date());
+        m_intake.checkWholeDay(&m_dayIndex);
+    }
     Stime = read.stime;
     if (!read.problems.isEmpty())
-        operatorMessages().show(QStringLiteral("配置文件 %1 中的设置无效：\n%2\n扫描枪串口未打开，不会记录任何扫描。请改正后关闭本窗口并重新点击“开始”。")
-                                    .arg(settings::displayPath(), read.problems.join(QLatin1Char('\n'))));
+        operatorMessages().show(QStringLiteral("配置文件 %1 中的设置无效：\n%2\n%3请改正后关闭本窗口并重新点击“开始”。")
+                                    .arg(settings::displayPath(), read.problems.join(QLatin1Char('\n')),
+                                         read.scanningPossible() ? QString() : QStringLiteral("扫描枪串口未打开，不会记录任何扫描。")));
     // With any of these unusable every scan would fail or wait for minutes.
     if (!read.scanningPossible())
         return;

@@ -6,6 +6,7 @@
 #include "station/BarcodeIntake.h"
 #include "station/Box.h"
 #include "station/BoxJournal.h"
+#include "station/DayIndex.h"
 #include "wait/clsWait.h"
 
 #include <QTimer>
@@ -77,6 +78,7 @@ private:
     Box m_box;
     BoxJournal m_journal;
     BarcodeIntake m_intake;
+    DayIndex m_dayIndex;
     std::unique_ptr<clsWait> m_waiter;
     QTimer m_reconnect;
     bool m_handlingScan = false;

@@ -40,6 +40,11 @@ QString inlineText(const BiffRecord &r)
 
 QStringList readFirstSheetColumn(const QString &path, int column)
 {
+    return readFirstSheetColumns(path, column + 1)[size_t(column)];
+}
+
+std::vector<QStringList> readFirstSheetColumns(const QString &path, int columnCount)
+{
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         fail(path, reason::withSystemText(QStringLiteral("无法打开"), file.errorString()));
@@ -60,25 +65,29 @@ QStringList readFirstSheetColumn(const QString &path, int column)
         if (sheet == layout.sheets.end())
             fail(path, QStringLiteral("找不到第一个工作表"));
         const std::vector<QString> strings = readSstTexts(layout);
-        QStringList texts;
+        std::vector<QStringList> columns(size_t(std::max(columnCount, 0)));
+        qsizetype rows = 0;
         int depth = 0;
         for (size_t i = sheet->bof; i <= sheet->eof; ++i) {
             const BiffRecord &r = layout.records[i];
             depth += r.type == rectype::kBof ? 1 : 0;
-            if (depth == 1 && (r.type == rectype::kLabelSst || r.type == kLabel) && r.length >= 8 && r.u16(2) == column) {
+            if (depth == 1 && (r.type == rectype::kLabelSst || r.type == kLabel) && r.length >= 8 && r.u16(2) < columns.size()) {
                 const int row = r.u16(0);
-                QString text;
-                if (r.type == kLabel)
-                    text = inlineText(r);
-                else if (r.u32(6) < strings.size())
-                    text = strings[r.u32(6)];
+                QStringList &texts = columns[r.u16(2)];
                 while (texts.size() <= row && texts.size() < kMaxRows)
                     texts << QString();
-                texts[row] = text;
+                if (r.type == kLabel)
+                    texts[row] = inlineText(r);
+                else if (r.u32(6) < strings.size())
+                    texts[row] = strings[r.u32(6)];
+                rows = std::max(rows, texts.size());
             }
             depth -= r.type == rectype::kEof ? 1 : 0;
         }
-        return texts;
+        for (QStringList &texts : columns)
+            while (texts.size() < rows)
+                texts << QString();
+        return columns;
     } catch (const RuntimeError &e) {
         if (e.source() == QStringLiteral("readFirstSheetColumn"))
             throw;

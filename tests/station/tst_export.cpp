@@ -9,6 +9,7 @@
 #include "platform/xls/OleContainer.h"
 #include "station/BarcodeIntake.h"
 #include "station/DailyWorkbookExport.h"
+#include "station/DayIndex.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -272,6 +273,46 @@ private slots:
         QVERIFY(st.messages.texts[0].contains(QStringLiteral("files/20261207.xls")));
         QCOMPARE(st.intake.lastExport()->workbook, second);
         QCOMPARE(st.intake.lastExport()->firstRow, 12);
+    }
+
+    void aRepeatIsLookedForInTheWholeDayWhenAsked()
+    {
+        // A box written by an earlier run, in a continuation workbook of the day.
+        {
+            Station earlier(2, 2);
+            earlier.box(1);
+        }
+        QFile::rename(workbook(), folder() + "/set-aside.xls");
+        {
+            Station first(2, 2);
+            first.box(10);
+        }
+        QFile::rename(folder() + "/set-aside.xls", folder() + "/files/20261207-2.xls");
+
+        Station wide(2, 2);
+        DayIndex index;
+        index.load(folder(), QDate(2026, 12, 7));
+        QCOMPARE(index.size(), 4);
+        wide.intake.checkWholeDay(&index);
+        wide.state.lOuterNo = 7;
+        wide.scan("A00011"); // in 20261207.xls, the first box of this folder's day
+        QCOMPARE(wide.messages.texts.size(), 1);
+        QCOMPARE(wide.messages.texts[0],
+                 QStringLiteral("该内包条码重复！\n已在外箱 W001（20261207.xls 第 5 行）"));
+        wide.scan("A00002"); // in 20261207-2.xls
+        QVERIFY(wide.messages.texts[1].contains(QStringLiteral("20261207-2.xls 第 5 行")));
+        QCOMPARE(wide.openBox.iInnerCount(), int16_t(0));
+
+        // Boxes this station writes join the index at once.
+        wide.box(30);
+        wide.scan("A00031");
+        QVERIFY(wide.messages.texts.last().contains(QStringLiteral("已在外箱 W007")));
+
+        // Without scope=day only the current box counts.
+        Station boxOnly(2, 2);
+        boxOnly.scan("A00011");
+        QCOMPARE(boxOnly.openBox.iInnerCount(), int16_t(1));
+        QVERIFY(boxOnly.messages.texts.isEmpty());
     }
 
     void failedExportIsRetriedWithNothingLost()

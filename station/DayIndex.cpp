@@ -1,0 +1,42 @@
+#include "station/DayIndex.h"
+
+#include "core/RuntimeError.h"
+#include "platform/ProfileFile.h"
+#include "station/Box.h"
+#include "station/BoxExport.h"
+#include "station/DayWorkbooks.h"
+#include "station/PackSearch.h"
+
+#include <QFileInfo>
+
+void DayIndex::load(const QString &programFolder, const QDate &day)
+{
+    m_day = day;
+    m_barcodes.clear();
+    for (const int n : dayworkbooks::existing(programFolder, day)) {
+        try {
+            for (const packsearch::Pack &p : packsearch::packsOf(profile::resolvePath(dayworkbooks::path(programFolder, day, n))))
+                m_barcodes.insert(p.barcode, {p.outerLabel, p.workbook, p.row}); // the later row wins: either says "already there"
+        } catch (const RuntimeError &) {
+            // An unreadable workbook cannot be checked against; the export tells about it.
+        }
+    }
+}
+
+void DayIndex::addBox(const Box &box, const ExportReceipt &receipt)
+{
+    const QString workbook = QFileInfo(receipt.workbook).fileName();
+    for (int32_t r = 0; r < box.rowCount(); ++r) {
+        const BoxRow &row = box.rows()[size_t(r)];
+        if (row.kind == BoxRow::Pack && !row.text.isEmpty())
+            m_barcodes.insert(row.text, {box.outerLabel(), workbook, receipt.firstRow + r});
+    }
+}
+
+std::optional<DayIndex::Where> DayIndex::find(const QString &barcode) const
+{
+    const auto it = m_barcodes.constFind(barcode);
+    if (it == m_barcodes.constEnd())
+        return std::nullopt;
+    return *it;
+}

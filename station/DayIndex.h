@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QDate>
+#include <QHash>
+#include <QString>
+#include <cstdint>
+#include <optional>
+
+class Box;
+struct ExportReceipt;
+
+// Every barcode already written today, for a duplicate check over the whole day:
+// built from the day's workbooks when the scan window loads, extended with every
+// box the station writes, built afresh when the date changes.
+class DayIndex
+{
+public:
+    struct Where
+    {
+        QString outerLabel;
+        QString workbook; // file name
+        int32_t row = 0;  // sheet row from 1
+    };
+
+    // Reads the day's workbooks (those that cannot be read are skipped: their
+    // boxes are told about when the station writes to them).
+    void load(const QString &programFolder, const QDate &day);
+    // The box just written, with where it went.
+    void addBox(const Box &box, const ExportReceipt &receipt);
+
+    std::optional<Where> find(const QString &barcode) const;
+    const QDate &day() const { return m_day; }
+    qsizetype size() const { return m_barcodes.size(); }
+
+private:
+    QDate m_day;
+    QHash<QString, Where> m_barcodes;
+};

@@ -1,0 +1,90 @@
+// zantrel-find: which box holds a pack? Searches every workbook in files/ of the
+// program folder (all days, continuation workbooks, unfinished boxes).
+//
+//   zantrel-find BARCODE...          one line per occurrence
+//   zantrel-find --box W003          every pack of that outer box
+//   --folder DIR                     another program folder (default: this program's)
+//
+// Each line: workbook, sheet row, outer label, middle label, barcode, separated by tabs.
+// Exit status: 0 found, 1 not found, 2 an error (told on stderr).
+#include "station/PackSearch.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QSet>
+#include <cstdio>
+#include <unistd.h>
+
+namespace {
+
+constexpr int kFound = 0;
+constexpr int kNotFound = 1;
+constexpr int kError = 2;
+
+void usage()
+{
+    std::fprintf(stderr, "用法：zantrel-find [--folder 程序文件夹] 条码...\n"
+                         "      zantrel-find [--folder 程序文件夹] --box 外箱号\n");
+}
+
+QByteArray local(const QString &s)
+{
+    return s.toLocal8Bit();
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    QString folder = QCoreApplication::applicationDirPath();
+    QString box;
+    QSet<QString> barcodes;
+    const QStringList args = app.arguments().mid(1);
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        if (args[i] == QLatin1String("--folder") && i + 1 < args.size()) {
+            folder = args[++i];
+        } else if (args[i] == QLatin1String("--box") && i + 1 < args.size()) {
+            box = args[++i];
+        } else if (args[i] == QLatin1String("--help") || args[i].startsWith(QLatin1String("--"))) {
+            usage();
+            return kError;
+        } else {
+            barcodes.insert(args[i]);
+        }
+    }
+    if (box.isEmpty() == barcodes.isEmpty()) {
+        usage();
+        return kError;
+    }
+    const QString files = QDir(folder).filePath(QStringLiteral("files"));
+    if (!QDir(files).exists()) {
+        std::fprintf(stderr, "zantrel-find：找不到文件夹 %s\n", local(QDir::toNativeSeparators(files)).constData());
+        return kError;
+    }
+
+    // A progress line on a terminal, once a search takes longer than a second.
+    const bool terminal = ::isatty(STDERR_FILENO);
+    QElapsedTimer clock;
+    clock.start();
+    bool progressShown = false;
+    const auto found = packsearch::search(
+        files,
+        [&](const packsearch::Pack &p) { return box.isEmpty() ? barcodes.contains(p.barcode) : p.outerLabel == box; },
+        [](const QString &name, const QString &why) {
+            std::fprintf(stderr, "zantrel-find：跳过 %s：%s\n", local(name).constData(), local(why).constData());
+        },
+        [&](int done, int total) {
+            if (!terminal || clock.elapsed() < 1000)
+                return;
+            progressShown = true;
+            std::fprintf(stderr, "\r已搜索 %d / %d 个工作簿…", done, total);
+        });
+    if (progressShown)
+        std::fprintf(stderr, "\r\033[K");
+    for (const packsearch::Pack &p : found)
+        std::printf("%s\t%d\t%s\t%s\t%s\n", local(p.workbook).constData(), p.row, local(p.outerLabel).constData(),
+                    local(p.middleLabel).constData(), local(p.barcode).constData());
+    return found.empty() ? kNotFound : kFound;
+}
