@@ -1,0 +1,84 @@
+#include "platform/xls/NativeWorkbookFile.h"
+#include "station/PackSearch.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+struct Run
+{
+    int status = -1;
+    QStringList lines;
+    QString errors;
+};
+
+Run find(const QStringList &args)
+{
+    QProcess p;
+    p.start(qEnvironmentVariable("ZANTREL_BUILD_DIR") + "/station/zantrel-find", args);
+    p.waitForFinished(30000);
+    Run run;
+    run.status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    run.lines = QString::fromLocal8Bit(p.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+    run.errors = QString::fromLocal8Bit(p.readAllStandardError());
+    return run;
+}
+
+void writeBox(const QString &path, const std::vector<WorkbookFile::Row> &rows)
+{
+    xls::NativeWorkbookFile file;
+    if (file.open(path) == WorkbookFile::Opened::DoesNotExist)
+        file.create(path);
+    file.appendRows(rows);
+    file.replaceFile();
+}
+
+} // namespace
+
+class TestPackSearch : public QObject
+{
+    Q_OBJECT
+private slots:
+    void whichBoxHoldsAPack()
+    {
+        QTemporaryDir folder;
+        QDir(folder.path()).mkdir("files");
+        const QString files = folder.path() + "/files/";
+        writeBox(files + "20261207.xls", {{"W001", "", ""}, {"", "Z001", ""}, {"", "", "A00001"}, {"", "", "A00002"},
+                                          {"", "Z002", ""}, {"", "", "A00003"}});
+        writeBox(files + "20261207.xls", {{"W002", "", ""}, {"", "Z003", ""}, {"", "", "B00001"}});
+        // A workbook LibreOffice saved, with a box the station added to it.
+        QFile::copy(qEnvironmentVariable("ZANTREL_SOURCE_DIR") + "/tests/data/supervisor-libreoffice.xls",
+                    files + "20261206.xls");
+        QFile::setPermissions(files + "20261206.xls", QFile::ReadOwner | QFile::WriteOwner);
+        writeBox(files + "20261206.xls", {{"W900", "", ""}, {"", "Z900", ""}, {"", "", "A00002"}});
+        QFile junk(files + "damaged.xls");
+        QVERIFY(junk.open(QIODevice::WriteOnly));
+        junk.write(QByteArray(3000, 'z'));
+        junk.close();
+
+        Run run = find({"--folder", folder.path(), "A00002", "A00003"});
+        QCOMPARE(run.status, 0);
+        QCOMPARE(run.lines, QStringList({"20261206.xls\t6\tW900\tZ900\tA00002", "20261207.xls\t5\tW001\tZ001\tA00002",
+                                         "20261207.xls\t7\tW001\tZ002\tA00003"}));
+        QVERIFY(run.errors.contains(QStringLiteral("跳过 damaged.xls")));
+
+        run = find({"--folder", folder.path(), "--box", "W002"});
+        QCOMPARE(run.status, 0);
+        QCOMPARE(run.lines, QStringList{"20261207.xls\t10\tW002\tZ003\tB00001"});
+
+        QCOMPARE(find({"--folder", folder.path(), "C99999"}).status, 1);
+        QCOMPARE(find({"--folder", folder.path()}).status, 2);
+        QCOMPARE(find({"--folder", folder.path(), "--box", "W1", "A1"}).status, 2);
+        run = find({"--folder", folder.path() + "/nowhere", "A00001"});
+        QCOMPARE(run.status, 2);
+        QVERIFY(run.errors.contains(QStringLiteral("找不到文件夹")));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestPackSearch)
+#include "tst_pack_search.moc"
