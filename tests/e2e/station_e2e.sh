@@ -52,10 +52,14 @@ shot() { # name window
 key() { xdotool key --delay 30 "$@"; }
 typed() { xdotool type --delay 20 "$1"; }
 
+focused() { # window: wait until it has the keyboard focus
+  for _ in $(seq 100); do [ "$(xdotool getwindowfocus 2>/dev/null)" = "$1" ] && return 0; xdotool windowfocus "$1" 2>/dev/null; sleep 0.1; done
+  fail "window $1 never got the focus"
+}
+
 wait_windows 1
 setup=$(windows | head -n1)
-xdotool windowfocus --sync "$setup"
-sleep 0.5
+focused "$setup"
 shot frm_MAIN "$setup"
 
 # The focus starts on Start; Tab runs cmdCancel, Text2, Text3, Text5, Text6, Text7, Text8,
