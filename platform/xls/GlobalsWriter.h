@@ -14,8 +14,4 @@ class SharedStrings;
 std::vector<size_t> writeGlobals(ByteSink &out, const std::vector<QString> &sheetNames,
                                  const SharedStrings &strings);
 
-// The BOF record that opens a substream: 0x0005 globals, 0x0010 worksheet.
-void writeBof(ByteSink &out, uint16_t substreamType);
-void writeEof(ByteSink &out);
-
 } // namespace xls

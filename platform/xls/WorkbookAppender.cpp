@@ -3,6 +3,7 @@
 #include "core/RuntimeError.h"
 #include "platform/xls/ByteSink.h"
 #include "platform/xls/ColumnWidth.h"
+#include "platform/xls/Records.h"
 #include "platform/xls/SharedStrings.h"
 #include "platform/xls/Styles.h"
 
@@ -19,10 +20,6 @@ constexpr uint32_t kSheetColumns = 256;
 constexpr uint16_t kColumns = 3;
 constexpr uint32_t kMaxRecordData = 8224;
 constexpr uint8_t kWorksheetSheetType = 0; // BOUNDSHEET.dt
-constexpr uint16_t kDefaultCellXf = 15;    // the default cell format every workbook has
-constexpr uint16_t kDefaultRowHeight = 0x00FF;
-constexpr uint16_t kRowReservedBit = 0x0100;
-constexpr uint16_t kColInfoUserSet = 0x0002;
 constexpr uint32_t kRowRecordSize = 4 + 16;
 constexpr uint32_t kMinStringsPerBucket = 8;
 constexpr uint32_t kStringsPerBucketDivisor = 128;
@@ -74,36 +71,12 @@ bool needsTwoBytes(const QString &s)
     return false;
 }
 
-// ROW: rw, colMic, colMac, miyRw, two reserved words, flags, ixfe.
-void writeRow(ByteSink &out, uint16_t row)
-{
-    out.header(rectype::kRow, 16);
-    out.u16(row);
-    out.u16(0);
-    out.u16(kColumns);
-    out.u16(kDefaultRowHeight);
-    out.u16(0);
-    out.u16(0);
-    out.u16(kRowReservedBit);
-    out.u16(kDefaultCellXf);
-}
-
-// LABELSST: rw, col, ixfe, isst.  BLANK: rw, col, ixfe.
 void writeCell(ByteSink &out, uint16_t row, uint16_t column, uint16_t xf, long sstIndex)
 {
-    if (sstIndex >= 0) {
-        out.header(rectype::kLabelSst, 10);
-        out.u16(row);
-        out.u16(column);
-        out.u16(xf);
-        out.u32(uint32_t(sstIndex));
-    } else {
-        // Empty texts are blank cells: an empty shared string makes some readers refuse the file.
-        out.header(rectype::kBlank, 6);
-        out.u16(row);
-        out.u16(column);
-        out.u16(xf);
-    }
+    if (sstIndex >= 0)
+        records::labelSst(out, row, column, xf, uint32_t(sstIndex));
+    else // empty texts are blank cells: an empty shared string makes some readers refuse the file
+        records::blank(out, row, column, xf);
 }
 
 // COLINFO: colFirst, colLast, coldx, ixfe, flags, reserved.
@@ -114,13 +87,7 @@ std::string colInfoRecord(const BiffRecord *model, uint16_t first, uint16_t last
         bytes = recordBytes(*model);
     } else {
         ByteSink out;
-        out.header(rectype::kColInfo, 12);
-        out.u16(0);
-        out.u16(0);
-        out.u16(0);
-        out.u16(kDefaultCellXf);
-        out.u16(kColInfoUserSet);
-        out.u16(0);
+        records::colInfo(out, first, last, width);
         bytes = out.take();
     }
     put16(bytes, 4 + kColInfoFirst, first);
@@ -617,7 +584,7 @@ std::string WorkbookAppender::append(const std::vector<SheetRow> &rows) const
             }
         for (uint32_t row = from; row <= to; ++row) {
             rowRecords.push_back({row, b.size()});
-            writeRow(b, uint16_t(row));
+            records::row(b, uint16_t(row), 0, kColumns);
         }
         for (size_t i : oldRecords) {
             const BiffRecord &r = m_layout.records[i];
@@ -634,8 +601,7 @@ std::string WorkbookAppender::append(const std::vector<SheetRow> &rows) const
         }
         const size_t dbCell = b.size();
         const size_t firstRow = rowRecords.empty() ? dbCell : rowRecords.front().at;
-        b.header(rectype::kDbCell, uint16_t(4 + 2 * rowRecords.size()));
-        b.u32(uint32_t(dbCell - firstRow));
+        std::vector<uint16_t> offsets;
         size_t previous = firstRow + kRowRecordSize;
         for (const Placed &row : rowRecords) {
             size_t at = dbCell;
@@ -645,9 +611,10 @@ std::string WorkbookAppender::append(const std::vector<SheetRow> &rows) const
                     break;
                 }
             at = std::max(at, previous);
-            b.u16(uint16_t(std::min<size_t>(at - previous, UINT16_MAX)));
+            offsets.push_back(uint16_t(std::min<size_t>(at - previous, UINT16_MAX)));
             previous = at;
         }
+        records::dbCell(b, uint32_t(dbCell - firstRow), offsets);
         const size_t piece = out.own(b.take());
         dbCells.push_back({piece, uint32_t(dbCell)});
     };
