@@ -25,18 +25,6 @@ uint16_t read16(const char *p)
 
 } // namespace
 
-uint16_t BiffRecord::u16(size_t offset) const
-{
-    return offset + 2 <= length ? read16(data + offset) : 0;
-}
-
-uint32_t BiffRecord::u32(size_t offset) const
-{
-    if (offset + 4 > length)
-        return 0;
-    return uint32_t(u16(offset)) | (uint32_t(u16(offset + 2)) << 16);
-}
-
 long BiffLayout::recordAt(uint32_t position) const
 {
     const auto it = std::lower_bound(records.begin(), records.end(), position,

@@ -11,14 +11,21 @@ namespace xls {
 
 struct BiffRecord
 {
-    uint16_t type = 0;
-    uint32_t at = 0;     // stream position of the record's 4-byte header
-    uint16_t length = 0; // data bytes after the header
     const char *data = nullptr;
+    uint16_t type = 0;
+    uint16_t length = 0; // data bytes after the header
+    uint32_t at = 0;     // stream position of the record's 4-byte header
 
     uint32_t end() const { return at + 4 + length; }
-    uint16_t u16(size_t offset) const;
-    uint32_t u32(size_t offset) const;
+    // A field of the data; 0 when it lies beyond the record's end.
+    uint16_t u16(size_t offset) const
+    {
+        return offset + 2 <= length ? uint16_t(uint8_t(data[offset]) | (uint16_t(uint8_t(data[offset + 1])) << 8)) : 0;
+    }
+    uint32_t u32(size_t offset) const
+    {
+        return offset + 4 <= length ? uint32_t(u16(offset)) | (uint32_t(u16(offset + 2)) << 16) : 0;
+    }
 };
 
 struct BiffSubstream

@@ -289,7 +289,26 @@ void WorkbookAppender::checkPositions() const
                          [&](const BiffSubstream &s) { return m_layout.records[s.bof].at == position; }))
             refuse(wrong.arg(QStringLiteral("工作表目录")));
     }
+    auto checkIndex = [&](const BiffRecord &r) {
+        const uint32_t defColWidth = r.u32(kIndexDefColWidth);
+        if (defColWidth != 0 && !isAt(defColWidth, rectype::kDefColWidth))
+            refuse(wrong.arg(QStringLiteral("INDEX")));
+        for (uint32_t f = kIndexDbCells; f + 4 <= r.length; f += 4)
+            if (!isAt(r.u32(f), rectype::kDbCell))
+                refuse(wrong.arg(QStringLiteral("INDEX")));
+    };
+    auto checkDbCell = [&](const BiffRecord &r) {
+        if (r.length < 4 || r.u32(0) > r.at || !isAt(r.at - r.u32(0), rectype::kRow))
+            refuse(wrong.arg(QStringLiteral("DBCELL")));
+    };
+    // The first sheet, the large one, from what readFirstSheet found.
+    if (m_index >= 0)
+        checkIndex(m_layout.records[size_t(m_index)]);
+    for (size_t i : m_dbCells)
+        checkDbCell(m_layout.records[i]);
     for (size_t s = 0; s < m_layout.sheets.size(); ++s) {
+        if (s == m_firstSheet)
+            continue;
         const BiffSubstream &sheet = m_layout.sheets[s];
         int depth = 0;
         long dimensions = -1;
@@ -298,20 +317,14 @@ void WorkbookAppender::checkPositions() const
             depth += r.type == rectype::kBof ? 1 : 0;
             if (depth == 1) {
                 if (r.type == rectype::kIndex && r.length >= kIndexDbCells) {
-                    const uint32_t defColWidth = r.u32(kIndexDefColWidth);
-                    if (defColWidth != 0 && !isAt(defColWidth, rectype::kDefColWidth))
-                        refuse(wrong.arg(QStringLiteral("INDEX")));
-                    for (uint32_t f = kIndexDbCells; f + 4 <= r.length; f += 4)
-                        if (!isAt(r.u32(f), rectype::kDbCell))
-                            refuse(wrong.arg(QStringLiteral("INDEX")));
+                    checkIndex(r);
                 } else if (r.type == rectype::kDbCell) {
-                    if (r.length < 4 || r.u32(0) > r.at || !isAt(r.at - r.u32(0), rectype::kRow))
-                        refuse(wrong.arg(QStringLiteral("DBCELL")));
+                    checkDbCell(r);
                 } else if (r.type == rectype::kDimensions && dimensions < 0) {
                     if (r.length < 12)
                         refuse(QStringLiteral("第 %1 个工作表的使用范围记录损坏").arg(s + 1));
                     dimensions = long(i);
-                } else if (s != m_firstSheet && dimensions >= 0 && isCellRecord(r.type) && r.length >= 4) {
+                } else if (dimensions >= 0 && isCellRecord(r.type) && r.length >= 4) {
                     // The first sheet's used range is widened to its cells; another sheet's is not touched.
                     const BiffRecord &d = m_layout.records[size_t(dimensions)];
                     const bool multiple = r.type == 0x00BE || r.type == 0x00BD;
