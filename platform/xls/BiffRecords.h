@@ -2,7 +2,8 @@
 
 #include <cstdint>
 
-// Record types of the Excel 97-2003 (BIFF8) workbook stream that the writer uses.
+// Record types of the Excel 97-2003 (BIFF8) workbook stream that the station
+// writes or looks at.
 namespace xls::rec {
 
 constexpr uint16_t kBof = 0x0809;
@@ -11,6 +12,7 @@ constexpr uint16_t kInterfaceHdr = 0x00E1;
 constexpr uint16_t kMms = 0x00C1;
 constexpr uint16_t kInterfaceEnd = 0x00E2;
 constexpr uint16_t kWriteAccess = 0x005C;
+constexpr uint16_t kFilePass = 0x002F;
 constexpr uint16_t kCodePage = 0x0042;
 constexpr uint16_t kDsf = 0x0161;
 constexpr uint16_t kRrTabId = 0x013D;

@@ -75,7 +75,7 @@ BiffLayout walkBiffStream(const std::string &stream)
             // Between substreams only a BOF may follow; zeros are the padding after the last one.
             if (type == 0 && length == 0 && globalsDone)
                 break;
-            if (type != rectype::kBof)
+            if (type != rec::kBof)
                 fail(globalsDone ? QStringLiteral("工作表之间有无法识别的数据（位置 %1）").arg(pos) : reason::notAWorkbook());
         }
         if (pos + 4 + length > size)
@@ -89,7 +89,7 @@ BiffLayout walkBiffStream(const std::string &stream)
         layout.records.push_back(record);
         pos += 4 + length;
 
-        if (type == rectype::kBof) {
+        if (type == rec::kBof) {
             if (++depth > kMaxDepth)
                 fail(QStringLiteral("子结构嵌套过深"));
             if (depth == 1) {
@@ -101,9 +101,9 @@ BiffLayout walkBiffStream(const std::string &stream)
                 if (!globalsDone && current.kind != kGlobalsKind)
                     fail(reason::notAWorkbook());
             }
-        } else if (type == rectype::kFilePass && depth == 1 && !globalsDone) {
+        } else if (type == rec::kFilePass && depth == 1 && !globalsDone) {
             fail(QStringLiteral("工作簿已加密"));
-        } else if (type == rectype::kEof) {
+        } else if (type == rec::kEof) {
             if (--depth == 0) {
                 current.eof = index;
                 if (!globalsDone) {

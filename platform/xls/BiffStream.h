@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/xls/BiffRecords.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -51,26 +53,6 @@ struct BiffLayout
 // that is not BIFF8, an encrypted workbook.
 BiffLayout walkBiffStream(const std::string &stream);
 
-// Record types the appender reads or writes.
-namespace rectype {
-constexpr uint16_t kBof = 0x0809;
-constexpr uint16_t kEof = 0x000A;
-constexpr uint16_t kFilePass = 0x002F;
-constexpr uint16_t kBoundSheet = 0x0085;
-constexpr uint16_t kXf = 0x00E0;
-constexpr uint16_t kSst = 0x00FC;
-constexpr uint16_t kContinue = 0x003C;
-constexpr uint16_t kExtSst = 0x00FF;
-constexpr uint16_t kIndex = 0x020B;
-constexpr uint16_t kDefColWidth = 0x0055;
-constexpr uint16_t kColInfo = 0x007D;
-constexpr uint16_t kDimensions = 0x0200;
-constexpr uint16_t kRow = 0x0208;
-constexpr uint16_t kDbCell = 0x00D7;
-constexpr uint16_t kLabelSst = 0x00FD;
-constexpr uint16_t kBlank = 0x0201;
-constexpr uint16_t kWindow2 = 0x023E;
-} // namespace rectype
 
 // BIFF8's version in BOF, and its substream kinds.
 constexpr uint16_t kBiff8Version = 0x0600;

@@ -57,7 +57,7 @@ std::vector<QStringList> readFirstSheetColumns(const QString &path, int columnCo
         long sheetBof = -1;
         for (size_t i = layout.globals.bof; i <= layout.globals.eof && sheetBof < 0; ++i) {
             const BiffRecord &r = layout.records[i];
-            if (r.type == rectype::kBoundSheet && r.length >= 8 && uint8_t(r.data[5]) == 0)
+            if (r.type == rec::kBoundSheet && r.length >= 8 && uint8_t(r.data[5]) == 0)
                 sheetBof = layout.recordAt(r.u32(0));
         }
         const auto sheet = std::find_if(layout.sheets.begin(), layout.sheets.end(),
@@ -70,8 +70,8 @@ std::vector<QStringList> readFirstSheetColumns(const QString &path, int columnCo
         int depth = 0;
         for (size_t i = sheet->bof; i <= sheet->eof; ++i) {
             const BiffRecord &r = layout.records[i];
-            depth += r.type == rectype::kBof ? 1 : 0;
-            if (depth == 1 && (r.type == rectype::kLabelSst || r.type == kLabel) && r.length >= 8 && r.u16(2) < columns.size()) {
+            depth += r.type == rec::kBof ? 1 : 0;
+            if (depth == 1 && (r.type == rec::kLabelSst || r.type == kLabel) && r.length >= 8 && r.u16(2) < columns.size()) {
                 const int row = r.u16(0);
                 QStringList &texts = columns[r.u16(2)];
                 while (texts.size() <= row && texts.size() < kMaxRows)
@@ -82,7 +82,7 @@ std::vector<QStringList> readFirstSheetColumns(const QString &path, int columnCo
                     texts[row] = strings[r.u32(6)];
                 rows = std::max(rows, texts.size());
             }
-            depth -= r.type == rectype::kEof ? 1 : 0;
+            depth -= r.type == rec::kEof ? 1 : 0;
         }
         for (QStringList &texts : columns)
             while (texts.size() < rows)

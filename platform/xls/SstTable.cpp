@@ -140,15 +140,15 @@ SstTable walkStrings(const BiffLayout &layout, bool withTexts, Each each)
     SstTable table;
     for (size_t i = layout.globals.bof; i < layout.globals.eof; ++i) {
         const uint16_t type = layout.records[i].type;
-        if (type == rectype::kSst) {
+        if (type == rec::kSst) {
             if (table.present)
                 fail(QStringLiteral("有两个共享字符串表"));
             table.present = true;
             table.sst = i;
             table.last = i;
-            while (table.last + 1 < layout.globals.eof && layout.records[table.last + 1].type == rectype::kContinue)
+            while (table.last + 1 < layout.globals.eof && layout.records[table.last + 1].type == rec::kContinue)
                 ++table.last;
-        } else if (type == rectype::kExtSst) {
+        } else if (type == rec::kExtSst) {
             // Its index is rebuilt after the table; one without a table, or a second, is no index of it.
             if (!table.present || table.extSst >= 0)
                 fail(QStringLiteral("索引 EXTSST 不属于任何字符串表"));

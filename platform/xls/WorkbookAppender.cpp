@@ -114,7 +114,7 @@ public:
     // A new SST with its two counts.
     StringRecords(uint32_t total, uint32_t unique)
     {
-        open(rectype::kSst);
+        open(rec::kSst);
         m_out.u32(total);
         m_out.u32(unique);
     }
@@ -173,7 +173,7 @@ private:
     void next()
     {
         m_out.end(m_lengthAt);
-        open(rectype::kContinue);
+        open(rec::kContinue);
     }
     ByteSink m_out;
     size_t m_lengthAt = 0;
@@ -291,14 +291,14 @@ void WorkbookAppender::checkPositions() const
     }
     auto checkIndex = [&](const BiffRecord &r) {
         const uint32_t defColWidth = r.u32(kIndexDefColWidth);
-        if (defColWidth != 0 && !isAt(defColWidth, rectype::kDefColWidth))
+        if (defColWidth != 0 && !isAt(defColWidth, rec::kDefColWidth))
             refuse(wrong.arg(QStringLiteral("INDEX")));
         for (uint32_t f = kIndexDbCells; f + 4 <= r.length; f += 4)
-            if (!isAt(r.u32(f), rectype::kDbCell))
+            if (!isAt(r.u32(f), rec::kDbCell))
                 refuse(wrong.arg(QStringLiteral("INDEX")));
     };
     auto checkDbCell = [&](const BiffRecord &r) {
-        if (r.length < 4 || r.u32(0) > r.at || !isAt(r.at - r.u32(0), rectype::kRow))
+        if (r.length < 4 || r.u32(0) > r.at || !isAt(r.at - r.u32(0), rec::kRow))
             refuse(wrong.arg(QStringLiteral("DBCELL")));
     };
     // The first sheet, the large one, from what readFirstSheet found.
@@ -314,13 +314,13 @@ void WorkbookAppender::checkPositions() const
         long dimensions = -1;
         for (size_t i = sheet.bof; i <= sheet.eof; ++i) {
             const BiffRecord &r = m_layout.records[i];
-            depth += r.type == rectype::kBof ? 1 : 0;
+            depth += r.type == rec::kBof ? 1 : 0;
             if (depth == 1) {
-                if (r.type == rectype::kIndex && r.length >= kIndexDbCells) {
+                if (r.type == rec::kIndex && r.length >= kIndexDbCells) {
                     checkIndex(r);
-                } else if (r.type == rectype::kDbCell) {
+                } else if (r.type == rec::kDbCell) {
                     checkDbCell(r);
-                } else if (r.type == rectype::kDimensions && dimensions < 0) {
+                } else if (r.type == rec::kDimensions && dimensions < 0) {
                     if (r.length < 12)
                         refuse(QStringLiteral("第 %1 个工作表的使用范围记录损坏").arg(s + 1));
                     dimensions = long(i);
@@ -334,7 +334,7 @@ void WorkbookAppender::checkPositions() const
                         refuse(QStringLiteral("第 %1 个工作表有单元格在其使用范围之外").arg(s + 1));
                 }
             }
-            depth -= r.type == rectype::kEof ? 1 : 0;
+            depth -= r.type == rec::kEof ? 1 : 0;
         }
     }
 }
@@ -345,12 +345,12 @@ void WorkbookAppender::readGlobals()
     long firstWorksheetBof = -1;
     for (size_t i = m_layout.globals.bof; i <= m_layout.globals.eof; ++i) {
         const BiffRecord &r = m_layout.records[i];
-        if (r.type == rectype::kXf) {
+        if (r.type == rec::kXf) {
             if (m_textXf < 0 && recordBytes(r) == textXf)
                 m_textXf = m_xfCount;
             ++m_xfCount;
             m_lastXfRecord = i;
-        } else if (r.type == rectype::kBoundSheet) {
+        } else if (r.type == rec::kBoundSheet) {
             if (r.length < 8)
                 refuse(QStringLiteral("工作表目录记录太短"));
             m_boundSheets.push_back(i);
@@ -377,23 +377,23 @@ void WorkbookAppender::readFirstSheet()
     int32_t usedRows = 0;
     for (size_t i = sheet.bof; i <= sheet.eof; ++i) {
         const BiffRecord &r = m_layout.records[i];
-        if (r.type == rectype::kBof)
+        if (r.type == rec::kBof)
             ++depth;
         if (depth == 1) {
             switch (r.type) {
-            case rectype::kIndex:
+            case rec::kIndex:
                 if (m_index < 0 && r.length >= kIndexDbCells)
                     m_index = long(i);
                 break;
-            case rectype::kDefColWidth:
+            case rec::kDefColWidth:
                 m_defColWidth = long(i);
                 break;
-            case rectype::kColInfo:
+            case rec::kColInfo:
                 if (r.length < 12)
                     refuse(QStringLiteral("列宽记录太短"));
                 m_colInfos.push_back({i, r.u16(kColInfoFirst), r.u16(kColInfoLast), r.u16(kColInfoWidth)});
                 break;
-            case rectype::kDimensions:
+            case rec::kDimensions:
                 if (dimensions < 0) {
                     if (r.length < 12)
                         refuse(QStringLiteral("使用范围记录太短"));
@@ -401,17 +401,17 @@ void WorkbookAppender::readFirstSheet()
                     usedRows = int32_t(std::min<uint32_t>(r.u32(kDimLastRow), kSheetRows));
                 }
                 break;
-            case rectype::kDbCell:
+            case rec::kDbCell:
                 m_dbCells.push_back(i);
                 m_lastCellTable = long(i);
                 break;
             default:
-                if (r.type == rectype::kRow || isCellRecord(r.type)) {
+                if (r.type == rec::kRow || isCellRecord(r.type)) {
                     if (r.length < 2)
                         refuse(QStringLiteral("单元格记录太短"));
                     usedRows = std::max<int32_t>(usedRows, int32_t(r.u16(0)) + 1);
                     m_firstCellRow = std::min<uint32_t>(m_firstCellRow, r.u16(0));
-                    if (r.type != rectype::kRow && r.length >= 4) {
+                    if (r.type != rec::kRow && r.length >= 4) {
                         // MULBLANK and MULRK end with their last column.
                         const bool multiple = r.type == 0x00BE || r.type == 0x00BD;
                         const uint32_t column = multiple ? r.u16(r.length - 2u) : r.u16(2);
@@ -426,7 +426,7 @@ void WorkbookAppender::readFirstSheet()
                 break;
             }
         }
-        if (r.type == rectype::kEof)
+        if (r.type == rec::kEof)
             --depth;
     }
     if (dimensions < 0)
@@ -443,7 +443,7 @@ void WorkbookAppender::readFirstSheet()
     uint32_t lowest = UINT32_MAX;
     for (size_t i = from; i < lastDb; ++i) {
         const BiffRecord &r = m_layout.records[i];
-        if (r.type == rectype::kRow || isCellRecord(r.type))
+        if (r.type == rec::kRow || isCellRecord(r.type))
             lowest = std::min<uint32_t>(lowest, r.u16(0));
         else if (!isFormulaAttachment(r.type))
             return;
@@ -537,7 +537,7 @@ std::string WorkbookAppender::append(const std::vector<SheetRow> &rows) const
         const uint32_t perBucket = std::max(kMinStringsPerBucket, unique / kStringsPerBucketDivisor + 1);
         const uint32_t buckets = (unique + perBucket - 1) / perBucket;
         ByteSink b;
-        b.header(rectype::kExtSst, uint16_t(2 + 8 * buckets));
+        b.header(rec::kExtSst, uint16_t(2 + 8 * buckets));
         b.u16(uint16_t(perBucket));
         b.zeros(8 * buckets); // filled in once every string's place is known
         extSstPiece = long(out.own(b.take(), replaces));
@@ -590,7 +590,7 @@ std::string WorkbookAppender::append(const std::vector<SheetRow> &rows) const
         };
         std::vector<Placed> rowRecords, cells;
         for (size_t i : oldRecords)
-            if (m_layout.records[i].type == rectype::kRow) {
+            if (m_layout.records[i].type == rec::kRow) {
                 rowRecords.push_back({m_layout.records[i].u16(0), b.size()});
                 const BiffRecord &r = m_layout.records[i];
                 b.bytes(r.data - 4, r.length + 4u);
@@ -601,7 +601,7 @@ std::string WorkbookAppender::append(const std::vector<SheetRow> &rows) const
         }
         for (size_t i : oldRecords) {
             const BiffRecord &r = m_layout.records[i];
-            if (r.type == rectype::kRow)
+            if (r.type == rec::kRow)
                 continue;
             if (isCellRecord(r.type))
                 cells.push_back({r.u16(0), b.size()});
@@ -679,7 +679,7 @@ std::string WorkbookAppender::append(const std::vector<SheetRow> &rows) const
         if (long(i) == m_index) {
             const size_t dbCount = blocksAfter;
             ByteSink b;
-            b.header(rectype::kIndex, uint16_t(kIndexDbCells + 4 * dbCount));
+            b.header(rec::kIndex, uint16_t(kIndexDbCells + 4 * dbCount));
             b.bytes(r.data, kIndexDbCells);
             b.zeros(4 * dbCount);
             std::string bytes = b.take();
@@ -693,7 +693,7 @@ std::string WorkbookAppender::append(const std::vector<SheetRow> &rows) const
             out.copy(i);
             continue;
         }
-        if (r.type == rectype::kColInfo && widen && std::any_of(m_colInfos.begin(), m_colInfos.end(),
+        if (r.type == rec::kColInfo && widen && std::any_of(m_colInfos.begin(), m_colInfos.end(),
                                                                 [&](const ColInfo &c) { return c.record == i; })) {
             if (i == firstColInfo)
                 emitColInfos();
@@ -730,7 +730,7 @@ std::string WorkbookAppender::append(const std::vector<SheetRow> &rows) const
             continue;
         }
         out.copy(i);
-        if (r.type == rectype::kDbCell && std::binary_search(m_dbCells.begin(), m_dbCells.end(), i))
+        if (r.type == rec::kDbCell && std::binary_search(m_dbCells.begin(), m_dbCells.end(), i))
             dbCells.push_back({kOriginal, uint32_t(i)});
         if (long(i) == m_lastCellTable && !merging)
             emitNewBlocks(firstNew);
@@ -761,14 +761,14 @@ std::string WorkbookAppender::append(const std::vector<SheetRow> &rows) const
         int depth = 0;
         for (size_t i = m_layout.sheets[s].bof; i <= m_layout.sheets[s].eof; ++i) {
             const BiffRecord &r = m_layout.records[i];
-            depth += r.type == rectype::kBof ? 1 : 0;
-            if (depth == 1 && r.type == rectype::kIndex && r.length >= kIndexDbCells) {
+            depth += r.type == rec::kBof ? 1 : 0;
+            if (depth == 1 && r.type == rec::kIndex && r.length >= kIndexDbCells) {
                 const uint32_t at = out.recordPosition(i) + 4;
                 put32(result, at + kIndexDefColWidth, out.moved(r.u32(kIndexDefColWidth)));
                 for (uint32_t f = kIndexDbCells; f + 4 <= r.length; f += 4)
                     put32(result, at + f, out.moved(r.u32(f)));
             }
-            depth -= r.type == rectype::kEof ? 1 : 0;
+            depth -= r.type == rec::kEof ? 1 : 0;
         }
     }
     if (extSstPiece >= 0) {

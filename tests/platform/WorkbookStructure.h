@@ -31,7 +31,7 @@ inline QStringList structureProblems(const std::string &stream)
         sheetStarts.insert(layout.records[s.bof].at);
     for (size_t i = layout.globals.bof; i <= layout.globals.eof; ++i) {
         const BiffRecord &r = layout.records[i];
-        if (r.type == rectype::kBoundSheet && !sheetStarts.count(r.u32(0)))
+        if (r.type == rec::kBoundSheet && !sheetStarts.count(r.u32(0)))
             problems << QStringLiteral("BOUNDSHEET at %1 points at %2, no sheet's BOF").arg(r.at).arg(r.u32(0));
     }
     // EXTSST: each bucket's first string.
@@ -68,18 +68,18 @@ inline QStringList structureProblems(const std::string &stream)
         long dims = -1;
         for (size_t i = s.bof; i <= s.eof; ++i) {
             const BiffRecord &r = layout.records[i];
-            depth += r.type == rectype::kBof;
+            depth += r.type == rec::kBof;
             if (depth == 1) {
-                if (r.type == rectype::kIndex) {
-                    if (r.u32(12) != 0 && typeAt(r.u32(12)) != rectype::kDefColWidth)
+                if (r.type == rec::kIndex) {
+                    if (r.u32(12) != 0 && typeAt(r.u32(12)) != rec::kDefColWidth)
                         problems << QStringLiteral("INDEX at %1: DEFCOLWIDTH position %2 is a %3").arg(r.at).arg(r.u32(12)).arg(typeAt(r.u32(12)));
                     for (uint32_t f = 16; f + 4 <= r.length; f += 4)
-                        if (typeAt(r.u32(f)) != rectype::kDbCell)
+                        if (typeAt(r.u32(f)) != rec::kDbCell)
                             problems << QStringLiteral("INDEX at %1: entry %2 points at %3, no DBCELL").arg(r.at).arg((f - 16) / 4).arg(r.u32(f));
-                } else if (r.type == rectype::kDbCell) {
-                    if (typeAt(r.at - r.u32(0)) != rectype::kRow)
+                } else if (r.type == rec::kDbCell) {
+                    if (typeAt(r.at - r.u32(0)) != rec::kRow)
                         problems << QStringLiteral("DBCELL at %1 points back at %2, no ROW").arg(r.at).arg(r.at - r.u32(0));
-                } else if (r.type == rectype::kDimensions && dims < 0) {
+                } else if (r.type == rec::kDimensions && dims < 0) {
                     dims = long(i);
                 } else if (isCellRecord(r.type) && dims >= 0) {
                     const BiffRecord &d = layout.records[size_t(dims)];
@@ -88,7 +88,7 @@ inline QStringList structureProblems(const std::string &stream)
                         problems << QStringLiteral("cell %1,%2 outside DIMENSIONS").arg(row).arg(column);
                 }
             }
-            depth -= r.type == rectype::kEof;
+            depth -= r.type == rec::kEof;
         }
     }
     return problems;
@@ -120,20 +120,20 @@ inline QStringList lostRecords(const std::string &before, const std::string &aft
     long firstSheet = -1;
     for (size_t i = a.globals.bof; i <= a.globals.eof; ++i) {
         const BiffRecord &r = a.records[i];
-        if (r.type == rectype::kExtSst || r.type == rectype::kBoundSheet)
+        if (r.type == rec::kExtSst || r.type == rec::kBoundSheet)
             mayChange.insert(i);
-        if (r.type == rectype::kBoundSheet && firstSheet < 0 && uint8_t(r.data[5]) == 0)
+        if (r.type == rec::kBoundSheet && firstSheet < 0 && uint8_t(r.data[5]) == 0)
             firstSheet = a.recordAt(r.u32(0));
     }
     long lastDbCell = -1;
     for (const BiffSubstream &s : a.sheets) {
         for (size_t i = s.bof; i <= s.eof; ++i) {
             const uint16_t t = a.records[i].type;
-            if (t == rectype::kIndex)
+            if (t == rec::kIndex)
                 mayChange.insert(i);
-            if (long(s.bof) == firstSheet && (t == rectype::kDimensions || t == rectype::kColInfo))
+            if (long(s.bof) == firstSheet && (t == rec::kDimensions || t == rec::kColInfo))
                 mayChange.insert(i);
-            if (long(s.bof) == firstSheet && t == rectype::kDbCell)
+            if (long(s.bof) == firstSheet && t == rec::kDbCell)
                 lastDbCell = long(i);
         }
     }
