@@ -37,10 +37,8 @@ void Box::appendMiddleLabel(const QString &label)
 
 void Box::appendPack(const QString &barcode)
 {
-    const int16_t packs = checked::add16(m_packs, 1); // raises before anything changes
+    checked::add16(m_packs, 1); // raises before anything changes
     append({BoxRow::Pack, barcode});
-    m_packs = packs;
-    countBarcode(barcode, 1);
 }
 
 void Box::countBarcode(const QString &barcode, int32_t change)
@@ -62,6 +60,11 @@ void Box::append(BoxRow row)
 {
     if (m_log)
         m_log->rowAdded(row);
+    // The count is right before the view hears of the row.
+    if (row.kind == BoxRow::Pack) {
+        ++m_packs;
+        countBarcode(row.text, 1);
+    }
     m_rows.push_back(std::move(row));
     if (m_view)
         m_view->rowAppended(rowCount() - 1);

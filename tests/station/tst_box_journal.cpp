@@ -110,6 +110,38 @@ private slots:
         QVERIFY(QFileInfo(journal.path()).size() < 200);
     }
 
+    void theListHearsOfARowOnceTheBoxHoldsIt()
+    {
+        // What a view reads when told of a change is the box after the change.
+        struct Seen : RecordGrid
+        {
+            const Box *box = nullptr;
+            QStringList seen;
+            void showRows(const RecordSource *) override {}
+            void rowAppended(int32_t row) override
+            {
+                seen << QStringLiteral("+%1 rows=%2 packs=%3 %4").arg(row).arg(box->rowCount()).arg(box->iInnerCount()).arg(box->cellText(row, 2));
+            }
+            void rowRemoved(int32_t row) override
+            {
+                seen << QStringLiteral("-%1 rows=%2 packs=%3").arg(row).arg(box->rowCount()).arg(box->iInnerCount());
+            }
+            void reset() override { seen << QStringLiteral("reset rows=%1").arg(box->rowCount()); }
+            void setAllRowsHeight(int) override {}
+        } view;
+        Box box;
+        view.box = &box;
+        box.setView(&view);
+        box.appendOuterLabel(QStringLiteral("W1"));
+        box.appendPack(QStringLiteral("A1"));
+        box.appendPack(QStringLiteral("A1"));
+        box.removeLastPack();
+        box.empty(1, 1);
+        QCOMPARE(view.seen, QStringList({"+0 rows=1 packs=0 ", "+1 rows=2 packs=1 A1", "+2 rows=3 packs=2 A1",
+                                         "-2 rows=2 packs=1", "reset rows=0"}));
+        QVERIFY(box.containsBarcode(QStringLiteral("A1")) == false);
+    }
+
     void tornAndDamagedLines()
     {
         QTemporaryDir dir;
