@@ -91,13 +91,13 @@ void frm_SCAN::Form_Load()
         operatorMessages().show(QStringLiteral("配置文件 %1 中的设置无效：\n%2\n%3请改正后关闭本窗口并重新点击“开始”。")
                                     .arg(settings::displayPath(), read.problems.join(QLatin1Char('\n')),
                                          read.scanningPossible() ? QString() : QStringLiteral("扫描枪串口未打开，不会记录任何扫描。")));
-    // With any of these unusable every scan would fail or wait for minutes.
-    if (!read.scanningPossible())
-        return;
-    MSComm1.setCommPort(int16_t(iPort1));
-    MSComm1.setRThreshold(1);
-    if (const std::optional<RuntimeError> failure = OpenPort())
-        reportPortProblem(failure->description());
+    // With any of these unusable every scan would fail or wait for minutes: the port stays closed.
+    if (read.scanningPossible()) {
+        MSComm1.setCommPort(int16_t(iPort1));
+        MSComm1.setRThreshold(1);
+        if (const std::optional<RuntimeError> failure = OpenPort())
+            reportPortProblem(failure->description());
+    }
     refreshStatus();
 }
 
