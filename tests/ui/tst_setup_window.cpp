@@ -394,6 +394,7 @@ private slots:
         // A larger box is fine, and the box completes at the new size.
         type(*w, "Text9", "3");
         type(*w, "Text6", "4");
+        type(*w, "Text10", "2"); // the next box, not the open one
         clickStart(*w);
         QCOMPARE(m_messages.texts.size(), 2);
         m_scanner->send("A00004\r\n");
@@ -432,6 +433,15 @@ private slots:
         clickStart(*w);
         QCOMPARE(m_messages.questions.size(), 2);
         QVERIFY(w->scanWindow());
+
+        // Start again while box 00002 is open, with 00002 as the next number: asked too.
+        type(*w, "Text10", "2");
+        clickStart(*w);
+        scanPack(*w->scanWindow(), 1);
+        QCOMPARE(w->scanWindow()->box().outerLabel(), QStringLiteral("00002"));
+        clickStart(*w);
+        QCOMPARE(m_messages.questions.last(), QStringLiteral("外箱号 00002 是正在装的这一箱的箱号。仍然从 00002 开始下一箱吗？"));
+        QCOMPARE(packingState().lOuterNo, 3); // answered no: nothing copied
         program::setClock(nullptr);
     }
 

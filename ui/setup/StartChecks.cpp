@@ -87,16 +87,19 @@ KeptBox offerKeptBox(const QString &programFolder, int16_t perOuter, BoxExport &
     return result;
 }
 
-bool confirmOuterLabel(const QString &programFolder, const QString &label, MessageBox &messages)
+bool confirmOuterLabel(const QString &programFolder, const QString &label, const QString &openBoxLabel,
+                       MessageBox &messages)
 {
-    const std::optional<dayworkbooks::Use> use = dayworkbooks::findOuterLabel(programFolder, program::now().date(), label);
-    if (!use)
+    QString question;
+    if (!openBoxLabel.isEmpty() && label == openBoxLabel) {
+        question = QStringLiteral("外箱号 %1 是正在装的这一箱的箱号。仍然从 %1 开始下一箱吗？").arg(label);
+    } else if (const std::optional<dayworkbooks::Use> use =
+                   dayworkbooks::findOuterLabel(programFolder, program::now().date(), label)) {
+        question = QStringLiteral("外箱号 %1 今天已经用过（%2 第 %3 行）。仍然从 %1 开始吗？").arg(label, use->workbook).arg(use->row);
+    } else {
         return true;
-    const int answer = messages.ask(QStringLiteral("外箱号 %1 今天已经用过（%2 第 %3 行）。仍然从 %1 开始吗？")
-                                        .arg(label, use->workbook)
-                                        .arg(use->row),
-                                    {QStringLiteral("是"), QStringLiteral("否")}, 1);
-    return answer == 0;
+    }
+    return messages.ask(question, {QStringLiteral("是"), QStringLiteral("否")}, 1) == 0;
 }
 
 } // namespace startchecks

@@ -28,8 +28,9 @@ struct KeptBox
 };
 KeptBox offerKeptBox(const QString &programFolder, int16_t perOuter, BoxExport &boxExport, MessageBox &messages);
 
-// False when the outer label was used today already and the operator keeps the
-// default answer, not to start with it.
-bool confirmOuterLabel(const QString &programFolder, const QString &label, MessageBox &messages);
+// False when the outer label was used today already, or is the label of the box
+// still open, and the operator keeps the default answer, not to start with it.
+bool confirmOuterLabel(const QString &programFolder, const QString &label, const QString &openBoxLabel,
+                       MessageBox &messages);
 
 } // namespace startchecks

@@ -174,7 +174,8 @@ void frm_MAIN::cmdOK_Click()
     }
     if (!kept.box) {
         const QString nextLabel = Text7->text() + paddedNumber(outerNo, state.iOuterDigits) + Text8->text();
-        if (!startchecks::confirmOuterLabel(program::folder(), nextLabel, operatorMessages()))
+        const QString openBox = m_scan ? m_scan->box().outerLabel() : QString();
+        if (!startchecks::confirmOuterLabel(program::folder(), nextLabel, openBox, operatorMessages()))
             return;
     }
 
