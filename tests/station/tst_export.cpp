@@ -343,8 +343,11 @@ private slots:
         int boxesSeen = 0;
         QRandomGenerator random(12345);
         for (int round = 0; round < 40; ++round) {
+            int pipeEnds[2];
+            QVERIFY(::pipe(pipeEnds) == 0);
             const pid_t child = ::fork();
             if (child == 0) {
+                ::close(pipeEnds[0]);
                 Station st(2, 4);
                 for (int i = 0;; i += 4) {
                     try {
@@ -352,10 +355,18 @@ private slots:
                     } catch (...) {
                         ::_exit(3);
                     }
+                    // Tells each box written; the parent kills it while it works on a later one.
+                    if (::write(pipeEnds[1], "b", 1) != 1)
+                        ::_exit(4);
                 }
             }
-            QTest::qSleep(int(random.bounded(5, 60)));
+            ::close(pipeEnds[1]);
+            const int wanted = int(random.bounded(1, 4));
+            char told = 0;
+            for (int b = 0; b < wanted && ::read(pipeEnds[0], &told, 1) == 1; ++b) {
+            }
             ::kill(child, SIGKILL);
+            ::close(pipeEnds[0]);
             int status = 0;
             ::waitpid(child, &status, 0);
             QVERIFY2(WIFSIGNALED(status), "the child stopped by itself");
