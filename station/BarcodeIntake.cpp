@@ -117,8 +117,12 @@ void BarcodeIntake::exportFullBox()
     receipt.outerLabel = m_box.outerLabel();
     if (m_dayIndex)
         dayIndexFor(receipt.at.date()).addBox(m_box, receipt);
-    m_box.empty(m_state.lMiddleNo, m_state.lOuterNo);
     m_lastExport = receipt;
+    try {
+        m_box.empty(m_state.lMiddleNo, m_state.lOuterNo);
+    } catch (const RuntimeError &e) {
+        throw e.withPrefix(QStringLiteral("外箱 %1 已写入 %2，但当前外箱记录未能更新：").arg(receipt.outerLabel, receipt.workbook));
+    }
     operatorSounds().play(Sound::BoxWritten);
     if (!receipt.notice.isEmpty())
         m_messages.show(receipt.notice);

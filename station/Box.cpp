@@ -96,14 +96,23 @@ void Box::setExportPending(bool pending)
 
 void Box::empty(int32_t middleNo, int32_t outerNo)
 {
+    // The box leaves memory even when the log cannot record it: it is in the workbook
+    // already, and keeping it would write it there a second time.
+    struct Clear
+    {
+        Box &box;
+        ~Clear()
+        {
+            box.m_rows.clear();
+            box.m_barcodes.clear();
+            box.m_packs = 0;
+            box.m_exportPending = false;
+            if (box.m_view)
+                box.m_view->reset();
+        }
+    } clear{*this};
     if (m_log)
         m_log->emptied(middleNo, outerNo);
-    m_rows.clear();
-    m_barcodes.clear();
-    m_packs = 0;
-    m_exportPending = false;
-    if (m_view)
-        m_view->reset();
 }
 
 void Box::numbersAdvanced(int32_t middleNo, int32_t outerNo)

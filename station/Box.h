@@ -69,7 +69,8 @@ public:
     void removeLastPack();
     void setExportPending(bool pending);
     // After the export (or when the box is given up): no rows, no packs; the
-    // running numbers as they now stand are logged with it.
+    // running numbers as they now stand are logged with it. A failing log raises,
+    // but the box is emptied all the same.
     void empty(int32_t middleNo, int32_t outerNo);
     void numbersAdvanced(int32_t middleNo, int32_t outerNo);
 

@@ -1,3 +1,4 @@
+#include "Fakes.h"
 #include "JournalScript.h"
 
 #include "core/RuntimeError.h"
@@ -140,6 +141,41 @@ private slots:
         QCOMPARE(view.seen, QStringList({"+0 rows=1 packs=0 ", "+1 rows=2 packs=1 A1", "+2 rows=3 packs=2 A1",
                                          "-2 rows=2 packs=1", "reset rows=0"}));
         QVERIFY(box.containsBarcode(QStringLiteral("A1")) == false);
+    }
+
+    void aWrittenBoxLeavesEvenWhenTheJournalFails()
+    {
+        // The workbook has the box; a journal that cannot say so must not keep it for a second export.
+        struct FailingOnEmpty : BoxLog
+        {
+            void rowAdded(const BoxRow &) override {}
+            void lastRowRemoved() override {}
+            void exportPendingChanged(bool) override {}
+            void emptied(int32_t, int32_t) override
+            {
+                throw RuntimeError(RuntimeError::WorkbookFailed, QStringLiteral("test"), QStringLiteral("磁盘已满"));
+            }
+            void numbersAdvanced(int32_t, int32_t) override {}
+        } log;
+        PackingState state;
+        journalscript::setUp(state);
+        state.iPerOuter = 2;
+        Box box;
+        box.setLog(&log);
+        RecordingMessages messages;
+        RecordingExport exports;
+        BarcodeIntake intake(state, box, messages, exports);
+        intake.receive(QStringLiteral("P00001\r\n"));
+        try {
+            intake.receive(QStringLiteral("P00002\r\n"));
+            QFAIL("the journal failure must be told");
+        } catch (const RuntimeError &e) {
+            QVERIFY(e.description().startsWith(QStringLiteral("外箱 W001 已写入 recorded.xls")));
+        }
+        QCOMPARE(box.rowCount(), 0);
+        QVERIFY(!box.exportPending());
+        intake.receive(QStringLiteral("P00003\r\n"));
+        QCOMPARE(exports.boxes.size(), size_t(1)); // not written twice
     }
 
     void tornAndDamagedLines()

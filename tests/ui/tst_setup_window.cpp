@@ -341,6 +341,25 @@ private slots:
         QCOMPARE(packingState().lOuterNo, 2);
     }
 
+    void aDamagedJournalIsSetAsideNotOverwritten()
+    {
+        QFile journal(m_dir->path() + "/" + BoxJournal::fileName());
+        QVERIFY(journal.open(QIODevice::WriteOnly));
+        journal.write("outer W001\nnonsense here\npack A1\n");
+        journal.close();
+        auto w = openSetup();
+        clickStart(*w);
+        QVERIFY(w->scanWindow());
+        QCOMPARE(m_messages.texts.size(), 1);
+        QVERIFY(m_messages.texts[0].contains(QStringLiteral("第 2 行")));
+        const QStringList aside = QDir(m_dir->path()).entryList({"open-box.damaged-*.txt"});
+        QCOMPARE(aside.size(), 1);
+        QVERIFY(m_messages.texts[0].contains(aside[0]));
+        QFile kept(m_dir->path() + "/" + aside[0]);
+        QVERIFY(kept.open(QIODevice::ReadOnly));
+        QVERIFY(kept.readAll().contains("pack A1"));
+    }
+
     void aBoxNotContinuedIsKeptInItsOwnWorkbook()
     {
         auto w = openSetup();

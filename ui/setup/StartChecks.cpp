@@ -16,14 +16,14 @@ namespace {
 
 const QString kNothingSaved = QStringLiteral("\n设置未保存，扫描窗口未打开。");
 
-// A journal that cannot be read is kept under another name for whoever looks into it.
+// A journal that cannot be read is kept under another name for whoever looks into it;
+// "" when even that fails.
 QString setAside(const QString &programFolder)
 {
     const QDir folder(programFolder);
     const QString aside = QStringLiteral("open-box.damaged-%1.txt")
                               .arg(program::now().toString(QStringLiteral("yyyyMMdd-HHmmss")));
-    QFile::rename(folder.filePath(BoxJournal::fileName()), folder.filePath(aside));
-    return aside;
+    return QFile::rename(folder.filePath(BoxJournal::fileName()), folder.filePath(aside)) ? aside : QString();
 }
 
 } // namespace
@@ -50,6 +50,14 @@ KeptBox offerKeptBox(const QString &programFolder, int16_t perOuter, BoxExport &
         kept = BoxJournal::load(programFolder);
     } catch (const RuntimeError &e) {
         const QString aside = setAside(programFolder);
+        if (aside.isEmpty()) {
+            // Starting would write a new journal over the only record of those packs.
+            messages.show(QStringLiteral("上次的外箱记录无法读取：%1\n该文件也无法改名保留。请将 %2 移到别处后再点击“开始”。")
+                              .arg(e.description(), BoxJournal::fileName())
+                          + kNothingSaved);
+            result.goOn = false;
+            return result;
+        }
         messages.show(QStringLiteral("上次的外箱记录无法读取：%1\n该文件已改名为 %2 保留，请检查其中的内包是否需要重新扫描。")
                           .arg(e.description(), aside));
         return result;
