@@ -2,12 +2,11 @@
 // with the day-wide duplicate check when the day already holds 60,000 barcodes.
 // Prints "figure_name: value unit" lines.
 #include "packing/PackingState.h"
-#include "platform/MessageBox.h"
+#include "BenchFakes.h"
 #include "platform/ProgramEnvironment.h"
 #include "platform/xls/NativeWorkbookFile.h"
 #include "station/BarcodeIntake.h"
 #include "station/Box.h"
-#include "station/BoxExport.h"
 #include "station/DayIndex.h"
 #include "station/PackSearch.h"
 
@@ -21,19 +20,6 @@
 #include <vector>
 
 namespace {
-
-class SilentMessages : public MessageBox
-{
-public:
-    void show(const QString &) override {}
-    int ask(const QString &, const QStringList &, int defaultButton) override { return defaultButton; }
-};
-class NoExport : public BoxExport
-{
-public:
-    ExportReceipt exportBox(const Box &) override { return {}; }
-    QString keepUnfinished(const Box &) override { return {}; }
-};
 
 // A day workbook of that many rows laid out in boxes of 60.
 void makeDay(const QString &path, int rows, int firstBarcode)

@@ -1,10 +1,9 @@
 // Cost of one scan's intake with duplicate checking on, when the outer box already
 // holds many rows. Prints "figure_name: value unit" lines.
 #include "packing/PackingState.h"
-#include "platform/MessageBox.h"
+#include "BenchFakes.h"
 #include "station/BarcodeIntake.h"
 #include "station/Box.h"
-#include "station/BoxExport.h"
 #include "station/BoxJournal.h"
 
 #include <QCoreApplication>
@@ -16,18 +15,6 @@
 #include <vector>
 
 namespace {
-class SilentMessages : public MessageBox
-{
-public:
-    void show(const QString &) override {}
-    int ask(const QString &, const QStringList &, int defaultButton) override { return defaultButton; }
-};
-class NoExport : public BoxExport
-{
-public:
-    ExportReceipt exportBox(const Box &) override { return {}; }
-    QString keepUnfinished(const Box &) override { return {}; }
-};
 
 QString barcode(int n)
 {

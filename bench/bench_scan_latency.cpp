@@ -2,10 +2,9 @@
 // pseudo-terminal linked as COM1, timed from its last byte until its row is in
 // the list, minus the configured stime. Prints "figure_name: value unit" lines.
 #include "packing/PackingState.h"
-#include "platform/MessageBox.h"
+#include "BenchFakes.h"
 #include "platform/ProgramEnvironment.h"
 #include "platform/qt/QtRecordGrid.h"
-#include "station/BoxExport.h"
 #include "station/frm_SCAN.h"
 
 #include <QApplication>
@@ -24,19 +23,6 @@ namespace {
 
 constexpr int kSettleMs = 20;
 constexpr int kScans = 300;
-
-class SilentMessages : public MessageBox
-{
-public:
-    void show(const QString &) override {}
-    int ask(const QString &, const QStringList &, int defaultButton) override { return defaultButton; }
-};
-class NoExport : public BoxExport
-{
-public:
-    ExportReceipt exportBox(const Box &) override { return {}; }
-    QString keepUnfinished(const Box &) override { return {}; }
-};
 
 } // namespace
 

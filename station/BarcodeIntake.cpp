@@ -34,8 +34,8 @@ void BarcodeIntake::receive(const QString &text, qint64 dropped)
     }
     // A tab or line break would split or bend the list row; a NUL would end the
     // text in other programs. None of them is part of a barcode.
-    const QString barcodePart = text.left(std::max(0, m_state.iInnerLen - kTerminatorLength));
-    if (const std::optional<qsizetype> at = refused::firstControlCharacter(barcodePart)) {
+    const QString barcode = text.left(std::max(0, m_state.iInnerLen - kTerminatorLength));
+    if (const std::optional<qsizetype> at = refused::firstControlCharacter(barcode)) {
         operatorSounds().play(Sound::Refused);
         m_messages.show(kControlCharacter + QLatin1Char('\n') + refused::controlCharacterDetails(text, *at));
         return;
@@ -58,17 +58,16 @@ void BarcodeIntake::receive(const QString &text, qint64 dropped)
     if (barcodeLength < 0)
         throw RuntimeError(RuntimeError::InvalidProcedureCall, QStringLiteral("Left"),
                            QStringLiteral("无效的过程调用：条码长度为 %1（Invalid procedure call）").arg(barcodeLength));
-    const QString barcode = barcodePart;
 
     const bool checking = sCfMode == QLatin1String("0");
+    const bool inBox = checking && m_box.containsBarcode(barcode);
     const std::optional<DayIndex::Where> earlier = checking && m_dayIndex && !barcode.isEmpty()
                                                        ? dayIndexFor(program::now().date()).find(barcode)
                                                        : std::nullopt;
-    const bool repeat = checking && (m_box.containsBarcode(barcode) || earlier);
     m_box.appendPack(barcode);
-    if (repeat) {
+    if (inBox || earlier) {
         operatorSounds().play(Sound::Refused);
-        m_messages.show(earlier && !m_box.containsBarcodeBefore(barcode)
+        m_messages.show(earlier && !inBox
                             ? kDuplicate + QStringLiteral("\n已在外箱 %1（%2 第 %3 行）").arg(earlier->outerLabel, earlier->workbook).arg(earlier->row)
                             : kDuplicate);
         m_box.removeLastPack();

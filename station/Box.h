@@ -58,8 +58,6 @@ public:
     // The label of its outer label row, "" before it has one.
     QString outerLabel() const;
     bool containsBarcode(const QString &barcode) const { return m_barcodes.contains(barcode); }
-    // Whether a row before the last holds it (the last being the pack just added).
-    bool containsBarcodeBefore(const QString &barcode) const { return m_barcodes.value(barcode) > 1; }
 
     void appendOuterLabel(const QString &label);
     void appendMiddleLabel(const QString &label);

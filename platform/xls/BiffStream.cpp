@@ -34,14 +34,43 @@ long BiffLayout::recordAt(uint32_t position) const
     return long(it - records.begin());
 }
 
+namespace {
+constexpr uint16_t kMulBlank = 0x00BE;
+constexpr uint16_t kMulRk = 0x00BD;
+constexpr size_t kBoundSheetPosition = 0; // lbPlyPos
+constexpr size_t kBoundSheetType = 5;     // dt
+constexpr uint8_t kWorksheetSheetType = 0;
+} // namespace
+
+uint16_t lastColumnOf(const BiffRecord &cell)
+{
+    const bool multiple = cell.type == kMulBlank || cell.type == kMulRk;
+    return multiple && cell.length >= 2 ? cell.u16(cell.length - 2u) : cell.u16(2);
+}
+
+long firstWorksheet(const BiffLayout &layout)
+{
+    for (size_t i = layout.globals.bof; i <= layout.globals.eof; ++i) {
+        const BiffRecord &r = layout.records[i];
+        if (r.type != rec::kBoundSheet || r.length < 8 || uint8_t(r.data[kBoundSheetType]) != kWorksheetSheetType)
+            continue;
+        const long bof = layout.recordAt(r.u32(kBoundSheetPosition));
+        for (size_t s = 0; s < layout.sheets.size(); ++s)
+            if (long(layout.sheets[s].bof) == bof && layout.sheets[s].kind == kWorksheetKind)
+                return long(s);
+        return -1;
+    }
+    return -1;
+}
+
 bool isCellRecord(uint16_t type)
 {
     switch (type) {
     case 0x0201: // BLANK
-    case 0x00BE: // MULBLANK
+    case kMulBlank:
     case 0x0203: // NUMBER
     case 0x027E: // RK
-    case 0x00BD: // MULRK
+    case kMulRk:
     case 0x00FD: // LABELSST
     case 0x0204: // LABEL
     case 0x00D6: // RSTRING

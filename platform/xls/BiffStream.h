@@ -63,5 +63,12 @@ constexpr uint16_t kWorksheetKind = 0x0010;
 // and those that belong to the FORMULA before them.
 bool isCellRecord(uint16_t type);
 bool isFormulaAttachment(uint16_t type);
+// The last column a cell record covers: MULBLANK and MULRK end with theirs.
+uint16_t lastColumnOf(const BiffRecord &cell);
+
+// Which of layout.sheets is the first worksheet: the first BOUNDSHEET of sheet type
+// worksheet names it (chart and macro sheets do not count, hidden ones do); -1
+// when there is none or it names no worksheet substream.
+long firstWorksheet(const BiffLayout &layout);
 
 } // namespace xls

@@ -54,16 +54,10 @@ std::vector<QStringList> readFirstSheetColumns(const QString &path, int columnCo
         if (!stream || stream->storage)
             fail(path, reason::notAWorkbook());
         const BiffLayout layout = walkBiffStream(stream->data);
-        long sheetBof = -1;
-        for (size_t i = layout.globals.bof; i <= layout.globals.eof && sheetBof < 0; ++i) {
-            const BiffRecord &r = layout.records[i];
-            if (r.type == rec::kBoundSheet && r.length >= 8 && uint8_t(r.data[5]) == 0)
-                sheetBof = layout.recordAt(r.u32(0));
-        }
-        const auto sheet = std::find_if(layout.sheets.begin(), layout.sheets.end(),
-                                        [&](const BiffSubstream &s) { return long(s.bof) == sheetBof; });
-        if (sheet == layout.sheets.end())
+        const long first = firstWorksheet(layout);
+        if (first < 0)
             fail(path, QStringLiteral("找不到第一个工作表"));
+        const BiffSubstream *sheet = &layout.sheets[size_t(first)];
         const std::vector<QString> strings = readSstTexts(layout);
         std::vector<QStringList> columns(size_t(std::max(columnCount, 0)));
         qsizetype rows = 0;

@@ -5,6 +5,7 @@
 #include "platform/xls/ColumnWidth.h"
 #include "platform/xls/Records.h"
 #include "platform/xls/SharedStrings.h"
+#include "platform/xls/StringRecords.h"
 #include "platform/xls/Styles.h"
 
 #include <QHash>
@@ -18,15 +19,10 @@ constexpr uint32_t kRowsPerBlock = 32;
 constexpr int32_t kSheetRows = 65536;
 constexpr uint32_t kSheetColumns = 256;
 constexpr uint16_t kColumns = 3;
-constexpr uint32_t kMaxRecordData = 8224;
-constexpr uint8_t kWorksheetSheetType = 0; // BOUNDSHEET.dt
 constexpr uint32_t kRowRecordSize = 4 + 16;
-constexpr uint32_t kMinStringsPerBucket = 8;
-constexpr uint32_t kStringsPerBucketDivisor = 128;
 
 // Field offsets inside record data, as the format documentation lays them out.
 constexpr size_t kBoundSheetPosition = 0;  // lbPlyPos
-constexpr size_t kBoundSheetType = 5;      // dt
 constexpr size_t kSstTotal = 0;            // cstTotal
 constexpr size_t kSstUnique = 4;           // cstUnique
 constexpr size_t kIndexFirstRow = 4;       // rwMic
@@ -63,14 +59,6 @@ void put32(std::string &bytes, size_t at, uint32_t v)
         bytes[at + size_t(i)] = char((v >> (8 * i)) & 0xFF);
 }
 
-bool needsTwoBytes(const QString &s)
-{
-    for (QChar c : s)
-        if (c.unicode() > 0xFF)
-            return true;
-    return false;
-}
-
 void writeCell(ByteSink &out, uint16_t row, uint16_t column, uint16_t xf, long sstIndex)
 {
     if (sstIndex >= 0)
@@ -103,81 +91,6 @@ struct StringStart
     size_t piece = 0;
     uint32_t inPiece = 0;
     uint32_t inRecord = 0; // from the record's first header byte
-};
-
-// New strings written as records of at most kMaxRecordData bytes: a header with
-// at least its first character in one record, a split string going on in the
-// next CONTINUE after a flag byte.
-class StringRecords
-{
-public:
-    // A new SST with its two counts.
-    StringRecords(uint32_t total, uint32_t unique)
-    {
-        open(rec::kSst);
-        m_out.u32(total);
-        m_out.u32(unique);
-    }
-    // Going on in the last record of an existing table: some readers expect the
-    // strings after it to start there while it has room.
-    explicit StringRecords(const std::string &lastRecord)
-    {
-        m_out.bytes(lastRecord.data(), lastRecord.size());
-        m_recordStart = 0;
-        m_lengthAt = 2;
-    }
-    void add(const QString &s, std::vector<uint32_t> &startsInPiece, std::vector<uint32_t> &startsInRecord)
-    {
-        const bool wide = needsTwoBytes(s);
-        const uint32_t unit = wide ? 2 : 1;
-        const uint32_t bytes = 3 + uint32_t(s.size()) * unit;
-        // FreeXL reads a string continued into one further record only.
-        if (room() < 3 + unit || (bytes > room() && bytes - room() + 1 > kMaxRecordData))
-            next();
-        startsInPiece.push_back(uint32_t(m_out.size()));
-        startsInRecord.push_back(uint32_t(m_out.size() - m_recordStart));
-        m_out.u16(uint16_t(s.size()));
-        m_out.u8(wide ? 1 : 0);
-        qsizetype done = 0;
-        while (done < s.size()) {
-            qsizetype take = std::min<qsizetype>(room() / unit, s.size() - done);
-            if (take > 0 && done + take < s.size() && s[done + take - 1].isHighSurrogate())
-                --take; // never split a surrogate pair
-            if (take == 0) {
-                next();
-                m_out.u8(wide ? 1 : 0);
-                continue;
-            }
-            for (qsizetype i = done; i < done + take; ++i) {
-                if (wide)
-                    m_out.u16(s[i].unicode());
-                else
-                    m_out.u8(uint8_t(s[i].unicode()));
-            }
-            done += take;
-        }
-    }
-    std::string finish()
-    {
-        m_out.end(m_lengthAt);
-        return m_out.take();
-    }
-
-private:
-    uint32_t room() const { return kMaxRecordData - uint32_t(m_out.size() - m_lengthAt - 2); }
-    void open(uint16_t type)
-    {
-        m_recordStart = m_out.size();
-        m_lengthAt = m_out.begin(type);
-    }
-    void next()
-    {
-        m_out.end(m_lengthAt);
-        open(rec::kContinue);
-    }
-    ByteSink m_out;
-    size_t m_lengthAt = 0;
-    size_t m_recordStart = 0;
 };
 
 // The output stream as pieces: runs of original records copied as they are, or
@@ -327,8 +240,7 @@ void WorkbookAppender::checkPositions() const
                 } else if (dimensions >= 0 && isCellRecord(r.type) && r.length >= 4) {
                     // The first sheet's used range is widened to its cells; another sheet's is not touched.
                     const BiffRecord &d = m_layout.records[size_t(dimensions)];
-                    const bool multiple = r.type == 0x00BE || r.type == 0x00BD;
-                    const uint32_t lastColumn = multiple ? r.u16(r.length - 2u) : r.u16(2);
+                    const uint32_t lastColumn = lastColumnOf(r);
                     if (r.u16(0) < d.u32(kDimFirstRow) || r.u16(0) >= d.u32(kDimLastRow) || r.u16(2) < d.u16(kDimFirstColumn)
                         || lastColumn >= d.u16(kDimLastColumn))
                         refuse(QStringLiteral("第 %1 个工作表有单元格在其使用范围之外").arg(s + 1));
@@ -342,7 +254,6 @@ void WorkbookAppender::checkPositions() const
 void WorkbookAppender::readGlobals()
 {
     const std::string textXf = textXfRecord();
-    long firstWorksheetBof = -1;
     for (size_t i = m_layout.globals.bof; i <= m_layout.globals.eof; ++i) {
         const BiffRecord &r = m_layout.records[i];
         if (r.type == rec::kXf) {
@@ -354,19 +265,14 @@ void WorkbookAppender::readGlobals()
             if (r.length < 8)
                 refuse(QStringLiteral("工作表目录记录太短"));
             m_boundSheets.push_back(i);
-            if (firstWorksheetBof < 0 && uint8_t(r.data[kBoundSheetType]) == kWorksheetSheetType)
-                firstWorksheetBof = m_layout.recordAt(r.u32(kBoundSheetPosition));
         }
     }
     if (m_xfCount == 0)
         refuse(QStringLiteral("工作簿中没有单元格格式"));
-    if (firstWorksheetBof < 0)
+    const long sheet = firstWorksheet(m_layout);
+    if (sheet < 0)
         refuse(QStringLiteral("找不到第一个工作表"));
-    const auto sheet = std::find_if(m_layout.sheets.begin(), m_layout.sheets.end(),
-                                    [&](const BiffSubstream &s) { return long(s.bof) == firstWorksheetBof; });
-    if (sheet == m_layout.sheets.end() || sheet->kind != kWorksheetKind)
-        refuse(QStringLiteral("找不到第一个工作表"));
-    m_firstSheet = size_t(sheet - m_layout.sheets.begin());
+    m_firstSheet = size_t(sheet);
 }
 
 void WorkbookAppender::readFirstSheet()
@@ -412,9 +318,7 @@ void WorkbookAppender::readFirstSheet()
                     usedRows = std::max<int32_t>(usedRows, int32_t(r.u16(0)) + 1);
                     m_firstCellRow = std::min<uint32_t>(m_firstCellRow, r.u16(0));
                     if (r.type != rec::kRow && r.length >= 4) {
-                        // MULBLANK and MULRK end with their last column.
-                        const bool multiple = r.type == 0x00BE || r.type == 0x00BD;
-                        const uint32_t column = multiple ? r.u16(r.length - 2u) : r.u16(2);
+                        const uint32_t column = lastColumnOf(r);
                         if (column >= kSheetColumns || r.u16(2) > column)
                             refuse(QStringLiteral("单元格记录损坏（第 %1 列超出 %2 列）").arg(column + 1).arg(kSheetColumns));
                         m_usedColumns = std::max<uint32_t>(m_usedColumns, column + 1);
@@ -534,7 +438,7 @@ std::string WorkbookAppender::append(const std::vector<SheetRow> &rows) const
         return piece;
     };
     auto emitExtSst = [&](long replaces) {
-        const uint32_t perBucket = std::max(kMinStringsPerBucket, unique / kStringsPerBucketDivisor + 1);
+        const uint32_t perBucket = stringsPerBucket(unique);
         const uint32_t buckets = (unique + perBucket - 1) / perBucket;
         ByteSink b;
         b.header(rec::kExtSst, uint16_t(2 + 8 * buckets));
@@ -772,7 +676,7 @@ std::string WorkbookAppender::append(const std::vector<SheetRow> &rows) const
         }
     }
     if (extSstPiece >= 0) {
-        const uint32_t perBucket = std::max(kMinStringsPerBucket, unique / kStringsPerBucketDivisor + 1);
+        const uint32_t perBucket = stringsPerBucket(unique);
         const uint32_t at = out.position(size_t(extSstPiece)) + 4 + 2;
         for (uint32_t k = 0; k * perBucket < unique; ++k) {
             const uint32_t index = k * perBucket;

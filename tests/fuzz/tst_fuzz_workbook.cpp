@@ -1,3 +1,4 @@
+#include "FileBytes.h"
 #include "../platform/WorkbookReaders.h"
 #include "../platform/WorkbookStructure.h"
 #include "Mutator.h"
@@ -20,19 +21,6 @@
 using namespace xls;
 
 namespace {
-
-QByteArray bytesOf(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-void writeBytes(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    f.open(QIODevice::WriteOnly | QIODevice::Truncate);
-    f.write(bytes);
-}
 
 // FreeXL itself can crash on a damaged file (a double free was seen), so it reads
 // in a child process.

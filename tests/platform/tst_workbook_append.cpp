@@ -1,3 +1,4 @@
+#include "FileBytes.h"
 #include "WorkbookReaders.h"
 #include "WorkbookStructure.h"
 
@@ -21,19 +22,6 @@ namespace {
 QString fixture(const char *name)
 {
     return qEnvironmentVariable("ZANTREL_SOURCE_DIR") + "/tests/data/" + QLatin1String(name);
-}
-
-QByteArray bytesOf(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-void writeBytes(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(bytes);
 }
 
 // A box of rows as the station lays them out.

@@ -1,10 +1,10 @@
 #pragma once
 
+#include "Fakes.h"
+
 #include "packing/PackingState.h"
-#include "platform/MessageBox.h"
 #include "station/BarcodeIntake.h"
 #include "station/Box.h"
-#include "station/BoxExport.h"
 
 #include <QRandomGenerator>
 #include <QStringList>
@@ -35,20 +35,5 @@ inline void setUp(PackingState &state)
     state.sMiddlePrefix = QStringLiteral("Z");
     state.lMiddleNo = state.lOuterNo = 1;
 }
-
-class Silent : public MessageBox
-{
-public:
-    void show(const QString &) override {}
-    int ask(const QString &, const QStringList &, int defaultButton) override { return defaultButton; }
-};
-
-// Exports succeed and go nowhere: what matters here is the box around them.
-class Nowhere : public BoxExport
-{
-public:
-    ExportReceipt exportBox(const Box &) override { return {}; }
-    QString keepUnfinished(const Box &) override { return {}; }
-};
 
 } // namespace journalscript

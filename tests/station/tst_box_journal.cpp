@@ -1,3 +1,4 @@
+#include "FileBytes.h"
 #include "Fakes.h"
 #include "JournalScript.h"
 
@@ -55,13 +56,6 @@ private:
     int32_t m_middle = 1;
     int32_t m_outer = 1;
 };
-
-void writeBytes(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(bytes);
-}
 
 } // namespace
 
@@ -224,8 +218,8 @@ private slots:
             {
                 PackingState state;
                 journalscript::setUp(state);
-                journalscript::Silent messages;
-                journalscript::Nowhere nowhere;
+                RecordingMessages messages;
+                RecordingExport nowhere; // exports succeed; what matters is the box around them
                 Box box;
                 Observed observed(box);
                 observed.note();

@@ -1,3 +1,4 @@
+#include "FileBytes.h"
 #include "../platform/WorkbookReaders.h"
 #include "Fakes.h"
 
@@ -22,19 +23,6 @@
 namespace {
 
 const QDateTime kMorning(QDate(2026, 12, 7), QTime(9, 30));
-
-QByteArray bytesOf(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-void writeBytes(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(bytes);
-}
 
 xls::Cell textCell(const QString &t)
 {

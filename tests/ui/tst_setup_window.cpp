@@ -1,3 +1,4 @@
+#include "FileBytes.h"
 #include "../station/Fakes.h"
 #include "../station/Pty.h"
 
@@ -20,14 +21,6 @@
 #include <QDir>
 #include <QTest>
 #include <memory>
-
-namespace {
-QByteArray fileBytes(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-} // namespace
 
 class TestSetupWindow : public QObject
 {
@@ -149,12 +142,12 @@ private slots:
     void startChecksOnlyWhatItMust()
     {
         auto w = openSetup();
-        const QByteArray before = fileBytes(config());
+        const QByteArray before = bytesOf(config());
         type(*w, "Text5", "abc");
         clickStart(*w);
         QVERIFY(m_messages.texts.isEmpty());
         QCOMPARE(packingState().iPerMiddle, int16_t(0));
-        QCOMPARE(fileBytes(config()), before);
+        QCOMPARE(bytesOf(config()), before);
         QVERIFY(!w->scanWindow());
 
         type(*w, "Text5", "4");
@@ -164,7 +157,7 @@ private slots:
         QCOMPARE(packingState().iPerMiddle, int16_t(4));
         QCOMPARE(packingState().iPerOuter, int16_t(0));
         QVERIFY(packingState().sMiddlePrefix.isEmpty());
-        QCOMPARE(fileBytes(config()), before);
+        QCOMPARE(bytesOf(config()), before);
         QVERIFY(!w->scanWindow());
     }
 
@@ -191,7 +184,7 @@ private slots:
         QCOMPARE(s.lMiddleNo, -7);
         QCOMPARE(s.lOuterNo, 12);
         QCOMPARE(s.iOuterDigits, int16_t(5)); // the run keeps the width it started with
-        const QByteArray saved = fileBytes(config());
+        const QByteArray saved = bytesOf(config());
         QVERIFY(saved.contains("wlen=6;\r\n"));
         QVERIFY(saved.contains("zlen=x;\r\n"));
         QVERIFY(w->scanWindow());
@@ -251,7 +244,7 @@ private slots:
         QFETCH(QString, value);
         QFETCH(QString, named);
         auto w = openSetup();
-        const QByteArray before = fileBytes(config());
+        const QByteArray before = bytesOf(config());
         type(*w, qPrintable(fieldName), value);
         clickStart(*w);
         QCOMPARE(m_messages.texts.size(), 1);
@@ -259,7 +252,7 @@ private slots:
         QVERIFY(m_messages.texts[0].contains(QStringLiteral("扫描窗口未打开")));
         QCOMPARE(packingState().iPerMiddle, int16_t(0));
         QCOMPARE(packingState().lMiddleNo, 0);
-        QCOMPARE(fileBytes(config()), before);
+        QCOMPARE(bytesOf(config()), before);
         QVERIFY(!w->scanWindow());
     }
 
@@ -391,7 +384,7 @@ private slots:
         clickStart(*w);
         for (int i = 1; i <= 3; ++i)
             scanPack(*w->scanWindow(), i);
-        const QByteArray before = fileBytes(config());
+        const QByteArray before = bytesOf(config());
 
         type(*w, "Text6", "2");
         type(*w, "Text1", "7");
@@ -400,7 +393,7 @@ private slots:
         QVERIFY(m_messages.texts[0].contains(QStringLiteral("已有 3 个内包")));
         QVERIFY(m_messages.texts[0].contains(QStringLiteral("现为 2")));
         QCOMPARE(packingState().iPerOuter, int16_t(10));
-        QCOMPARE(fileBytes(config()), before);
+        QCOMPARE(bytesOf(config()), before);
 
         type(*w, "Text6", "10");
         type(*w, "Text9", "2147483647");
@@ -408,7 +401,7 @@ private slots:
         QCOMPARE(m_messages.texts.size(), 2);
         QVERIFY(m_messages.texts[1].contains(QStringLiteral("2147483647")));
         QCOMPARE(packingState().lMiddleNo, 3);
-        QCOMPARE(fileBytes(config()), before);
+        QCOMPARE(bytesOf(config()), before);
 
         // A larger box is fine, and the box completes at the new size.
         type(*w, "Text9", "3");
@@ -431,14 +424,14 @@ private slots:
         label.text = QStringLiteral("00001");
         book.sheets[0].set(1, 0, label);
         replaceFileAtomically(m_dir->path() + "/files/20261207.xls", xls::compoundDocument(xls::workbookStream(book)));
-        const QByteArray before = fileBytes(config());
+        const QByteArray before = bytesOf(config());
 
         auto w = openSetup();
         clickStart(*w); // the default answer: no
         QCOMPARE(m_messages.questions,
                  QStringList{QStringLiteral("外箱号 00001 今天已经用过（files/20261207.xls 第 2 行）。仍然从 00001 开始吗？")});
         QVERIFY(!w->scanWindow());
-        QCOMPARE(fileBytes(config()), before);
+        QCOMPARE(bytesOf(config()), before);
 
         type(*w, "Text10", "2");
         clickStart(*w); // 00002 is new: no question
