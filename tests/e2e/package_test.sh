@@ -7,7 +7,7 @@ build=$(cd "$1" && pwd)
 
 if [ -z "${PACKAGE_INSIDE_X:-}" ]; then
   export PACKAGE_INSIDE_X=1
-  exec xvfb-run -a -s "-screen 0 1280x1024x24" bash "$0" "$@"
+  exec xvfb-run -a -s "-screen 0 1280x1024x24 -noreset" bash "$0" "$@"
 fi
 
 work=$(mktemp -d)

@@ -9,7 +9,7 @@ source_dir=$(cd "$2" && pwd)
 
 if [ -z "${E2E_INSIDE_X:-}" ]; then
   export E2E_INSIDE_X=1
-  exec xvfb-run -a -s "-screen 0 1280x1024x24" bash "$0" "$@"
+  exec xvfb-run -a -s "-screen 0 1280x1024x24 -noreset" bash "$0" "$@"
 fi
 
 work=$(mktemp -d)
