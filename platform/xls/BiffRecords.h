@@ -64,6 +64,17 @@ constexpr uint16_t kRow = 0x0208;
 constexpr uint16_t kLabelSst = 0x00FD;
 constexpr uint16_t kBlank = 0x0201;
 constexpr uint16_t kNumber = 0x0203;
+constexpr uint16_t kRk = 0x027E;
+constexpr uint16_t kMulBlank = 0x00BE;
+constexpr uint16_t kMulRk = 0x00BD;
+constexpr uint16_t kLabel = 0x0204;
+constexpr uint16_t kRString = 0x00D6;
+constexpr uint16_t kBoolErr = 0x0205;
+constexpr uint16_t kFormula = 0x0006;
+constexpr uint16_t kString = 0x0207;  // a formula's text result
+constexpr uint16_t kShrFmla = 0x04BC;
+constexpr uint16_t kArray = 0x0221;
+constexpr uint16_t kTable = 0x0236;
 constexpr uint16_t kDbCell = 0x00D7;
 constexpr uint16_t kWindow2 = 0x023E;
 

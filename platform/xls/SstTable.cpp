@@ -98,7 +98,7 @@ public:
     }
 
 private:
-    const BiffRecord &rec() const { return m_layout.records[m_record]; }
+    BiffRecord rec() const { return m_layout.records[m_record]; }
     void need(uint32_t bytes) const
     {
         if (m_offset + bytes > rec().length)

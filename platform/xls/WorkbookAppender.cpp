@@ -36,6 +36,8 @@ constexpr size_t kDimLastColumn = 10;      // colMac (one past)
 constexpr size_t kColInfoFirst = 0;
 constexpr size_t kColInfoLast = 2;
 constexpr size_t kColInfoWidth = 4;
+constexpr size_t kBoundSheetType = 5;      // dt
+constexpr uint8_t kWorksheetSheetType = 0;
 
 [[noreturn]] void refuse(const QString &why)
 {
@@ -95,24 +97,27 @@ struct StringStart
 
 // The output stream as pieces: runs of original records copied as they are, or
 // bytes of our own (one or more records), with where each original record went.
+// Runs are added in stream order, so a record's new place is found by searching
+// the runs, not kept for each of a large sheet's records.
 class Pieces
 {
 public:
-    explicit Pieces(const BiffLayout &layout) : m_layout(layout), m_recordPositions(layout.records.size(), kNowhere)
+    explicit Pieces(const BiffLayout &layout) : m_layout(layout) { m_pieces.reserve(256); }
+    // Copies records first to last; consecutive records share one piece.
+    void copy(size_t first, size_t last)
     {
-        m_pieces.reserve(256);
+        if (!m_pieces.empty() && m_pieces.back().first >= 0 && m_pieces.back().last + 1 == long(first)) {
+            m_pieces.back().last = long(last);
+            return;
+        }
+        m_runs.push_back(m_pieces.size());
+        m_pieces.push_back({long(first), long(last), -1, std::string()});
     }
-    // Returns the piece that holds the record; consecutive records share one piece.
-    size_t copy(size_t record)
-    {
-        if (!m_pieces.empty() && m_pieces.back().last + 1 == long(record) && m_pieces.back().first >= 0)
-            m_pieces.back().last = long(record);
-        else
-            m_pieces.push_back({long(record), long(record), -1, std::string()});
-        return m_pieces.size() - 1;
-    }
+    void copy(size_t record) { copy(record, record); }
     size_t own(std::string bytes, long replaces = -1)
     {
+        if (replaces >= 0)
+            m_replaced.emplace_back(size_t(replaces), m_pieces.size());
         m_pieces.push_back({-1, -1, replaces, std::move(bytes)});
         return m_pieces.size() - 1;
     }
@@ -127,18 +132,11 @@ public:
         out.reserve(total);
         m_positions.reserve(m_pieces.size());
         for (const Piece &p : m_pieces) {
-            const uint32_t at = uint32_t(out.size());
-            m_positions.push_back(at);
-            if (p.first >= 0) {
-                const uint32_t from = m_layout.records[size_t(p.first)].at;
-                out.append(stream, from, span(p));
-                for (long r = p.first; r <= p.last; ++r)
-                    m_recordPositions[size_t(r)] = at + (m_layout.records[size_t(r)].at - from);
-            } else {
+            m_positions.push_back(uint32_t(out.size()));
+            if (p.first >= 0)
+                out.append(stream, m_layout.records[size_t(p.first)].at, span(p));
+            else
                 out += p.bytes;
-                if (p.origin >= 0)
-                    m_recordPositions[size_t(p.origin)] = at;
-            }
         }
         out.append(stream, tailAt, std::string::npos);
         return out;
@@ -147,18 +145,29 @@ public:
     // Where an old stream position went: the record holding it moved by so much.
     uint32_t moved(uint32_t oldPosition) const
     {
-        const auto &records = m_layout.records;
-        auto it = std::upper_bound(records.begin(), records.end(), oldPosition,
-                                   [](uint32_t p, const BiffRecord &r) { return p < r.at; });
-        if (it == records.begin())
+        const long record = m_layout.records.lastAtOrBefore(oldPosition);
+        if (record < 0)
             return oldPosition;
-        --it;
-        const uint32_t moved = m_recordPositions[size_t(it - records.begin())];
+        const uint32_t moved = recordPosition(size_t(record));
         if (moved == kNowhere)
             return oldPosition;
-        return moved + (oldPosition - it->at);
+        return moved + (oldPosition - m_layout.records.positionOf(size_t(record)));
     }
-    uint32_t recordPosition(size_t record) const { return m_recordPositions[record]; }
+    // Where an original record went: copied, or replaced by bytes of our own; kNowhere if dropped.
+    uint32_t recordPosition(size_t record) const
+    {
+        auto run = std::upper_bound(m_runs.begin(), m_runs.end(), long(record),
+                                    [this](long r, size_t piece) { return r < m_pieces[piece].first; });
+        if (run != m_runs.begin()) {
+            const Piece &p = m_pieces[*--run];
+            if (long(record) <= p.last)
+                return m_positions[*run] + (m_layout.records[record].at - m_layout.records[size_t(p.first)].at);
+        }
+        for (const auto &[origin, piece] : m_replaced)
+            if (origin == record)
+                return m_positions[piece];
+        return kNowhere;
+    }
 
 private:
     static constexpr uint32_t kNowhere = UINT32_MAX;
@@ -172,18 +181,46 @@ private:
     size_t span(const Piece &p) const { return m_layout.records[size_t(p.last)].end() - m_layout.records[size_t(p.first)].at; }
     const BiffLayout &m_layout;
     std::vector<Piece> m_pieces;
+    std::vector<size_t> m_runs; // pieces that copy records, in record order
+    std::vector<std::pair<size_t, size_t>> m_replaced; // original record, the piece in its place
     std::vector<uint32_t> m_positions;
-    std::vector<uint32_t> m_recordPositions;
 };
 
 } // namespace
 
 WorkbookAppender::WorkbookAppender(std::string workbookStream) : m_stream(std::move(workbookStream))
 {
-    m_layout = walkBiffStream(m_stream);
+    // The first sheet is scanned while the stream is walked: for a sheet of 65,536
+    // rows, reading its records a second time would cost as much as the walk. It
+    // is found as firstWorksheet() finds it: the first worksheet entry of the
+    // sheet directory names its BOF.
+    bool inGlobals = true;
+    long firstSheetAt = -1;
+    bool scanning = false;
+    size_t scannedBof = SIZE_MAX;
+    m_layout = walkBiffStream(m_stream, [&](size_t i, const BiffRecord &r, int depth) {
+        if (depth != 1)
+            return;
+        if (inGlobals) {
+            if (r.type == rec::kBoundSheet && firstSheetAt < 0 && r.length >= 8 && uint8_t(r.data[kBoundSheetType]) == kWorksheetSheetType)
+                firstSheetAt = long(r.u32(kBoundSheetPosition));
+            inGlobals = r.type != rec::kEof;
+            return;
+        }
+        if (r.type == rec::kBof && scannedBof == SIZE_MAX && long(r.at) == firstSheetAt && r.u16(2) == kWorksheetKind) {
+            scanning = true;
+            scannedBof = i;
+        }
+        if (scanning) {
+            scanFirstSheetRecord(i, r);
+            scanning = r.type != rec::kEof;
+        }
+    });
     readGlobals();
+    if (m_layout.sheets[m_firstSheet].bof != scannedBof) // both follow the same rule; never seen
+        refuse(QStringLiteral("找不到第一个工作表"));
+    finishFirstSheet();
     m_sst = readSstTable(m_layout);
-    readFirstSheet();
     checkPositions();
 }
 
@@ -202,23 +239,32 @@ void WorkbookAppender::checkPositions() const
                          [&](const BiffSubstream &s) { return m_layout.records[s.bof].at == position; }))
             refuse(wrong.arg(QStringLiteral("工作表目录")));
     }
-    auto checkIndex = [&](const BiffRecord &r) {
+    // Where a position usually points is tried first; a search of every record
+    // settles the rest. A sheet of 65,536 rows has 2,048 of each.
+    auto isExpected = [&](uint32_t position, const std::vector<size_t> *expected, size_t k) {
+        return expected && k < expected->size() && (*expected)[k] < m_layout.records.size()
+               && m_layout.records[(*expected)[k]].at == position;
+    };
+    auto checkIndex = [&](const BiffRecord &r, const std::vector<size_t> *dbCells) {
         const uint32_t defColWidth = r.u32(kIndexDefColWidth);
         if (defColWidth != 0 && !isAt(defColWidth, rec::kDefColWidth))
             refuse(wrong.arg(QStringLiteral("INDEX")));
-        for (uint32_t f = kIndexDbCells; f + 4 <= r.length; f += 4)
-            if (!isAt(r.u32(f), rec::kDbCell))
+        for (uint32_t f = kIndexDbCells, k = 0; f + 4 <= r.length; f += 4, ++k)
+            if (!isExpected(r.u32(f), dbCells, k) && !isAt(r.u32(f), rec::kDbCell))
                 refuse(wrong.arg(QStringLiteral("INDEX")));
     };
-    auto checkDbCell = [&](const BiffRecord &r) {
-        if (r.length < 4 || r.u32(0) > r.at || !isAt(r.at - r.u32(0), rec::kRow))
+    auto checkDbCell = [&](const BiffRecord &r, const std::vector<size_t> *firstRows, size_t k) {
+        if (r.length < 4 || r.u32(0) > r.at)
+            refuse(wrong.arg(QStringLiteral("DBCELL")));
+        const uint32_t firstRow = r.at - r.u32(0);
+        if (!isExpected(firstRow, firstRows, k) && !isAt(firstRow, rec::kRow))
             refuse(wrong.arg(QStringLiteral("DBCELL")));
     };
     // The first sheet, the large one, from what readFirstSheet found.
     if (m_index >= 0)
-        checkIndex(m_layout.records[size_t(m_index)]);
-    for (size_t i : m_dbCells)
-        checkDbCell(m_layout.records[i]);
+        checkIndex(m_layout.records[size_t(m_index)], &m_dbCells);
+    for (size_t k = 0; k < m_dbCells.size(); ++k)
+        checkDbCell(m_layout.records[m_dbCells[k]], &m_blockFirstRows, k);
     for (size_t s = 0; s < m_layout.sheets.size(); ++s) {
         if (s == m_firstSheet)
             continue;
@@ -230,9 +276,9 @@ void WorkbookAppender::checkPositions() const
             depth += r.type == rec::kBof ? 1 : 0;
             if (depth == 1) {
                 if (r.type == rec::kIndex && r.length >= kIndexDbCells) {
-                    checkIndex(r);
+                    checkIndex(r, nullptr);
                 } else if (r.type == rec::kDbCell) {
-                    checkDbCell(r);
+                    checkDbCell(r, nullptr, 0);
                 } else if (r.type == rec::kDimensions && dimensions < 0) {
                     if (r.length < 12)
                         refuse(QStringLiteral("第 %1 个工作表的使用范围记录损坏").arg(s + 1));
@@ -275,64 +321,79 @@ void WorkbookAppender::readGlobals()
     m_firstSheet = size_t(sheet);
 }
 
-void WorkbookAppender::readFirstSheet()
+// One of the first sheet's own records (depth 1: not those of an embedded chart).
+// Cell records are nearly all of a large sheet: they take the short road.
+[[gnu::always_inline]] inline void WorkbookAppender::scanFirstSheetRecord(size_t i, const BiffRecord &r)
 {
-    const BiffSubstream &sheet = m_layout.sheets[m_firstSheet];
-    long dimensions = -1;
-    int depth = 0;
-    int32_t usedRows = 0;
-    for (size_t i = sheet.bof; i <= sheet.eof; ++i) {
-        const BiffRecord &r = m_layout.records[i];
-        if (r.type == rec::kBof)
-            ++depth;
-        if (depth == 1) {
-            switch (r.type) {
-            case rec::kIndex:
-                if (m_index < 0 && r.length >= kIndexDbCells)
-                    m_index = long(i);
-                break;
-            case rec::kDefColWidth:
-                m_defColWidth = long(i);
-                break;
-            case rec::kColInfo:
-                if (r.length < 12)
-                    refuse(QStringLiteral("列宽记录太短"));
-                m_colInfos.push_back({i, r.u16(kColInfoFirst), r.u16(kColInfoLast), r.u16(kColInfoWidth)});
-                break;
-            case rec::kDimensions:
-                if (dimensions < 0) {
-                    if (r.length < 12)
-                        refuse(QStringLiteral("使用范围记录太短"));
-                    dimensions = long(i);
-                    usedRows = int32_t(std::min<uint32_t>(r.u32(kDimLastRow), kSheetRows));
-                }
-                break;
-            case rec::kDbCell:
-                m_dbCells.push_back(i);
-                m_lastCellTable = long(i);
-                break;
-            default:
-                if (r.type == rec::kRow || isCellRecord(r.type)) {
-                    if (r.length < 2)
-                        refuse(QStringLiteral("单元格记录太短"));
-                    usedRows = std::max<int32_t>(usedRows, int32_t(r.u16(0)) + 1);
-                    m_firstCellRow = std::min<uint32_t>(m_firstCellRow, r.u16(0));
-                    if (r.type != rec::kRow && r.length >= 4) {
-                        const uint32_t column = lastColumnOf(r);
-                        if (column >= kSheetColumns || r.u16(2) > column)
-                            refuse(QStringLiteral("单元格记录损坏（第 %1 列超出 %2 列）").arg(column + 1).arg(kSheetColumns));
-                        m_usedColumns = std::max<uint32_t>(m_usedColumns, column + 1);
-                    }
-                    m_lastCellTable = long(i);
-                } else if (isFormulaAttachment(r.type)) {
-                    m_lastCellTable = long(i);
-                }
-                break;
-            }
-        }
-        if (r.type == rec::kEof)
-            --depth;
+    if (r.type != rec::kRow && !isCellRecord(r.type)) {
+        scanOtherFirstSheetRecord(i, r);
+        return;
     }
+    if (r.length < 2)
+        refuseDamagedCell(-1);
+    const uint16_t row = r.u16(0);
+    if (r.type == rec::kRow && m_scan.blockFirstRow < 0)
+        m_scan.blockFirstRow = long(i);
+    m_scan.usedRows = std::max<int32_t>(m_scan.usedRows, int32_t(row) + 1);
+    m_firstCellRow = std::min<uint32_t>(m_firstCellRow, row);
+    if (r.type != rec::kRow && r.length >= 4) {
+        const uint32_t column = lastColumnOf(r);
+        if (column >= kSheetColumns || r.u16(2) > column)
+            refuseDamagedCell(long(column));
+        m_usedColumns = std::max<uint32_t>(m_usedColumns, column + 1);
+    }
+    m_lastCellTable = long(i);
+}
+
+void WorkbookAppender::scanOtherFirstSheetRecord(size_t i, const BiffRecord &r)
+{
+    switch (r.type) {
+    case rec::kIndex:
+        if (m_index < 0 && r.length >= kIndexDbCells)
+            m_index = long(i);
+        break;
+    case rec::kDefColWidth:
+        m_defColWidth = long(i);
+        break;
+    case rec::kColInfo:
+        if (r.length < 12)
+            refuse(QStringLiteral("列宽记录太短"));
+        m_colInfos.push_back({i, r.u16(kColInfoFirst), r.u16(kColInfoLast), r.u16(kColInfoWidth)});
+        break;
+    case rec::kDimensions:
+        if (m_scan.dimensions < 0) {
+            if (r.length < 12)
+                refuse(QStringLiteral("使用范围记录太短"));
+            m_scan.dimensions = long(i);
+            m_scan.usedRows = std::max<int32_t>(m_scan.usedRows, int32_t(std::min<uint32_t>(r.u32(kDimLastRow), kSheetRows)));
+        }
+        break;
+    case rec::kDbCell:
+        m_dbCells.push_back(i);
+        // Its block's first ROW, where it should point.
+        m_blockFirstRows.push_back(m_scan.blockFirstRow >= 0 ? size_t(m_scan.blockFirstRow) : SIZE_MAX);
+        m_scan.blockFirstRow = -1;
+        m_lastCellTable = long(i);
+        break;
+    default:
+        if (isFormulaAttachment(r.type))
+            m_lastCellTable = long(i);
+        break;
+    }
+}
+
+void WorkbookAppender::refuseDamagedCell(long column)
+{
+    if (column < 0)
+        refuse(QStringLiteral("单元格记录太短"));
+    refuse(QStringLiteral("单元格记录损坏（第 %1 列超出 %2 列）").arg(column + 1).arg(kSheetColumns));
+}
+
+// What the scan of the first sheet leaves to be worked out once it has been read.
+void WorkbookAppender::finishFirstSheet()
+{
+    const long dimensions = m_scan.dimensions;
+    const int32_t usedRows = m_scan.usedRows;
     if (dimensions < 0)
         refuse(QStringLiteral("第一个工作表缺少使用范围记录"));
     m_dimensions = size_t(dimensions);
@@ -543,43 +604,69 @@ std::string WorkbookAppender::append(const std::vector<SheetRow> &rows) const
         }
     };
 
-    const BiffSubstream &sheet = m_layout.sheets[m_firstSheet];
+    // The globals, record by record: the shared strings and the XFs change.
     const size_t sstLast = m_sst.present ? m_sst.last : 0;
-    const size_t firstColInfo = m_colInfos.empty() ? 0 : m_colInfos.front().record;
-    for (size_t i = 0; i < m_layout.records.size(); ++i) {
+    for (size_t i = m_layout.globals.bof; i <= m_layout.globals.eof; ++i) {
         const BiffRecord &r = m_layout.records[i];
-        const bool inFirstSheet = i >= sheet.bof && i <= sheet.eof;
-
-        if (i <= m_layout.globals.eof) {
-            if (m_sst.present && (i == m_sst.sst || i == sstLast)) {
-                std::string bytes = recordBytes(r);
-                if (i == m_sst.sst) {
-                    put32(bytes, 4 + kSstTotal, total);
-                    put32(bytes, 4 + kSstUnique, unique);
-                }
-                const size_t piece = i == sstLast ? emitStrings(StringRecords(bytes), long(i)) : out.own(std::move(bytes), long(i));
-                if (i == m_sst.sst)
-                    sstPiece = long(piece);
-                if (i == sstLast && m_sst.extSst < 0)
-                    emitExtSst(-1);
-            } else if (long(i) == m_sst.extSst) {
-                emitExtSst(long(i));
-            } else if (i == m_layout.globals.eof && !m_sst.present && !newStrings.empty()) {
-                sstPiece = long(emitStrings(StringRecords(total, unique), -1));
-                emitExtSst(-1);
-                out.copy(i);
-            } else {
-                out.copy(i);
+        if (m_sst.present && (i == m_sst.sst || i == sstLast)) {
+            std::string bytes = recordBytes(r);
+            if (i == m_sst.sst) {
+                put32(bytes, 4 + kSstTotal, total);
+                put32(bytes, 4 + kSstUnique, unique);
             }
-            if (i == m_lastXfRecord && m_textXf < 0)
-                out.own(textXfRecord());
-            continue;
-        }
-        if (!inFirstSheet) {
+            const size_t piece = i == sstLast ? emitStrings(StringRecords(bytes), long(i)) : out.own(std::move(bytes), long(i));
+            if (i == m_sst.sst)
+                sstPiece = long(piece);
+            if (i == sstLast && m_sst.extSst < 0)
+                emitExtSst(-1);
+        } else if (long(i) == m_sst.extSst) {
+            emitExtSst(long(i));
+        } else if (i == m_layout.globals.eof && !m_sst.present && !newStrings.empty()) {
+            sstPiece = long(emitStrings(StringRecords(total, unique), -1));
+            emitExtSst(-1);
             out.copy(i);
+        } else {
+            out.copy(i);
+        }
+        if (i == m_lastXfRecord && m_textXf < 0)
+            out.own(textXfRecord());
+    }
+
+    // The first sheet: only a few of its records change; the runs between them are
+    // copied whole. The original DBCELLs that stay are all before the new blocks.
+    // The other sheets are copied as they are, all in stream order.
+    for (size_t s = 0; s < m_firstSheet; ++s)
+        out.copy(m_layout.sheets[s].bof, m_layout.sheets[s].eof);
+    const BiffSubstream &sheet = m_layout.sheets[m_firstSheet];
+    std::vector<size_t> marks;
+    auto mark = [&](long i) {
+        if (i >= long(sheet.bof) && i <= long(sheet.eof))
+            marks.push_back(size_t(i));
+    };
+    mark(m_index);
+    mark(long(m_dimensions));
+    mark(merging ? m_blockStart : m_lastCellTable);
+    if (widen)
+        for (const ColInfo &c : m_colInfos)
+            mark(long(c.record));
+    std::sort(marks.begin(), marks.end());
+    const size_t firstColInfo = m_colInfos.empty() ? 0 : m_colInfos.front().record;
+    auto keepOriginalDbCells = [&](size_t before) {
+        for (size_t d : m_dbCells)
+            if (d < before)
+                dbCells.push_back({kOriginal, uint32_t(d)});
+    };
+    auto nextMark = marks.begin();
+    for (size_t i = sheet.bof; i <= sheet.eof; ++i) {
+        while (nextMark != marks.end() && *nextMark < i)
+            ++nextMark;
+        if (nextMark == marks.end() || *nextMark > i) {
+            const size_t last = nextMark == marks.end() ? sheet.eof : *nextMark - 1;
+            out.copy(i, last);
+            i = last;
             continue;
         }
-
+        const BiffRecord &r = m_layout.records[i];
         if (long(i) == m_index) {
             const size_t dbCount = blocksAfter;
             ByteSink b;
@@ -591,19 +678,10 @@ std::string WorkbookAppender::append(const std::vector<SheetRow> &rows) const
             put32(bytes, 4 + kIndexFirstRow, oldLast == 0 ? firstNew : std::min(oldFirst, firstNew));
             put32(bytes, 4 + kIndexLastRow, std::max(oldLast, lastNew + 1));
             indexPiece = long(out.own(std::move(bytes), long(i)));
-            continue;
-        }
-        if (long(i) == m_defColWidth) {
-            out.copy(i);
-            continue;
-        }
-        if (r.type == rec::kColInfo && widen && std::any_of(m_colInfos.begin(), m_colInfos.end(),
-                                                                [&](const ColInfo &c) { return c.record == i; })) {
+        } else if (r.type == rec::kColInfo && widen) {
             if (i == firstColInfo)
                 emitColInfos();
-            continue;
-        }
-        if (i == m_dimensions) {
+        } else if (i == m_dimensions) {
             if (widen && m_colInfos.empty())
                 emitColInfos();
             std::string bytes = recordBytes(r);
@@ -618,11 +696,10 @@ std::string WorkbookAppender::append(const std::vector<SheetRow> &rows) const
             out.own(std::move(bytes), long(i));
             if (m_lastCellTable < 0)
                 emitNewBlocks(firstNew);
-            continue;
-        }
-        if (long(i) == m_blockStart && merging) {
+        } else if (long(i) == m_blockStart && merging) {
             // The last block again, with the box's first rows in it.
             const size_t lastDb = m_dbCells.back();
+            keepOriginalDbCells(i);
             std::vector<size_t> old;
             for (size_t k = i; k < lastDb; ++k)
                 old.push_back(k);
@@ -631,14 +708,17 @@ std::string WorkbookAppender::append(const std::vector<SheetRow> &rows) const
             if (end < lastNew)
                 emitNewBlocks(end + 1);
             i = lastDb;
-            continue;
+        } else {
+            out.copy(i);
+            if (long(i) == m_lastCellTable && !merging) {
+                keepOriginalDbCells(i + 1);
+                emitNewBlocks(firstNew);
+            }
         }
-        out.copy(i);
-        if (r.type == rec::kDbCell && std::binary_search(m_dbCells.begin(), m_dbCells.end(), i))
-            dbCells.push_back({kOriginal, uint32_t(i)});
-        if (long(i) == m_lastCellTable && !merging)
-            emitNewBlocks(firstNew);
     }
+
+    for (size_t s = m_firstSheet + 1; s < m_layout.sheets.size(); ++s)
+        out.copy(m_layout.sheets[s].bof, m_layout.sheets[s].eof);
 
     std::string result = out.join(m_stream, m_layout.tailAt);
 

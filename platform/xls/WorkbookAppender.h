@@ -43,8 +43,19 @@ private:
         uint16_t width;
     };
 
+    // What the scan of the first sheet keeps while it reads.
+    struct FirstSheetScan
+    {
+        long dimensions = -1;
+        int32_t usedRows = 0;
+        long blockFirstRow = -1; // the current block's first ROW
+    };
+
     void readGlobals();
-    void readFirstSheet();
+    void scanFirstSheetRecord(size_t index, const BiffRecord &record);
+    void scanOtherFirstSheetRecord(size_t index, const BiffRecord &record);
+    [[noreturn, gnu::cold, gnu::noinline]] static void refuseDamagedCell(long column);
+    void finishFirstSheet();
     void checkPositions() const;
 
     std::string m_stream;
@@ -61,12 +72,14 @@ private:
     size_t m_dimensions = 0;
     std::vector<ColInfo> m_colInfos;
     std::vector<size_t> m_dbCells;
+    std::vector<size_t> m_blockFirstRows; // each DBCELL's first ROW record, or SIZE_MAX
     long m_lastCellTable = -1;    // last ROW, cell or DBCELL record
     long m_blockStart = -1;       // the last 32-row block, when it can take more rows
     uint32_t m_blockBase = 0;
     int32_t m_lastUsedRow = 1;
     uint32_t m_usedColumns = 0;   // one past the last column holding a cell
     uint32_t m_firstCellRow = UINT32_MAX;
+    FirstSheetScan m_scan;
 };
 
 } // namespace xls
