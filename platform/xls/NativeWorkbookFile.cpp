@@ -35,13 +35,15 @@ std::optional<QByteArray> readWholeFile(const QString &path)
             return std::nullopt;
         fail(path, reason::fromErrno(errno));
     }
+    // Read straight into the buffer: no copy through a small one.
     QByteArray bytes;
     struct stat st {};
-    if (::fstat(fd, &st) == 0 && st.st_size > 0)
-        bytes.reserve(qsizetype(st.st_size));
-    char buffer[1 << 16];
+    qsizetype size = 0;
+    bytes.resize(::fstat(fd, &st) == 0 && st.st_size > 0 ? qsizetype(st.st_size) + 1 : 1 << 16);
     for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (size == bytes.size())
+            bytes.resize(bytes.size() * 2); // the file grew while it was read
+        const ssize_t n = ::read(fd, bytes.data() + size, size_t(bytes.size() - size));
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0) {
@@ -51,8 +53,9 @@ std::optional<QByteArray> readWholeFile(const QString &path)
         }
         if (n == 0)
             break;
-        bytes.append(buffer, n);
+        size += n;
     }
+    bytes.truncate(size);
     ::close(fd);
     return bytes;
 }
