@@ -23,7 +23,8 @@ constexpr uint32_t kRunSize = 4;
 class Reader
 {
 public:
-    Reader(const BiffLayout &layout, size_t first, size_t last) : m_layout(layout), m_record(first), m_last(last)
+    Reader(const BiffLayout &layout, size_t first, size_t last)
+        : m_layout(layout), m_record(first), m_last(last), m_current(layout.records[first])
     {
         m_offset = 8; // cstTotal and cstUnique
     }
@@ -39,6 +40,7 @@ public:
         if (m_record >= m_last)
             return false;
         ++m_record;
+        m_current = m_layout.records[m_record];
         m_offset = 0;
         return true;
     }
@@ -98,7 +100,7 @@ public:
     }
 
 private:
-    BiffRecord rec() const { return m_layout.records[m_record]; }
+    const BiffRecord &rec() const { return m_current; }
     void need(uint32_t bytes) const
     {
         if (m_offset + bytes > rec().length)
@@ -107,6 +109,7 @@ private:
     const BiffLayout &m_layout;
     size_t m_record;
     size_t m_last;
+    BiffRecord m_current; // the record at m_record, looked at for every string
     uint32_t m_offset = 0;
 };
 
