@@ -12,7 +12,6 @@ namespace xls {
 
 namespace {
 
-constexpr uint16_t kLabel = 0x0204; // an inline text cell, as older writers use
 constexpr int kMaxRows = 65536;
 
 [[noreturn]] void fail(const QString &path, const QString &why)
@@ -65,12 +64,12 @@ std::vector<QStringList> readFirstSheetColumns(const QString &path, int columnCo
         for (size_t i = sheet->bof; i <= sheet->eof; ++i) {
             const BiffRecord &r = layout.records[i];
             depth += r.type == rec::kBof ? 1 : 0;
-            if (depth == 1 && (r.type == rec::kLabelSst || r.type == kLabel) && r.length >= 8 && r.u16(2) < columns.size()) {
+            if (depth == 1 && (r.type == rec::kLabelSst || r.type == rec::kLabel) && r.length >= 8 && r.u16(2) < columns.size()) {
                 const int row = r.u16(0);
                 QStringList &texts = columns[r.u16(2)];
                 while (texts.size() <= row && texts.size() < kMaxRows)
                     texts << QString();
-                if (r.type == kLabel)
+                if (r.type == rec::kLabel)
                     texts[row] = inlineText(r);
                 else if (r.u32(6) < strings.size())
                     texts[row] = strings[r.u32(6)];

@@ -206,6 +206,59 @@ private slots:
             QCOMPARE(after.value(c), before.value(c));
     }
 
+    void cellsBeforeAShortUsedRangeAreNotWrittenOver()
+    {
+        // A careless writer: DIMENSIONS after the cell table, claiming one row where
+        // there are five. The box must still go below the last cell, not over them.
+        Workbook book;
+        book.sheets.resize(1);
+        QStringList expected;
+        for (int r = 0; r < 5; ++r) {
+            book.sheets[0].set(r, 0, {Cell::Text, 0, QStringLiteral("旧%1").arg(r)});
+            expected << QStringLiteral("旧%1").arg(r);
+        }
+        std::string stream = workbookStream(book);
+        const BiffLayout layout = walkBiffStream(stream);
+        const BiffSubstream &sheet = layout.sheets.at(0);
+        long dimensions = -1, lastDbCell = -1, index = -1;
+        for (size_t i = sheet.bof; i <= sheet.eof; ++i) {
+            const uint16_t type = layout.records[i].type;
+            dimensions = type == rec::kDimensions ? long(i) : dimensions;
+            lastDbCell = type == rec::kDbCell ? long(i) : lastDbCell;
+            index = type == rec::kIndex ? long(i) : index;
+        }
+        QVERIFY(dimensions >= 0 && lastDbCell > dimensions && index >= 0);
+        const BiffRecord dim = layout.records[size_t(dimensions)];
+        std::string dimBytes = stream.substr(dim.at, dim.end() - dim.at);
+        dimBytes[4 + 4] = 1; // rwMac: one row
+        const uint32_t dimSize = uint32_t(dimBytes.size());
+        const uint32_t cellTableEnd = layout.records[size_t(lastDbCell)].end();
+        const BiffRecord indexRecord = layout.records[size_t(index)];
+        std::string moved = stream.substr(0, dim.at) + stream.substr(dim.end(), cellTableEnd - dim.end()) + dimBytes
+                            + stream.substr(cellTableEnd);
+        // The DBCELLs moved up by DIMENSIONS' size: so do INDEX's positions of them.
+        for (uint32_t f = 16; f + 4 <= indexRecord.length; f += 4) {
+            const uint32_t at = indexRecord.at + 4 + f;
+            const uint32_t old = uint32_t(uint8_t(moved[at])) | uint32_t(uint8_t(moved[at + 1])) << 8
+                                 | uint32_t(uint8_t(moved[at + 2])) << 16 | uint32_t(uint8_t(moved[at + 3])) << 24;
+            const uint32_t now = old - dimSize;
+            for (int k = 0; k < 4; ++k)
+                moved[at + uint32_t(k)] = char((now >> (8 * k)) & 0xFF);
+        }
+        const QString path = m_dir.filePath("short-range.xls");
+        writeBytes(path, compoundDocument(moved));
+
+        NativeWorkbookFile file;
+        QCOMPARE(file.open(path), WorkbookFile::Opened::Existing);
+        QCOMPARE(file.lastUsedRow(), 5);
+        file.appendRows({{QStringLiteral("W1"), QString(), QString()}});
+        file.replaceFile();
+        expected << QStringLiteral("W1");
+        // FreeXL and xlrd drop cells that come before DIMENSIONS; our own reader does not.
+        QCOMPARE(readFirstSheetColumn(path, 0), expected);
+        QCOMPARE(structureProblems(compoundOf(path).child("Workbook")->data), QStringList());
+    }
+
     void whatCannotBeSafelyUpdatedIsRefused_data()
     {
         QTest::addColumn<QByteArray>("bytes");
