@@ -1,6 +1,9 @@
 #pragma once
 
+#include "packing/PackingState.h"
 #include "platform/MessageBox.h"
+#include "station/BarcodeIntake.h"
+#include "station/Box.h"
 #include "station/BoxExport.h"
 
 // A message box nobody reads and an export that goes nowhere: the benchmarks time
@@ -17,4 +20,23 @@ class NoExport : public BoxExport
 public:
     ExportReceipt exportBox(const Box &) override { return {}; }
     QString keepUnfinished(const Box &) override { return {}; }
+};
+
+// Intake into a box of that size, duplicates checked, nobody watching and no disk.
+struct QuietIntake
+{
+    PackingState state;
+    Box box;
+    SilentMessages messages;
+    NoExport none;
+    BarcodeIntake intake{state, box, messages, none};
+
+    QuietIntake(int innerLength, int perMiddle, int perOuter)
+    {
+        state.iInnerLen = innerLength;
+        state.iPerMiddle = perMiddle;
+        state.iPerOuter = perOuter;
+        state.lMiddleNo = state.lOuterNo = 1;
+        intake.sCfMode = QStringLiteral("0");
+    }
 };

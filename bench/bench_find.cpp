@@ -75,16 +75,8 @@ int main(int argc, char **argv)
     index.load(dir.path(), QDate(2026, 12, 7));
     std::printf("day_index_load_%lld_barcodes: %.1f ms\n", static_cast<long long>(index.size()), t.nsecsElapsed() / 1e6);
 
-    PackingState state;
-    state.iInnerLen = 12;
-    state.iPerMiddle = 10;
-    state.iPerOuter = 32000;
-    state.lMiddleNo = state.lOuterNo = 1;
-    Box box;
-    SilentMessages messages;
-    NoExport none;
-    BarcodeIntake intake(state, box, messages, none);
-    intake.sCfMode = QStringLiteral("0");
+    QuietIntake quiet(12, 10, 32000);
+    BarcodeIntake &intake = quiet.intake;
     intake.checkWholeDay(&index);
     std::vector<double> us;
     for (int i = 0; i < 1000; ++i) {

@@ -29,20 +29,12 @@ struct Figures
 
 Figures microsPerScan(int rowsAlready, int scans, BoxLog *journal)
 {
-    PackingState state;
-    state.iInnerLen = 15;
-    state.iPerMiddle = 32767;
-    state.iPerOuter = 32767;
-    state.lMiddleNo = state.lOuterNo = 1;
-    Box grid;
-    SilentMessages messages;
-    NoExport none;
-    BarcodeIntake intake(state, grid, messages, none);
-    intake.sCfMode = QStringLiteral("0");
-    for (int i = 0; grid.rowCount() < rowsAlready; ++i)
+    QuietIntake quiet(15, 32767, 32767);
+    BarcodeIntake &intake = quiet.intake;
+    for (int i = 0; quiet.box.rowCount() < rowsAlready; ++i)
         intake.receive(barcode(i));
 
-    grid.setLog(journal);
+    quiet.box.setLog(journal);
     std::vector<double> samples;
     for (int i = 0; i < scans; ++i) {
         const QString text = barcode(1000000 + i);

@@ -6,6 +6,7 @@
 #include "platform/ProgramEnvironment.h"
 #include "platform/qt/QtRecordGrid.h"
 #include "station/frm_SCAN.h"
+#include "tools/RawPty.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -14,8 +15,6 @@
 #include <QTemporaryDir>
 #include <algorithm>
 #include <cstdio>
-#include <pty.h>
-#include <termios.h>
 #include <unistd.h>
 #include <vector>
 
@@ -38,17 +37,11 @@ int main(int argc, char **argv)
                      .arg(kSettleMs).toLatin1());
     config.close();
 
-    int master = -1, slave = -1;
-    char name[256] = {};
-    if (::openpty(&master, &slave, name, nullptr, nullptr) != 0) {
-        std::perror("openpty");
+    RawPty pty;
+    if (!openRawPty(pty))
         return 1;
-    }
-    termios raw {};
-    ::tcgetattr(slave, &raw);
-    ::cfmakeraw(&raw);
-    ::tcsetattr(slave, TCSANOW, &raw);
-    QFile::link(QString::fromLatin1(name), dir.path() + "/COM1");
+    const int master = pty.master;
+    QFile::link(QString::fromStdString(pty.path), dir.path() + "/COM1");
 
     SilentMessages messages;
     setOperatorMessages(&messages);

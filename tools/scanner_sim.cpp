@@ -4,6 +4,8 @@
 //
 //   scanner-sim --folder build/station [--port 1] [--paced] [--hold-ms 500] [BARCODE ...]
 
+#include "RawPty.h"
+
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -11,9 +13,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <iostream>
-#include <pty.h>
 #include <string>
-#include <termios.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -96,16 +96,11 @@ bool sendScan(int master, const std::string &barcode, bool paced)
 int main(int argc, char **argv)
 {
     const Options o = parse(argc, argv);
-    int master = -1, slave = -1;
-    char name[256] = {};
-    if (::openpty(&master, &slave, name, nullptr, nullptr) != 0) {
-        std::perror("openpty");
+    RawPty pty;
+    if (!openRawPty(pty))
         return 1;
-    }
-    termios raw {};
-    ::tcgetattr(slave, &raw);
-    ::cfmakeraw(&raw);
-    ::tcsetattr(slave, TCSANOW, &raw);
+    const int master = pty.master;
+    const char *name = pty.path.c_str();
 
     // Replace the link in one step, so the station never sees it missing.
     const std::string link = o.folder + "/COM" + std::to_string(o.port);
@@ -131,7 +126,7 @@ int main(int argc, char **argv)
             ok = sendScan(master, line, o.paced);
         }
     }
-    ::close(slave);
+    ::close(pty.slave);
     ::close(master);
     return ok ? 0 : 1;
 }

@@ -23,17 +23,11 @@ long BiffLayout::recordAt(uint32_t position) const
     return i >= 0 && records.positionOf(size_t(i)) == position ? i : -1;
 }
 
-namespace {
-constexpr size_t kBoundSheetPosition = 0; // lbPlyPos
-constexpr size_t kBoundSheetType = 5;     // dt
-constexpr uint8_t kWorksheetSheetType = 0;
-} // namespace
-
 long firstWorksheet(const BiffLayout &layout)
 {
     for (size_t i = layout.globals.bof; i <= layout.globals.eof; ++i) {
         const BiffRecord &r = layout.records[i];
-        if (r.type != rec::kBoundSheet || r.length < 8 || uint8_t(r.data[kBoundSheetType]) != kWorksheetSheetType)
+        if (!namesWorksheet(r))
             continue;
         const long bof = layout.recordAt(r.u32(kBoundSheetPosition));
         for (size_t s = 0; s < layout.sheets.size(); ++s)

@@ -224,9 +224,19 @@ inline uint16_t lastColumnOf(const BiffRecord &cell)
     return multiple && cell.length >= 2 ? cell.u16(cell.length - 2u) : cell.u16(2);
 }
 
-// Which of layout.sheets is the first worksheet: the first BOUNDSHEET of sheet type
-// worksheet names it (chart and macro sheets do not count, hidden ones do); -1
-// when there is none or it names no worksheet substream.
+// BOUNDSHEET 0x0085: lbPlyPos u32 (stream position of the sheet's BOF), hsState u8,
+// dt u8 (sheet type, 0 for a worksheet), then the sheet's name.
+constexpr size_t kBoundSheetPosition = 0;
+// Whether a BOUNDSHEET names a worksheet (chart and macro sheets do not count, hidden ones do).
+inline bool namesWorksheet(const BiffRecord &boundSheet)
+{
+    constexpr size_t kSheetType = 5;
+    constexpr uint8_t kWorksheetType = 0;
+    return boundSheet.type == rec::kBoundSheet && boundSheet.length >= 8 && uint8_t(boundSheet.data[kSheetType]) == kWorksheetType;
+}
+
+// Which of layout.sheets is the first worksheet: the first BOUNDSHEET that names a
+// worksheet gives its BOF; -1 when there is none or its BOF starts no worksheet substream.
 long firstWorksheet(const BiffLayout &layout);
 
 } // namespace xls

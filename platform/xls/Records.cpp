@@ -45,6 +45,15 @@ void u16Record(ByteSink &out, uint16_t type, uint16_t value)
     out.u16(value);
 }
 
+// Every cell record starts with the cell: rw u16, col u16, ixfe u16.
+void cellStart(ByteSink &out, uint16_t type, uint16_t length, uint16_t rowIndex, uint16_t column, uint16_t format)
+{
+    out.header(type, length);
+    out.u16(rowIndex);
+    out.u16(column);
+    out.u16(format);
+}
+
 // ShortXLUnicodeString: cch u8, fHighByte u8, the characters.
 void shortString(ByteSink &out, const QString &s)
 {
@@ -329,27 +338,18 @@ void row(ByteSink &out, uint16_t rowIndex, uint16_t firstColumn, uint16_t endCol
 
 void labelSst(ByteSink &out, uint16_t rowIndex, uint16_t column, uint16_t format, uint32_t string)
 {
-    out.header(rec::kLabelSst, 10);
-    out.u16(rowIndex);
-    out.u16(column);
-    out.u16(format);
+    cellStart(out, rec::kLabelSst, 10, rowIndex, column, format);
     out.u32(string);
 }
 
 void blank(ByteSink &out, uint16_t rowIndex, uint16_t column, uint16_t format)
 {
-    out.header(rec::kBlank, 6);
-    out.u16(rowIndex);
-    out.u16(column);
-    out.u16(format);
+    cellStart(out, rec::kBlank, 6, rowIndex, column, format);
 }
 
 void number(ByteSink &out, uint16_t rowIndex, uint16_t column, uint16_t format, double value)
 {
-    out.header(rec::kNumber, 14);
-    out.u16(rowIndex);
-    out.u16(column);
-    out.u16(format);
+    cellStart(out, rec::kNumber, 14, rowIndex, column, format);
     out.f64(value);
 }
 

@@ -22,7 +22,6 @@ constexpr uint16_t kColumns = 3;
 constexpr uint32_t kRowRecordSize = 4 + 16;
 
 // Field offsets inside record data, as the format documentation lays them out.
-constexpr size_t kBoundSheetPosition = 0;  // lbPlyPos
 constexpr size_t kSstTotal = 0;            // cstTotal
 constexpr size_t kSstUnique = 4;           // cstUnique
 constexpr size_t kIndexFirstRow = 4;       // rwMic
@@ -36,8 +35,6 @@ constexpr size_t kDimLastColumn = 10;      // colMac (one past)
 constexpr size_t kColInfoFirst = 0;
 constexpr size_t kColInfoLast = 2;
 constexpr size_t kColInfoWidth = 4;
-constexpr size_t kBoundSheetType = 5;      // dt
-constexpr uint8_t kWorksheetSheetType = 0;
 
 [[noreturn]] void refuse(const QString &why)
 {
@@ -202,7 +199,7 @@ WorkbookAppender::WorkbookAppender(std::string workbookStream) : m_stream(std::m
         if (depth != 1)
             return;
         if (inGlobals) {
-            if (r.type == rec::kBoundSheet && firstSheetAt < 0 && r.length >= 8 && uint8_t(r.data[kBoundSheetType]) == kWorksheetSheetType)
+            if (firstSheetAt < 0 && namesWorksheet(r))
                 firstSheetAt = long(r.u32(kBoundSheetPosition));
             inGlobals = r.type != rec::kEof;
             return;

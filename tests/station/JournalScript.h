@@ -36,4 +36,21 @@ inline void setUp(PackingState &state)
     state.lMiddleNo = state.lOuterNo = 1;
 }
 
+// The station the script runs on: intake into a box, duplicates checked, with
+// messages and exports recorded. Exports succeed; what matters is the box around them.
+struct Station
+{
+    PackingState state;
+    RecordingMessages messages;
+    RecordingExport exports;
+    Box box;
+    BarcodeIntake intake{state, box, messages, exports};
+
+    Station()
+    {
+        setUp(state);
+        intake.sCfMode = QStringLiteral("0");
+    }
+};
+
 } // namespace journalscript

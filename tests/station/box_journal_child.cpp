@@ -14,19 +14,13 @@ int main(int argc, char **argv)
         return 2;
     const QString folder = QString::fromLocal8Bit(argv[1]);
     const quint32 seed = quint32(QByteArray(argv[2]).toUInt());
-    PackingState state;
-    journalscript::setUp(state);
-    RecordingMessages messages;
-    RecordingExport nowhere; // exports succeed; what matters is the box around them
-    Box box;
+    journalscript::Station station;
     BoxJournal journal(folder);
-    journal.startWith({}, false, state.lMiddleNo, state.lOuterNo);
-    box.setLog(&journal);
-    BarcodeIntake intake(state, box, messages, nowhere);
-    intake.sCfMode = QStringLiteral("0");
+    journal.startWith({}, false, station.state.lMiddleNo, station.state.lOuterNo);
+    station.box.setLog(&journal);
     const QStringList scans = journalscript::scans(seed);
     for (int i = 0; i < scans.size(); ++i) {
-        intake.receive(scans[i]);
+        station.intake.receive(scans[i]);
         std::printf("scan %d\n", i + 1);
         std::fflush(stdout);
     }

@@ -216,18 +216,12 @@ private slots:
             QStringList states;
             QList<int> scanEnds;
             {
-                PackingState state;
-                journalscript::setUp(state);
-                RecordingMessages messages;
-                RecordingExport nowhere; // exports succeed; what matters is the box around them
-                Box box;
-                Observed observed(box);
+                journalscript::Station station;
+                Observed observed(station.box);
                 observed.note();
-                box.setLog(&observed);
-                BarcodeIntake intake(state, box, messages, nowhere);
-                intake.sCfMode = QStringLiteral("0");
+                station.box.setLog(&observed);
                 for (const QString &scan : journalscript::scans(seed)) {
-                    intake.receive(scan);
+                    station.intake.receive(scan);
                     observed.note();
                     scanEnds << int(observed.states.size() - 1);
                 }
