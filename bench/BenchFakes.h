@@ -18,7 +18,8 @@ public:
 class NoExport : public BoxExport
 {
 public:
-    ExportReceipt exportBox(const Box &) override { return {}; }
+    ExportReceipt exportBox(const Box &, const BeforeReplace &) override { return {}; }
+    bool holds(const Box &, const ExportTarget &) override { return false; }
     QString keepUnfinished(const Box &) override { return {}; }
 };
 

@@ -88,7 +88,7 @@ int main(int argc, char **argv)
         DailyWorkbookExport daily(file);
         Box box;
         fillBox(box, 1);
-        daily.exportBox(box);
+        daily.exportBox(box, {});
         std::printf("%.1f\n", peakMiB());
         return 0;
     }
@@ -108,11 +108,11 @@ int main(int argc, char **argv)
             fillBox(box, run);
             QElapsedTimer t;
             t.start();
-            daily.exportBox(box);
+            daily.exportBox(box, {});
             first.push_back(t.nsecsElapsed() / 1e6);
             fillBox(box, run + 100); // the next box of the same station
             t.restart();
-            daily.exportBox(box);
+            daily.exportBox(box, {});
             following.push_back(t.nsecsElapsed() / 1e6);
 
             const QByteArray same(qsizetype(QFileInfo(workbookIn(dir.path())).size()), 'x');

@@ -30,6 +30,9 @@ struct PackingState
     void buildLabels();
     QString middleLabel() const { return sMiddlePrefix + sMiddleNo + sMiddleSuffix; }
     QString outerLabel() const { return sOuterPrefix + sOuterNo + sOuterSuffix; }
+    // The labels that these running numbers give, with this job's texts and widths.
+    QString middleLabelFor(int32_t number) const { return sMiddlePrefix + paddedNumber(number, iMiddleDigits) + sMiddleSuffix; }
+    QString outerLabelFor(int32_t number) const { return sOuterPrefix + paddedNumber(number, iOuterDigits) + sOuterSuffix; }
 
     // Add exactly one; at 2147483647 they raise an overflow and leave the number as it was.
     void advanceMiddle();

@@ -32,9 +32,13 @@ void BarcodeIntake::receive(const QString &text, qint64 dropped)
         m_messages.show(kWrongLength + QLatin1Char('\n') + refused::wrongLengthDetails(text, m_state.iInnerLen, dropped));
         return;
     }
+    const int barcodeLength = m_state.iInnerLen - kTerminatorLength;
+    if (barcodeLength < 0)
+        throw RuntimeError(RuntimeError::InvalidProcedureCall, QStringLiteral("Left"),
+                           QStringLiteral("无效的过程调用：条码长度为 %1（Invalid procedure call）").arg(barcodeLength));
     // A tab or line break would split or bend the list row; a NUL would end the
     // text in other programs. None of them is part of a barcode.
-    const QString barcode = text.left(std::max(0, m_state.iInnerLen - kTerminatorLength));
+    const QString barcode = text.left(barcodeLength);
     if (const std::optional<qsizetype> at = refused::firstControlCharacter(barcode)) {
         operatorSounds().play(Sound::Refused);
         m_messages.show(kControlCharacter + QLatin1Char('\n') + refused::controlCharacterDetails(text, *at));
@@ -45,44 +49,59 @@ void BarcodeIntake::receive(const QString &text, qint64 dropped)
     if (m_box.exportPending())
         exportFullBox();
 
-    m_state.buildLabels();
-    if (m_box.iInnerCount() == 0) {
-        appendOuterLabelRow();
-        appendMiddleLabelRow();
-        m_state.advanceOuter();
-        m_state.advanceMiddle();
-        m_box.numbersAdvanced(m_state.lMiddleNo, m_state.lOuterNo);
-    }
-
-    const int barcodeLength = m_state.iInnerLen - kTerminatorLength;
-    if (barcodeLength < 0)
-        throw RuntimeError(RuntimeError::InvalidProcedureCall, QStringLiteral("Left"),
-                           QStringLiteral("无效的过程调用：条码长度为 %1（Invalid procedure call）").arg(barcodeLength));
-
-    const bool checking = sCfMode == QLatin1String("0");
-    const bool inBox = checking && m_box.containsBarcode(barcode);
-    const std::optional<DayIndex::Where> earlier = checking && m_dayIndex && !barcode.isEmpty()
-                                                       ? dayIndexFor(program::now().date()).find(barcode)
-                                                       : std::nullopt;
-    m_box.appendPack(barcode);
-    if (inBox || earlier) {
+    // Everything the scan does is worked out first and made in one step: a refusal
+    // or a failure on the way (an overflow) leaves the box and the numbers as they were.
+    if (const std::optional<DuplicateAt> repeat = findRepeat(barcode)) {
         operatorSounds().play(Sound::Refused);
-        m_messages.show(earlier && !inBox
-                            ? kDuplicate + QStringLiteral("\n已在外箱 %1（%2 第 %3 行）").arg(earlier->outerLabel, earlier->workbook).arg(earlier->row)
+        m_messages.show(repeat->earlier
+                            ? kDuplicate + QStringLiteral("\n已在外箱 %1（%2 第 %3 行）").arg(repeat->earlier->outerLabel, repeat->earlier->workbook).arg(repeat->earlier->row)
                             : kDuplicate);
-        m_box.removeLastPack();
         return;
     }
+    const BoxChange change = changeFor(barcode);
+    m_box.apply(change);
+    m_state.lMiddleNo = change.numbers->middleNo;
+    m_state.lOuterNo = change.numbers->outerNo;
+    m_state.buildLabels();
     m_lastScanListed = true;
-
-    if (checked::mod16(m_box.iInnerCount(), m_state.iPerMiddle) == 0 && m_box.iInnerCount() != m_state.iPerOuter) {
-        m_state.buildLabels();
-        appendMiddleLabelRow();
-        m_state.advanceMiddle();
-        m_box.numbersAdvanced(m_state.lMiddleNo, m_state.lOuterNo);
-    }
     if (m_box.iInnerCount() == m_state.iPerOuter)
         exportFullBox();
+}
+
+std::optional<BarcodeIntake::DuplicateAt> BarcodeIntake::findRepeat(const QString &barcode)
+{
+    if (sCfMode != QLatin1String("0"))
+        return std::nullopt;
+    if (m_box.containsBarcode(barcode))
+        return DuplicateAt{};
+    if (m_dayIndex && !barcode.isEmpty())
+        if (const std::optional<DayIndex::Where> earlier = dayIndexFor(program::now().date()).find(barcode))
+            return DuplicateAt{*earlier};
+    return std::nullopt;
+}
+
+BoxChange BarcodeIntake::changeFor(const QString &barcode) const
+{
+    BoxChange change;
+    RunningNumbers numbers{m_state.lMiddleNo, m_state.lOuterNo};
+    const int16_t packsBefore = m_box.iInnerCount();
+    if (packsBefore == 0) {
+        // A new outer box: its label, its first middle label and the job it is packed by.
+        change.rows.push_back({BoxRow::OuterLabel, m_state.outerLabelFor(numbers.outerNo)});
+        change.rows.push_back({BoxRow::MiddleLabel, m_state.middleLabelFor(numbers.middleNo)});
+        numbers.outerNo = checked::add32(numbers.outerNo, 1);
+        numbers.middleNo = checked::add32(numbers.middleNo, 1);
+        change.job = PackingJob::of(m_state);
+    }
+    change.rows.push_back({BoxRow::Pack, barcode});
+    const int16_t packs = checked::add16(packsBefore, 1);
+    // The next middle box begins here, unless the outer box is full.
+    if (checked::mod16(packs, m_state.iPerMiddle) == 0 && packs != m_state.iPerOuter) {
+        change.rows.push_back({BoxRow::MiddleLabel, m_state.middleLabelFor(numbers.middleNo)});
+        numbers.middleNo = checked::add32(numbers.middleNo, 1);
+    }
+    change.numbers = numbers;
+    return change;
 }
 
 void BarcodeIntake::exportIfFull()
@@ -99,20 +118,19 @@ DayIndex &BarcodeIntake::dayIndexFor(const QDate &day)
     return *m_dayIndex;
 }
 
-void BarcodeIntake::appendOuterLabelRow()
-{
-    m_box.appendOuterLabel(m_state.outerLabel());
-}
-
-void BarcodeIntake::appendMiddleLabelRow()
-{
-    m_box.appendMiddleLabel(m_state.middleLabel());
-}
-
 void BarcodeIntake::exportFullBox()
 {
     m_box.setExportPending(true);
-    ExportReceipt receipt = m_export.exportBox(m_box);
+    ExportReceipt receipt;
+    const std::optional<ExportTarget> &target = m_box.exportTarget();
+    if (target && m_export.holds(m_box, *target)) {
+        // An earlier export got the box into the workbook before it could be noted.
+        receipt.workbook = target->workbook;
+        receipt.firstRow = target->firstRow;
+        receipt.at = program::now();
+    } else {
+        receipt = m_export.exportBox(m_box, [this](const ExportTarget &to) { m_box.setExportTarget(to); });
+    }
     receipt.outerLabel = m_box.outerLabel();
     if (m_dayIndex)
         dayIndexFor(receipt.at.date()).addBox(m_box, receipt);

@@ -2,13 +2,13 @@
 
 #include "station/Box.h"
 #include "station/BoxExport.h"
+#include "station/DayIndex.h"
 
 #include <QDate>
 #include <QString>
 #include <cstdint>
 #include <optional>
 
-class DayIndex;
 class MessageBox;
 struct PackingState;
 
@@ -24,7 +24,9 @@ public:
     BarcodeIntake(PackingState &state, Box &box, MessageBox &messages, BoxExport &boxExport);
 
     // One scan as read from the port, and how many characters a full receive buffer
-    // dropped before it. Failures raise a RuntimeError; rows already added stay.
+    // dropped before it. A scan is listed whole or not at all: a refusal or a failure
+    // (raised as a RuntimeError) leaves the box and the running numbers as they were.
+    // Only the export of a full box can fail after the scan is listed.
     void receive(const QString &text, qint64 dropped = 0);
 
     // A box put back from the journal that is already full goes out at once; a
@@ -46,8 +48,14 @@ public:
     void checkWholeDay(DayIndex *index) { m_dayIndex = index; }
 
 private:
-    void appendOuterLabelRow();
-    void appendMiddleLabelRow();
+    // Where a repeated barcode already is: this box (no earlier) or an earlier box of the day.
+    struct DuplicateAt
+    {
+        std::optional<DayIndex::Where> earlier;
+    };
+    std::optional<DuplicateAt> findRepeat(const QString &barcode);
+    // The rows and numbers the scan of this barcode brings; raises on an overflow.
+    BoxChange changeFor(const QString &barcode) const;
     void exportFullBox();
     DayIndex &dayIndexFor(const QDate &day);
 

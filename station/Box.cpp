@@ -3,6 +3,19 @@
 #include "core/Checked.h"
 #include "core/RuntimeError.h"
 
+namespace {
+
+int16_t packsIn(const std::vector<BoxRow> &rows)
+{
+    int16_t packs = 0;
+    for (const BoxRow &row : rows)
+        if (row.kind == BoxRow::Pack)
+            packs = checked::add16(packs, 1);
+    return packs;
+}
+
+} // namespace
+
 void Box::setView(RecordGrid *view)
 {
     m_view = view;
@@ -25,20 +38,9 @@ QString Box::outerLabel() const
     return {};
 }
 
-void Box::appendOuterLabel(const QString &label)
+int16_t Box::capacity() const
 {
-    append({BoxRow::OuterLabel, label});
-}
-
-void Box::appendMiddleLabel(const QString &label)
-{
-    append({BoxRow::MiddleLabel, label});
-}
-
-void Box::appendPack(const QString &barcode)
-{
-    checked::add16(m_packs, 1); // raises before anything changes
-    append({BoxRow::Pack, barcode});
+    return m_job && m_job->perOuter > 0 ? m_job->perOuter : INT16_MAX;
 }
 
 void Box::countBarcode(const QString &barcode, int32_t change)
@@ -56,33 +58,28 @@ void Box::countBarcode(const QString &barcode, int32_t change)
         m_barcodes.erase(it);
 }
 
-void Box::append(BoxRow row)
+void Box::apply(const BoxChange &change)
 {
+    // Checked before anything is logged: a box never holds more than it can.
+    const int16_t capacity = change.job && change.job->perOuter > 0 ? change.job->perOuter : this->capacity();
+    const int16_t packs = checked::add16(m_packs, packsIn(change.rows));
+    if (packs > capacity)
+        throw RuntimeError(RuntimeError::Overflow, QStringLiteral("Box"),
+                           QStringLiteral("外箱已装满（%1 个内包），不能再装").arg(capacity));
     if (m_log)
-        m_log->rowAdded(row);
-    // The count is right before the view hears of the row.
-    if (row.kind == BoxRow::Pack) {
-        ++m_packs;
-        countBarcode(row.text, 1);
-    }
-    m_rows.push_back(std::move(row));
+        m_log->changed(change);
+    if (change.job)
+        m_job = change.job;
+    const int32_t first = rowCount();
+    m_rows.insert(m_rows.end(), change.rows.begin(), change.rows.end());
+    for (const BoxRow &row : change.rows)
+        if (row.kind == BoxRow::Pack)
+            countBarcode(row.text, 1);
+    // The count is right before the view hears of the rows.
+    m_packs = packs;
     if (m_view)
-        m_view->rowAppended(rowCount() - 1);
-}
-
-void Box::removeLastPack()
-{
-    if (m_rows.empty() || m_rows.back().kind != BoxRow::Pack)
-        throw RuntimeError(RuntimeError::InvalidProcedureCall, QStringLiteral("Box"),
-                           QStringLiteral("最后一行不是内包条码"));
-    if (m_log)
-        m_log->lastRowRemoved();
-    const QString barcode = m_rows.back().text;
-    m_rows.pop_back();
-    m_packs = checked::sub16(m_packs, 1);
-    countBarcode(barcode, -1);
-    if (m_view)
-        m_view->rowRemoved(rowCount());
+        for (int32_t row = first; row < rowCount(); ++row)
+            m_view->rowAppended(row);
 }
 
 void Box::setExportPending(bool pending)
@@ -92,6 +89,24 @@ void Box::setExportPending(bool pending)
     if (m_log)
         m_log->exportPendingChanged(pending);
     m_exportPending = pending;
+    if (!pending)
+        m_target.reset();
+}
+
+void Box::setExportTarget(const ExportTarget &target)
+{
+    if (m_log)
+        m_log->exporting(target);
+    m_target = target;
+}
+
+void Box::setJob(const PackingJob &job)
+{
+    if (m_job == job)
+        return;
+    if (m_log)
+        m_log->jobChanged(job);
+    m_job = job;
 }
 
 void Box::empty(int32_t middleNo, int32_t outerNo)
@@ -107,6 +122,8 @@ void Box::empty(int32_t middleNo, int32_t outerNo)
             box.m_barcodes.clear();
             box.m_packs = 0;
             box.m_exportPending = false;
+            box.m_job.reset();
+            box.m_target.reset();
             if (box.m_view)
                 box.m_view->reset();
         }
@@ -121,18 +138,19 @@ void Box::numbersAdvanced(int32_t middleNo, int32_t outerNo)
         m_log->numbersAdvanced(middleNo, outerNo);
 }
 
-void Box::restore(std::vector<BoxRow> rows, bool exportPending)
+void Box::restore(std::vector<BoxRow> rows, bool exportPending, std::optional<PackingJob> job,
+                  std::optional<ExportTarget> target)
 {
+    const int16_t packs = packsIn(rows); // raises before anything changes
     m_rows = std::move(rows);
     m_barcodes.clear();
-    m_packs = 0;
-    for (const BoxRow &row : m_rows) {
-        if (row.kind != BoxRow::Pack)
-            continue;
-        m_packs = checked::add16(m_packs, 1);
-        countBarcode(row.text, 1);
-    }
+    for (const BoxRow &row : m_rows)
+        if (row.kind == BoxRow::Pack)
+            countBarcode(row.text, 1);
+    m_packs = packs;
     m_exportPending = exportPending;
+    m_job = std::move(job);
+    m_target = std::move(target);
     if (m_view)
         m_view->reset();
 }

@@ -1,10 +1,13 @@
 #pragma once
 
+#include "packing/PackingJob.h"
 #include "platform/RecordGrid.h"
+#include "station/ExportTarget.h"
 
 #include <QHash>
 #include <QString>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 // One row of the open box. It fills exactly one of the list's three columns:
@@ -19,22 +22,41 @@ struct BoxRow
     bool operator==(const BoxRow &o) const { return kind == o.kind && text == o.text; }
 };
 
+// The running numbers as they stand after a change.
+struct RunningNumbers
+{
+    int32_t middleNo = 0;
+    int32_t outerNo = 0;
+    bool operator==(const RunningNumbers &o) const = default;
+};
+
+// Everything one scan does to the box, made (and journaled) as one: the rows it
+// adds, the running numbers after it, and the job of a box that it starts.
+struct BoxChange
+{
+    std::vector<BoxRow> rows;
+    std::optional<RunningNumbers> numbers;
+    std::optional<PackingJob> job;
+};
+
 // Where every change of the box goes before it is made (the journal). A failure
 // raises a RuntimeError, and the box then stays as it was.
 class BoxLog
 {
 public:
     virtual ~BoxLog() = default;
-    virtual void rowAdded(const BoxRow &row) = 0;
-    virtual void lastRowRemoved() = 0;
+    virtual void changed(const BoxChange &change) = 0;
     virtual void exportPendingChanged(bool pending) = 0;
+    virtual void exporting(const ExportTarget &target) = 0;
+    virtual void jobChanged(const PackingJob &job) = 0;
     virtual void emptied(int32_t middleNo, int32_t outerNo) = 0;
     virtual void numbersAdvanced(int32_t middleNo, int32_t outerNo) = 0;
 };
 
-// The open outer box: its rows in the order listed, the pack count and whether a
-// full box still waits for its export. Intake changes it, the duplicate check and
-// the export read it, the list shows it.
+// The open outer box: its rows in the order listed, the pack count, the job it is
+// packed by, whether a full box still waits for its export and where that export
+// was about to write it. Intake changes it, the duplicate check and the export read
+// it, the list shows it.
 class Box : public RecordSource
 {
 public:
@@ -58,14 +80,24 @@ public:
     // The label of its outer label row, "" before it has one.
     QString outerLabel() const;
     bool containsBarcode(const QString &barcode) const { return m_barcodes.contains(barcode); }
+    const std::optional<PackingJob> &job() const { return m_job; }
+    // Packs the box may hold: its job's outer size (32767 without a job).
+    int16_t capacity() const;
+    const std::optional<ExportTarget> &exportTarget() const { return m_target; }
 
-    void appendOuterLabel(const QString &label);
-    void appendMiddleLabel(const QString &label);
-    // Raises an overflow past 32767 packs.
-    void appendPack(const QString &barcode);
-    // Takes back the last row, a pack: the one the duplicate check refuses.
-    void removeLastPack();
+    // Logs the change, then makes it. Raises, changing nothing, when the log fails
+    // or when the packs would go past the box's capacity.
+    void apply(const BoxChange &change);
+    // One row on its own (tests, benchmarks).
+    void appendOuterLabel(const QString &label) { apply({{{BoxRow::OuterLabel, label}}, {}, {}}); }
+    void appendMiddleLabel(const QString &label) { apply({{{BoxRow::MiddleLabel, label}}, {}, {}}); }
+    void appendPack(const QString &barcode) { apply({{{BoxRow::Pack, barcode}}, {}, {}}); }
+
     void setExportPending(bool pending);
+    // The workbook and row the export is about to write the box to.
+    void setExportTarget(const ExportTarget &target);
+    // Start changed the job while the box is open.
+    void setJob(const PackingJob &job);
     // After the export (or when the box is given up): no rows, no packs; the
     // running numbers as they now stand are logged with it. A failing log raises,
     // but the box is emptied all the same.
@@ -73,16 +105,19 @@ public:
     void numbersAdvanced(int32_t middleNo, int32_t outerNo);
 
     // Puts back a box as a journal kept it; not logged (it came from the log).
-    void restore(std::vector<BoxRow> rows, bool exportPending);
+    // Raises, changing nothing, when it holds more packs than a box can.
+    void restore(std::vector<BoxRow> rows, bool exportPending, std::optional<PackingJob> job = std::nullopt,
+                 std::optional<ExportTarget> target = std::nullopt);
 
 private:
-    void append(BoxRow row);
     void countBarcode(const QString &barcode, int32_t change);
 
     std::vector<BoxRow> m_rows;
     QHash<QString, int32_t> m_barcodes; // how often each barcode is listed, for the duplicate check
     int16_t m_packs = 0;
     bool m_exportPending = false;
+    std::optional<PackingJob> m_job;
+    std::optional<ExportTarget> m_target;
     BoxLog *m_log = nullptr;
     RecordGrid *m_view = nullptr;
 };

@@ -1,8 +1,11 @@
 #pragma once
 
+#include "station/ExportTarget.h"
+
 #include <QDateTime>
 #include <QString>
 #include <cstdint>
+#include <functional>
 
 class Box;
 
@@ -22,8 +25,16 @@ struct ExportReceipt
 class BoxExport
 {
 public:
+    // Told where the box is about to go, after the workbook is ready and before it
+    // is replaced; a failure it raises stops the export with the file unchanged.
+    using BeforeReplace = std::function<void(const ExportTarget &)>;
+
     virtual ~BoxExport() = default;
-    virtual ExportReceipt exportBox(const Box &box) = 0;
+    virtual ExportReceipt exportBox(const Box &box, const BeforeReplace &beforeReplace) = 0;
+    // Whether the workbook already holds exactly this box's cells from that row on
+    // (an export that was done before the station could note it). Raises when the
+    // workbook cannot be read; false when there is no such file.
+    virtual bool holds(const Box &box, const ExportTarget &target) = 0;
     // A box that will never be finished, kept in a file of its own; returns its path.
     virtual QString keepUnfinished(const Box &box) = 0;
 };

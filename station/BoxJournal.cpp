@@ -11,6 +11,11 @@ const QByteArray kHeader = "# Zantrel 当前外箱（程序自动写入，请勿
 const QByteArray kNumbers = "numbers";
 const QByteArray kRemove = "remove";
 const QByteArray kPending = "pending";
+const QByteArray kJob = "job";
+const QByteArray kExport = "export";
+const QByteArray kBegin = "begin";
+const QByteArray kEnd = "end";
+constexpr int kJobFields = 8;
 
 QByteArray keywordOf(BoxRow::Kind kind)
 {
@@ -33,14 +38,15 @@ std::optional<BoxRow::Kind> kindOf(const QByteArray &keyword)
     return std::nullopt;
 }
 
-QByteArray escaped(const QString &text)
+// Blanks are escaped only where a line holds several texts (the job).
+QByteArray escaped(const QString &text, bool blanks = false)
 {
     QByteArray out;
     for (const QChar c : text) {
         const char16_t u = c.unicode();
         if (u == u'\\')
             out += "\\\\";
-        else if (u < 0x20 || u == 0x7F)
+        else if (u < 0x20 || u == 0x7F || (blanks && u == u' '))
             out += "\\x" + QByteArray::number(int(u), 16).rightJustified(2, '0');
         else
             out += QString(c).toUtf8();
@@ -85,10 +91,108 @@ QByteArray rowLine(const BoxRow &row)
     return keywordOf(row.kind) + ' ' + escaped(row.text) + '\n';
 }
 
+QByteArray jobLine(const PackingJob &job)
+{
+    QByteArrayList fields{QByteArray::number(job.perMiddle), QByteArray::number(job.perOuter),
+                          QByteArray::number(job.middleDigits), QByteArray::number(job.outerDigits),
+                          escaped(job.middlePrefix, true), escaped(job.middleSuffix, true),
+                          escaped(job.outerPrefix, true), escaped(job.outerSuffix, true)};
+    return kJob + ' ' + fields.join(' ') + '\n';
+}
+
+std::optional<PackingJob> jobFrom(const QByteArray &rest)
+{
+    const QByteArrayList fields = rest.split(' ');
+    if (fields.size() != kJobFields)
+        return std::nullopt;
+    PackingJob job;
+    int16_t *numbers[] = {&job.perMiddle, &job.perOuter, &job.middleDigits, &job.outerDigits};
+    for (int i = 0; i < 4; ++i) {
+        bool ok = false;
+        const int value = fields[i].toInt(&ok);
+        if (!ok || value < INT16_MIN || value > INT16_MAX)
+            return std::nullopt;
+        *numbers[i] = int16_t(value);
+    }
+    QString *texts[] = {&job.middlePrefix, &job.middleSuffix, &job.outerPrefix, &job.outerSuffix};
+    for (int i = 0; i < 4; ++i) {
+        const std::optional<QString> text = unescaped(fields[4 + i]);
+        if (!text)
+            return std::nullopt;
+        *texts[i] = *text;
+    }
+    return job;
+}
+
+QByteArray exportLine(const QString &folder, const ExportTarget &target)
+{
+    // Relative to the program folder, so a moved folder still finds its workbook.
+    const QString relative = QDir(folder).relativeFilePath(target.workbook);
+    return kExport + ' ' + QByteArray::number(target.firstRow) + ' ' + escaped(relative) + '\n';
+}
+
+std::optional<ExportTarget> exportFrom(const QString &folder, const QByteArray &rest)
+{
+    const qsizetype space = rest.indexOf(' ');
+    bool ok = false;
+    const int row = space < 0 ? 0 : rest.left(space).toInt(&ok);
+    const std::optional<QString> relative = space < 0 ? std::nullopt : unescaped(rest.mid(space + 1));
+    if (!ok || row < 1 || !relative || relative->isEmpty())
+        return std::nullopt;
+    return ExportTarget{QDir::cleanPath(QDir(folder).absoluteFilePath(*relative)), row};
+}
+
+QString shownPath(const QString &path)
+{
+    return QDir::toNativeSeparators(path);
+}
+
 [[noreturn]] void unreadable(const QString &path, int line)
 {
     throw RuntimeError(RuntimeError::WorkbookFailed, QStringLiteral("BoxJournal"),
-                       QStringLiteral("%1 第 %2 行无法识别").arg(QDir::toNativeSeparators(path)).arg(line));
+                       QStringLiteral("%1 第 %2 行无法识别").arg(shownPath(path)).arg(line));
+}
+
+[[noreturn]] void impossible(const QString &path, const QString &why)
+{
+    throw RuntimeError(RuntimeError::WorkbookFailed, QStringLiteral("BoxJournal"),
+                       QStringLiteral("%1 记录的外箱不可能存在：%2").arg(shownPath(path), why));
+}
+
+// Packs counted without a limit, so that a journal made by hand cannot wrap them.
+int64_t packsIn(const std::vector<BoxRow> &rows)
+{
+    int64_t n = 0;
+    for (const BoxRow &row : rows)
+        n += row.kind == BoxRow::Pack ? 1 : 0;
+    return n;
+}
+
+// A box the journal describes must be one the station could have packed and can finish.
+void checkWhole(const QString &path, const BoxJournal::Saved &saved)
+{
+    const int64_t packs = packsIn(saved.rows);
+    if (packs > INT16_MAX)
+        impossible(path, QStringLiteral("%1 个内包，一箱最多 %2 个").arg(packs).arg(INT16_MAX));
+    if (saved.job) {
+        if (saved.job->perMiddle < 1 || saved.job->perOuter < 1)
+            impossible(path, QStringLiteral("包装数量 %1 / %2 无效").arg(saved.job->perMiddle).arg(saved.job->perOuter));
+        if (packs > saved.job->perOuter)
+            impossible(path, QStringLiteral("%1 个内包，超过该箱的外箱包装数量 %2").arg(packs).arg(saved.job->perOuter));
+    }
+    if (saved.rows.empty())
+        return;
+    if (saved.rows.front().kind != BoxRow::OuterLabel)
+        impossible(path, QStringLiteral("第一行不是外箱号"));
+    for (size_t i = 1; i < saved.rows.size(); ++i)
+        if (saved.rows[i].kind == BoxRow::OuterLabel)
+            impossible(path, QStringLiteral("一箱中有两个外箱号"));
+    if (packs == 0)
+        return;
+    if (!saved.middleNo || !saved.outerNo)
+        impossible(path, QStringLiteral("缺少序号"));
+    if (*saved.middleNo == INT32_MAX || *saved.outerNo == INT32_MAX)
+        impossible(path, QStringLiteral("序号 %1 无法再增加，这一箱无法装完").arg(INT32_MAX));
 }
 
 } // namespace
@@ -100,11 +204,7 @@ QString BoxJournal::fileName()
 
 int16_t BoxJournal::Saved::packs() const
 {
-    int16_t n = 0;
-    for (const BoxRow &row : rows)
-        if (row.kind == BoxRow::Pack && n < INT16_MAX)
-            ++n;
-    return n;
+    return int16_t(std::min<int64_t>(packsIn(rows), INT16_MAX));
 }
 
 QString BoxJournal::Saved::outerLabel() const
@@ -115,7 +215,10 @@ QString BoxJournal::Saved::outerLabel() const
     return {};
 }
 
-BoxJournal::BoxJournal(const QString &programFolder) : m_log(QDir(programFolder).filePath(fileName())) {}
+BoxJournal::BoxJournal(const QString &programFolder)
+    : m_folder(programFolder), m_log(QDir(programFolder).filePath(fileName()))
+{
+}
 
 std::optional<BoxJournal::Saved> BoxJournal::load(const QString &programFolder)
 {
@@ -125,9 +228,10 @@ std::optional<BoxJournal::Saved> BoxJournal::load(const QString &programFolder)
         return std::nullopt;
     if (!file.open(QIODevice::ReadOnly))
         throw RuntimeError(RuntimeError::WorkbookFailed, QStringLiteral("BoxJournal"),
-                           QStringLiteral("无法读取 %1：%2").arg(QDir::toNativeSeparators(path), file.errorString()));
+                           QStringLiteral("无法读取 %1：%2").arg(shownPath(path), file.errorString()));
     const QByteArray bytes = file.readAll();
     Saved saved;
+    std::optional<Saved> beforeScan; // the state before an open begin … end
     const QList<QByteArray> lines = bytes.split('\n');
     // The piece after the last line end is a torn line (or nothing).
     for (qsizetype n = 0; n + 1 < lines.size(); ++n) {
@@ -149,6 +253,8 @@ std::optional<BoxJournal::Saved> BoxJournal::load(const QString &programFolder)
             saved.rows.pop_back();
         } else if (keyword == kPending) {
             saved.exportPending = rest == "1";
+            if (!saved.exportPending)
+                saved.target.reset();
         } else if (keyword == kNumbers) {
             const QList<QByteArray> parts = rest.split(' ');
             bool okMiddle = false, okOuter = false;
@@ -158,44 +264,98 @@ std::optional<BoxJournal::Saved> BoxJournal::load(const QString &programFolder)
                 unreadable(path, lineNumber);
             saved.middleNo = middle;
             saved.outerNo = outer;
+        } else if (keyword == kJob) {
+            saved.job = jobFrom(rest);
+            if (!saved.job)
+                unreadable(path, lineNumber);
+        } else if (keyword == kExport) {
+            saved.target = exportFrom(programFolder, rest);
+            if (!saved.target)
+                unreadable(path, lineNumber);
+        } else if (keyword == kBegin && !beforeScan) {
+            beforeScan = saved;
+        } else if (keyword == kEnd && beforeScan) {
+            beforeScan.reset();
         } else {
             unreadable(path, lineNumber);
         }
     }
+    // A scan whose end never reached the disk did not happen.
+    if (beforeScan)
+        saved = *beforeScan;
+    checkWhole(path, saved);
     return saved;
 }
 
-void BoxJournal::startWith(const std::vector<BoxRow> &rows, bool exportPending, int32_t middleNo, int32_t outerNo)
+void BoxJournal::startWith(const std::vector<BoxRow> &rows, bool exportPending, int32_t middleNo, int32_t outerNo,
+                           const std::optional<PackingJob> &job, const std::optional<ExportTarget> &target)
 {
     QByteArray content = kHeader + numbersLine(middleNo, outerNo);
+    if (job)
+        content += jobLine(*job);
     for (const BoxRow &row : rows)
         content += rowLine(row);
     if (exportPending)
         content += kPending + " 1\n";
+    if (exportPending && target)
+        content += exportLine(m_folder, *target);
     m_log.replace(content);
+    m_rewriteFirst.reset();
 }
 
-void BoxJournal::rowAdded(const BoxRow &row)
+void BoxJournal::write(const QByteArray &lines)
 {
-    m_log.append(rowLine(row));
+    if (m_rewriteFirst) {
+        m_log.replace(*m_rewriteFirst + lines);
+        m_rewriteFirst.reset();
+        return;
+    }
+    m_log.append(lines);
 }
 
-void BoxJournal::lastRowRemoved()
+void BoxJournal::changed(const BoxChange &change)
 {
-    m_log.append(kRemove + '\n');
+    QByteArray lines;
+    if (change.job)
+        lines += jobLine(*change.job);
+    for (const BoxRow &row : change.rows)
+        lines += rowLine(row);
+    if (change.numbers)
+        lines += numbersLine(change.numbers->middleNo, change.numbers->outerNo);
+    // One line is whole or torn by itself; several are one scan only between begin and end.
+    if (lines.count('\n') > 1)
+        lines = kBegin + '\n' + lines + kEnd + '\n';
+    write(lines);
 }
 
 void BoxJournal::exportPendingChanged(bool pending)
 {
-    m_log.append(kPending + (pending ? " 1\n" : " 0\n"));
+    write(kPending + (pending ? " 1\n" : " 0\n"));
+}
+
+void BoxJournal::exporting(const ExportTarget &target)
+{
+    write(exportLine(m_folder, target));
+}
+
+void BoxJournal::jobChanged(const PackingJob &job)
+{
+    write(jobLine(job));
 }
 
 void BoxJournal::emptied(int32_t middleNo, int32_t outerNo)
 {
-    startWith({}, false, middleNo, outerNo);
+    const QByteArray content = kHeader + numbersLine(middleNo, outerNo);
+    try {
+        m_log.replace(content);
+        m_rewriteFirst.reset();
+    } catch (const RuntimeError &) {
+        m_rewriteFirst = content;
+        throw;
+    }
 }
 
 void BoxJournal::numbersAdvanced(int32_t middleNo, int32_t outerNo)
 {
-    m_log.append(numbersLine(middleNo, outerNo));
+    write(numbersLine(middleNo, outerNo));
 }

@@ -13,15 +13,20 @@
 //
 //   # Zantrel …
 //   numbers 5 3        middle and outer running numbers, as they now stand
+//   job 2 10 3 3 Z  W  the box's job: middle and outer size, middle and outer digits,
+//                      middle prefix and suffix, outer prefix and suffix
 //   outer W002         an outer label row added
 //   middle Z004        a middle label row added
 //   pack A00017        an inner pack row added
-//   remove             the last row taken back (a refused duplicate)
+//   remove             the last row taken back (written by earlier versions)
 //   pending 1          the full box waits for its export (0: no longer)
+//   export 14 files/20261207.xls   the box is about to be written there, from sheet row 14
+//   begin … end        the lines between belong to one scan: all of them count, or none
 //
 // The file is rewritten whole when the box is emptied or started afresh. Texts
-// escape the backslash and control characters as \\ and \xHH. A last line
-// without its line end was torn by a crash and is skipped.
+// escape the backslash and control characters as \\ and \xHH (the job's texts
+// their blanks too). A last line without its line end was torn by a crash and is
+// skipped, and so is a scan whose "end" never got to disk.
 class BoxJournal : public BoxLog
 {
 public:
@@ -34,6 +39,8 @@ public:
         bool exportPending = false;
         std::optional<int32_t> middleNo;
         std::optional<int32_t> outerNo;
+        std::optional<PackingJob> job;
+        std::optional<ExportTarget> target; // absolute path of the workbook
 
         int16_t packs() const;
         // A box worth offering back: packs in it, or a full box not yet exported.
@@ -44,20 +51,31 @@ public:
     explicit BoxJournal(const QString &programFolder);
 
     // Nothing when there is no journal. Raises a RuntimeError naming the line when
-    // a line other than a torn last one cannot be read.
+    // a line other than a torn last one cannot be read, and naming the fault when
+    // the box it describes could not be: more packs than its size or than any box
+    // holds, rows out of order, running numbers that cannot go on.
     static std::optional<Saved> load(const QString &programFolder);
 
     // Rewrites the journal to hold exactly this state.
-    void startWith(const std::vector<BoxRow> &rows, bool exportPending, int32_t middleNo, int32_t outerNo);
+    void startWith(const std::vector<BoxRow> &rows, bool exportPending, int32_t middleNo, int32_t outerNo,
+                   const std::optional<PackingJob> &job = std::nullopt,
+                   const std::optional<ExportTarget> &target = std::nullopt);
 
-    void rowAdded(const BoxRow &row) override;
-    void lastRowRemoved() override;
+    void changed(const BoxChange &change) override;
     void exportPendingChanged(bool pending) override;
+    void exporting(const ExportTarget &target) override;
+    void jobChanged(const PackingJob &job) override;
+    // A rewrite that fails is tried again before the next change is written, so a
+    // box already in the workbook never stays in front of the next one.
     void emptied(int32_t middleNo, int32_t outerNo) override;
     void numbersAdvanced(int32_t middleNo, int32_t outerNo) override;
 
     const QString &path() const { return m_log.path(); }
 
 private:
+    void write(const QByteArray &lines);
+
+    QString m_folder;
     DurableLog m_log;
+    std::optional<QByteArray> m_rewriteFirst;
 };

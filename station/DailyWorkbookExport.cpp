@@ -5,6 +5,7 @@
 #include "platform/ProfileFile.h"
 #include "platform/ProgramEnvironment.h"
 #include "platform/WorkbookFile.h"
+#include "platform/xls/ColumnReader.h"
 #include "station/Box.h"
 #include "station/DayWorkbooks.h"
 
@@ -39,7 +40,7 @@ int32_t DailyWorkbookExport::openOrCreate(const QString &path)
     return xlBook.lastUsedRow();
 }
 
-ExportReceipt DailyWorkbookExport::exportBox(const Box &box)
+ExportReceipt DailyWorkbookExport::exportBox(const Box &box, const BeforeReplace &beforeReplace)
 {
     ExportReceipt receipt;
     receipt.at = program::now();
@@ -64,6 +65,8 @@ ExportReceipt DailyWorkbookExport::exportBox(const Box &box)
                                  .arg(shown(full)).arg(dayworkbooks::kSheetRowLimit).arg(shown(path));
         }
         appendRows(box, lastUsed);
+        if (beforeReplace)
+            beforeReplace({path, lastUsed + 1});
         xlBook.replaceFile();
         receipt.workbook = path;
         receipt.firstRow = lastUsed + 1;
@@ -74,6 +77,26 @@ ExportReceipt DailyWorkbookExport::exportBox(const Box &box)
                                .arg(QDir::toNativeSeparators(path), e.description())
                                .arg(lExportRows));
     }
+}
+
+bool DailyWorkbookExport::holds(const Box &box, const ExportTarget &target)
+{
+    if (!QFileInfo::exists(target.workbook))
+        return false;
+    const std::vector<QStringList> columns = xls::readFirstSheetColumns(target.workbook, kColumns);
+    const int64_t first = int64_t(target.firstRow) - 1;
+    if (first < 0 || box.rowCount() == 0 || columns.size() != size_t(kColumns) || first >= columns[0].size())
+        return false;
+    // Cells past the last one read are empty (a box may end in an empty barcode).
+    auto cell = [&](int column, int64_t row) {
+        const QStringList &cells = columns[size_t(column)];
+        return row < cells.size() ? cells[qsizetype(row)] : QString();
+    };
+    for (int32_t row = 0; row < box.rowCount(); ++row)
+        for (int column = 0; column < kColumns; ++column)
+            if (cell(column, first + row) != box.cellText(row, column))
+                return false;
+    return true;
 }
 
 QString DailyWorkbookExport::keepUnfinished(const Box &box)

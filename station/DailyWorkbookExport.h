@@ -17,7 +17,8 @@ public:
 
     // Raises a RuntimeError naming the workbook and the reason; the box is not
     // touched and the file is as it was.
-    ExportReceipt exportBox(const Box &box) override;
+    ExportReceipt exportBox(const Box &box, const BeforeReplace &beforeReplace) override;
+    bool holds(const Box &box, const ExportTarget &target) override;
 
     // A box that will not be finished, in a workbook of its own laid out like a
     // day's workbook (files/unfinished-yyyymmdd-hhmmss.xls); returns its path.

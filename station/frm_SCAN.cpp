@@ -128,16 +128,24 @@ void frm_SCAN::refreshStatus()
     }
 }
 
-void frm_SCAN::startBox(const std::optional<BoxJournal::Saved> &kept)
+bool frm_SCAN::startBox(const std::optional<BoxJournal::Saved> &kept)
 {
     const PackingState &state = packingState();
     try {
-        if (kept)
-            m_box.restore(kept->rows, kept->exportPending);
-        m_journal.startWith(m_box.rows(), m_box.exportPending(), state.lMiddleNo, state.lOuterNo);
+        // The journal first: it still holds the kept box if this fails.
+        if (kept) {
+            const std::optional<PackingJob> job = kept->job ? kept->job : std::optional<PackingJob>(PackingJob::of(state));
+            m_journal.startWith(kept->rows, kept->exportPending, state.lMiddleNo, state.lOuterNo, job, kept->target);
+            m_box.restore(kept->rows, kept->exportPending, job, kept->target);
+        } else {
+            m_journal.startWith({}, false, state.lMiddleNo, state.lOuterNo);
+        }
     } catch (const RuntimeError &e) {
-        operatorMessages().show(QStringLiteral("无法写入当前外箱记录：%1\n程序意外退出时，清单中尚未写入工作簿的内包可能丢失。").arg(e.description()));
-        return;
+        m_box.restore({}, false);
+        operatorSounds().play(Sound::Refused);
+        operatorMessages().show(kept ? QStringLiteral("无法继续上次的外箱 %1：%2\n它仍保留在记录中，扫描窗口未打开。").arg(kept->outerLabel(), e.description())
+                                     : QStringLiteral("无法写入当前外箱记录：%1\n扫描窗口未打开。").arg(e.description()));
+        return false;
     }
     try {
         m_intake.exportIfFull();
@@ -147,6 +155,7 @@ void frm_SCAN::startBox(const std::optional<BoxJournal::Saved> &kept)
         operatorMessages().show(QStringLiteral("上次的整箱未能写入工作簿：%1").arg(e.description()));
     }
     refreshStatus();
+    return true;
 }
 
 std::optional<RuntimeError> frm_SCAN::OpenPort()

@@ -34,10 +34,11 @@ public:
 
     // Runs once, before the window is first shown.
     void Form_Load();
-    // After the load: the box a journal kept (restored row for row, and exported
-    // at once when full), or an empty one. Either way the journal starts afresh
-    // with it and the running numbers as they now stand. A failure is told.
-    void startBox(const std::optional<BoxJournal::Saved> &kept);
+    // After the load: the box a journal kept (restored row for row with its job,
+    // and exported at once when full), or an empty one. Either way the journal
+    // starts afresh with it and the running numbers as they now stand. A failure is
+    // told and returns false: the box is then empty and the journal as it was.
+    bool startBox(const std::optional<BoxJournal::Saved> &kept);
     void MSComm1_OnComm();
     // Closes the port if open and opens it; the failure, if any, is returned.
     std::optional<RuntimeError> OpenPort();

@@ -34,7 +34,7 @@ for _ in $(seq 100); do
   sleep 0.1
 done
 xdotool search --onlyvisible --name '^Zantrel系统V1\.0$' >/dev/null 2>&1 || fail "the unpacked station shows no window: $(cat "$work/station.log")"
-[ -e "$folder/zantrel.lock" ] || fail "the station does not hold its folder's lock"
+if flock -n "$folder" true; then fail "the station does not hold its folder's lock"; fi
 
 set +e
 "$folder/zantrel-find" --folder "$folder" A00001 >/dev/null 2>&1

@@ -28,6 +28,26 @@ private slots:
         QVERIFY(!instance::lockProgramFolder(dir.path()));
     }
 
+    void theLockLeavesNothingToRemove()
+    {
+        // A link named like an old lock file, pointing nowhere: locking must not create its target.
+        QTemporaryDir dir;
+        QVERIFY(QFile::link(dir.filePath("gone/target"), dir.filePath("zantrel.lock")));
+        QVERIFY(QDir(dir.path()).mkdir("gone"));
+        QVERIFY(instance::lockProgramFolder(dir.path()));
+        QVERIFY(!QFile::exists(dir.filePath("gone/target")));
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::System | QDir::Hidden), QStringList({"zantrel.lock"}));
+        // Whatever is removed from the folder, a second station is still refused.
+        QVERIFY(QFile::remove(dir.filePath("zantrel.lock")));
+        const pid_t child = ::fork();
+        if (child == 0)
+            ::_exit(instance::lockProgramFolder(dir.path()) ? 1 : 0);
+        int status = -1;
+        QCOMPARE(::waitpid(child, &status, 0), child);
+        QVERIFY(WIFEXITED(status));
+        QCOMPARE(WEXITSTATUS(status), 0);
+    }
+
     void onlyTheStationsOwnLeftoversGo()
     {
         QTemporaryDir dir;

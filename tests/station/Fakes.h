@@ -42,22 +42,40 @@ public:
     std::function<void(const QString &)> whileOpen;
 };
 
-// Keeps a copy of every exported box; can be told to fail.
+// Keeps a copy of every exported box, one after the other as in one workbook
+// from row 2; can be told to fail before or after the box is kept.
 class RecordingExport : public BoxExport
 {
 public:
     using Rows = std::vector<QStringList>;
-    ExportReceipt exportBox(const Box &box) override
+    ExportReceipt exportBox(const Box &box, const BeforeReplace &beforeReplace) override
     {
         ++calls;
         if (failNext > 0) {
             --failNext;
             throw RuntimeError(RuntimeError::WorkbookFailed, QStringLiteral("export"), QStringLiteral("磁盘已满"));
         }
+        const ExportTarget target{QStringLiteral("recorded.xls"), nextRow};
+        if (beforeReplace)
+            beforeReplace(target);
         boxes.push_back(rowsOf(box));
+        starts.push_back(nextRow);
+        nextRow += box.rowCount();
+        if (failAfterWriting > 0) {
+            --failAfterWriting;
+            throw RuntimeError(RuntimeError::WorkbookFailed, QStringLiteral("export"), QStringLiteral("无法同步文件夹"));
+        }
         ExportReceipt receipt;
-        receipt.workbook = QStringLiteral("recorded.xls");
+        receipt.workbook = target.workbook;
+        receipt.firstRow = target.firstRow;
         return receipt;
+    }
+    bool holds(const Box &box, const ExportTarget &target) override
+    {
+        for (size_t i = 0; i < boxes.size(); ++i)
+            if (starts[i] == target.firstRow && target.workbook == QStringLiteral("recorded.xls") && boxes[i] == rowsOf(box))
+                return true;
+        return false;
     }
     QString keepUnfinished(const Box &box) override
     {
@@ -72,9 +90,12 @@ public:
         return rows;
     }
     std::vector<Rows> boxes;
+    std::vector<int32_t> starts; // sheet row of each box's first row
     std::vector<Rows> unfinished;
     int calls = 0;
     int failNext = 0;
+    int failAfterWriting = 0; // the box is kept, then the export fails (a folder that would not sync)
+    int32_t nextRow = 2;
 };
 
 // Hears every sound the station plays.

@@ -43,9 +43,17 @@ class Observed : public BoxLog
 {
 public:
     explicit Observed(const Box &box) : m_box(box) {}
-    void rowAdded(const BoxRow &) override { note(); }
-    void lastRowRemoved() override { note(); }
+    void changed(const BoxChange &change) override
+    {
+        note();
+        if (change.numbers) {
+            m_middle = change.numbers->middleNo;
+            m_outer = change.numbers->outerNo;
+        }
+    }
     void exportPendingChanged(bool) override { note(); }
+    void exporting(const ExportTarget &) override {}
+    void jobChanged(const PackingJob &) override {}
     void emptied(int32_t m, int32_t o) override { note(); m_middle = m; m_outer = o; }
     void numbersAdvanced(int32_t m, int32_t o) override { note(); m_middle = m; m_outer = o; }
     void note() { states << describe(m_box, m_middle, m_outer); }
@@ -71,14 +79,19 @@ private slots:
         journal.startWith({}, false, 1, 1);
         Box box;
         box.setLog(&journal);
-        box.appendOuterLabel(QStringLiteral("W\\001"));
-        box.appendMiddleLabel(QStringLiteral("中箱 Z001"));
-        box.numbersAdvanced(2, 2);
-        box.appendPack(QStringLiteral("Äé\x01#x"));
+        PackingJob job;
+        job.perMiddle = 2;
+        job.perOuter = 5;
+        job.middleDigits = 3;
+        job.outerDigits = 4;
+        job.middlePrefix = QStringLiteral("中 Z");
+        job.outerSuffix = QStringLiteral("\\-x");
+        box.apply({{{BoxRow::OuterLabel, QStringLiteral("W\\001")}, {BoxRow::MiddleLabel, QStringLiteral("中箱 Z001")},
+                    {BoxRow::Pack, QStringLiteral("Äé\x01#x")}},
+                   RunningNumbers{2, 2}, job});
         box.appendPack(QStringLiteral("A2"));
-        box.appendPack(QStringLiteral("A2"));
-        box.removeLastPack();
         box.setExportPending(true);
+        box.setExportTarget({dir.filePath("files/20261207.xls"), 14});
 
         std::optional<BoxJournal::Saved> saved = BoxJournal::load(dir.path());
         QVERIFY(saved);
@@ -87,20 +100,28 @@ private slots:
         QCOMPARE(saved->outerLabel(), QStringLiteral("W\\001"));
         QVERIFY(saved->exportPending);
         QCOMPARE(saved->middleNo, std::optional<int32_t>(2));
+        QVERIFY(saved->job == job);
+        QVERIFY(saved->target == ExportTarget({dir.filePath("files/20261207.xls"), 14}));
 
-        // A person can read it: one change per line.
+        // A person can read it: one change per line, one scan between begin and end.
         QFile file(journal.path());
         QVERIFY(file.open(QIODevice::ReadOnly));
         const QByteArray text = file.readAll();
-        QVERIFY(text.contains("\nouter W\\\\001\n"));
-        QVERIFY(text.contains("\npack \xc3\x84\xc3\xa9\\x01#x\n"));
-        QVERIFY(text.contains("\nremove\n"));
+        QVERIFY(text.contains("\nbegin\njob 2 5 3 4 \xe4\xb8\xad\\x20Z   \\\\-x\nouter W\\\\001\n"));
+        QVERIFY(text.contains("\npack \xc3\x84\xc3\xa9\\x01#x\nnumbers 2 2\nend\npack A2\n"));
+        QVERIFY(text.endsWith("\nexport 14 files/20261207.xls\n"));
+
+        // The same box written whole, as Start does, reads back the same.
+        journal.startWith(box.rows(), true, 2, 2, job, box.exportTarget());
+        std::optional<BoxJournal::Saved> again = BoxJournal::load(dir.path());
+        QCOMPARE(again->rows, saved->rows);
+        QVERIFY(again->job == job && again->target == saved->target && again->exportPending);
 
         // Emptied after an export: only the numbers are left.
         box.empty(5, 3);
         saved = BoxJournal::load(dir.path());
         QVERIFY(saved->rows.empty());
-        QVERIFY(!saved->exportPending);
+        QVERIFY(!saved->exportPending && !saved->target && !saved->job);
         QCOMPARE(saved->outerNo, std::optional<int32_t>(3));
         QVERIFY(QFileInfo(journal.path()).size() < 200);
     }
@@ -117,24 +138,37 @@ private slots:
             {
                 seen << QStringLiteral("+%1 rows=%2 packs=%3 %4").arg(row).arg(box->rowCount()).arg(box->iInnerCount()).arg(box->cellText(row, 2));
             }
-            void rowRemoved(int32_t row) override
-            {
-                seen << QStringLiteral("-%1 rows=%2 packs=%3").arg(row).arg(box->rowCount()).arg(box->iInnerCount());
-            }
+            void rowRemoved(int32_t row) override { seen << QStringLiteral("-%1").arg(row); }
             void reset() override { seen << QStringLiteral("reset rows=%1").arg(box->rowCount()); }
             void setAllRowsHeight(int) override {}
         } view;
         Box box;
         view.box = &box;
         box.setView(&view);
-        box.appendOuterLabel(QStringLiteral("W1"));
+        box.apply({{{BoxRow::OuterLabel, QStringLiteral("W1")}, {BoxRow::Pack, QStringLiteral("A1")}}, {}, {}});
         box.appendPack(QStringLiteral("A1"));
-        box.appendPack(QStringLiteral("A1"));
-        box.removeLastPack();
         box.empty(1, 1);
-        QCOMPARE(view.seen, QStringList({"+0 rows=1 packs=0 ", "+1 rows=2 packs=1 A1", "+2 rows=3 packs=2 A1",
-                                         "-2 rows=2 packs=1", "reset rows=0"}));
+        QCOMPARE(view.seen, QStringList({"+0 rows=2 packs=1 ", "+1 rows=2 packs=1 A1", "+2 rows=3 packs=2 A1",
+                                         "reset rows=0"}));
         QVERIFY(box.containsBarcode(QStringLiteral("A1")) == false);
+    }
+
+    void theBoxNeverHoldsMoreThanItsSize()
+    {
+        PackingJob job;
+        job.perMiddle = 1;
+        job.perOuter = 2;
+        Box box;
+        box.apply({{{BoxRow::OuterLabel, QStringLiteral("W1")}, {BoxRow::Pack, QStringLiteral("A1")}}, {}, job});
+        box.appendPack(QStringLiteral("A2"));
+        QCOMPARE(box.capacity(), int16_t(2));
+        QVERIFY_THROWS_EXCEPTION(RuntimeError, box.appendPack(QStringLiteral("A3")));
+        QCOMPARE(box.iInnerCount(), int16_t(2));
+        QCOMPARE(box.rowCount(), 3);
+        // A restore that would hold more packs than any box changes nothing.
+        QVERIFY_THROWS_EXCEPTION(RuntimeError,
+                                 box.restore(std::vector<BoxRow>(32768, BoxRow{BoxRow::Pack, QStringLiteral("P")}), false));
+        QCOMPARE(box.rowCount(), 3);
     }
 
     void aWrittenBoxLeavesEvenWhenTheJournalFails()
@@ -142,9 +176,10 @@ private slots:
         // The workbook has the box; a journal that cannot say so must not keep it for a second export.
         struct FailingOnEmpty : BoxLog
         {
-            void rowAdded(const BoxRow &) override {}
-            void lastRowRemoved() override {}
+            void changed(const BoxChange &) override {}
             void exportPendingChanged(bool) override {}
+            void exporting(const ExportTarget &) override {}
+            void jobChanged(const PackingJob &) override {}
             void emptied(int32_t, int32_t) override
             {
                 throw RuntimeError(RuntimeError::WorkbookFailed, QStringLiteral("test"), QStringLiteral("磁盘已满"));

@@ -145,10 +145,10 @@ private slots:
         // A list of one row writes nothing at all.
         Box one;
         one.appendOuterLabel("W009");
-        st.daily.exportBox(one);
+        st.daily.exportBox(one, {});
         QCOMPARE(readBoth(workbook("20261208")).value(0).rows.size(), 4);
         QDir(folder() + "/files").removeRecursively();
-        st.daily.exportBox(one);
+        st.daily.exportBox(one, {});
         QVERIFY(!QDir(folder() + "/files").exists());
 
         // A missing files folder is made.
@@ -289,10 +289,15 @@ private slots:
                  QStringLiteral("该内包条码重复！\n已在外箱 W001（20261207.xls 第 5 行）"));
         wide.scan("A00002"); // in 20261207-2.xls
         QVERIFY(wide.messages.texts[1].contains(QStringLiteral("20261207-2.xls 第 5 行")));
-        QCOMPARE(wide.openBox.iInnerCount(), int16_t(0));
+        // Refused as the first pack of a box: no label rows stay, no number moves.
+        QCOMPARE(wide.openBox.rowCount(), 0);
+        QCOMPARE(wide.state.lOuterNo, 7);
+        QCOMPARE(wide.state.lMiddleNo, 1);
 
         // Boxes this station writes join the index at once.
         wide.box(30);
+        QCOMPARE(readBoth(folder() + "/files/20261207-2.xls").value(0).rows.mid(5),
+                 QStringList({"W007", "|Z001", "||A00030", "||A00031"}));
         wide.scan("A00031");
         QVERIFY(wide.messages.texts.last().contains(QStringLiteral("已在外箱 W007")));
 

@@ -251,8 +251,9 @@ private slots:
         QCOMPARE(st.rows().last(), QStringLiteral("|Z100|"));
     }
 
-    void failuresLeaveRowsInPlace()
+    void aFailedScanChangesNothing()
     {
+        // Whatever fails a scan takes back every row and running number it would have added.
         Station zero(0, 4);
         try {
             zero.scan("A00001");
@@ -260,22 +261,36 @@ private slots:
         } catch (const RuntimeError &e) {
             QCOMPARE(e.number(), int(RuntimeError::DivisionByZero));
         }
-        QCOMPARE(zero.shape(), QStringLiteral("WZb"));
+        QCOMPARE(zero.shape(), QString());
         QVERIFY_THROWS_EXCEPTION(RuntimeError, zero.scan("A00002"));
-        QCOMPARE(zero.shape(), QStringLiteral("WZbb"));
+        QCOMPARE(zero.shape(), QString());
+        QCOMPARE(zero.state.lOuterNo, 1);
         QCOMPARE(zero.boxExport.calls, 0);
 
         Station shortLength(2, 4);
         shortLength.state.iInnerLen = 1;
         QVERIFY_THROWS_EXCEPTION(RuntimeError, shortLength.intake.receive("x"));
-        QCOMPARE(shortLength.shape(), QStringLiteral("WZ"));
+        QCOMPARE(shortLength.shape(), QString());
 
+        // At the last outer number every scan fails, and leaves no label pairs behind.
         Station outerTop(2, 4);
         outerTop.state.lOuterNo = 2147483647;
-        QVERIFY_THROWS_EXCEPTION(RuntimeError, outerTop.scan("A00001"));
-        QCOMPARE(outerTop.shape(), QStringLiteral("WZ"));
+        for (int i = 0; i < 3; ++i)
+            QVERIFY_THROWS_EXCEPTION(RuntimeError, outerTop.scan(QStringLiteral("A0000%1").arg(i)));
+        QCOMPARE(outerTop.shape(), QString());
         QCOMPARE(outerTop.state.lOuterNo, 2147483647);
         QCOMPARE(outerTop.state.lMiddleNo, 1);
+        outerTop.state.lOuterNo = 1;
+        outerTop.scan("A00001");
+        QCOMPARE(outerTop.rows(), QStringList({"W001||", "|Z001|", "||A00001"}));
+
+        // The middle number runs out at a boundary: the pack that reached it is not listed either.
+        Station middleTop(1, 4);
+        middleTop.state.lMiddleNo = 2147483646;
+        QVERIFY_THROWS_EXCEPTION(RuntimeError, middleTop.scan("A00001"));
+        QCOMPARE(middleTop.shape(), QString());
+        QCOMPARE(middleTop.state.lMiddleNo, 2147483646);
+        QCOMPARE(middleTop.state.lOuterNo, 1);
 
         Station count(2, 4, "1");
         count.openBox.restore(std::vector<BoxRow>(32767, BoxRow{BoxRow::Pack, QStringLiteral("P")}), false);
@@ -287,6 +302,23 @@ private slots:
             none.scan(QStringLiteral("N%1").arg(i, 5, 10, QLatin1Char('0')));
         QCOMPARE(none.boxExport.calls, 0);
         QCOMPARE(int(none.intake.iInnerCount()), 5);
+    }
+
+    void aBoxThatWentOutIsNotWrittenAgain()
+    {
+        // The export wrote the box and then failed (the folder would not sync): the
+        // retry finds it in place and does not write it a second time.
+        Station st(2, 2);
+        st.boxExport.failAfterWriting = 1;
+        st.scan("A00001");
+        QVERIFY_THROWS_EXCEPTION(RuntimeError, st.scan("A00002"));
+        QVERIFY(st.intake.exportPending());
+        QCOMPARE(st.openBox.exportTarget()->firstRow, 2);
+        st.scan("A00003");
+        QCOMPARE(st.boxExport.boxes.size(), size_t(1));
+        QCOMPARE(st.boxExport.calls, 1);
+        QCOMPARE(st.rows(), QStringList({"W002||", "|Z002|", "||A00003"}));
+        QCOMPARE(st.intake.lastExport()->firstRow, 2);
     }
 
     void failedExportKeepsTheBoxAndIsRetried()

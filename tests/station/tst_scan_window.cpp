@@ -258,14 +258,17 @@ private slots:
         scanner.send("A00001\r\n");
         QTRY_COMPARE(m_messages.texts.size(), 1);
         QVERIFY(m_messages.texts[0].contains(QStringLiteral("Division by zero")));
-        QVERIFY(m_messages.texts[0].contains(QStringLiteral("已列入清单")));
+        QVERIFY(m_messages.texts[0].contains(QStringLiteral("没有记录")));
         QVERIFY(w->port().portOpen());
         QCOMPARE(w->port().rThreshold(), 1);
-        QCOMPARE(barcodes(*w), QStringList{"A00001"});
+        QCOMPARE(w->box().rowCount(), 0); // not even its label rows
 
         packingState().iPerMiddle = 2;
+        scanner.send("A00001\r\n");
+        QTRY_COMPARE(barcodes(*w), QStringList({"A00001"}));
         scanner.send("A00002\r\n");
         QTRY_COMPARE(barcodes(*w), QStringList({"A00001", "A00002"}));
+        QCOMPARE(w->box().rowCount(), 5); // W, Z, two packs, the next Z
         QCOMPARE(m_messages.texts.size(), 1);
 
         // An event of another kind only switches receive events back on.

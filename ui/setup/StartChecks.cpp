@@ -3,6 +3,7 @@
 #include "core/RuntimeError.h"
 #include "platform/MessageBox.h"
 #include "platform/ProgramEnvironment.h"
+#include "station/Box.h"
 #include "station/BoxExport.h"
 #include "station/DayWorkbooks.h"
 
@@ -26,14 +27,48 @@ QString setAside(const QString &programFolder)
     return QFile::rename(folder.filePath(BoxJournal::fileName()), folder.filePath(aside)) ? aside : QString();
 }
 
+enum class Written { No, YesAndNoted, YesButNotNoted };
+
+// A box whose export was under way when the station stopped may be in its workbook
+// already: then it counts as written and the journal is emptied, before anything is asked.
+Written alreadyWritten(const QString &programFolder, const BoxJournal::Saved &kept, BoxExport &boxExport,
+                       MessageBox &messages)
+{
+    if (!kept.exportPending || !kept.target)
+        return Written::No;
+    const QString label = kept.outerLabel();
+    const QString where = QStringLiteral("files/") + QFileInfo(kept.target->workbook).fileName();
+    Box box;
+    box.restore(kept.rows, false);
+    try {
+        if (!boxExport.holds(box, *kept.target))
+            return Written::No;
+    } catch (const RuntimeError &e) {
+        messages.show(QStringLiteral("无法确认上次的外箱 %1 是否已写入 %2：%3").arg(label, where, e.description()));
+        return Written::No;
+    }
+    try {
+        BoxJournal(programFolder).startWith({}, false, kept.middleNo.value_or(1), kept.outerNo.value_or(1));
+    } catch (const RuntimeError &e) {
+        messages.show(QStringLiteral("上次的外箱 %1 已在 %2 第 %3 行，但当前外箱记录未能更新：%4\n请检查程序文件夹后再点击“开始”。")
+                          .arg(label, where).arg(kept.target->firstRow).arg(e.description())
+                      + kNothingSaved);
+        return Written::YesButNotNoted;
+    }
+    messages.show(QStringLiteral("上次的外箱 %1 已写入 %2 第 %3 行，无需重新写入。").arg(label, where).arg(kept.target->firstRow));
+    return Written::YesAndNoted;
+}
+
 } // namespace
 
-QString openBoxRefusal(int16_t packsInBox, int16_t perOuter, int32_t middleNo, int32_t outerNo)
+QString openBoxRefusal(int16_t packsInBox, bool exportPending, int16_t perOuter, int32_t middleNo, int32_t outerNo)
 {
     if (packsInBox <= 0)
         return {};
-    if (perOuter < packsInBox)
-        return QStringLiteral("当前外箱已有 %1 个内包，“外箱包装数量”不能小于 %1，现为 %2。").arg(packsInBox).arg(perOuter)
+    // A box as full as its new size would never be completed; one already waiting for
+    // its export goes out as it is.
+    if (perOuter < packsInBox || (perOuter == packsInBox && !exportPending))
+        return QStringLiteral("当前外箱已有 %1 个内包，“外箱包装数量”必须大于 %1，现为 %2。").arg(packsInBox).arg(perOuter)
                + kNothingSaved;
     if (middleNo == kLastNumber || outerNo == kLastNumber)
         return QStringLiteral("“中箱序号”为 %1、“外箱序号”为 %2：序号 %3 无法再增加，当前外箱将无法装完。")
@@ -67,10 +102,20 @@ KeptBox offerKeptBox(const QString &programFolder, int16_t perOuter, BoxExport &
 
     const QString label = kept->outerLabel();
     const int16_t packs = kept->packs();
+    switch (alreadyWritten(programFolder, *kept, boxExport, messages)) {
+    case Written::No:
+        break;
+    case Written::YesAndNoted:
+        return result;
+    case Written::YesButNotNoted:
+        result.goOn = false;
+        return result;
+    }
     const int answer = messages.ask(QStringLiteral("上次的外箱 %1 还有 %2 个内包没有写入工作簿。继续装这一箱吗？").arg(label).arg(packs),
                                     {QStringLiteral("继续"), QStringLiteral("不继续")}, 0);
     if (answer == 0) {
-        if (perOuter < packs) {
+        // A box with its own job is measured by it; the size typed now does not count.
+        if (!kept->job && perOuter < packs) {
             messages.show(QStringLiteral("上次的外箱 %1 已有 %2 个内包，“外箱包装数量”不能小于 %2，现为 %3。").arg(label).arg(packs).arg(perOuter)
                           + kNothingSaved);
             result.goOn = false;

@@ -17,9 +17,10 @@ namespace startchecks {
 constexpr int32_t kLastNumber = 2147483647;
 
 // Why Start must not go on while the open box holds packs; "" when it may.
-QString openBoxRefusal(int16_t packsInBox, int16_t perOuter, int32_t middleNo, int32_t outerNo);
+QString openBoxRefusal(int16_t packsInBox, bool exportPending, int16_t perOuter, int32_t middleNo, int32_t outerNo);
 
-// The box the last run left in the journal, offered back. The result says whether
+// The box the last run left in the journal, offered back. A box that is found in
+// its workbook already is not offered: it counts as written. The result says whether
 // Start goes on, and with which box (nothing: an empty one).
 struct KeptBox
 {

@@ -2,6 +2,7 @@
 
 #include "core/RuntimeError.h"
 #include "core/TextNumber.h"
+#include "packing/PackingJob.h"
 #include "packing/PackingState.h"
 #include "platform/MessageBox.h"
 #include "platform/ProgramEnvironment.h"
@@ -160,7 +161,8 @@ void frm_MAIN::cmdOK_Click()
 
     // Nothing is copied or saved until the open box is known to be safe.
     if (m_scan) {
-        const QString why = startchecks::openBoxRefusal(m_scan->box().iInnerCount(), perOuter, middleNo, outerNo);
+        const QString why = startchecks::openBoxRefusal(m_scan->box().iInnerCount(), m_scan->box().exportPending(),
+                                                        perOuter, middleNo, outerNo);
         if (!why.isEmpty()) {
             operatorMessages().show(why);
             return;
@@ -194,10 +196,58 @@ void frm_MAIN::cmdOK_Click()
         Text9->setText(textnum::fromInteger(state.lMiddleNo));
         Text10->setText(textnum::fromInteger(state.lOuterNo));
     }
+    if (kept.box && kept.box->job)
+        takeUpJob(*kept.box->job, kept.box->outerLabel());
     saveDigitCounts();
     if (m_scan)
-        journalNewNumbers();
+        journalNewJob();
     showScanWindow(kept.box);
+}
+
+void frm_MAIN::takeUpJob(const PackingJob &job, const QString &outerLabel)
+{
+    PackingState &state = packingState();
+    const PackingJob typed = PackingJob::of(state);
+    job.applyTo(state);
+    struct Field
+    {
+        QLineEdit *edit;
+        QString caption;
+        QString kept;
+        QString typed;
+    };
+    const QList<Field> fields = {
+        {Text5, QStringLiteral("中箱包装数量"), QString::number(job.perMiddle), QString::number(typed.perMiddle)},
+        {Text6, QStringLiteral("外箱包装数量"), QString::number(job.perOuter), QString::number(typed.perOuter)},
+        {Text2, QStringLiteral("中箱前缀"), job.middlePrefix, typed.middlePrefix},
+        {Text3, QStringLiteral("中箱后缀"), job.middleSuffix, typed.middleSuffix},
+        {Text4, QStringLiteral("中箱序号长度"), QString::number(job.middleDigits), QString::number(typed.middleDigits)},
+        {Text7, QStringLiteral("外箱前缀"), job.outerPrefix, typed.outerPrefix},
+        {Text8, QStringLiteral("外箱后缀"), job.outerSuffix, typed.outerSuffix},
+        {Text1, QStringLiteral("外箱序号长度"), QString::number(job.outerDigits), QString::number(typed.outerDigits)},
+    };
+    QStringList changed;
+    for (const Field &field : fields) {
+        if (field.kept != field.typed)
+            changed << QStringLiteral("%1：“%2”（输入的是“%3”）").arg(field.caption, field.kept, field.typed);
+        field.edit->setText(field.kept);
+    }
+    if (!changed.isEmpty())
+        operatorMessages().show(QStringLiteral("外箱 %1 按它开始时的设置继续装，以下各栏已改回：\n%2")
+                                    .arg(outerLabel, changed.join(QLatin1Char('\n'))));
+}
+
+void frm_MAIN::journalNewJob()
+{
+    // The open box goes on with the job as Start now gives it; a restart must too.
+    if (m_scan->box().rowCount() == 0)
+        return;
+    try {
+        m_scan->box().setJob(PackingJob::of(packingState()));
+    } catch (const RuntimeError &e) {
+        operatorMessages().show(QStringLiteral("新的设置未能写入当前外箱记录：%1").arg(e.description()));
+    }
+    journalNewNumbers();
 }
 
 void frm_MAIN::journalNewNumbers()
@@ -229,7 +279,12 @@ void frm_MAIN::showScanWindow(const std::optional<BoxJournal::Saved> &kept)
         m_scan->Form_Load();
         if (!m_scan)
             return; // closed while its load was showing a message
-        m_scan->startBox(kept);
+        if (!m_scan->startBox(kept)) {
+            // Never a scan window on a box that is only half back.
+            if (m_scan)
+                m_scan->close();
+            return;
+        }
         if (!m_scan)
             return;
     }

@@ -6,6 +6,7 @@
 #include <QWidget>
 
 class BoxExport;
+struct PackingJob;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -36,6 +37,9 @@ private:
     void saveDigitCounts();
     void showScanWindow(const std::optional<BoxJournal::Saved> &kept);
     void journalNewNumbers();
+    void journalNewJob();
+    // 继续: the kept box's own job goes back into the fields and the packing state.
+    void takeUpJob(const PackingJob &job, const QString &outerLabel);
 
     BoxExport &m_export;
     QLabel *lblTitle;
