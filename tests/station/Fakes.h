@@ -6,6 +6,7 @@
 #include "station/Box.h"
 #include "station/BoxExport.h"
 
+#include <QFileInfo>
 #include <QStringList>
 #include <functional>
 #include <vector>
@@ -73,7 +74,8 @@ public:
     bool holds(const Box &box, const ExportTarget &target) override
     {
         for (size_t i = 0; i < boxes.size(); ++i)
-            if (starts[i] == target.firstRow && target.workbook == QStringLiteral("recorded.xls") && boxes[i] == rowsOf(box))
+            if (starts[i] == target.firstRow && QFileInfo(target.workbook).fileName() == QStringLiteral("recorded.xls")
+                && boxes[i] == rowsOf(box))
                 return true;
         return false;
     }

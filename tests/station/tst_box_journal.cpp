@@ -3,6 +3,7 @@
 #include "JournalScript.h"
 
 #include "core/RuntimeError.h"
+#include "platform/AtomicFile.h"
 #include "station/BoxJournal.h"
 
 #include <QFile>
@@ -226,6 +227,90 @@ private slots:
         QVERIFY_THROWS_EXCEPTION(RuntimeError, BoxJournal::load(dir.path()));
         writeBytes(path, "pack bad\\q\n");
         QVERIFY_THROWS_EXCEPTION(RuntimeError, BoxJournal::load(dir.path()));
+    }
+
+    void aScanIsWholeOrNotThere()
+    {
+        // Killed while a scan's lines were going out: none of them counts.
+        QTemporaryDir dir;
+        const QString path = dir.path() + "/" + BoxJournal::fileName();
+        const QByteArray box = "numbers 2 2\njob 2 4 3 3    \nouter W001\nmiddle Z001\npack A1\n";
+        writeBytes(path, box + "begin\npack A2\nmiddle Z002\nnumbers 3 2\n");
+        std::optional<BoxJournal::Saved> saved = BoxJournal::load(dir.path());
+        QCOMPARE(saved->rows.size(), size_t(3));
+        QCOMPARE(saved->middleNo, std::optional<int32_t>(2));
+        writeBytes(path, box + "begin\npack A2\nmiddle Z002\nnumbers 3 2\nend\n");
+        saved = BoxJournal::load(dir.path());
+        QCOMPARE(saved->rows.size(), size_t(5));
+        QCOMPARE(saved->middleNo, std::optional<int32_t>(3));
+        // An end with no begin, or a begin inside a scan, is damage, not a tear.
+        writeBytes(path, box + "end\n");
+        QVERIFY_THROWS_EXCEPTION(RuntimeError, BoxJournal::load(dir.path()));
+        writeBytes(path, box + "begin\nbegin\nend\n");
+        QVERIFY_THROWS_EXCEPTION(RuntimeError, BoxJournal::load(dir.path()));
+    }
+
+    void aBoxThatCannotBeIsDamage_data()
+    {
+        QTest::addColumn<QByteArray>("journal");
+        QTest::addColumn<QString>("why");
+        QByteArray many = "numbers 2 2\nouter W001\nmiddle Z001\n";
+        for (int i = 0; i < 32768; ++i)
+            many += "pack P\n";
+        QTest::newRow("more packs than any box") << many << QStringLiteral("32768 个内包");
+        QTest::newRow("more packs than its size")
+            << QByteArray("numbers 2 2\njob 2 2 3 3    \nouter W001\nmiddle Z001\npack A\npack B\npack C\n")
+            << QStringLiteral("超过该箱的外箱包装数量 2");
+        QTest::newRow("a size of nothing")
+            << QByteArray("numbers 2 2\njob 0 0 3 3    \nouter W001\n") << QStringLiteral("包装数量 0 / 0");
+        QTest::newRow("numbers at their end")
+            << QByteArray("numbers 2147483647 2\nouter W001\nmiddle Z001\npack A\n") << QStringLiteral("无法再增加");
+        QTest::newRow("no numbers") << QByteArray("outer W001\nmiddle Z001\npack A\n") << QStringLiteral("缺少序号");
+        QTest::newRow("a pack before its label")
+            << QByteArray("numbers 2 2\npack A\nouter W001\n") << QStringLiteral("第一行不是外箱号");
+        QTest::newRow("two outer labels")
+            << QByteArray("numbers 2 2\nouter W001\npack A\nouter W002\n") << QStringLiteral("两个外箱号");
+    }
+
+    void aBoxThatCannotBeIsDamage()
+    {
+        QFETCH(QByteArray, journal);
+        QFETCH(QString, why);
+        QTemporaryDir dir;
+        writeBytes(dir.path() + "/" + BoxJournal::fileName(), journal);
+        try {
+            BoxJournal::load(dir.path());
+            QFAIL("an impossible box must be told");
+        } catch (const RuntimeError &e) {
+            QVERIFY2(e.description().contains(why), qPrintable(e.description()));
+        }
+    }
+
+    void aFailedRewriteIsMadeGoodBeforeTheNextBox()
+    {
+        // The box is in the workbook but the journal could not be emptied (disk full):
+        // the next box must not be written after the stale one.
+        QTemporaryDir dir;
+        BoxJournal journal(dir.path());
+        journal.startWith({}, false, 1, 1);
+        PackingState state;
+        journalscript::setUp(state);
+        state.iPerOuter = 2;
+        Box box;
+        box.setLog(&journal);
+        RecordingMessages messages;
+        RecordingExport exports;
+        BarcodeIntake intake(state, box, messages, exports);
+        intake.receive(QStringLiteral("P00001\r\n"));
+        setAtomicFaultHookForTests([](AtomicStep step) { return step == AtomicStep::Rename ? ENOSPC : 0; });
+        QVERIFY_THROWS_EXCEPTION(RuntimeError, intake.receive(QStringLiteral("P00002\r\n")));
+        setAtomicFaultHookForTests(nullptr);
+        QVERIFY(BoxJournal::load(dir.path())->exportPending); // still the old box, with where it went
+        intake.receive(QStringLiteral("P00003\r\n"));
+        std::optional<BoxJournal::Saved> saved = BoxJournal::load(dir.path());
+        QCOMPARE(saved->rows, box.rows());
+        QCOMPARE(saved->outerLabel(), QStringLiteral("W002"));
+        QVERIFY(!saved->exportPending);
     }
 
     void aFailedWriteChangesNothing()

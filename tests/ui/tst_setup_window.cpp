@@ -20,6 +20,7 @@
 #include <QTemporaryDir>
 #include <QDir>
 #include <QTest>
+#include <cerrno>
 #include <memory>
 
 class TestSetupWindow : public QObject
@@ -395,6 +396,14 @@ private slots:
         QCOMPARE(packingState().iPerOuter, int16_t(10));
         QCOMPARE(bytesOf(config()), before);
 
+        // As many as the box already holds: it would never be completed.
+        type(*w, "Text6", "3");
+        clickStart(*w);
+        QCOMPARE(m_messages.texts.size(), 2);
+        QVERIFY(m_messages.texts[1].contains(QStringLiteral("必须大于 3，现为 3")));
+        QCOMPARE(packingState().iPerOuter, int16_t(10));
+        m_messages.texts.removeLast();
+
         type(*w, "Text6", "10");
         type(*w, "Text9", "2147483647");
         clickStart(*w);
@@ -411,6 +420,92 @@ private slots:
         QCOMPARE(m_messages.texts.size(), 2);
         m_scanner->send("A00004\r\n");
         QTRY_COMPARE(m_export.boxes.size(), size_t(1));
+    }
+
+    void continueTakesUpTheBoxsOwnJob()
+    {
+        auto w = openSetup();
+        type(*w, "Text2", "Z");
+        type(*w, "Text7", "W");
+        clickStart(*w);
+        for (int i = 1; i <= 3; ++i)
+            scanPack(*w->scanWindow(), i);
+        w.reset(); // killed: only the disk remains
+
+        packingState() = PackingState();
+        auto next = openSetup();
+        type(*next, "Text2", "Y");
+        type(*next, "Text7", "V");
+        type(*next, "Text6", "5");
+        clickStart(*next);
+        QCOMPARE(m_messages.questions.size(), 1);
+        QCOMPARE(m_messages.texts.size(), 1);
+        QVERIFY(m_messages.texts[0].contains(QStringLiteral("中箱前缀：“Z”（输入的是“Y”）")));
+        QVERIFY(m_messages.texts[0].contains(QStringLiteral("外箱包装数量：“10”（输入的是“5”）")));
+        QCOMPARE(field(*next, "Text2")->text(), QStringLiteral("Z"));
+        QCOMPARE(field(*next, "Text7")->text(), QStringLiteral("W"));
+        QCOMPARE(field(*next, "Text6")->text(), QStringLiteral("10"));
+        QCOMPARE(packingState().sMiddlePrefix, QStringLiteral("Z"));
+        QCOMPARE(packingState().iPerOuter, int16_t(10));
+
+        // The box and the one after it carry the job's labels.
+        frm_SCAN *scan = next->scanWindow();
+        for (int i = 4; i <= 11; ++i)
+            scanPack(*scan, i);
+        QCOMPARE(m_export.boxes.size(), size_t(1));
+        QStringList middles;
+        for (const QStringList &row : m_export.boxes[0])
+            if (!row[1].isEmpty())
+                middles << row[1];
+        QCOMPARE(middles, QStringList({"Z001", "Z002", "Z003", "Z004", "Z005"}));
+        QCOMPARE(scan->box().outerLabel(), QStringLiteral("W00002"));
+    }
+
+    void aBoxFoundInItsWorkbookIsNotOfferedAgain()
+    {
+        // Killed after the workbook was replaced, before the journal was emptied.
+        RecordingExport::Rows rows = {{"00001", "", ""}, {"", "Z1", ""}, {"", "", "A1"}, {"", "", "A2"}};
+        m_export.boxes.push_back(rows);
+        m_export.starts.push_back(2);
+        const QByteArray journal = "numbers 3 2\njob 2 2 3 5    \nouter 00001\nmiddle Z1\npack A1\npack A2\npending 1\n";
+        writeBytes(m_dir->path() + "/" + BoxJournal::fileName(), journal + "export 2 files/recorded.xls\n");
+        auto w = openSetup();
+        clickStart(*w);
+        QVERIFY(m_messages.questions.isEmpty());
+        QCOMPARE(m_messages.texts.size(), 1);
+        QVERIFY(m_messages.texts[0].contains(QStringLiteral("已写入 files/recorded.xls 第 2 行")));
+        QCOMPARE(m_export.boxes.size(), size_t(1));
+        QVERIFY(m_export.unfinished.empty());
+        QVERIFY(!BoxJournal::load(m_dir->path())->holdsUnwrittenPacks());
+        QCOMPARE(w->scanWindow()->box().rowCount(), 0);
+        w.reset();
+
+        // Not at that row: offered back as before, and 不继续 keeps it.
+        writeBytes(m_dir->path() + "/" + BoxJournal::fileName(), journal + "export 8 files/recorded.xls\n");
+        m_messages.answers = QStringList{QStringLiteral("不继续")};
+        auto again = openSetup();
+        clickStart(*again);
+        QCOMPARE(m_messages.questions.size(), 1);
+        QCOMPARE(m_export.unfinished.size(), size_t(1));
+    }
+
+    void aContinueThatFailsOpensNoWindow()
+    {
+        writeBytes(m_dir->path() + "/" + BoxJournal::fileName(), "numbers 3 2\nouter 00001\nmiddle Z1\npack A1\n");
+        const QByteArray before = bytesOf(m_dir->path() + "/" + BoxJournal::fileName());
+        setAtomicFaultHookForTests([](AtomicStep step) { return step == AtomicStep::Write ? ENOSPC : 0; });
+        auto w = openSetup();
+        clickStart(*w);
+        setAtomicFaultHookForTests(nullptr);
+        QCOMPARE(m_messages.questions.size(), 1);
+        QVERIFY(m_messages.texts.last().contains(QStringLiteral("无法继续上次的外箱 00001")));
+        QTRY_VERIFY(!w->scanWindow());
+        QCOMPARE(bytesOf(m_dir->path() + "/" + BoxJournal::fileName()), before);
+        // Once the disk has room, the same box comes back whole.
+        clickStart(*w);
+        QCOMPARE(m_messages.questions.size(), 2);
+        QVERIFY(w->scanWindow());
+        QCOMPARE(w->scanWindow()->box().iInnerCount(), int16_t(1));
     }
 
     void aReusedOuterLabelIsQuestioned()
