@@ -6,6 +6,7 @@
 #include "station/BarcodeIntake.h"
 #include "station/Box.h"
 
+#include <QDateTime>
 #include <QRandomGenerator>
 #include <QStringList>
 
@@ -23,6 +24,12 @@ inline QStringList scans(quint32 seed)
     for (int i = 0; i < kScans; ++i)
         out << QStringLiteral("P%1\r\n").arg(random.bounded(40), 5, 10, QLatin1Char('0'));
     return out;
+}
+
+// The day the exports of the script's real-workbook runs are written on.
+inline QDateTime clock()
+{
+    return QDateTime(QDate(2026, 12, 7), QTime(10, 0));
 }
 
 inline void setUp(PackingState &state)

@@ -1,26 +1,50 @@
 // Scans journalscript's run with the box journaled in the given folder and prints
 // "scan N" after each scan's handling has returned. The journal test kills it.
+// With a third argument N, boxes go to real workbooks in the folder's files/, and
+// the child kills itself at the N-th step of a file replace (workbook or journal):
+// the fifth step of a workbook's replace comes right after the new file took the
+// old one's name.
 #include "JournalScript.h"
 
+#include "platform/AtomicFile.h"
+#include "platform/ProgramEnvironment.h"
+#include "platform/xls/NativeWorkbookFile.h"
 #include "station/BoxJournal.h"
+#include "station/DailyWorkbookExport.h"
 
 #include <QCoreApplication>
+#include <csignal>
 #include <cstdio>
 
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
-    if (argc != 3)
+    if (argc != 3 && argc != 4)
         return 2;
     const QString folder = QString::fromLocal8Bit(argv[1]);
     const quint32 seed = quint32(QByteArray(argv[2]).toUInt());
     journalscript::Station station;
+    xls::NativeWorkbookFile workbook;
+    DailyWorkbookExport daily(workbook);
+    BarcodeIntake realIntake(station.state, station.box, station.messages, daily);
+    BarcodeIntake &intake = argc == 4 ? realIntake : station.intake;
+    if (argc == 4) {
+        program::setFolder(folder);
+        program::setClock(journalscript::clock);
+        realIntake.sCfMode = QStringLiteral("0");
+        const int killAt = QByteArray(argv[3]).toInt();
+        setAtomicFaultHookForTests([killAt, steps = 0](AtomicStep) mutable {
+            if (++steps == killAt)
+                std::raise(SIGKILL);
+            return 0;
+        });
+    }
     BoxJournal journal(folder);
     journal.startWith({}, false, station.state.lMiddleNo, station.state.lOuterNo);
     station.box.setLog(&journal);
     const QStringList scans = journalscript::scans(seed);
     for (int i = 0; i < scans.size(); ++i) {
-        station.intake.receive(scans[i]);
+        intake.receive(scans[i]);
         std::printf("scan %d\n", i + 1);
         std::fflush(stdout);
     }

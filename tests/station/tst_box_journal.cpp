@@ -4,7 +4,12 @@
 
 #include "core/RuntimeError.h"
 #include "platform/AtomicFile.h"
+#include "platform/ProgramEnvironment.h"
+#include "platform/xls/ColumnReader.h"
+#include "platform/xls/NativeWorkbookFile.h"
 #include "station/BoxJournal.h"
+#include "station/DailyWorkbookExport.h"
+#include "ui/setup/StartChecks.h"
 
 #include <QFile>
 #include <QProcess>
@@ -373,6 +378,74 @@ private slots:
                      qPrintable(QStringLiteral("run %1, killed after scan %2: journal holds %3; scan %2 ended with %4")
                                     .arg(run).arg(reported).arg(restored, states[from])));
         }
+    }
+
+    void killedDuringExportsEveryPackIsOnce()
+    {
+        // Real workbooks this time; the child dies at a step of a file replace. After
+        // Start's look at the workbook, every listed pack is in exactly one workbook row
+        // or in the box offered back, never in both, never in neither.
+        const QString child = qEnvironmentVariable("ZANTREL_BUILD_DIR") + "/tests/box_journal_child";
+        program::setClock(journalscript::clock);
+        QRandomGenerator random(20261208);
+        int foundWritten = 0;
+        for (int run = 0; run < 32; ++run) {
+            const quint32 seed = random.generate();
+            // 5 steps for the journal's first write, then 5 for each workbook and 5 for each journal rewrite.
+            const int box = int(random.bounded(10));
+            const int step = run < 6 ? 5 : int(random.bounded(1, 11)); // 5: just after the workbook's rename
+            const int killAt = 5 + 10 * box + step;
+
+            // Every pack listed so far, written or open, after each scan of the script.
+            QList<QStringList> listedAfter{{}};
+            {
+                journalscript::Station station;
+                for (const QString &scan : journalscript::scans(seed)) {
+                    station.intake.receive(scan);
+                    QStringList packs;
+                    for (const RecordingExport::Rows &written : station.exports.boxes)
+                        for (const QStringList &row : written)
+                            if (!row[2].isEmpty())
+                                packs << row[2];
+                    for (const BoxRow &row : station.box.rows())
+                        if (row.kind == BoxRow::Pack)
+                            packs << row.text;
+                    listedAfter << packs;
+                }
+            }
+
+            QTemporaryDir dir;
+            program::setFolder(dir.path());
+            QProcess station;
+            station.start(child, {dir.path(), QString::number(seed), QString::number(killAt)});
+            QVERIFY(station.waitForFinished(30000));
+            const QList<QByteArray> lines = station.readAllStandardOutput().trimmed().split('\n');
+            const int reported = lines.last().startsWith("scan ") ? lines.last().mid(5).toInt() : 0;
+
+            RecordingMessages messages;
+            xls::NativeWorkbookFile file;
+            DailyWorkbookExport daily(file);
+            const startchecks::KeptBox kept = startchecks::offerKeptBox(dir.path(), 7, daily, messages);
+            QVERIFY(kept.goOn);
+            foundWritten += messages.texts.filter(QStringLiteral("无需重新写入")).size();
+            QStringList packs;
+            const QString book = dir.path() + "/files/20261207.xls";
+            if (QFile::exists(book))
+                for (const QString &cell : xls::readFirstSheetColumn(book, 2))
+                    if (!cell.isEmpty())
+                        packs << cell;
+            if (kept.box)
+                for (const BoxRow &row : kept.box->rows)
+                    if (row.kind == BoxRow::Pack)
+                        packs << row.text;
+            const bool asBefore = packs == listedAfter[reported];
+            const bool asAfter = reported < journalscript::kScans && packs == listedAfter[reported + 1];
+            QVERIFY2(asBefore || asAfter,
+                     qPrintable(QStringLiteral("run %1, killed at step %2 after scan %3: %4 packs on file, %5 listed")
+                                    .arg(run).arg(killAt).arg(reported).arg(packs.size()).arg(listedAfter[reported].size())));
+        }
+        program::setClock(nullptr);
+        QVERIFY(foundWritten > 0);
     }
 };
 
