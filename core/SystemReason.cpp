@@ -33,6 +33,14 @@ QString fromErrno(int err)
         return withSystemText(QStringLiteral("设备已断开或无法访问"), system);
     case EBUSY:
         return withSystemText(QStringLiteral("设备正被其他程序使用"), system);
+    case EISDIR:
+        return withSystemText(isDirectory(), system);
+    case ELOOP:
+        return withSystemText(QStringLiteral("符号链接层数过多（可能是循环链接）"), system);
+    case EFBIG:
+        return withSystemText(QStringLiteral("文件太大"), system);
+    case ENAMETOOLONG:
+        return withSystemText(QStringLiteral("文件名太长"), system);
     default:
         return system;
     }
@@ -42,6 +50,25 @@ const QString &notAWorkbook()
 {
     static const QString text = QStringLiteral("不是 Excel 97-2003 工作簿");
     return text;
+}
+
+const QString &isDirectory()
+{
+    static const QString text = QStringLiteral("是文件夹，不是文件");
+    return text;
+}
+
+const QString &notARegularFile()
+{
+    static const QString text = QStringLiteral("不是普通文件");
+    return text;
+}
+
+QString tooLarge(int64_t limit)
+{
+    const int64_t mib = limit >> 20;
+    return mib > 0 ? QStringLiteral("文件太大（超过这类文件 %1 MB 的上限）").arg(mib)
+                   : QStringLiteral("文件太大（超过这类文件 %1 字节的上限）").arg(limit);
 }
 
 const QString &deviceGone()

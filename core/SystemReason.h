@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <cstdint>
 
 // The operator reads Chinese: the common system reasons get a Chinese text, with
 // the system's own words kept in brackets for whoever has to dig deeper.
@@ -14,6 +15,10 @@ QString fromErrno(int err);
 QString withSystemText(const QString &chinese, const QString &systemText);
 
 const QString &notAWorkbook();
+const QString &isDirectory();
+const QString &notARegularFile();
+// A file larger than any genuine file of its kind: names the bound.
+QString tooLarge(int64_t limit);
 const QString &deviceGone();
 
 } // namespace reason

@@ -114,3 +114,15 @@ std::optional<int32_t> tryInt32(const QString &text)
 }
 
 } // namespace textnum
+
+namespace textnum {
+
+QString rangeRule(const QString &text, int64_t lo, int64_t hi)
+{
+    // An integer out of range is still an integer: only its range is wrong.
+    if (tryWhole(text))
+        return QStringLiteral("必须在 %1 到 %2 之间").arg(lo).arg(hi);
+    return QStringLiteral("必须是 %1 到 %2 之间的整数").arg(lo).arg(hi);
+}
+
+} // namespace textnum

@@ -24,6 +24,10 @@ std::optional<int32_t> tryInt32(const QString &text);
 // station width; nothing for non-numbers and magnitudes beyond 64 bits.
 std::optional<int64_t> tryWhole(const QString &text);
 
+// What the operator is told about a value that must lie in lo..hi: "必须在 lo 到 hi
+// 之间" for a number outside it, "必须是 lo 到 hi 之间的整数" for a text that is no number.
+QString rangeRule(const QString &text, int64_t lo, int64_t hi);
+
 // Plain decimal digits, a leading minus for negatives.
 inline QString fromInteger(int64_t value) { return QString::number(value); }
 

@@ -1,5 +1,6 @@
 #include "settings/StationSettings.h"
 
+#include "core/RuntimeError.h"
 #include "core/TextNumber.h"
 #include "settings/ConfigFile.h"
 #include "settings/modINI.h"
@@ -8,10 +9,29 @@ namespace settings {
 
 namespace {
 
-QString read(const char *section, const char *key, const QString &path)
+// Reads keys of one file; a file that cannot be read (a folder, a pipe, too large …)
+// is told once, and every key then reads as missing.
+class Reader
 {
-    return modINI::ReadIniValue(QLatin1String(section), QLatin1String(key), path, QString(), config::kReadBuffer);
-}
+public:
+    explicit Reader(QStringList &problems) : m_problems(problems) {}
+    QString operator()(const char *section, const char *key, const QString &path)
+    {
+        if (m_failed)
+            return {};
+        try {
+            return modINI::ReadIniValue(QLatin1String(section), QLatin1String(key), path, QString(), config::kReadBuffer);
+        } catch (const RuntimeError &e) {
+            m_failed = true;
+            m_problems << e.description() + QStringLiteral("；其中的设置都无法使用");
+            return {};
+        }
+    }
+
+private:
+    QStringList &m_problems;
+    bool m_failed = false;
+};
 
 void addProblem(QStringList &problems, const char *section, const char *key, const QString &value, const QString &why)
 {
@@ -19,7 +39,7 @@ void addProblem(QStringList &problems, const char *section, const char *key, con
 }
 
 // A stored digit count, or the fallback with a problem line.
-int16_t digitCount(const char *key, const QString &fieldCaption, QString &shown, QStringList &problems)
+int16_t digitCount(Reader &read, const char *key, const QString &fieldCaption, QString &shown, QStringList &problems)
 {
     const QString stored = read("length", key, config::path());
     if (const std::optional<int16_t> width = textnum::tryInt16(stored)) {
@@ -27,7 +47,7 @@ int16_t digitCount(const char *key, const QString &fieldCaption, QString &shown,
         return *width;
     }
     addProblem(problems, "length", key, stored,
-               QStringLiteral("%1不是有效的整数，本次按 %2 位").arg(fieldCaption).arg(kFallbackDigits));
+               QStringLiteral("%1%2，本次按 %3 位").arg(fieldCaption, textnum::rangeRule(stored, INT16_MIN, INT16_MAX)).arg(kFallbackDigits));
     shown = textnum::fromInteger(kFallbackDigits);
     return kFallbackDigits;
 }
@@ -37,22 +57,21 @@ int16_t digitCount(const char *key, const QString &fieldCaption, QString &shown,
 ScanSettings readScanSettings()
 {
     ScanSettings s;
+    Reader read(s.problems);
     const QString nlen = read("length", "nlen", config::path());
     const std::optional<int16_t> len = textnum::tryInt16(nlen);
-    if (!len)
-        addProblem(s.problems, "length", "nlen", nlen, QStringLiteral("条码长度必须是整数"));
-    else if (*len < kMinScanLength)
-        addProblem(s.problems, "length", "nlen", nlen,
-                   QStringLiteral("条码长度至少为 %1（含扫描枪的 2 个结束符）").arg(kMinScanLength));
-    else
+    if (len && *len >= kMinScanLength)
         s.innerLen = len;
+    else
+        addProblem(s.problems, "length", "nlen", nlen,
+                   QStringLiteral("条码长度%1（含扫描枪的 2 个结束符）").arg(textnum::rangeRule(nlen, kMinScanLength, INT16_MAX)));
 
     const QString port = read("com", "ComPort1", config::pathUpperCase());
     const std::optional<int32_t> number = textnum::tryInt32(port);
     if (number && *number >= 1 && *number <= 32767)
         s.port = number;
     else
-        addProblem(s.problems, "com", "ComPort1", port, QStringLiteral("串口号必须是 1 到 32767 之间的整数"));
+        addProblem(s.problems, "com", "ComPort1", port, QStringLiteral("串口号") + textnum::rangeRule(port, 1, 32767));
 
     s.cfMode = read("cf", "cf", config::pathUpperCase());
     const QString scope = read("cf", "scope", config::pathUpperCase()).trimmed();
@@ -66,15 +85,16 @@ ScanSettings readScanSettings()
     s.stimeUsable = ms && *ms >= 0 && *ms <= kMaxSettleMs;
     if (!s.stimeUsable)
         addProblem(s.problems, "waittime", "stime", s.stime,
-                   QStringLiteral("等待时间必须是 0 到 %1 之间的毫秒数").arg(kMaxSettleMs));
+                   QStringLiteral("等待时间（毫秒）") + textnum::rangeRule(s.stime, 0, kMaxSettleMs));
     return s;
 }
 
 DigitSettings readDigitSettings()
 {
     DigitSettings d;
-    d.middleDigits = digitCount("zlen", QStringLiteral("中箱序号长度"), d.middleShown, d.problems);
-    d.outerDigits = digitCount("wlen", QStringLiteral("外箱序号长度"), d.outerShown, d.problems);
+    Reader read(d.problems);
+    d.middleDigits = digitCount(read, "zlen", QStringLiteral("中箱序号长度"), d.middleShown, d.problems);
+    d.outerDigits = digitCount(read, "wlen", QStringLiteral("外箱序号长度"), d.outerShown, d.problems);
     return d;
 }
 

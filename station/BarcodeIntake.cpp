@@ -6,6 +6,7 @@
 #include "platform/MessageBox.h"
 #include "platform/Sound.h"
 #include "station/DayIndex.h"
+#include "station/RefusalRecord.h"
 #include "station/RefusedScan.h"
 #include "platform/ProgramEnvironment.h"
 
@@ -28,8 +29,10 @@ void BarcodeIntake::receive(const QString &text, qint64 dropped)
     if (text.size() != m_state.iInnerLen) {
         // Refused as a whole (a scanner that read one pack twice must not list it
         // twice), but named piece by piece so the operator knows what to scan again.
+        const Recorded recorded = recordRefusal(kWrongLength, text);
         operatorSounds().play(Sound::Refused);
-        m_messages.show(kWrongLength + QLatin1Char('\n') + refused::wrongLengthDetails(text, m_state.iInnerLen, dropped));
+        m_messages.show(kWrongLength + QLatin1Char('\n')
+                        + refused::wrongLengthDetails(text, m_state.iInnerLen, dropped, recorded.file) + recorded.problem);
         return;
     }
     const int barcodeLength = m_state.iInnerLen - kTerminatorLength;
@@ -40,8 +43,9 @@ void BarcodeIntake::receive(const QString &text, qint64 dropped)
     // text in other programs. None of them is part of a barcode.
     const QString barcode = text.left(barcodeLength);
     if (const std::optional<qsizetype> at = refused::firstControlCharacter(barcode)) {
+        const Recorded recorded = recordRefusal(kControlCharacter, text);
         operatorSounds().play(Sound::Refused);
-        m_messages.show(kControlCharacter + QLatin1Char('\n') + refused::controlCharacterDetails(text, *at));
+        m_messages.show(kControlCharacter + QLatin1Char('\n') + refused::controlCharacterDetails(text, *at) + recorded.problem);
         return;
     }
     // A full box that could not be exported blocks the next one: no barcode may
@@ -52,10 +56,12 @@ void BarcodeIntake::receive(const QString &text, qint64 dropped)
     // Everything the scan does is worked out first and made in one step: a refusal
     // or a failure on the way (an overflow) leaves the box and the numbers as they were.
     if (const std::optional<DuplicateAt> repeat = findRepeat(barcode)) {
+        const Recorded recorded = recordRefusal(kDuplicate, text);
         operatorSounds().play(Sound::Refused);
-        m_messages.show(repeat->earlier
-                            ? kDuplicate + QStringLiteral("\n已在外箱 %1（%2 第 %3 行）").arg(repeat->earlier->outerLabel, repeat->earlier->workbook).arg(repeat->earlier->row)
-                            : kDuplicate);
+        m_messages.show((repeat->earlier
+                             ? kDuplicate + QStringLiteral("\n已在外箱 %1（%2 第 %3 行）").arg(repeat->earlier->outerLabel, repeat->earlier->workbook).arg(repeat->earlier->row)
+                             : kDuplicate)
+                        + recorded.problem);
         return;
     }
     const BoxChange change = changeFor(barcode);
@@ -66,6 +72,20 @@ void BarcodeIntake::receive(const QString &text, qint64 dropped)
     m_lastScanListed = true;
     if (m_box.iInnerCount() == m_state.iPerOuter)
         exportFullBox();
+}
+
+BarcodeIntake::Recorded BarcodeIntake::recordRefusal(const QString &reason, const QString &text)
+{
+    Recorded recorded;
+    if (m_refusalFolder.isEmpty())
+        return recorded;
+    const QDateTime at = program::now();
+    const QString why = refusalrecord::record(m_refusalFolder, at, reason.chopped(1), text);
+    if (why.isEmpty())
+        recorded.file = QStringLiteral("files/") + refusalrecord::fileName(at.date());
+    else
+        recorded.problem = QStringLiteral("\n（拒收记录未能写入：%1）").arg(why);
+    return recorded;
 }
 
 std::optional<BarcodeIntake::DuplicateAt> BarcodeIntake::findRepeat(const QString &barcode)

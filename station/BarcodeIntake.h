@@ -46,6 +46,8 @@ public:
     QString sCfMode;
     // With the duplicate check on, also refuse what the day's earlier boxes hold.
     void checkWholeDay(DayIndex *index) { m_dayIndex = index; }
+    // Every refused scan also goes to that folder's refused-yyyymmdd.txt ("": nowhere).
+    void recordRefusalsIn(const QString &filesFolder) { m_refusalFolder = filesFolder; }
 
 private:
     // Where a repeated barcode already is: this box (no earlier) or an earlier box of the day.
@@ -54,6 +56,14 @@ private:
         std::optional<DayIndex::Where> earlier;
     };
     std::optional<DuplicateAt> findRepeat(const QString &barcode);
+    // The refusal written to the day's record: the file as the operator reads it, or
+    // what to add to the message when it could not be written.
+    struct Recorded
+    {
+        QString file;
+        QString problem;
+    };
+    Recorded recordRefusal(const QString &reason, const QString &text);
     // The rows and numbers the scan of this barcode brings; raises on an overflow.
     BoxChange changeFor(const QString &barcode) const;
     void exportFullBox();
@@ -66,4 +76,5 @@ private:
     bool m_lastScanListed = false;
     std::optional<ExportReceipt> m_lastExport;
     DayIndex *m_dayIndex = nullptr;
+    QString m_refusalFolder;
 };

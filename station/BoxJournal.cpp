@@ -1,9 +1,9 @@
 #include "station/BoxJournal.h"
 
 #include "core/RuntimeError.h"
+#include "platform/RegularFile.h"
 
 #include <QDir>
-#include <QFile>
 
 namespace {
 
@@ -223,13 +223,16 @@ BoxJournal::BoxJournal(const QString &programFolder)
 std::optional<BoxJournal::Saved> BoxJournal::load(const QString &programFolder)
 {
     const QString path = QDir(programFolder).filePath(fileName());
-    QFile file(path);
-    if (!file.exists())
-        return std::nullopt;
-    if (!file.open(QIODevice::ReadOnly))
+    std::optional<QByteArray> read;
+    try {
+        read = regularfile::read(path, regularfile::kJournalLimit);
+    } catch (const RuntimeError &e) {
         throw RuntimeError(RuntimeError::WorkbookFailed, QStringLiteral("BoxJournal"),
-                           QStringLiteral("无法读取 %1：%2").arg(shownPath(path), file.errorString()));
-    const QByteArray bytes = file.readAll();
+                           QStringLiteral("无法读取 %1：%2").arg(shownPath(path), e.description()));
+    }
+    if (!read)
+        return std::nullopt;
+    const QByteArray &bytes = *read;
     Saved saved;
     std::optional<Saved> beforeScan; // the state before an open begin … end
     const QList<QByteArray> lines = bytes.split('\n');

@@ -5,6 +5,9 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <atomic>
+#include <mutex>
+#include <thread>
 
 namespace packsearch {
 
@@ -33,7 +36,10 @@ std::vector<Pack> packsOf(const QString &path)
 
 QStringList workbooksIn(const QString &filesFolder)
 {
-    return QDir(filesFolder).entryList({QStringLiteral("*.xls")}, QDir::Files, QDir::Name);
+    // Not only regular files: a pipe, a folder or a broken link named *.xls is
+    // reported as skipped rather than passed over in silence.
+    return QDir(filesFolder).entryList({QStringLiteral("*.xls")}, QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot,
+                                       QDir::Name);
 }
 
 std::vector<Pack> search(const QString &filesFolder, const std::function<bool(const Pack &)> &keep,
@@ -41,17 +47,46 @@ std::vector<Pack> search(const QString &filesFolder, const std::function<bool(co
                          const std::function<void(int, int)> &progress)
 {
     const QStringList names = workbooksIn(filesFolder);
-    std::vector<Pack> found;
-    for (qsizetype i = 0; i < names.size(); ++i) {
-        try {
-            for (Pack &pack : packsOf(QDir(filesFolder).filePath(names[i])))
-                if (keep(pack))
-                    found.push_back(std::move(pack));
-        } catch (const RuntimeError &e) {
-            unreadable(names[i], e.description());
+    struct Outcome
+    {
+        std::vector<Pack> found;
+        QString why; // "" when the workbook was read
+    };
+    std::vector<Outcome> outcomes(size_t(names.size()));
+    std::atomic<qsizetype> next{0};
+    std::mutex progressLock;
+    int done = 0;
+    // One workbook per core; each result goes to its own slot, so the output keeps the names' order.
+    auto work = [&] {
+        for (qsizetype i = next++; i < names.size(); i = next++) {
+            Outcome &outcome = outcomes[size_t(i)];
+            try {
+                for (Pack &pack : packsOf(QDir(filesFolder).filePath(names[i])))
+                    if (keep(pack))
+                        outcome.found.push_back(std::move(pack));
+            } catch (const RuntimeError &e) {
+                outcome.why = e.description();
+            }
+            if (progress) {
+                const std::lock_guard<std::mutex> lock(progressLock);
+                progress(++done, int(names.size()));
+            }
         }
-        if (progress)
-            progress(int(i + 1), int(names.size()));
+    };
+    const unsigned helpers = std::min<unsigned>(std::max(1u, std::thread::hardware_concurrency()), unsigned(names.size()));
+    std::vector<std::thread> threads;
+    for (unsigned t = 1; t < helpers; ++t)
+        threads.emplace_back(work);
+    work();
+    for (std::thread &t : threads)
+        t.join();
+
+    std::vector<Pack> found;
+    for (size_t i = 0; i < outcomes.size(); ++i) {
+        if (!outcomes[i].why.isEmpty())
+            unreadable(names[qsizetype(i)], outcomes[i].why);
+        for (Pack &pack : outcomes[i].found)
+            found.push_back(std::move(pack));
     }
     return found;
 }

@@ -24,12 +24,15 @@ struct Pack
 // workbook cannot be read.
 std::vector<Pack> packsOf(const QString &path);
 
-// The workbooks of a files folder to search: every .xls, by name.
+// The workbooks of a files folder to search: everything named *.xls, by name,
+// whatever it is (what cannot be read is skipped and told).
 QStringList workbooksIn(const QString &filesFolder);
 
-// Searches every workbook of the folder; `keep` chooses the packs to report.
-// Workbooks that cannot be read are passed to `unreadable` with the reason and
-// skipped; `progress` hears after each workbook how many of how many are done.
+// Searches every workbook of the folder, one per core; `keep` chooses the packs
+// to report and may be called from several threads at once. Workbooks that cannot
+// be read are passed to `unreadable` with the reason and skipped, in name order
+// after the search; `progress` hears after each workbook how many of how many are
+// done (from any of the threads, one at a time).
 std::vector<Pack> search(const QString &filesFolder, const std::function<bool(const Pack &)> &keep,
                          const std::function<void(const QString &, const QString &)> &unreadable,
                          const std::function<void(int, int)> &progress = {});

@@ -1,21 +1,23 @@
 #include "station/RefusedScan.h"
 
+#include "station/RefusalRecord.h"
+
 #include <QStringList>
 
 namespace refused {
 
 namespace {
 
-const QString kScanEnd = QStringLiteral("\r\n");
 // Pieces listed in full up to this many; beyond it the first and last few.
 constexpr qsizetype kListedInFull = 8;
 constexpr qsizetype kShownAtEachEnd = 3;
 // A piece longer than this is cut: a message box must stay on the screen.
 constexpr qsizetype kShownCharacters = 40;
 
+// C0, DEL and C1: in Latin-1, 0x80–0x9F are control codes just as 0x00–0x1F are.
 bool isControl(QChar c)
 {
-    return c.unicode() < 0x20 || c.unicode() == 0x7F;
+    return c.unicode() < 0x20 || (c.unicode() >= 0x7F && c.unicode() <= 0x9F);
 }
 
 QString controlName(QChar c)
@@ -50,11 +52,9 @@ QString readable(const QString &text)
     return out;
 }
 
-QString wrongLengthDetails(const QString &text, int16_t expectedLength, qint64 dropped)
+QString wrongLengthDetails(const QString &text, int16_t expectedLength, qint64 dropped, const QString &recordedIn)
 {
-    QStringList pieces = text.split(kScanEnd);
-    if (pieces.size() > 1 && pieces.last().isEmpty())
-        pieces.removeLast(); // the terminator of the last scan, not a piece of its own
+    const QStringList pieces = refusalrecord::piecesOf(text);
     QStringList lines;
     lines << QStringLiteral("收到 %1 个字符（每次扫描应为 %2 个），按回车换行分为 %3 段：")
                  .arg(text.size()).arg(expectedLength).arg(pieces.size());
@@ -67,7 +67,10 @@ QString wrongLengthDetails(const QString &text, int16_t expectedLength, qint64 d
     } else {
         for (qsizetype i = 0; i < kShownAtEachEnd; ++i)
             list(i);
-        lines << QStringLiteral("  ……（中间 %1 段未列出）").arg(pieces.size() - 2 * kShownAtEachEnd);
+        lines << (recordedIn.isEmpty()
+                      ? QStringLiteral("  ……（中间 %1 段未列出）").arg(pieces.size() - 2 * kShownAtEachEnd)
+                      : QStringLiteral("  ……（中间 %1 段未在此列出；全部 %2 段都记在 %3 中）")
+                            .arg(pieces.size() - 2 * kShownAtEachEnd).arg(pieces.size()).arg(recordedIn));
         for (qsizetype i = pieces.size() - kShownAtEachEnd; i < pieces.size(); ++i)
             list(i);
     }

@@ -8,7 +8,7 @@
 // right packs get scanned again.
 namespace refused {
 
-// The first character below 0x20 or equal to 0x7F, if any.
+// The first control character (below 0x20, or 0x7F to 0x9F), if any.
 std::optional<qsizetype> firstControlCharacter(const QString &barcode);
 
 // A text as the operator can read it: control characters named (<CR>, <LF>,
@@ -17,8 +17,9 @@ QString readable(const QString &text);
 
 // The body of the wrong-length message: how many characters arrived, the pieces
 // between CR LF pairs (the first and last few when there are many), that none was
-// recorded, and how many characters a full buffer had to drop.
-QString wrongLengthDetails(const QString &text, int16_t expectedLength, qint64 dropped);
+// recorded, and how many characters a full buffer had to drop. When the pieces are
+// too many to list, recordedIn names the file that holds every one of them ("": none).
+QString wrongLengthDetails(const QString &text, int16_t expectedLength, qint64 dropped, const QString &recordedIn = {});
 
 // The body of the control-character message.
 QString controlCharacterDetails(const QString &text, qsizetype position);

@@ -82,6 +82,7 @@ void frm_SCAN::Form_Load()
     if (read.port)
         iPort1 = *read.port;
     m_intake.sCfMode = read.cfMode;
+    m_intake.recordRefusalsIn(QDir(program::folder()).filePath(QStringLiteral("files")));
     if (read.dayWide) {
         m_dayIndex.load(program::folder(), program::now().date());
         m_intake.checkWholeDay(&m_dayIndex);

@@ -6,7 +6,9 @@
 //   --folder DIR                     another program folder (default: this program's)
 //
 // Each line: workbook, sheet row, outer label, middle label, barcode, separated by tabs.
-// Exit status: 0 found, 1 not found, 2 an error (told on stderr).
+// Exit status: 0 found; 1 not found, and every workbook was read; 3 not found, but
+// some workbooks could not be read (each named on stderr with the reason), so the
+// pack may be in one of them; 2 an error (told on stderr).
 #include "station/PackSearch.h"
 
 #include <QCoreApplication>
@@ -21,6 +23,7 @@ namespace {
 constexpr int kFound = 0;
 constexpr int kNotFound = 1;
 constexpr int kError = 2;
+constexpr int kNotFoundSomeUnread = 3;
 
 void usage()
 {
@@ -69,11 +72,13 @@ int main(int argc, char **argv)
     QElapsedTimer clock;
     clock.start();
     bool progressShown = false;
+    int skipped = 0;
     const auto found = packsearch::search(
         files,
         [&](const packsearch::Pack &p) { return box.isEmpty() ? barcodes.contains(p.barcode) : p.outerLabel == box; },
-        [](const QString &name, const QString &why) {
-            std::fprintf(stderr, "zantrel-find：跳过 %s：%s\n", local(name).constData(), local(why).constData());
+        [&](const QString &, const QString &why) {
+            ++skipped; // the reason names the file
+            std::fprintf(stderr, "zantrel-find：警告：%s。已跳过。\n", local(why).constData());
         },
         [&](int done, int total) {
             if (!terminal || clock.elapsed() < 1000)
@@ -86,5 +91,11 @@ int main(int argc, char **argv)
     for (const packsearch::Pack &p : found)
         std::printf("%s\t%d\t%s\t%s\t%s\n", local(p.workbook).constData(), p.row, local(p.outerLabel).constData(),
                     local(p.middleLabel).constData(), local(p.barcode).constData());
-    return found.empty() ? kNotFound : kFound;
+    if (!found.empty())
+        return kFound;
+    if (skipped > 0) {
+        std::fprintf(stderr, "zantrel-find：没有找到，但有 %d 个工作簿无法读取，结果可能不完整。\n", skipped);
+        return kNotFoundSomeUnread;
+    }
+    return kNotFound;
 }

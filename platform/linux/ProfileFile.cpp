@@ -2,6 +2,7 @@
 
 #include "core/RuntimeError.h"
 #include "platform/AtomicFile.h"
+#include "platform/RegularFile.h"
 
 #include <QDir>
 #include <QFile>
@@ -145,12 +146,15 @@ bool takeByteOrderMark(QByteArray &bytes)
     return true;
 }
 
+// Nothing when the file is not there; raises when something that cannot be read is.
 std::optional<QByteArray> readAll(const QString &path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return std::nullopt;
-    return file.readAll();
+    try {
+        return regularfile::read(path, regularfile::kConfigLimit);
+    } catch (const RuntimeError &e) {
+        throw RuntimeError(RuntimeError::PathNotFound, QStringLiteral("GetPrivateProfileString"),
+                           QStringLiteral("无法读取 %1：%2").arg(QDir::toNativeSeparators(path), e.description()));
+    }
 }
 
 bool isHiddenName(const QString &name)
@@ -213,14 +217,8 @@ std::optional<QString> readValue(const QString &path, const QString &section, co
 
 void writeValue(const QString &path, const QString &section, const QString &key, const QString &text)
 {
-    QByteArray old;
-    if (QFileInfo::exists(path)) {
-        const std::optional<QByteArray> bytes = readAll(path);
-        if (!bytes)
-            throw RuntimeError(RuntimeError::PathNotFound, QStringLiteral("WritePrivateProfileString"),
-                               QStringLiteral("无法读取 %1").arg(path));
-        old = *bytes;
-    }
+    // A file that cannot be read is never replaced: readAll raises.
+    QByteArray old = readAll(path).value_or(QByteArray());
     const bool hadMark = takeByteOrderMark(old);
     std::vector<Line> lines = splitLines(old);
     const QByteArray eol = lineEndingOf(lines);
@@ -258,7 +256,11 @@ void writeValue(const QString &path, const QString &section, const QString &key,
 void createEmptyFile(const QString &path)
 {
     const QByteArray name = QFile::encodeName(path);
-    const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    // Only where nothing is: opening a pipe or a device for writing could block, and a
+    // link must not make its target appear.
+    const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NONBLOCK | O_CLOEXEC, 0644);
+    if (fd < 0 && errno == EEXIST)
+        return; // the write that follows reads it, and tells what it is
     if (fd < 0)
         throw RuntimeError::fromErrno(errno, QStringLiteral("Open"), QStringLiteral("无法创建 %1").arg(path));
     ::close(fd);

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 // The records of a BIFF8 "Workbook" stream as they stand, without copying them:
@@ -125,8 +126,10 @@ enum class WalkFault { NotAWorkbook, BetweenSheets, PastEnd, TooDeep, NotBiff8, 
 // The same walk, calling visit(index, record, depth) for each record as it is read,
 // so that a caller can look at a large sheet without reading it a second time.
 // Depth counts the BOFs open, the record's own included (1: a substream's own record).
-template <typename Visit>
-BiffLayout walkBiffStream(const std::string &stream, Visit &&visit)
+// After each substream's EOF, enough(layout) may end the walk early: the layout
+// then holds the substreams walked so far.
+template <typename Visit, typename Enough>
+BiffLayout walkBiffStream(const std::string &stream, Visit &&visit, Enough &&enough)
 {
     using detail::WalkFault;
     using detail::walkFailed;
@@ -177,6 +180,10 @@ BiffLayout walkBiffStream(const std::string &stream, Visit &&visit)
                 } else {
                     layout.sheets.push_back(current);
                 }
+                if (enough(layout)) {
+                    layout.tailAt = uint32_t(pos);
+                    return layout;
+                }
             }
         } else {
             if (record.type == rec::kFilePass && depth == 1 && !globalsDone)
@@ -190,6 +197,11 @@ BiffLayout walkBiffStream(const std::string &stream, Visit &&visit)
     return layout;
 }
 
+template <typename Visit>
+BiffLayout walkBiffStream(const std::string &stream, Visit &&visit)
+{
+    return walkBiffStream(stream, std::forward<Visit>(visit), [](const BiffLayout &) { return false; });
+}
 
 
 // Records of the cell table that carry a row number in their first two bytes,

@@ -2,11 +2,13 @@
 
 #include "core/RuntimeError.h"
 #include "core/SystemReason.h"
+#include "platform/RegularFile.h"
 #include "platform/xls/BiffStream.h"
 #include "platform/xls/CompoundDocument.h"
 #include "platform/xls/SstTable.h"
 
 #include <QFile>
+#include <cerrno>
 
 namespace xls {
 
@@ -44,15 +46,23 @@ QStringList readFirstSheetColumn(const QString &path, int column)
 
 std::vector<QStringList> readFirstSheetColumns(const QString &path, int columnCount)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        fail(path, reason::withSystemText(QStringLiteral("无法打开"), file.errorString()));
+    std::optional<QByteArray> bytes;
     try {
-        const CompoundEntry document = readCompoundDocument(file.readAll());
+        bytes = regularfile::read(path, regularfile::kWorkbookLimit);
+    } catch (const RuntimeError &e) {
+        fail(path, e.description());
+    }
+    if (!bytes)
+        fail(path, reason::fromErrno(ENOENT));
+    try {
+        const CompoundEntry document = readCompoundDocument(*bytes);
+        bytes.reset();
         const CompoundEntry *stream = document.child("Workbook");
         if (!stream || stream->storage)
             fail(path, reason::notAWorkbook());
-        const BiffLayout layout = walkBiffStream(stream->data);
+        // Only the first worksheet is read: the walk ends with it.
+        const BiffLayout layout = walkBiffStream(stream->data, [](size_t, const BiffRecord &, int) {},
+                                                 [](const BiffLayout &walked) { return firstWorksheet(walked) >= 0; });
         const long first = firstWorksheet(layout);
         if (first < 0)
             fail(path, QStringLiteral("找不到第一个工作表"));

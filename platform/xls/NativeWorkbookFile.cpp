@@ -3,6 +3,7 @@
 #include "core/RuntimeError.h"
 #include "core/SystemReason.h"
 #include "platform/AtomicFile.h"
+#include "platform/RegularFile.h"
 #include "platform/xls/BiffWorkbookWriter.h"
 #include "platform/xls/WorkbookData.h"
 
@@ -29,35 +30,11 @@ const std::string kOlderWorkbookStream = "Book"; // Excel 5 and 95
 // The whole file, or nothing when it does not exist; any other failure raises.
 std::optional<QByteArray> readWholeFile(const QString &path)
 {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        if (errno == ENOENT)
-            return std::nullopt;
-        fail(path, reason::fromErrno(errno));
+    try {
+        return regularfile::read(path, regularfile::kWorkbookLimit);
+    } catch (const RuntimeError &e) {
+        fail(path, e.description());
     }
-    // Read straight into the buffer: no copy through a small one.
-    QByteArray bytes;
-    struct stat st {};
-    qsizetype size = 0;
-    bytes.resize(::fstat(fd, &st) == 0 && st.st_size > 0 ? qsizetype(st.st_size) + 1 : 1 << 16);
-    for (;;) {
-        if (size == bytes.size())
-            bytes.resize(bytes.size() * 2); // the file grew while it was read
-        const ssize_t n = ::read(fd, bytes.data() + size, size_t(bytes.size() - size));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            const int err = errno;
-            ::close(fd);
-            fail(path, reason::fromErrno(err));
-        }
-        if (n == 0)
-            break;
-        size += n;
-    }
-    bytes.truncate(size);
-    ::close(fd);
-    return bytes;
 }
 
 } // namespace

@@ -1,3 +1,4 @@
+#include "FileBytes.h"
 #include "Fakes.h"
 #include "Pty.h"
 
@@ -239,10 +240,18 @@ private slots:
         QVERIFY(named.contains(QStringLiteral("70 段")));
         QVERIFY(named.contains(QStringLiteral("1. B00001")));
         QVERIFY(named.contains(QStringLiteral("3. B00003")));
-        QVERIFY(named.contains(QStringLiteral("中间 64 段未列出")));
+        const QString record = QStringLiteral("files/refused-%1.txt").arg(program::now().toString("yyyyMMdd"));
+        QVERIFY2(named.contains(QStringLiteral("中间 64 段未在此列出；全部 70 段都记在 %1 中").arg(record)), qPrintable(named));
         QVERIFY(named.contains(QStringLiteral("70. B00070")));
         QVERIFY(!named.contains(QStringLiteral("B00004")));
         QVERIFY(named.contains(QStringLiteral("都没有记录")));
+        // Every refused pack is on record, one a line, with the repeat that opened the message.
+        const QStringList lines = QString::fromUtf8(bytesOf(folder() + "/" + record)).split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 71);
+        QVERIFY(lines[0].endsWith(QStringLiteral("\t该内包条码重复\t1/1\tA00001")));
+        for (int i = 1; i <= 70; ++i)
+            QVERIFY2(lines[i].endsWith(QStringLiteral("\t条码长度不正确\t%1/70\tB%2").arg(i).arg(i, 5, 10, QLatin1Char('0'))),
+                     qPrintable(lines[i]));
 
         scanner.send("A00002\r\n");
         QTRY_COMPARE(barcodes(*w), QStringList({"A00001", "A00002"}));
@@ -418,16 +427,22 @@ private slots:
     {
         QTest::addColumn<QByteArray>("scan");
         QTest::addColumn<QString>("named");
-        QTest::newRow("tab") << QByteArray("ABC\tEF\r\n") << QStringLiteral("<TAB>");
-        QTest::newRow("nul") << QByteArray("AB\0DEF\r\n", 8) << QStringLiteral("<NUL>");
-        QTest::newRow("line break") << QByteArray("AB\r\nCD\r\n") << QStringLiteral("<CR>");
-        QTest::newRow("delete") << QByteArray("ABCDE\x7f\r\n") << QStringLiteral("<0x7F>");
+        QTest::addColumn<QByteArray>("recorded");
+        QTest::newRow("tab") << QByteArray("ABC\tEF\r\n") << QStringLiteral("<TAB>") << QByteArray("\t1/1\tABC\\x09EF\n");
+        QTest::newRow("nul") << QByteArray("AB\0DEF\r\n", 8) << QStringLiteral("<NUL>") << QByteArray("\t1/1\tAB\\x00DEF\n");
+        QTest::newRow("line break") << QByteArray("AB\r\nCD\r\n") << QStringLiteral("<CR>") << QByteArray("\t1/2\tAB\n");
+        QTest::newRow("delete") << QByteArray("ABCDE\x7f\r\n") << QStringLiteral("<0x7F>") << QByteArray("\t1/1\tABCDE\\x7F\n");
+        QTest::newRow("next line (C1)") << QByteArray("A\x85" "BCDE\r\n") << QStringLiteral("<0x85>")
+                                        << QByteArray("\t1/1\tA\\x85BCDE\n");
+        QTest::newRow("control sequence introducer (C1)") << QByteArray("A\x9b" "BCDE\r\n") << QStringLiteral("<0x9B>")
+                                                          << QByteArray("\t1/1\tA\\x9BBCDE\n");
     }
 
     void aDamagedScanIsRefused()
     {
         QFETCH(QByteArray, scan);
         QFETCH(QString, named);
+        QFETCH(QByteArray, recorded);
         writeConfig(folder(), "30");
         Pty scanner(folder(), 1);
         auto w = openWindow();
@@ -436,6 +451,9 @@ private slots:
         QVERIFY(m_messages.texts[0].contains(named));
         QCOMPARE(w->box().rowCount(), 0);
         QCOMPARE(int(w->intake().iInnerCount()), 0);
+        // On record with the control character spelled out.
+        const QByteArray record = bytesOf(folder() + "/files/refused-" + program::now().toString("yyyyMMdd").toLatin1() + ".txt");
+        QVERIFY2(record.contains("\t条码中含有控制字符" + recorded), record.constData());
         // Latin-1 letters are barcode characters; the terminator is not examined.
         scanner.send(QByteArray("\xc4\xe9" "CDEF\t\0", 8));
         QTRY_COMPARE(barcodes(*w), QStringList{QStringLiteral("ÄéCDEF")});

@@ -134,11 +134,10 @@ QString frm_MAIN::refusal() const
         return {};
     if (!capacity(Text6->text()))
         return QStringLiteral("“外箱包装数量”必须在 1 到 32767 之间，现为“%1”。").arg(Text6->text()) + keep;
-    const QString range = QStringLiteral("必须是 -2147483648 到 2147483647 之间的整数");
     if (!textnum::tryInt32(Text9->text()))
-        return QStringLiteral("“中箱序号”%1，现为“%2”。").arg(range, Text9->text()) + keep;
+        return QStringLiteral("“中箱序号”%1，现为“%2”。").arg(textnum::rangeRule(Text9->text(), INT32_MIN, INT32_MAX), Text9->text()) + keep;
     if (!textnum::tryInt32(Text10->text()))
-        return QStringLiteral("“外箱序号”%1，现为“%2”。").arg(range, Text10->text()) + keep;
+        return QStringLiteral("“外箱序号”%1，现为“%2”。").arg(textnum::rangeRule(Text10->text(), INT32_MIN, INT32_MAX), Text10->text()) + keep;
     return {};
 }
 

@@ -1,0 +1,133 @@
+#include "platform/RegularFile.h"
+
+#include "core/RuntimeError.h"
+#include "core/SystemReason.h"
+
+#include <QFile>
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace regularfile {
+
+namespace {
+
+const QString kSource = QStringLiteral("RegularFile");
+
+// What a non-regular file is, as the operator would call it.
+QString kindOf(mode_t mode)
+{
+    if (S_ISDIR(mode))
+        return reason::isDirectory();
+    if (S_ISFIFO(mode))
+        return QStringLiteral("是管道（FIFO），不是文件");
+    if (S_ISCHR(mode) || S_ISBLK(mode))
+        return QStringLiteral("是设备，不是文件");
+    if (S_ISSOCK(mode))
+        return QStringLiteral("是套接字，不是文件");
+    return reason::notARegularFile();
+}
+
+[[noreturn]] void refuse(const QString &, const QString &why)
+{
+    throw RuntimeError(RuntimeError::WorkbookFailed, kSource, why);
+}
+
+struct Descriptor
+{
+    int fd = -1;
+    ~Descriptor()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+};
+
+} // namespace
+
+std::optional<QByteArray> read(const QString &path, int64_t limit)
+{
+    Descriptor file;
+    // O_NONBLOCK: opening a pipe with no writer, or a device, must not wait.
+    do
+        file.fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    while (file.fd < 0 && errno == EINTR);
+    if (file.fd < 0) {
+        if (errno == ENOENT)
+            return std::nullopt;
+        refuse(path, reason::fromErrno(errno));
+    }
+    struct stat st {};
+    if (::fstat(file.fd, &st) != 0)
+        refuse(path, reason::fromErrno(errno));
+    if (!S_ISREG(st.st_mode))
+        refuse(path, kindOf(st.st_mode));
+    if (st.st_size > limit)
+        refuse(path, reason::tooLarge(limit));
+    // The size may change while it is read; the bound holds whatever the file does.
+    QByteArray bytes;
+    bytes.resize(qsizetype(std::min<int64_t>(int64_t(st.st_size), limit) + 1));
+    qsizetype size = 0;
+    for (;;) {
+        if (size == bytes.size()) {
+            if (size > limit)
+                refuse(path, reason::tooLarge(limit));
+            bytes.resize(qsizetype(std::min<int64_t>(int64_t(size) * 2, limit + 1)));
+        }
+        const ssize_t n = ::read(file.fd, bytes.data() + size, size_t(bytes.size() - size));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            refuse(path, reason::fromErrno(errno));
+        if (n == 0)
+            break;
+        size += n;
+    }
+    if (size > limit)
+        refuse(path, reason::tooLarge(limit));
+    bytes.truncate(size);
+    return bytes;
+}
+
+void append(const QString &path, const QByteArray &bytes)
+{
+    Descriptor file;
+    do
+        file.fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0644);
+    while (file.fd < 0 && errno == EINTR);
+    if (file.fd < 0)
+        refuse(path, reason::fromErrno(errno));
+    struct stat st {};
+    if (::fstat(file.fd, &st) != 0)
+        refuse(path, reason::fromErrno(errno));
+    if (!S_ISREG(st.st_mode))
+        refuse(path, kindOf(st.st_mode));
+    const char *data = bytes.constData();
+    size_t left = size_t(bytes.size());
+    while (left > 0) {
+        const ssize_t n = ::write(file.fd, data, left);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            refuse(path, reason::fromErrno(errno));
+        data += n;
+        left -= size_t(n);
+    }
+    if (::fdatasync(file.fd) != 0)
+        refuse(path, reason::fromErrno(errno));
+}
+
+QString whyNotReadable(const QString &path, int64_t limit)
+{
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return errno == ENOENT ? QString() : reason::fromErrno(errno);
+    if (!S_ISREG(st.st_mode))
+        return kindOf(st.st_mode);
+    if (st.st_size > limit)
+        return reason::tooLarge(limit);
+    return {};
+}
+
+} // namespace regularfile

@@ -1,0 +1,64 @@
+#include "station/RefusalRecord.h"
+
+#include "core/RuntimeError.h"
+#include "platform/RegularFile.h"
+
+#include <QDir>
+#include <QStringList>
+
+namespace refusalrecord {
+
+namespace {
+
+const QString kScanEnd = QStringLiteral("\r\n");
+
+QByteArray escaped(const QString &text)
+{
+    QByteArray out;
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        if (u == u'\\')
+            out += "\\\\";
+        else if (u < 0x20 || (u >= 0x7F && u <= 0x9F))
+            out += "\\x" + QByteArray::number(int(u), 16).toUpper().rightJustified(2, '0');
+        else
+            out += QString(c).toUtf8();
+    }
+    return out;
+}
+
+} // namespace
+
+QString fileName(const QDate &day)
+{
+    return QStringLiteral("refused-%1.txt").arg(day.toString(QStringLiteral("yyyyMMdd")));
+}
+
+QStringList piecesOf(const QString &text)
+{
+    QStringList pieces = text.split(kScanEnd);
+    if (pieces.size() > 1 && pieces.last().isEmpty())
+        pieces.removeLast(); // the terminator of the last scan, not a piece of its own
+    return pieces;
+}
+
+QString record(const QString &filesFolder, const QDateTime &at, const QString &reason, const QString &text)
+{
+    const QStringList pieces = piecesOf(text);
+    const QByteArray stamp = at.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")).toUtf8();
+    QByteArray lines;
+    for (qsizetype i = 0; i < pieces.size(); ++i)
+        lines += stamp + '\t' + reason.toUtf8() + '\t' + QByteArray::number(i + 1) + '/' + QByteArray::number(pieces.size())
+                 + '\t' + escaped(pieces[i]) + '\n';
+    if (!QDir().mkpath(filesFolder))
+        return QStringLiteral("无法创建文件夹 %1").arg(QDir::toNativeSeparators(filesFolder));
+    const QString path = QDir(filesFolder).filePath(fileName(at.date()));
+    try {
+        regularfile::append(path, lines);
+    } catch (const RuntimeError &e) {
+        return QStringLiteral("%1：%2").arg(QDir::toNativeSeparators(path), e.description());
+    }
+    return {};
+}
+
+} // namespace refusalrecord
