@@ -207,4 +207,25 @@ until_journal "^pack " absent
 until_journal "^pending " absent
 [ "$book_before" = "$(md5sum < "$book")" ] || fail "the box found in the workbook was written again"
 [ -z "$(ls "$work/files" | grep unfinished || true)" ] || fail "the box found in the workbook was kept a second time"
-echo "E2E passed: 3 boxes in $today.xls, one of them continued after a kill, none written twice"
+
+# The day's workbook replaced by a pipe: the full box is told as not written and kept,
+# the window goes on answering, and the box lands once the pipe is gone.
+mv "$book" "$work/book-aside.xls"
+mkfifo "$book"
+scan A00013; scan A00014; scan A00015
+echo A00016 >&3
+answer Return                  # 无法写入工作簿 …：是管道（FIFO），不是文件
+until_journal "^pending 1$"
+echo A00017 >&3                # refused while the box waits: told again, nothing listed
+answer Return
+rm "$book"; mv "$work/book-aside.xls" "$book"
+echo A00018 >&3                # the box goes out first, then this pack opens the next box
+until_journal "^pack A00018$"
+rows=$(/usr/bin/python3 - "$book" <<'PY'
+import sys, xlrd
+sheet = xlrd.open_workbook(sys.argv[1]).sheet_by_index(0)
+print(" ".join(str(v) for r in range(22, sheet.nrows) for v in sheet.row_values(r) if v != ""))
+PY
+)
+[ "$rows" = "W0010 Z001 A00013 A00014 Z002 A00015 A00016" ] || fail "the box kept through the pipe reads: $rows"
+echo "E2E passed: 4 boxes in $today.xls, one continued after a kill, one found written, one kept through a pipe"

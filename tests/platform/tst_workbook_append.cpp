@@ -1,8 +1,10 @@
 #include "FileBytes.h"
+#include "Impostors.h"
 #include "WorkbookReaders.h"
 #include "WorkbookStructure.h"
 
 #include "core/RuntimeError.h"
+#include "platform/RegularFile.h"
 #include "platform/xls/BiffWorkbookWriter.h"
 #include "platform/xls/ColumnReader.h"
 #include "platform/xls/NativeWorkbookFile.h"
@@ -307,6 +309,31 @@ private slots:
             QVERIFY(e.description().contains(path));
         }
         QCOMPARE(bytesOf(path), bytes);
+    }
+
+    void aWorkbookThatIsNoFileIsToldAndKept_data() { impostor::addRows(); }
+    void aWorkbookThatIsNoFileIsToldAndKept()
+    {
+        // Both readers: the appender's and the column reader of the lookups.
+        QFETCH(int, kind);
+        QFETCH(QString, told);
+        QTemporaryDir dir;
+        const QString path = dir.filePath("20261207.xls");
+        QVERIFY(impostor::make(kind, path, regularfile::kWorkbookLimit));
+        NativeWorkbookFile file;
+        try {
+            file.open(path);
+            QFAIL("what is not a workbook file must be told");
+        } catch (const RuntimeError &e) {
+            QVERIFY2(e.description().contains(path) && e.description().contains(told), qPrintable(e.description()));
+        }
+        try {
+            readFirstSheetColumns(path, 3);
+            QFAIL("what is not a workbook file must be told");
+        } catch (const RuntimeError &e) {
+            QVERIFY2(e.description().contains(path) && e.description().contains(told), qPrintable(e.description()));
+        }
+        QVERIFY(impostor::unchanged(kind, path, regularfile::kWorkbookLimit));
     }
 
     void aMissingFileIsNotAnUnreadableOne()

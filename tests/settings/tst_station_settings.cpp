@@ -1,4 +1,8 @@
+#include "Impostors.h"
+
+#include "core/RuntimeError.h"
 #include "platform/ProgramEnvironment.h"
+#include "platform/RegularFile.h"
 #include "settings/ConfigFile.h"
 #include "settings/StationSettings.h"
 #include "settings/modINI.h"
@@ -32,6 +36,41 @@ class TestStationSettings : public QObject
 
 private slots:
     void init() { program::setFolder(m_dir.path()); }
+
+    void aConfigThatIsNoFileIsToldAndKept_data() { impostor::addRows(); }
+    void aConfigThatIsNoFileIsToldAndKept()
+    {
+        QFETCH(int, kind);
+        QFETCH(QString, told);
+        QTemporaryDir dir;
+        program::setFolder(dir.path());
+        const QString path = dir.path() + "/config.ini";
+        QVERIFY(impostor::make(kind, path, regularfile::kConfigLimit));
+        // Told once, naming the file, and every key reads as missing.
+        const settings::ScanSettings scan = settings::readScanSettings();
+        QVERIFY(!scan.problems.isEmpty());
+        QVERIFY2(scan.problems[0].contains("config.ini") && scan.problems[0].contains(told), qPrintable(scan.problems[0]));
+        QVERIFY(!scan.scanningPossible());
+        const settings::DigitSettings digits = settings::readDigitSettings();
+        QVERIFY(digits.problems[0].contains(told));
+        // Start's save of the digit counts does not replace what it could not read.
+        QVERIFY_THROWS_EXCEPTION(RuntimeError, modINI::WriteIniValue("length", "wlen", config::path(), "6", ""));
+        QVERIFY(impostor::unchanged(kind, path, regularfile::kConfigLimit));
+        program::setFolder(m_dir.path());
+    }
+
+    void rangesAreNamed()
+    {
+        writeConfig("[length]\r\nnlen=40000;\r\nzlen=x;\r\nwlen=70000;\r\n[com]\r\nComPort1=0;\r\n[waittime]\r\nstime=abc;\r\n");
+        const QString problems = settings::readScanSettings().problems.join('\n');
+        QVERIFY2(problems.contains(QStringLiteral("nlen = \"40000\"：条码长度必须在 3 到 32767 之间")), qPrintable(problems));
+        QVERIFY(problems.contains(QStringLiteral("ComPort1 = \"0\"：串口号必须在 1 到 32767 之间")));
+        QVERIFY(problems.contains(QStringLiteral("stime = \"abc\"：等待时间（毫秒）必须是 0 到 10000 之间的整数")));
+        const QString digits = settings::readDigitSettings().problems.join('\n');
+        QVERIFY(digits.contains(QStringLiteral("中箱序号长度必须是 -32768 到 32767 之间的整数")));
+        QVERIFY(digits.contains(QStringLiteral("外箱序号长度必须在 -32768 到 32767 之间")));
+        QVERIFY(!problems.contains(QStringLiteral("必须是整数")));
+    }
 
     void byteOrderMarkIsSkippedOnReadAndKeptOnWrite()
     {

@@ -1,10 +1,12 @@
 #include "FileBytes.h"
+#include "Impostors.h"
 #include "Fakes.h"
 #include "JournalScript.h"
 
 #include "core/RuntimeError.h"
 #include "platform/AtomicFile.h"
 #include "platform/ProgramEnvironment.h"
+#include "platform/RegularFile.h"
 #include "platform/xls/ColumnReader.h"
 #include "platform/xls/NativeWorkbookFile.h"
 #include "station/BoxJournal.h"
@@ -316,6 +318,23 @@ private slots:
         QCOMPARE(saved->rows, box.rows());
         QCOMPARE(saved->outerLabel(), QStringLiteral("W002"));
         QVERIFY(!saved->exportPending);
+    }
+
+    void aJournalThatIsNoFileIsToldAndKept_data() { impostor::addRows(); }
+    void aJournalThatIsNoFileIsToldAndKept()
+    {
+        QFETCH(int, kind);
+        QFETCH(QString, told);
+        QTemporaryDir dir;
+        const QString path = dir.path() + "/" + BoxJournal::fileName();
+        QVERIFY(impostor::make(kind, path, regularfile::kJournalLimit));
+        try {
+            BoxJournal::load(dir.path());
+            QFAIL("what is not a journal must be told");
+        } catch (const RuntimeError &e) {
+            QVERIFY2(e.description().contains(BoxJournal::fileName()) && e.description().contains(told), qPrintable(e.description()));
+        }
+        QVERIFY(impostor::unchanged(kind, path, regularfile::kJournalLimit));
     }
 
     void aFailedWriteChangesNothing()
