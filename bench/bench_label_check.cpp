@@ -2,7 +2,7 @@
 // of a day workbook of 65,000 rows. Prints "figure_name: value unit" lines.
 #include "platform/AtomicFile.h"
 #include "platform/xls/BiffWorkbookWriter.h"
-#include "platform/xls/OleContainer.h"
+#include "support/OleContainer.h"
 #include "platform/xls/WorkbookData.h"
 #include "station/DayWorkbooks.h"
 

@@ -30,8 +30,6 @@ struct Sheet
     int32_t usedRows() const { return std::max<int32_t>(declaredRows, int32_t(rows.size())); }
     int32_t usedColumns() const;
     void set(int32_t row, int32_t column, Cell cell);
-    // Widens or narrows every used column to its longest value.
-    void fitColumns();
 };
 
 struct Workbook

@@ -7,13 +7,10 @@
 #include "platform/xls/BiffWorkbookWriter.h"
 #include "platform/xls/ColumnReader.h"
 #include "platform/xls/NativeWorkbookFile.h"
-#include "platform/xls/OleContainer.h"
+#include "support/OleContainer.h"
 
 #include <QDir>
 #include <glib.h>
-#include <sys/wait.h>
-#include <unistd.h>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
@@ -21,25 +18,6 @@
 using namespace xls;
 
 namespace {
-
-// FreeXL itself can crash on a damaged file (a double free was seen), so it reads
-// in a child process.
-bool freexlReads(const QString &path)
-{
-    const pid_t child = ::fork();
-    if (child == 0) {
-        try {
-            readWorkbook(path);
-            ::_exit(0);
-        } catch (const RuntimeError &) {
-            ::_exit(1);
-        }
-    }
-    int status = 0;
-    if (child < 0 || ::waitpid(child, &status, 0) != child)
-        return false;
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
 
 // Record-aware mutations: a record's length, a stream position that a record
 // carries, the counts of SST and DIMENSIONS.
@@ -121,10 +99,10 @@ private slots:
         const QString path = dir.filePath("20261207.xls");
         // ZANTREL_FUZZ_SEED runs another series by hand; the test run always uses the same one.
         Mutator m(qEnvironmentVariableIsSet("ZANTREL_FUZZ_SEED") ? qEnvironmentVariableIntValue("ZANTREL_FUZZ_SEED") : 7122026);
-        QElapsedTimer clock;
-        clock.start();
+        // A fixed number of cases: the gate passes or fails the same on a slow machine and a fast one.
+        constexpr int kCases = 800;
         int cases = 0, appended = 0, refused = 0;
-        for (; cases < 2500 && clock.elapsed() < 15000; ++cases) {
+        for (; cases < kCases; ++cases) {
             QByteArray input;
             if (cases < kept.size()) {
                 input = kept[cases];
@@ -135,13 +113,12 @@ private slots:
                                      : m.mutate(compoundDocument(seed));
             }
             writeBytes(path, input);
-            const bool readableBefore = freexlReads(path);
             try {
                 readFirstSheetColumn(path, 0); // the look-up at Start: an answer or a refusal, never a crash
             } catch (const RuntimeError &) {
             }
-            // xlrd runs as a separate program: it looks at every 50th case.
-            const bool askXlrd = cases % 50 == 0;
+            // xlrd, a reader nobody here wrote, runs as a separate program: it looks at every 20th case.
+            const bool askXlrd = cases % 20 == 0;
             const bool xlrdBefore = askXlrd && !readWithXlrd(path).rows.isEmpty();
             NativeWorkbookFile file;
             try {
@@ -165,13 +142,10 @@ private slots:
             const std::string after = compoundOf(path).child("Workbook")->data;
             const QStringList problems = structureProblems(after);
             QVERIFY2(kept(problems.isEmpty()), qPrintable(QStringLiteral("case %1: %2").arg(cases).arg(problems.join("; "))));
-            if (readableBefore)
-                QVERIFY2(kept(freexlReads(path)), qPrintable(QStringLiteral("case %1: FreeXL read it before the box, not after").arg(cases)));
             if (xlrdBefore)
                 QVERIFY2(kept(!readWithXlrd(path).rows.isEmpty()), qPrintable(QStringLiteral("case %1: xlrd read it before the box, not after").arg(cases)));
         }
         qInfo("%d workbooks: %d appended to, %d refused", cases, appended, refused);
-        QVERIFY(cases >= 300);
         QVERIFY(appended > 0 && refused > 0);
     }
 };

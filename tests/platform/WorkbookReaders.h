@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/xls/FreeXlReader.h"
+#include "support/FreeXlReader.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

@@ -8,7 +8,7 @@
 #include "platform/xls/BiffWorkbookWriter.h"
 #include "platform/xls/ColumnReader.h"
 #include "platform/xls/NativeWorkbookFile.h"
-#include "platform/xls/OleContainer.h"
+#include "support/OleContainer.h"
 #include "platform/xls/WorkbookData.h"
 
 #include <QCryptographicHash>

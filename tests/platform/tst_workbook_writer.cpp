@@ -3,7 +3,7 @@
 #include "core/RuntimeError.h"
 #include "platform/xls/BiffWorkbookWriter.h"
 #include "platform/xls/NativeWorkbookFile.h"
-#include "platform/xls/OleContainer.h"
+#include "support/OleContainer.h"
 #include "platform/xls/SharedStrings.h"
 
 #include <QFile>

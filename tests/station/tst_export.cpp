@@ -7,7 +7,7 @@
 #include "station/Box.h"
 #include "platform/xls/BiffWorkbookWriter.h"
 #include "platform/xls/NativeWorkbookFile.h"
-#include "platform/xls/OleContainer.h"
+#include "support/OleContainer.h"
 #include "station/BarcodeIntake.h"
 #include "station/DailyWorkbookExport.h"
 #include "station/DayIndex.h"

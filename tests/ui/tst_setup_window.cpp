@@ -6,7 +6,7 @@
 #include "platform/ProgramEnvironment.h"
 #include "platform/AtomicFile.h"
 #include "platform/xls/BiffWorkbookWriter.h"
-#include "platform/xls/OleContainer.h"
+#include "support/OleContainer.h"
 #include "platform/xls/WorkbookData.h"
 #include "settings/StationSettings.h"
 #include "station/BoxJournal.h"

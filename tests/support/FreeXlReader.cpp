@@ -1,4 +1,4 @@
-#include "platform/xls/FreeXlReader.h"
+#include "support/FreeXlReader.h"
 
 #include "core/RuntimeError.h"
 #include "core/SystemReason.h"

@@ -1,4 +1,4 @@
-#include "platform/xls/OleContainer.h"
+#include "support/OleContainer.h"
 
 #include "platform/xls/CompoundDocument.h"
 
