@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QString>
 #include <cstdint>
+#include <functional>
 #include <optional>
 
 // Reading a file that a person at the PC could have replaced by anything: a folder,
@@ -32,5 +33,10 @@ QString whyNotReadable(const QString &path, int64_t limit);
 // before it returns. A pipe, a device or a folder in its place is refused without
 // waiting on it. Raises a RuntimeError (source "RegularFile") with the reason.
 void append(const QString &path, const QByteArray &bytes);
+
+// Tests make opening a path fail as the system would (EACCES, EIO …), also when
+// they run as root, who reads through any permission. The hook returns an errno
+// value, or 0 to let the open run.
+void setOpenFaultHookForTests(std::function<int(const QString &path)> hook);
 
 } // namespace regularfile

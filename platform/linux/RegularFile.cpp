@@ -15,6 +15,8 @@ namespace {
 
 const QString kSource = QStringLiteral("RegularFile");
 
+std::function<int(const QString &)> g_openFault;
+
 // What a non-regular file is, as the operator would call it.
 QString kindOf(mode_t mode)
 {
@@ -46,8 +48,18 @@ struct Descriptor
 
 } // namespace
 
+void setOpenFaultHookForTests(std::function<int(const QString &)> hook)
+{
+    g_openFault = std::move(hook);
+}
+
 std::optional<QByteArray> read(const QString &path, int64_t limit)
 {
+    if (const int injected = g_openFault ? g_openFault(path) : 0) {
+        if (injected == ENOENT)
+            return std::nullopt;
+        refuse(path, reason::fromErrno(injected));
+    }
     Descriptor file;
     // O_NONBLOCK: opening a pipe with no writer, or a device, must not wait.
     do

@@ -98,6 +98,7 @@ private slots:
         }
         try {
             checked::add16(32767, 1);
+            QFAIL("overflow expected");
         } catch (const RuntimeError &e) {
             QCOMPARE(e.number(), int(RuntimeError::Overflow));
             const RuntimeError prefixed = e.withPrefix(QStringLiteral("[x]"));

@@ -1,12 +1,14 @@
 #include "core/RuntimeError.h"
 #include "platform/AtomicFile.h"
 #include "platform/ProfileFile.h"
+#include "platform/RegularFile.h"
 #include "settings/modINI.h"
 
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
+#include <cerrno>
 #include <unistd.h>
 
 using namespace modINI;
@@ -204,19 +206,23 @@ private slots:
 
     void readOnlyFolder()
     {
-        if (::geteuid() == 0)
-            QSKIP("root writes into read-only folders; the fault hook covers this case above");
+        // The temporary file cannot be made where the folder is read-only (made to fail
+        // as the system would, also for root, who writes into read-only folders).
         const QByteArray original = "[length]\r\nwlen=5;\r\n";
         writeBytes(onDisk(), original);
-        QFile::setPermissions(folder(), QFile::ReadOwner | QFile::ExeOwner);
-        bool failed = false;
+        setAtomicFaultHookForTests([](AtomicStep s) { return s == AtomicStep::CreateTemporary ? EACCES : 0; });
         try {
             WriteIniValue("length", "wlen", spelled("config.ini"), "6", "");
-        } catch (const RuntimeError &) {
-            failed = true;
+            QFAIL("the write must fail");
+        } catch (const RuntimeError &e) {
+            QVERIFY2(e.description().contains(QStringLiteral("没有权限")), qPrintable(e.description()));
         }
-        QFile::setPermissions(folder(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        QVERIFY(failed);
+        setAtomicFaultHookForTests(nullptr);
+        QCOMPARE(readBytes(onDisk()), original);
+        // And what cannot be read is not replaced.
+        regularfile::setOpenFaultHookForTests([](const QString &) { return EACCES; });
+        QVERIFY_THROWS_EXCEPTION(RuntimeError, WriteIniValue("length", "wlen", spelled("config.ini"), "6", ""));
+        regularfile::setOpenFaultHookForTests(nullptr);
         QCOMPARE(readBytes(onDisk()), original);
     }
 };
