@@ -1,6 +1,7 @@
 #include "platform/AtomicFile.h"
 
 #include "core/RuntimeError.h"
+#include "platform/linux/SystemCall.h"
 
 #include <QDir>
 #include <QFile>
@@ -41,21 +42,6 @@ struct TemporaryFile
     }
 };
 
-bool writeAll(int fd, const char *data, size_t size)
-{
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        data += n;
-        size -= size_t(n);
-    }
-    return true;
-}
-
 } // namespace
 
 void setAtomicFaultHookForTests(std::function<int(AtomicStep)> hook)
@@ -79,7 +65,7 @@ void replaceFileAtomically(const QString &path, const QByteArray &content)
     tmp.path = target + ".tmp-XXXXXX";
     int err = injected(AtomicStep::CreateTemporary);
     if (err == 0) {
-        tmp.fd = ::mkstemp(tmp.path.data());
+        tmp.fd = sys::retried([&] { return ::mkstemp(tmp.path.data()); });
         if (tmp.fd < 0)
             err = errno;
     }
@@ -88,9 +74,9 @@ void replaceFileAtomically(const QString &path, const QByteArray &content)
         fail(err, folder, QStringLiteral("无法在此文件夹中创建临时文件"));
     }
     if ((err = injected(AtomicStep::Write)) != 0 || (::fchmod(tmp.fd, mode) != 0 && (err = errno))
-        || (!writeAll(tmp.fd, content.constData(), size_t(content.size())) && (err = errno)))
+        || (err = sys::writeAll(tmp.fd, content.constData(), size_t(content.size()))) != 0)
         fail(err, path, QStringLiteral("无法写入"));
-    if ((err = injected(AtomicStep::SyncFile)) != 0 || (::fsync(tmp.fd) != 0 && (err = errno)))
+    if ((err = injected(AtomicStep::SyncFile)) != 0 || (sys::retried([&] { return ::fsync(tmp.fd); }) != 0 && (err = errno)))
         fail(err, path, QStringLiteral("无法写入磁盘"));
     ::close(tmp.fd);
     tmp.fd = -1;
@@ -104,9 +90,9 @@ void replaceFileAtomically(const QString &path, const QByteArray &content)
     // callers redo work that already landed (a box appended twice), so it is not raised.
     if (injected(AtomicStep::SyncFolder) != 0)
         return;
-    const int dirFd = ::open(folderName.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int dirFd = sys::retried([&] { return ::open(folderName.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); });
     if (dirFd >= 0) {
-        ::fsync(dirFd);
+        sys::retried([&] { return ::fsync(dirFd); });
         ::close(dirFd);
     }
 }

@@ -2,6 +2,7 @@
 
 #include "core/RuntimeError.h"
 #include "platform/AtomicFile.h"
+#include "platform/linux/SystemCall.h"
 
 #include <QFile>
 #include <cerrno>
@@ -23,7 +24,8 @@ void DurableLog::open()
 {
     if (m_fd >= 0)
         return;
-    m_fd = ::open(QFile::encodeName(m_path).constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    const QByteArray name = QFile::encodeName(m_path);
+    m_fd = sys::retried([&] { return ::open(name.constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644); });
     if (m_fd < 0)
         throw RuntimeError::fromErrno(errno, kSource, QStringLiteral("无法打开 %1").arg(m_path));
 }
@@ -39,21 +41,8 @@ void DurableLog::append(const QByteArray &lines)
 {
     open();
     const off_t before = ::lseek(m_fd, 0, SEEK_END);
-    const char *data = lines.constData();
-    size_t left = size_t(lines.size());
-    int err = 0;
-    while (left > 0) {
-        const ssize_t n = ::write(m_fd, data, left);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            err = errno;
-            break;
-        }
-        data += n;
-        left -= size_t(n);
-    }
-    if (err == 0 && ::fdatasync(m_fd) != 0)
+    int err = sys::writeAll(m_fd, lines.constData(), size_t(lines.size()));
+    if (err == 0 && sys::retried([this] { return ::fdatasync(m_fd); }) != 0)
         err = errno;
     if (err != 0) {
         // Cut off what part of the lines got in, so the next append starts on a line of its own.

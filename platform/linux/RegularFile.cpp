@@ -2,6 +2,7 @@
 
 #include "core/RuntimeError.h"
 #include "core/SystemReason.h"
+#include "platform/linux/SystemCall.h"
 
 #include <QFile>
 #include <cerrno>
@@ -62,9 +63,8 @@ std::optional<QByteArray> read(const QString &path, int64_t limit)
     }
     Descriptor file;
     // O_NONBLOCK: opening a pipe with no writer, or a device, must not wait.
-    do
-        file.fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    while (file.fd < 0 && errno == EINTR);
+    const QByteArray name = QFile::encodeName(path);
+    file.fd = sys::retried([&] { return ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY); });
     if (file.fd < 0) {
         if (errno == ENOENT)
             return std::nullopt;
@@ -87,9 +87,7 @@ std::optional<QByteArray> read(const QString &path, int64_t limit)
                 refuse(path, reason::tooLarge(limit));
             bytes.resize(qsizetype(std::min<int64_t>(int64_t(size) * 2, limit + 1)));
         }
-        const ssize_t n = ::read(file.fd, bytes.data() + size, size_t(bytes.size() - size));
-        if (n < 0 && errno == EINTR)
-            continue;
+        const ssize_t n = sys::retried([&] { return ::read(file.fd, bytes.data() + size, size_t(bytes.size() - size)); });
         if (n < 0)
             refuse(path, reason::fromErrno(errno));
         if (n == 0)
@@ -105,9 +103,8 @@ std::optional<QByteArray> read(const QString &path, int64_t limit)
 void append(const QString &path, const QByteArray &bytes)
 {
     Descriptor file;
-    do
-        file.fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0644);
-    while (file.fd < 0 && errno == EINTR);
+    const QByteArray name = QFile::encodeName(path);
+    file.fd = sys::retried([&] { return ::open(name.constData(), O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0644); });
     if (file.fd < 0)
         refuse(path, reason::fromErrno(errno));
     struct stat st {};
@@ -115,18 +112,9 @@ void append(const QString &path, const QByteArray &bytes)
         refuse(path, reason::fromErrno(errno));
     if (!S_ISREG(st.st_mode))
         refuse(path, kindOf(st.st_mode));
-    const char *data = bytes.constData();
-    size_t left = size_t(bytes.size());
-    while (left > 0) {
-        const ssize_t n = ::write(file.fd, data, left);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            refuse(path, reason::fromErrno(errno));
-        data += n;
-        left -= size_t(n);
-    }
-    if (::fdatasync(file.fd) != 0)
+    if (const int err = sys::writeAll(file.fd, bytes.constData(), size_t(bytes.size())))
+        refuse(path, reason::fromErrno(err));
+    if (sys::retried([&] { return ::fdatasync(file.fd); }) != 0)
         refuse(path, reason::fromErrno(errno));
 }
 

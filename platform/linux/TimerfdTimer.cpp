@@ -1,4 +1,5 @@
 #include "core/RuntimeError.h"
+#include "platform/linux/SystemCall.h"
 #include "platform/EventPump.h"
 
 #include <QCoreApplication>
@@ -59,10 +60,7 @@ private:
     bool fired()
     {
         pollfd p {m_fd, POLLIN, 0};
-        int n;
-        do {
-            n = ::poll(&p, 1, 0);
-        } while (n < 0 && errno == EINTR);
+        const int n = sys::retried([&] { return ::poll(&p, 1, 0); });
         if (n < 0 || (p.revents & (POLLERR | POLLNVAL)))
             throw RuntimeError::fromErrno(n < 0 ? errno : EIO, kSource, QStringLiteral("定时器等待失败"));
         return n == 1;
