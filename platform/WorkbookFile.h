@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/SheetLimits.h"
+
 #include <QString>
 #include <array>
 #include <cstdint>
@@ -12,7 +14,7 @@ class WorkbookFile
 {
 public:
     enum class Opened { Existing, DoesNotExist };
-    using Row = std::array<QString, 3>; // columns A, B, C; "" is an empty cell
+    using Row = std::array<QString, sheet::kBoxColumns>; // columns A, B, C; "" is an empty cell
 
     virtual ~WorkbookFile() = default;
 

@@ -2,6 +2,7 @@
 
 #include "core/Checked.h"
 #include "core/RuntimeError.h"
+#include "platform/SheetLimits.h"
 #include "platform/ProfileFile.h"
 #include "platform/ProgramEnvironment.h"
 #include "platform/WorkbookFile.h"
@@ -14,7 +15,7 @@
 
 namespace {
 
-constexpr int kColumns = 3;
+constexpr int kColumns = sheet::kBoxColumns;
 
 void makeFolderFor(const QString &path)
 {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/SheetLimits.h"
+
 #include <QDate>
 #include <QDateTime>
 #include <QString>
@@ -13,7 +15,7 @@
 namespace dayworkbooks {
 
 // Sheet rows a workbook holds.
-constexpr int32_t kSheetRowLimit = 65536;
+constexpr int32_t kSheetRowLimit = sheet::kRows;
 
 // Number 1 is the day's first workbook, yyyymmdd.xls; n >= 2 is yyyymmdd-n.xls.
 QString path(const QString &programFolder, const QDate &date, int number = 1);

@@ -1,6 +1,7 @@
 #include "station/PackSearch.h"
 
 #include "core/RuntimeError.h"
+#include "platform/SheetLimits.h"
 #include "platform/xls/ColumnReader.h"
 
 #include <QDir>
@@ -12,7 +13,7 @@
 namespace packsearch {
 
 namespace {
-constexpr int kColumns = 3; // outer label, middle label, barcode
+constexpr int kColumns = sheet::kBoxColumns;
 }
 
 std::vector<Pack> packsOf(const QString &path)

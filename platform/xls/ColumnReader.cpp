@@ -1,4 +1,5 @@
 #include "platform/xls/ColumnReader.h"
+#include "platform/SheetLimits.h"
 
 #include "core/RuntimeError.h"
 #include "core/SystemReason.h"
@@ -14,7 +15,6 @@ namespace xls {
 
 namespace {
 
-constexpr int kMaxRows = 65536;
 
 [[noreturn]] void fail(const QString &path, const QString &why)
 {
@@ -77,7 +77,7 @@ std::vector<QStringList> readFirstSheetColumns(const QString &path, int columnCo
             if (depth == 1 && (r.type == rec::kLabelSst || r.type == rec::kLabel) && r.length >= 8 && r.u16(2) < columns.size()) {
                 const int row = r.u16(0);
                 QStringList &texts = columns[r.u16(2)];
-                while (texts.size() <= row && texts.size() < kMaxRows)
+                while (texts.size() <= row && texts.size() < sheet::kRows)
                     texts << QString();
                 if (r.type == rec::kLabel)
                     texts[row] = inlineText(r);

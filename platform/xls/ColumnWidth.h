@@ -1,12 +1,13 @@
 #pragma once
 
 #include <QString>
+#include "platform/SheetLimits.h"
 #include <cstdint>
 
 namespace xls {
 
 // A column is at most 255 characters wide: 255 × 256 in 1/256 of a digit's width.
-constexpr uint16_t kMaxColumnWidth = 255 * 256;
+constexpr uint16_t kMaxColumnWidth = sheet::kWidestColumnCharacters * 256;
 
 // Width of a text in digit widths: East Asian characters take two.
 int displayWidth(const QString &text);

@@ -1,4 +1,5 @@
 #include "platform/xls/WorkbookAppender.h"
+#include "platform/SheetLimits.h"
 
 #include "core/RuntimeError.h"
 #include "platform/xls/ByteSink.h"
@@ -16,9 +17,7 @@ namespace xls {
 namespace {
 
 constexpr uint32_t kRowsPerBlock = 32;
-constexpr int32_t kSheetRows = 65536;
-constexpr uint32_t kSheetColumns = 256;
-constexpr uint16_t kColumns = 3;
+constexpr uint16_t kColumns = sheet::kBoxColumns;
 constexpr uint32_t kRowRecordSize = 4 + 16;
 
 // Field offsets inside record data, as the format documentation lays them out.
@@ -335,7 +334,7 @@ void WorkbookAppender::readGlobals()
     m_firstCellRow = std::min<uint32_t>(m_firstCellRow, row);
     if (r.type != rec::kRow && r.length >= 4) {
         const uint32_t column = lastColumnOf(r);
-        if (column >= kSheetColumns || r.u16(2) > column)
+        if (column >= uint32_t(sheet::kColumns) || r.u16(2) > column)
             refuseDamagedCell(long(column));
         m_usedColumns = std::max<uint32_t>(m_usedColumns, column + 1);
     }
@@ -362,7 +361,7 @@ void WorkbookAppender::scanOtherFirstSheetRecord(size_t i, const BiffRecord &r)
             if (r.length < 12)
                 refuse(QStringLiteral("使用范围记录太短"));
             m_scan.dimensions = long(i);
-            m_scan.usedRows = std::max<int32_t>(m_scan.usedRows, int32_t(std::min<uint32_t>(r.u32(kDimLastRow), kSheetRows)));
+            m_scan.usedRows = std::max<int32_t>(m_scan.usedRows, int32_t(std::min<uint32_t>(r.u32(kDimLastRow), sheet::kRows)));
         }
         break;
     case rec::kDbCell:
@@ -383,7 +382,7 @@ void WorkbookAppender::refuseDamagedCell(long column)
 {
     if (column < 0)
         refuse(QStringLiteral("单元格记录太短"));
-    refuse(QStringLiteral("单元格记录损坏（第 %1 列超出 %2 列）").arg(column + 1).arg(kSheetColumns));
+    refuse(QStringLiteral("单元格记录损坏（第 %1 列超出 %2 列）").arg(column + 1).arg(uint32_t(sheet::kColumns)));
 }
 
 // What the scan of the first sheet leaves to be worked out once it has been read.
@@ -419,8 +418,8 @@ void WorkbookAppender::finishFirstSheet()
 std::string WorkbookAppender::append(const std::vector<SheetRow> &rows) const
 {
     const uint32_t firstNew = uint32_t(m_lastUsedRow);
-    if (int64_t(firstNew) + int64_t(rows.size()) > kSheetRows)
-        refuse(QStringLiteral("第一个工作表已用 %1 行，再加 %2 行将超过 %3 行的上限").arg(firstNew).arg(rows.size()).arg(kSheetRows));
+    if (int64_t(firstNew) + int64_t(rows.size()) > sheet::kRows)
+        refuse(QStringLiteral("第一个工作表已用 %1 行，再加 %2 行将超过 %3 行的上限").arg(firstNew).arg(rows.size()).arg(sheet::kRows));
     if (rows.empty())
         return m_stream;
     const uint32_t lastNew = firstNew + uint32_t(rows.size()) - 1;
@@ -689,7 +688,7 @@ std::string WorkbookAppender::append(const std::vector<SheetRow> &rows) const
             put16(bytes, 4 + kDimFirstColumn, 0);
             // Wide enough for every cell, also those a careless writer left outside it.
             const uint32_t columns = std::max<uint32_t>({wasEmpty ? 0u : r.u16(kDimLastColumn), m_usedColumns, kColumns});
-            put16(bytes, 4 + kDimLastColumn, uint16_t(std::min<uint32_t>(columns, kSheetColumns)));
+            put16(bytes, 4 + kDimLastColumn, uint16_t(std::min<uint32_t>(columns, uint32_t(sheet::kColumns))));
             out.own(std::move(bytes), long(i));
             if (m_lastCellTable < 0)
                 emitNewBlocks(firstNew);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include "platform/SheetLimits.h"
 #include <cstdint>
 #include <vector>
 
@@ -37,7 +38,7 @@ struct Workbook
     std::vector<Sheet> sheets;
 };
 
-constexpr int32_t kMaxRows = 65536;
-constexpr int32_t kMaxColumns = 256;
+constexpr int32_t kMaxRows = sheet::kRows;
+constexpr int32_t kMaxColumns = sheet::kColumns;
 
 } // namespace xls
