@@ -1,11 +1,14 @@
 #include "core/RuntimeError.h"
 #include "platform/AtomicFile.h"
 #include "platform/InstanceLock.h"
+#include "packing/PackingState.h"
 #include "platform/MessageBox.h"
 #include "platform/ProgramEnvironment.h"
+#include "platform/Sound.h"
 #include "platform/xls/NativeWorkbookFile.h"
 #include "station/BoxJournal.h"
 #include "station/DailyWorkbookExport.h"
+#include "station/ScanSession.h"
 #include "ui/setup/frm_MAIN.h"
 
 #include <QApplication>
@@ -30,9 +33,11 @@ int main(int argc, char **argv)
     removeLeftoverTemporaries(folder, {QStringLiteral("config.ini"), BoxJournal::fileName()});
     removeLeftoverTemporaries(QDir(folder).filePath(QStringLiteral("files")), {QStringLiteral("*.xls")});
 
+    // The station's parts, built here once.
     xls::NativeWorkbookFile workbook;
     DailyWorkbookExport dailyExport(workbook);
-    frm_MAIN setup(dailyExport);
+    const ScanSession::Parts parts{folder, packingState(), dailyExport, operatorMessages(), operatorSounds(), program::now};
+    frm_MAIN setup(parts);
     setup.Form_Load();
     setup.show();
     return app.exec();

@@ -4,8 +4,9 @@
 #include "packing/PackingState.h"
 #include "BenchFakes.h"
 #include "platform/ProgramEnvironment.h"
+#include "platform/Sound.h"
 #include "platform/qt/QtRecordGrid.h"
-#include "station/frm_SCAN.h"
+#include "ui/scan/frm_SCAN.h"
 #include "tools/RawPty.h"
 
 #include <QApplication>
@@ -51,7 +52,8 @@ int main(int argc, char **argv)
     state.iMiddleDigits = state.iOuterDigits = 3;
     state.lMiddleNo = state.lOuterNo = 1;
     NoExport none;
-    frm_SCAN window(none);
+    frm_SCAN window(std::make_unique<ScanSession>(
+        ScanSession::Parts{dir.path(), state, none, messages, operatorSounds(), program::now}));
     window.Form_Load();
     if (!window.port().portOpen()) {
         std::fprintf(stderr, "the scan window could not open its port\n");

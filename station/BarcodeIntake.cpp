@@ -18,8 +18,9 @@ const QString BarcodeIntake::kWrongLength = QStringLiteral("条码长度不正�
 const QString BarcodeIntake::kDuplicate = QStringLiteral("该内包条码重复！");
 const QString BarcodeIntake::kControlCharacter = QStringLiteral("条码中含有控制字符！");
 
-BarcodeIntake::BarcodeIntake(PackingState &state, Box &box, MessageBox &messages, BoxExport &boxExport)
-    : m_state(state), m_box(box), m_messages(messages), m_export(boxExport)
+BarcodeIntake::BarcodeIntake(PackingState &state, Box &box, MessageBox &messages, BoxExport &boxExport,
+                             SoundPlayer &sounds, std::function<QDateTime()> clock)
+    : m_state(state), m_box(box), m_messages(messages), m_export(boxExport), m_sounds(sounds), m_clock(std::move(clock))
 {
 }
 
@@ -30,7 +31,7 @@ void BarcodeIntake::receive(const QString &text, qint64 dropped)
         // Refused as a whole (a scanner that read one pack twice must not list it
         // twice), but named piece by piece so the operator knows what to scan again.
         const Recorded recorded = recordRefusal(kWrongLength, text);
-        operatorSounds().play(Sound::Refused);
+        m_sounds.play(Sound::Refused);
         m_messages.show(kWrongLength + QLatin1Char('\n')
                         + refused::wrongLengthDetails(text, m_state.iInnerLen, dropped, recorded.file) + recorded.problem);
         return;
@@ -44,7 +45,7 @@ void BarcodeIntake::receive(const QString &text, qint64 dropped)
     const QString barcode = text.left(barcodeLength);
     if (const std::optional<qsizetype> at = refused::firstControlCharacter(barcode)) {
         const Recorded recorded = recordRefusal(kControlCharacter, text);
-        operatorSounds().play(Sound::Refused);
+        m_sounds.play(Sound::Refused);
         m_messages.show(kControlCharacter + QLatin1Char('\n') + refused::controlCharacterDetails(text, *at) + recorded.problem);
         return;
     }
@@ -57,7 +58,7 @@ void BarcodeIntake::receive(const QString &text, qint64 dropped)
     // or a failure on the way (an overflow) leaves the box and the numbers as they were.
     if (const std::optional<DuplicateAt> repeat = findRepeat(barcode)) {
         const Recorded recorded = recordRefusal(kDuplicate, text);
-        operatorSounds().play(Sound::Refused);
+        m_sounds.play(Sound::Refused);
         m_messages.show((repeat->earlier
                              ? kDuplicate + QStringLiteral("\n已在外箱 %1（%2 第 %3 行）").arg(repeat->earlier->outerLabel, repeat->earlier->workbook).arg(repeat->earlier->row)
                              : kDuplicate)
@@ -79,7 +80,7 @@ BarcodeIntake::Recorded BarcodeIntake::recordRefusal(const QString &reason, cons
     Recorded recorded;
     if (m_refusalFolder.isEmpty())
         return recorded;
-    const QDateTime at = program::now();
+    const QDateTime at = m_clock();
     const QString why = refusalrecord::record(m_refusalFolder, at, reason.chopped(1), text);
     if (why.isEmpty())
         recorded.file = QStringLiteral("files/") + refusalrecord::fileName(at.date());
@@ -95,7 +96,7 @@ std::optional<BarcodeIntake::DuplicateAt> BarcodeIntake::findRepeat(const QStrin
     if (m_box.containsBarcode(barcode))
         return DuplicateAt{};
     if (m_dayIndex && !barcode.isEmpty())
-        if (const std::optional<DayIndex::Where> earlier = dayIndexFor(program::now().date()).find(barcode))
+        if (const std::optional<DayIndex::Where> earlier = dayIndexFor(m_clock().date()).find(barcode))
             return DuplicateAt{*earlier};
     return std::nullopt;
 }
@@ -147,7 +148,7 @@ void BarcodeIntake::exportFullBox()
         // An earlier export got the box into the workbook before it could be noted.
         receipt.workbook = target->workbook;
         receipt.firstRow = target->firstRow;
-        receipt.at = program::now();
+        receipt.at = m_clock();
     } else {
         receipt = m_export.exportBox(m_box, [this](const ExportTarget &to) { m_box.setExportTarget(to); });
     }
@@ -160,7 +161,7 @@ void BarcodeIntake::exportFullBox()
     } catch (const RuntimeError &e) {
         throw e.withPrefix(QStringLiteral("外箱 %1 已写入 %2，但当前外箱记录未能更新：").arg(receipt.outerLabel, receipt.workbook));
     }
-    operatorSounds().play(Sound::BoxWritten);
+    m_sounds.play(Sound::BoxWritten);
     if (!receipt.notice.isEmpty())
         m_messages.show(receipt.notice);
 }

@@ -1,10 +1,14 @@
 #pragma once
 
+#include "platform/ProgramEnvironment.h"
+#include "platform/Sound.h"
 #include "station/Box.h"
 #include "station/BoxExport.h"
 #include "station/DayIndex.h"
 
 #include <QDate>
+#include <QDateTime>
+#include <functional>
 #include <QString>
 #include <cstdint>
 #include <optional>
@@ -21,7 +25,10 @@ public:
     static const QString kDuplicate;
     static const QString kControlCharacter;
 
-    BarcodeIntake(PackingState &state, Box &box, MessageBox &messages, BoxExport &boxExport);
+    // Sounds and the clock default to the operator's and the system's (logic tests
+    // that do not listen or set the time).
+    BarcodeIntake(PackingState &state, Box &box, MessageBox &messages, BoxExport &boxExport,
+                  SoundPlayer &sounds = operatorSounds(), std::function<QDateTime()> clock = program::now);
 
     // One scan as read from the port, and how many characters a full receive buffer
     // dropped before it. A scan is listed whole or not at all: a refusal or a failure
@@ -73,6 +80,8 @@ private:
     Box &m_box;
     MessageBox &m_messages;
     BoxExport &m_export;
+    SoundPlayer &m_sounds;
+    std::function<QDateTime()> m_clock;
     bool m_lastScanListed = false;
     std::optional<ExportReceipt> m_lastExport;
     DayIndex *m_dayIndex = nullptr;

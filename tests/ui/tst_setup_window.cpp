@@ -30,6 +30,7 @@ class TestSetupWindow : public QObject
     std::unique_ptr<Pty> m_scanner;
     RecordingMessages m_messages;
     RecordingExport m_export;
+    RecordingSounds m_sounds;
     int m_ended = 0;
 
     QString config() const { return m_dir->path() + "/config.ini"; }
@@ -41,7 +42,7 @@ class TestSetupWindow : public QObject
     }
     std::unique_ptr<frm_MAIN> openSetup()
     {
-        auto w = std::make_unique<frm_MAIN>(m_export);
+        auto w = std::make_unique<frm_MAIN>(ScanSession::Parts{m_dir->path(), packingState(), m_export, m_messages, m_sounds, program::now});
         w->Form_Load();
         w->show();
         return w;

@@ -9,7 +9,7 @@
 #include "settings/ConfigFile.h"
 #include "settings/StationSettings.h"
 #include "settings/modINI.h"
-#include "station/frm_SCAN.h"
+#include "ui/scan/frm_SCAN.h"
 #include "ui/ProgramIcon.h"
 #include "ui/setup/StartChecks.h"
 #include "platform/qt/Twips.h"
@@ -36,7 +36,7 @@ std::optional<int16_t> capacity(const QString &text)
 
 } // namespace
 
-frm_MAIN::frm_MAIN(BoxExport &boxExport, QWidget *parent) : QWidget(parent), m_export(boxExport)
+frm_MAIN::frm_MAIN(const ScanSession::Parts &parts, QWidget *parent) : QWidget(parent), m_parts(parts)
 {
     setObjectName(QStringLiteral("frm_MAIN"));
     setWindowTitle(QStringLiteral("Zantrel系统V1.0"));
@@ -169,7 +169,7 @@ void frm_MAIN::cmdOK_Click()
     }
     startchecks::KeptBox kept;
     if (!m_scan) {
-        kept = startchecks::offerKeptBox(program::folder(), perOuter, m_export, operatorMessages());
+        kept = startchecks::offerKeptBox(m_parts.programFolder, perOuter, m_parts.boxExport, m_parts.messages);
         if (!kept.goOn)
             return;
     }
@@ -273,7 +273,7 @@ void frm_MAIN::saveDigitCounts()
 void frm_MAIN::showScanWindow(const std::optional<BoxJournal::Saved> &kept)
 {
     if (!m_scan) {
-        m_scan = new frm_SCAN(m_export);
+        m_scan = new frm_SCAN(std::make_unique<ScanSession>(m_parts));
         m_scan->setAttribute(Qt::WA_DeleteOnClose);
         m_scan->Form_Load();
         if (!m_scan)

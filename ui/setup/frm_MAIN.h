@@ -1,6 +1,7 @@
 #pragma once
 
-#include "station/frm_SCAN.h"
+#include "station/ScanSession.h"
+#include "ui/scan/frm_SCAN.h"
 
 #include <QPointer>
 #include <QWidget>
@@ -17,7 +18,8 @@ class frm_MAIN : public QWidget
 {
     Q_OBJECT
 public:
-    explicit frm_MAIN(BoxExport &boxExport, QWidget *parent = nullptr);
+    // The parts every scan window's session is made of, built once by the program.
+    explicit frm_MAIN(const ScanSession::Parts &parts, QWidget *parent = nullptr);
     ~frm_MAIN() override;
 
     // Runs once, before the window is first shown.
@@ -41,7 +43,7 @@ private:
     // 继续: the kept box's own job goes back into the fields and the packing state.
     void takeUpJob(const PackingJob &job, const QString &outerLabel);
 
-    BoxExport &m_export;
+    ScanSession::Parts m_parts;
     QLabel *lblTitle;
     QLineEdit *Text1, *Text2, *Text3, *Text4, *Text5, *Text6, *Text7, *Text8, *Text9, *Text10;
     QPushButton *cmdOK;

@@ -1,4 +1,4 @@
-#include "station/StatusPanel.h"
+#include "ui/scan/StatusPanel.h"
 
 #include "platform/qt/Twips.h"
 

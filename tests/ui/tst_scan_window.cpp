@@ -1,10 +1,10 @@
 #include "FileBytes.h"
-#include "Fakes.h"
-#include "Pty.h"
+#include "../station/Fakes.h"
+#include "../station/Pty.h"
 
 #include "packing/PackingState.h"
 #include "platform/ProgramEnvironment.h"
-#include "station/frm_SCAN.h"
+#include "ui/scan/frm_SCAN.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -50,9 +50,13 @@ class TestScanWindow : public QObject
     RecordingSounds m_sounds;
 
     QString folder() const { return m_dir->path(); }
+    std::unique_ptr<ScanSession> session()
+    {
+        return std::make_unique<ScanSession>(ScanSession::Parts{folder(), packingState(), m_export, m_messages, m_sounds, program::now});
+    }
     std::unique_ptr<frm_SCAN> openWindow()
     {
-        auto w = std::make_unique<frm_SCAN>(m_export);
+        auto w = std::make_unique<frm_SCAN>(session());
         w->Form_Load();
         w->show();
         return w;
@@ -300,7 +304,7 @@ private slots:
     {
         writeConfig(folder(), "30");
         Pty scanner(folder(), 1);
-        QPointer<frm_SCAN> w = new frm_SCAN(m_export);
+        QPointer<frm_SCAN> w = new frm_SCAN(session());
         w->setAttribute(Qt::WA_DeleteOnClose);
         w->Form_Load();
         w->show();

@@ -1,0 +1,186 @@
+#include "ui/scan/frm_SCAN.h"
+
+#include "core/TextNumber.h"
+#include "packing/PackingState.h"
+#include "platform/EventPump.h"
+#include "platform/MessageBox.h"
+#include "platform/ProgramEnvironment.h"
+#include "settings/StationSettings.h"
+#include "platform/Sound.h"
+#include "ui/scan/StatusPanel.h"
+#include "core/SystemReason.h"
+#include "platform/qt/Twips.h"
+
+#include <QCloseEvent>
+#include <QDir>
+#include <QFileInfo>
+#include <QFont>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTableView>
+
+frm_SCAN::frm_SCAN(std::unique_ptr<ScanSession> session, QWidget *parent)
+    : QWidget(parent), m_session(std::move(session)), m_link(operatorMessages())
+{
+    setObjectName(QStringLiteral("frm_SCAN"));
+    buildControls();
+    connect(&m_link.port(), &SerialPort::onComm, this, &frm_SCAN::MSComm1_OnComm);
+    connect(&m_link, &ScannerLink::changed, this, &frm_SCAN::refreshStatus);
+}
+
+frm_SCAN::~frm_SCAN() = default;
+
+void frm_SCAN::buildControls()
+{
+    setWindowTitle(QStringLiteral("Zantrel系统V1.0"));
+    setFixedSize(twips::size(9300, 8355));
+    twips::paintBackground(this, Qt::white);
+    setFont(twips::font({QStringLiteral("宋体"), QStringLiteral("SimSun")}, 15.75, false));
+
+    lblTitle = twips::titleBand(this, QStringLiteral("扫描条码"), 0, 0, 9420, 1005);
+
+    cmdCancel = new QPushButton(QStringLiteral("退出"), this);
+    cmdCancel->setObjectName(QStringLiteral("cmdCancel"));
+    cmdCancel->setGeometry(twips::rect(6840, 6960, 2295, 1020));
+    cmdCancel->setFont(twips::font({QStringLiteral("Arial")}, 26.25, true));
+    cmdCancel->setAutoDefault(false);
+    connect(cmdCancel, &QPushButton::clicked, this, &frm_SCAN::cmdCancel_Click);
+
+    Text1 = new QLineEdit(this);
+    Text1->setObjectName(QStringLiteral("Text1"));
+    Text1->setGeometry(twips::rect(120, 1080, 6375, 735));
+    Text1->setFont(twips::font({QStringLiteral("Arial")}, 24, true));
+
+    fg1 = new QTableView(this);
+    fg1->setObjectName(QStringLiteral("fg1"));
+    fg1->setGeometry(twips::rect(120, 1920, 6255, 6135));
+    m_grid.attachView(fg1);
+    m_session->showIn(&m_grid);
+
+    // Tab goes round 退出, Text1 and the list; the list does not keep it for its cells.
+    fg1->setTabKeyNavigation(false);
+    setTabOrder(cmdCancel, Text1);
+    setTabOrder(Text1, fg1);
+    setTabOrder(fg1, cmdCancel);
+
+    m_status = new StatusPanel(this);
+    m_status->setGeometry(twips::rect(6480, 1920, 2700, 4920));
+}
+
+void frm_SCAN::Form_Load()
+{
+    Text1->setText(QString());
+    m_grid.setUpForScanning();
+    handleWaitingEvents();
+
+    const settings::ScanSettings read = settings::readScanSettings();
+    if (read.innerLen)
+        packingState().iInnerLen = *read.innerLen;
+    if (read.port)
+        iPort1 = *read.port;
+    m_session->configure(read);
+    Stime = read.stime;
+    if (!read.problems.isEmpty())
+        operatorMessages().show(QStringLiteral("配置文件 %1 中的设置无效：\n%2\n%3请改正后关闭本窗口并重新点击“开始”。")
+                                    .arg(settings::displayPath(), read.problems.join(QLatin1Char('\n')),
+                                         read.scanningPossible() ? QString() : QStringLiteral("扫描枪串口未打开，不会记录任何扫描。")));
+    // With any of these unusable every scan would fail or wait for minutes: the port stays closed.
+    if (read.scanningPossible())
+        m_link.open(int16_t(iPort1));
+    refreshStatus();
+}
+
+void frm_SCAN::refreshStatus()
+{
+    const ScanSession::Status status = m_session->status();
+    m_status->showLabels(status.outerLabel, status.middleLabel);
+    m_status->showPacks(status.packs, status.perOuter);
+    m_status->showLastBox(status.lastBox);
+    m_status->showScanner(m_link.describe());
+}
+
+bool frm_SCAN::startBox(const std::optional<BoxJournal::Saved> &kept)
+{
+    const bool started = m_session->startBox(kept);
+    refreshStatus();
+    return started;
+}
+
+void frm_SCAN::MSComm1_OnComm()
+{
+    SerialPort &MSComm1 = m_link.port();
+    const int kind = MSComm1.commEvent();
+    if (kind == SerialPort::DeviceGone) {
+        m_link.reportGone();
+        return;
+    }
+    // A scan is already being handled further up this call chain; its read takes these characters.
+    if (kind != SerialPort::Received || m_handlingScan) {
+        MSComm1.setRThreshold(1);
+        return;
+    }
+    m_handlingScan = true;
+    try {
+        MSComm1.setRThreshold(0);
+        if (!m_waiter)
+            m_waiter = std::make_unique<clsWait>();
+        m_waiter->Wait(textnum::toInt32(Stime));
+        const QString text = MSComm1.input();
+        m_session->receive(text, MSComm1.takeDropped());
+        MSComm1.setRThreshold(1);
+    } catch (const RuntimeError &e) {
+        errorPath(e);
+    }
+    m_handlingScan = false;
+    refreshStatus();
+    if (m_closeWhenIdle)
+        close();
+}
+
+void frm_SCAN::errorPath(const RuntimeError &error)
+{
+    m_session->noteFailure(error);
+    operatorSounds().play(Sound::Refused);
+    const QString outcome = intake().lastScanListed()
+                                ? QStringLiteral("本次扫描的条码已列入清单。")
+                                : QStringLiteral("本次扫描的条码没有记录，请重新扫描该内包。");
+    operatorMessages().show(QStringLiteral("扫描处理失败：%1\n%2\n清单中已有的条码都保留。")
+                                .arg(error.description(), outcome));
+    if (const std::optional<RuntimeError> failure = m_link.reopen())
+        m_link.reportProblem(failure->description());
+    m_link.port().setRThreshold(1);
+}
+
+void frm_SCAN::cmdCancel_Click()
+{
+    program::endNow();
+}
+
+void frm_SCAN::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    handleWaitingEvents();
+}
+
+void frm_SCAN::closeEvent(QCloseEvent *event)
+{
+    // Closed from inside a scan's wait or message: the handling further up the stack
+    // still uses this window, so it goes away once that handling has ended.
+    if (m_handlingScan) {
+        event->ignore();
+        hide();
+        m_closeWhenIdle = true;
+        return;
+    }
+    QWidget::closeEvent(event);
+}
+
+void frm_SCAN::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    if (!m_shownOnce) {
+        m_shownOnce = true;
+        cmdCancel->setFocus(Qt::OtherFocusReason);
+    }
+}

@@ -1,0 +1,71 @@
+#pragma once
+
+#include "core/RuntimeError.h"
+#include "platform/qt/QtRecordGrid.h"
+#include "station/ScanSession.h"
+#include "station/ScannerLink.h"
+#include "wait/clsWait.h"
+
+#include <QWidget>
+#include <memory>
+#include <optional>
+
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QTableView;
+class StatusPanel;
+
+// The scan window: the list of the current outer box, the status panel and the
+// scanner's port. What it shows and reads belongs to its session and its link.
+class frm_SCAN : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit frm_SCAN(std::unique_ptr<ScanSession> session, QWidget *parent = nullptr);
+    ~frm_SCAN() override;
+
+    // Runs once, before the window is first shown.
+    void Form_Load();
+    // After the load: the session's box, restored or empty (see ScanSession).
+    bool startBox(const std::optional<BoxJournal::Saved> &kept);
+    void MSComm1_OnComm();
+    // Closes the port if open and opens it; the failure, if any, is returned.
+    std::optional<RuntimeError> OpenPort() { return m_link.reopen(); }
+
+    int32_t iPort1 = 0;
+    QString Stime;
+
+    // The status panel again, after anything that changes what it shows.
+    void refreshStatus();
+
+    ScanSession &session() { return *m_session; }
+    BarcodeIntake &intake() { return m_session->intake(); }
+    Box &box() { return m_session->box(); }
+    SerialPort &port() { return m_link.port(); }
+    QtRecordGrid &grid() { return m_grid; }
+    const QTimer &reconnectTimer() const { return m_link.reconnectTimer(); }
+
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void buildControls();
+    void errorPath(const RuntimeError &error);
+    void cmdCancel_Click();
+
+    QLabel *lblTitle;
+    QPushButton *cmdCancel;
+    QLineEdit *Text1;
+    QTableView *fg1;
+    StatusPanel *m_status;
+    QtRecordGrid m_grid;
+    std::unique_ptr<ScanSession> m_session;
+    ScannerLink m_link;
+    std::unique_ptr<clsWait> m_waiter;
+    bool m_handlingScan = false;
+    bool m_closeWhenIdle = false;
+    bool m_shownOnce = false;
+};
