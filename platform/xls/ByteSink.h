@@ -34,15 +34,18 @@ public:
     void bytes(const char *p, size_t n) { m_data.append(p, n); }
     void zeros(size_t n) { m_data.append(n, '\0'); }
 
-    void patch16(size_t at, uint16_t v)
+    void patch16(size_t at, uint16_t v) { patch16(m_data, at, v); }
+    void patch32(size_t at, uint32_t v) { patch32(m_data, at, v); }
+    // The same in bytes already taken (a stream being put together).
+    static void patch16(std::string &bytes, size_t at, uint16_t v)
     {
-        m_data[at] = char(v & 0xFF);
-        m_data[at + 1] = char(v >> 8);
+        bytes[at] = char(v & 0xFF);
+        bytes[at + 1] = char(v >> 8);
     }
-    void patch32(size_t at, uint32_t v)
+    static void patch32(std::string &bytes, size_t at, uint32_t v)
     {
         for (int i = 0; i < 4; ++i)
-            m_data[at + size_t(i)] = char((v >> (8 * i)) & 0xFF);
+            bytes[at + size_t(i)] = char((v >> (8 * i)) & 0xFF);
     }
 
     // Starts a record and returns where its length field is; end() fills it in.

@@ -102,3 +102,30 @@ void dbCell(ByteSink &out, uint32_t backToFirstRow, const std::vector<uint16_t> 
 void window2(ByteSink &out, bool selected);
 
 } // namespace xls::records
+
+// Where the fields that a reader or the appender patches sit inside a record's data
+// (after its 4-byte header), as the record comments above lay them out.
+namespace xls::fields {
+
+constexpr size_t kSstTotal = 0;          // SST cstTotal
+constexpr size_t kSstUnique = 4;         // SST cstUnique
+constexpr size_t kIndexFirstRow = 4;     // INDEX rwMic
+constexpr size_t kIndexEndRow = 8;       // INDEX rwMac (one past)
+constexpr size_t kIndexDefColWidth = 12; // INDEX ibXF: where DEFCOLWIDTH is
+constexpr size_t kIndexDbCells = 16;     // INDEX rgibRw
+constexpr size_t kDimFirstRow = 0;       // DIMENSIONS rwMic
+constexpr size_t kDimEndRow = 4;         // DIMENSIONS rwMac (one past)
+constexpr size_t kDimFirstColumn = 8;    // DIMENSIONS colMic
+constexpr size_t kDimEndColumn = 10;     // DIMENSIONS colMac (one past)
+constexpr size_t kDimMinLength = 12;     // up to colMac: what is read and patched
+constexpr size_t kColInfoFirst = 0;      // COLINFO colFirst
+constexpr size_t kColInfoLast = 2;       // COLINFO colLast
+constexpr size_t kColInfoWidth = 4;      // COLINFO coldx
+constexpr size_t kColInfoLength = 12;
+
+// A sheet's cell table comes in blocks of 32 rows, each closed by its DBCELL.
+constexpr uint32_t kRowsPerBlock = 32;
+// A ROW record with its header: what DBCELL's first offset counts from.
+constexpr uint32_t kRowRecordSize = 4 + 16;
+
+} // namespace xls::fields

@@ -1,39 +1,22 @@
 #include "platform/xls/WorkbookAppender.h"
-#include "platform/SheetLimits.h"
 
 #include "core/RuntimeError.h"
 #include "platform/xls/ByteSink.h"
-#include "platform/xls/ColumnWidth.h"
+#include "platform/xls/PositionChecks.h"
 #include "platform/xls/Records.h"
+#include "platform/xls/RowBlock.h"
 #include "platform/xls/SharedStrings.h"
+#include "platform/xls/StreamSplice.h"
 #include "platform/xls/StringRecords.h"
 #include "platform/xls/Styles.h"
 
-#include <QHash>
 #include <algorithm>
 
 namespace xls {
 
 namespace {
 
-constexpr uint32_t kRowsPerBlock = 32;
 constexpr uint16_t kColumns = sheet::kBoxColumns;
-constexpr uint32_t kRowRecordSize = 4 + 16;
-
-// Field offsets inside record data, as the format documentation lays them out.
-constexpr size_t kSstTotal = 0;            // cstTotal
-constexpr size_t kSstUnique = 4;           // cstUnique
-constexpr size_t kIndexFirstRow = 4;       // rwMic
-constexpr size_t kIndexLastRow = 8;        // rwMac (one past)
-constexpr size_t kIndexDefColWidth = 12;   // ibXF: where DEFCOLWIDTH is
-constexpr size_t kIndexDbCells = 16;       // rgibRw
-constexpr size_t kDimFirstRow = 0;         // rwMic
-constexpr size_t kDimLastRow = 4;          // rwMac (one past)
-constexpr size_t kDimFirstColumn = 8;      // colMic
-constexpr size_t kDimLastColumn = 10;      // colMac (one past)
-constexpr size_t kColInfoFirst = 0;
-constexpr size_t kColInfoLast = 2;
-constexpr size_t kColInfoWidth = 4;
 
 [[noreturn]] void refuse(const QString &why)
 {
@@ -45,16 +28,14 @@ std::string recordBytes(const BiffRecord &r)
     return std::string(r.data - 4, r.length + 4);
 }
 
-void put16(std::string &bytes, size_t at, uint16_t v)
+// A field of a record's bytes (its header included) set in place.
+void set16(std::string &record, size_t field, uint16_t v)
 {
-    bytes[at] = char(v & 0xFF);
-    bytes[at + 1] = char(v >> 8);
+    ByteSink::patch16(record, 4 + field, v);
 }
-
-void put32(std::string &bytes, size_t at, uint32_t v)
+void set32(std::string &record, size_t field, uint32_t v)
 {
-    for (int i = 0; i < 4; ++i)
-        bytes[at + size_t(i)] = char((v >> (8 * i)) & 0xFF);
+    ByteSink::patch32(record, 4 + field, v);
 }
 
 void writeCell(ByteSink &out, uint16_t row, uint16_t column, uint16_t xf, long sstIndex)
@@ -65,7 +46,7 @@ void writeCell(ByteSink &out, uint16_t row, uint16_t column, uint16_t xf, long s
         records::blank(out, row, column, xf);
 }
 
-// COLINFO: colFirst, colLast, coldx, ixfe, flags, reserved.
+// A COLINFO for those columns: a copy of the one it splits (model), or a new one.
 std::string colInfoRecord(const BiffRecord *model, uint16_t first, uint16_t last, uint16_t width)
 {
     std::string bytes;
@@ -76,13 +57,13 @@ std::string colInfoRecord(const BiffRecord *model, uint16_t first, uint16_t last
         records::colInfo(out, first, last, width);
         bytes = out.take();
     }
-    put16(bytes, 4 + kColInfoFirst, first);
-    put16(bytes, 4 + kColInfoLast, last);
-    put16(bytes, 4 + kColInfoWidth, width);
+    set16(bytes, fields::kColInfoFirst, first);
+    set16(bytes, fields::kColInfoLast, last);
+    set16(bytes, fields::kColInfoWidth, width);
     return bytes;
 }
 
-// Where a string begins in the output: a piece, and the offset of its header
+// Where a new string begins in the output: a piece, and the offset of its header
 // inside that piece and inside its record.
 struct StringStart
 {
@@ -91,98 +72,64 @@ struct StringStart
     uint32_t inRecord = 0; // from the record's first header byte
 };
 
-// The output stream as pieces: runs of original records copied as they are, or
-// bytes of our own (one or more records), with where each original record went.
-// Runs are added in stream order, so a record's new place is found by searching
-// the runs, not kept for each of a large sheet's records.
-class Pieces
+} // namespace
+
+// The new stream as it is put together: the pieces in order, then every position
+// that records carry patched once all pieces have their place.
+class WorkbookAppender::Assembly
 {
 public:
-    explicit Pieces(const BiffLayout &layout) : m_layout(layout) { m_pieces.reserve(256); }
-    // Copies records first to last; consecutive records share one piece.
-    void copy(size_t first, size_t last)
+    Assembly(const WorkbookAppender &book, const AppendPlan &plan)
+        : m_book(book), m_layout(book.m_layout), m_sheet(book.m_sheet), m_plan(plan), m_out(book.m_layout)
     {
-        if (!m_pieces.empty() && m_pieces.back().first >= 0 && m_pieces.back().last + 1 == long(first)) {
-            m_pieces.back().last = long(last);
-            return;
-        }
-        m_runs.push_back(m_pieces.size());
-        m_pieces.push_back({long(first), long(last), -1, std::string()});
-    }
-    void copy(size_t record) { copy(record, record); }
-    size_t own(std::string bytes, long replaces = -1)
-    {
-        if (replaces >= 0)
-            m_replaced.emplace_back(size_t(replaces), m_pieces.size());
-        m_pieces.push_back({-1, -1, replaces, std::move(bytes)});
-        return m_pieces.size() - 1;
     }
 
-    // Joins the pieces; afterwards the positions of pieces and records are known.
-    std::string join(const std::string &stream, uint32_t tailAt)
+    void globals();
+    void firstSheet();
+    void otherSheets(size_t from, size_t to)
     {
-        size_t total = stream.size() - tailAt;
-        for (const Piece &p : m_pieces)
-            total += p.first >= 0 ? span(p) : p.bytes.size();
-        std::string out;
-        out.reserve(total);
-        m_positions.reserve(m_pieces.size());
-        for (const Piece &p : m_pieces) {
-            m_positions.push_back(uint32_t(out.size()));
-            if (p.first >= 0)
-                out.append(stream, m_layout.records[size_t(p.first)].at, span(p));
-            else
-                out += p.bytes;
-        }
-        out.append(stream, tailAt, std::string::npos);
-        return out;
+        for (size_t s = from; s < to; ++s)
+            m_out.copy(m_layout.sheets[s].bof, m_layout.sheets[s].eof);
     }
-    uint32_t position(size_t piece) const { return m_positions[piece]; }
-    // Where an old stream position went: the record holding it moved by so much.
-    uint32_t moved(uint32_t oldPosition) const
-    {
-        const long record = m_layout.records.lastAtOrBefore(oldPosition);
-        if (record < 0)
-            return oldPosition;
-        const uint32_t moved = recordPosition(size_t(record));
-        if (moved == kNowhere)
-            return oldPosition;
-        return moved + (oldPosition - m_layout.records.positionOf(size_t(record)));
-    }
-    // Where an original record went: copied, or replaced by bytes of our own; kNowhere if dropped.
-    uint32_t recordPosition(size_t record) const
-    {
-        auto run = std::upper_bound(m_runs.begin(), m_runs.end(), long(record),
-                                    [this](long r, size_t piece) { return r < m_pieces[piece].first; });
-        if (run != m_runs.begin()) {
-            const Piece &p = m_pieces[*--run];
-            if (long(record) <= p.last)
-                return m_positions[*run] + (m_layout.records[record].at - m_layout.records[size_t(p.first)].at);
-        }
-        for (const auto &[origin, piece] : m_replaced)
-            if (origin == record)
-                return m_positions[piece];
-        return kNowhere;
-    }
+    std::string joined() { return m_out.join(m_book.m_stream, m_layout.tailAt); }
+    void patchSheetDirectory(std::string &stream) const;
+    void patchFirstSheetIndex(std::string &stream) const;
+    void patchOtherIndexes(std::string &stream) const;
+    void patchExtSst(std::string &stream) const;
 
 private:
-    static constexpr uint32_t kNowhere = UINT32_MAX;
-    struct Piece
+    // A DBCELL of the first sheet afterwards: in a piece of our own at an offset,
+    // or an old record (piece kOld, offset its index).
+    struct DbCellAt
     {
-        long first; // a run of original records, or -1
-        long last;
-        long origin; // the original record our own bytes stand for, or -1
-        std::string bytes;
+        size_t piece;
+        uint32_t offset;
     };
-    size_t span(const Piece &p) const { return m_layout.records[size_t(p.last)].end() - m_layout.records[size_t(p.first)].at; }
-    const BiffLayout &m_layout;
-    std::vector<Piece> m_pieces;
-    std::vector<size_t> m_runs; // pieces that copy records, in record order
-    std::vector<std::pair<size_t, size_t>> m_replaced; // original record, the piece in its place
-    std::vector<uint32_t> m_positions;
-};
+    static constexpr size_t kOld = SIZE_MAX;
 
-} // namespace
+    size_t strings(StringRecords records, long replaces);
+    void extSst(long replaces);
+    void sharedStringRecord(size_t i);
+    void colInfos();
+    void block(size_t oldFirst, size_t oldEnd, uint32_t from, uint32_t to);
+    void newBlocks(uint32_t from);
+    std::vector<size_t> changedFirstSheetRecords() const;
+    void changedFirstSheetRecord(size_t &i);
+    void index(const BiffRecord &r, size_t i);
+    void dimensions(const BiffRecord &r, size_t i);
+    void keepOldDbCells(size_t before);
+
+    const WorkbookAppender &m_book;
+    const BiffLayout &m_layout;
+    const FirstSheet &m_sheet;
+    const AppendPlan &m_plan;
+    StreamSplice m_out;
+    std::vector<StringStart> m_newStarts;
+    long m_extSstPiece = -1;
+    long m_sstPiece = -1;
+    long m_indexPiece = -1;
+    std::vector<DbCellAt> m_dbCells;
+};
 
 WorkbookAppender::WorkbookAppender(std::string workbookStream) : m_stream(std::move(workbookStream))
 {
@@ -194,6 +141,7 @@ WorkbookAppender::WorkbookAppender(std::string workbookStream) : m_stream(std::m
     long firstSheetAt = -1;
     bool scanning = false;
     size_t scannedBof = SIZE_MAX;
+    FirstSheetScanner scanner;
     m_layout = walkBiffStream(m_stream, [&](size_t i, const BiffRecord &r, int depth) {
         if (depth != 1)
             return;
@@ -208,89 +156,16 @@ WorkbookAppender::WorkbookAppender(std::string workbookStream) : m_stream(std::m
             scannedBof = i;
         }
         if (scanning) {
-            scanFirstSheetRecord(i, r);
+            scanner.record(i, r);
             scanning = r.type != rec::kEof;
         }
     });
     readGlobals();
     if (m_layout.sheets[m_firstSheet].bof != scannedBof) // both follow the same rule; never seen
         refuse(QStringLiteral("找不到第一个工作表"));
-    finishFirstSheet();
+    m_sheet = scanner.finish(m_layout);
     m_sst = readSstTable(m_layout);
-    checkPositions();
-}
-
-// Positions that are already wrong cannot be moved right: such a workbook is
-// refused rather than passed on with its faults.
-void WorkbookAppender::checkPositions() const
-{
-    auto isAt = [&](uint32_t position, uint16_t type) {
-        const long i = m_layout.recordAt(position);
-        return i >= 0 && m_layout.records[size_t(i)].type == type;
-    };
-    const QString wrong = QStringLiteral("工作簿内部的位置信息有误（%1），无法安全追加");
-    for (size_t b : m_boundSheets) {
-        const uint32_t position = m_layout.records[b].u32(kBoundSheetPosition);
-        if (std::none_of(m_layout.sheets.begin(), m_layout.sheets.end(),
-                         [&](const BiffSubstream &s) { return m_layout.records[s.bof].at == position; }))
-            refuse(wrong.arg(QStringLiteral("工作表目录")));
-    }
-    // Where a position usually points is tried first; a search of every record
-    // settles the rest. A sheet of 65,536 rows has 2,048 of each.
-    auto isExpected = [&](uint32_t position, const std::vector<size_t> *expected, size_t k) {
-        return expected && k < expected->size() && (*expected)[k] < m_layout.records.size()
-               && m_layout.records[(*expected)[k]].at == position;
-    };
-    auto checkIndex = [&](const BiffRecord &r, const std::vector<size_t> *dbCells) {
-        const uint32_t defColWidth = r.u32(kIndexDefColWidth);
-        if (defColWidth != 0 && !isAt(defColWidth, rec::kDefColWidth))
-            refuse(wrong.arg(QStringLiteral("INDEX")));
-        for (uint32_t f = kIndexDbCells, k = 0; f + 4 <= r.length; f += 4, ++k)
-            if (!isExpected(r.u32(f), dbCells, k) && !isAt(r.u32(f), rec::kDbCell))
-                refuse(wrong.arg(QStringLiteral("INDEX")));
-    };
-    auto checkDbCell = [&](const BiffRecord &r, const std::vector<size_t> *firstRows, size_t k) {
-        if (r.length < 4 || r.u32(0) > r.at)
-            refuse(wrong.arg(QStringLiteral("DBCELL")));
-        const uint32_t firstRow = r.at - r.u32(0);
-        if (!isExpected(firstRow, firstRows, k) && !isAt(firstRow, rec::kRow))
-            refuse(wrong.arg(QStringLiteral("DBCELL")));
-    };
-    // The first sheet, the large one, from what readFirstSheet found.
-    if (m_index >= 0)
-        checkIndex(m_layout.records[size_t(m_index)], &m_dbCells);
-    for (size_t k = 0; k < m_dbCells.size(); ++k)
-        checkDbCell(m_layout.records[m_dbCells[k]], &m_blockFirstRows, k);
-    for (size_t s = 0; s < m_layout.sheets.size(); ++s) {
-        if (s == m_firstSheet)
-            continue;
-        const BiffSubstream &sheet = m_layout.sheets[s];
-        int depth = 0;
-        long dimensions = -1;
-        for (size_t i = sheet.bof; i <= sheet.eof; ++i) {
-            const BiffRecord &r = m_layout.records[i];
-            depth += r.type == rec::kBof ? 1 : 0;
-            if (depth == 1) {
-                if (r.type == rec::kIndex && r.length >= kIndexDbCells) {
-                    checkIndex(r, nullptr);
-                } else if (r.type == rec::kDbCell) {
-                    checkDbCell(r, nullptr, 0);
-                } else if (r.type == rec::kDimensions && dimensions < 0) {
-                    if (r.length < 12)
-                        refuse(QStringLiteral("第 %1 个工作表的使用范围记录损坏").arg(s + 1));
-                    dimensions = long(i);
-                } else if (dimensions >= 0 && isCellRecord(r.type) && r.length >= 4) {
-                    // The first sheet's used range is widened to its cells; another sheet's is not touched.
-                    const BiffRecord &d = m_layout.records[size_t(dimensions)];
-                    const uint32_t lastColumn = lastColumnOf(r);
-                    if (r.u16(0) < d.u32(kDimFirstRow) || r.u16(0) >= d.u32(kDimLastRow) || r.u16(2) < d.u16(kDimFirstColumn)
-                        || lastColumn >= d.u16(kDimLastColumn))
-                        refuse(QStringLiteral("第 %1 个工作表有单元格在其使用范围之外").arg(s + 1));
-                }
-            }
-            depth -= r.type == rec::kEof ? 1 : 0;
-        }
-    }
+    checkPositions(m_layout, m_boundSheets, m_firstSheet, m_sheet);
 }
 
 void WorkbookAppender::readGlobals()
@@ -317,462 +192,344 @@ void WorkbookAppender::readGlobals()
     m_firstSheet = size_t(sheet);
 }
 
-// One of the first sheet's own records (depth 1: not those of an embedded chart).
-// Cell records are nearly all of a large sheet: they take the short road.
-[[gnu::always_inline]] inline void WorkbookAppender::scanFirstSheetRecord(size_t i, const BiffRecord &r)
-{
-    if (r.type != rec::kRow && !isCellRecord(r.type)) {
-        scanOtherFirstSheetRecord(i, r);
-        return;
-    }
-    if (r.length < 2)
-        refuseDamagedCell(-1);
-    const uint16_t row = r.u16(0);
-    if (r.type == rec::kRow && m_scan.blockFirstRow < 0)
-        m_scan.blockFirstRow = long(i);
-    m_scan.usedRows = std::max<int32_t>(m_scan.usedRows, int32_t(row) + 1);
-    m_firstCellRow = std::min<uint32_t>(m_firstCellRow, row);
-    if (r.type != rec::kRow && r.length >= 4) {
-        const uint32_t column = lastColumnOf(r);
-        if (column >= uint32_t(sheet::kColumns) || r.u16(2) > column)
-            refuseDamagedCell(long(column));
-        m_usedColumns = std::max<uint32_t>(m_usedColumns, column + 1);
-    }
-    m_lastCellTable = long(i);
-}
-
-void WorkbookAppender::scanOtherFirstSheetRecord(size_t i, const BiffRecord &r)
-{
-    switch (r.type) {
-    case rec::kIndex:
-        if (m_index < 0 && r.length >= kIndexDbCells)
-            m_index = long(i);
-        break;
-    case rec::kDefColWidth:
-        m_defColWidth = long(i);
-        break;
-    case rec::kColInfo:
-        if (r.length < 12)
-            refuse(QStringLiteral("列宽记录太短"));
-        m_colInfos.push_back({i, r.u16(kColInfoFirst), r.u16(kColInfoLast), r.u16(kColInfoWidth)});
-        break;
-    case rec::kDimensions:
-        if (m_scan.dimensions < 0) {
-            if (r.length < 12)
-                refuse(QStringLiteral("使用范围记录太短"));
-            m_scan.dimensions = long(i);
-            m_scan.usedRows = std::max<int32_t>(m_scan.usedRows, int32_t(std::min<uint32_t>(r.u32(kDimLastRow), sheet::kRows)));
-        }
-        break;
-    case rec::kDbCell:
-        m_dbCells.push_back(i);
-        // Its block's first ROW, where it should point.
-        m_blockFirstRows.push_back(m_scan.blockFirstRow >= 0 ? size_t(m_scan.blockFirstRow) : SIZE_MAX);
-        m_scan.blockFirstRow = -1;
-        m_lastCellTable = long(i);
-        break;
-    default:
-        if (isFormulaAttachment(r.type))
-            m_lastCellTable = long(i);
-        break;
-    }
-}
-
-void WorkbookAppender::refuseDamagedCell(long column)
-{
-    if (column < 0)
-        refuse(QStringLiteral("单元格记录太短"));
-    refuse(QStringLiteral("单元格记录损坏（第 %1 列超出 %2 列）").arg(column + 1).arg(uint32_t(sheet::kColumns)));
-}
-
-// What the scan of the first sheet leaves to be worked out once it has been read.
-void WorkbookAppender::finishFirstSheet()
-{
-    const long dimensions = m_scan.dimensions;
-    const int32_t usedRows = m_scan.usedRows;
-    if (dimensions < 0)
-        refuse(QStringLiteral("第一个工作表缺少使用范围记录"));
-    m_dimensions = size_t(dimensions);
-    m_lastUsedRow = std::max<int32_t>(1, usedRows);
-
-    // The last block can take the box's first rows when it ends the cell table with
-    // its DBCELL and holds nothing but its rows' records.
-    if (m_dbCells.empty() || long(m_dbCells.back()) != m_lastCellTable)
-        return;
-    const size_t lastDb = m_dbCells.back();
-    const size_t from = m_dbCells.size() >= 2 ? m_dbCells[m_dbCells.size() - 2] + 1 : m_dimensions + 1;
-    uint32_t lowest = UINT32_MAX;
-    for (size_t i = from; i < lastDb; ++i) {
-        const BiffRecord &r = m_layout.records[i];
-        if (r.type == rec::kRow || isCellRecord(r.type))
-            lowest = std::min<uint32_t>(lowest, r.u16(0));
-        else if (!isFormulaAttachment(r.type))
-            return;
-    }
-    if (lowest == UINT32_MAX)
-        return;
-    m_blockStart = long(from);
-    m_blockBase = lowest - lowest % kRowsPerBlock;
-}
-
 std::string WorkbookAppender::append(const std::vector<SheetRow> &rows) const
 {
-    const uint32_t firstNew = uint32_t(m_lastUsedRow);
-    if (int64_t(firstNew) + int64_t(rows.size()) > sheet::kRows)
-        refuse(QStringLiteral("第一个工作表已用 %1 行，再加 %2 行将超过 %3 行的上限").arg(firstNew).arg(rows.size()).arg(sheet::kRows));
+    const AppendPlan plan = planAppend(rows, m_sheet, m_sst, m_textXf >= 0 ? uint16_t(m_textXf) : m_xfCount);
     if (rows.empty())
         return m_stream;
-    const uint32_t lastNew = firstNew + uint32_t(rows.size()) - 1;
-    const uint16_t xf = m_textXf >= 0 ? uint16_t(m_textXf) : m_xfCount;
-    // The box's first rows join the sheet's last block when they share its 32 rows.
-    const bool merging = m_blockStart >= 0 && firstNew < m_blockBase + kRowsPerBlock;
-    const size_t blocksAfter = m_dbCells.size() + (lastNew / kRowsPerBlock - firstNew / kRowsPerBlock + 1) - (merging ? 1 : 0);
+    Assembly assembly(*this, plan);
+    assembly.globals();
+    assembly.otherSheets(0, m_firstSheet);
+    assembly.firstSheet();
+    assembly.otherSheets(m_firstSheet + 1, m_layout.sheets.size());
+    std::string stream = assembly.joined();
+    assembly.patchSheetDirectory(stream);
+    assembly.patchFirstSheetIndex(stream);
+    assembly.patchOtherIndexes(stream);
+    assembly.patchExtSst(stream);
+    return stream;
+}
 
-    // Shared strings: the workbook's own plain ones are used again.
-    QHash<QString, uint32_t> added;
-    std::vector<QString> newStrings;
-    std::vector<std::array<long, kColumns>> sstIndex(rows.size());
-    uint32_t textCells = 0;
-    int widest[kColumns] = {0, 0, 0};
-    for (size_t r = 0; r < rows.size(); ++r) {
-        for (int c = 0; c < kColumns; ++c) {
-            const QString &text = rows[r][size_t(c)];
-            widest[c] = std::max(widest[c], displayWidth(text));
-            if (text.isEmpty()) {
-                sstIndex[r][size_t(c)] = -1;
-                continue;
-            }
-            if (text.size() > kMaxCellText)
-                refuse(QStringLiteral("第 %1 行的文字有 %2 个字符，超过单元格上限 %3").arg(firstNew + r + 1).arg(text.size()).arg(kMaxCellText));
-            ++textCells;
-            if (const auto n = added.constFind(text); n != added.constEnd()) {
-                sstIndex[r][size_t(c)] = long(*n);
-            } else {
-                const uint32_t index = m_sst.uniqueCount() + uint32_t(newStrings.size());
-                added.insert(text, index);
-                newStrings.push_back(text);
-                sstIndex[r][size_t(c)] = long(index);
-            }
-        }
+// New strings after the last one: in the table's last record while it has room,
+// then in CONTINUEs; or a whole new SST when the workbook had none.
+size_t WorkbookAppender::Assembly::strings(StringRecords records, long replaces)
+{
+    std::vector<uint32_t> inPiece, inRecord;
+    for (const QString &s : m_plan.newStrings)
+        records.add(s, inPiece, inRecord);
+    const size_t piece = m_out.own(records.finish(), replaces);
+    for (size_t i = 0; i < inPiece.size(); ++i)
+        m_newStarts.push_back({piece, inPiece[i], inRecord[i]});
+    return piece;
+}
+
+void WorkbookAppender::Assembly::extSst(long replaces)
+{
+    const uint32_t perBucket = stringsPerBucket(m_plan.unique);
+    const uint32_t buckets = (m_plan.unique + perBucket - 1) / perBucket;
+    ByteSink b;
+    b.header(rec::kExtSst, uint16_t(2 + 8 * buckets));
+    b.u16(uint16_t(perBucket));
+    b.zeros(8 * buckets); // filled in once every string's place is known
+    m_extSstPiece = long(m_out.own(b.take(), replaces));
+}
+
+// The SST with its new counts, or the table's last record with the new strings.
+void WorkbookAppender::Assembly::sharedStringRecord(size_t i)
+{
+    const SstTable &sst = m_book.m_sst;
+    std::string bytes = recordBytes(m_layout.records[i]);
+    if (i == sst.sst) {
+        set32(bytes, fields::kSstTotal, m_plan.total);
+        set32(bytes, fields::kSstUnique, m_plan.unique);
     }
-    const uint32_t unique = m_sst.uniqueCount() + uint32_t(newStrings.size());
-    const uint32_t total = m_sst.total + textCells;
+    const size_t piece = i == sst.last ? strings(StringRecords(bytes), long(i)) : m_out.own(std::move(bytes), long(i));
+    if (i == sst.sst)
+        m_sstPiece = long(piece);
+    if (i == sst.last && sst.extSst < 0)
+        extSst(-1);
+}
 
-    // Columns A to C: fitted to the box, never narrower than they are.
-    uint16_t wanted[kColumns];
-    bool widen = false;
+// The globals, record by record: the shared strings and the XFs change.
+void WorkbookAppender::Assembly::globals()
+{
+    const SstTable &sst = m_book.m_sst;
+    for (size_t i = m_layout.globals.bof; i <= m_layout.globals.eof; ++i) {
+        if (sst.present && (i == sst.sst || i == sst.last)) {
+            sharedStringRecord(i);
+        } else if (long(i) == sst.extSst) {
+            extSst(long(i));
+        } else if (i == m_layout.globals.eof && !sst.present && !m_plan.newStrings.empty()) {
+            m_sstPiece = long(strings(StringRecords(m_plan.total, m_plan.unique), -1));
+            extSst(-1);
+            m_out.copy(i);
+        } else {
+            m_out.copy(i);
+        }
+        if (i == m_book.m_lastXfRecord && m_book.m_textXf < 0)
+            m_out.own(textXfRecord());
+    }
+}
+
+// Columns A to C widened: ranges split so that only the widened columns change.
+void WorkbookAppender::Assembly::colInfos()
+{
+    std::vector<std::pair<uint16_t, std::string>> entries; // by first column
+    auto wanted = [&](uint16_t c) { return c < kColumns ? m_plan.wanted[c] : uint16_t(0); };
+    for (const FirstSheet::ColInfo &info : m_sheet.colInfos) {
+        const BiffRecord &model = m_layout.records[info.record];
+        bool touched = false;
+        for (uint16_t c = 0; c < kColumns; ++c)
+            touched = touched || (wanted(c) && info.first <= c && c <= info.last);
+        if (!touched) {
+            entries.emplace_back(info.first, recordBytes(model));
+            continue;
+        }
+        uint16_t from = info.first;
+        for (uint16_t c = info.first; c <= info.last && c < kColumns; ++c) {
+            if (!wanted(c))
+                continue;
+            if (from < c)
+                entries.emplace_back(from, colInfoRecord(&model, from, uint16_t(c - 1), info.width));
+            entries.emplace_back(c, colInfoRecord(&model, c, c, wanted(c)));
+            from = uint16_t(c + 1);
+        }
+        if (from <= info.last)
+            entries.emplace_back(from, colInfoRecord(&model, from, info.last, info.width));
+    }
     for (uint16_t c = 0; c < kColumns; ++c) {
-        wanted[c] = fittedColumnWidth(widest[c]);
-        for (const ColInfo &info : m_colInfos)
-            if (info.first <= c && c <= info.last)
-                wanted[c] = info.width >= wanted[c] ? 0 : wanted[c];
-        widen = widen || wanted[c] != 0;
+        const bool covered = std::any_of(m_sheet.colInfos.begin(), m_sheet.colInfos.end(),
+                                         [c](const FirstSheet::ColInfo &info) { return info.first <= c && c <= info.last; });
+        if (wanted(c) && !covered)
+            entries.emplace_back(c, colInfoRecord(nullptr, c, c, wanted(c)));
     }
+    std::stable_sort(entries.begin(), entries.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
+    std::string bytes;
+    for (const auto &e : entries)
+        bytes += e.second;
+    m_out.own(std::move(bytes));
+}
 
-    Pieces out(m_layout);
-    std::vector<StringStart> newStarts;
-    long extSstPiece = -1;
-    long sstPiece = -1;
-    long indexPiece = -1;
-    // A DBCELL: in a piece of our own at an offset, or an original record (its index).
-    struct DbCellAt
-    {
-        size_t piece;
-        uint32_t offset;
-    };
-    constexpr size_t kOriginal = SIZE_MAX;
-    std::vector<DbCellAt> dbCells;
-
-    // New strings after the last one: in the table's last record while it has room,
-    // then in CONTINUEs; or a whole new SST when the workbook had none.
-    auto emitStrings = [&](StringRecords records, long replaces) {
-        std::vector<uint32_t> inPiece, inRecord;
-        for (const QString &s : newStrings)
-            records.add(s, inPiece, inRecord);
-        const size_t piece = out.own(records.finish(), replaces);
-        for (size_t i = 0; i < inPiece.size(); ++i)
-            newStarts.push_back({piece, inPiece[i], inRecord[i]});
-        return piece;
-    };
-    auto emitExtSst = [&](long replaces) {
-        const uint32_t perBucket = stringsPerBucket(unique);
-        const uint32_t buckets = (unique + perBucket - 1) / perBucket;
-        ByteSink b;
-        b.header(rec::kExtSst, uint16_t(2 + 8 * buckets));
-        b.u16(uint16_t(perBucket));
-        b.zeros(8 * buckets); // filled in once every string's place is known
-        extSstPiece = long(out.own(b.take(), replaces));
-    };
-    auto emitColInfos = [&]() {
-        std::vector<std::pair<uint16_t, std::string>> entries; // by first column
-        for (const ColInfo &info : m_colInfos) {
-            const BiffRecord &model = m_layout.records[info.record];
-            bool touched = false;
-            for (uint16_t c = 0; c < kColumns; ++c)
-                touched = touched || (wanted[c] && info.first <= c && c <= info.last);
-            if (!touched) {
-                entries.emplace_back(info.first, recordBytes(model));
-                continue;
-            }
-            // Split the range so that only the widened columns change.
-            uint16_t from = info.first;
-            for (uint16_t c = info.first; c <= info.last && c < kColumns; ++c) {
-                if (!wanted[c])
-                    continue;
-                if (from < c)
-                    entries.emplace_back(from, colInfoRecord(&model, from, uint16_t(c - 1), info.width));
-                entries.emplace_back(c, colInfoRecord(&model, c, c, wanted[c]));
-                from = uint16_t(c + 1);
-            }
-            if (from <= info.last)
-                entries.emplace_back(from, colInfoRecord(&model, from, info.last, info.width));
-        }
-        for (uint16_t c = 0; c < kColumns; ++c) {
-            bool covered = false;
-            for (const ColInfo &info : m_colInfos)
-                covered = covered || (info.first <= c && c <= info.last);
-            if (wanted[c] && !covered)
-                entries.emplace_back(c, colInfoRecord(nullptr, c, c, wanted[c]));
-        }
-        std::stable_sort(entries.begin(), entries.end(),
-                         [](const auto &a, const auto &b) { return a.first < b.first; });
-        std::string bytes;
-        for (const auto &e : entries)
-            bytes += e.second;
-        out.own(std::move(bytes));
-    };
-    // One block of rows: ROW records, then cells, then DBCELL pointing back at them.
-    auto emitBlock = [&](const std::vector<size_t> &oldRecords, uint32_t from, uint32_t to) {
-        ByteSink b;
-        struct Placed
-        {
-            uint32_t row;
-            size_t at;
-        };
-        std::vector<Placed> rowRecords, cells;
-        for (size_t i : oldRecords)
-            if (m_layout.records[i].type == rec::kRow) {
-                rowRecords.push_back({m_layout.records[i].u16(0), b.size()});
-                const BiffRecord &r = m_layout.records[i];
-                b.bytes(r.data - 4, r.length + 4u);
-            }
-        for (uint32_t row = from; row <= to; ++row) {
-            rowRecords.push_back({row, b.size()});
-            records::row(b, uint16_t(row), 0, kColumns);
-        }
-        for (size_t i : oldRecords) {
-            const BiffRecord &r = m_layout.records[i];
-            if (r.type == rec::kRow)
-                continue;
-            if (isCellRecord(r.type))
-                cells.push_back({r.u16(0), b.size()});
+// One block of rows: the old records oldFirst up to oldEnd (ROWs first, then the
+// rest), the rows from..to of the box, and the DBCELL.
+void WorkbookAppender::Assembly::block(size_t oldFirst, size_t oldEnd, uint32_t from, uint32_t to)
+{
+    ByteSink b;
+    RowBlock rows(b);
+    for (size_t i = oldFirst; i < oldEnd; ++i) {
+        const BiffRecord &r = m_layout.records[i];
+        if (r.type == rec::kRow) {
+            rows.rowRecordHere(r.u16(0));
             b.bytes(r.data - 4, r.length + 4u);
         }
-        for (uint32_t row = from; row <= to; ++row) {
-            cells.push_back({row, b.size()});
-            for (uint16_t c = 0; c < kColumns; ++c)
-                writeCell(b, uint16_t(row), c, xf, sstIndex[row - firstNew][c]);
-        }
-        const size_t dbCell = b.size();
-        const size_t firstRow = rowRecords.empty() ? dbCell : rowRecords.front().at;
-        std::vector<uint16_t> offsets;
-        size_t previous = firstRow + kRowRecordSize;
-        for (const Placed &row : rowRecords) {
-            size_t at = dbCell;
-            for (const Placed &cell : cells)
-                if (cell.row >= row.row) {
-                    at = cell.at;
-                    break;
-                }
-            at = std::max(at, previous);
-            offsets.push_back(uint16_t(std::min<size_t>(at - previous, UINT16_MAX)));
-            previous = at;
-        }
-        records::dbCell(b, uint32_t(dbCell - firstRow), offsets);
-        const size_t piece = out.own(b.take());
-        dbCells.push_back({piece, uint32_t(dbCell)});
-    };
-    auto emitNewBlocks = [&](uint32_t from) {
-        for (uint32_t start = from; start <= lastNew;) {
-            const uint32_t end = std::min(lastNew, start - start % kRowsPerBlock + kRowsPerBlock - 1);
-            emitBlock({}, start, end);
-            start = end + 1;
-        }
-    };
-
-    // The globals, record by record: the shared strings and the XFs change.
-    const size_t sstLast = m_sst.present ? m_sst.last : 0;
-    for (size_t i = m_layout.globals.bof; i <= m_layout.globals.eof; ++i) {
-        const BiffRecord &r = m_layout.records[i];
-        if (m_sst.present && (i == m_sst.sst || i == sstLast)) {
-            std::string bytes = recordBytes(r);
-            if (i == m_sst.sst) {
-                put32(bytes, 4 + kSstTotal, total);
-                put32(bytes, 4 + kSstUnique, unique);
-            }
-            const size_t piece = i == sstLast ? emitStrings(StringRecords(bytes), long(i)) : out.own(std::move(bytes), long(i));
-            if (i == m_sst.sst)
-                sstPiece = long(piece);
-            if (i == sstLast && m_sst.extSst < 0)
-                emitExtSst(-1);
-        } else if (long(i) == m_sst.extSst) {
-            emitExtSst(long(i));
-        } else if (i == m_layout.globals.eof && !m_sst.present && !newStrings.empty()) {
-            sstPiece = long(emitStrings(StringRecords(total, unique), -1));
-            emitExtSst(-1);
-            out.copy(i);
-        } else {
-            out.copy(i);
-        }
-        if (i == m_lastXfRecord && m_textXf < 0)
-            out.own(textXfRecord());
     }
+    for (uint32_t row = from; row <= to; ++row) {
+        rows.rowRecordHere(uint16_t(row));
+        records::row(b, uint16_t(row), 0, kColumns);
+    }
+    for (size_t i = oldFirst; i < oldEnd; ++i) {
+        const BiffRecord &r = m_layout.records[i];
+        if (r.type == rec::kRow)
+            continue;
+        if (isCellRecord(r.type))
+            rows.cellHere(r.u16(0));
+        b.bytes(r.data - 4, r.length + 4u);
+    }
+    for (uint32_t row = from; row <= to; ++row) {
+        rows.cellHere(uint16_t(row));
+        for (uint16_t c = 0; c < kColumns; ++c)
+            writeCell(b, uint16_t(row), c, m_plan.xf, m_plan.sstIndex[row - m_plan.firstNew][c]);
+    }
+    const size_t dbCell = rows.finish();
+    m_dbCells.push_back({m_out.own(b.take()), uint32_t(dbCell)});
+}
 
-    // The first sheet: only a few of its records change; the runs between them are
-    // copied whole. The original DBCELLs that stay are all before the new blocks.
-    // The other sheets are copied as they are, all in stream order.
-    for (size_t s = 0; s < m_firstSheet; ++s)
-        out.copy(m_layout.sheets[s].bof, m_layout.sheets[s].eof);
-    const BiffSubstream &sheet = m_layout.sheets[m_firstSheet];
-    std::vector<size_t> marks;
+void WorkbookAppender::Assembly::newBlocks(uint32_t from)
+{
+    for (uint32_t start = from; start <= m_plan.lastNew;) {
+        const uint32_t end = std::min(m_plan.lastNew, start - start % fields::kRowsPerBlock + fields::kRowsPerBlock - 1);
+        block(0, 0, start, end);
+        start = end + 1;
+    }
+}
+
+void WorkbookAppender::Assembly::keepOldDbCells(size_t before)
+{
+    for (size_t d : m_sheet.dbCells)
+        if (d < before)
+            m_dbCells.push_back({kOld, uint32_t(d)});
+}
+
+// The first sheet's records that change, in order; the runs between them are copied whole.
+std::vector<size_t> WorkbookAppender::Assembly::changedFirstSheetRecords() const
+{
+    const BiffSubstream &sheet = m_layout.sheets[m_book.m_firstSheet];
+    std::vector<size_t> changed;
     auto mark = [&](long i) {
         if (i >= long(sheet.bof) && i <= long(sheet.eof))
-            marks.push_back(size_t(i));
+            changed.push_back(size_t(i));
     };
-    mark(m_index);
-    mark(long(m_dimensions));
-    mark(merging ? m_blockStart : m_lastCellTable);
-    if (widen)
-        for (const ColInfo &c : m_colInfos)
+    mark(m_sheet.index);
+    mark(long(m_sheet.dimensions));
+    mark(m_plan.merging ? m_sheet.blockStart : m_sheet.lastCellTable);
+    if (m_plan.widen)
+        for (const FirstSheet::ColInfo &c : m_sheet.colInfos)
             mark(long(c.record));
-    std::sort(marks.begin(), marks.end());
-    const size_t firstColInfo = m_colInfos.empty() ? 0 : m_colInfos.front().record;
-    auto keepOriginalDbCells = [&](size_t before) {
-        for (size_t d : m_dbCells)
-            if (d < before)
-                dbCells.push_back({kOriginal, uint32_t(d)});
-    };
-    auto nextMark = marks.begin();
+    std::sort(changed.begin(), changed.end());
+    return changed;
+}
+
+// The first sheet: only a few of its records change. The old DBCELLs that stay
+// are all before the new blocks.
+void WorkbookAppender::Assembly::firstSheet()
+{
+    const BiffSubstream &sheet = m_layout.sheets[m_book.m_firstSheet];
+    const std::vector<size_t> changed = changedFirstSheetRecords();
+    auto next = changed.begin();
     for (size_t i = sheet.bof; i <= sheet.eof; ++i) {
-        while (nextMark != marks.end() && *nextMark < i)
-            ++nextMark;
-        if (nextMark == marks.end() || *nextMark > i) {
-            const size_t last = nextMark == marks.end() ? sheet.eof : *nextMark - 1;
-            out.copy(i, last);
+        while (next != changed.end() && *next < i)
+            ++next;
+        if (next == changed.end() || *next > i) {
+            const size_t last = next == changed.end() ? sheet.eof : *next - 1;
+            m_out.copy(i, last);
             i = last;
             continue;
         }
-        const BiffRecord &r = m_layout.records[i];
-        if (long(i) == m_index) {
-            const size_t dbCount = blocksAfter;
-            ByteSink b;
-            b.header(rec::kIndex, uint16_t(kIndexDbCells + 4 * dbCount));
-            b.bytes(r.data, kIndexDbCells);
-            b.zeros(4 * dbCount);
-            std::string bytes = b.take();
-            const uint32_t oldFirst = r.u32(kIndexFirstRow), oldLast = r.u32(kIndexLastRow);
-            put32(bytes, 4 + kIndexFirstRow, oldLast == 0 ? firstNew : std::min(oldFirst, firstNew));
-            put32(bytes, 4 + kIndexLastRow, std::max(oldLast, lastNew + 1));
-            indexPiece = long(out.own(std::move(bytes), long(i)));
-        } else if (r.type == rec::kColInfo && widen) {
-            if (i == firstColInfo)
-                emitColInfos();
-        } else if (i == m_dimensions) {
-            if (widen && m_colInfos.empty())
-                emitColInfos();
-            std::string bytes = recordBytes(r);
-            const uint32_t oldFirst = r.u32(kDimFirstRow), oldLast = r.u32(kDimLastRow);
-            const bool wasEmpty = oldLast == 0;
-            put32(bytes, 4 + kDimFirstRow, std::min({wasEmpty ? firstNew : oldFirst, firstNew, m_firstCellRow}));
-            put32(bytes, 4 + kDimLastRow, std::max(oldLast, lastNew + 1));
-            put16(bytes, 4 + kDimFirstColumn, 0);
-            // Wide enough for every cell, also those a careless writer left outside it.
-            const uint32_t columns = std::max<uint32_t>({wasEmpty ? 0u : r.u16(kDimLastColumn), m_usedColumns, kColumns});
-            put16(bytes, 4 + kDimLastColumn, uint16_t(std::min<uint32_t>(columns, uint32_t(sheet::kColumns))));
-            out.own(std::move(bytes), long(i));
-            if (m_lastCellTable < 0)
-                emitNewBlocks(firstNew);
-        } else if (long(i) == m_blockStart && merging) {
-            // The last block again, with the box's first rows in it.
-            const size_t lastDb = m_dbCells.back();
-            keepOriginalDbCells(i);
-            std::vector<size_t> old;
-            for (size_t k = i; k < lastDb; ++k)
-                old.push_back(k);
-            const uint32_t end = std::min(lastNew, m_blockBase + kRowsPerBlock - 1);
-            emitBlock(old, firstNew, end);
-            if (end < lastNew)
-                emitNewBlocks(end + 1);
-            i = lastDb;
-        } else {
-            out.copy(i);
-            if (long(i) == m_lastCellTable && !merging) {
-                keepOriginalDbCells(i + 1);
-                emitNewBlocks(firstNew);
-            }
+        changedFirstSheetRecord(i);
+    }
+}
+
+// One record that changes; i moves past the records it stands for.
+void WorkbookAppender::Assembly::changedFirstSheetRecord(size_t &i)
+{
+    const BiffRecord &r = m_layout.records[i];
+    if (long(i) == m_sheet.index) {
+        index(r, i);
+    } else if (r.type == rec::kColInfo && m_plan.widen) {
+        if (i == m_sheet.colInfos.front().record)
+            colInfos();
+    } else if (i == m_sheet.dimensions) {
+        dimensions(r, i);
+    } else if (long(i) == m_sheet.blockStart && m_plan.merging) {
+        // The last block again, with the box's first rows in it.
+        const size_t lastDb = m_sheet.dbCells.back();
+        keepOldDbCells(i);
+        const uint32_t end = std::min(m_plan.lastNew, m_sheet.blockBase + fields::kRowsPerBlock - 1);
+        block(i, lastDb, m_plan.firstNew, end);
+        if (end < m_plan.lastNew)
+            newBlocks(end + 1);
+        i = lastDb;
+    } else {
+        m_out.copy(i);
+        if (long(i) == m_sheet.lastCellTable && !m_plan.merging) {
+            keepOldDbCells(i + 1);
+            newBlocks(m_plan.firstNew);
         }
     }
+}
 
-    for (size_t s = m_firstSheet + 1; s < m_layout.sheets.size(); ++s)
-        out.copy(m_layout.sheets[s].bof, m_layout.sheets[s].eof);
+// INDEX with room for every DBCELL afterwards (filled in once they have their place).
+void WorkbookAppender::Assembly::index(const BiffRecord &r, size_t i)
+{
+    ByteSink b;
+    b.header(rec::kIndex, uint16_t(fields::kIndexDbCells + 4 * m_plan.blocksAfter));
+    b.bytes(r.data, fields::kIndexDbCells);
+    b.zeros(4 * m_plan.blocksAfter);
+    std::string bytes = b.take();
+    const uint32_t oldFirst = r.u32(fields::kIndexFirstRow), oldEnd = r.u32(fields::kIndexEndRow);
+    set32(bytes, fields::kIndexFirstRow, oldEnd == 0 ? m_plan.firstNew : std::min(oldFirst, m_plan.firstNew));
+    set32(bytes, fields::kIndexEndRow, std::max(oldEnd, m_plan.lastNew + 1));
+    m_indexPiece = long(m_out.own(std::move(bytes), long(i)));
+}
 
-    std::string result = out.join(m_stream, m_layout.tailAt);
+// DIMENSIONS widened to the box and to every cell, also those a careless writer
+// left outside it; the widths go before it when the sheet had none.
+void WorkbookAppender::Assembly::dimensions(const BiffRecord &r, size_t i)
+{
+    if (m_plan.widen && m_sheet.colInfos.empty())
+        colInfos();
+    std::string bytes = recordBytes(r);
+    const uint32_t oldFirst = r.u32(fields::kDimFirstRow), oldEnd = r.u32(fields::kDimEndRow);
+    const bool wasEmpty = oldEnd == 0;
+    set32(bytes, fields::kDimFirstRow, std::min({wasEmpty ? m_plan.firstNew : oldFirst, m_plan.firstNew, m_sheet.firstCellRow}));
+    set32(bytes, fields::kDimEndRow, std::max(oldEnd, m_plan.lastNew + 1));
+    set16(bytes, fields::kDimFirstColumn, 0);
+    const uint32_t columns = std::max<uint32_t>({wasEmpty ? 0u : r.u16(fields::kDimEndColumn), m_sheet.usedColumns, kColumns});
+    set16(bytes, fields::kDimEndColumn, uint16_t(std::min<uint32_t>(columns, uint32_t(sheet::kColumns))));
+    m_out.own(std::move(bytes), long(i));
+    if (m_sheet.lastCellTable < 0)
+        newBlocks(m_plan.firstNew);
+}
 
-    // Every stream position that records carry, now that everything has its place.
-    for (size_t b : m_boundSheets) {
-        const uint32_t at = out.recordPosition(b) + 4 + kBoundSheetPosition; // copied, so placed
-        put32(result, at, out.moved(m_layout.records[b].u32(kBoundSheetPosition)));
+void WorkbookAppender::Assembly::patchSheetDirectory(std::string &stream) const
+{
+    for (size_t b : m_book.m_boundSheets) {
+        const uint32_t at = m_out.recordPosition(b) + 4 + kBoundSheetPosition; // copied, so placed
+        ByteSink::patch32(stream, at, m_out.moved(m_layout.records[b].u32(kBoundSheetPosition)));
     }
-    if (indexPiece >= 0) {
-        if (dbCells.size() != blocksAfter)
-            refuse(QStringLiteral("第一个工作表的行块无法重新编排"));
-        const uint32_t at = out.position(size_t(indexPiece)) + 4;
-        const BiffRecord &old = m_layout.records[size_t(m_index)];
-        put32(result, at + kIndexDefColWidth,
-              m_defColWidth >= 0 ? out.recordPosition(size_t(m_defColWidth)) : out.moved(old.u32(kIndexDefColWidth)));
-        for (size_t k = 0; k < dbCells.size(); ++k)
-            put32(result, at + kIndexDbCells + 4 * uint32_t(k),
-                  dbCells[k].piece == kOriginal ? out.recordPosition(dbCells[k].offset)
-                                                : out.position(dbCells[k].piece) + dbCells[k].offset);
-    }
+}
+
+void WorkbookAppender::Assembly::patchFirstSheetIndex(std::string &stream) const
+{
+    if (m_indexPiece < 0)
+        return;
+    if (m_dbCells.size() != m_plan.blocksAfter)
+        refuse(QStringLiteral("第一个工作表的行块无法重新编排"));
+    const uint32_t at = m_out.position(size_t(m_indexPiece)) + 4;
+    const BiffRecord &old = m_layout.records[size_t(m_sheet.index)];
+    ByteSink::patch32(stream, at + fields::kIndexDefColWidth,
+                      m_sheet.defColWidth >= 0 ? m_out.recordPosition(size_t(m_sheet.defColWidth))
+                                               : m_out.moved(old.u32(fields::kIndexDefColWidth)));
+    for (size_t k = 0; k < m_dbCells.size(); ++k)
+        ByteSink::patch32(stream, at + fields::kIndexDbCells + 4 * uint32_t(k),
+                          m_dbCells[k].piece == kOld ? m_out.recordPosition(m_dbCells[k].offset)
+                                                     : m_out.position(m_dbCells[k].piece) + m_dbCells[k].offset);
+}
+
+void WorkbookAppender::Assembly::patchOtherIndexes(std::string &stream) const
+{
     for (size_t s = 0; s < m_layout.sheets.size(); ++s) {
-        if (s == m_firstSheet)
+        if (s == m_book.m_firstSheet)
             continue;
         int depth = 0;
         for (size_t i = m_layout.sheets[s].bof; i <= m_layout.sheets[s].eof; ++i) {
             const BiffRecord &r = m_layout.records[i];
             depth += r.type == rec::kBof ? 1 : 0;
-            if (depth == 1 && r.type == rec::kIndex && r.length >= kIndexDbCells) {
-                const uint32_t at = out.recordPosition(i) + 4;
-                put32(result, at + kIndexDefColWidth, out.moved(r.u32(kIndexDefColWidth)));
-                for (uint32_t f = kIndexDbCells; f + 4 <= r.length; f += 4)
-                    put32(result, at + f, out.moved(r.u32(f)));
+            if (depth == 1 && r.type == rec::kIndex && r.length >= fields::kIndexDbCells) {
+                const uint32_t at = m_out.recordPosition(i) + 4;
+                ByteSink::patch32(stream, at + fields::kIndexDefColWidth, m_out.moved(r.u32(fields::kIndexDefColWidth)));
+                for (uint32_t f = fields::kIndexDbCells; f + 4 <= r.length; f += 4)
+                    ByteSink::patch32(stream, at + f, m_out.moved(r.u32(f)));
             }
             depth -= r.type == rec::kEof ? 1 : 0;
         }
     }
-    if (extSstPiece >= 0) {
-        const uint32_t perBucket = stringsPerBucket(unique);
-        const uint32_t at = out.position(size_t(extSstPiece)) + 4 + 2;
-        for (uint32_t k = 0; k * perBucket < unique; ++k) {
-            const uint32_t index = k * perBucket;
-            uint32_t stream, inRecord;
-            if (index < m_sst.uniqueCount()) {
-                const SstTable::Start &start = m_sst.starts[index];
-                const uint32_t recordAt = start.record == m_sst.sst ? out.position(size_t(sstPiece))
-                                                                     : out.recordPosition(start.record);
-                stream = recordAt + 4 + start.offset;
-                inRecord = 4 + start.offset;
-            } else {
-                const StringStart &start = newStarts[index - m_sst.uniqueCount()];
-                stream = out.position(start.piece) + start.inPiece;
-                inRecord = start.inRecord;
-            }
-            put32(result, at + 8 * k, stream);
-            put16(result, at + 8 * k + 4, uint16_t(inRecord));
+}
+
+// EXTSST: where every bucket's first string now starts.
+void WorkbookAppender::Assembly::patchExtSst(std::string &stream) const
+{
+    if (m_extSstPiece < 0)
+        return;
+    const SstTable &sst = m_book.m_sst;
+    const uint32_t perBucket = stringsPerBucket(m_plan.unique);
+    const uint32_t at = m_out.position(size_t(m_extSstPiece)) + 4 + 2;
+    for (uint32_t k = 0; k * perBucket < m_plan.unique; ++k) {
+        const uint32_t index = k * perBucket;
+        uint32_t position, inRecord;
+        if (index < sst.uniqueCount()) {
+            const SstTable::Start &start = sst.starts[index];
+            const uint32_t recordAt = start.record == sst.sst ? m_out.position(size_t(m_sstPiece)) : m_out.recordPosition(start.record);
+            position = recordAt + 4 + start.offset;
+            inRecord = 4 + start.offset;
+        } else {
+            const StringStart &start = m_newStarts[index - sst.uniqueCount()];
+            position = m_out.position(start.piece) + start.inPiece;
+            inRecord = start.inRecord;
         }
+        ByteSink::patch32(stream, at + 8 * k, position);
+        ByteSink::patch16(stream, at + 8 * k + 4, uint16_t(inRecord));
     }
-    return result;
 }
 
 } // namespace xls

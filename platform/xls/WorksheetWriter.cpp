@@ -1,6 +1,7 @@
 #include "platform/xls/WorksheetWriter.h"
 
 #include "platform/xls/Records.h"
+#include "platform/xls/RowBlock.h"
 #include "platform/xls/Styles.h"
 #include "platform/xls/WorkbookData.h"
 
@@ -8,8 +9,7 @@ namespace xls {
 
 namespace {
 
-constexpr int32_t kRowsPerBlock = 32;
-constexpr uint32_t kRowRecordSize = 4 + 16;
+constexpr int32_t kRowsPerBlock = int32_t(fields::kRowsPerBlock);
 
 bool written(const Cell &cell)
 {
@@ -95,29 +95,24 @@ void writeWorksheet(ByteSink &out, const Sheet &sheet, const std::vector<uint32_
     for (size_t b = 0; b < blocks.size(); ++b) {
         const int32_t start = blocks[b];
         const int32_t end = std::min(start + kRowsPerBlock, lastCellRow + 1);
-        const size_t firstRowRecord = out.size();
+        RowBlock block(out);
         std::vector<int32_t> rowsInBlock;
         for (int32_t r = start; r < end; ++r) {
             const auto [first, last] = cellSpan(sheet.rows[size_t(r)]);
             if (first == last)
                 continue;
             rowsInBlock.push_back(r);
+            block.rowRecordHere(uint16_t(r));
             records::row(out, uint16_t(r), first, last);
         }
-        std::vector<size_t> firstCells;
         for (int32_t r : rowsInBlock) {
-            firstCells.push_back(out.size());
+            block.cellHere(uint16_t(r));
             const std::vector<Cell> &cells = sheet.rows[size_t(r)];
             for (size_t c = 0; c < cells.size(); ++c)
                 if (written(cells[c]))
                     writeCell(out, uint16_t(r), uint16_t(c), cells[c], sstIndexes, nextSst);
         }
-        const size_t dbCell = out.size();
-        out.patch32(dbCellTableAt + 4 * b, uint32_t(dbCell));
-        std::vector<uint16_t> offsets;
-        for (size_t i = 0; i < firstCells.size(); ++i)
-            offsets.push_back(uint16_t(i == 0 ? firstCells[0] - (firstRowRecord + kRowRecordSize) : firstCells[i] - firstCells[i - 1]));
-        records::dbCell(out, uint32_t(dbCell - firstRowRecord), offsets);
+        out.patch32(dbCellTableAt + 4 * b, uint32_t(block.finish()));
     }
 
     records::window2(out, selected);
