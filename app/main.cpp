@@ -8,6 +8,7 @@
 #include "platform/xls/NativeWorkbookFile.h"
 #include "station/BoxJournal.h"
 #include "station/DailyWorkbookExport.h"
+#include "station/DayWorkbooks.h"
 #include "station/ScanSession.h"
 #include "ui/setup/frm_MAIN.h"
 
@@ -31,7 +32,7 @@ int main(int argc, char **argv)
     }
     // What a replace killed half-way left behind; only the station's own files.
     removeLeftoverTemporaries(folder, {QStringLiteral("config.ini"), BoxJournal::fileName()});
-    removeLeftoverTemporaries(QDir(folder).filePath(QStringLiteral("files")), {QStringLiteral("*.xls")});
+    removeLeftoverTemporaries(dayworkbooks::filesFolder(folder), {QStringLiteral("*.xls")});
 
     // The station's parts, built here once.
     xls::NativeWorkbookFile workbook;

@@ -135,7 +135,7 @@ DayIndex &BarcodeIntake::dayIndexFor(const QDate &day)
 {
     // Past midnight the index is of the new day.
     if (m_dayIndex->day() != day)
-        m_dayIndex->load(program::folder(), day);
+        m_dayIndex->load(m_dayIndex->programFolder(), day);
     return *m_dayIndex;
 }
 

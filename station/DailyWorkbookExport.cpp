@@ -3,10 +3,9 @@
 #include "core/Checked.h"
 #include "core/RuntimeError.h"
 #include "platform/SheetLimits.h"
-#include "platform/ProfileFile.h"
 #include "platform/ProgramEnvironment.h"
 #include "platform/WorkbookFile.h"
-#include "platform/xls/ColumnReader.h"
+#include "platform/WorkbookReader.h"
 #include "station/Box.h"
 #include "station/DayWorkbooks.h"
 
@@ -52,7 +51,7 @@ ExportReceipt DailyWorkbookExport::exportBox(const Box &box, const BeforeReplace
     const QList<int> existing = dayworkbooks::existing(program::folder(), day);
     int number = existing.isEmpty() ? 1 : existing.last();
     sXlsFile = dayworkbooks::path(program::folder(), day, number);
-    QString path = profile::resolvePath(sXlsFile);
+    QString path = sXlsFile;
     try {
         makeFolderFor(path);
         int32_t lastUsed = openOrCreate(path);
@@ -60,7 +59,7 @@ ExportReceipt DailyWorkbookExport::exportBox(const Box &box, const BeforeReplace
             // The day's workbook is full: the box and the rest of the day go to the next one.
             const QString full = path;
             sXlsFile = dayworkbooks::path(program::folder(), day, ++number);
-            path = profile::resolvePath(sXlsFile);
+            path = sXlsFile;
             lastUsed = openOrCreate(path);
             receipt.notice = QStringLiteral("工作簿 %1 已满（每个工作表最多 %2 行）。本箱及今天以后的箱子写入 %3。")
                                  .arg(shown(full)).arg(dayworkbooks::kSheetRowLimit).arg(shown(path));
@@ -84,7 +83,7 @@ bool DailyWorkbookExport::holds(const Box &box, const ExportTarget &target)
 {
     if (!QFileInfo::exists(target.workbook))
         return false;
-    const std::vector<QStringList> columns = xls::readFirstSheetColumns(target.workbook, kColumns);
+    const std::vector<QStringList> columns = workbook::readFirstSheetColumns(target.workbook, kColumns);
     const int64_t first = int64_t(target.firstRow) - 1;
     if (first < 0 || box.rowCount() == 0 || columns.size() != size_t(kColumns) || first >= columns[0].size())
         return false;
@@ -102,7 +101,7 @@ bool DailyWorkbookExport::holds(const Box &box, const ExportTarget &target)
 
 QString DailyWorkbookExport::keepUnfinished(const Box &box)
 {
-    const QString path = profile::resolvePath(dayworkbooks::unfinishedPath(program::folder(), program::now()));
+    const QString path = dayworkbooks::unfinishedPath(program::folder(), program::now());
     try {
         makeFolderFor(path);
         if (QFileInfo::exists(path))

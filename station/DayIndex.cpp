@@ -1,7 +1,6 @@
 #include "station/DayIndex.h"
 
 #include "core/RuntimeError.h"
-#include "platform/ProfileFile.h"
 #include "station/Box.h"
 #include "station/BoxExport.h"
 #include "station/DayWorkbooks.h"
@@ -11,11 +10,12 @@
 
 void DayIndex::load(const QString &programFolder, const QDate &day)
 {
+    m_folder = programFolder;
     m_day = day;
     m_barcodes.clear();
     for (const int n : dayworkbooks::existing(programFolder, day)) {
         try {
-            for (const packsearch::Pack &p : packsearch::packsOf(profile::resolvePath(dayworkbooks::path(programFolder, day, n))))
+            for (const packsearch::Pack &p : packsearch::packsOf(dayworkbooks::path(programFolder, day, n)))
                 m_barcodes.insert(p.barcode, {p.outerLabel, p.workbook, p.row}); // the later row wins: either says "already there"
         } catch (const RuntimeError &) {
             // An unreadable workbook cannot be checked against; the export tells about it.

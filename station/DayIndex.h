@@ -30,9 +30,11 @@ public:
 
     std::optional<Where> find(const QString &barcode) const;
     const QDate &day() const { return m_day; }
+    const QString &programFolder() const { return m_folder; }
     qsizetype size() const { return m_barcodes.size(); }
 
 private:
+    QString m_folder;
     QDate m_day;
     QHash<QString, Where> m_barcodes;
 };

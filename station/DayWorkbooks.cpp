@@ -1,39 +1,61 @@
 #include "station/DayWorkbooks.h"
 
 #include "core/RuntimeError.h"
-#include "platform/ProfileFile.h"
-#include "platform/xls/ColumnReader.h"
+#include "platform/WorkbookReader.h"
 
+#include <QDir>
 #include <QFileInfo>
 
 namespace dayworkbooks {
 
 namespace {
-const QString kFolder = QStringLiteral("\\files\\");
+
+const QString kFolder = QStringLiteral("files");
 constexpr int kOuterLabelColumn = 0;
+
+// The entry of that folder named so whatever its case (the name as given preferred),
+// or the name as given: folders copied from Windows may say Files or 20261207.XLS.
+QString entryIgnoringCase(const QString &folder, const QString &name)
+{
+    const QStringList entries = QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                                                       QDir::Name);
+    QString found = name;
+    for (const QString &entry : entries) {
+        if (entry == name)
+            return QDir(folder).filePath(entry);
+        if (entry.compare(name, Qt::CaseInsensitive) == 0 && found == name)
+            found = entry;
+    }
+    return QDir(folder).filePath(found);
+}
+
 } // namespace
+
+QString filesFolder(const QString &programFolder)
+{
+    return entryIgnoringCase(programFolder, kFolder);
+}
 
 QString path(const QString &programFolder, const QDate &date, int number)
 {
     const QString day = date.toString(QStringLiteral("yyyyMMdd"));
-    if (number <= 1)
-        return programFolder + kFolder + day + ".xls";
-    return programFolder + kFolder + day + QStringLiteral("-%1.xls").arg(number);
+    const QString name = number <= 1 ? day + QStringLiteral(".xls") : day + QStringLiteral("-%1.xls").arg(number);
+    return entryIgnoringCase(filesFolder(programFolder), name);
 }
 
 QString unfinishedPath(const QString &programFolder, const QDateTime &at)
 {
-    return programFolder + kFolder + QStringLiteral("unfinished-") + at.toString(QStringLiteral("yyyyMMdd-HHmmss"))
-           + ".xls";
+    return QDir(filesFolder(programFolder))
+        .filePath(QStringLiteral("unfinished-") + at.toString(QStringLiteral("yyyyMMdd-HHmmss")) + QStringLiteral(".xls"));
 }
 
 QList<int> existing(const QString &programFolder, const QDate &date)
 {
     QList<int> numbers;
-    if (QFileInfo(profile::resolvePath(path(programFolder, date, 1))).isFile())
+    if (QFileInfo(path(programFolder, date, 1)).isFile())
         numbers << 1;
     // Continuations are made one after the other, so the first gap ends the search.
-    for (int n = 2; QFileInfo(profile::resolvePath(path(programFolder, date, n))).isFile(); ++n)
+    for (int n = 2; QFileInfo(path(programFolder, date, n)).isFile(); ++n)
         numbers << n;
     return numbers;
 }
@@ -41,10 +63,10 @@ QList<int> existing(const QString &programFolder, const QDate &date)
 std::optional<Use> findOuterLabel(const QString &programFolder, const QDate &date, const QString &label)
 {
     for (const int n : existing(programFolder, date)) {
-        const QString file = profile::resolvePath(path(programFolder, date, n));
+        const QString file = path(programFolder, date, n);
         QStringList column;
         try {
-            column = xls::readFirstSheetColumn(file, kOuterLabelColumn);
+            column = workbook::readFirstSheetColumn(file, kOuterLabelColumn);
         } catch (const RuntimeError &) {
             // A workbook that cannot be read is told about by the export; here it can only be skipped.
             continue;

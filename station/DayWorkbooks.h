@@ -10,12 +10,15 @@
 #include <optional>
 
 // The workbooks of one day in files/: yyyymmdd.xls, and when a day fills it,
-// yyyymmdd-2.xls, yyyymmdd-3.xls and so on. Paths are spelled as the station
-// spells them (program folder, backslashes).
+// yyyymmdd-2.xls, yyyymmdd-3.xls and so on. Paths are real paths; a folder or
+// file whose name differs only in case (Files, 20261207.XLS) is found here, once.
 namespace dayworkbooks {
 
 // Sheet rows a workbook holds.
 constexpr int32_t kSheetRowLimit = sheet::kRows;
+
+// The program folder's files folder.
+QString filesFolder(const QString &programFolder);
 
 // Number 1 is the day's first workbook, yyyymmdd.xls; n >= 2 is yyyymmdd-n.xls.
 QString path(const QString &programFolder, const QDate &date, int number = 1);

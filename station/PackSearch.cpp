@@ -2,7 +2,7 @@
 
 #include "core/RuntimeError.h"
 #include "platform/SheetLimits.h"
-#include "platform/xls/ColumnReader.h"
+#include "platform/WorkbookReader.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -18,7 +18,7 @@ constexpr int kColumns = sheet::kBoxColumns;
 
 std::vector<Pack> packsOf(const QString &path)
 {
-    const std::vector<QStringList> columns = xls::readFirstSheetColumns(path, kColumns);
+    const std::vector<QStringList> columns = workbook::readFirstSheetColumns(path, kColumns);
     const QString name = QFileInfo(path).fileName();
     std::vector<Pack> packs;
     QString outer, middle;

@@ -4,6 +4,7 @@
 #include "platform/MessageBox.h"
 #include "platform/Sound.h"
 #include "settings/StationSettings.h"
+#include "station/DayWorkbooks.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -18,7 +19,7 @@ ScanSession::ScanSession(const Parts &parts)
 void ScanSession::configure(const settings::ScanSettings &read)
 {
     m_intake.sCfMode = read.cfMode;
-    m_intake.recordRefusalsIn(QDir(m_parts.programFolder).filePath(QStringLiteral("files")));
+    m_intake.recordRefusalsIn(dayworkbooks::filesFolder(m_parts.programFolder));
     if (read.dayWide) {
         m_dayIndex.load(m_parts.programFolder, m_parts.clock().date());
         m_intake.checkWholeDay(&m_dayIndex);

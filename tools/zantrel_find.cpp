@@ -9,6 +9,7 @@
 // Exit status: 0 found; 1 not found, and every workbook was read; 3 not found, but
 // some workbooks could not be read (each named on stderr with the reason), so the
 // pack may be in one of them; 2 an error (told on stderr).
+#include "station/DayWorkbooks.h"
 #include "station/PackSearch.h"
 
 #include <QCoreApplication>
@@ -61,7 +62,7 @@ int main(int argc, char **argv)
         usage();
         return kError;
     }
-    const QString files = QDir(folder).filePath(QStringLiteral("files"));
+    const QString files = dayworkbooks::filesFolder(folder);
     if (!QDir(files).exists()) {
         std::fprintf(stderr, "zantrel-find：找不到文件夹 %s\n", local(QDir::toNativeSeparators(files)).constData());
         return kError;

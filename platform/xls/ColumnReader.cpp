@@ -15,7 +15,6 @@ namespace xls {
 
 namespace {
 
-
 [[noreturn]] void fail(const QString &path, const QString &why)
 {
     throw RuntimeError(RuntimeError::WorkbookFailed, QStringLiteral("readFirstSheetColumn"),
@@ -38,6 +37,12 @@ QString inlineText(const BiffRecord &r)
 }
 
 } // namespace
+
+} // namespace xls
+
+namespace workbook {
+
+using namespace xls;
 
 QStringList readFirstSheetColumn(const QString &path, int column)
 {
@@ -98,4 +103,4 @@ std::vector<QStringList> readFirstSheetColumns(const QString &path, int columnCo
     }
 }
 
-} // namespace xls
+} // namespace workbook

@@ -263,6 +263,25 @@ private slots:
         QCOMPARE(st.intake.lastExport()->firstRow, 12);
     }
 
+    void aFolderCopiedFromWindowsIsUsedWhateverItsCase()
+    {
+        // Files\20261207.XLS, as Windows may have named them: the box joins that workbook.
+        QDir(folder()).rmdir("files");
+        QDir(folder()).mkdir("Files");
+        const QString upper = folder() + "/Files/20261207.XLS";
+        {
+            Station earlier(2, 2);
+            earlier.box(1);
+        }
+        QVERIFY(QFile::exists(upper) || QFile::rename(folder() + "/Files/20261207.xls", upper));
+        Station st(2, 2);
+        st.box(10);
+        QVERIFY(!QDir(folder() + "/files").exists());
+        QCOMPARE(QDir(folder() + "/Files").entryList(QDir::Files), QStringList{"20261207.XLS"});
+        QCOMPARE(readBoth(upper).value(0).rows.size(), 9);
+        QCOMPARE(st.intake.lastExport()->workbook, upper);
+    }
+
     void aRepeatIsLookedForInTheWholeDayWhenAsked()
     {
         // A box written by an earlier run, in a continuation workbook of the day.
