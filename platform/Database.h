@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <memory>
+#include <optional>
+#include <vector>
+
+// The plant's record, a PostgreSQL database, in the station's terms: a connection
+// made from a libpq connection string or URI (service and password files, TLS
+// options: libpq's own, passed through untouched), statements that take their
+// values only as parameters, and rows of text back. Never used on the window's
+// thread. Every failure raises a RuntimeError (source "Database") with the server's
+// or libpq's words.
+namespace database {
+
+// One row: each column's text, nothing for NULL.
+using Row = std::vector<std::optional<QString>>;
+
+class Connection
+{
+public:
+    virtual ~Connection() = default;
+
+    // A statement with $1, $2 … standing for the parameters, which are sent apart
+    // from it: no value is ever pasted into SQL text.
+    virtual std::vector<Row> run(const QString &sql, const QStringList &parameters = {}) = 0;
+    // Several statements without parameters, as one string (a migration file).
+    virtual void runScript(const QString &sql) = 0;
+};
+
+// Raises when the server cannot be reached or refuses the login.
+std::unique_ptr<Connection> connect(const QString &url, int timeoutSeconds = 10);
+
+// The password a connection string or URI holds, if any ("" when none); nothing
+// when libpq cannot read it at all, with why in *problem.
+std::optional<QString> passwordIn(const QString &url, QString *problem);
+
+} // namespace database

@@ -1,0 +1,91 @@
+#include "station/PlantSchema.h"
+
+#include "core/RuntimeError.h"
+#include "platform/Database.h"
+
+#include <QDir>
+#include <QFile>
+
+namespace plantschema {
+
+namespace {
+
+// Any number that is the same in every program that migrates this schema: two
+// zantrel-db runs at once take turns.
+const QString kLockKey = QStringLiteral("74657201");
+
+struct Migration
+{
+    int version;
+    QString name;
+    QString sql;
+};
+
+std::vector<Migration> migrations()
+{
+    std::vector<Migration> out;
+    const QDir folder(QStringLiteral(":/db"));
+    for (const QString &name : folder.entryList({QStringLiteral("*.sql")}, QDir::Files, QDir::Name)) {
+        QFile file(folder.filePath(name));
+        if (!file.open(QIODevice::ReadOnly))
+            continue; // built in: cannot fail
+        out.push_back({name.section(QLatin1Char('_'), 0, 0).toInt(), name, QString::fromUtf8(file.readAll())});
+    }
+    return out;
+}
+
+} // namespace
+
+int knownVersion()
+{
+    const std::vector<Migration> all = migrations();
+    return all.empty() ? 0 : all.back().version;
+}
+
+int installedVersion(database::Connection &db)
+{
+    const auto present = db.run(QStringLiteral("SELECT to_regclass('zantrel.schema_version') IS NOT NULL"));
+    if (present.empty() || present[0][0] != QStringLiteral("t"))
+        return 0;
+    const auto version = db.run(QStringLiteral("SELECT coalesce(max(version), 0) FROM zantrel.schema_version"));
+    return version[0][0].value_or(QStringLiteral("0")).toInt();
+}
+
+QStringList migrate(database::Connection &db)
+{
+    QStringList done;
+    db.runScript(QStringLiteral("BEGIN;"
+                                "SELECT pg_advisory_xact_lock(%1);"
+                                "CREATE SCHEMA IF NOT EXISTS zantrel;"
+                                "CREATE TABLE IF NOT EXISTS zantrel.schema_version ("
+                                "  version integer PRIMARY KEY, name text NOT NULL, applied_at timestamptz NOT NULL DEFAULT now());"
+                                "COMMIT;").arg(kLockKey));
+    for (const Migration &m : migrations()) {
+        db.runScript(QStringLiteral("BEGIN; SELECT pg_advisory_xact_lock(%1);").arg(kLockKey));
+        try {
+            const int installed = installedVersion(db);
+            if (installed > knownVersion())
+                throw RuntimeError(RuntimeError::WorkbookFailed, QStringLiteral("PlantSchema"),
+                                   QStringLiteral("数据库中的架构版本 %1 比本程序认识的版本 %2 新，未作任何改动").arg(installed).arg(knownVersion()));
+            if (m.version <= installed) {
+                db.runScript(QStringLiteral("ROLLBACK;"));
+                continue;
+            }
+            db.runScript(m.sql);
+            db.run(QStringLiteral("INSERT INTO zantrel.schema_version (version, name) VALUES ($1, $2)"),
+                   {QString::number(m.version), m.name});
+            db.runScript(QStringLiteral("COMMIT;"));
+        } catch (...) {
+            try {
+                db.runScript(QStringLiteral("ROLLBACK;"));
+            } catch (const RuntimeError &) {
+                // The connection is gone as well; the server rolls the transaction back itself.
+            }
+            throw;
+        }
+        done << QStringLiteral("applied %1 (version %2)").arg(m.name).arg(m.version);
+    }
+    return done;
+}
+
+} // namespace plantschema

@@ -1,0 +1,91 @@
+#pragma once
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QString>
+#include <QTemporaryDir>
+#include <memory>
+#include <unistd.h>
+
+// A throwaway PostgreSQL server of the test's own: initdb into a temporary folder,
+// pg_ctl start on a Unix socket there (no TCP port), stopped at the end. As root
+// (CI), the server runs as the postgres user, as PostgreSQL requires. Tests that
+// need it fail when it cannot start; they never skip.
+class PgServer
+{
+public:
+    ~PgServer() { stop(); }
+
+    // "" when the server runs; otherwise why not.
+    QString start()
+    {
+        m_dir = std::make_unique<QTemporaryDir>(QStringLiteral("/tmp/zantrel-pg-XXXXXX"));
+        if (!m_dir->isValid())
+            return QStringLiteral("no temporary folder");
+        QProcess config;
+        config.start(QStringLiteral("pg_config"), {QStringLiteral("--bindir")});
+        if (!config.waitForFinished(10000) || config.exitCode() != 0)
+            return QStringLiteral("pg_config not found: install libpq-dev and postgresql");
+        m_bin = QString::fromLocal8Bit(config.readAllStandardOutput()).trimmed();
+        if (!QFile::exists(m_bin + QStringLiteral("/initdb")))
+            return QStringLiteral("%1/initdb not found: install postgresql").arg(m_bin);
+        m_port = 20000 + int(QRandomGenerator::global()->bounded(20000));
+        if (::geteuid() == 0 && ::system(qPrintable(QStringLiteral("chown -R postgres:postgres %1").arg(m_dir->path()))) != 0)
+            return QStringLiteral("cannot give the folder to the postgres user");
+        QString out;
+        if (!run(QStringLiteral("initdb"), {QStringLiteral("-D"), data(), QStringLiteral("-U"), QStringLiteral("postgres"),
+                                             QStringLiteral("-A"), QStringLiteral("trust"), QStringLiteral("-E"), QStringLiteral("UTF8")},
+                 out))
+            return QStringLiteral("initdb failed: ") + out;
+        const QString options = QStringLiteral("-k %1 -p %2 -c listen_addresses='' -c fsync=off").arg(m_dir->path()).arg(m_port);
+        if (!run(QStringLiteral("pg_ctl"), {QStringLiteral("-D"), data(), QStringLiteral("-o"), options, QStringLiteral("-l"),
+                                             m_dir->path() + QStringLiteral("/log"), QStringLiteral("-w"), QStringLiteral("start")},
+                 out))
+            return QStringLiteral("pg_ctl start failed: ") + out + QString::fromLocal8Bit(readLog());
+        m_running = true;
+        return {};
+    }
+
+    void stop()
+    {
+        if (!m_running)
+            return;
+        QString out;
+        run(QStringLiteral("pg_ctl"), {QStringLiteral("-D"), data(), QStringLiteral("-m"), QStringLiteral("immediate"), QStringLiteral("stop")}, out);
+        m_running = false;
+    }
+
+    // A connection string for a user (postgres: the superuser) and database.
+    QString url(const QString &user = QStringLiteral("postgres"), const QString &db = QStringLiteral("postgres")) const
+    {
+        return QStringLiteral("host=%1 port=%2 dbname=%3 user=%4").arg(m_dir->path()).arg(m_port).arg(db, user);
+    }
+
+    QByteArray readLog() const
+    {
+        QFile log(m_dir->path() + QStringLiteral("/log"));
+        return log.open(QIODevice::ReadOnly) ? log.readAll() : QByteArray();
+    }
+
+private:
+    QString data() const { return m_dir->path() + QStringLiteral("/data"); }
+
+    bool run(const QString &tool, const QStringList &args, QString &out)
+    {
+        QProcess p;
+        if (::geteuid() == 0)
+            p.start(QStringLiteral("runuser"), QStringList{QStringLiteral("-u"), QStringLiteral("postgres"), QStringLiteral("--"), m_bin + '/' + tool} + args);
+        else
+            p.start(m_bin + '/' + tool, args);
+        const bool finished = p.waitForFinished(60000);
+        out = QString::fromLocal8Bit(p.readAllStandardOutput() + p.readAllStandardError());
+        return finished && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+    }
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    QString m_bin;
+    int m_port = 0;
+    bool m_running = false;
+};
