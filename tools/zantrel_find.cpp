@@ -4,11 +4,15 @@
 //   zantrel-find BARCODE...          one line per occurrence
 //   zantrel-find --box W003          every pack of that outer box
 //   --folder DIR                     another program folder (default: this program's)
+//   --db URL                         the plant record instead: every station's boxes
 //
-// Each line: workbook, sheet row, outer label, middle label, barcode, separated by tabs.
+// Each line: workbook, sheet row, outer label, middle label, barcode, separated by tabs;
+// with --db the station follows.
 // Exit status: 0 found; 1 not found, and every workbook was read; 3 not found, but
 // some workbooks could not be read (each named on stderr with the reason), so the
 // pack may be in one of them; 2 an error (told on stderr).
+#include "core/RuntimeError.h"
+#include "platform/Database.h"
 #include "station/DayWorkbooks.h"
 #include "station/PackSearch.h"
 
@@ -26,15 +30,47 @@ constexpr int kNotFound = 1;
 constexpr int kError = 2;
 constexpr int kNotFoundSomeUnread = 3;
 
-void usage()
-{
-    std::fprintf(stderr, "用法：zantrel-find [--folder 程序文件夹] 条码...\n"
-                         "      zantrel-find [--folder 程序文件夹] --box 外箱号\n");
-}
-
 QByteArray local(const QString &s)
 {
     return s.toLocal8Bit();
+}
+
+void usage()
+{
+    std::fprintf(stderr, "用法：zantrel-find [--folder 程序文件夹 | --db 数据库] 条码...\n"
+                         "      zantrel-find [--folder 程序文件夹 | --db 数据库] --box 外箱号\n");
+}
+
+// The plant record's pack_locations, every station's boxes; one query per barcode,
+// each barcode sent as a parameter.
+int findInPlantRecord(const QString &url, const QString &box, const QSet<QString> &barcodes)
+{
+    const QString columns = QStringLiteral("SELECT workbook, sheet_row::text, outer_label, coalesce(middle_label, ''), barcode, station"
+                                           " FROM zantrel.pack_locations WHERE ");
+    const QString order = QStringLiteral(" ORDER BY station, workbook, sheet_row");
+    std::vector<database::Row> found;
+    try {
+        const std::unique_ptr<database::Connection> db = database::connect(url);
+        if (!box.isEmpty()) {
+            found = db->run(columns + QStringLiteral("outer_label = $1") + order, {box});
+        } else {
+            QStringList sorted(barcodes.begin(), barcodes.end());
+            sorted.sort();
+            for (const QString &barcode : sorted)
+                for (database::Row &row : db->run(columns + QStringLiteral("barcode = $1") + order, {barcode}))
+                    found.push_back(std::move(row));
+        }
+    } catch (const RuntimeError &e) {
+        std::fprintf(stderr, "zantrel-find：%s\n", local(e.description()).constData());
+        return kError;
+    }
+    for (const database::Row &row : found) {
+        QStringList cells;
+        for (const auto &cell : row)
+            cells << cell.value_or(QString());
+        std::printf("%s\n", local(cells.join(QLatin1Char('\t'))).constData());
+    }
+    return found.empty() ? kNotFound : kFound;
 }
 
 } // namespace
@@ -44,11 +80,14 @@ int main(int argc, char **argv)
     QCoreApplication app(argc, argv);
     QString folder = QCoreApplication::applicationDirPath();
     QString box;
+    QString db;
     QSet<QString> barcodes;
     const QStringList args = app.arguments().mid(1);
     for (qsizetype i = 0; i < args.size(); ++i) {
         if (args[i] == QLatin1String("--folder") && i + 1 < args.size()) {
             folder = args[++i];
+        } else if (args[i] == QLatin1String("--db") && i + 1 < args.size()) {
+            db = args[++i];
         } else if (args[i] == QLatin1String("--box") && i + 1 < args.size()) {
             box = args[++i];
         } else if (args[i] == QLatin1String("--help") || args[i].startsWith(QLatin1String("--"))) {
@@ -62,6 +101,8 @@ int main(int argc, char **argv)
         usage();
         return kError;
     }
+    if (!db.isEmpty())
+        return findInPlantRecord(db, box, barcodes);
     const QString files = dayworkbooks::filesFolder(folder);
     if (!QDir(files).exists()) {
         std::fprintf(stderr, "zantrel-find：找不到文件夹 %s\n", local(QDir::toNativeSeparators(files)).constData());

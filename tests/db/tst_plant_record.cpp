@@ -26,6 +26,15 @@ Run zantrelDb(const QStringList &args)
             QString::fromLocal8Bit(p.readAllStandardError())};
 }
 
+Run zantrelFind(const QStringList &args)
+{
+    QProcess p;
+    p.start(qEnvironmentVariable("ZANTREL_BUILD_DIR") + "/station/zantrel-find", args);
+    p.waitForFinished(60000);
+    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, QString::fromLocal8Bit(p.readAllStandardOutput()),
+            QString::fromLocal8Bit(p.readAllStandardError())};
+}
+
 QString one(database::Connection &db, const QString &sql, const QStringList &parameters = {})
 {
     const auto rows = db.run(sql, parameters);
@@ -100,6 +109,14 @@ private slots:
         auto reader = database::connect(m_server.url(QStringLiteral("board"), name));
         QCOMPARE(one(*reader, "SELECT count(*) FROM zantrel.pack_locations"), QStringLiteral("1"));
         QVERIFY_THROWS_EXCEPTION(RuntimeError, reader->run("INSERT INTO zantrel.station_state VALUES ('x', now(), 0, '')"));
+
+        // Which box holds a pack, across the line.
+        const Run found = zantrelFind({"--db", m_server.url(QStringLiteral("board"), name), odd, "A00404"});
+        QCOMPARE(found.status, 0);
+        QCOMPARE(found.out, QStringLiteral("20261207.xls\t4\tW001\tZ001\t%1\tline3-a\n").arg(odd));
+        QCOMPARE(zantrelFind({"--db", m_server.url(QStringLiteral("board"), name), "--box", "W001"}).out.count('\n'), 1);
+        QCOMPARE(zantrelFind({"--db", m_server.url(QStringLiteral("board"), name), "A00404"}).status, 1);
+        QCOMPARE(zantrelFind({"--db", m_server.url(QStringLiteral("nobody"), name), "A00404"}).status, 2);
 
         const Run status = zantrelDb({"status", m_server.url(QStringLiteral("board"), name)});
         QCOMPARE(status.status, 0);
