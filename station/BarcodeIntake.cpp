@@ -17,6 +17,7 @@ constexpr int kTerminatorLength = 2;
 const QString BarcodeIntake::kWrongLength = QStringLiteral("条码长度不正确！");
 const QString BarcodeIntake::kDuplicate = QStringLiteral("该内包条码重复！");
 const QString BarcodeIntake::kControlCharacter = QStringLiteral("条码中含有控制字符！");
+const QString BarcodeIntake::kHandlingFailed = QStringLiteral("扫描处理失败！");
 
 BarcodeIntake::BarcodeIntake(PackingState &state, Box &box, MessageBox &messages, BoxExport &boxExport,
                              SoundPlayer &sounds, std::function<QDateTime()> clock)

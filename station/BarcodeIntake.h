@@ -55,6 +55,10 @@ public:
     void checkWholeDay(DayIndex *index) { m_dayIndex = index; }
     // Every refused scan also goes to that folder's refused-yyyymmdd.txt ("": nowhere).
     void recordRefusalsIn(const QString &filesFolder) { m_refusalFolder = filesFolder; }
+    // A scan whose handling failed before it was listed, on record the same way;
+    // returns what to add to the operator's message when it could not be written.
+    QString recordFailedScan(const QString &text) { return recordRefusal(kHandlingFailed, text).problem; }
+    static const QString kHandlingFailed;
 
 private:
     // Where a repeated barcode already is: this box (no earlier) or an earlier box of the day.

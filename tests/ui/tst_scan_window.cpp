@@ -272,6 +272,9 @@ private slots:
         QTRY_COMPARE(m_messages.texts.size(), 1);
         QVERIFY(m_messages.texts[0].contains(QStringLiteral("Division by zero")));
         QVERIFY(m_messages.texts[0].contains(QStringLiteral("没有记录")));
+        // On record like any refused scan.
+        const QByteArray record = bytesOf(folder() + "/files/refused-" + program::now().toString("yyyyMMdd").toLatin1() + ".txt");
+        QVERIFY2(record.endsWith("\t扫描处理失败\t1/1\tA00001\n"), record.constData());
         QVERIFY(w->port().portOpen());
         QCOMPARE(w->port().rThreshold(), 1);
         QCOMPARE(w->box().rowCount(), 0); // not even its label rows

@@ -121,16 +121,20 @@ void frm_SCAN::MSComm1_OnComm()
         return;
     }
     m_handlingScan = true;
+    QString text;
+    bool read = false;
     try {
         MSComm1.setRThreshold(0);
         if (!m_waiter)
             m_waiter = std::make_unique<clsWait>();
         m_waiter->Wait(textnum::toInt32(Stime));
-        const QString text = MSComm1.input();
+        text = MSComm1.input();
+        read = true;
         m_session->receive(text, MSComm1.takeDropped());
         MSComm1.setRThreshold(1);
     } catch (const RuntimeError &e) {
-        errorPath(e);
+        // A failure before the read leaves the characters for the next receive event.
+        errorPath(e, text, read && intake().lastScanListed());
     }
     m_handlingScan = false;
     refreshStatus();
@@ -138,15 +142,16 @@ void frm_SCAN::MSComm1_OnComm()
         close();
 }
 
-void frm_SCAN::errorPath(const RuntimeError &error)
+void frm_SCAN::errorPath(const RuntimeError &error, const QString &text, bool listed)
 {
     m_session->noteFailure(error);
+    // What was read and not listed goes on record like any refused scan.
+    const QString notRecorded = !listed && !text.isEmpty() ? intake().recordFailedScan(text) : QString();
     operatorSounds().play(Sound::Refused);
-    const QString outcome = intake().lastScanListed()
-                                ? QStringLiteral("本次扫描的条码已列入清单。")
-                                : QStringLiteral("本次扫描的条码没有记录，请重新扫描该内包。");
-    operatorMessages().show(QStringLiteral("扫描处理失败：%1\n%2\n清单中已有的条码都保留。")
-                                .arg(error.description(), outcome));
+    const QString outcome = listed ? QStringLiteral("本次扫描的条码已列入清单。")
+                                   : QStringLiteral("本次扫描的条码没有记录，请重新扫描该内包。");
+    operatorMessages().show(QStringLiteral("扫描处理失败：%1\n%2\n清单中已有的条码都保留。%3")
+                                .arg(error.description(), outcome, notRecorded));
     if (const std::optional<RuntimeError> failure = m_link.reopen())
         m_link.reportProblem(failure->description());
     m_link.port().setRThreshold(1);

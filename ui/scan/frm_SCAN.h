@@ -53,7 +53,8 @@ protected:
 
 private:
     void buildControls();
-    void errorPath(const RuntimeError &error);
+    // A scan's handling failed; text is what was read ("" if nothing), listed whether it is in the list.
+    void errorPath(const RuntimeError &error, const QString &text, bool listed);
     void cmdCancel_Click();
 
     QLabel *lblTitle;
