@@ -18,6 +18,7 @@ constexpr int64_t kConfigLimit = 4ll << 20;   // config.ini: a few dozen short l
 constexpr int64_t kJournalLimit = 64ll << 20; // open-box.txt: 65,535 rows of 1 KiB
 constexpr int64_t kOutboxLimit = 256ll << 20; // boxes waiting for the plant record
 constexpr int64_t kWorkbookLimit = 256ll << 20; // an .xls: 65,536 rows by 256 columns on each of a few sheets
+constexpr int64_t kSoundLimit = 16ll << 20;     // sounds/*.wav: a few seconds of sound
 
 // The whole file. Nothing when there is nothing at the path (no file, or a link to
 // nothing). Raises a RuntimeError (source "RegularFile") whose description says in
