@@ -473,6 +473,10 @@ private slots:
         auto w = openWindow();
         QVERIFY(w->port().portOpen());
         first.reset(); // unplugged
+        // Its link now names a device that no one can create again: a freed pseudo-terminal
+        // number is soon reused by another test's scanner, which this station would then open.
+        QFile::remove(folder() + "/COM1");
+        QVERIFY(QFile::link(folder() + "/unplugged-device", folder() + "/COM1"));
         QTRY_COMPARE(m_messages.texts.size(), 1);
         QVERIFY(m_messages.texts[0].contains(QStringLiteral("设备已断开")));
         QVERIFY(!w->port().portOpen());
@@ -484,7 +488,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(w->port().portOpen(), 5000);
         second.send("A00007\r\n");
         QTRY_COMPARE(barcodes(*w), QStringList{"A00007"});
-        QCOMPARE(m_messages.texts.size(), 1);
+        QVERIFY2(m_messages.texts.size() == 1, qPrintable(m_messages.texts.join(" || ")));
 
         // The link itself vanishes: the station keeps looking for it, never for the
         // serial device that the same number would otherwise name.
