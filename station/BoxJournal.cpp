@@ -2,8 +2,11 @@
 
 #include "core/RuntimeError.h"
 #include "platform/RegularFile.h"
+#include "station/BoxLines.h"
 
 #include <QDir>
+
+using namespace boxlines;
 
 namespace {
 
@@ -11,117 +14,13 @@ const QByteArray kHeader = "# Zantrel 当前外箱（程序自动写入，请勿
 const QByteArray kNumbers = "numbers";
 const QByteArray kRemove = "remove";
 const QByteArray kPending = "pending";
-const QByteArray kJob = "job";
 const QByteArray kExport = "export";
 const QByteArray kBegin = "begin";
 const QByteArray kEnd = "end";
-constexpr int kJobFields = 8;
-
-QByteArray keywordOf(BoxRow::Kind kind)
-{
-    switch (kind) {
-    case BoxRow::OuterLabel: return "outer";
-    case BoxRow::MiddleLabel: return "middle";
-    case BoxRow::Pack: break;
-    }
-    return "pack";
-}
-
-std::optional<BoxRow::Kind> kindOf(const QByteArray &keyword)
-{
-    if (keyword == "outer")
-        return BoxRow::OuterLabel;
-    if (keyword == "middle")
-        return BoxRow::MiddleLabel;
-    if (keyword == "pack")
-        return BoxRow::Pack;
-    return std::nullopt;
-}
-
-// Blanks are escaped only where a line holds several texts (the job).
-QByteArray escaped(const QString &text, bool blanks = false)
-{
-    QByteArray out;
-    for (const QChar c : text) {
-        const char16_t u = c.unicode();
-        if (u == u'\\')
-            out += "\\\\";
-        else if (u < 0x20 || u == 0x7F || (blanks && u == u' '))
-            out += "\\x" + QByteArray::number(int(u), 16).rightJustified(2, '0');
-        else
-            out += QString(c).toUtf8();
-    }
-    return out;
-}
-
-std::optional<QString> unescaped(const QByteArray &bytes)
-{
-    QByteArray raw;
-    for (qsizetype i = 0; i < bytes.size(); ++i) {
-        if (bytes[i] != '\\') {
-            raw += bytes[i];
-            continue;
-        }
-        if (i + 1 < bytes.size() && bytes[i + 1] == '\\') {
-            raw += '\\';
-            ++i;
-            continue;
-        }
-        if (i + 3 < bytes.size() && bytes[i + 1] == 'x') {
-            bool ok = false;
-            const int value = bytes.mid(i + 2, 2).toInt(&ok, 16);
-            if (!ok)
-                return std::nullopt;
-            raw += char(value);
-            i += 3;
-            continue;
-        }
-        return std::nullopt;
-    }
-    return QString::fromUtf8(raw);
-}
 
 QByteArray numbersLine(int32_t middleNo, int32_t outerNo)
 {
     return kNumbers + ' ' + QByteArray::number(middleNo) + ' ' + QByteArray::number(outerNo) + '\n';
-}
-
-QByteArray rowLine(const BoxRow &row)
-{
-    return keywordOf(row.kind) + ' ' + escaped(row.text) + '\n';
-}
-
-QByteArray jobLine(const PackingJob &job)
-{
-    QByteArrayList fields{QByteArray::number(job.perMiddle), QByteArray::number(job.perOuter),
-                          QByteArray::number(job.middleDigits), QByteArray::number(job.outerDigits),
-                          escaped(job.middlePrefix, true), escaped(job.middleSuffix, true),
-                          escaped(job.outerPrefix, true), escaped(job.outerSuffix, true)};
-    return kJob + ' ' + fields.join(' ') + '\n';
-}
-
-std::optional<PackingJob> jobFrom(const QByteArray &rest)
-{
-    const QByteArrayList fields = rest.split(' ');
-    if (fields.size() != kJobFields)
-        return std::nullopt;
-    PackingJob job;
-    int16_t *numbers[] = {&job.perMiddle, &job.perOuter, &job.middleDigits, &job.outerDigits};
-    for (int i = 0; i < 4; ++i) {
-        bool ok = false;
-        const int value = fields[i].toInt(&ok);
-        if (!ok || value < INT16_MIN || value > INT16_MAX)
-            return std::nullopt;
-        *numbers[i] = int16_t(value);
-    }
-    QString *texts[] = {&job.middlePrefix, &job.middleSuffix, &job.outerPrefix, &job.outerSuffix};
-    for (int i = 0; i < 4; ++i) {
-        const std::optional<QString> text = unescaped(fields[4 + i]);
-        if (!text)
-            return std::nullopt;
-        *texts[i] = *text;
-    }
-    return job;
 }
 
 QByteArray exportLine(const QString &folder, const ExportTarget &target)
@@ -267,7 +166,7 @@ std::optional<BoxJournal::Saved> BoxJournal::load(const QString &programFolder)
                 unreadable(path, lineNumber);
             saved.middleNo = middle;
             saved.outerNo = outer;
-        } else if (keyword == kJob) {
+        } else if (keyword == kJobKeyword) {
             saved.job = jobFrom(rest);
             if (!saved.job)
                 unreadable(path, lineNumber);
