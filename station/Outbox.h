@@ -1,0 +1,68 @@
+#pragma once
+
+#include "packing/PackingJob.h"
+#include "platform/DurableLog.h"
+#include "station/Box.h"
+
+#include <QDateTime>
+#include <QMutex>
+#include <QSet>
+#include <QString>
+#include <QUuid>
+#include <optional>
+#include <vector>
+
+// Boxes written to the workbook and waiting for the plant record: outbox.txt in the
+// program folder, the same durability as the open-box journal (each box on disk,
+// fdatasync'd, before add() returns; a torn last box skipped; a damaged file told,
+// never overwritten). Delivered boxes leave through an atomic rewrite. A person can
+// read it:
+//
+//   box 6f1c3a52-1d3e-4d0a-9c51-0b1a2c3d4e5f 2026-12-07T10:00:05 14 20261207.xls
+//   station line3-a
+//   job 2 10 3 3 Z  W
+//   outer W001
+//   middle Z001
+//   pack A00001
+//   end
+//
+// The id is made when the box enters the outbox; the plant record stores a box once
+// whatever how often it is delivered. Safe to use from the window's thread and the
+// sender's at once.
+class Outbox
+{
+public:
+    struct Entry
+    {
+        QUuid id;
+        QString station;
+        QString workbook;   // file name in files/
+        int32_t firstRow = 0;
+        QDateTime writtenAt;
+        std::optional<PackingJob> job;
+        std::vector<BoxRow> rows;
+
+        bool operator==(const Entry &o) const = default;
+    };
+
+    static QString fileName();
+
+    explicit Outbox(const QString &programFolder);
+
+    // Appends the box; raises a RuntimeError, leaving the file as it was, when it cannot.
+    void add(const Entry &entry);
+    // Every whole box in the file, oldest first; none when there is no file. Raises a
+    // RuntimeError naming the line when the file is damaged (a torn last box is not).
+    std::vector<Entry> pending() const;
+    // The file without these boxes, replaced in one step.
+    void remove(const QSet<QUuid> &delivered);
+
+    const QString &path() const { return m_path; }
+
+private:
+    std::vector<Entry> read() const;
+
+    QString m_path;
+    mutable QMutex m_lock;
+    DurableLog m_log;
+};

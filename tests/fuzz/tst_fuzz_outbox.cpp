@@ -1,0 +1,57 @@
+#include "FileBytes.h"
+#include "Mutator.h"
+
+#include "core/RuntimeError.h"
+#include "station/Outbox.h"
+
+#include <QTemporaryDir>
+#include <QTest>
+
+class TestFuzzOutbox : public QObject
+{
+    Q_OBJECT
+private slots:
+    void mutatedOutboxesAreReadWholeOrToldAndKept()
+    {
+        QTemporaryDir dir;
+        Outbox outbox(dir.path());
+        for (int n = 0; n < 3; ++n) {
+            Outbox::Entry e;
+            e.id = QUuid::createUuidV5(QUuid(), QString::number(n));
+            e.station = QStringLiteral("line3 \\x");
+            e.workbook = QStringLiteral("20261207.xls");
+            e.firstRow = 2 + 7 * n;
+            e.writtenAt = QDateTime(QDate(2026, 12, 7), QTime(10, n, 0), Qt::UTC);
+            e.job = PackingJob{2, 4, 3, 3, QStringLiteral("Z"), {}, QStringLiteral("W"), {}};
+            e.rows = {{BoxRow::OuterLabel, QStringLiteral("W00%1").arg(n)}, {BoxRow::Pack, QStringLiteral("A\x01%1").arg(n)}};
+            outbox.add(e);
+        }
+        const QByteArray base = bytesOf(outbox.path());
+        Mutator m(8122026);
+        int refused = 0;
+        for (int n = 0; n < 3000; ++n) {
+            const QByteArray bytes = m.mutate(base);
+            writeBytes(outbox.path(), bytes);
+            std::vector<Outbox::Entry> read;
+            try {
+                read = outbox.pending();
+            } catch (const RuntimeError &) {
+                ++refused;
+                // What cannot be read is never written over.
+                QVERIFY_THROWS_EXCEPTION(RuntimeError, outbox.remove({}));
+                QCOMPARE(bytesOf(outbox.path()), bytes);
+                continue;
+            }
+            for (const Outbox::Entry &e : read)
+                QVERIFY2(!e.id.isNull() && e.firstRow >= 1 && e.writtenAt.isValid(),
+                         qPrintable(QStringLiteral("case %1").arg(n)));
+            // Rewritten, it reads back the same boxes.
+            outbox.remove({});
+            QVERIFY2(outbox.pending() == read, qPrintable(QStringLiteral("case %1: %2").arg(n).arg(QString::fromLatin1(bytes.toPercentEncoding()))));
+        }
+        QVERIFY(refused > 0 && refused < 3000);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestFuzzOutbox)
+#include "tst_fuzz_outbox.moc"

@@ -1,0 +1,143 @@
+#include "FileBytes.h"
+#include "Impostors.h"
+
+#include "core/RuntimeError.h"
+#include "platform/RegularFile.h"
+#include "station/Outbox.h"
+
+#include <QTemporaryDir>
+#include <QTest>
+#include <thread>
+
+namespace {
+
+Outbox::Entry entry(int n, const QString &barcode = QString())
+{
+    Outbox::Entry e;
+    e.id = QUuid::createUuid();
+    e.station = QStringLiteral("line 3 \\ a");
+    e.workbook = QStringLiteral("20261207 copy.xls");
+    e.firstRow = 2 + 7 * n;
+    e.writtenAt = QDateTime(QDate(2026, 12, 7), QTime(10, 0, n % 60), Qt::UTC);
+    PackingJob job;
+    job.perMiddle = 2;
+    job.perOuter = 4;
+    job.middleDigits = job.outerDigits = 3;
+    job.middlePrefix = QStringLiteral("Z ");
+    e.job = job;
+    e.rows = {{BoxRow::OuterLabel, QStringLiteral("W%1").arg(n)},
+              {BoxRow::MiddleLabel, QStringLiteral("Z %1").arg(n)},
+              {BoxRow::Pack, barcode.isEmpty() ? QStringLiteral("P%1").arg(n) : barcode}};
+    return e;
+}
+
+} // namespace
+
+class TestOutbox : public QObject
+{
+    Q_OBJECT
+private slots:
+    void boxesWaitInOrderAndLeaveWhenDelivered()
+    {
+        QTemporaryDir dir;
+        Outbox outbox(dir.path());
+        QVERIFY(outbox.pending().empty());
+        const Outbox::Entry first = entry(1, QStringLiteral("A'1\"; DROP TABLE x; --\\\x01 é"));
+        const Outbox::Entry second = entry(2);
+        const Outbox::Entry third = entry(3);
+        outbox.add(first);
+        outbox.add(second);
+        outbox.add(third);
+        QCOMPARE(outbox.pending(), (std::vector<Outbox::Entry>{first, second, third}));
+
+        outbox.remove({second.id});
+        QCOMPARE(outbox.pending(), (std::vector<Outbox::Entry>{first, third}));
+        // A box delivered twice (a crash before the outbox was compacted) is simply gone.
+        outbox.remove({second.id, first.id});
+        QCOMPARE(outbox.pending(), std::vector<Outbox::Entry>{third});
+        outbox.add(second);
+        QCOMPARE(outbox.pending(), (std::vector<Outbox::Entry>{third, second}));
+    }
+
+    void aTornBoxIsSkippedADamagedFileIsTold()
+    {
+        QTemporaryDir dir;
+        Outbox outbox(dir.path());
+        const Outbox::Entry first = entry(1);
+        outbox.add(first);
+        outbox.add(entry(2));
+        QByteArray bytes = bytesOf(outbox.path());
+        // Killed while the second box was going out: any cut inside it leaves the first whole.
+        const qsizetype secondStart = bytes.indexOf("box ", 10);
+        for (qsizetype cut = secondStart; cut < bytes.size() - 1; cut += 7) {
+            writeBytes(outbox.path(), bytes.left(cut));
+            QCOMPARE(outbox.pending(), std::vector<Outbox::Entry>{first});
+        }
+        writeBytes(outbox.path(), bytes.left(secondStart) + "pack A1\nend\n");
+        try {
+            outbox.pending();
+            QFAIL("a line outside a box must be told");
+        } catch (const RuntimeError &e) {
+            QVERIFY(e.description().contains(QStringLiteral("第 %1 行").arg(bytes.left(secondStart).count('\n') + 1)));
+        }
+        // Nothing is written over what could not be read.
+        const QByteArray damaged = bytesOf(outbox.path());
+        QVERIFY_THROWS_EXCEPTION(RuntimeError, outbox.remove({first.id}));
+        QCOMPARE(bytesOf(outbox.path()), damaged);
+    }
+
+    void anOutboxThatIsNoFileIsToldAndKept_data() { impostor::addRows(); }
+    void anOutboxThatIsNoFileIsToldAndKept()
+    {
+        QFETCH(int, kind);
+        QFETCH(QString, told);
+        QTemporaryDir dir;
+        Outbox outbox(dir.path());
+        QVERIFY(impostor::make(kind, outbox.path(), regularfile::kOutboxLimit));
+        try {
+            outbox.pending();
+            QFAIL("what is not an outbox must be told");
+        } catch (const RuntimeError &e) {
+            QVERIFY2(e.description().contains(Outbox::fileName()) && e.description().contains(told), qPrintable(e.description()));
+        }
+        QVERIFY(impostor::unchanged(kind, outbox.path(), regularfile::kOutboxLimit));
+    }
+
+    void theWindowAddsWhileTheSenderRemoves()
+    {
+        // Boxes added on one thread while another takes out what it has seen: each box
+        // is either still waiting or taken out, once.
+        QTemporaryDir dir;
+        Outbox outbox(dir.path());
+        constexpr int kBoxes = 150;
+        std::vector<QUuid> added(kBoxes);
+        QSet<QUuid> taken;
+        std::atomic<bool> done{false};
+        std::thread sender([&] {
+            while (!done) {
+                QSet<QUuid> seen;
+                for (const Outbox::Entry &e : outbox.pending())
+                    seen.insert(e.id);
+                outbox.remove(seen);
+                taken += seen;
+            }
+        });
+        for (int i = 0; i < kBoxes; ++i) {
+            const Outbox::Entry e = entry(i);
+            added[size_t(i)] = e.id;
+            outbox.add(e);
+        }
+        done = true;
+        sender.join();
+        QSet<QUuid> waiting;
+        for (const Outbox::Entry &e : outbox.pending())
+            waiting.insert(e.id);
+        QVERIFY(!waiting.intersects(taken));
+        QCOMPARE(waiting.size() + taken.size(), kBoxes);
+        for (const QUuid &id : added)
+            QVERIFY(waiting.contains(id) || taken.contains(id));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestOutbox)
+#include "tst_outbox.moc"
