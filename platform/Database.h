@@ -29,8 +29,11 @@ public:
     virtual void runScript(const QString &sql) = 0;
 };
 
-// Raises when the server cannot be reached or refuses the login.
-std::unique_ptr<Connection> connect(const QString &url, int timeoutSeconds = 10);
+// Raises when the server cannot be reached or refuses the login. Every statement
+// of the connection then waits at most answerSeconds for the server (0: for ever):
+// a server process that was stopped accepts and never answers, and a caller must
+// get its thread back (the connection is closed; connect again).
+std::unique_ptr<Connection> connect(const QString &url, int timeoutSeconds = 10, int answerSeconds = 0);
 
 // The password a connection string or URI holds, if any ("" when none); nothing
 // when libpq cannot read it at all, with why in *problem.

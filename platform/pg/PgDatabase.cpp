@@ -2,7 +2,10 @@
 
 #include "core/RuntimeError.h"
 
+#include <QDateTime>
+#include <cerrno>
 #include <libpq-fe.h>
+#include <poll.h>
 
 namespace database {
 
@@ -19,8 +22,12 @@ const QString kSource = QStringLiteral("Database");
 class PgConnection : public Connection
 {
 public:
-    explicit PgConnection(PGconn *conn) : m_conn(conn) {}
-    ~PgConnection() override { PQfinish(m_conn); }
+    PgConnection(PGconn *conn, int answerSeconds) : m_conn(conn), m_answerSeconds(answerSeconds) {}
+    ~PgConnection() override
+    {
+        if (m_conn)
+            PQfinish(m_conn);
+    }
 
     std::vector<Row> run(const QString &sql, const QStringList &parameters) override
     {
@@ -32,18 +39,72 @@ public:
             pointers.push_back(p.isNull() ? nullptr : values.back().constData());
         }
         const QByteArray text = sql.toUtf8();
-        PGresult *result = PQexecParams(m_conn, text.constData(), int(pointers.size()), nullptr, pointers.data(), nullptr,
-                                        nullptr, 0);
-        return rowsOf(result);
+        usable();
+        if (!m_answerSeconds)
+            return rowsOf(PQexecParams(m_conn, text.constData(), int(pointers.size()), nullptr, pointers.data(), nullptr, nullptr, 0));
+        if (!PQsendQueryParams(m_conn, text.constData(), int(pointers.size()), nullptr, pointers.data(), nullptr, nullptr, 0))
+            fail(QStringLiteral("数据库语句无法发送"), PQerrorMessage(m_conn));
+        return awaitResults();
     }
 
     void runScript(const QString &sql) override
     {
         const QByteArray text = sql.toUtf8();
-        rowsOf(PQexec(m_conn, text.constData()));
+        usable();
+        if (!m_answerSeconds) {
+            rowsOf(PQexec(m_conn, text.constData()));
+            return;
+        }
+        if (!PQsendQuery(m_conn, text.constData()))
+            fail(QStringLiteral("数据库语句无法发送"), PQerrorMessage(m_conn));
+        awaitResults();
     }
 
 private:
+    void usable()
+    {
+        if (!m_conn)
+            throw RuntimeError(RuntimeError::WorkbookFailed, kSource, QStringLiteral("数据库连接已关闭（服务器曾无响应）"));
+    }
+
+    // Every result of what was sent, the last one's rows returned; the first failure
+    // raises. Waits at most the answer time in all; then the connection is closed.
+    std::vector<Row> awaitResults()
+    {
+        const qint64 deadline = QDateTime::currentMSecsSinceEpoch() + qint64(m_answerSeconds) * 1000;
+        std::vector<Row> rows;
+        std::optional<RuntimeError> failure;
+        for (;;) {
+            while (PQisBusy(m_conn)) {
+                const qint64 left = deadline - QDateTime::currentMSecsSinceEpoch();
+                pollfd p {PQsocket(m_conn), POLLIN, 0};
+                const int ready = left > 0 ? ::poll(&p, 1, int(left)) : 0;
+                if (ready < 0 && errno == EINTR)
+                    continue;
+                if (ready <= 0) {
+                    PQfinish(m_conn);
+                    m_conn = nullptr;
+                    throw RuntimeError(RuntimeError::WorkbookFailed, kSource,
+                                       QStringLiteral("数据库服务器 %1 秒内没有应答").arg(m_answerSeconds));
+                }
+                if (!PQconsumeInput(m_conn))
+                    fail(QStringLiteral("数据库连接中断"), PQerrorMessage(m_conn));
+            }
+            PGresult *result = PQgetResult(m_conn);
+            if (!result)
+                break;
+            try {
+                rows = rowsOf(result);
+            } catch (const RuntimeError &e) {
+                if (!failure)
+                    failure = e; // the rest of the results are still read, so the connection stays usable
+            }
+        }
+        if (failure)
+            throw *failure;
+        return rows;
+    }
+
     std::vector<Row> rowsOf(PGresult *result)
     {
         struct Owned
@@ -67,11 +128,12 @@ private:
     }
 
     PGconn *m_conn;
+    int m_answerSeconds;
 };
 
 } // namespace
 
-std::unique_ptr<Connection> connect(const QString &url, int timeoutSeconds)
+std::unique_ptr<Connection> connect(const QString &url, int timeoutSeconds, int answerSeconds)
 {
     // The caller's string goes to libpq as it is; only a connect timeout is added
     // (as a second, expanded set of options, so a URI keeps its own meaning).
@@ -87,7 +149,7 @@ std::unique_ptr<Connection> connect(const QString &url, int timeoutSeconds)
         PQfinish(conn);
         throw RuntimeError(RuntimeError::WorkbookFailed, kSource, QStringLiteral("无法连接数据库：%1").arg(why));
     }
-    return std::make_unique<PgConnection>(conn);
+    return std::make_unique<PgConnection>(conn, answerSeconds);
 }
 
 std::optional<QString> passwordIn(const QString &url, QString *problem)

@@ -2,10 +2,13 @@
 
 #include "core/RuntimeError.h"
 #include "platform/Database.h"
+#include "station/Outbox.h"
 #include "station/PlantSchema.h"
+#include "station/PlantSender.h"
 
 #include <QDateTime>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <QTest>
 
 namespace {
@@ -145,6 +148,63 @@ private slots:
         QCOMPARE(run.status, 2);
         QVERIFY(run.errors.contains(QStringLiteral("zantrel-db init")));
         QCOMPARE(zantrelDb({"status", m_server.url(QStringLiteral("nobody"), name)}).status, 2);
+    }
+
+    void theOutboxReachesTheRecordOnce()
+    {
+        const QString name = freshDatabase();
+        QCOMPARE(zantrelDb({"init", m_server.url(QStringLiteral("postgres"), name)}).status, 0);
+        auto admin = database::connect(m_server.url(QStringLiteral("postgres"), name));
+        admin->runScript("DO $$ BEGIN IF NOT EXISTS (SELECT FROM pg_roles WHERE rolname = 'line3') THEN "
+                         "CREATE ROLE line3 LOGIN; END IF; END $$; GRANT zantrel_station TO line3;");
+        QTemporaryDir folder;
+        Outbox outbox(folder.path());
+        std::vector<Outbox::Entry> boxes;
+        for (int n = 0; n < 3; ++n) {
+            Outbox::Entry e;
+            e.id = QUuid::createUuid();
+            e.station = QStringLiteral("line3-a");
+            e.workbook = QStringLiteral("20261207.xls");
+            e.firstRow = 2 + 5 * n;
+            e.writtenAt = QDateTime::currentDateTimeUtc();
+            e.rows = {{BoxRow::OuterLabel, QStringLiteral("W00%1").arg(n)}, {BoxRow::MiddleLabel, QStringLiteral("Z00%1").arg(n)},
+                      {BoxRow::Pack, QStringLiteral("A'%1\\;").arg(n)}, {BoxRow::MiddleLabel, QStringLiteral("Z10%1").arg(n)},
+                      {BoxRow::Pack, QStringLiteral("B%1").arg(n)}};
+            outbox.add(e);
+            boxes.push_back(e);
+        }
+        PlantSender sender(m_server.url(QStringLiteral("line3"), name), QStringLiteral("line3-a"), outbox, 2);
+        PlantSender::Report report = sender.deliver(QStringLiteral("W003"));
+        QVERIFY2(report.recorded, qPrintable(report.why));
+        QCOMPARE(report.backlog, 0);
+        QVERIFY(outbox.pending().empty());
+        QCOMPARE(one(*admin, "SELECT string_agg(barcode || '@' || outer_label || '/' || middle_label || '#' || sheet_row, ' ' ORDER BY sheet_row)"
+                             " FROM zantrel.pack_locations"),
+                 QStringLiteral("A'0\\;@W000/Z000#4 B0@W000/Z100#6 A'1\\;@W001/Z001#9 B1@W001/Z101#11 A'2\\;@W002/Z002#14 B2@W002/Z102#16"));
+        QCOMPARE(one(*admin, "SELECT backlog || ' ' || packing FROM zantrel.station_state WHERE station = 'line3-a'"), QStringLiteral("0 W003"));
+
+        // Killed after the commit, before the outbox was compacted: delivered again, stored once.
+        outbox.add(boxes[1]);
+        report = sender.deliver();
+        QVERIFY2(report.recorded, qPrintable(report.why));
+        QCOMPARE(one(*admin, "SELECT count(*) FROM zantrel.boxes"), QStringLiteral("3"));
+        QCOMPARE(one(*admin, "SELECT count(*) FROM zantrel.box_rows"), QStringLiteral("15"));
+
+        // A server process that stops answering costs a timeout, and the box waits.
+        Outbox::Entry late = boxes[0];
+        late.id = QUuid::createUuid();
+        outbox.add(late);
+        QVERIFY(m_server.pause());
+        report = sender.deliver();
+        QVERIFY(m_server.resume());
+        QVERIFY(!report.recorded);
+        QCOMPARE(report.backlog, 1);
+        QCOMPARE(outbox.pending().size(), size_t(1));
+        // Back again: the backlog drains by itself on the next delivery.
+        report = sender.deliver();
+        QVERIFY2(report.recorded, qPrintable(report.why));
+        QCOMPARE(report.backlog, 0);
+        QCOMPARE(one(*admin, "SELECT count(*) FROM zantrel.boxes"), QStringLiteral("4"));
     }
 
     void aPasswordInTheUrlIsFound()

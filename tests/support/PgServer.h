@@ -7,6 +7,7 @@
 #include <QString>
 #include <QTemporaryDir>
 #include <memory>
+#include <csignal>
 #include <unistd.h>
 
 // A throwaway PostgreSQL server of the test's own: initdb into a temporary folder,
@@ -57,6 +58,10 @@ public:
         m_running = false;
     }
 
+    // The server process stopped (it accepts connections and never answers) or going on.
+    bool pause() { return signalServer(SIGSTOP); }
+    bool resume() { return signalServer(SIGCONT); }
+
     // A connection string for a user (postgres: the superuser) and database.
     QString url(const QString &user = QStringLiteral("postgres"), const QString &db = QStringLiteral("postgres")) const
     {
@@ -70,6 +75,20 @@ public:
     }
 
 private:
+    bool signalServer(int signal) const
+    {
+        QFile pidFile(data() + QStringLiteral("/postmaster.pid"));
+        if (!pidFile.open(QIODevice::ReadOnly))
+            return false;
+        const pid_t pid = pid_t(pidFile.readLine().trimmed().toInt());
+        if (pid <= 0 || ::kill(pid, signal) != 0)
+            return false;
+        // Each connection has a server process of its own, a child of the postmaster.
+        QProcess children;
+        children.start(QStringLiteral("pkill"), {QStringLiteral("-%1").arg(signal == SIGSTOP ? "STOP" : "CONT"),
+                                                 QStringLiteral("-P"), QString::number(pid)});
+        return children.waitForFinished(10000);
+    }
     QString data() const { return m_dir->path() + QStringLiteral("/data"); }
 
     bool run(const QString &tool, const QStringList &args, QString &out)

@@ -1,0 +1,115 @@
+#include "station/PlantSender.h"
+
+#include "core/RuntimeError.h"
+
+#include <QSet>
+
+namespace {
+
+// Rows per INSERT: four parameters each, well below the protocol's 65,535.
+constexpr int kRowsPerStatement = 1000;
+
+} // namespace
+
+PlantSender::PlantSender(QString url, QString station, Outbox &outbox, int answerSeconds)
+    : m_url(std::move(url)), m_station(std::move(station)), m_outbox(outbox), m_answerSeconds(answerSeconds)
+{
+}
+
+PlantSender::~PlantSender() = default;
+
+void PlantSender::connectIfNeeded()
+{
+    if (!m_db)
+        m_db = database::connect(m_url, m_answerSeconds, m_answerSeconds);
+}
+
+PlantSender::Report PlantSender::deliver(const QString &packing)
+{
+    Report report;
+    std::vector<Outbox::Entry> waiting;
+    try {
+        waiting = m_outbox.pending();
+    } catch (const RuntimeError &e) {
+        report.why = e.description(); // a damaged outbox is told by the station; nothing is sent from it
+        return report;
+    }
+    report.backlog = int(waiting.size());
+    QSet<QUuid> delivered;
+    try {
+        connectIfNeeded();
+        for (const Outbox::Entry &entry : waiting) {
+            deliverBox(entry);
+            delivered.insert(entry.id);
+        }
+        reportState(0, packing);
+        report.recorded = true;
+    } catch (const RuntimeError &e) {
+        m_db.reset(); // connect afresh next time
+        report.why = e.description();
+    }
+    if (!delivered.isEmpty()) {
+        try {
+            m_outbox.remove(delivered);
+        } catch (const RuntimeError &e) {
+            // They stay in the outbox and go again: the record stores each box once.
+            report.recorded = false;
+            report.why = e.description();
+            return report;
+        }
+    }
+    report.backlog -= int(delivered.size());
+    return report;
+}
+
+void PlantSender::deliverBox(const Outbox::Entry &e)
+{
+    QString outer;
+    for (const BoxRow &row : e.rows)
+        if (row.kind == BoxRow::OuterLabel && outer.isEmpty())
+            outer = row.text;
+    m_db->runScript(QStringLiteral("BEGIN"));
+    try {
+        const auto inserted = m_db->run(
+            QStringLiteral("INSERT INTO zantrel.boxes (box_id, station, outer_label, workbook, first_row, row_count, written_at)"
+                           " VALUES ($1, $2, $3, $4, $5, $6, $7) ON CONFLICT (box_id) DO NOTHING RETURNING box_id"),
+            {e.id.toString(QUuid::WithoutBraces), e.station, outer, e.workbook, QString::number(e.firstRow),
+             QString::number(e.rows.size()), e.writtenAt.toString(Qt::ISODateWithMs)});
+        if (!inserted.empty()) {
+            // The rows go in batches; only placeholders are put together, never a value.
+            QString middle;
+            for (size_t first = 0; first < e.rows.size(); first += kRowsPerStatement) {
+                const size_t last = std::min(e.rows.size(), first + kRowsPerStatement);
+                QStringList values;
+                QStringList parameters{e.id.toString(QUuid::WithoutBraces)};
+                for (size_t r = first; r < last; ++r) {
+                    const BoxRow &row = e.rows[r];
+                    if (row.kind == BoxRow::MiddleLabel)
+                        middle = row.text;
+                    const int at = int(parameters.size()) + 1;
+                    values << QStringLiteral("($1, $%1::integer, $%2::smallint, $%3, $%4)").arg(at).arg(at + 1).arg(at + 2).arg(at + 3);
+                    parameters << QString::number(r) << QString::number(int(row.kind)) << row.text
+                               << (row.kind == BoxRow::Pack ? middle : QString());
+                }
+                m_db->run(QStringLiteral("INSERT INTO zantrel.box_rows (box_id, row_index, kind, text, middle_label) VALUES ")
+                              + values.join(QStringLiteral(", ")),
+                          parameters);
+            }
+        }
+        m_db->runScript(QStringLiteral("COMMIT"));
+    } catch (const RuntimeError &) {
+        try {
+            m_db->runScript(QStringLiteral("ROLLBACK"));
+        } catch (const RuntimeError &) {
+            // The connection is gone too; the server rolls the transaction back itself.
+        }
+        throw;
+    }
+}
+
+void PlantSender::reportState(int backlog, const QString &packing)
+{
+    m_db->run(QStringLiteral("INSERT INTO zantrel.station_state (station, heard_at, backlog, packing) VALUES ($1, now(), $2, $3)"
+                             " ON CONFLICT (station) DO UPDATE SET heard_at = now(), backlog = $2, packing = $3"),
+              {m_station, QString::number(backlog), packing.isNull() ? QStringLiteral("") : packing}); // "": not packing
+}

@@ -1,0 +1,40 @@
+#pragma once
+
+#include "platform/Database.h"
+#include "station/Outbox.h"
+
+#include <QString>
+#include <memory>
+
+// Takes the outbox to the plant record: oldest box first, each in a transaction of
+// its own; a box already there (delivered once before a crash, before the outbox
+// was compacted) is stored once. Reports the station's state with each delivery.
+// Runs on a thread of its own, never on the window's: a database that is down or
+// stopped costs it a timeout, never the operator a wait.
+class PlantSender
+{
+public:
+    struct Report
+    {
+        bool recorded = false; // everything delivered, the server answering
+        int backlog = 0;       // boxes still waiting
+        QString why;           // why not, when not
+    };
+
+    PlantSender(QString url, QString station, Outbox &outbox, int answerSeconds = 10);
+    ~PlantSender();
+
+    // Connects when needed, delivers what waits, says where things stand; never raises.
+    Report deliver(const QString &packing = QString());
+
+private:
+    void connectIfNeeded();
+    void deliverBox(const Outbox::Entry &entry);
+    void reportState(int backlog, const QString &packing);
+
+    QString m_url;
+    QString m_station;
+    Outbox &m_outbox;
+    int m_answerSeconds;
+    std::unique_ptr<database::Connection> m_db;
+};
