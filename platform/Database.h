@@ -29,6 +29,10 @@ public:
     virtual void runScript(const QString &sql) = 0;
 };
 
+// Ends a transaction that failed part-way; when even that fails the connection is
+// gone, and the server rolls the transaction back by itself.
+void rollBackAfterFailure(Connection &db);
+
 // Raises when the server cannot be reached or refuses the login. Every statement
 // of the connection then waits at most answerSeconds for the server (0: for ever):
 // a server process that was stopped accepts and never answers, and a caller must

@@ -1,6 +1,7 @@
 #include "station/DayWorkbooks.h"
 
 #include "core/RuntimeError.h"
+#include "platform/ProfileFile.h"
 #include "platform/WorkbookReader.h"
 
 #include <QDir>
@@ -13,20 +14,11 @@ namespace {
 const QString kFolder = QStringLiteral("files");
 constexpr int kOuterLabelColumn = 0;
 
-// The entry of that folder named so whatever its case (the name as given preferred),
-// or the name as given: folders copied from Windows may say Files or 20261207.XLS.
+// The entry of that folder named so whatever its case: folders copied from Windows
+// may say Files or 20261207.XLS. The profile file's lookup serves the same purpose.
 QString entryIgnoringCase(const QString &folder, const QString &name)
 {
-    const QStringList entries = QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                                                       QDir::Name);
-    QString found = name;
-    for (const QString &entry : entries) {
-        if (entry == name)
-            return QDir(folder).filePath(entry);
-        if (entry.compare(name, Qt::CaseInsensitive) == 0 && found == name)
-            found = entry;
-    }
-    return QDir(folder).filePath(found);
+    return profile::resolvePath(QDir(folder).filePath(name));
 }
 
 } // namespace

@@ -76,11 +76,7 @@ QStringList migrate(database::Connection &db)
                    {QString::number(m.version), m.name});
             db.runScript(QStringLiteral("COMMIT;"));
         } catch (...) {
-            try {
-                db.runScript(QStringLiteral("ROLLBACK;"));
-            } catch (const RuntimeError &) {
-                // The connection is gone as well; the server rolls the transaction back itself.
-            }
+            database::rollBackAfterFailure(db);
             throw;
         }
         done << QStringLiteral("applied %1 (version %2)").arg(m.name).arg(m.version);

@@ -98,11 +98,7 @@ void PlantSender::deliverBox(const Outbox::Entry &e)
         }
         m_db->runScript(QStringLiteral("COMMIT"));
     } catch (const RuntimeError &) {
-        try {
-            m_db->runScript(QStringLiteral("ROLLBACK"));
-        } catch (const RuntimeError &) {
-            // The connection is gone too; the server rolls the transaction back itself.
-        }
+        database::rollBackAfterFailure(*m_db);
         throw;
     }
 }

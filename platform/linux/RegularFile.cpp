@@ -32,7 +32,7 @@ QString kindOf(mode_t mode)
     return reason::notARegularFile();
 }
 
-[[noreturn]] void refuse(const QString &, const QString &why)
+[[noreturn]] void refuse(const QString &why)
 {
     throw RuntimeError(RuntimeError::WorkbookFailed, kSource, why);
 }
@@ -47,6 +47,22 @@ struct Descriptor
     }
 };
 
+// Opens without blocking (a pipe with no writer, a device) and refuses what is not a
+// regular file before a byte moves. False when nothing is at the path and the
+// flags do not create it; st then holds nothing.
+bool openRegular(Descriptor &file, const QString &path, int flags, struct stat &st)
+{
+    const QByteArray name = QFile::encodeName(path);
+    file.fd = sys::retried([&] { return ::open(name.constData(), flags | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0644); });
+    if (file.fd < 0 && errno == ENOENT && !(flags & O_CREAT))
+        return false;
+    if (file.fd < 0 || ::fstat(file.fd, &st) != 0)
+        refuse(reason::fromErrno(errno));
+    if (!S_ISREG(st.st_mode))
+        refuse(kindOf(st.st_mode));
+    return true;
+}
+
 } // namespace
 
 void setOpenFaultHookForTests(std::function<int(const QString &)> hook)
@@ -59,24 +75,14 @@ std::optional<QByteArray> read(const QString &path, int64_t limit)
     if (const int injected = g_openFault ? g_openFault(path) : 0) {
         if (injected == ENOENT)
             return std::nullopt;
-        refuse(path, reason::fromErrno(injected));
+        refuse(reason::fromErrno(injected));
     }
     Descriptor file;
-    // O_NONBLOCK: opening a pipe with no writer, or a device, must not wait.
-    const QByteArray name = QFile::encodeName(path);
-    file.fd = sys::retried([&] { return ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY); });
-    if (file.fd < 0) {
-        if (errno == ENOENT)
-            return std::nullopt;
-        refuse(path, reason::fromErrno(errno));
-    }
     struct stat st {};
-    if (::fstat(file.fd, &st) != 0)
-        refuse(path, reason::fromErrno(errno));
-    if (!S_ISREG(st.st_mode))
-        refuse(path, kindOf(st.st_mode));
+    if (!openRegular(file, path, O_RDONLY, st))
+        return std::nullopt;
     if (st.st_size > limit)
-        refuse(path, reason::tooLarge(limit));
+        refuse(reason::tooLarge(limit));
     // The size may change while it is read; the bound holds whatever the file does.
     QByteArray bytes;
     bytes.resize(qsizetype(std::min<int64_t>(int64_t(st.st_size), limit) + 1));
@@ -84,18 +90,18 @@ std::optional<QByteArray> read(const QString &path, int64_t limit)
     for (;;) {
         if (size == bytes.size()) {
             if (size > limit)
-                refuse(path, reason::tooLarge(limit));
+                refuse(reason::tooLarge(limit));
             bytes.resize(qsizetype(std::min<int64_t>(int64_t(size) * 2, limit + 1)));
         }
         const ssize_t n = sys::retried([&] { return ::read(file.fd, bytes.data() + size, size_t(bytes.size() - size)); });
         if (n < 0)
-            refuse(path, reason::fromErrno(errno));
+            refuse(reason::fromErrno(errno));
         if (n == 0)
             break;
         size += n;
     }
     if (size > limit)
-        refuse(path, reason::tooLarge(limit));
+        refuse(reason::tooLarge(limit));
     bytes.truncate(size);
     return bytes;
 }
@@ -103,19 +109,12 @@ std::optional<QByteArray> read(const QString &path, int64_t limit)
 void append(const QString &path, const QByteArray &bytes)
 {
     Descriptor file;
-    const QByteArray name = QFile::encodeName(path);
-    file.fd = sys::retried([&] { return ::open(name.constData(), O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0644); });
-    if (file.fd < 0)
-        refuse(path, reason::fromErrno(errno));
     struct stat st {};
-    if (::fstat(file.fd, &st) != 0)
-        refuse(path, reason::fromErrno(errno));
-    if (!S_ISREG(st.st_mode))
-        refuse(path, kindOf(st.st_mode));
+    openRegular(file, path, O_WRONLY | O_APPEND | O_CREAT, st);
     if (const int err = sys::writeAll(file.fd, bytes.constData(), size_t(bytes.size())))
-        refuse(path, reason::fromErrno(err));
+        refuse(reason::fromErrno(err));
     if (sys::retried([&] { return ::fdatasync(file.fd); }) != 0)
-        refuse(path, reason::fromErrno(errno));
+        refuse(reason::fromErrno(errno));
 }
 
 QString whyNotReadable(const QString &path, int64_t limit)

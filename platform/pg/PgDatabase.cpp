@@ -152,6 +152,15 @@ std::unique_ptr<Connection> connect(const QString &url, int timeoutSeconds, int 
     return std::make_unique<PgConnection>(conn, answerSeconds);
 }
 
+void rollBackAfterFailure(Connection &db)
+{
+    try {
+        db.runScript(QStringLiteral("ROLLBACK"));
+    } catch (const RuntimeError &) {
+        // The connection is gone as well; the server rolls the transaction back itself.
+    }
+}
+
 std::optional<QString> passwordIn(const QString &url, QString *problem)
 {
     char *error = nullptr;

@@ -1,4 +1,5 @@
 #include "support/PgServer.h"
+#include "support/ToolRun.h"
 
 #include "core/RuntimeError.h"
 #include "platform/Database.h"
@@ -7,35 +8,19 @@
 #include "station/PlantSender.h"
 
 #include <QDateTime>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
 namespace {
 
-struct Run
+ToolRun zantrelDb(const QStringList &args)
 {
-    int status = -1;
-    QString out;
-    QString errors;
-};
-
-Run zantrelDb(const QStringList &args)
-{
-    QProcess p;
-    p.start(qEnvironmentVariable("ZANTREL_BUILD_DIR") + "/station/zantrel-db", args);
-    p.waitForFinished(60000);
-    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, QString::fromLocal8Bit(p.readAllStandardOutput()),
-            QString::fromLocal8Bit(p.readAllStandardError())};
+    return ToolRun::of(QStringLiteral("zantrel-db"), args);
 }
 
-Run zantrelFind(const QStringList &args)
+ToolRun zantrelFind(const QStringList &args)
 {
-    QProcess p;
-    p.start(qEnvironmentVariable("ZANTREL_BUILD_DIR") + "/station/zantrel-find", args);
-    p.waitForFinished(60000);
-    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, QString::fromLocal8Bit(p.readAllStandardOutput()),
-            QString::fromLocal8Bit(p.readAllStandardError())};
+    return ToolRun::of(QStringLiteral("zantrel-find"), args);
 }
 
 QString one(database::Connection &db, const QString &sql, const QStringList &parameters = {})
@@ -70,7 +55,7 @@ private slots:
     void theSchemaIsMadeOnceAndARecordedBoxNeverChanges()
     {
         const QString name = freshDatabase();
-        Run run = zantrelDb({"init", m_server.url(QStringLiteral("postgres"), name)});
+        ToolRun run = zantrelDb({"init", m_server.url(QStringLiteral("postgres"), name)});
         QCOMPARE(run.status, 0);
         QVERIFY2(run.out.contains("applied 001_plant_record.sql (version 1)"), qPrintable(run.out + run.errors));
         run = zantrelDb({"init", m_server.url(QStringLiteral("postgres"), name)});
@@ -114,14 +99,14 @@ private slots:
         QVERIFY_THROWS_EXCEPTION(RuntimeError, reader->run("INSERT INTO zantrel.station_state VALUES ('x', now(), 0, '')"));
 
         // Which box holds a pack, across the line.
-        const Run found = zantrelFind({"--db", m_server.url(QStringLiteral("board"), name), odd, "A00404"});
+        const ToolRun found = zantrelFind({"--db", m_server.url(QStringLiteral("board"), name), odd, "A00404"});
         QCOMPARE(found.status, 0);
         QCOMPARE(found.out, QStringLiteral("20261207.xls\t4\tW001\tZ001\t%1\tline3-a\n").arg(odd));
         QCOMPARE(zantrelFind({"--db", m_server.url(QStringLiteral("board"), name), "--box", "W001"}).out.count('\n'), 1);
         QCOMPARE(zantrelFind({"--db", m_server.url(QStringLiteral("board"), name), "A00404"}).status, 1);
         QCOMPARE(zantrelFind({"--db", m_server.url(QStringLiteral("nobody"), name), "A00404"}).status, 2);
 
-        const Run status = zantrelDb({"status", m_server.url(QStringLiteral("board"), name)});
+        const ToolRun status = zantrelDb({"status", m_server.url(QStringLiteral("board"), name)});
         QCOMPARE(status.status, 0);
         QVERIFY2(status.out.contains("line3-a\t1\tW001\t"), qPrintable(status.out + status.errors));
     }
@@ -133,7 +118,7 @@ private slots:
         auto admin = database::connect(m_server.url(QStringLiteral("postgres"), name));
         admin->run("INSERT INTO zantrel.schema_version (version, name) VALUES (99, 'from a later program')");
         QCOMPARE(plantschema::installedVersion(*admin), 99);
-        const Run run = zantrelDb({"init", m_server.url(QStringLiteral("postgres"), name)});
+        const ToolRun run = zantrelDb({"init", m_server.url(QStringLiteral("postgres"), name)});
         QCOMPARE(run.status, 2);
         QVERIFY2(run.errors.contains(QStringLiteral("架构版本 99 比本程序认识的版本 1 新")), qPrintable(run.errors));
         QCOMPARE(one(*admin, "SELECT count(*) FROM zantrel.schema_version"), QStringLiteral("2"));
@@ -144,7 +129,7 @@ private slots:
         const QString name = freshDatabase();
         auto admin = database::connect(m_server.url(QStringLiteral("postgres"), name));
         QCOMPARE(plantschema::installedVersion(*admin), 0);
-        const Run run = zantrelDb({"status", m_server.url(QStringLiteral("postgres"), name)});
+        const ToolRun run = zantrelDb({"status", m_server.url(QStringLiteral("postgres"), name)});
         QCOMPARE(run.status, 2);
         QVERIFY(run.errors.contains(QStringLiteral("zantrel-db init")));
         QCOMPARE(zantrelDb({"status", m_server.url(QStringLiteral("nobody"), name)}).status, 2);

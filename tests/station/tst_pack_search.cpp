@@ -1,9 +1,10 @@
+#include "support/ToolRun.h"
+
 #include "platform/xls/NativeWorkbookFile.h"
 #include "station/PackSearch.h"
 
 #include <QDir>
 #include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 #include <sys/stat.h>
@@ -19,14 +20,8 @@ struct Run
 
 Run find(const QStringList &args)
 {
-    QProcess p;
-    p.start(qEnvironmentVariable("ZANTREL_BUILD_DIR") + "/station/zantrel-find", args);
-    p.waitForFinished(30000);
-    Run run;
-    run.status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    run.lines = QString::fromLocal8Bit(p.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
-    run.errors = QString::fromLocal8Bit(p.readAllStandardError());
-    return run;
+    const ToolRun run = ToolRun::of(QStringLiteral("zantrel-find"), args);
+    return {run.status, run.out.split('\n', Qt::SkipEmptyParts), run.errors};
 }
 
 void writeBox(const QString &path, const std::vector<WorkbookFile::Row> &rows)

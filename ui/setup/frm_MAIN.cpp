@@ -239,12 +239,12 @@ void frm_MAIN::takeUpJob(const PackingJob &job, const QString &outerLabel)
 void frm_MAIN::journalNewJob()
 {
     // The open box goes on with the job as Start now gives it; a restart must too.
-    if (m_scan->box().rowCount() == 0)
-        return;
-    try {
-        m_scan->box().setJob(PackingJob::of(packingState()));
-    } catch (const RuntimeError &e) {
-        operatorMessages().show(QStringLiteral("新的设置未能写入当前外箱记录：%1").arg(e.description()));
+    if (m_scan->box().rowCount() > 0) {
+        try {
+            m_scan->box().setJob(PackingJob::of(packingState()));
+        } catch (const RuntimeError &e) {
+            operatorMessages().show(QStringLiteral("新的设置未能写入当前外箱记录：%1").arg(e.description()));
+        }
     }
     journalNewNumbers();
 }
