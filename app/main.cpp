@@ -9,11 +9,15 @@
 #include "station/BoxJournal.h"
 #include "station/DailyWorkbookExport.h"
 #include "station/DayWorkbooks.h"
+#include "station/Outbox.h"
+#include "station/PlantLink.h"
+#include "settings/StationSettings.h"
 #include "station/ScanSession.h"
 #include "ui/setup/frm_MAIN.h"
 
 #include <QApplication>
 #include <QDir>
+#include <memory>
 
 int main(int argc, char **argv)
 {
@@ -31,13 +35,23 @@ int main(int argc, char **argv)
         return 1;
     }
     // What a replace killed half-way left behind; only the station's own files.
-    removeLeftoverTemporaries(folder, {QStringLiteral("config.ini"), BoxJournal::fileName()});
+    removeLeftoverTemporaries(folder, {QStringLiteral("config.ini"), BoxJournal::fileName(), Outbox::fileName()});
     removeLeftoverTemporaries(dayworkbooks::filesFolder(folder), {QStringLiteral("*.xls")});
 
     // The station's parts, built here once.
     xls::NativeWorkbookFile workbook;
     DailyWorkbookExport dailyExport(workbook);
-    const ScanSession::Parts parts{folder, packingState(), dailyExport, operatorMessages(), operatorSounds(), program::now};
+    // The plant record, when config.ini names one: its sender starts now, so a
+    // backlog from the last run drains while the operator sets up.
+    const settings::PlantSettings plantSettings = settings::readPlantSettings(folder);
+    if (!plantSettings.problems.isEmpty())
+        operatorMessages().show(QStringLiteral("配置文件 %1 中的设置无效：\n%2")
+                                    .arg(settings::displayPath(), plantSettings.problems.join(QLatin1Char('\n'))));
+    std::unique_ptr<PlantLink> plant;
+    if (plantSettings.configured())
+        plant = std::make_unique<PlantLink>(folder, PlantLink::Options{plantSettings.url, plantSettings.station});
+    const ScanSession::Parts parts{folder, packingState(), dailyExport, operatorMessages(), operatorSounds(), program::now,
+                                   plant.get()};
     frm_MAIN setup(parts);
     setup.Form_Load();
     setup.show();

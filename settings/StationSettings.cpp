@@ -4,6 +4,10 @@
 #include "core/TextNumber.h"
 #include "settings/ConfigFile.h"
 #include "settings/modINI.h"
+#include "platform/Database.h"
+
+#include <QFileInfo>
+#include <QSysInfo>
 
 namespace settings {
 
@@ -87,6 +91,31 @@ ScanSettings readScanSettings()
         addProblem(s.problems, "waittime", "stime", s.stime,
                    QStringLiteral("等待时间（毫秒）") + textnum::rangeRule(s.stime, 0, kMaxSettleMs));
     return s;
+}
+
+PlantSettings readPlantSettings(const QString &programFolder)
+{
+    PlantSettings p;
+    Reader read(p.problems);
+    const QString url = read("db", "url", config::path()).trimmed();
+    const QString station = read("db", "station", config::path()).trimmed();
+    p.station = station.isEmpty()
+                    ? QSysInfo::machineHostName() + QLatin1Char('-') + QFileInfo(programFolder).fileName()
+                    : station;
+    if (url.isEmpty())
+        return p;
+    QString problem;
+    const std::optional<QString> password = database::passwordIn(url, &problem);
+    if (!password) {
+        addProblem(p.problems, "db", "url", url, QStringLiteral("无法识别的连接串（%1）；本次不使用中央记录").arg(problem));
+    } else if (!password->isEmpty()) {
+        // The value is not repeated: it holds the password.
+        p.problems << QStringLiteral("[db] url 中含有密码：密码不能写在 config.ini 中，请写在 ~/.pgpass（或 PGPASSFILE "
+                                     "所指的文件）或 pg_service.conf 中；本次不使用中央记录");
+    } else {
+        p.url = url;
+    }
+    return p;
 }
 
 DigitSettings readDigitSettings()

@@ -41,7 +41,20 @@ struct DigitSettings
     QStringList problems;
 };
 
+// The plant record: where it is and what this station is called there.
+struct PlantSettings
+{
+    QString url;     // [db] url, a libpq connection string or URI; "" : no central record
+    QString station; // [db] station, or the host name and the program folder's name
+    QStringList problems;
+
+    bool configured() const { return !url.isEmpty(); }
+};
+
 ScanSettings readScanSettings();
+// A url that holds a password, or that libpq cannot read, is a problem and leaves
+// the station without a central record.
+PlantSettings readPlantSettings(const QString &programFolder);
 DigitSettings readDigitSettings();
 
 // The file the problems are in, as the operator should read it.

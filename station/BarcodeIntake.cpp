@@ -6,6 +6,7 @@
 #include "platform/MessageBox.h"
 #include "platform/Sound.h"
 #include "station/DayIndex.h"
+#include "station/PlantHandoff.h"
 #include "station/RefusalRecord.h"
 #include "station/RefusedScan.h"
 #include "platform/ProgramEnvironment.h"
@@ -151,9 +152,23 @@ void BarcodeIntake::exportFullBox()
         receipt.firstRow = target->firstRow;
         receipt.at = m_clock();
     } else {
-        receipt = m_export.exportBox(m_box, [this](const ExportTarget &to) { m_box.setExportTarget(to); });
+        receipt = m_export.exportBox(m_box, [this](const ExportTarget &to) {
+            // A box that went out once under an id keeps it: the record must not get it twice.
+            ExportTarget noted = to;
+            const std::optional<ExportTarget> &before = m_box.exportTarget();
+            noted.boxId = before && !before->boxId.isNull() ? before->boxId : QUuid::createUuid();
+            m_box.setExportTarget(noted);
+        });
     }
     receipt.outerLabel = m_box.outerLabel();
+    if (m_plant) {
+        try {
+            m_plant->handOver(m_box, receipt);
+        } catch (const RuntimeError &e) {
+            // The box stays listed and pending: the next scan finds it in the workbook and hands it over again.
+            throw e.withPrefix(QStringLiteral("外箱 %1 已写入 %2，但未能放入待上传记录：").arg(receipt.outerLabel, receipt.workbook));
+        }
+    }
     if (m_dayIndex)
         dayIndexFor(receipt.at.date()).addBox(m_box, receipt);
     m_lastExport = receipt;

@@ -14,6 +14,7 @@
 #include <optional>
 
 class MessageBox;
+class PlantHandoff;
 struct PackingState;
 
 // Turns one received scan text into rows of the open box under outer-box and
@@ -53,6 +54,8 @@ public:
     QString sCfMode;
     // With the duplicate check on, also refuse what the day's earlier boxes hold.
     void checkWholeDay(DayIndex *index) { m_dayIndex = index; }
+    // Every written box also goes there before it leaves the list (nullptr: nowhere).
+    void handOverWrittenBoxesTo(PlantHandoff *plant) { m_plant = plant; }
     // Every refused scan also goes to that folder's refused-yyyymmdd.txt ("": nowhere).
     void recordRefusalsIn(const QString &filesFolder) { m_refusalFolder = filesFolder; }
     // A scan whose handling failed before it was listed, on record the same way;
@@ -90,4 +93,5 @@ private:
     std::optional<ExportReceipt> m_lastExport;
     DayIndex *m_dayIndex = nullptr;
     QString m_refusalFolder;
+    PlantHandoff *m_plant = nullptr;
 };

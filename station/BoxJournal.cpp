@@ -27,18 +27,31 @@ QByteArray exportLine(const QString &folder, const ExportTarget &target)
 {
     // Relative to the program folder, so a moved folder still finds its workbook.
     const QString relative = QDir(folder).relativeFilePath(target.workbook);
-    return kExport + ' ' + QByteArray::number(target.firstRow) + ' ' + escaped(relative) + '\n';
+    QByteArray line = kExport + ' ' + QByteArray::number(target.firstRow) + ' ';
+    if (!target.boxId.isNull())
+        line += target.boxId.toByteArray(QUuid::WithoutBraces) + ' ';
+    return line + escaped(relative) + '\n';
 }
+
+// "export ROW [ID] PATH": the id came with the plant record; a path never reads as one.
+constexpr qsizetype kIdLength = 36;
 
 std::optional<ExportTarget> exportFrom(const QString &folder, const QByteArray &rest)
 {
     const qsizetype space = rest.indexOf(' ');
     bool ok = false;
     const int row = space < 0 ? 0 : rest.left(space).toInt(&ok);
-    const std::optional<QString> relative = space < 0 ? std::nullopt : unescaped(rest.mid(space + 1));
+    QByteArray path = space < 0 ? QByteArray() : rest.mid(space + 1);
+    QUuid id;
+    if (path.size() > kIdLength && path[kIdLength] == ' ') {
+        id = QUuid::fromString(QLatin1String(path.left(kIdLength)));
+        if (!id.isNull())
+            path = path.mid(kIdLength + 1);
+    }
+    const std::optional<QString> relative = unescaped(path);
     if (!ok || row < 1 || !relative || relative->isEmpty())
         return std::nullopt;
-    return ExportTarget{QDir::cleanPath(QDir(folder).absoluteFilePath(*relative)), row};
+    return ExportTarget{QDir::cleanPath(QDir(folder).absoluteFilePath(*relative)), row, id};
 }
 
 QString shownPath(const QString &path)

@@ -1,6 +1,7 @@
 #include "station/PlantSender.h"
 
 #include "core/RuntimeError.h"
+#include "station/PlantSchema.h"
 
 #include <QSet>
 
@@ -8,6 +9,8 @@ namespace {
 
 // Rows per INSERT: four parameters each, well below the protocol's 65,535.
 constexpr int kRowsPerStatement = 1000;
+
+const QString kSchemaSource = QStringLiteral("PlantSchema");
 
 } // namespace
 
@@ -20,8 +23,18 @@ PlantSender::~PlantSender() = default;
 
 void PlantSender::connectIfNeeded()
 {
-    if (!m_db)
-        m_db = database::connect(m_url, m_answerSeconds, m_answerSeconds);
+    if (m_db)
+        return;
+    std::unique_ptr<database::Connection> db = database::connect(m_url, m_answerSeconds, m_answerSeconds);
+    const int installed = plantschema::installedVersion(*db);
+    if (installed == 0)
+        throw RuntimeError(RuntimeError::WorkbookFailed, kSchemaSource,
+                           QStringLiteral("数据库中没有 zantrel 架构，请管理员先运行 zantrel-db init"));
+    if (installed > plantschema::knownVersion())
+        throw RuntimeError(RuntimeError::WorkbookFailed, kSchemaSource,
+                           QStringLiteral("数据库中的架构版本 %1 比本程序认识的版本 %2 新，请更新本程序")
+                               .arg(installed).arg(plantschema::knownVersion()));
+    m_db = std::move(db);
 }
 
 PlantSender::Report PlantSender::deliver(const QString &packing)
@@ -31,7 +44,8 @@ PlantSender::Report PlantSender::deliver(const QString &packing)
     try {
         waiting = m_outbox.pending();
     } catch (const RuntimeError &e) {
-        report.why = e.description(); // a damaged outbox is told by the station; nothing is sent from it
+        report.why = e.description(); // told by the station once; nothing is sent from it
+        report.outboxDamaged = true;
         return report;
     }
     report.backlog = int(waiting.size());
@@ -47,6 +61,7 @@ PlantSender::Report PlantSender::deliver(const QString &packing)
     } catch (const RuntimeError &e) {
         m_db.reset(); // connect afresh next time
         report.why = e.description();
+        report.schemaUnusable = e.source() == kSchemaSource;
     }
     if (!delivered.isEmpty()) {
         try {

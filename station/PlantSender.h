@@ -19,6 +19,11 @@ public:
         bool recorded = false; // everything delivered, the server answering
         int backlog = 0;       // boxes still waiting
         QString why;           // why not, when not
+        // The database lacks the schema or holds a newer one: only a person can mend
+        // that, and the operator is told once.
+        bool schemaUnusable = false;
+        // The outbox cannot be read: told once, and nothing is sent from it.
+        bool outboxDamaged = false;
     };
 
     PlantSender(QString url, QString station, Outbox &outbox, int answerSeconds = 10);

@@ -5,6 +5,7 @@
 #include "platform/Sound.h"
 #include "settings/StationSettings.h"
 #include "station/DayWorkbooks.h"
+#include "station/PlantLink.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -14,6 +15,7 @@ ScanSession::ScanSession(const Parts &parts)
       m_intake(parts.state, m_box, parts.messages, parts.boxExport, parts.sounds, parts.clock)
 {
     m_box.setLog(&m_journal);
+    m_intake.handOverWrittenBoxesTo(parts.plant);
 }
 
 void ScanSession::configure(const settings::ScanSettings &read)
@@ -61,6 +63,22 @@ void ScanSession::noteFailure(const RuntimeError &error)
         m_exportFailure = error.description();
 }
 
+QString ScanSession::plantRecordLine() const
+{
+    if (!m_parts.plant)
+        return QStringLiteral("中央记录：未配置");
+    const PlantLink::State state = m_parts.plant->state();
+    switch (state.kind) {
+    case PlantLink::State::Recorded:
+        return QStringLiteral("中央记录：已记录（%1）").arg(state.delivered.toString(QStringLiteral("HH:mm:ss")));
+    case PlantLink::State::Offline:
+        return QStringLiteral("中央记录：离线，%1 箱等待上传").arg(state.backlog);
+    case PlantLink::State::Connecting:
+        break;
+    }
+    return QStringLiteral("中央记录：连接中，%1 箱等待上传").arg(state.backlog);
+}
+
 ScanSession::Status ScanSession::status() const
 {
     Status s;
@@ -78,5 +96,6 @@ ScanSession::Status ScanSession::status() const
     } else {
         s.lastBox = QStringLiteral("上一箱：尚无");
     }
+    s.plantRecord = plantRecordLine();
     return s;
 }

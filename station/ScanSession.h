@@ -13,6 +13,7 @@
 
 class BoxExport;
 class MessageBox;
+class PlantLink;
 class RecordGrid;
 class SoundPlayer;
 struct PackingState;
@@ -34,6 +35,7 @@ public:
         MessageBox &messages;
         SoundPlayer &sounds;
         std::function<QDateTime()> clock;
+        PlantLink *plant = nullptr; // the plant record, when there is one
     };
 
     explicit ScanSession(const Parts &parts);
@@ -55,6 +57,7 @@ public:
 
     Box &box() { return m_box; }
     BarcodeIntake &intake() { return m_intake; }
+    PlantLink *plant() { return m_parts.plant; }
     void showIn(RecordGrid *view) { m_box.setView(view); }
 
     // What the status panel shows of the box.
@@ -65,8 +68,10 @@ public:
         int packs = 0;
         int perOuter = 0;
         QString lastBox; // the last box written, or why the full one waits
+        QString plantRecord; // where the plant record stands
     };
     Status status() const;
+    QString plantRecordLine() const;
 
 private:
     Parts m_parts;

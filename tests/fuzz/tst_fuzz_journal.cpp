@@ -73,7 +73,7 @@ private slots:
             RecordingMessages messages;
             messages.answers = QStringList{QStringLiteral("继续")};
             RecordingExport exports;
-            const startchecks::KeptBox kept = startchecks::offerKeptBox(dir.path(), 6, exports, messages);
+            const startchecks::KeptBox kept = startchecks::offerKeptBox(dir.path(), 6, exports, nullptr, messages);
             if (!saved) {
                 const QStringList aside = QDir(dir.path()).entryList({"open-box.damaged-*.txt"});
                 QCOMPARE(aside.size(), 1);

@@ -56,7 +56,7 @@ public:
             --failNext;
             throw RuntimeError(RuntimeError::WorkbookFailed, QStringLiteral("export"), QStringLiteral("磁盘已满"));
         }
-        const ExportTarget target{QStringLiteral("recorded.xls"), nextRow};
+        const ExportTarget target{QStringLiteral("recorded.xls"), nextRow, {}};
         if (beforeReplace)
             beforeReplace(target);
         boxes.push_back(rowsOf(box));

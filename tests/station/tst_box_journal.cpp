@@ -99,7 +99,8 @@ private slots:
                    RunningNumbers{2, 2}, job});
         box.appendPack(QStringLiteral("A2"));
         box.setExportPending(true);
-        box.setExportTarget({dir.filePath("files/20261207.xls"), 14});
+        const QUuid id = QUuid::fromString(QStringLiteral("6f1c3a52-1d3e-4d0a-9c51-0b1a2c3d4e5f"));
+        box.setExportTarget({dir.filePath("files/20261207.xls"), 14, id});
 
         std::optional<BoxJournal::Saved> saved = BoxJournal::load(dir.path());
         QVERIFY(saved);
@@ -109,7 +110,7 @@ private slots:
         QVERIFY(saved->exportPending);
         QCOMPARE(saved->middleNo, std::optional<int32_t>(2));
         QVERIFY(saved->job == job);
-        QVERIFY(saved->target == ExportTarget({dir.filePath("files/20261207.xls"), 14}));
+        QVERIFY(saved->target == ExportTarget({dir.filePath("files/20261207.xls"), 14, id}));
 
         // A person can read it: one change per line, one scan between begin and end.
         QFile file(journal.path());
@@ -117,13 +118,30 @@ private slots:
         const QByteArray text = file.readAll();
         QVERIFY(text.contains("\nbegin\njob 2 5 3 4 \xe4\xb8\xad\\x20Z   \\\\-x\nouter W\\\\001\n"));
         QVERIFY(text.contains("\npack \xc3\x84\xc3\xa9\\x01#x\nnumbers 2 2\nend\npack A2\n"));
-        QVERIFY(text.endsWith("\nexport 14 files/20261207.xls\n"));
+        QVERIFY(text.endsWith("\nexport 14 6f1c3a52-1d3e-4d0a-9c51-0b1a2c3d4e5f files/20261207.xls\n"));
 
         // The same box written whole, as Start does, reads back the same.
         journal.startWith(box.rows(), true, 2, 2, job, box.exportTarget());
         std::optional<BoxJournal::Saved> again = BoxJournal::load(dir.path());
         QCOMPARE(again->rows, saved->rows);
         QVERIFY(again->job == job && again->target == saved->target && again->exportPending);
+
+        // Journals from before box ids read as they did, a blank in the path too.
+        const std::pair<QByteArray, QString> oldLines[] = {
+            {"export 14 files/20261207.xls", QStringLiteral("20261207.xls")},
+            {"export 14 files/old box.xls", QStringLiteral("old box.xls")},
+            {"export 14 6f1c3a52-1d3e-4d0a-9c51-0b1a2c3d4e5f", QStringLiteral("6f1c3a52-1d3e-4d0a-9c51-0b1a2c3d4e5f")}};
+        for (const auto &[line, name] : oldLines) {
+            QFile old(journal.path());
+            QVERIFY(old.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            old.write("numbers 2 2\nouter W1\nmiddle Z1\npack A1\npending 1\n" + line + "\n");
+            old.close();
+            const std::optional<BoxJournal::Saved> read = BoxJournal::load(dir.path());
+            QVERIFY(read && read->target);
+            QVERIFY(read->target->boxId.isNull());
+            QCOMPARE(QFileInfo(read->target->workbook).fileName(), name);
+        }
+        journal.startWith(box.rows(), true, 2, 2, job, box.exportTarget());
 
         // Emptied after an export: only the numbers are left.
         box.empty(5, 3);
@@ -444,7 +462,7 @@ private slots:
             RecordingMessages messages;
             xls::NativeWorkbookFile file;
             DailyWorkbookExport daily(file);
-            const startchecks::KeptBox kept = startchecks::offerKeptBox(dir.path(), 7, daily, messages);
+            const startchecks::KeptBox kept = startchecks::offerKeptBox(dir.path(), 7, daily, nullptr, messages);
             QVERIFY(kept.goOn);
             foundWritten += messages.texts.filter(QStringLiteral("无需重新写入")).size();
             QStringList packs;

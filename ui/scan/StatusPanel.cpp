@@ -17,7 +17,8 @@ StatusPanel::StatusPanel(QWidget *parent) : QWidget(parent)
     lblPacks->setFont(twips::font({QStringLiteral("Arial")}, 18, true));
     lblLastBox = line("lblLastBox");
     lblScanner = line("lblScanner");
-    for (QLabel *l : {lblBox, lblPacks, lblLastBox, lblScanner})
+    lblPlant = line("lblPlant");
+    for (QLabel *l : {lblBox, lblPacks, lblLastBox, lblScanner, lblPlant})
         layout->addWidget(l);
     layout->addStretch();
 }
@@ -52,4 +53,9 @@ void StatusPanel::showLastBox(const QString &text)
 void StatusPanel::showScanner(const QString &text)
 {
     lblScanner->setText(text);
+}
+
+void StatusPanel::showPlantRecord(const QString &text)
+{
+    lblPlant->setText(text);
 }

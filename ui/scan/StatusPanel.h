@@ -5,7 +5,8 @@
 class QLabel;
 
 // Where the box stands, beside the list: the current labels, the packs against
-// the box size, the last box written (or why it waits), and the scanner. It
+// the box size, the last box written (or why it waits), the scanner and the plant
+// record. It
 // only shows; it never takes the focus.
 class StatusPanel : public QWidget
 {
@@ -17,6 +18,7 @@ public:
     void showPacks(int packs, int perOuter);
     void showLastBox(const QString &text);
     void showScanner(const QString &text);
+    void showPlantRecord(const QString &text);
 
 private:
     QLabel *line(const char *name);
@@ -25,4 +27,5 @@ private:
     QLabel *lblPacks;
     QLabel *lblLastBox;
     QLabel *lblScanner;
+    QLabel *lblPlant;
 };

@@ -10,6 +10,7 @@
 #include "ui/scan/StatusPanel.h"
 #include "core/SystemReason.h"
 #include "platform/qt/Twips.h"
+#include "station/PlantLink.h"
 
 #include <QCloseEvent>
 #include <QDir>
@@ -27,6 +28,10 @@ frm_SCAN::frm_SCAN(std::unique_ptr<ScanSession> session, QWidget *parent)
     buildControls();
     connect(&m_link.port(), &SerialPort::onComm, this, &frm_SCAN::MSComm1_OnComm);
     connect(&m_link, &ScannerLink::changed, this, &frm_SCAN::refreshStatus);
+    m_plantWatch.setInterval(1000);
+    connect(&m_plantWatch, &QTimer::timeout, this, &frm_SCAN::watchPlantRecord);
+    if (m_session->plant())
+        m_plantWatch.start();
 }
 
 frm_SCAN::~frm_SCAN() = default;
@@ -98,6 +103,20 @@ void frm_SCAN::refreshStatus()
     m_status->showPacks(status.packs, status.perOuter);
     m_status->showLastBox(status.lastBox);
     m_status->showScanner(m_link.describe());
+    m_status->showPlantRecord(status.plantRecord);
+    if (PlantLink *plant = m_session->plant())
+        plant->packing(status.outerLabel);
+}
+
+void frm_SCAN::watchPlantRecord()
+{
+    // The sender works on its own thread; what it learns reaches the panel here.
+    if (m_handlingScan || !m_session->plant())
+        return;
+    m_status->showPlantRecord(m_session->plantRecordLine());
+    const QString notice = m_session->plant()->takeNotice();
+    if (!notice.isEmpty())
+        operatorMessages().show(notice);
 }
 
 bool frm_SCAN::startBox(const std::optional<BoxJournal::Saved> &kept)

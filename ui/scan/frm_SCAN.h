@@ -6,6 +6,7 @@
 #include "station/ScannerLink.h"
 #include "wait/clsWait.h"
 
+#include <QTimer>
 #include <QWidget>
 #include <memory>
 #include <optional>
@@ -56,6 +57,7 @@ private:
     // A scan's handling failed; text is what was read ("" if nothing), listed whether it is in the list.
     void errorPath(const RuntimeError &error, const QString &text, bool listed);
     void cmdCancel_Click();
+    void watchPlantRecord();
 
     QLabel *lblTitle;
     QPushButton *cmdCancel;
@@ -69,4 +71,5 @@ private:
     bool m_handlingScan = false;
     bool m_closeWhenIdle = false;
     bool m_shownOnce = false;
+    QTimer m_plantWatch;
 };

@@ -6,6 +6,7 @@
 #include "station/Box.h"
 #include "station/BoxExport.h"
 #include "station/DayWorkbooks.h"
+#include "station/PlantHandoff.h"
 
 #include <QDir>
 #include <QFile>
@@ -32,20 +33,32 @@ enum class Written { No, YesAndNoted, YesButNotNoted };
 // A box whose export was under way when the station stopped may be in its workbook
 // already: then it counts as written and the journal is emptied, before anything is asked.
 Written alreadyWritten(const QString &programFolder, const BoxJournal::Saved &kept, BoxExport &boxExport,
-                       MessageBox &messages)
+                       PlantHandoff *plant, MessageBox &messages)
 {
     if (!kept.exportPending || !kept.target)
         return Written::No;
     const QString label = kept.outerLabel();
     const QString where = QStringLiteral("files/") + QFileInfo(kept.target->workbook).fileName();
     Box box;
-    box.restore(kept.rows, false);
+    box.restore(kept.rows, false, kept.job, kept.target);
     try {
         if (!boxExport.holds(box, *kept.target))
             return Written::No;
     } catch (const RuntimeError &e) {
         messages.show(QStringLiteral("无法确认上次的外箱 %1 是否已写入 %2：%3").arg(label, where, e.description()));
         return Written::No;
+    }
+    if (plant) {
+        // Handed over before the journal forgets it: a crash in between hands it over
+        // again under the same id, and the record keeps it once.
+        try {
+            plant->handOver(box, ExportReceipt{label, kept.target->workbook, kept.target->firstRow, program::now(), {}});
+        } catch (const RuntimeError &e) {
+            messages.show(QStringLiteral("上次的外箱 %1 已在 %2 第 %3 行，但未能放入待上传记录：%4")
+                              .arg(label, where).arg(kept.target->firstRow).arg(e.description())
+                          + kNothingSaved);
+            return Written::YesButNotNoted;
+        }
     }
     try {
         BoxJournal(programFolder).startWith({}, false, kept.middleNo.value_or(1), kept.outerNo.value_or(1));
@@ -77,7 +90,8 @@ QString openBoxRefusal(int16_t packsInBox, bool exportPending, int16_t perOuter,
     return {};
 }
 
-KeptBox offerKeptBox(const QString &programFolder, int16_t perOuter, BoxExport &boxExport, MessageBox &messages)
+KeptBox offerKeptBox(const QString &programFolder, int16_t perOuter, BoxExport &boxExport, PlantHandoff *plant,
+                     MessageBox &messages)
 {
     KeptBox result;
     std::optional<BoxJournal::Saved> kept;
@@ -102,7 +116,7 @@ KeptBox offerKeptBox(const QString &programFolder, int16_t perOuter, BoxExport &
 
     const QString label = kept->outerLabel();
     const int16_t packs = kept->packs();
-    switch (alreadyWritten(programFolder, *kept, boxExport, messages)) {
+    switch (alreadyWritten(programFolder, *kept, boxExport, plant, messages)) {
     case Written::No:
         break;
     case Written::YesAndNoted:

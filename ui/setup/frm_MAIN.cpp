@@ -9,6 +9,7 @@
 #include "settings/ConfigFile.h"
 #include "settings/StationSettings.h"
 #include "settings/modINI.h"
+#include "station/PlantLink.h"
 #include "ui/scan/frm_SCAN.h"
 #include "ui/ProgramIcon.h"
 #include "ui/setup/StartChecks.h"
@@ -169,7 +170,7 @@ void frm_MAIN::cmdOK_Click()
     }
     startchecks::KeptBox kept;
     if (!m_scan) {
-        kept = startchecks::offerKeptBox(m_parts.programFolder, perOuter, m_parts.boxExport, m_parts.messages);
+        kept = startchecks::offerKeptBox(m_parts.programFolder, perOuter, m_parts.boxExport, m_parts.plant, m_parts.messages);
         if (!kept.goOn)
             return;
     }

@@ -1,0 +1,131 @@
+#include "station/PlantLink.h"
+
+#include "core/RuntimeError.h"
+#include "station/BoxExport.h"
+#include "station/PlantSender.h"
+
+#include <QFileInfo>
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+
+// What the window's thread and the sender's thread share. The sender's thread owns
+// a reference of its own, so a link destroyed while the thread waits for a server
+// leaves it nothing dangling: the thread ends at its next look at `stop`.
+struct PlantLink::Shared
+{
+    Shared(const QString &programFolder, Options o) : options(std::move(o)), outbox(programFolder) {}
+
+    const Options options;
+    Outbox outbox;
+
+    std::mutex lock;
+    std::condition_variable wake;
+    bool stop = false;
+    bool boxWaiting = false;
+    QString packing;
+    State state;
+    QString notice;
+    bool schemaTold = false;
+    bool outboxTold = false;
+};
+
+PlantLink::PlantLink(const QString &programFolder, Options options)
+    : m_station(options.station), m_shared(std::make_shared<Shared>(programFolder, std::move(options)))
+{
+    try {
+        m_shared->state.backlog = int(m_shared->outbox.pending().size());
+    } catch (const RuntimeError &) {
+        // The sender finds the same and says so once, through the notice.
+    }
+    std::thread(run, m_shared).detach();
+}
+
+PlantLink::~PlantLink()
+{
+    const std::lock_guard<std::mutex> hold(m_shared->lock);
+    m_shared->stop = true;
+    m_shared->wake.notify_all();
+}
+
+void PlantLink::handOver(const Box &box, const ExportReceipt &receipt)
+{
+    Outbox::Entry entry;
+    const std::optional<ExportTarget> &target = box.exportTarget();
+    entry.id = target && !target->boxId.isNull() ? target->boxId : QUuid::createUuid();
+    entry.station = m_station;
+    entry.workbook = QFileInfo(receipt.workbook).fileName();
+    entry.firstRow = receipt.firstRow;
+    entry.writtenAt = receipt.at;
+    entry.job = box.job();
+    entry.rows = box.rows();
+    m_shared->outbox.add(entry);
+    const std::lock_guard<std::mutex> hold(m_shared->lock);
+    ++m_shared->state.backlog;
+    m_shared->boxWaiting = true;
+    m_shared->wake.notify_all();
+}
+
+void PlantLink::packing(const QString &outerLabel)
+{
+    const std::lock_guard<std::mutex> hold(m_shared->lock);
+    m_shared->packing = outerLabel;
+}
+
+PlantLink::State PlantLink::state() const
+{
+    const std::lock_guard<std::mutex> hold(m_shared->lock);
+    return m_shared->state;
+}
+
+QString PlantLink::takeNotice()
+{
+    const std::lock_guard<std::mutex> hold(m_shared->lock);
+    return std::exchange(m_shared->notice, QString());
+}
+
+void PlantLink::run(std::shared_ptr<Shared> shared)
+{
+    const Options &o = shared->options;
+    PlantSender sender(o.url, o.station, shared->outbox, o.answerSeconds);
+    int pause = 1; // seconds before the next try after a failure, doubled each time
+    std::unique_lock<std::mutex> hold(shared->lock);
+    while (!shared->stop) {
+        shared->boxWaiting = false;
+        const QString packing = shared->packing;
+        hold.unlock();
+        const PlantSender::Report report = sender.deliver(packing);
+        hold.lock();
+        State &state = shared->state;
+        state.backlog = report.backlog;
+        if (report.recorded) {
+            state.kind = State::Recorded;
+            state.why.clear();
+            state.delivered = QDateTime::currentDateTime();
+            shared->schemaTold = shared->outboxTold = false;
+            pause = 1;
+        } else {
+            state.kind = State::Offline;
+            state.why = report.why;
+            if (report.schemaUnusable && !shared->schemaTold) {
+                shared->schemaTold = true;
+                shared->notice = QStringLiteral("中央记录不可用：%1\n本站照常写入工作簿，外箱留在 outbox.txt 中等待上传。").arg(report.why);
+            }
+            if (report.outboxDamaged && !shared->outboxTold) {
+                shared->outboxTold = true;
+                shared->notice = QStringLiteral("待上传记录无法读取：%1\n其中的外箱不会上传；请检查该文件，工作簿中的记录不受影响。").arg(report.why);
+            }
+        }
+        // Recorded: wait for the next box or the next report of the state. Not
+        // recorded: back off, and a new box does not cut the pause short.
+        const auto until = std::chrono::steady_clock::now()
+                           + std::chrono::seconds(report.recorded ? o.heartbeatSeconds : pause);
+        if (report.recorded)
+            shared->wake.wait_until(hold, until, [&] { return shared->stop || shared->boxWaiting; });
+        else
+            shared->wake.wait_until(hold, until, [&] { return shared->stop; });
+        if (!report.recorded)
+            pause = std::min(pause * 2, std::max(1, o.longestPauseSeconds));
+    }
+}

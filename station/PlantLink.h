@@ -1,0 +1,60 @@
+#pragma once
+
+#include "station/Outbox.h"
+#include "station/PlantHandoff.h"
+
+#include <QDateTime>
+#include <QString>
+#include <memory>
+#include <thread>
+
+// The plant record as the station sees it. A box written to its workbook goes into
+// the outbox (on disk before handOver returns); a thread of its own takes the
+// outbox to the database oldest first, reconnects with back-off, and reports the
+// station's state with each delivery and at least once a minute. Nothing here waits
+// for the database on the caller's thread, and ending the program never waits for
+// it either: what was not delivered stays in the outbox for the next run.
+class PlantLink : public PlantHandoff
+{
+public:
+    struct Options
+    {
+        QString url;
+        QString station;
+        int answerSeconds = 10;    // the longest the thread waits for one answer
+        int heartbeatSeconds = 30; // the state is reported at least this often
+        int longestPauseSeconds = 30; // back-off ceiling between failed tries
+    };
+
+    // Where the record stands, for the status panel.
+    struct State
+    {
+        enum Kind { Connecting, Recorded, Offline };
+        Kind kind = Connecting;
+        int backlog = 0;
+        QString why;         // why offline
+        QDateTime delivered; // when the last delivery succeeded
+    };
+
+    PlantLink(const QString &programFolder, Options options);
+    ~PlantLink() override;
+    PlantLink(const PlantLink &) = delete;
+    PlantLink &operator=(const PlantLink &) = delete;
+
+    void handOver(const Box &box, const ExportReceipt &receipt) override;
+    // The outer label of the box being packed ("" when none), reported with the state.
+    void packing(const QString &outerLabel);
+
+    State state() const;
+    // What the operator is to be told once (a damaged outbox, a database without the
+    // schema or with a newer one); "" when nothing new.
+    QString takeNotice();
+    const QString &station() const { return m_station; }
+
+private:
+    struct Shared;
+    static void run(std::shared_ptr<Shared> shared);
+
+    QString m_station;
+    std::shared_ptr<Shared> m_shared;
+};
