@@ -75,6 +75,11 @@ QByteArray rowLine(const BoxRow &row)
     return keywordOf(row.kind) + ' ' + escaped(row.text) + '\n';
 }
 
+QString timeText(const QDateTime &at)
+{
+    return at.toOffsetFromUtc(at.offsetFromUtc()).toString(Qt::ISODateWithMs);
+}
+
 QByteArray jobLine(const PackingJob &job)
 {
     QByteArrayList fields{QByteArray::number(job.perMiddle), QByteArray::number(job.perOuter),

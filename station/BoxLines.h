@@ -4,6 +4,7 @@
 #include "station/Box.h"
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QString>
 #include <optional>
 
@@ -22,6 +23,10 @@ std::optional<BoxRow::Kind> kindOf(const QByteArray &keyword);
 QByteArray escaped(const QString &text, bool blanks = false);
 // Nothing when an escape is broken.
 std::optional<QString> unescaped(const QByteArray &bytes);
+
+// A moment with its offset from UTC ("2026-12-07T10:00:05.120+08:00"): the same
+// instant wherever it is read, the station's clock as the operator saw it.
+QString timeText(const QDateTime &at);
 
 // "pack A00017\n"
 QByteArray rowLine(const BoxRow &row);

@@ -5,6 +5,8 @@
 #include "station/BoxLines.h"
 
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 
 using namespace boxlines;
 
@@ -18,7 +20,7 @@ const QByteArray kEnd = "end";
 QByteArray linesOf(const Outbox::Entry &e)
 {
     QByteArray out = kBox + ' ' + e.id.toByteArray(QUuid::WithoutBraces) + ' '
-                     + e.writtenAt.toString(Qt::ISODateWithMs).toUtf8() + ' ' + QByteArray::number(e.firstRow) + ' '
+                     + timeText(e.writtenAt).toUtf8() + ' ' + QByteArray::number(e.firstRow) + ' '
                      + escaped(e.workbook) + '\n';
     out += kStation + ' ' + escaped(e.station) + '\n';
     if (e.job)
@@ -65,8 +67,47 @@ Outbox::Outbox(const QString &programFolder)
 
 void Outbox::add(const Entry &entry)
 {
+    // Nothing goes in that would not read back: the file would be damaged for every box after it.
+    if (entry.id.isNull() || !entry.writtenAt.isValid() || entry.firstRow < 1 || entry.rows.empty())
+        throw RuntimeError(RuntimeError::InvalidProcedureCall, QStringLiteral("Outbox"),
+                           QStringLiteral("外箱 %1 的记录不完整，未放入 %2").arg(entry.rows.empty() ? QString() : entry.rows[0].text, fileName()));
     const QMutexLocker locker(&m_lock);
+    if (!m_tailChecked) {
+        bool torn = false;
+        std::vector<Entry> whole;
+        try {
+            whole = read(&torn);
+        } catch (const RuntimeError &) {
+            torn = false; // a damaged file is set aside at start, not mended here
+        }
+        if (torn)
+            m_log.replace(contentOf(whole));
+        m_tailChecked = true;
+    }
     m_log.append(linesOf(entry));
+}
+
+QByteArray Outbox::contentOf(const std::vector<Entry> &entries) const
+{
+    QByteArray content = kHeader;
+    for (const Entry &e : entries)
+        content += linesOf(e);
+    return content;
+}
+
+QString Outbox::setAsideIfDamaged()
+{
+    const QMutexLocker locker(&m_lock);
+    try {
+        read();
+        return {};
+    } catch (const RuntimeError &e) {
+        const QString aside = QStringLiteral("outbox.damaged-%1.txt").arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss")));
+        const QFileInfo file(m_path);
+        if (!QFile::rename(m_path, file.dir().filePath(aside)))
+            throw e.withPrefix(QStringLiteral("该文件也无法改名保留："));
+        return aside;
+    }
 }
 
 std::vector<Outbox::Entry> Outbox::pending() const
@@ -75,7 +116,7 @@ std::vector<Outbox::Entry> Outbox::pending() const
     return read();
 }
 
-std::vector<Outbox::Entry> Outbox::read() const
+std::vector<Outbox::Entry> Outbox::read(bool *torn) const
 {
     std::optional<QByteArray> bytes;
     try {
@@ -126,15 +167,17 @@ std::vector<Outbox::Entry> Outbox::read() const
             unreadable(m_path, number);
         }
     }
+    if (torn)
+        *torn = open || !lines.last().isEmpty();
     return entries;
 }
 
 void Outbox::remove(const QSet<QUuid> &delivered)
 {
     const QMutexLocker locker(&m_lock);
-    QByteArray content = kHeader;
-    for (const Entry &e : read())
+    std::vector<Entry> left;
+    for (Entry &e : read())
         if (!delivered.contains(e.id))
-            content += linesOf(e);
-    m_log.replace(content);
+            left.push_back(std::move(e));
+    m_log.replace(contentOf(left));
 }

@@ -50,19 +50,28 @@ public:
     explicit Outbox(const QString &programFolder);
 
     // Appends the box; raises a RuntimeError, leaving the file as it was, when it cannot.
+    // The first add of a run first drops a box that a crash tore, so that no box is
+    // ever appended to a torn one.
     void add(const Entry &entry);
     // Every whole box in the file, oldest first; none when there is no file. Raises a
     // RuntimeError naming the line when the file is damaged (a torn last box is not).
     std::vector<Entry> pending() const;
     // The file without these boxes, replaced in one step.
     void remove(const QSet<QUuid> &delivered);
+    // A file that cannot be read is renamed out of the way (outbox.damaged-….txt, its
+    // name returned) and a new one begins; "" when it reads or does not exist.
+    // Raises when it can be neither read nor renamed.
+    QString setAsideIfDamaged();
 
     const QString &path() const { return m_path; }
 
 private:
-    std::vector<Entry> read() const;
+    // Whole boxes; *torn says whether anything follows the last whole box.
+    std::vector<Entry> read(bool *torn = nullptr) const;
+    QByteArray contentOf(const std::vector<Entry> &entries) const;
 
     QString m_path;
     mutable QMutex m_lock;
     DurableLog m_log;
+    bool m_tailChecked = false;
 };

@@ -24,6 +24,7 @@ struct PlantLink::Shared
     std::condition_variable wake;
     bool stop = false;
     bool boxWaiting = false;
+    int addedDuringDelivery = 0; // handed over after the sender read the outbox
     QString packing;
     State state;
     QString notice;
@@ -34,10 +35,16 @@ struct PlantLink::Shared
 PlantLink::PlantLink(const QString &programFolder, Options options)
     : m_station(options.station), m_shared(std::make_shared<Shared>(programFolder, std::move(options)))
 {
+    // A damaged outbox must not stop the boxes that follow: it is kept for a person
+    // under another name and a new one begins.
     try {
+        const QString aside = m_shared->outbox.setAsideIfDamaged();
+        if (!aside.isEmpty())
+            m_shared->notice = QStringLiteral("待上传记录 %1 无法读取，已改名为 %2 保留；其中的外箱不会上传，请检查该文件。工作簿中的记录不受影响。")
+                                   .arg(Outbox::fileName(), aside);
         m_shared->state.backlog = int(m_shared->outbox.pending().size());
     } catch (const RuntimeError &) {
-        // The sender finds the same and says so once, through the notice.
+        // Neither read nor renamed: the sender finds the same and says so once.
     }
     std::thread(run, m_shared).detach();
 }
@@ -57,12 +64,13 @@ void PlantLink::handOver(const Box &box, const ExportReceipt &receipt)
     entry.station = m_station;
     entry.workbook = QFileInfo(receipt.workbook).fileName();
     entry.firstRow = receipt.firstRow;
-    entry.writtenAt = receipt.at;
+    entry.writtenAt = receipt.at.isValid() ? receipt.at : QDateTime::currentDateTime();
     entry.job = box.job();
     entry.rows = box.rows();
     m_shared->outbox.add(entry);
     const std::lock_guard<std::mutex> hold(m_shared->lock);
     ++m_shared->state.backlog;
+    ++m_shared->addedDuringDelivery;
     m_shared->boxWaiting = true;
     m_shared->wake.notify_all();
 }
@@ -93,12 +101,14 @@ void PlantLink::run(std::shared_ptr<Shared> shared)
     std::unique_lock<std::mutex> hold(shared->lock);
     while (!shared->stop) {
         shared->boxWaiting = false;
+        shared->addedDuringDelivery = 0;
         const QString packing = shared->packing;
         hold.unlock();
         const PlantSender::Report report = sender.deliver(packing);
         hold.lock();
         State &state = shared->state;
-        state.backlog = report.backlog;
+        ++state.attempts;
+        state.backlog = report.backlog + shared->addedDuringDelivery;
         if (report.recorded) {
             state.kind = State::Recorded;
             state.why.clear();

@@ -34,6 +34,7 @@ public:
         int backlog = 0;
         QString why;         // why offline
         QDateTime delivered; // when the last delivery succeeded
+        int attempts = 0;    // deliveries tried since the start
     };
 
     PlantLink(const QString &programFolder, Options options);

@@ -1,6 +1,7 @@
 #include "station/PlantSender.h"
 
 #include "core/RuntimeError.h"
+#include "station/BoxLines.h"
 #include "station/PlantSchema.h"
 
 #include <QSet>
@@ -89,7 +90,7 @@ void PlantSender::deliverBox(const Outbox::Entry &e)
             QStringLiteral("INSERT INTO zantrel.boxes (box_id, station, outer_label, workbook, first_row, row_count, written_at)"
                            " VALUES ($1, $2, $3, $4, $5, $6, $7) ON CONFLICT (box_id) DO NOTHING RETURNING box_id"),
             {e.id.toString(QUuid::WithoutBraces), e.station, outer, e.workbook, QString::number(e.firstRow),
-             QString::number(e.rows.size()), e.writtenAt.toString(Qt::ISODateWithMs)});
+             QString::number(e.rows.size()), boxlines::timeText(e.writtenAt)});
         if (!inserted.empty()) {
             // The rows go in batches; only placeholders are put together, never a value.
             QString middle;

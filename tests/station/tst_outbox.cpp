@@ -73,6 +73,14 @@ private slots:
             writeBytes(outbox.path(), bytes.left(cut));
             QCOMPARE(outbox.pending(), std::vector<Outbox::Entry>{first});
         }
+        // The next run's first box does not grow on the torn one, wherever it was cut.
+        const Outbox::Entry third = entry(3);
+        for (qsizetype cut : {secondStart + 5, secondStart + 60, bytes.size() - 2}) {
+            writeBytes(outbox.path(), bytes.left(cut));
+            Outbox nextRun(dir.path());
+            nextRun.add(third);
+            QCOMPARE(nextRun.pending(), (std::vector<Outbox::Entry>{first, third}));
+        }
         writeBytes(outbox.path(), bytes.left(secondStart) + "pack A1\nend\n");
         try {
             outbox.pending();
@@ -84,6 +92,12 @@ private slots:
         const QByteArray damaged = bytesOf(outbox.path());
         QVERIFY_THROWS_EXCEPTION(RuntimeError, outbox.remove({first.id}));
         QCOMPARE(bytesOf(outbox.path()), damaged);
+        // At start it is set aside whole, and a new outbox begins.
+        const QString aside = outbox.setAsideIfDamaged();
+        QVERIFY(aside.startsWith(QStringLiteral("outbox.damaged-")));
+        QCOMPARE(bytesOf(dir.filePath(aside)), damaged);
+        QVERIFY(outbox.pending().empty());
+        QCOMPARE(outbox.setAsideIfDamaged(), QString());
     }
 
     void anOutboxThatIsNoFileIsToldAndKept_data() { impostor::addRows(); }

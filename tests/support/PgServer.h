@@ -40,6 +40,13 @@ public:
                                              QStringLiteral("-A"), QStringLiteral("trust"), QStringLiteral("-E"), QStringLiteral("UTF8")},
                  out))
             return QStringLiteral("initdb failed: ") + out;
+        return startAgain();
+    }
+
+    // The same cluster started after stop(); "" when it runs.
+    QString startAgain()
+    {
+        QString out;
         const QString options = QStringLiteral("-k %1 -p %2 -c listen_addresses='' -c fsync=off").arg(m_dir->path()).arg(m_port);
         if (!run(QStringLiteral("pg_ctl"), {QStringLiteral("-D"), data(), QStringLiteral("-o"), options, QStringLiteral("-l"),
                                              m_dir->path() + QStringLiteral("/log"), QStringLiteral("-w"), QStringLiteral("start")},

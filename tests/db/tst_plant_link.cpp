@@ -1,0 +1,235 @@
+#include "station/Fakes.h"
+#include "station/JournalScript.h"
+#include "support/PlantDb.h"
+
+#include "core/RuntimeError.h"
+#include "station/BarcodeIntake.h"
+#include "station/BoxJournal.h"
+#include "station/Outbox.h"
+#include "station/PlantLink.h"
+#include "ui/setup/StartChecks.h"
+
+#include <QTemporaryDir>
+#include <QTest>
+#include <thread>
+
+using plantdb::one;
+
+namespace {
+
+// Short waits, so that a stopped server costs the test seconds, not minutes.
+PlantLink::Options quick(const QString &url, const QString &station)
+{
+    PlantLink::Options o;
+    o.url = url;
+    o.station = station;
+    o.answerSeconds = 2;
+    o.heartbeatSeconds = 1;
+    o.longestPauseSeconds = 1;
+    return o;
+}
+
+// A station without windows: intake into a journaled box, boxes to a recorded
+// "workbook", every written box handed to the plant link.
+struct Station
+{
+    explicit Station(const QString &folder, const PlantLink::Options &options) : journal(folder), link(folder, options)
+    {
+        journalscript::setUp(station.state);
+        station.box.setLog(&journal);
+        journal.startWith({}, false, 1, 1);
+        station.intake.handOverWrittenBoxesTo(&link);
+    }
+    // n packs, numbered from first.
+    void scan(int first, int n)
+    {
+        for (int i = first; i < first + n; ++i)
+            station.intake.receive(QStringLiteral("P%1\r\n").arg(i, 5, 10, QLatin1Char('0')));
+    }
+
+    journalscript::Station station;
+    BoxJournal journal;
+    PlantLink link;
+};
+
+// A written box of its own, as the intake hands it over.
+void handOverBox(PlantLink &link, int n)
+{
+    Box box;
+    box.apply({{{BoxRow::OuterLabel, QStringLiteral("W%1").arg(n)}, {BoxRow::MiddleLabel, QStringLiteral("Z%1").arg(n)},
+                {BoxRow::Pack, QStringLiteral("%1-%2").arg(link.station()).arg(n)}},
+               {}, {}});
+    box.setExportTarget({QStringLiteral("20261208.xls"), 2 + 3 * n, QUuid::createUuid()});
+    link.handOver(box, ExportReceipt{box.outerLabel(), QStringLiteral("20261208.xls"), 2 + 3 * n, QDateTime::currentDateTime(), {}});
+}
+
+} // namespace
+
+class TestPlantLink : public QObject
+{
+    Q_OBJECT
+    PgServer m_server;
+    int m_databases = 0;
+
+    QString freshDatabase() { return plantdb::make(m_server, QStringLiteral("link%1").arg(++m_databases)); }
+
+private slots:
+    void initTestCase()
+    {
+        const QString why = m_server.start();
+        QVERIFY2(why.isEmpty(), qPrintable(why));
+    }
+
+    // A failed test must not leave the server stopped for the next.
+    void cleanup() { m_server.resume(); }
+
+    void writtenBoxesReachTheRecordWhateverTheServerDoes()
+    {
+        const QString name = freshDatabase();
+        auto admin = database::connect(m_server.url(QStringLiteral("postgres"), name));
+        QTemporaryDir folder;
+        Station s(folder.path(), quick(m_server.url(QStringLiteral("line3"), name), QStringLiteral("line3-a")));
+
+        s.scan(1, 14); // two boxes of 7
+        QCOMPARE(s.station.exports.boxes.size(), size_t(2));
+        QTRY_VERIFY2(one(*admin, "SELECT count(*) FROM zantrel.boxes") == QStringLiteral("2"), qPrintable(s.link.state().why));
+        QTRY_COMPARE(s.link.state().kind, PlantLink::State::Recorded);
+        QCOMPARE(s.link.state().backlog, 0);
+        // Each pack where the workbook has it: the second box starts on the row after the first.
+        QCOMPARE(one(*admin, "SELECT outer_label || ' ' || middle_label || ' ' || sheet_row || ' ' || station"
+                             " FROM zantrel.pack_locations WHERE barcode = 'P00008'"),
+                 QStringLiteral("W002 Z004 %1 line3-a").arg(s.station.exports.starts[1] + 2));
+        QCOMPARE(one(*admin, "SELECT count(*) FROM zantrel.pack_locations"), QStringLiteral("14"));
+
+        // A stopped server process accepts and never answers: scanning goes on, the
+        // boxes wait in the outbox, and the link says it is offline.
+        QVERIFY(m_server.pause());
+        s.scan(15, 21);
+        QCOMPARE(s.station.exports.boxes.size(), size_t(5));
+        QTRY_COMPARE_WITH_TIMEOUT(s.link.state().kind, PlantLink::State::Offline, 15000);
+        QCOMPARE(s.link.state().backlog, 3);
+        QVERIFY(m_server.resume());
+        QTRY_COMPARE_WITH_TIMEOUT(one(*admin, "SELECT count(*) FROM zantrel.boxes"), QStringLiteral("5"), 15000);
+        QTRY_COMPARE(s.link.state().backlog, 0);
+
+        // The server stopped in the middle of a delivery of 40 boxes, and started again.
+        s.scan(36, 280);
+        m_server.stop();
+        s.scan(316, 7);
+        QTRY_COMPARE_WITH_TIMEOUT(s.link.state().kind, PlantLink::State::Offline, 15000);
+        const QString why = m_server.startAgain();
+        QVERIFY2(why.isEmpty(), qPrintable(why));
+        admin = database::connect(m_server.url(QStringLiteral("postgres"), name));
+        QTRY_COMPARE_WITH_TIMEOUT(one(*admin, "SELECT count(*) FROM zantrel.boxes"), QStringLiteral("46"), 30000);
+        QTRY_COMPARE(s.link.state().backlog, 0);
+        QVERIFY(Outbox(folder.path()).pending().empty());
+        // Every box once, whole, at the row the workbook has it.
+        QCOMPARE(one(*admin, "SELECT count(DISTINCT barcode) || ' ' || count(*) FROM zantrel.pack_locations"), QStringLiteral("322 322"));
+        QStringList starts;
+        for (int32_t row : s.station.exports.starts)
+            starts << QString::number(row);
+        QCOMPARE(one(*admin, "SELECT string_agg(first_row::text, ' ' ORDER BY first_row) FROM zantrel.boxes"), starts.join(' '));
+        QCOMPARE(one(*admin, "SELECT heard_at > now() - interval '1 minute' FROM zantrel.station_state WHERE station = 'line3-a'"),
+                 QStringLiteral("t"));
+    }
+
+    void aBoxFoundWrittenAtStartGoesOnceUnderItsId()
+    {
+        const QString name = freshDatabase();
+        auto admin = database::connect(m_server.url(QStringLiteral("postgres"), name));
+        QTemporaryDir folder;
+        {
+            // The workbook took the box, and the station stopped before it could note it.
+            Station s(folder.path(), quick(QStringLiteral("host=/nonexistent"), QStringLiteral("line3-a")));
+            s.station.exports.failAfterWriting = 1;
+            QVERIFY_THROWS_EXCEPTION(RuntimeError, s.scan(1, 7));
+            QVERIFY(s.station.box.exportPending());
+            QVERIFY(Outbox(folder.path()).pending().empty());
+            const std::optional<BoxJournal::Saved> kept = BoxJournal::load(folder.path());
+            QVERIFY(kept && kept->target && !kept->target->boxId.isNull());
+
+            // Start finds it written and hands it over; a crash before the journal
+            // was emptied makes the next Start hand it over again, under the same id.
+            PlantLink link(folder.path(), quick(m_server.url(QStringLiteral("line3"), name), QStringLiteral("line3-a")));
+            RecordingMessages messages;
+            for (int start = 0; start < 2; ++start) {
+                BoxJournal(folder.path()).startWith(kept->rows, true, 3, 2, kept->job, kept->target);
+                const startchecks::KeptBox offered = startchecks::offerKeptBox(folder.path(), 7, s.station.exports, &link, messages);
+                QVERIFY(offered.goOn && !offered.box);
+            }
+            QCOMPARE(messages.texts.size(), 2);
+            QVERIFY2(messages.texts[0].contains(QStringLiteral("无需重新写入")), qPrintable(messages.texts[0]));
+            QTRY_COMPARE(one(*admin, "SELECT count(*) FROM zantrel.pack_locations"), QStringLiteral("7"));
+            QTRY_COMPARE(link.state().backlog, 0);
+            QCOMPARE(one(*admin, "SELECT box_id::text FROM zantrel.boxes"), kept->target->boxId.toString(QUuid::WithoutBraces));
+        }
+    }
+
+    void twoStationsDeliverAtOnce()
+    {
+        const QString name = freshDatabase();
+        auto admin = database::connect(m_server.url(QStringLiteral("postgres"), name));
+        QTemporaryDir a, b;
+        PlantLink first(a.path(), quick(m_server.url(QStringLiteral("line3"), name), QStringLiteral("line3-a")));
+        PlantLink second(b.path(), quick(m_server.url(QStringLiteral("line3"), name), QStringLiteral("line3-b")));
+        std::thread one([&] { for (int n = 0; n < 150; ++n) handOverBox(first, n); });
+        std::thread two([&] { for (int n = 0; n < 150; ++n) handOverBox(second, n); });
+        one.join();
+        two.join();
+        QTRY_COMPARE_WITH_TIMEOUT(plantdb::one(*admin, "SELECT count(*) FROM zantrel.boxes"), QStringLiteral("300"), 30000);
+        QTRY_VERIFY(first.state().backlog == 0 && second.state().backlog == 0);
+        QCOMPARE(plantdb::one(*admin, "SELECT string_agg(station || ':' || n, ' ' ORDER BY station) FROM"
+                                      " (SELECT station, count(*) AS n FROM zantrel.pack_locations GROUP BY station) s"),
+                 QStringLiteral("line3-a:150 line3-b:150"));
+        QCOMPARE(plantdb::one(*admin, "SELECT count(*) FROM zantrel.station_state"), QStringLiteral("2"));
+    }
+
+    void aDatabaseTheStationCannotUseIsToldOnce()
+    {
+        QTemporaryDir folder;
+        const QString bare = QStringLiteral("link%1").arg(++m_databases);
+        database::connect(m_server.url())->run(QStringLiteral("CREATE DATABASE %1").arg(bare));
+        {
+            PlantLink link(folder.path(), quick(m_server.url(QStringLiteral("postgres"), bare), QStringLiteral("line3-a")));
+            handOverBox(link, 1);
+            QTRY_VERIFY(link.state().kind == PlantLink::State::Offline);
+            QString notice;
+            QTRY_VERIFY2(!(notice += link.takeNotice()).isEmpty(), qPrintable(link.state().why));
+            QVERIFY2(notice.contains(QStringLiteral("zantrel-db init")), qPrintable(notice));
+            // Told once, however often the sender tries again.
+            const int tried = link.state().attempts;
+            QTRY_VERIFY(link.state().attempts >= tried + 2);
+            QCOMPARE(link.takeNotice(), QString());
+        }
+        const QString name = freshDatabase();
+        auto admin = database::connect(m_server.url(QStringLiteral("postgres"), name));
+        admin->run("INSERT INTO zantrel.schema_version (version, name) VALUES (99, 'from a later program')");
+        PlantLink link(folder.path(), quick(m_server.url(QStringLiteral("line3"), name), QStringLiteral("line3-a")));
+        QString notice;
+        QTRY_VERIFY(!(notice += link.takeNotice()).isEmpty());
+        QVERIFY2(notice.contains(QStringLiteral("版本 99 比本程序认识的版本 1 新")), qPrintable(notice));
+        // Nothing was sent, and the box still waits.
+        QCOMPARE(Outbox(folder.path()).pending().size(), size_t(1));
+        QCOMPARE(one(*admin, "SELECT count(*) FROM zantrel.boxes"), QStringLiteral("0"));
+    }
+
+    void aDamagedOutboxIsSetAsideAndNewBoxesGoOn()
+    {
+        const QString name = freshDatabase();
+        auto admin = database::connect(m_server.url(QStringLiteral("postgres"), name));
+        QTemporaryDir folder;
+        QFile damaged(folder.filePath(Outbox::fileName()));
+        QVERIFY(damaged.open(QIODevice::WriteOnly));
+        damaged.write("pack outside any box\n");
+        damaged.close();
+        PlantLink link(folder.path(), quick(m_server.url(QStringLiteral("line3"), name), QStringLiteral("line3-a")));
+        const QString notice = link.takeNotice();
+        QVERIFY2(notice.contains(QStringLiteral("outbox.damaged-")), qPrintable(notice));
+        handOverBox(link, 1);
+        QTRY_COMPARE(one(*admin, "SELECT count(*) FROM zantrel.boxes"), QStringLiteral("1"));
+        QCOMPARE(QDir(folder.path()).entryList({QStringLiteral("outbox.damaged-*")}).size(), 1);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestPlantLink)
+#include "tst_plant_link.moc"
