@@ -13,6 +13,18 @@ constexpr int kRowsPerStatement = 1000;
 
 const QString kSchemaSource = QStringLiteral("PlantSchema");
 
+std::function<void()> &stepHook()
+{
+    static std::function<void()> hook;
+    return hook;
+}
+
+void step()
+{
+    if (stepHook())
+        stepHook()();
+}
+
 } // namespace
 
 PlantSender::PlantSender(QString url, QString station, Outbox &outbox, int answerSeconds)
@@ -21,6 +33,11 @@ PlantSender::PlantSender(QString url, QString station, Outbox &outbox, int answe
 }
 
 PlantSender::~PlantSender() = default;
+
+void PlantSender::setStepHookForTests(std::function<void()> hook)
+{
+    stepHook() = std::move(hook);
+}
 
 void PlantSender::connectIfNeeded()
 {
@@ -66,6 +83,7 @@ PlantSender::Report PlantSender::deliver(const QString &packing)
     }
     if (!delivered.isEmpty()) {
         try {
+            step();
             m_outbox.remove(delivered);
         } catch (const RuntimeError &e) {
             // They stay in the outbox and go again: the record stores each box once.
@@ -84,8 +102,10 @@ void PlantSender::deliverBox(const Outbox::Entry &e)
     for (const BoxRow &row : e.rows)
         if (row.kind == BoxRow::OuterLabel && outer.isEmpty())
             outer = row.text;
+    step();
     m_db->runScript(QStringLiteral("BEGIN"));
     try {
+        step();
         const auto inserted = m_db->run(
             QStringLiteral("INSERT INTO zantrel.boxes (box_id, station, outer_label, workbook, first_row, row_count, written_at)"
                            " VALUES ($1, $2, $3, $4, $5, $6, $7) ON CONFLICT (box_id) DO NOTHING RETURNING box_id"),
@@ -107,11 +127,13 @@ void PlantSender::deliverBox(const Outbox::Entry &e)
                     parameters << QString::number(r) << QString::number(int(row.kind)) << row.text
                                << (row.kind == BoxRow::Pack ? middle : QString());
                 }
+                step();
                 m_db->run(QStringLiteral("INSERT INTO zantrel.box_rows (box_id, row_index, kind, text, middle_label) VALUES ")
                               + values.join(QStringLiteral(", ")),
                           parameters);
             }
         }
+        step();
         m_db->runScript(QStringLiteral("COMMIT"));
     } catch (const RuntimeError &) {
         database::rollBackAfterFailure(*m_db);

@@ -4,6 +4,7 @@
 #include "station/Outbox.h"
 
 #include <QString>
+#include <functional>
 #include <memory>
 
 // Takes the outbox to the plant record: oldest box first, each in a transaction of
@@ -31,6 +32,10 @@ public:
 
     // Connects when needed, delivers what waits, says where things stand; never raises.
     Report deliver(const QString &packing = QString());
+
+    // Runs before each statement of a delivery and before the outbox is compacted
+    // (a test kills the process there); empty: nothing.
+    static void setStepHookForTests(std::function<void()> hook);
 
 private:
     void connectIfNeeded();

@@ -9,6 +9,11 @@
 #include "station/PlantLink.h"
 #include "ui/setup/StartChecks.h"
 
+#include "platform/WorkbookReader.h"
+
+#include <QDir>
+#include <QProcess>
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
 #include <thread>
@@ -61,6 +66,61 @@ void handOverBox(PlantLink &link, int n)
                {}, {}});
     box.setExportTarget({QStringLiteral("20261208.xls"), 2 + 3 * n, QUuid::createUuid()});
     link.handOver(box, ExportReceipt{box.outerLabel(), QStringLiteral("20261208.xls"), 2 + 3 * n, QDateTime::currentDateTime(), {}});
+}
+
+// One run of the kill test's station; its exit code, or -1 when it was killed.
+struct ChildRun
+{
+    int status = -1;
+    int steps = 0;
+    QString errors;
+};
+
+ChildRun runChild(const QString &folder, const QString &url, int killAt, int first, int count)
+{
+    QProcess p;
+    p.start(qEnvironmentVariable("ZANTREL_BUILD_DIR") + QStringLiteral("/tests/plant_child"),
+            {folder, url, QString::number(killAt), QString::number(first), QString::number(count)});
+    p.waitForFinished(120000);
+    const QByteArray out = p.readAllStandardOutput();
+    const qsizetype at = out.indexOf("steps ");
+    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, at < 0 ? 0 : out.mid(at + 6).trimmed().toInt(),
+            QString::fromLocal8Bit(p.readAllStandardError())};
+}
+
+// Every box of the folder's workbooks as "LABEL workbook row: the rows' texts", sorted.
+QStringList boxesInWorkbooks(const QString &folder)
+{
+    QStringList boxes;
+    const QDir files(folder + QStringLiteral("/files"));
+    for (const QString &name : files.entryList({QStringLiteral("*.xls")}, QDir::Files, QDir::Name)) {
+        const std::vector<QStringList> columns = workbook::readFirstSheetColumns(files.filePath(name), 3);
+        QString box;
+        for (qsizetype r = 1; r < columns[0].size(); ++r) { // row 1 holds the captions
+            if (!columns[0][r].isEmpty()) {
+                if (!box.isEmpty())
+                    boxes << box;
+                box = QStringLiteral("%1 %2 %3:").arg(columns[0][r], name).arg(r + 1);
+            }
+            box += QLatin1Char(' ') + columns[0][r] + columns[1][r] + columns[2][r];
+        }
+        if (!box.isEmpty())
+            boxes << box;
+    }
+    boxes.sort();
+    return boxes;
+}
+
+QStringList boxesInRecord(database::Connection &db)
+{
+    QStringList boxes;
+    for (const database::Row &row :
+         db.run(QStringLiteral("SELECT b.outer_label || ' ' || b.workbook || ' ' || b.first_row || ':' || "
+                               "string_agg(' ' || r.text, '' ORDER BY r.row_index) FROM zantrel.boxes b "
+                               "JOIN zantrel.box_rows r USING (box_id) GROUP BY b.box_id")))
+        boxes << row[0].value_or(QString());
+    boxes.sort();
+    return boxes;
 }
 
 } // namespace
@@ -211,6 +271,35 @@ private slots:
         // Nothing was sent, and the box still waits.
         QCOMPARE(Outbox(folder.path()).pending().size(), size_t(1));
         QCOMPARE(one(*admin, "SELECT count(*) FROM zantrel.boxes"), QStringLiteral("0"));
+    }
+
+    void killedAnywhereEveryWrittenBoxIsRecordedOnce()
+    {
+        const QString name = freshDatabase();
+        const QString url = m_server.url(QStringLiteral("line3"), name);
+        auto admin = database::connect(m_server.url(QStringLiteral("postgres"), name));
+        QTemporaryDir folder;
+        // A run that is not killed says how many steps a run takes.
+        const int perRun = 10;
+        ChildRun run = runChild(folder.path(), url, 0, 1, perRun);
+        QVERIFY2(run.status == 0 && run.steps > 10, qPrintable(QStringLiteral("exit %1, %2 steps: %3").arg(run.status).arg(run.steps).arg(run.errors)));
+        const int steps = run.steps;
+        QRandomGenerator random(20261208);
+        int killed = 0;
+        for (int round = 1; round <= 32; ++round) {
+            run = runChild(folder.path(), url, 1 + int(random.bounded(steps)), 1 + round * perRun, perRun);
+            QVERIFY2(run.status == 0 || run.status == -1, qPrintable(QStringLiteral("round %1: exit %2 %3").arg(round).arg(run.status).arg(run.errors)));
+            killed += run.status == -1;
+        }
+        QVERIFY(killed > 16);
+        // The last run starts, finishes what was left, and delivers the backlog.
+        run = runChild(folder.path(), url, 0, 1 + 33 * perRun, 0);
+        QVERIFY2(run.status == 0, qPrintable(run.errors));
+
+        const QStringList written = boxesInWorkbooks(folder.path());
+        QVERIFY(written.size() > 20);
+        QCOMPARE(boxesInRecord(*admin), written);
+        QVERIFY(Outbox(folder.path()).pending().empty());
     }
 
     void aDamagedOutboxIsSetAsideAndNewBoxesGoOn()
