@@ -74,32 +74,33 @@ void Outbox::add(const Entry &entry)
     const QMutexLocker locker(&m_lock);
     if (!m_tailChecked) {
         bool torn = false;
-        std::vector<Entry> whole;
         try {
-            whole = read(&torn);
+            torn = parse(0).torn;
         } catch (const RuntimeError &) {
-            torn = false; // a damaged file is set aside at start, not mended here
+            // A damaged file is set aside at start, not mended here.
         }
-        if (torn)
-            m_log.replace(contentOf(whole));
         m_tailChecked = true;
+        if (torn)
+            dropTornTail();
     }
     m_log.append(linesOf(entry));
 }
 
-QByteArray Outbox::contentOf(const std::vector<Entry> &entries) const
+void Outbox::dropTornTail()
 {
+    QByteArray bytes;
+    const Parsed parsed = parse(0, &bytes);
     QByteArray content = kHeader;
-    for (const Entry &e : entries)
-        content += linesOf(e);
-    return content;
+    for (const Span &span : parsed.spans)
+        content += QByteArrayView(bytes).sliced(span.from, span.to - span.from);
+    m_log.replace(content);
 }
 
 QString Outbox::setAsideIfDamaged()
 {
     const QMutexLocker locker(&m_lock);
     try {
-        read();
+        parse(0);
         return {};
     } catch (const RuntimeError &e) {
         const QString aside = QStringLiteral("outbox.damaged-%1.txt").arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss")));
@@ -113,10 +114,17 @@ QString Outbox::setAsideIfDamaged()
 std::vector<Outbox::Entry> Outbox::pending() const
 {
     const QMutexLocker locker(&m_lock);
-    return read();
+    return parse(SIZE_MAX).entries;
 }
 
-std::vector<Outbox::Entry> Outbox::read(bool *torn) const
+Outbox::Batch Outbox::oldest(size_t limit) const
+{
+    const QMutexLocker locker(&m_lock);
+    Parsed parsed = parse(limit);
+    return {std::move(parsed.entries), int(parsed.spans.size())};
+}
+
+Outbox::Parsed Outbox::parse(size_t limit, QByteArray *content) const
 {
     std::optional<QByteArray> bytes;
     try {
@@ -125,23 +133,27 @@ std::vector<Outbox::Entry> Outbox::read(bool *torn) const
         throw RuntimeError(RuntimeError::WorkbookFailed, QStringLiteral("Outbox"),
                            QStringLiteral("无法读取 %1：%2").arg(QDir::toNativeSeparators(m_path), e.description()));
     }
-    std::vector<Entry> entries;
+    Parsed parsed;
     if (!bytes)
-        return entries;
+        return parsed;
+    // Every line is checked, however many boxes are wanted: damage anywhere is told.
+    // Only the wanted boxes are built, so a long backlog costs its bytes, not its rows.
     std::optional<Entry> open; // the box being read, until its "end"
-    const QList<QByteArray> lines = bytes->split('\n');
-    // The piece after the last line end is a torn line (or nothing); a box without its
-    // "end" was torn by a crash and is skipped.
-    for (qsizetype n = 0; n + 1 < lines.size(); ++n) {
-        const QByteArray &line = lines[n];
-        const int number = int(n + 1);
+    qsizetype openFrom = 0;
+    qsizetype pos = 0;
+    int number = 0;
+    for (qsizetype lineEnd; (lineEnd = bytes->indexOf('\n', pos)) >= 0; pos = lineEnd + 1) {
+        ++number;
+        const QByteArray line = bytes->mid(pos, lineEnd - pos);
         if (line.isEmpty() || line.startsWith('#'))
             continue;
         const qsizetype space = line.indexOf(' ');
         const QByteArray keyword = space < 0 ? line : line.left(space);
         const QByteArray rest = space < 0 ? QByteArray() : line.mid(space + 1);
+        const bool wanted = parsed.entries.size() < limit;
         if (keyword == kBox && !open) {
             open = Entry();
+            openFrom = pos;
             if (!readBoxLine(rest, *open))
                 unreadable(m_path, number);
         } else if (!open) {
@@ -159,25 +171,34 @@ std::vector<Outbox::Entry> Outbox::read(bool *torn) const
             const std::optional<QString> text = unescaped(rest);
             if (!text)
                 unreadable(m_path, number);
-            open->rows.push_back({*kind, *text});
+            if (wanted)
+                open->rows.push_back({*kind, *text});
         } else if (keyword == kEnd) {
-            entries.push_back(std::move(*open));
+            parsed.spans.push_back({open->id, openFrom, lineEnd + 1});
+            if (wanted)
+                parsed.entries.push_back(std::move(*open));
             open.reset();
         } else {
             unreadable(m_path, number);
         }
     }
-    if (torn)
-        *torn = open || !lines.last().isEmpty();
-    return entries;
+    // The piece after the last line end is a torn line (or nothing); a box without its
+    // "end" was torn by a crash and is skipped.
+    parsed.torn = open || pos < bytes->size();
+    if (content)
+        *content = std::move(*bytes);
+    return parsed;
 }
 
 void Outbox::remove(const QSet<QUuid> &delivered)
 {
     const QMutexLocker locker(&m_lock);
-    std::vector<Entry> left;
-    for (Entry &e : read())
-        if (!delivered.contains(e.id))
-            left.push_back(std::move(e));
-    m_log.replace(contentOf(left));
+    // The boxes that stay are copied as they stand, byte for byte.
+    QByteArray bytes;
+    const Parsed parsed = parse(0, &bytes);
+    QByteArray content = kHeader;
+    for (const Span &span : parsed.spans)
+        if (!delivered.contains(span.id))
+            content += QByteArrayView(bytes).sliced(span.from, span.to - span.from);
+    m_log.replace(content);
 }

@@ -56,6 +56,13 @@ public:
     // Every whole box in the file, oldest first; none when there is no file. Raises a
     // RuntimeError naming the line when the file is damaged (a torn last box is not).
     std::vector<Entry> pending() const;
+    // The oldest boxes, at most limit of them, and how many whole boxes wait in all.
+    struct Batch
+    {
+        std::vector<Entry> entries;
+        int total = 0;
+    };
+    Batch oldest(size_t limit) const;
     // The file without these boxes, replaced in one step.
     void remove(const QSet<QUuid> &delivered);
     // A file that cannot be read is renamed out of the way (outbox.damaged-….txt, its
@@ -66,9 +73,23 @@ public:
     const QString &path() const { return m_path; }
 
 private:
-    // Whole boxes; *torn says whether anything follows the last whole box.
-    std::vector<Entry> read(bool *torn = nullptr) const;
-    QByteArray contentOf(const std::vector<Entry> &entries) const;
+    // Where each whole box's lines are in the file.
+    struct Span
+    {
+        QUuid id;
+        qsizetype from = 0;
+        qsizetype to = 0;
+    };
+    struct Parsed
+    {
+        std::vector<Entry> entries; // the first whole boxes, up to the limit
+        std::vector<Span> spans;    // every whole box
+        bool torn = false;          // something follows the last whole box
+    };
+    // The file read and checked whole; its bytes into *content when asked. Raises
+    // a RuntimeError naming the line when it is damaged.
+    Parsed parse(size_t limit, QByteArray *content = nullptr) const;
+    void dropTornTail();
 
     QString m_path;
     mutable QMutex m_lock;

@@ -42,7 +42,7 @@ PlantLink::PlantLink(const QString &programFolder, Options options)
         if (!aside.isEmpty())
             m_shared->notice = QStringLiteral("待上传记录 %1 无法读取，已改名为 %2 保留；其中的外箱不会上传，请检查该文件。工作簿中的记录不受影响。")
                                    .arg(Outbox::fileName(), aside);
-        m_shared->state.backlog = int(m_shared->outbox.pending().size());
+        m_shared->state.backlog = m_shared->outbox.oldest(0).total;
     } catch (const RuntimeError &) {
         // Neither read nor renamed: the sender finds the same and says so once.
     }

@@ -10,6 +10,8 @@ namespace {
 
 // Rows per INSERT: four parameters each, well below the protocol's 65,535.
 constexpr int kRowsPerStatement = 1000;
+// Boxes read from the outbox and delivered before it is compacted.
+constexpr size_t kBoxesPerRound = 500;
 
 const QString kSchemaSource = QStringLiteral("PlantSchema");
 
@@ -58,42 +60,50 @@ void PlantSender::connectIfNeeded()
 PlantSender::Report PlantSender::deliver(const QString &packing)
 {
     Report report;
-    std::vector<Outbox::Entry> waiting;
-    try {
-        waiting = m_outbox.pending();
-    } catch (const RuntimeError &e) {
-        report.why = e.description(); // told by the station once; nothing is sent from it
-        report.outboxDamaged = true;
-        return report;
-    }
-    report.backlog = int(waiting.size());
-    QSet<QUuid> delivered;
-    try {
-        connectIfNeeded();
-        for (const Outbox::Entry &entry : waiting) {
-            deliverBox(entry);
-            delivered.insert(entry.id);
-        }
-        reportState(0, packing);
-        report.recorded = true;
-    } catch (const RuntimeError &e) {
-        m_db.reset(); // connect afresh next time
-        report.why = e.description();
-        report.schemaUnusable = e.source() == kSchemaSource;
-    }
-    if (!delivered.isEmpty()) {
+    // Round by round, so that a long backlog is never all in memory at once and
+    // leaves the outbox as it goes.
+    for (;;) {
+        Outbox::Batch batch;
         try {
-            step();
-            m_outbox.remove(delivered);
+            batch = m_outbox.oldest(kBoxesPerRound);
         } catch (const RuntimeError &e) {
-            // They stay in the outbox and go again: the record stores each box once.
-            report.recorded = false;
+            report.why = e.description(); // told by the station once; nothing is sent from it
+            report.outboxDamaged = true;
+            return report;
+        }
+        report.backlog = batch.total;
+        QSet<QUuid> delivered;
+        try {
+            connectIfNeeded();
+            for (const Outbox::Entry &entry : batch.entries) {
+                deliverBox(entry);
+                delivered.insert(entry.id);
+            }
+            reportState(batch.total - int(batch.entries.size()), packing);
+        } catch (const RuntimeError &e) {
+            m_db.reset(); // connect afresh next time
             report.why = e.description();
+            report.schemaUnusable = e.source() == kSchemaSource;
+        }
+        if (!delivered.isEmpty()) {
+            try {
+                step();
+                m_outbox.remove(delivered);
+            } catch (const RuntimeError &e) {
+                // They stay in the outbox and go again: the record stores each box once.
+                report.why = e.description();
+                return report;
+            }
+            report.backlog -= int(batch.entries.size());
+        }
+        if (!report.why.isEmpty())
+            return report;
+        if (report.backlog <= 0) {
+            report.backlog = 0;
+            report.recorded = true;
             return report;
         }
     }
-    report.backlog -= int(delivered.size());
-    return report;
 }
 
 void PlantSender::deliverBox(const Outbox::Entry &e)
