@@ -8,6 +8,7 @@
 #include "platform/qt/QtRecordGrid.h"
 #include "ui/scan/frm_SCAN.h"
 #include "tools/RawPty.h"
+#include "ScanLatency.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -60,29 +61,10 @@ int main(int argc, char **argv)
         return 1;
     }
 
-    std::vector<double> beyondWaitMs;
-    QElapsedTimer clock;
-    clock.start();
-    for (int i = 0; i < kScans; ++i) {
-        const QByteArray scan = QStringLiteral("S%1\r\n").arg(i, 5, 10, QLatin1Char('0')).toLatin1();
-        const int barcodesBefore = int(window.intake().iInnerCount());
-        const qint64 sentAt = clock.nsecsElapsed();
-        if (::write(master, scan.constData(), size_t(scan.size())) != scan.size())
-            return 1;
-        // The event loop runs until this scan's barcode row is in; label rows may come first.
-        qint64 listedAt = 0;
-        QEventLoop loop;
-        QObject::connect(&window.grid(), &QAbstractItemModel::rowsInserted, &loop, [&] {
-            if (listedAt == 0 && int(window.intake().iInnerCount()) > barcodesBefore) {
-                listedAt = clock.nsecsElapsed();
-                loop.quit();
-            }
-        });
-        loop.exec();
-        beyondWaitMs.push_back(double(listedAt - sentAt) / 1e6 - kSettleMs);
-    }
-    std::sort(beyondWaitMs.begin(), beyondWaitMs.end());
-    const auto at = [&](double q) { return beyondWaitMs[size_t(q * double(beyondWaitMs.size() - 1))]; };
+    const std::vector<double> beyondWaitMs = scanLatencies(window, master, kSettleMs, kScans);
+    if (beyondWaitMs.empty())
+        return 1;
+    const auto at = [&](double q) { return quantile(beyondWaitMs, q); };
     std::printf("scan_latency_settle_wait: %d ms\n", kSettleMs);
     std::printf("scan_latency_beyond_wait_median: %.2f ms\n", at(0.5));
     std::printf("scan_latency_beyond_wait_p99: %.2f ms\n", at(0.99));

@@ -5,6 +5,7 @@
 #include "station/BoxLines.h"
 
 #include <QDir>
+#include <cstring>
 #include <QFile>
 #include <QFileInfo>
 
@@ -81,20 +82,11 @@ void Outbox::add(const Entry &entry)
         }
         m_tailChecked = true;
         if (torn)
-            dropTornTail();
+            rewriteKeeping([](const QUuid &) { return true; });
     }
     m_log.append(linesOf(entry));
 }
 
-void Outbox::dropTornTail()
-{
-    QByteArray bytes;
-    const Parsed parsed = parse(0, &bytes);
-    QByteArray content = kHeader;
-    for (const Span &span : parsed.spans)
-        content += QByteArrayView(bytes).sliced(span.from, span.to - span.from);
-    m_log.replace(content);
-}
 
 QString Outbox::setAsideIfDamaged()
 {
@@ -193,12 +185,40 @@ Outbox::Parsed Outbox::parse(size_t limit, QByteArray *content) const
 void Outbox::remove(const QSet<QUuid> &delivered)
 {
     const QMutexLocker locker(&m_lock);
-    // The boxes that stay are copied as they stand, byte for byte.
+    rewriteKeeping([&](const QUuid &id) { return !delivered.contains(id); });
+}
+
+void Outbox::rewriteKeeping(const std::function<bool(const QUuid &)> &keep)
+{
     QByteArray bytes;
     const Parsed parsed = parse(0, &bytes);
-    QByteArray content = kHeader;
-    for (const Span &span : parsed.spans)
-        if (!delivered.contains(span.id))
-            content += QByteArrayView(bytes).sliced(span.from, span.to - span.from);
-    m_log.replace(content);
+    // The boxes that stay are moved up in the buffer they were read into, byte for
+    // byte, behind the header: a long backlog is held once, not twice.
+    qsizetype out = kHeader.size();
+    if (bytes.size() < out)
+        bytes.resize(out); // no file, or one shorter than the header
+    bool inPlace = true;
+    QByteArray copy;
+    for (const Span &span : parsed.spans) {
+        if (!keep(span.id))
+            continue;
+        if (inPlace && span.from < out) {
+            // A file without the header at its start: put together afresh.
+            inPlace = false;
+            copy = kHeader + QByteArrayView(bytes).sliced(kHeader.size(), out - kHeader.size()).toByteArray();
+        }
+        if (inPlace) {
+            std::memmove(bytes.data() + out, bytes.constData() + span.from, size_t(span.to - span.from));
+            out += span.to - span.from;
+        } else {
+            copy += QByteArrayView(bytes).sliced(span.from, span.to - span.from);
+        }
+    }
+    if (!inPlace) {
+        m_log.replace(copy);
+        return;
+    }
+    bytes.truncate(out);
+    std::memcpy(bytes.data(), kHeader.constData(), size_t(kHeader.size()));
+    m_log.replace(bytes);
 }

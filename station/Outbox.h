@@ -9,6 +9,7 @@
 #include <QSet>
 #include <QString>
 #include <QUuid>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -89,7 +90,8 @@ private:
     // The file read and checked whole; its bytes into *content when asked. Raises
     // a RuntimeError naming the line when it is damaged.
     Parsed parse(size_t limit, QByteArray *content = nullptr) const;
-    void dropTornTail();
+    // The whole boxes that keep() wants, behind the header, replaced in one step.
+    void rewriteKeeping(const std::function<bool(const QUuid &)> &keep);
 
     QString m_path;
     mutable QMutex m_lock;

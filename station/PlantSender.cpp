@@ -11,7 +11,10 @@ namespace {
 // Rows per INSERT: four parameters each, well below the protocol's 65,535.
 constexpr int kRowsPerStatement = 1000;
 // Boxes read from the outbox and delivered before it is compacted.
-constexpr size_t kBoxesPerRound = 500;
+constexpr size_t kBoxesPerRound = 1000;
+// Boxes committed together: a backlog drains without a flush per box. Each box is
+// still stored once, however often it comes.
+constexpr size_t kBoxesPerTransaction = 50;
 
 const QString kSchemaSource = QStringLiteral("PlantSchema");
 
@@ -75,9 +78,11 @@ PlantSender::Report PlantSender::deliver(const QString &packing)
         QSet<QUuid> delivered;
         try {
             connectIfNeeded();
-            for (const Outbox::Entry &entry : batch.entries) {
-                deliverBox(entry);
-                delivered.insert(entry.id);
+            for (size_t first = 0; first < batch.entries.size(); first += kBoxesPerTransaction) {
+                const size_t count = std::min(kBoxesPerTransaction, batch.entries.size() - first);
+                deliverBoxes(&batch.entries[first], count);
+                for (size_t n = first; n < first + count; ++n)
+                    delivered.insert(batch.entries[n].id);
             }
             reportState(batch.total - int(batch.entries.size()), packing);
         } catch (const RuntimeError &e) {
@@ -106,48 +111,54 @@ PlantSender::Report PlantSender::deliver(const QString &packing)
     }
 }
 
-void PlantSender::deliverBox(const Outbox::Entry &e)
+void PlantSender::deliverBoxes(const Outbox::Entry *first, size_t count)
+{
+    step();
+    m_db->runScript(QStringLiteral("BEGIN"));
+    try {
+        for (size_t n = 0; n < count; ++n)
+            insertBox(first[n]);
+        step();
+        m_db->runScript(QStringLiteral("COMMIT"));
+    } catch (const RuntimeError &) {
+        database::rollBackAfterFailure(*m_db);
+        throw;
+    }
+}
+
+void PlantSender::insertBox(const Outbox::Entry &e)
 {
     QString outer;
     for (const BoxRow &row : e.rows)
         if (row.kind == BoxRow::OuterLabel && outer.isEmpty())
             outer = row.text;
     step();
-    m_db->runScript(QStringLiteral("BEGIN"));
-    try {
-        step();
-        const auto inserted = m_db->run(
-            QStringLiteral("INSERT INTO zantrel.boxes (box_id, station, outer_label, workbook, first_row, row_count, written_at)"
-                           " VALUES ($1, $2, $3, $4, $5, $6, $7) ON CONFLICT (box_id) DO NOTHING RETURNING box_id"),
-            {e.id.toString(QUuid::WithoutBraces), e.station, outer, e.workbook, QString::number(e.firstRow),
-             QString::number(e.rows.size()), boxlines::timeText(e.writtenAt)});
-        if (!inserted.empty()) {
-            // The rows go in batches; only placeholders are put together, never a value.
-            QString middle;
-            for (size_t first = 0; first < e.rows.size(); first += kRowsPerStatement) {
-                const size_t last = std::min(e.rows.size(), first + kRowsPerStatement);
-                QStringList values;
-                QStringList parameters{e.id.toString(QUuid::WithoutBraces)};
-                for (size_t r = first; r < last; ++r) {
-                    const BoxRow &row = e.rows[r];
-                    if (row.kind == BoxRow::MiddleLabel)
-                        middle = row.text;
-                    const int at = int(parameters.size()) + 1;
-                    values << QStringLiteral("($1, $%1::integer, $%2::smallint, $%3, $%4)").arg(at).arg(at + 1).arg(at + 2).arg(at + 3);
-                    parameters << QString::number(r) << QString::number(int(row.kind)) << row.text
-                               << (row.kind == BoxRow::Pack ? middle : QString());
-                }
-                step();
-                m_db->run(QStringLiteral("INSERT INTO zantrel.box_rows (box_id, row_index, kind, text, middle_label) VALUES ")
-                              + values.join(QStringLiteral(", ")),
-                          parameters);
+    const auto inserted = m_db->run(
+        QStringLiteral("INSERT INTO zantrel.boxes (box_id, station, outer_label, workbook, first_row, row_count, written_at)"
+                       " VALUES ($1, $2, $3, $4, $5, $6, $7) ON CONFLICT (box_id) DO NOTHING RETURNING box_id"),
+        {e.id.toString(QUuid::WithoutBraces), e.station, outer, e.workbook, QString::number(e.firstRow),
+         QString::number(e.rows.size()), boxlines::timeText(e.writtenAt)});
+    if (!inserted.empty()) {
+        // The rows go in batches; only placeholders are put together, never a value.
+        QString middle;
+        for (size_t first = 0; first < e.rows.size(); first += kRowsPerStatement) {
+            const size_t last = std::min(e.rows.size(), first + kRowsPerStatement);
+            QStringList values;
+            QStringList parameters{e.id.toString(QUuid::WithoutBraces)};
+            for (size_t r = first; r < last; ++r) {
+                const BoxRow &row = e.rows[r];
+                if (row.kind == BoxRow::MiddleLabel)
+                    middle = row.text;
+                const int at = int(parameters.size()) + 1;
+                values << QStringLiteral("($1, $%1::integer, $%2::smallint, $%3, $%4)").arg(at).arg(at + 1).arg(at + 2).arg(at + 3);
+                parameters << QString::number(r) << QString::number(int(row.kind)) << row.text
+                           << (row.kind == BoxRow::Pack ? middle : QString());
             }
+            step();
+            m_db->run(QStringLiteral("INSERT INTO zantrel.box_rows (box_id, row_index, kind, text, middle_label) VALUES ")
+                          + values.join(QStringLiteral(", ")),
+                      parameters);
         }
-        step();
-        m_db->runScript(QStringLiteral("COMMIT"));
-    } catch (const RuntimeError &) {
-        database::rollBackAfterFailure(*m_db);
-        throw;
     }
 }
 

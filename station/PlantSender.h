@@ -7,8 +7,8 @@
 #include <functional>
 #include <memory>
 
-// Takes the outbox to the plant record: oldest box first, each in a transaction of
-// its own; a box already there (delivered once before a crash, before the outbox
+// Takes the outbox to the plant record: oldest box first, in transactions of up to
+// 50 boxes; a box already there (delivered once before a crash, before the outbox
 // was compacted) is stored once. Reports the station's state with each delivery.
 // Runs on a thread of its own, never on the window's: a database that is down or
 // stopped costs it a timeout, never the operator a wait.
@@ -39,7 +39,9 @@ public:
 
 private:
     void connectIfNeeded();
-    void deliverBox(const Outbox::Entry &entry);
+    // Boxes in one transaction: all stored, or none.
+    void deliverBoxes(const Outbox::Entry *first, size_t count);
+    void insertBox(const Outbox::Entry &entry);
     void reportState(int backlog, const QString &packing);
 
     QString m_url;

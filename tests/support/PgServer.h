@@ -17,6 +17,9 @@
 class PgServer
 {
 public:
+    // Durable: every commit on disk, as a plant's server keeps it (benchmarks); tests
+    // skip the flushes.
+    explicit PgServer(bool durable = false) : m_durable(durable) {}
     ~PgServer() { stop(); }
 
     // "" when the server runs; otherwise why not.
@@ -47,7 +50,8 @@ public:
     QString startAgain()
     {
         QString out;
-        const QString options = QStringLiteral("-k %1 -p %2 -c listen_addresses='' -c fsync=off").arg(m_dir->path()).arg(m_port);
+        const QString options = QStringLiteral("-k %1 -p %2 -c listen_addresses=''%3")
+                                    .arg(m_dir->path()).arg(m_port).arg(m_durable ? QString() : QStringLiteral(" -c fsync=off"));
         if (!run(QStringLiteral("pg_ctl"), {QStringLiteral("-D"), data(), QStringLiteral("-o"), options, QStringLiteral("-l"),
                                              m_dir->path() + QStringLiteral("/log"), QStringLiteral("-w"), QStringLiteral("start")},
                  out))
@@ -114,4 +118,5 @@ private:
     QString m_bin;
     int m_port = 0;
     bool m_running = false;
+    bool m_durable = false;
 };

@@ -1,0 +1,49 @@
+#pragma once
+
+#include "ui/scan/frm_SCAN.h"
+
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <algorithm>
+#include <cstdio>
+#include <unistd.h>
+#include <vector>
+
+// Scan-to-listed latency beyond the settle wait: each scan written to the
+// pseudo-terminal the scan window reads, timed from its last byte until its row is
+// in the list, minus the settle wait. Sorted, in milliseconds; empty on a failed write.
+inline std::vector<double> scanLatencies(frm_SCAN &window, int master, int settleMs, int scans, int firstNumber = 0)
+{
+    std::vector<double> beyondWaitMs;
+    QElapsedTimer clock;
+    clock.start();
+    for (int i = firstNumber; i < firstNumber + scans; ++i) {
+        const QByteArray scan = QStringLiteral("S%1\r\n").arg(i, 5, 10, QLatin1Char('0')).toLatin1();
+        const int barcodesBefore = int(window.intake().iInnerCount());
+        const qint64 sentAt = clock.nsecsElapsed();
+        if (::write(master, scan.constData(), size_t(scan.size())) != scan.size())
+            return {};
+        // The event loop runs until this scan's barcode row is in; label rows may come
+        // first, and a full box empties the list instead.
+        qint64 listedAt = 0;
+        QEventLoop loop;
+        const auto listed = [&] {
+            if (listedAt == 0 && int(window.intake().iInnerCount()) != barcodesBefore) {
+                listedAt = clock.nsecsElapsed();
+                loop.quit();
+            }
+        };
+        QObject::connect(&window.grid(), &QAbstractItemModel::rowsInserted, &loop, listed);
+        QObject::connect(&window.grid(), &QAbstractItemModel::modelReset, &loop, listed);
+        QObject::connect(&window.grid(), &QAbstractItemModel::rowsRemoved, &loop, listed);
+        loop.exec();
+        beyondWaitMs.push_back(double(listedAt - sentAt) / 1e6 - settleMs);
+    }
+    std::sort(beyondWaitMs.begin(), beyondWaitMs.end());
+    return beyondWaitMs;
+}
+
+inline double quantile(const std::vector<double> &sorted, double q)
+{
+    return sorted.empty() ? 0 : sorted[size_t(q * double(sorted.size() - 1))];
+}
