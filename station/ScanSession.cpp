@@ -70,6 +70,8 @@ QString ScanSession::plantRecordLine() const
     const PlantLink::State state = m_parts.plant->state();
     switch (state.kind) {
     case PlantLink::State::Recorded:
+        if (state.backlog > 0) // on their way, or the sender waits for an answer
+            return QStringLiteral("中央记录：上传中，%1 箱等待上传").arg(state.backlog);
         return QStringLiteral("中央记录：已记录（%1）").arg(state.delivered.toString(QStringLiteral("HH:mm:ss")));
     case PlantLink::State::Offline:
         return QStringLiteral("中央记录：离线，%1 箱等待上传").arg(state.backlog);

@@ -154,6 +154,7 @@ private slots:
         QCOMPARE(text("lblPacks"), QStringLiteral("内包 0 / 2"));
         QCOMPARE(text("lblLastBox"), QStringLiteral("上一箱：尚无"));
         QVERIFY(text("lblScanner").startsWith(QStringLiteral("扫描枪 COM1 → /dev/pts/")));
+        QCOMPARE(text("lblPlant"), QStringLiteral("中央记录：未配置"));
 
         scanner->send("A00001\r\n");
         QTRY_COMPARE(text("lblPacks"), QStringLiteral("内包 1 / 2"));
