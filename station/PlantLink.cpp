@@ -10,6 +10,16 @@
 #include <condition_variable>
 #include <mutex>
 
+namespace {
+
+// Notices wait until the scan window shows them; several are shown as one.
+void tell(QString &notice, const QString &text)
+{
+    notice += (notice.isEmpty() ? QString() : QStringLiteral("\n\n")) + text;
+}
+
+} // namespace
+
 // What the window's thread and the sender's thread share. The sender's thread owns
 // a reference of its own, so a link destroyed while the thread waits for a server
 // leaves it nothing dangling: the thread ends at its next look at `stop`.
@@ -97,6 +107,7 @@ void PlantLink::run(std::shared_ptr<Shared> shared)
 {
     const Options &o = shared->options;
     PlantSender sender(o.url, o.station, shared->outbox, o.answerSeconds);
+    sender.recordConflicts(o.recordConflicts);
     int pause = 1; // seconds before the next try after a failure, doubled each time
     std::unique_lock<std::mutex> hold(shared->lock);
     while (!shared->stop) {
@@ -108,6 +119,15 @@ void PlantLink::run(std::shared_ptr<Shared> shared)
         hold.lock();
         State &state = shared->state;
         ++state.attempts;
+        if (!report.conflicts.empty()) {
+            state.conflicts += int(report.conflicts.size());
+            QStringList lines{QStringLiteral("该内包条码重复！")};
+            for (const PlantSender::Conflict &c : report.conflicts)
+                lines << QStringLiteral("内包 %1 已在 %2 的外箱 %3（%4 写入），本站的外箱 %5 也有它。")
+                             .arg(c.barcode, c.otherStation, c.otherBox, c.otherWritten, c.ourBox);
+            lines << QStringLiteral("两箱都已记录，请主管决定这些内包留在哪一箱。");
+            tell(shared->notice, lines.join(QLatin1Char('\n')));
+        }
         state.backlog = report.backlog + shared->addedDuringDelivery;
         if (report.recorded) {
             state.kind = State::Recorded;
@@ -120,11 +140,11 @@ void PlantLink::run(std::shared_ptr<Shared> shared)
             state.why = report.why;
             if (report.schemaUnusable && !shared->schemaTold) {
                 shared->schemaTold = true;
-                shared->notice = QStringLiteral("中央记录不可用：%1\n本站照常写入工作簿，外箱留在 outbox.txt 中等待上传。").arg(report.why);
+                tell(shared->notice, QStringLiteral("中央记录不可用：%1\n本站照常写入工作簿，外箱留在 outbox.txt 中等待上传。").arg(report.why));
             }
             if (report.outboxDamaged && !shared->outboxTold) {
                 shared->outboxTold = true;
-                shared->notice = QStringLiteral("待上传记录无法读取：%1\n其中的外箱不会上传；请检查该文件，工作簿中的记录不受影响。").arg(report.why);
+                tell(shared->notice, QStringLiteral("待上传记录无法读取：%1\n其中的外箱不会上传；请检查该文件，工作簿中的记录不受影响。").arg(report.why));
             }
         }
         // Recorded: wait for the next box or the next report of the state. Not

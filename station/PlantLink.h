@@ -24,6 +24,7 @@ public:
         int answerSeconds = 10;    // the longest the thread waits for one answer
         int heartbeatSeconds = 30; // the state is reported at least this often
         int longestPauseSeconds = 30; // back-off ceiling between failed tries
+        bool recordConflicts = false; // the plant-wide duplicate check is on
     };
 
     // Where the record stands, for the status panel.
@@ -35,6 +36,7 @@ public:
         QString why;         // why offline
         QDateTime delivered; // when the last delivery succeeded
         int attempts = 0;    // deliveries tried since the start
+        int conflicts = 0;   // packs of this station's boxes found in an earlier box, since the start
     };
 
     PlantLink(const QString &programFolder, Options options);

@@ -80,7 +80,9 @@ PlantSender::Report PlantSender::deliver(const QString &packing)
             connectIfNeeded();
             for (size_t first = 0; first < batch.entries.size(); first += kBoxesPerTransaction) {
                 const size_t count = std::min(kBoxesPerTransaction, batch.entries.size() - first);
-                deliverBoxes(&batch.entries[first], count);
+                std::vector<Conflict> found;
+                deliverBoxes(&batch.entries[first], count, found);
+                report.conflicts.insert(report.conflicts.end(), found.begin(), found.end());
                 for (size_t n = first; n < first + count; ++n)
                     delivered.insert(batch.entries[n].id);
             }
@@ -111,22 +113,23 @@ PlantSender::Report PlantSender::deliver(const QString &packing)
     }
 }
 
-void PlantSender::deliverBoxes(const Outbox::Entry *first, size_t count)
+void PlantSender::deliverBoxes(const Outbox::Entry *first, size_t count, std::vector<Conflict> &found)
 {
     step();
     m_db->runScript(QStringLiteral("BEGIN"));
     try {
         for (size_t n = 0; n < count; ++n)
-            insertBox(first[n]);
+            insertBox(first[n], found);
         step();
         m_db->runScript(QStringLiteral("COMMIT"));
     } catch (const RuntimeError &) {
+        found.clear(); // rolled back with the boxes
         database::rollBackAfterFailure(*m_db);
         throw;
     }
 }
 
-void PlantSender::insertBox(const Outbox::Entry &e)
+void PlantSender::insertBox(const Outbox::Entry &e, std::vector<Conflict> &found)
 {
     QString outer;
     for (const BoxRow &row : e.rows)
@@ -159,7 +162,31 @@ void PlantSender::insertBox(const Outbox::Entry &e)
                           + values.join(QStringLiteral(", ")),
                       parameters);
         }
+        if (m_recordConflicts)
+            recordConflictsOf(e.id.toString(QUuid::WithoutBraces), outer, found);
     }
+}
+
+void PlantSender::recordConflictsOf(const QString &boxId, const QString &outer, std::vector<Conflict> &found)
+{
+    // One lock per pack, taken in one order by every station, held to the commit: a
+    // box with the same pack delivered at the same moment waits, then sees this one.
+    step();
+    m_db->run(QStringLiteral("SELECT pg_advisory_xact_lock(h) FROM (SELECT DISTINCT hashtextextended(text, 7401) AS h"
+                             " FROM zantrel.box_rows WHERE box_id = $1 AND kind = 2 ORDER BY h) s"),
+              {boxId});
+    step();
+    const auto rows = m_db->run(
+        QStringLiteral("WITH found AS (INSERT INTO zantrel.pack_conflicts (barcode, box_id, earlier_box)"
+                       "   SELECT DISTINCT r.text, r.box_id, o.box_id FROM zantrel.box_rows r"
+                       "   JOIN zantrel.box_rows o ON o.kind = 2 AND o.text = r.text AND o.box_id <> r.box_id"
+                       "   WHERE r.box_id = $1 AND r.kind = 2 ON CONFLICT DO NOTHING RETURNING barcode, earlier_box)"
+                       " SELECT f.barcode, b.station, b.outer_label, to_char(b.written_at, 'YYYY-MM-DD HH24:MI:SS')"
+                       " FROM found f JOIN zantrel.boxes b ON b.box_id = f.earlier_box ORDER BY f.barcode, b.written_at"),
+        {boxId});
+    for (const database::Row &row : rows)
+        found.push_back({row[0].value_or(QString()), outer, row[1].value_or(QString()), row[2].value_or(QString()),
+                         row[3].value_or(QString())});
 }
 
 void PlantSender::reportState(int backlog, const QString &packing)

@@ -5,6 +5,7 @@
 
 #include <QString>
 #include <functional>
+#include <vector>
 #include <memory>
 
 // Takes the outbox to the plant record: oldest box first, in transactions of up to
@@ -15,6 +16,16 @@
 class PlantSender
 {
 public:
+    // A pack of a box just delivered that an earlier box of the plant already holds.
+    struct Conflict
+    {
+        QString barcode;
+        QString ourBox;        // this station's outer label
+        QString otherStation;  // where the pack was first
+        QString otherBox;
+        QString otherWritten;  // when that box was written, as the database says it
+    };
+
     struct Report
     {
         bool recorded = false; // everything delivered, the server answering
@@ -25,10 +36,17 @@ public:
         bool schemaUnusable = false;
         // The outbox cannot be read: told once, and nothing is sent from it.
         bool outboxDamaged = false;
+        // Found while delivering, each once: the station is told.
+        std::vector<Conflict> conflicts;
     };
 
     PlantSender(QString url, QString station, Outbox &outbox, int answerSeconds = 10);
     ~PlantSender();
+
+    // With the plant-wide check, every pack of a delivered box that an earlier box
+    // holds is recorded as a conflict. Two stations delivering the same pack at once
+    // take turns on it, so the second always sees the first.
+    void recordConflicts(bool on) { m_recordConflicts = on; }
 
     // Connects when needed, delivers what waits, says where things stand; never raises.
     Report deliver(const QString &packing = QString());
@@ -40,13 +58,15 @@ public:
 private:
     void connectIfNeeded();
     // Boxes in one transaction: all stored, or none.
-    void deliverBoxes(const Outbox::Entry *first, size_t count);
-    void insertBox(const Outbox::Entry &entry);
+    void deliverBoxes(const Outbox::Entry *first, size_t count, std::vector<Conflict> &found);
+    void insertBox(const Outbox::Entry &entry, std::vector<Conflict> &found);
+    void recordConflictsOf(const QString &boxId, const QString &outer, std::vector<Conflict> &found);
     void reportState(int backlog, const QString &packing);
 
     QString m_url;
     QString m_station;
     Outbox &m_outbox;
     int m_answerSeconds;
+    bool m_recordConflicts = false;
     std::unique_ptr<database::Connection> m_db;
 };

@@ -68,6 +68,12 @@ QString ScanSession::plantRecordLine() const
     if (!m_parts.plant)
         return QStringLiteral("中央记录：未配置");
     const PlantLink::State state = m_parts.plant->state();
+    const QString conflicts = state.conflicts > 0 ? QStringLiteral("\n重复内包 %1 个，待主管处理").arg(state.conflicts) : QString();
+    return plantStateLine(state) + conflicts;
+}
+
+QString ScanSession::plantStateLine(const PlantLink::State &state)
+{
     switch (state.kind) {
     case PlantLink::State::Recorded:
         if (state.backlog > 0) // on their way, or the sender waits for an answer

@@ -5,6 +5,7 @@
 #include "station/Box.h"
 #include "station/BoxJournal.h"
 #include "station/DayIndex.h"
+#include "station/PlantLink.h"
 
 #include <QDateTime>
 #include <QString>
@@ -13,7 +14,6 @@
 
 class BoxExport;
 class MessageBox;
-class PlantLink;
 class RecordGrid;
 class SoundPlayer;
 struct PackingState;
@@ -72,6 +72,7 @@ public:
     };
     Status status() const;
     QString plantRecordLine() const;
+    static QString plantStateLine(const PlantLink::State &state);
 
 private:
     Parts m_parts;

@@ -4,6 +4,7 @@
 //                              zantrel_station and zantrel_reader; run again, it changes nothing
 //   zantrel-db status URL      every station: boxes today, the last box and its time, when
 //                              it was last heard from
+//   zantrel-db conflicts URL   the packs found in two boxes that nobody has decided on yet
 //
 // URL is a libpq connection string or URI (service=…, postgresql://…); passwords come
 // from libpq's password or service file. Exit status: 0 done, 2 an error (told on stderr).
@@ -66,9 +67,29 @@ int status(database::Connection &db)
     return kDone;
 }
 
+int conflicts(database::Connection &db)
+{
+    if (plantschema::installedVersion(db) < 2) {
+        std::fprintf(stderr, "zantrel-db：数据库中的 zantrel 架构没有重复记录，请先运行 zantrel-db init\n");
+        return kError;
+    }
+    const auto rows = db.run(QStringLiteral(
+        "SELECT barcode, first_station, first_box, to_char(first_written, 'YYYY-MM-DD HH24:MI:SS'),"
+        "       second_station, second_box, to_char(second_written, 'YYYY-MM-DD HH24:MI:SS')"
+        " FROM zantrel.conflicts WHERE NOT settled ORDER BY found_at, barcode"));
+    std::printf("barcode\tfirst station\tfirst box\tfirst written\tsecond station\tsecond box\tsecond written\n");
+    for (const database::Row &row : rows) {
+        QStringList cells;
+        for (const auto &cell : row)
+            cells << cell.value_or(QStringLiteral("-"));
+        std::printf("%s\n", local(cells.join(QLatin1Char('\t'))).constData());
+    }
+    return kDone;
+}
+
 void usage()
 {
-    std::fprintf(stderr, "用法：zantrel-db init URL\n      zantrel-db status URL\n");
+    std::fprintf(stderr, "用法：zantrel-db init URL\n      zantrel-db status URL\n      zantrel-db conflicts URL\n");
 }
 
 } // namespace
@@ -77,13 +98,16 @@ int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments().mid(1);
-    if (args.size() != 2 || (args[0] != QLatin1String("init") && args[0] != QLatin1String("status"))) {
+    const QStringList commands{QStringLiteral("init"), QStringLiteral("status"), QStringLiteral("conflicts")};
+    if (args.size() != 2 || !commands.contains(args[0])) {
         usage();
         return kError;
     }
     try {
         const std::unique_ptr<database::Connection> db = database::connect(args[1]);
-        return args[0] == QLatin1String("init") ? init(*db) : status(*db);
+        if (args[0] == QLatin1String("init"))
+            return init(*db);
+        return args[0] == QLatin1String("status") ? status(*db) : conflicts(*db);
     } catch (const RuntimeError &e) {
         std::fprintf(stderr, "zantrel-db：%s\n", local(e.description()).constData());
         return kError;

@@ -1,6 +1,7 @@
 #include "station/Fakes.h"
 #include "station/JournalScript.h"
 #include "support/PlantDb.h"
+#include "support/ToolRun.h"
 
 #include "core/RuntimeError.h"
 #include "station/BarcodeIntake.h"
@@ -58,11 +59,11 @@ struct Station
 };
 
 // A written box of its own, as the intake hands it over.
-void handOverBox(PlantLink &link, int n)
+void handOverBox(PlantLink &link, int n, const QString &pack = QString())
 {
     Box box;
     box.apply({{{BoxRow::OuterLabel, QStringLiteral("W%1").arg(n)}, {BoxRow::MiddleLabel, QStringLiteral("Z%1").arg(n)},
-                {BoxRow::Pack, QStringLiteral("%1-%2").arg(link.station()).arg(n)}},
+                {BoxRow::Pack, pack.isEmpty() ? QStringLiteral("%1-%2").arg(link.station()).arg(n) : pack}},
                {}, {}});
     box.setExportTarget({QStringLiteral("20261208.xls"), 2 + 3 * n, QUuid::createUuid()});
     link.handOver(box, ExportReceipt{box.outerLabel(), QStringLiteral("20261208.xls"), 2 + 3 * n, QDateTime::currentDateTime(), {}});
@@ -244,6 +245,55 @@ private slots:
         QCOMPARE(plantdb::one(*admin, "SELECT count(*) FROM zantrel.station_state"), QStringLiteral("2"));
     }
 
+    void aPackInTwoBoxesIsRecordedOnceAndTheSecondStationTold()
+    {
+        const QString name = freshDatabase();
+        auto admin = database::connect(m_server.url(QStringLiteral("postgres"), name));
+        QTemporaryDir a, b, c;
+        PlantLink::Options checking = quick(m_server.url(QStringLiteral("line3"), name), QStringLiteral("line3-a"));
+        checking.recordConflicts = true;
+        PlantLink first(a.path(), checking);
+        checking.station = QStringLiteral("line3-b");
+        PlantLink second(b.path(), checking);
+
+        // Both stations deliver the same pack at the same moment, round after round:
+        // the second box to arrive is always the one marked.
+        constexpr int kRounds = 25;
+        for (int round = 0; round < kRounds; ++round) {
+            const QString pack = QStringLiteral("Q'%1\\\"; --").arg(round);
+            std::thread one([&] { handOverBox(first, round, pack); });
+            std::thread two([&] { handOverBox(second, round, pack); });
+            one.join();
+            two.join();
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(one(*admin, "SELECT count(*) FROM zantrel.boxes"), QString::number(2 * kRounds), 30000);
+        QTRY_VERIFY(first.state().backlog == 0 && second.state().backlog == 0);
+        QCOMPARE(one(*admin, "SELECT count(*) || ' ' || count(DISTINCT barcode) FROM zantrel.conflicts"),
+                 QStringLiteral("%1 %1").arg(kRounds));
+        QCOMPARE(one(*admin, "SELECT count(*) FROM zantrel.conflicts WHERE first_station = second_station"), QStringLiteral("0"));
+        QCOMPARE(one(*admin, "SELECT barcode FROM zantrel.conflicts WHERE barcode LIKE 'Q''0%'"), QStringLiteral("Q'0\\\"; --"));
+        // Each station told once of each conflict it came second in, and only of those.
+        QString toldFirst, toldSecond;
+        QTRY_COMPARE(first.state().conflicts + second.state().conflicts, kRounds);
+        toldFirst = first.takeNotice();
+        toldSecond = second.takeNotice();
+        QCOMPARE(int(toldFirst.count(QStringLiteral("本站的外箱"))), first.state().conflicts);
+        QCOMPARE(int(toldSecond.count(QStringLiteral("本站的外箱"))), second.state().conflicts);
+        QVERIFY2(toldFirst.isEmpty() || toldFirst.startsWith(QStringLiteral("该内包条码重复！\n内包 Q'")), qPrintable(toldFirst));
+        const ToolRun listed = ToolRun::of(QStringLiteral("zantrel-db"), {"conflicts", m_server.url(QStringLiteral("line3"), name)});
+        QCOMPARE(listed.status, 0);
+        QCOMPARE(listed.out.count('\n'), kRounds + 1);
+
+        // A station that allows repeats records none; a recorded conflict never changes.
+        PlantLink third(c.path(), quick(m_server.url(QStringLiteral("line3"), name), QStringLiteral("line3-c")));
+        handOverBox(third, 0, QStringLiteral("Q'0\\\"; --"));
+        QTRY_COMPARE(one(*admin, "SELECT count(*) FROM zantrel.boxes"), QString::number(2 * kRounds + 1));
+        QCOMPARE(one(*admin, "SELECT count(*) FROM zantrel.pack_conflicts"), QString::number(kRounds));
+        auto station = database::connect(m_server.url(QStringLiteral("line3"), name));
+        QVERIFY_THROWS_EXCEPTION(RuntimeError, station->run("DELETE FROM zantrel.pack_conflicts"));
+        QVERIFY_THROWS_EXCEPTION(RuntimeError, admin->run("UPDATE zantrel.pack_conflicts SET barcode = 'x'"));
+    }
+
     void aDatabaseTheStationCannotUseIsToldOnce()
     {
         QTemporaryDir folder;
@@ -267,7 +317,7 @@ private slots:
         PlantLink link(folder.path(), quick(m_server.url(QStringLiteral("line3"), name), QStringLiteral("line3-a")));
         QString notice;
         QTRY_VERIFY(!(notice += link.takeNotice()).isEmpty());
-        QVERIFY2(notice.contains(QStringLiteral("版本 99 比本程序认识的版本 1 新")), qPrintable(notice));
+        QVERIFY2(notice.contains(QStringLiteral("版本 99 比本程序认识的版本 2 新")), qPrintable(notice));
         // Nothing was sent, and the box still waits.
         QCOMPARE(Outbox(folder.path()).pending().size(), size_t(1));
         QCOMPARE(one(*admin, "SELECT count(*) FROM zantrel.boxes"), QStringLiteral("0"));
