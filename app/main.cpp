@@ -53,7 +53,13 @@ int main(int argc, char **argv)
                                     .arg(settings::displayPath(), plantSettings.problems.join(QLatin1Char('\n'))));
     std::unique_ptr<PlantLink> plant;
     if (plantSettings.configured())
-        plant = std::make_unique<PlantLink>(folder, PlantLink::Options{plantSettings.url, plantSettings.station});
+    {
+        PlantLink::Options options;
+        options.url = plantSettings.url;
+        options.station = plantSettings.station;
+        options.recordConflicts = plantSettings.checksWholePlant;
+        plant = std::make_unique<PlantLink>(folder, options);
+    }
     const ScanSession::Parts parts{folder, packingState(), dailyExport, operatorMessages(), operatorSounds(), program::now,
                                    plant.get()};
     frm_MAIN setup(parts);

@@ -79,10 +79,24 @@ ScanSettings readScanSettings()
 
     s.cfMode = read("cf", "cf", config::pathUpperCase());
     const QString scope = read("cf", "scope", config::pathUpperCase()).trimmed();
-    if (scope.compare(QLatin1String("day"), Qt::CaseInsensitive) == 0)
+    if (scope.compare(QLatin1String("day"), Qt::CaseInsensitive) == 0) {
         s.dayWide = true;
-    else if (!scope.isEmpty() && scope.compare(QLatin1String("box"), Qt::CaseInsensitive) != 0)
-        addProblem(s.problems, "cf", "scope", scope, QStringLiteral("只能是 day（当天所有箱）或 box（当前外箱）；本次按 box"));
+    } else if (scope.compare(QLatin1String("plant"), Qt::CaseInsensitive) == 0) {
+        // Without an answer from the plant record in time, the day's boxes are checked here.
+        s.dayWide = s.wholePlant = true;
+    } else if (!scope.isEmpty() && scope.compare(QLatin1String("box"), Qt::CaseInsensitive) != 0) {
+        addProblem(s.problems, "cf", "scope", scope,
+                   QStringLiteral("只能是 plant（全厂所有站）、day（当天所有箱）或 box（当前外箱）；本次按 box"));
+    }
+    const QString budget = read("cf", "budget", config::pathUpperCase()).trimmed();
+    if (!budget.isEmpty()) {
+        const std::optional<int32_t> ms = textnum::tryInt32(budget);
+        if (ms && *ms >= 0 && *ms <= kMaxSettleMs)
+            s.budgetMs = *ms;
+        else
+            addProblem(s.problems, "cf", "budget", budget,
+                       QStringLiteral("全厂查重的等待时间（毫秒）%1；本次按 150").arg(textnum::rangeRule(budget, 0, kMaxSettleMs)));
+    }
 
     s.stime = read("waittime", "stime", config::path());
     const std::optional<int32_t> ms = textnum::tryInt32(s.stime);
@@ -102,6 +116,9 @@ PlantSettings readPlantSettings(const QString &programFolder)
     p.station = station.isEmpty()
                     ? QSysInfo::machineHostName() + QLatin1Char('-') + QFileInfo(programFolder).fileName()
                     : station;
+    const QString cf = read("cf", "cf", config::pathUpperCase());
+    const QString scope = read("cf", "scope", config::pathUpperCase()).trimmed();
+    p.checksWholePlant = cf == QLatin1String("0") && scope.compare(QLatin1String("plant"), Qt::CaseInsensitive) == 0;
     if (url.isEmpty())
         return p;
     QString problem;

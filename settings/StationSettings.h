@@ -23,7 +23,9 @@ struct ScanSettings
     std::optional<int16_t> innerLen; // [length] nlen, when usable
     std::optional<int32_t> port;     // [com] ComPort1, when 1..32767
     QString cfMode;                  // [cf] cf, as stored
-    bool dayWide = false;            // [cf] scope = day: repeats are looked for in the whole day
+    bool dayWide = false;            // [cf] scope = day or plant: repeats are looked for in the whole day
+    bool wholePlant = false;         // [cf] scope = plant: and in every station's boxes, through the plant record
+    int32_t budgetMs = 150;          // [cf] budget: the longest a scan waits for the plant record's answer
     QString stime;                   // [waittime] stime, as stored (converted at each wait)
     bool stimeUsable = false;
     QStringList problems;
@@ -46,6 +48,7 @@ struct PlantSettings
 {
     QString url;     // [db] url, a libpq connection string or URI; "" : no central record
     QString station; // [db] station, or the host name and the program folder's name
+    bool checksWholePlant = false; // [cf] cf = 0 with scope = plant: conflicts are recorded
     QStringList problems;
 
     bool configured() const { return !url.isEmpty(); }

@@ -11,6 +11,10 @@
 #include "station/RefusedScan.h"
 #include "platform/ProgramEnvironment.h"
 
+#include <QElapsedTimer>
+#include <chrono>
+#include <thread>
+
 namespace {
 constexpr int kTerminatorLength = 2;
 } // namespace
@@ -61,10 +65,12 @@ void BarcodeIntake::receive(const QString &text, qint64 dropped)
     if (const std::optional<DuplicateAt> repeat = findRepeat(barcode)) {
         const Recorded recorded = recordRefusal(kDuplicate, text);
         m_sounds.play(Sound::Refused);
-        m_messages.show((repeat->earlier
-                             ? kDuplicate + QStringLiteral("\n已在外箱 %1（%2 第 %3 行）").arg(repeat->earlier->outerLabel, repeat->earlier->workbook).arg(repeat->earlier->row)
-                             : kDuplicate)
-                        + recorded.problem);
+        QString where;
+        if (repeat->earlier)
+            where = QStringLiteral("\n已在外箱 %1（%2 第 %3 行）").arg(repeat->earlier->outerLabel, repeat->earlier->workbook).arg(repeat->earlier->row);
+        else if (repeat->plant)
+            where = QStringLiteral("\n已在 %1 的外箱 %2（%3 写入）").arg(repeat->plant->station, repeat->plant->outerLabel, repeat->plant->writtenAt);
+        m_messages.show(kDuplicate + where + recorded.problem);
         return;
     }
     const BoxChange change = changeFor(barcode);
@@ -99,8 +105,29 @@ std::optional<BarcodeIntake::DuplicateAt> BarcodeIntake::findRepeat(const QStrin
         return DuplicateAt{};
     if (m_dayIndex && !barcode.isEmpty())
         if (const std::optional<DayIndex::Where> earlier = dayIndexFor(m_clock().date()).find(barcode))
-            return DuplicateAt{*earlier};
+            return DuplicateAt{*earlier, {}};
+    if (m_plantCheck && !barcode.isEmpty())
+        if (std::optional<PlantCheck::Where> elsewhere = askPlant(barcode))
+            return DuplicateAt{{}, std::move(elsewhere)};
     return std::nullopt;
+}
+
+std::optional<PlantCheck::Where> BarcodeIntake::askPlant(const QString &barcode)
+{
+    const uint64_t ticket = m_plantCheck->ask(barcode);
+    QElapsedTimer waited;
+    waited.start();
+    std::optional<PlantCheck::Answer> answer = m_plantCheck->answer(ticket);
+    while (!answer && waited.elapsed() < m_plantBudgetMs) {
+        if (m_pause)
+            m_pause(1);
+        else
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        answer = m_plantCheck->answer(ticket);
+    }
+    // Too late, or not reached: what was checked here stands, and the panel says so.
+    m_plantCheck->noteInTime(answer && answer->reached);
+    return answer && answer->reached ? answer->found : std::nullopt;
 }
 
 BoxChange BarcodeIntake::changeFor(const QString &barcode) const

@@ -5,6 +5,7 @@
 #include "station/Box.h"
 #include "station/BoxExport.h"
 #include "station/DayIndex.h"
+#include "station/PlantCheck.h"
 
 #include <QDate>
 #include <QDateTime>
@@ -54,6 +55,15 @@ public:
     QString sCfMode;
     // With the duplicate check on, also refuse what the day's earlier boxes hold.
     void checkWholeDay(DayIndex *index) { m_dayIndex = index; }
+    // With the duplicate check on, also ask the plant record, waiting for its answer at
+    // most budgetMs through pause(ms), which keeps the window alive. Without an answer
+    // in time the scan is checked here alone (its box and, when set, the day).
+    void checkWholePlant(PlantCheck *check, int budgetMs, std::function<void(int)> pause)
+    {
+        m_plantCheck = check;
+        m_plantBudgetMs = budgetMs;
+        m_pause = std::move(pause);
+    }
     // Every written box also goes there before it leaves the list (nullptr: nowhere).
     void handOverWrittenBoxesTo(PlantHandoff *plant) { m_plant = plant; }
     // Every refused scan also goes to that folder's refused-yyyymmdd.txt ("": nowhere).
@@ -68,7 +78,9 @@ private:
     struct DuplicateAt
     {
         std::optional<DayIndex::Where> earlier;
+        std::optional<PlantCheck::Where> plant; // in another station's box, or an earlier one of this
     };
+    std::optional<PlantCheck::Where> askPlant(const QString &barcode);
     std::optional<DuplicateAt> findRepeat(const QString &barcode);
     // The refusal written to the day's record: the file as the operator reads it, or
     // what to add to the message when it could not be written.
@@ -94,4 +106,7 @@ private:
     DayIndex *m_dayIndex = nullptr;
     QString m_refusalFolder;
     PlantHandoff *m_plant = nullptr;
+    PlantCheck *m_plantCheck = nullptr;
+    int m_plantBudgetMs = 0;
+    std::function<void(int)> m_pause;
 };

@@ -43,7 +43,7 @@ struct PlantLink::Shared
 };
 
 PlantLink::PlantLink(const QString &programFolder, Options options)
-    : m_station(options.station), m_shared(std::make_shared<Shared>(programFolder, std::move(options)))
+    : m_station(options.station), m_url(options.url), m_shared(std::make_shared<Shared>(programFolder, std::move(options)))
 {
     // A damaged outbox must not stop the boxes that follow: it is kept for a person
     // under another name and a new one begins.

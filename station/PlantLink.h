@@ -53,11 +53,13 @@ public:
     // schema or with a newer one); "" when nothing new.
     QString takeNotice();
     const QString &station() const { return m_station; }
+    const QString &url() const { return m_url; }
 
 private:
     struct Shared;
     static void run(std::shared_ptr<Shared> shared);
 
     QString m_station;
+    QString m_url;
     std::shared_ptr<Shared> m_shared;
 };

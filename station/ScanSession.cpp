@@ -18,8 +18,13 @@ ScanSession::ScanSession(const Parts &parts)
     m_intake.handOverWrittenBoxesTo(parts.plant);
 }
 
-void ScanSession::configure(const settings::ScanSettings &read)
+void ScanSession::configure(const settings::ScanSettings &read, std::function<void(int)> pause)
 {
+    m_wholePlant = read.wholePlant && read.cfMode == QLatin1String("0");
+    if (m_wholePlant && m_parts.plant) {
+        m_plantCheck = std::make_unique<PlantCheck>(m_parts.plant->url());
+        m_intake.checkWholePlant(m_plantCheck.get(), read.budgetMs, std::move(pause));
+    }
     m_intake.sCfMode = read.cfMode;
     m_intake.recordRefusalsIn(dayworkbooks::filesFolder(m_parts.programFolder));
     if (read.dayWide) {
@@ -66,10 +71,20 @@ void ScanSession::noteFailure(const RuntimeError &error)
 QString ScanSession::plantRecordLine() const
 {
     if (!m_parts.plant)
-        return QStringLiteral("中央记录：未配置");
+        return QStringLiteral("中央记录：未配置") + checkLine();
     const PlantLink::State state = m_parts.plant->state();
     const QString conflicts = state.conflicts > 0 ? QStringLiteral("\n重复内包 %1 个，待主管处理").arg(state.conflicts) : QString();
-    return plantStateLine(state) + conflicts;
+    return plantStateLine(state) + checkLine() + conflicts;
+}
+
+QString ScanSession::checkLine() const
+{
+    if (!m_wholePlant)
+        return {};
+    if (!m_plantCheck)
+        return QStringLiteral("\n查重：仅本站（未配置中央记录）");
+    return m_plantCheck->answeredInTime() ? QStringLiteral("\n查重：全厂")
+                                          : QStringLiteral("\n查重：仅本站（中央记录未及时回答）");
 }
 
 QString ScanSession::plantStateLine(const PlantLink::State &state)

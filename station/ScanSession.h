@@ -10,6 +10,7 @@
 #include <QDateTime>
 #include <QString>
 #include <functional>
+#include <memory>
 #include <optional>
 
 class BoxExport;
@@ -44,7 +45,8 @@ public:
 
     // The settings the scan window read: the duplicate check and its scope; refused
     // scans go on record in files/.
-    void configure(const settings::ScanSettings &read);
+    // With the plant-wide check, a scan waits for the plant record through pause(ms).
+    void configure(const settings::ScanSettings &read, std::function<void(int)> pause = {});
     // The box a journal kept (restored row for row with its job, and exported at
     // once when full), or an empty one. Either way the journal starts afresh with it
     // and the running numbers as they now stand. A failure is told and returns
@@ -73,6 +75,7 @@ public:
     Status status() const;
     QString plantRecordLine() const;
     static QString plantStateLine(const PlantLink::State &state);
+    QString checkLine() const;
 
 private:
     Parts m_parts;
@@ -80,5 +83,7 @@ private:
     BoxJournal m_journal;
     BarcodeIntake m_intake;
     DayIndex m_dayIndex;
+    std::unique_ptr<PlantCheck> m_plantCheck;
+    bool m_wholePlant = false;
     QString m_exportFailure; // why the full box waits, while it does
 };

@@ -39,12 +39,12 @@ wait_windows_of() { # pid count
 }
 
 # A station: its folder, its scanner on fd 3 or 4, its setup filled and Start pressed.
-start_station() { # name fd
+start_station() { # name fd [cf scope]
   local folder="$work/$1"
   mkdir -p "$folder/files"
   cp "$build/station/zantrel" "$folder/"
-  printf '[length]\r\nnlen=8;\r\nzlen=3;\r\nwlen=3;\r\n[com]\r\nComPort1=1;\r\n[cf]\r\ncf=0;\r\n[waittime]\r\nstime=60;\r\n[db]\r\nurl=%s user=line3;\r\nstation=line3-%s;\r\n' \
-    "$db" "$1" > "$folder/config.ini"
+  printf '[length]\r\nnlen=8;\r\nzlen=3;\r\nwlen=3;\r\n[com]\r\nComPort1=1;\r\n[cf]\r\ncf=0;\r\nscope=%s;\r\nbudget=2000;\r\n[waittime]\r\nstime=60;\r\n[db]\r\nurl=%s user=line3;\r\nstation=line3-%s;\r\n' \
+    "${3:-box}" "$db" "$1" > "$folder/config.ini"
   mkfifo "$folder/scans"
   "$build/tools/scanner-sim" --folder "$folder" --port 1 < "$folder/scans" 2>"$folder/scanner.log" &
   pids+=($!)
@@ -53,6 +53,7 @@ start_station() { # name fd
   "$folder/zantrel" 2>"$folder/station.log" &
   local pid=$!
   pids+=("$pid")
+  station_pid=$pid
   wait_windows_of "$pid" 1
   local setup
   setup=$(windows_of "$pid" | head -n1)
@@ -81,8 +82,9 @@ box_written() { # name fd barcodes…: scanned one by one; the last one fills th
 
 start_station a 3
 box_written a 3 A00001 A00002 A00003 A00004
-start_station b 4
+start_station b 4 plant
 box_written b 4 B00001 B00002 B00003 B00004
+pid_b=$station_pid
 
 # Delivered by each station's sender: found line-wide, each under its station.
 found=""
@@ -97,4 +99,15 @@ status=$("$build/station/zantrel-db" status "$db user=board")
 echo "$status" | grep -q "^line3-a	1	W001	" || fail "zantrel-db status: $status"
 echo "$status" | grep -q "^line3-b	1	W001	" || fail "zantrel-db status: $status"
 [ ! -s "$work/a/outbox.txt" ] || ! grep -q '^box ' "$work/a/outbox.txt" || fail "station a kept a delivered box"
-echo "E2E passed: two stations, one record; both boxes found with zantrel-find --db"
+# Station b checks the whole plant: station a's pack is refused there, named, and not listed.
+echo A00003 >&4
+m=""
+for _ in $(seq 100); do
+  m=$(xdotool search --all --pid "$pid_b" --onlyvisible --name '^Zantrel$' 2>/dev/null | head -n1 || true)
+  [ -n "$m" ] && break; sleep 0.1
+done
+[ -n "$m" ] || fail "station b did not refuse station a's pack"
+grep -q "A00003" "$work/b/files/refused-$today.txt" || fail "the refusal is not on record: $(cat "$work/b/files/refused-$today.txt" 2>&1)"
+grep -q '^pack A00003' "$work/b/open-box.txt" && fail "station b listed station a's pack"
+xdotool windowfocus --sync "$m"; key Return
+echo "E2E passed: two stations, one record; both boxes found with zantrel-find --db; a pack of one refused at the other"

@@ -138,6 +138,19 @@ private slots:
             QVERIFY2(plant.problems[0].contains(QStringLiteral("~/.pgpass")) && !plant.problems[0].contains(QStringLiteral("s3cret")),
                      qPrintable(plant.problems[0]));
         }
+        // The plant-wide check: refused repeats go to the record as conflicts too.
+        writeConfig("[cf]\ncf=0;\nscope=Plant;\nbudget=80;\n[db]\nurl=service=zantrel;\n");
+        plant = settings::readPlantSettings(m_dir.path());
+        QVERIFY(plant.configured() && plant.checksWholePlant);
+        settings::ScanSettings scan = settings::readScanSettings();
+        QVERIFY(scan.wholePlant && scan.dayWide);
+        QCOMPARE(scan.budgetMs, 80);
+        writeConfig("[cf]\ncf=1;\nscope=plant;\nbudget=twenty;\n[db]\nurl=service=zantrel;\n");
+        QVERIFY(!settings::readPlantSettings(m_dir.path()).checksWholePlant);
+        scan = settings::readScanSettings();
+        QCOMPARE(scan.budgetMs, 150);
+        QVERIFY2(scan.problems.filter(QStringLiteral("[cf] budget = \"twenty\"")).size() == 1, qPrintable(scan.problems.join('|')));
+
         writeConfig("[db]\nurl=host='db.plant;\n");
         plant = settings::readPlantSettings(m_dir.path());
         QVERIFY(!plant.configured());

@@ -84,7 +84,12 @@ void frm_SCAN::Form_Load()
         packingState().iInnerLen = *read.innerLen;
     if (read.port)
         iPort1 = *read.port;
-    m_session->configure(read);
+    m_session->configure(read, [this](int ms) {
+        // The plant record's answer is waited for like the settle time: the window stays alive.
+        if (!m_waiter)
+            m_waiter = std::make_unique<clsWait>();
+        m_waiter->Wait(ms);
+    });
     Stime = read.stime;
     if (!read.problems.isEmpty())
         operatorMessages().show(QStringLiteral("配置文件 %1 中的设置无效：\n%2\n%3请改正后关闭本窗口并重新点击“开始”。")

@@ -1,0 +1,100 @@
+#include "station/PlantCheck.h"
+
+#include "core/RuntimeError.h"
+#include "platform/Database.h"
+
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+struct PlantCheck::Shared
+{
+    Shared(QString u, int seconds) : url(std::move(u)), answerSeconds(seconds) {}
+
+    const QString url;
+    const int answerSeconds;
+    mutable std::mutex lock;
+    std::condition_variable wake;
+    bool stop = false;
+    uint64_t asked = 0;    // the newest question's ticket
+    QString barcode;       // its barcode
+    uint64_t answered = 0; // the ticket of `last`
+    Answer last;
+    bool inTime = true; // until a question says otherwise
+};
+
+PlantCheck::PlantCheck(QString url, int answerSeconds)
+    : m_shared(std::make_shared<Shared>(std::move(url), answerSeconds))
+{
+    std::thread(run, m_shared).detach();
+}
+
+PlantCheck::~PlantCheck()
+{
+    const std::lock_guard<std::mutex> hold(m_shared->lock);
+    m_shared->stop = true;
+    m_shared->wake.notify_all();
+}
+
+uint64_t PlantCheck::ask(const QString &barcode)
+{
+    const std::lock_guard<std::mutex> hold(m_shared->lock);
+    m_shared->barcode = barcode;
+    m_shared->wake.notify_all();
+    return ++m_shared->asked;
+}
+
+std::optional<PlantCheck::Answer> PlantCheck::answer(uint64_t ticket) const
+{
+    const std::lock_guard<std::mutex> hold(m_shared->lock);
+    if (m_shared->answered != ticket)
+        return std::nullopt;
+    return m_shared->last;
+}
+
+bool PlantCheck::answeredInTime() const
+{
+    const std::lock_guard<std::mutex> hold(m_shared->lock);
+    return m_shared->inTime;
+}
+
+void PlantCheck::noteInTime(bool inTime)
+{
+    const std::lock_guard<std::mutex> hold(m_shared->lock);
+    m_shared->inTime = inTime;
+}
+
+void PlantCheck::run(std::shared_ptr<Shared> shared)
+{
+    std::unique_ptr<database::Connection> db;
+    uint64_t done = 0;
+    std::unique_lock<std::mutex> hold(shared->lock);
+    for (;;) {
+        shared->wake.wait(hold, [&] { return shared->stop || shared->asked != done; });
+        if (shared->stop)
+            return;
+        const uint64_t ticket = shared->asked;
+        const QString barcode = shared->barcode;
+        hold.unlock();
+        Answer answer;
+        try {
+            if (!db)
+                db = database::connect(shared->url, shared->answerSeconds, shared->answerSeconds);
+            const auto rows = db->run(
+                QStringLiteral("SELECT b.station, b.outer_label, to_char(b.written_at, 'YYYY-MM-DD HH24:MI:SS')"
+                               " FROM zantrel.box_rows r JOIN zantrel.boxes b USING (box_id)"
+                               " WHERE r.kind = 2 AND r.text = $1 ORDER BY b.written_at LIMIT 1"),
+                {barcode});
+            answer.reached = true;
+            if (!rows.empty())
+                answer.found = Where{rows[0][0].value_or(QString()), rows[0][1].value_or(QString()), rows[0][2].value_or(QString())};
+        } catch (const RuntimeError &) {
+            // Unreachable or failed: the scan is checked locally; connect afresh next time.
+            db.reset();
+        }
+        hold.lock();
+        done = ticket;
+        shared->answered = ticket;
+        shared->last = answer;
+    }
+}
