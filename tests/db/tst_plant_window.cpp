@@ -39,7 +39,7 @@ private slots:
         program::setFolder(dir.path());
         QFile config(dir.filePath("config.ini"));
         QVERIFY(config.open(QIODevice::WriteOnly));
-        config.write("[length]\r\nnlen=8;\r\n[com]\r\nComPort1=1;\r\n[cf]\r\ncf=0;\r\n[waittime]\r\nstime=20;\r\n");
+        config.write("[length]\r\nnlen=8;\r\n[com]\r\nComPort1=1;\r\n[cf]\r\ncf=0;\r\nscope=plant;\r\n[waittime]\r\nstime=20;\r\n");
         config.close();
         Pty scanner(dir.path(), 1);
         RecordingMessages messages;
@@ -78,6 +78,7 @@ private slots:
             scan();
         QTRY_COMPARE(one(*admin, "SELECT count(*) FROM zantrel.boxes"), QStringLiteral("2"));
         QTRY_VERIFY2(panel().startsWith(QStringLiteral("中央记录：已记录")), qPrintable(panel()));
+        QVERIFY2(panel().contains(QStringLiteral("查重：全厂")), qPrintable(panel()));
 
         // Half a minute without answers, and the scans go on all the while.
         QVERIFY(m_server.pause());
@@ -91,12 +92,18 @@ private slots:
         // The boxes written meanwhile are counted on the panel.
         QVERIFY(boxes > 2);
         QVERIFY2(panel().contains(QStringLiteral("箱等待上传")), qPrintable(panel()));
+        // Each scan waited for the plant-wide check no longer than its budget, and was checked here.
+        QVERIFY2(panel().contains(QStringLiteral("查重：仅本站（中央记录未及时回答）")), qPrintable(panel()));
         QVERIFY(m_server.resume());
 
         // Back again: every box is recorded, every pack once, and the panel says so.
         QTRY_COMPARE_WITH_TIMEOUT(one(*admin, "SELECT count(*) FROM zantrel.boxes"), QString::number(boxes), 60000);
         QCOMPARE(one(*admin, "SELECT count(DISTINCT barcode) FROM zantrel.pack_locations"), QString::number(boxes * 4));
         QTRY_VERIFY_WITH_TIMEOUT(panel().startsWith(QStringLiteral("中央记录：已记录")), 15000);
+        // Answered in time again, once the question the stopped server held is done.
+        for (int i = 0; i < 50 && !panel().contains(QStringLiteral("查重：全厂")); ++i)
+            scan();
+        QVERIFY2(panel().contains(QStringLiteral("查重：全厂")), qPrintable(panel()));
         setOperatorMessages(nullptr);
     }
 };
