@@ -36,26 +36,6 @@ constexpr int kScans = 300;
 constexpr int kLagBoxes = 500;
 constexpr int kBacklog = 10000;
 
-// Boxes go nowhere on disk, but with a receipt as a workbook gives one.
-class CountingExport : public BoxExport
-{
-public:
-    ExportReceipt exportBox(const Box &box, const BeforeReplace &beforeReplace) override
-    {
-        const ExportTarget target{QStringLiteral("bench.xls"), m_next, {}};
-        if (beforeReplace)
-            beforeReplace(target);
-        ExportReceipt r{box.outerLabel(), target.workbook, m_next, QDateTime::currentDateTime(), {}};
-        m_next += box.rowCount();
-        return r;
-    }
-    bool holds(const Box &, const ExportTarget &) override { return false; }
-    QString keepUnfinished(const Box &) override { return {}; }
-
-private:
-    int32_t m_next = 2;
-};
-
 PlantLink::Options optionsFor(const QString &url, const QString &station)
 {
     PlantLink::Options o;

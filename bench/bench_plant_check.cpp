@@ -1,0 +1,96 @@
+// The plant-wide duplicate check at the scale of a plant: 10 million packs recorded
+// on the bench's own server (1 million boxes of 10), then the station's question
+// about a barcode, timed from asking to the answer (the part of a scan beyond the
+// settle wait that the check adds), for barcodes that are recorded and that are not.
+// Prints the figures beside the target, and the query's plan once.
+#include "support/PgServer.h"
+#include "support/PlantDb.h"
+
+#include "station/PlantCheck.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QRandomGenerator>
+#include <algorithm>
+#include <cstdio>
+#include <thread>
+#include <vector>
+
+namespace {
+
+constexpr int kBoxes = 1000000;
+constexpr int kPacksPerBox = 10;
+constexpr int kQuestions = 2000;
+
+double at(const std::vector<double> &sorted, double q)
+{
+    return sorted[size_t(q * double(sorted.size() - 1))];
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    PgServer server(true);
+    const QString why = server.start();
+    if (!why.isEmpty()) {
+        std::fprintf(stderr, "no server: %s\n", qPrintable(why));
+        return 1;
+    }
+    const QString name = plantdb::make(server, QStringLiteral("checkbench"));
+    auto admin = database::connect(server.url(QStringLiteral("postgres"), name));
+    QElapsedTimer loading;
+    loading.start();
+    // Made by the server itself: the figures are about reading, not loading.
+    admin->runScript(QStringLiteral(
+        "INSERT INTO zantrel.boxes (box_id, station, outer_label, workbook, first_row, row_count, written_at)"
+        " SELECT md5(n::text)::uuid, 'line' || (n % 20), 'W' || n, '20261208.xls', 2 + 11 * (n / 20), 11,"
+        "        now() - interval '1 second' * n FROM generate_series(1, %1) n;"
+        "INSERT INTO zantrel.box_rows (box_id, row_index, kind, text, middle_label)"
+        " SELECT md5(n::text)::uuid, p, 2, 'P' || lpad((n * %2 + p)::text, 9, '0'), 'Z' || n"
+        " FROM generate_series(1, %1) n, generate_series(0, %2 - 1) p;")
+                           .arg(kBoxes).arg(kPacksPerBox));
+    admin->runScript(QStringLiteral("VACUUM ANALYZE zantrel.boxes"));
+    admin->runScript(QStringLiteral("VACUUM ANALYZE zantrel.box_rows"));
+    std::printf("recorded: %s packs in %s boxes (loaded in %.0f s)\n",
+                qPrintable(plantdb::one(*admin, "SELECT count(*) FROM zantrel.box_rows")),
+                qPrintable(plantdb::one(*admin, "SELECT count(*) FROM zantrel.boxes")), loading.elapsed() / 1000.0);
+
+    PlantCheck check(server.url(QStringLiteral("line3"), name));
+    QRandomGenerator random(20261208);
+    std::vector<double> known, unknown;
+    for (int n = 0; n < kQuestions; ++n) {
+        const bool recorded = n % 2 == 0;
+        const qint64 pack = recorded ? 1 + qint64(random.bounded(kBoxes)) * kPacksPerBox : 900000000 + n;
+        const QString barcode = QStringLiteral("P%1").arg(pack, 9, 10, QLatin1Char('0'));
+        QElapsedTimer asked;
+        asked.start();
+        const uint64_t ticket = check.ask(barcode);
+        std::optional<PlantCheck::Answer> answer;
+        while (!(answer = check.answer(ticket)))
+            std::this_thread::yield();
+        const double ms = double(asked.nsecsElapsed()) / 1e6;
+        if (!answer->reached || answer->found.has_value() != recorded) {
+            std::fprintf(stderr, "wrong answer for %s\n", qPrintable(barcode));
+            return 1;
+        }
+        (recorded ? known : unknown).push_back(ms);
+    }
+    std::vector<double> all = known;
+    all.insert(all.end(), unknown.begin(), unknown.end());
+    for (auto *v : {&known, &unknown, &all})
+        std::sort(v->begin(), v->end());
+    std::printf("check_recorded_median: %.3f ms, p99: %.3f ms\n", at(known, 0.5), at(known, 0.99));
+    std::printf("check_not_recorded_median: %.3f ms, p99: %.3f ms\n", at(unknown, 0.5), at(unknown, 0.99));
+    std::printf("check_all_median: %.3f ms\n", at(all, 0.5));
+    std::printf("check_all_p99: %.3f ms (target < 5 ms) over %d questions\n", at(all, 0.99), kQuestions);
+    std::printf("plan:\n");
+    for (const database::Row &row : admin->run(QStringLiteral(
+             "EXPLAIN (ANALYZE, BUFFERS, COSTS OFF) SELECT b.station, b.outer_label, to_char(b.written_at, 'YYYY-MM-DD HH24:MI:SS')"
+             " FROM zantrel.box_rows r JOIN zantrel.boxes b USING (box_id)"
+             " WHERE r.kind = 2 AND r.text = $1 ORDER BY b.written_at LIMIT 1"),
+                                                {QStringLiteral("P000005001")}))
+        std::printf("  %s\n", qPrintable(row[0].value_or(QString())));
+    return 0;
+}
