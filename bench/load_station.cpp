@@ -1,7 +1,7 @@
 // One station of the plant-wide load run (bench_plant_load starts 20): intake,
 // journal and outbox as at a station, without windows; boxes to no workbook. It
 // scans RATE packs a second for SECONDS, its own packs, and now and then (1 in 100)
-// a pack that the next station scanned a few seconds before. Then it waits for its
+// a pack that the next station scanned shortly before. Then it waits for its
 // outbox to be delivered and prints what it did:
 //   scans N repeats R refused F boxes B
 //   receive_ms p50 p99 max
@@ -78,9 +78,11 @@ int main(int argc, char **argv)
     for (auto next = start; next < start + std::chrono::seconds(seconds); next += period) {
         std::this_thread::sleep_until(next);
         ++scans;
-        // One scan in a hundred is a pack the next station scanned 20 scans ago.
+        // One scan in a hundred is a pack the next station scanned: 20 scans ago (in a
+        // box it has recorded, most likely) or 2 scans ago (still in its open box).
         const bool repeat = scans % 100 == 50 && own > 20;
-        const QString pack = repeat ? packOf((index + 1) % stations, own - 20) : packOf(index, ++own);
+        const int back = (scans / 100) % 2 == 0 ? 20 : 2;
+        const QString pack = repeat ? packOf((index + 1) % stations, own - back) : packOf(index, ++own);
         QElapsedTimer took;
         took.start();
         intake.receive(pack + QStringLiteral("\r\n"));
