@@ -1,13 +1,32 @@
 #pragma once
 
+#include "Quantile.h"
+#include "tools/RawPty.h"
 #include "ui/scan/frm_SCAN.h"
 
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFile>
 #include <algorithm>
 #include <cstdio>
 #include <unistd.h>
 #include <vector>
+
+// A program folder for a scan window: config.ini with that settle wait and the
+// duplicate check on, and a pseudo-terminal linked as its COM1. False when no
+// pseudo-terminal could be had.
+inline bool prepareScanFolder(const QString &folder, int settleMs, RawPty &pty)
+{
+    QFile config(folder + "/config.ini");
+    if (!config.open(QIODevice::WriteOnly))
+        return false;
+    config.write(QStringLiteral("[length]\r\nnlen=8;\r\n[com]\r\nComPort1=1;\r\n[cf]\r\ncf=0;\r\n[waittime]\r\nstime=%1;\r\n")
+                     .arg(settleMs).toLatin1());
+    config.close();
+    if (!openRawPty(pty))
+        return false;
+    return QFile::link(QString::fromStdString(pty.path), folder + "/COM1");
+}
 
 // Scan-to-listed latency beyond the settle wait: each scan written to the
 // pseudo-terminal the scan window reads, timed from its last byte until its row is
@@ -41,9 +60,4 @@ inline std::vector<double> scanLatencies(frm_SCAN &window, int master, int settl
     }
     std::sort(beyondWaitMs.begin(), beyondWaitMs.end());
     return beyondWaitMs;
-}
-
-inline double quantile(const std::vector<double> &sorted, double q)
-{
-    return sorted.empty() ? 0 : sorted[size_t(q * double(sorted.size() - 1))];
 }

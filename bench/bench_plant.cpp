@@ -51,15 +51,9 @@ std::vector<double> scanRun(PlantLink *link, int firstNumber)
 {
     QTemporaryDir dir;
     program::setFolder(dir.path());
-    QFile config(dir.path() + "/config.ini");
-    config.open(QIODevice::WriteOnly);
-    config.write(QStringLiteral("[length]\r\nnlen=8;\r\n[com]\r\nComPort1=1;\r\n[cf]\r\ncf=0;\r\n[waittime]\r\nstime=%1;\r\n")
-                     .arg(kSettleMs).toLatin1());
-    config.close();
     RawPty pty;
-    if (!openRawPty(pty))
+    if (!prepareScanFolder(dir.path(), kSettleMs, pty))
         return {};
-    QFile::link(QString::fromStdString(pty.path), dir.path() + "/COM1");
     static SilentMessages messages;
     setOperatorMessages(&messages);
     PackingState &state = packingState();

@@ -3,6 +3,7 @@
 // about a barcode, timed from asking to the answer (the part of a scan beyond the
 // settle wait that the check adds), for barcodes that are recorded and that are not.
 // Prints the figures beside the target, and the query's plan once.
+#include "Quantile.h"
 #include "support/PgServer.h"
 #include "support/PlantDb.h"
 
@@ -21,11 +22,6 @@ namespace {
 constexpr int kBoxes = 1000000;
 constexpr int kPacksPerBox = 10;
 constexpr int kQuestions = 2000;
-
-double at(const std::vector<double> &sorted, double q)
-{
-    return sorted[size_t(q * double(sorted.size() - 1))];
-}
 
 } // namespace
 
@@ -81,10 +77,10 @@ int main(int argc, char **argv)
     all.insert(all.end(), unknown.begin(), unknown.end());
     for (auto *v : {&known, &unknown, &all})
         std::sort(v->begin(), v->end());
-    std::printf("check_recorded_median: %.3f ms, p99: %.3f ms\n", at(known, 0.5), at(known, 0.99));
-    std::printf("check_not_recorded_median: %.3f ms, p99: %.3f ms\n", at(unknown, 0.5), at(unknown, 0.99));
-    std::printf("check_all_median: %.3f ms\n", at(all, 0.5));
-    std::printf("check_all_p99: %.3f ms (target < 5 ms) over %d questions\n", at(all, 0.99), kQuestions);
+    std::printf("check_recorded_median: %.3f ms, p99: %.3f ms\n", quantile(known, 0.5), quantile(known, 0.99));
+    std::printf("check_not_recorded_median: %.3f ms, p99: %.3f ms\n", quantile(unknown, 0.5), quantile(unknown, 0.99));
+    std::printf("check_all_median: %.3f ms\n", quantile(all, 0.5));
+    std::printf("check_all_p99: %.3f ms (target < 5 ms) over %d questions\n", quantile(all, 0.99), kQuestions);
     std::printf("plan:\n");
     for (const database::Row &row : admin->run(QStringLiteral(
              "EXPLAIN (ANALYZE, BUFFERS, COSTS OFF) SELECT b.station, b.outer_label, to_char(b.written_at, 'YYYY-MM-DD HH24:MI:SS')"

@@ -116,9 +116,7 @@ PlantSettings readPlantSettings(const QString &programFolder)
     p.station = station.isEmpty()
                     ? QSysInfo::machineHostName() + QLatin1Char('-') + QFileInfo(programFolder).fileName()
                     : station;
-    const QString cf = read("cf", "cf", config::pathUpperCase());
-    const QString scope = read("cf", "scope", config::pathUpperCase()).trimmed();
-    p.checksWholePlant = cf == QLatin1String("0") && scope.compare(QLatin1String("plant"), Qt::CaseInsensitive) == 0;
+    p.checksWholePlant = readScanSettings().checksWholePlant();
     if (url.isEmpty())
         return p;
     QString problem;

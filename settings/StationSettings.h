@@ -31,6 +31,8 @@ struct ScanSettings
     QStringList problems;
 
     bool scanningPossible() const { return innerLen && port && stimeUsable; }
+    // Repeats refused across the plant (and, when two stations take one pack at once, recorded as conflicts).
+    bool checksWholePlant() const { return wholePlant && cfMode == QLatin1String("0"); }
 };
 
 // The digit counts of the box numbers, and the texts their fields show.

@@ -20,7 +20,7 @@ ScanSession::ScanSession(const Parts &parts)
 
 void ScanSession::configure(const settings::ScanSettings &read, std::function<void(int)> pause)
 {
-    m_wholePlant = read.wholePlant && read.cfMode == QLatin1String("0");
+    m_wholePlant = read.checksWholePlant();
     if (m_wholePlant && m_parts.plant) {
         m_plantCheck = std::make_unique<PlantCheck>(m_parts.plant->url());
         m_intake.checkWholePlant(m_plantCheck.get(), read.budgetMs, std::move(pause));

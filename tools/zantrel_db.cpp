@@ -39,6 +39,18 @@ int init(database::Connection &db)
     return kDone;
 }
 
+// A header line and the rows, tab-separated; "-" for NULL.
+void printTable(const char *header, const std::vector<database::Row> &rows)
+{
+    std::printf("%s\n", header);
+    for (const database::Row &row : rows) {
+        QStringList cells;
+        for (const auto &cell : row)
+            cells << cell.value_or(QStringLiteral("-"));
+        std::printf("%s\n", local(cells.join(QLatin1Char('\t'))).constData());
+    }
+}
+
 int status(database::Connection &db)
 {
     const int installed = plantschema::installedVersion(db);
@@ -57,13 +69,7 @@ int status(database::Connection &db)
         "        coalesce(to_char(s.heard_at, 'YYYY-MM-DD HH24:MI:SS'), '-'), coalesce(s.backlog::text, '-')"
         " FROM names n LEFT JOIN today t USING (station) LEFT JOIN last l USING (station)"
         " LEFT JOIN zantrel.station_state s USING (station) ORDER BY n.station"));
-    std::printf("station\tboxes today\tlast box\tlast box at\tlast heard\tbacklog\n");
-    for (const database::Row &row : rows) {
-        QStringList cells;
-        for (const auto &cell : row)
-            cells << cell.value_or(QStringLiteral("-"));
-        std::printf("%s\n", local(cells.join(QLatin1Char('\t'))).constData());
-    }
+    printTable("station\tboxes today\tlast box\tlast box at\tlast heard\tbacklog", rows);
     return kDone;
 }
 
@@ -77,13 +83,7 @@ int conflicts(database::Connection &db)
         "SELECT barcode, first_station, first_box, to_char(first_written, 'YYYY-MM-DD HH24:MI:SS'),"
         "       second_station, second_box, to_char(second_written, 'YYYY-MM-DD HH24:MI:SS')"
         " FROM zantrel.conflicts WHERE NOT settled ORDER BY found_at, barcode"));
-    std::printf("barcode\tfirst station\tfirst box\tfirst written\tsecond station\tsecond box\tsecond written\n");
-    for (const database::Row &row : rows) {
-        QStringList cells;
-        for (const auto &cell : row)
-            cells << cell.value_or(QStringLiteral("-"));
-        std::printf("%s\n", local(cells.join(QLatin1Char('\t'))).constData());
-    }
+    printTable("barcode\tfirst station\tfirst box\tfirst written\tsecond station\tsecond box\tsecond written", rows);
     return kDone;
 }
 

@@ -84,12 +84,8 @@ void frm_SCAN::Form_Load()
         packingState().iInnerLen = *read.innerLen;
     if (read.port)
         iPort1 = *read.port;
-    m_session->configure(read, [this](int ms) {
-        // The plant record's answer is waited for like the settle time: the window stays alive.
-        if (!m_waiter)
-            m_waiter = std::make_unique<clsWait>();
-        m_waiter->Wait(ms);
-    });
+    // The plant record's answer is waited for like the settle time: the window stays alive.
+    m_session->configure(read, [this](int ms) { waiter().Wait(ms); });
     Stime = read.stime;
     if (!read.problems.isEmpty())
         operatorMessages().show(QStringLiteral("配置文件 %1 中的设置无效：\n%2\n%3请改正后关闭本窗口并重新点击“开始”。")
@@ -149,9 +145,7 @@ void frm_SCAN::MSComm1_OnComm()
     bool read = false;
     try {
         MSComm1.setRThreshold(0);
-        if (!m_waiter)
-            m_waiter = std::make_unique<clsWait>();
-        m_waiter->Wait(textnum::toInt32(Stime));
+        waiter().Wait(textnum::toInt32(Stime));
         text = MSComm1.input();
         read = true;
         m_session->receive(text, MSComm1.takeDropped());
@@ -179,6 +173,13 @@ void frm_SCAN::errorPath(const RuntimeError &error, const QString &text, bool li
     if (const std::optional<RuntimeError> failure = m_link.reopen())
         m_link.reportProblem(failure->description());
     m_link.port().setRThreshold(1);
+}
+
+clsWait &frm_SCAN::waiter()
+{
+    if (!m_waiter)
+        m_waiter = std::make_unique<clsWait>();
+    return *m_waiter;
 }
 
 void frm_SCAN::cmdCancel_Click()

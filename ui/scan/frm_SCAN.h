@@ -58,6 +58,8 @@ private:
     void errorPath(const RuntimeError &error, const QString &text, bool listed);
     void cmdCancel_Click();
     void watchPlantRecord();
+    // The settle wait and the plant check share one waiter, made at its first use.
+    clsWait &waiter();
 
     QLabel *lblTitle;
     QPushButton *cmdCancel;
