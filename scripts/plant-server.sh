@@ -2,7 +2,8 @@
 # A throwaway PostgreSQL server for trying the plant record and for its end-to-end
 # test: a cluster of its own in DIR, reached only through a Unix socket there, with
 # the database "zantrel" made by zantrel-db and two logins as the README has a DBA
-# make them: line3 (a station, in zantrel_station) and board (in zantrel_reader).
+# make them: line3 (a station, in zantrel_station) and board (in zantrel_reader and
+# zantrel_supervisor: the line's board, which records decisions on conflicts).
 #   plant-server.sh start DIR ZANTREL_DB   prints the connection string of database zantrel, without a user
 #   plant-server.sh stop DIR
 set -euo pipefail
@@ -35,5 +36,5 @@ fi
 "$zantrel_db" init "$admin dbname=zantrel" >&2
 psql_admin zantrel "DO \$\$ BEGIN IF NOT EXISTS (SELECT FROM pg_roles WHERE rolname = 'line3') THEN CREATE ROLE line3 LOGIN; END IF;
   IF NOT EXISTS (SELECT FROM pg_roles WHERE rolname = 'board') THEN CREATE ROLE board LOGIN; END IF; END \$\$;
-  GRANT zantrel_station TO line3; GRANT zantrel_reader TO board;"
+  GRANT zantrel_station TO line3; GRANT zantrel_reader, zantrel_supervisor TO board;"
 echo "host=$dir port=$port dbname=zantrel"

@@ -17,6 +17,8 @@ constexpr size_t kBoxesPerRound = 1000;
 constexpr size_t kBoxesPerTransaction = 50;
 
 const QString kSchemaSource = QStringLiteral("PlantSchema");
+// The schema version from which a box carries its number of packs.
+constexpr int kPackCountVersion = 3;
 
 std::function<void()> &stepHook()
 {
@@ -57,6 +59,7 @@ void PlantSender::connectIfNeeded()
         throw RuntimeError(RuntimeError::WorkbookFailed, kSchemaSource,
                            QStringLiteral("数据库中的架构版本 %1 比本程序认识的版本 %2 新，请更新本程序")
                                .arg(installed).arg(plantschema::knownVersion()));
+    m_schemaVersion = installed;
     m_db = std::move(db);
 }
 
@@ -132,15 +135,25 @@ void PlantSender::deliverBoxes(const Outbox::Entry *first, size_t count, std::ve
 void PlantSender::insertBox(const Outbox::Entry &e, std::vector<Conflict> &found)
 {
     QString outer;
-    for (const BoxRow &row : e.rows)
+    int packs = 0;
+    for (const BoxRow &row : e.rows) {
         if (row.kind == BoxRow::OuterLabel && outer.isEmpty())
             outer = row.text;
+        packs += row.kind == BoxRow::Pack ? 1 : 0;
+    }
+    QStringList box{e.id.toString(QUuid::WithoutBraces), e.station, outer, e.workbook, QString::number(e.firstRow),
+                    QString::number(e.rows.size()), boxlines::timeText(e.writtenAt)};
+    // A database still at an older version has no pack count: the board then counts the rows.
+    const bool counted = m_schemaVersion >= kPackCountVersion;
+    if (counted)
+        box << QString::number(packs);
     step();
     const auto inserted = m_db->run(
-        QStringLiteral("INSERT INTO zantrel.boxes (box_id, station, outer_label, workbook, first_row, row_count, written_at)"
-                       " VALUES ($1, $2, $3, $4, $5, $6, $7) ON CONFLICT (box_id) DO NOTHING RETURNING box_id"),
-        {e.id.toString(QUuid::WithoutBraces), e.station, outer, e.workbook, QString::number(e.firstRow),
-         QString::number(e.rows.size()), boxlines::timeText(e.writtenAt)});
+        counted ? QStringLiteral("INSERT INTO zantrel.boxes (box_id, station, outer_label, workbook, first_row, row_count, written_at,"
+                                 " pack_count) VALUES ($1, $2, $3, $4, $5, $6, $7, $8) ON CONFLICT (box_id) DO NOTHING RETURNING box_id")
+                : QStringLiteral("INSERT INTO zantrel.boxes (box_id, station, outer_label, workbook, first_row, row_count, written_at)"
+                                 " VALUES ($1, $2, $3, $4, $5, $6, $7) ON CONFLICT (box_id) DO NOTHING RETURNING box_id"),
+        box);
     if (!inserted.empty()) {
         // The rows go in batches; only placeholders are put together, never a value.
         QString middle;

@@ -68,5 +68,6 @@ private:
     Outbox &m_outbox;
     int m_answerSeconds;
     bool m_recordConflicts = false;
+    int m_schemaVersion = 0; // of the connected database
     std::unique_ptr<database::Connection> m_db;
 };

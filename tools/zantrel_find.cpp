@@ -14,6 +14,7 @@
 #include "core/RuntimeError.h"
 #include "platform/Database.h"
 #include "station/DayWorkbooks.h"
+#include "station/PackLocations.h"
 #include "station/PackSearch.h"
 
 #include <QCoreApplication>
@@ -41,35 +42,28 @@ void usage()
                          "      zantrel-find [--folder 程序文件夹 | --db 数据库] --box 外箱号\n");
 }
 
-// The plant record's pack_locations, every station's boxes; one query per barcode,
-// each barcode sent as a parameter.
+// The plant record's pack_locations, every station's boxes; one query per barcode.
 int findInPlantRecord(const QString &url, const QString &box, const QSet<QString> &barcodes)
 {
-    const QString columns = QStringLiteral("SELECT workbook, sheet_row::text, outer_label, coalesce(middle_label, ''), barcode, station"
-                                           " FROM zantrel.pack_locations WHERE ");
-    const QString order = QStringLiteral(" ORDER BY station, workbook, sheet_row");
-    std::vector<database::Row> found;
+    std::vector<packlocations::Location> found;
     try {
         const std::unique_ptr<database::Connection> db = database::connect(url);
         if (!box.isEmpty()) {
-            found = db->run(columns + QStringLiteral("outer_label = $1") + order, {box});
+            found = packlocations::byOuterLabel(*db, box);
         } else {
             QStringList sorted(barcodes.begin(), barcodes.end());
             sorted.sort();
             for (const QString &barcode : sorted)
-                for (database::Row &row : db->run(columns + QStringLiteral("barcode = $1") + order, {barcode}))
-                    found.push_back(std::move(row));
+                for (packlocations::Location &l : packlocations::byBarcode(*db, barcode))
+                    found.push_back(std::move(l));
         }
     } catch (const RuntimeError &e) {
         std::fprintf(stderr, "zantrel-find：%s\n", local(e.description()).constData());
         return kError;
     }
-    for (const database::Row &row : found) {
-        QStringList cells;
-        for (const auto &cell : row)
-            cells << cell.value_or(QString());
-        std::printf("%s\n", local(cells.join(QLatin1Char('\t'))).constData());
-    }
+    for (const packlocations::Location &l : found)
+        std::printf("%s\t%d\t%s\t%s\t%s\t%s\n", local(l.workbook).constData(), l.sheetRow, local(l.outerLabel).constData(),
+                    local(l.middleLabel).constData(), local(l.barcode).constData(), local(l.station).constData());
     return found.empty() ? kNotFound : kFound;
 }
 

@@ -1,0 +1,215 @@
+#include "board/BoardData.h"
+
+#include "core/RuntimeError.h"
+#include "platform/Database.h"
+#include "station/PlantSchema.h"
+
+#include <QUuid>
+#include <map>
+
+namespace board {
+
+namespace {
+
+// The first version with pack counts and the supervisors' role.
+constexpr int kBoardSchemaVersion = 3;
+constexpr qint64 kNotHeardAfterSeconds = 120;
+
+const QString kSource = QStringLiteral("Board");
+
+QString text(const database::Row &r, size_t i)
+{
+    return r[i].value_or(QString());
+}
+
+qint64 number(const database::Row &r, size_t i, qint64 none = 0)
+{
+    return r[i] ? r[i]->toLongLong() : none;
+}
+
+bool isUuid(const QString &s)
+{
+    return !QUuid::fromString(s).isNull();
+}
+
+} // namespace
+
+StationState stateOf(qint64 secondsSinceBox, qint64 secondsSinceHeard, int idleMinutes)
+{
+    if (secondsSinceHeard < 0 || secondsSinceHeard > kNotHeardAfterSeconds)
+        return StationState::NotHeard;
+    if (secondsSinceBox < 0 || secondsSinceBox > qint64(idleMinutes) * 60)
+        return StationState::Idle;
+    return StationState::Writing;
+}
+
+BoardData::BoardData(QString url, int idleMinutes, int answerSeconds)
+    : m_url(std::move(url)), m_idleMinutes(idleMinutes), m_answerSeconds(answerSeconds)
+{
+}
+
+BoardData::~BoardData() = default;
+
+database::Connection &BoardData::db()
+{
+    if (m_db)
+        return *m_db;
+    std::unique_ptr<database::Connection> c = database::connect(m_url, m_answerSeconds, m_answerSeconds);
+    const int installed = plantschema::installedVersion(*c);
+    if (installed < kBoardSchemaVersion)
+        throw RuntimeError(RuntimeError::WorkbookFailed, kSource,
+                           QStringLiteral("数据库中的 zantrel 架构是版本 %1，看板需要版本 %2：请管理员运行 zantrel-db init")
+                               .arg(installed).arg(kBoardSchemaVersion));
+    try {
+        // Everything the board reads, it reads with the readers' rights only.
+        c->runScript(QStringLiteral("SET ROLE zantrel_reader"));
+    } catch (const RuntimeError &e) {
+        throw RuntimeError(RuntimeError::WorkbookFailed, kSource,
+                           QStringLiteral("看板的数据库登录须属于 zantrel_reader（%1）").arg(e.description()));
+    }
+    m_db = std::move(c);
+    return *m_db;
+}
+
+template <typename F>
+auto BoardData::dropOnFailure(F &&f) -> decltype(f())
+{
+    try {
+        return f();
+    } catch (const RuntimeError &) {
+        // The server ends what the connection left open; the next request connects again.
+        m_db.reset();
+        throw;
+    }
+}
+
+Snapshot BoardData::snapshot(qint64 localMidnight)
+{
+    return dropOnFailure([&] {
+        database::Connection &c = db();
+        const QStringList day{QString::number(localMidnight)};
+        Snapshot s;
+        s.midnight = localMidnight;
+        // One view of the record for the whole page.
+        c.runScript(QStringLiteral("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY"));
+        const auto stations = c.run(QStringLiteral(
+            "WITH names AS (SELECT station FROM zantrel.station_state"
+            "               UNION SELECT station FROM zantrel.boxes WHERE written_at >= to_timestamp($1))"
+            " SELECT n.station, l.outer_label, extract(epoch FROM l.written_at)::bigint,"
+            "        extract(epoch FROM now() - l.written_at)::bigint, extract(epoch FROM s.heard_at)::bigint,"
+            "        extract(epoch FROM now() - s.heard_at)::bigint, s.backlog, s.packing"
+            " FROM names n"
+            " LEFT JOIN LATERAL (SELECT outer_label, written_at FROM zantrel.boxes b WHERE b.station = n.station"
+            "                    ORDER BY written_at DESC LIMIT 1) l ON true"
+            " LEFT JOIN zantrel.station_state s ON s.station = n.station"
+            " ORDER BY n.station"),
+            day);
+        const auto hours = c.run(QStringLiteral(
+            "SELECT station, floor((extract(epoch FROM written_at) - $1) / 3600)::int AS hour, count(*),"
+            "       sum(coalesce(pack_count, (SELECT count(*) FROM zantrel.box_rows r WHERE r.box_id = b.box_id AND r.kind = 2)))"
+            " FROM zantrel.boxes b WHERE written_at >= to_timestamp($1) AND written_at < to_timestamp($1) + interval '25 hours'"
+            " GROUP BY 1, 2 ORDER BY 1, 2"),
+            day);
+        const auto conflicts = c.run(QStringLiteral(
+            "SELECT barcode, first_station, first_box, first_box_id, extract(epoch FROM first_written)::bigint,"
+            "       second_station, second_box, second_box_id, extract(epoch FROM second_written)::bigint,"
+            "       settled, keep_in, decided_by, reason, extract(epoch FROM decided_at)::bigint,"
+            "       count(*) FILTER (WHERE NOT settled) OVER ()"
+            " FROM zantrel.conflicts WHERE NOT settled OR decided_at >= to_timestamp($1)"
+            " ORDER BY settled, found_at DESC, barcode LIMIT %1").arg(kListedConflicts),
+            day);
+        c.runScript(QStringLiteral("COMMIT"));
+
+        std::map<QString, std::vector<HourCount>> byStation;
+        for (const database::Row &r : hours)
+            byStation[text(r, 0)].push_back({int(number(r, 1)), int(number(r, 2)), number(r, 3)});
+        for (const database::Row &r : stations) {
+            Station st;
+            st.name = text(r, 0);
+            st.lastBox = text(r, 1);
+            st.lastBoxAt = number(r, 2);
+            st.secondsSinceBox = number(r, 3, -1);
+            st.heardAt = number(r, 4);
+            st.secondsSinceHeard = number(r, 5, -1);
+            st.backlog = int(number(r, 6, -1));
+            st.packing = text(r, 7);
+            st.state = stateOf(st.secondsSinceBox, st.secondsSinceHeard, m_idleMinutes);
+            st.hours = std::move(byStation[st.name]);
+            for (const HourCount &h : st.hours) {
+                st.boxesToday += h.boxes;
+                st.packsToday += h.packs;
+            }
+            s.stations.push_back(std::move(st));
+        }
+        for (const database::Row &r : conflicts) {
+            Conflict k;
+            k.barcode = text(r, 0);
+            k.firstStation = text(r, 1);
+            k.firstBox = text(r, 2);
+            k.firstBoxId = text(r, 3);
+            k.firstWritten = number(r, 4);
+            k.secondStation = text(r, 5);
+            k.secondBox = text(r, 6);
+            k.secondBoxId = text(r, 7);
+            k.secondWritten = number(r, 8);
+            k.settled = text(r, 9) == QLatin1String("t");
+            k.keepIn = text(r, 10);
+            k.decidedBy = text(r, 11);
+            k.reason = text(r, 12);
+            k.decidedAt = number(r, 13);
+            s.openConflicts = int(number(r, 14));
+            s.conflicts.push_back(std::move(k));
+        }
+        return s;
+    });
+}
+
+std::vector<packlocations::Location> BoardData::lookup(const QString &text)
+{
+    return dropOnFailure([&] {
+        database::Connection &c = db();
+        std::vector<packlocations::Location> found = packlocations::byBarcode(c, text);
+        for (packlocations::Location &l : packlocations::byOuterLabel(c, text))
+            if (l.barcode != text) // already there as the pack itself
+                found.push_back(std::move(l));
+        return found;
+    });
+}
+
+DecisionResult BoardData::decide(const Decision &d)
+{
+    const QString by = d.decidedBy.trimmed();
+    const QString reason = d.reason.trimmed();
+    if (by.isEmpty() || reason.isEmpty() || by.size() > kLongestName || reason.size() > kLongestReason
+        || !isUuid(d.secondBoxId) || !isUuid(d.firstBoxId) || (d.keepIn != d.secondBoxId && d.keepIn != d.firstBoxId)
+        || d.barcode.isEmpty())
+        return DecisionResult::Invalid;
+    return dropOnFailure([&] {
+        database::Connection &c = db();
+        const QStringList conflict{d.secondBoxId, d.barcode, d.firstBoxId};
+        // The login, not the reader's role it acts in now, must be a supervisor.
+        const auto allowed = c.run(QStringLiteral("SELECT pg_has_role(session_user, 'zantrel_supervisor', 'MEMBER')"));
+        if (allowed.empty() || text(allowed[0], 0) != QLatin1String("t"))
+            return DecisionResult::NotAllowed;
+        c.runScript(QStringLiteral("BEGIN; SET LOCAL ROLE zantrel_supervisor"));
+        const auto inserted = c.run(
+            QStringLiteral("INSERT INTO zantrel.conflict_decisions (box_id, barcode, earlier_box, keep_in, decided_by, reason)"
+                           " SELECT box_id, barcode, earlier_box, $4::uuid, $5, $6 FROM zantrel.pack_conflicts p"
+                           " WHERE p.box_id = $1::uuid AND p.barcode = $2 AND p.earlier_box = $3::uuid"
+                           "   AND NOT EXISTS (SELECT FROM zantrel.conflict_decisions x WHERE x.box_id = p.box_id"
+                           "                   AND x.barcode = p.barcode AND x.earlier_box = p.earlier_box)"
+                           " RETURNING decision_id"),
+            conflict + QStringList{d.keepIn, by, reason});
+        DecisionResult result = DecisionResult::Recorded;
+        if (inserted.empty()) {
+            const auto exists = c.run(QStringLiteral("SELECT 1 FROM zantrel.pack_conflicts"
+                                                     " WHERE box_id = $1::uuid AND barcode = $2 AND earlier_box = $3::uuid"),
+                                      conflict);
+            result = exists.empty() ? DecisionResult::NoSuchConflict : DecisionResult::AlreadySettled;
+        }
+        c.runScript(QStringLiteral("COMMIT"));
+        return result;
+    });
+}
+
+} // namespace board

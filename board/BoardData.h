@@ -1,0 +1,108 @@
+#pragma once
+
+#include "station/PackLocations.h"
+
+#include <QString>
+#include <memory>
+#include <vector>
+
+namespace database {
+class Connection;
+}
+
+// What the board shows, read from the plant record through the role zantrel_reader;
+// the one write, a supervisor's decision on a conflict, goes in through the role
+// zantrel_supervisor. A failed statement drops the connection, and the next call
+// connects again: a server that came back is read again without a restart.
+namespace board {
+
+struct HourCount
+{
+    int hour = 0; // from local midnight, 0–23 (24 on the day clocks go back)
+    int boxes = 0;
+    qint64 packs = 0;
+};
+
+enum class StationState { Writing, Idle, NotHeard };
+
+// Idle: heard from, but no box for longer than idleMinutes. Not heard: nothing from
+// the station for two minutes, four of its reports (it reports every 30 s).
+StationState stateOf(qint64 secondsSinceBox, qint64 secondsSinceHeard, int idleMinutes);
+
+struct Station
+{
+    QString name;
+    int boxesToday = 0;
+    qint64 packsToday = 0;
+    QString lastBox;   // outer label, "" when it never wrote one
+    qint64 lastBoxAt = 0; // seconds since the epoch
+    qint64 secondsSinceBox = -1;
+    qint64 heardAt = 0;
+    qint64 secondsSinceHeard = -1; // -1: never heard from
+    int backlog = -1;             // boxes waiting in its outbox when it last reported; -1: unknown
+    QString packing;
+    StationState state = StationState::NotHeard;
+    std::vector<HourCount> hours; // only hours with boxes, in order
+};
+
+struct Conflict
+{
+    QString barcode;
+    QString firstStation, firstBox, firstBoxId;
+    qint64 firstWritten = 0;
+    QString secondStation, secondBox, secondBoxId;
+    qint64 secondWritten = 0;
+    bool settled = false;
+    QString keepIn, decidedBy, reason; // the last decision
+    qint64 decidedAt = 0;
+};
+
+struct Snapshot
+{
+    qint64 midnight = 0; // the board's local midnight, seconds since the epoch
+    std::vector<Station> stations;
+    std::vector<Conflict> conflicts; // the open ones first, then those settled today
+    int openConflicts = 0;           // all of them, also beyond the list
+};
+
+struct Decision
+{
+    QString secondBoxId; // the conflict: the box that arrived second,
+    QString barcode;     // the pack,
+    QString firstBoxId;  // and the box that held it before
+    QString keepIn;      // one of the two boxes
+    QString decidedBy;
+    QString reason;
+};
+
+enum class DecisionResult { Recorded, AlreadySettled, NoSuchConflict, NotAllowed, Invalid };
+
+class BoardData
+{
+public:
+    BoardData(QString url, int idleMinutes, int answerSeconds = 5);
+    ~BoardData();
+
+    // Raise a RuntimeError with the server's words when the record cannot be read.
+    Snapshot snapshot(qint64 localMidnight);
+    std::vector<packlocations::Location> lookup(const QString &text);
+    DecisionResult decide(const Decision &d);
+
+    // The conflicts listed at most, open before settled.
+    static constexpr int kListedConflicts = 200;
+    // The longest name and reason a decision keeps.
+    static constexpr int kLongestName = 100;
+    static constexpr int kLongestReason = 1000;
+
+private:
+    database::Connection &db();
+    template <typename F>
+    auto dropOnFailure(F &&f) -> decltype(f());
+
+    QString m_url;
+    int m_idleMinutes;
+    int m_answerSeconds;
+    std::unique_ptr<database::Connection> m_db;
+};
+
+} // namespace board

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QString>
+#include <vector>
+
+namespace database {
+class Connection;
+}
+
+// Where the plant record puts a pack: every station's boxes, as zantrel-find --db and
+// the line's board show them. Values go to the server only as parameters.
+namespace packlocations {
+
+struct Location
+{
+    QString workbook;
+    int sheetRow = 0;
+    QString outerLabel;
+    QString middleLabel;
+    QString barcode;
+    QString station;
+    QString writtenAt; // "yyyy-MM-dd HH:mm:ss", the reader's time zone
+};
+
+// The packs with this barcode, in every box that holds it.
+std::vector<Location> byBarcode(database::Connection &db, const QString &barcode);
+// Every pack of the boxes with this outer label.
+std::vector<Location> byOuterLabel(database::Connection &db, const QString &label);
+
+} // namespace packlocations

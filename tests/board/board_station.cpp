@@ -1,0 +1,51 @@
+// A station's delivery, for the board's browser test: one box put in a station's
+// outbox and delivered by the station's own sender, as a packing station does after
+// it wrote the box to its workbook.
+//   board_station URL STATION FOLDER WRITTEN_AT PLANT_CHECK OUTER BARCODE...
+// WRITTEN_AT: yyyy-MM-ddTHH:mm:ss local time, or "now"; PLANT_CHECK: 1 records packs
+// found in an earlier box as conflicts. Prints the conflicts found, one per line.
+// Exit status: 0 delivered, 1 not delivered (why on stderr), 2 wrong arguments.
+#include "station/Outbox.h"
+#include "station/PlantSender.h"
+
+#include <QCoreApplication>
+#include <QUuid>
+#include <cstdio>
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    const QStringList a = app.arguments().mid(1);
+    if (a.size() < 7) {
+        std::fprintf(stderr, "usage: board_station URL STATION FOLDER WRITTEN_AT PLANT_CHECK OUTER BARCODE...\n");
+        return 2;
+    }
+    const QDateTime at = a[3] == QLatin1String("now") ? QDateTime::currentDateTime()
+                                                        : QDateTime::fromString(a[3], Qt::ISODate);
+    if (!at.isValid()) {
+        std::fprintf(stderr, "bad time %s\n", qPrintable(a[3]));
+        return 2;
+    }
+    Outbox::Entry e;
+    e.id = QUuid::createUuid();
+    e.station = a[1];
+    e.workbook = at.toString(QStringLiteral("yyyyMMdd")) + QStringLiteral(".xls");
+    e.firstRow = 2;
+    e.writtenAt = at;
+    e.rows.push_back({BoxRow::OuterLabel, a[5]});
+    e.rows.push_back({BoxRow::MiddleLabel, QStringLiteral("Z-") + a[5]});
+    for (const QString &barcode : a.mid(6))
+        e.rows.push_back({BoxRow::Pack, barcode});
+    Outbox outbox(a[2]);
+    outbox.add(e);
+    PlantSender sender(a[0], a[1], outbox);
+    sender.recordConflicts(a[4] == QLatin1String("1"));
+    const PlantSender::Report r = sender.deliver();
+    for (const PlantSender::Conflict &c : r.conflicts)
+        std::printf("%s\n", qPrintable(c.barcode));
+    if (!r.recorded) {
+        std::fprintf(stderr, "not delivered: %s\n", qPrintable(r.why));
+        return 1;
+    }
+    return 0;
+}
