@@ -5,6 +5,7 @@
 #include "station/PlantSchema.h"
 
 #include <QUuid>
+#include <algorithm>
 #include <map>
 
 namespace board {
@@ -25,6 +26,12 @@ QString text(const database::Row &r, size_t i)
 qint64 number(const database::Row &r, size_t i, qint64 none = 0)
 {
     return r[i] ? r[i]->toLongLong() : none;
+}
+
+// Seconds since then; -1 for never. A station clock ahead of the server's counts as just now.
+qint64 age(const database::Row &r, size_t i)
+{
+    return r[i] ? std::max<qint64>(0, r[i]->toLongLong()) : -1;
 }
 
 bool isUuid(const QString &s)
@@ -128,9 +135,9 @@ Snapshot BoardData::snapshot(qint64 localMidnight)
             st.name = text(r, 0);
             st.lastBox = text(r, 1);
             st.lastBoxAt = number(r, 2);
-            st.secondsSinceBox = number(r, 3, -1);
+            st.secondsSinceBox = age(r, 3);
             st.heardAt = number(r, 4);
-            st.secondsSinceHeard = number(r, 5, -1);
+            st.secondsSinceHeard = age(r, 5);
             st.backlog = int(number(r, 6, -1));
             st.packing = text(r, 7);
             st.state = stateOf(st.secondsSinceBox, st.secondsSinceHeard, m_idleMinutes);
