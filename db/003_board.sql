@@ -20,5 +20,7 @@ ALTER TABLE zantrel.boxes ADD COLUMN pack_count integer CHECK (pack_count >= 0);
 
 -- A day of every station, read from the index alone.
 CREATE INDEX boxes_written ON zantrel.boxes (written_at) INCLUDE (station, pack_count);
+-- The few boxes recorded before boxes carried their pack count.
+CREATE INDEX boxes_uncounted ON zantrel.boxes (written_at) WHERE pack_count IS NULL;
 -- The open conflicts, without reading the settled ones.
 CREATE INDEX conflict_decisions_conflict ON zantrel.conflict_decisions (box_id, barcode, earlier_box);
