@@ -48,6 +48,9 @@ for s in a b; do
   (cd "$folder" && exec "${launch[@]}" ./zantrel) &
   pids+=($!)
 done
+# The line's board, on this machine only.
+build/station/zantrel-board --db "$db user=board" --listen 127.0.0.1:8765 >/dev/null &
+pids+=($!)
 
 cat <<MSG
 
@@ -58,6 +61,8 @@ box goes to the station's workbook and, at once, to the database. Look it up lin
 
   build/station/zantrel-find --db '$db user=board' A00003
   build/station/zantrel-db status '$db user=board'
+
+The line's board: http://127.0.0.1:8765/
 
 Ctrl-C ends the stations and the server.
 
