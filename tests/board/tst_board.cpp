@@ -348,6 +348,39 @@ private slots:
         });
     }
 
+    // Stations are updated before the schema: until then a new station delivers to
+    // a record of version 2, which has no pack count, and the board says what is missing.
+    void aStationDeliversToARecordWithoutPackCounts()
+    {
+        const QString older = plantdb::make(m_server, QStringLiteral("older"));
+        auto admin = database::connect(m_server.url(QStringLiteral("postgres"), older));
+        admin->runScript("DROP INDEX zantrel.boxes_written; DROP INDEX zantrel.boxes_uncounted;"
+                         "ALTER TABLE zantrel.boxes DROP COLUMN pack_count; DELETE FROM zantrel.schema_version WHERE version = 3;");
+        QCOMPARE(plantschema::installedVersion(*admin), 2);
+        QTemporaryDir folder;
+        Outbox outbox(folder.path());
+        Outbox::Entry e;
+        e.id = QUuid::createUuid();
+        e.station = QStringLiteral("line3-a");
+        e.workbook = QStringLiteral("20261208.xls");
+        e.firstRow = 2;
+        e.writtenAt = QDateTime::currentDateTime();
+        e.rows = {{BoxRow::OuterLabel, "W001"}, {BoxRow::MiddleLabel, "Z1"}, {BoxRow::Pack, "A1"}};
+        outbox.add(e);
+        PlantSender sender(m_server.url(QStringLiteral("line3"), older), e.station, outbox);
+        const PlantSender::Report r = sender.deliver();
+        QVERIFY2(r.recorded, qPrintable(r.why));
+        QCOMPARE(plantdb::one(*admin, "SELECT count(*) FROM zantrel.pack_locations"), QStringLiteral("1"));
+
+        board::BoardData data(m_server.url(QStringLiteral("postgres"), older), 10);
+        try {
+            data.snapshot(m_midnight);
+            QFAIL("the board read a record without pack counts");
+        } catch (const RuntimeError &error) {
+            QVERIFY2(error.description().contains("zantrel-db init"), qPrintable(error.description()));
+        }
+    }
+
     void theServerAsksForTheTokenAndForbidsInlineScript()
     {
         board::BoardData data(url("board"), 10);
