@@ -1,6 +1,7 @@
 #include "core/RuntimeError.h"
 #include "platform/AtomicFile.h"
 #include "platform/InstanceLock.h"
+#include "platform/MemoryUse.h"
 #include "packing/PackingState.h"
 #include "platform/MessageBox.h"
 #include "platform/ProgramEnvironment.h"
@@ -17,14 +18,11 @@
 
 #include <QApplication>
 #include <QDir>
-#include <malloc.h>
 #include <memory>
 
 int main(int argc, char **argv)
 {
-    // Large buffers (a workbook, a long outbox) go back to the system when freed,
-    // instead of raising the heap's high-water mark for the rest of the day.
-    mallopt(M_MMAP_THRESHOLD, 1 << 20);
+    memoryuse::returnLargeBuffersToTheSystem();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Zantrel"));
     const QString folder = program::folder();

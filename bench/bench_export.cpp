@@ -4,6 +4,7 @@
 //   bench_export                 all sizes, and the peak memory at 65,000 rows
 //   bench_export --peak FOLDER   one export onto FOLDER's workbook; prints its peak memory
 #include "platform/AtomicFile.h"
+#include "platform/MemoryUse.h"
 #include "platform/ProgramEnvironment.h"
 #include "platform/xls/NativeWorkbookFile.h"
 #include "station/Box.h"
@@ -80,6 +81,7 @@ double peakMiB()
 
 int main(int argc, char **argv)
 {
+    memoryuse::returnLargeBuffersToTheSystem(); // as the program does
     QCoreApplication app(argc, argv);
     program::setClock([] { return QDateTime(kDay, QTime(10, 0)); });
     if (argc == 3 && QByteArray(argv[1]) == "--peak") {

@@ -9,6 +9,10 @@
 // the new one: temporary file in the same folder, write, fsync, rename, fsync folder.
 // A failure raises a RuntimeError and leaves the old file as it was.
 void replaceFileAtomically(const QString &path, const QByteArray &content);
+// The same, with the content written by `write` straight into the temporary file
+// (its descriptor, at offset 0), so that nothing big is put together in memory
+// first. `write` returns 0, or the errno value of a failed write.
+void replaceFileAtomically(const QString &path, const std::function<int(int fd)> &write);
 
 // Removes the temporary files that a replace of one of these files left behind
 // when the process was killed ("<name>.tmp-XXXXXX" beside it); nothing else.

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <string>
 
 // Reading a file that a person at the PC could have replaced by anything: a folder,
 // a pipe that never delivers, a link to a device that never ends. Every reader of
@@ -25,6 +26,9 @@ constexpr int64_t kSoundLimit = 16ll << 20;     // sounds/*.wav: a few seconds o
 // Chinese what is wrong, for the caller to put beside the file's name: a folder, a
 // pipe, a device, larger than the bound, a loop of links, no permission …
 std::optional<QByteArray> read(const QString &path, int64_t limit);
+// The same into a buffer the caller keeps (its memory serves again afterwards); false
+// when nothing is there.
+bool read(const QString &path, int64_t limit, std::string &into);
 
 // Why a path cannot be read as a file of at most that size, or "" when it can be
 // (or when nothing is there). Opens nothing that could block.

@@ -51,6 +51,11 @@ void setAtomicFaultHookForTests(std::function<int(AtomicStep)> hook)
 
 void replaceFileAtomically(const QString &path, const QByteArray &content)
 {
+    replaceFileAtomically(path, [&](int fd) { return sys::writeAll(fd, content.constData(), size_t(content.size())); });
+}
+
+void replaceFileAtomically(const QString &path, const std::function<int(int fd)> &write)
+{
     const QByteArray target = QFile::encodeName(path);
     const QString folder = QFileInfo(path).absolutePath();
     const QByteArray folderName = QFile::encodeName(folder);
@@ -74,7 +79,7 @@ void replaceFileAtomically(const QString &path, const QByteArray &content)
         fail(err, folder, QStringLiteral("无法在此文件夹中创建临时文件"));
     }
     if ((err = injected(AtomicStep::Write)) != 0 || (::fchmod(tmp.fd, mode) != 0 && (err = errno))
-        || (err = sys::writeAll(tmp.fd, content.constData(), size_t(content.size()))) != 0)
+        || (err = write(tmp.fd)) != 0)
         fail(err, path, QStringLiteral("无法写入"));
     if ((err = injected(AtomicStep::SyncFile)) != 0 || (sys::retried([&] { return ::fsync(tmp.fd); }) != 0 && (err = errno)))
         fail(err, path, QStringLiteral("无法写入磁盘"));

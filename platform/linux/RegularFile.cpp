@@ -2,6 +2,7 @@
 
 #include "core/RuntimeError.h"
 #include "core/SystemReason.h"
+#include "platform/MemoryUse.h"
 #include "platform/linux/SystemCall.h"
 
 #include <QFile>
@@ -70,30 +71,37 @@ void setOpenFaultHookForTests(std::function<int(const QString &)> hook)
     g_openFault = std::move(hook);
 }
 
-std::optional<QByteArray> read(const QString &path, int64_t limit)
+namespace {
+
+// The whole file into bytes (QByteArray or std::string); false when nothing is there.
+template <typename Buffer>
+bool readWhole(const QString &path, int64_t limit, Buffer &bytes)
 {
     if (const int injected = g_openFault ? g_openFault(path) : 0) {
         if (injected == ENOENT)
-            return std::nullopt;
+            return false;
         refuse(reason::fromErrno(injected));
     }
     Descriptor file;
     struct stat st {};
     if (!openRegular(file, path, O_RDONLY, st))
-        return std::nullopt;
+        return false;
     if (st.st_size > limit)
         refuse(reason::tooLarge(limit));
     // The size may change while it is read; the bound holds whatever the file does.
-    QByteArray bytes;
-    bytes.resize(qsizetype(std::min<int64_t>(int64_t(st.st_size), limit) + 1));
-    qsizetype size = 0;
+    const int64_t expected = std::min<int64_t>(int64_t(st.st_size), limit) + 1;
+    // With room to grow, for a buffer that serves again; its pages made present at once.
+    bytes.reserve(decltype(bytes.size())(expected + expected / 8));
+    memoryuse::prepareForWriting(bytes.data(), size_t(expected));
+    bytes.resize(decltype(bytes.size())(expected));
+    int64_t size = 0;
     for (;;) {
-        if (size == bytes.size()) {
+        if (size == int64_t(bytes.size())) {
             if (size > limit)
                 refuse(reason::tooLarge(limit));
-            bytes.resize(qsizetype(std::min<int64_t>(int64_t(size) * 2, limit + 1)));
+            bytes.resize(decltype(bytes.size())(std::min<int64_t>(size * 2, limit + 1)));
         }
-        const ssize_t n = sys::retried([&] { return ::read(file.fd, bytes.data() + size, size_t(bytes.size() - size)); });
+        const ssize_t n = sys::retried([&] { return ::read(file.fd, bytes.data() + size, size_t(int64_t(bytes.size()) - size)); });
         if (n < 0)
             refuse(reason::fromErrno(errno));
         if (n == 0)
@@ -102,8 +110,23 @@ std::optional<QByteArray> read(const QString &path, int64_t limit)
     }
     if (size > limit)
         refuse(reason::tooLarge(limit));
-    bytes.truncate(size);
+    bytes.resize(decltype(bytes.size())(size));
+    return true;
+}
+
+} // namespace
+
+std::optional<QByteArray> read(const QString &path, int64_t limit)
+{
+    QByteArray bytes;
+    if (!readWhole(path, limit, bytes))
+        return std::nullopt;
     return bytes;
+}
+
+bool read(const QString &path, int64_t limit, std::string &into)
+{
+    return readWhole(path, limit, into);
 }
 
 void append(const QString &path, const QByteArray &bytes)

@@ -2,6 +2,12 @@
 
 #include "core/RuntimeError.h"
 #include "core/SystemReason.h"
+#include "platform/MemoryUse.h"
+#include "platform/linux/SystemCall.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <unistd.h>
 
 #include <gsf/gsf-infile-msole.h>
 #include <gsf/gsf-infile.h>
@@ -9,6 +15,7 @@
 #include <gsf/gsf-outfile-msole.h>
 #include <gsf/gsf-outfile.h>
 #include <gsf/gsf-output-memory.h>
+#include <gsf/gsf-output-stdio.h>
 #include <gsf/gsf-utils.h>
 
 namespace xls {
@@ -51,6 +58,10 @@ void readChildren(GsfInfile *infile, CompoundEntry &into, int depth)
             readChildren(GSF_INFILE(input), entry, depth + 1);
         } else {
             const gsf_off_t size = gsf_input_size(input);
+            // With room to grow: a workbook stream is appended to, and its memory is
+            // used again for the stream after it (see WorkbookAppender::append).
+            entry.data.reserve(size_t(size) + size_t(size) / 8);
+            memoryuse::prepareForWriting(entry.data.data(), size_t(size));
             entry.data.resize(size_t(size));
             if (size > 0 && !gsf_input_read(input, size_t(size), reinterpret_cast<guint8 *>(entry.data.data()))) {
                 g_object_unref(input);
@@ -134,6 +145,27 @@ CompoundEntry readCompoundDocument(const QByteArray &fileBytes)
     return root;
 }
 
+namespace {
+
+// The document into sink, which the container closes with itself.
+void writeInto(GsfOutput *sink, const CompoundEntry &root)
+{
+    GsfOutfile *ole = gsf_outfile_msole_new(sink);
+    if (!ole)
+        fail(QStringLiteral("无法生成工作簿文件结构"));
+    if (root.hasClassId)
+        gsf_outfile_msole_set_class_id(GSF_OUTFILE_MSOLE(ole), root.classId.data());
+    bool ok = writeChildren(ole, root);
+    ok = gsf_output_close(GSF_OUTPUT(ole)) && ok;
+    g_object_unref(ole);
+    if (!gsf_output_is_closed(sink))
+        ok = gsf_output_close(sink) && ok;
+    if (!ok)
+        fail(QStringLiteral("无法生成工作簿文件结构"));
+}
+
+} // namespace
+
 QByteArray writeCompoundDocument(const CompoundEntry &root)
 {
     QByteArray copy;
@@ -145,30 +177,78 @@ void writeCompoundDocument(const CompoundEntry &root, const std::function<void(c
 {
     initGsf();
     GsfOutput *memory = gsf_output_memory_new();
-    GsfOutfile *ole = gsf_outfile_msole_new(memory);
-    if (!ole) {
-        g_object_unref(memory);
-        fail(QStringLiteral("无法生成工作簿文件结构"));
-    }
-    if (root.hasClassId)
-        gsf_outfile_msole_set_class_id(GSF_OUTFILE_MSOLE(ole), root.classId.data());
-    bool ok = writeChildren(ole, root);
-    ok = gsf_output_close(GSF_OUTPUT(ole)) && ok;
-    g_object_unref(ole);
-    if (!ok) {
-        g_object_unref(memory);
-        fail(QStringLiteral("无法生成工作簿文件结构"));
-    }
-    const gsf_off_t size = gsf_output_size(memory);
-    const guint8 *data = gsf_output_memory_get_bytes(GSF_OUTPUT_MEMORY(memory));
-    const QByteArray view = QByteArray::fromRawData(reinterpret_cast<const char *>(data), qsizetype(size));
     try {
-        use(view);
+        writeInto(memory, root);
+        const gsf_off_t size = gsf_output_size(memory);
+        const guint8 *data = gsf_output_memory_get_bytes(GSF_OUTPUT_MEMORY(memory));
+        use(QByteArray::fromRawData(reinterpret_cast<const char *>(data), qsizetype(size)));
     } catch (...) {
         g_object_unref(memory);
         throw;
     }
     g_object_unref(memory);
+}
+
+namespace {
+
+// A stdio stream whose writes go to a descriptor through writeAll, keeping the
+// first failure's errno: the container writes through stdio, and errno after the
+// fact may belong to anything.
+struct Descriptor
+{
+    int fd;
+    int err = 0;
+};
+
+ssize_t writeToDescriptor(void *cookie, const char *data, size_t size)
+{
+    auto *d = static_cast<Descriptor *>(cookie);
+    if (d->err == 0)
+        d->err = sys::writeAll(d->fd, data, size);
+    return d->err == 0 ? ssize_t(size) : -1;
+}
+
+int seekDescriptor(void *cookie, off64_t *position, int whence)
+{
+    auto *d = static_cast<Descriptor *>(cookie);
+    const off_t at = ::lseek(d->fd, off_t(*position), whence);
+    if (at < 0) {
+        if (d->err == 0)
+            d->err = errno;
+        return -1;
+    }
+    *position = at;
+    return 0;
+}
+
+int keepDescriptor(void *)
+{
+    return 0; // the descriptor is its owner's to close
+}
+
+} // namespace
+
+int writeCompoundDocument(const CompoundEntry &root, int fd)
+{
+    initGsf();
+    Descriptor d{fd};
+    FILE *file = ::fopencookie(&d, "w", cookie_io_functions_t{nullptr, writeToDescriptor, seekDescriptor, keepDescriptor});
+    if (!file)
+        return errno;
+    GsfOutput *sink = gsf_output_stdio_new_FILE("workbook", file, TRUE);
+    try {
+        writeInto(sink, root);
+    } catch (const RuntimeError &) {
+        g_object_unref(sink);
+        std::fclose(file);
+        if (d.err != 0)
+            return d.err; // the disk, not the container, failed
+        throw;
+    }
+    g_object_unref(sink);
+    const bool flushed = std::fflush(file) == 0;
+    std::fclose(file);
+    return d.err != 0 ? d.err : flushed ? 0 : EIO;
 }
 
 } // namespace xls

@@ -34,5 +34,8 @@ CompoundEntry readCompoundDocument(const QByteArray &fileBytes);
 // the container cannot be built.
 void writeCompoundDocument(const CompoundEntry &root, const std::function<void(const QByteArray &)> &use);
 QByteArray writeCompoundDocument(const CompoundEntry &root);
+// Straight into a file open for writing, at offset 0: 0, or the errno value of a
+// failed write. Raises a RuntimeError when the container cannot be built.
+int writeCompoundDocument(const CompoundEntry &root, int fd);
 
 } // namespace xls

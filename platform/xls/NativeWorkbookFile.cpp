@@ -27,11 +27,11 @@ const std::string kOlderWorkbookStream = "Book"; // Excel 5 and 95
                        QStringLiteral("%1：%2").arg(path, why));
 }
 
-// The whole file, or nothing when it does not exist; any other failure raises.
-std::optional<QByteArray> readWholeFile(const QString &path)
+// The whole file into bytes; false when it does not exist; any other failure raises.
+bool readWholeFile(const QString &path, std::string &bytes)
 {
     try {
-        return regularfile::read(path, regularfile::kWorkbookLimit);
+        return regularfile::read(path, regularfile::kWorkbookLimit, bytes);
     } catch (const RuntimeError &e) {
         fail(path, e.description());
     }
@@ -52,12 +52,14 @@ WorkbookFile::Opened NativeWorkbookFile::open(const QString &path)
         return Opened::Existing;
     }
     m_saved.reset();
-    std::optional<QByteArray> bytes = readWholeFile(path);
-    if (!bytes)
+    // Read into the spare buffer; once the stream is out of it, its memory (larger
+    // than the stream, already present) takes the stream after the box.
+    std::string bytes = std::move(m_spare);
+    if (!readWholeFile(path, bytes))
         return Opened::DoesNotExist;
     try {
-        m_document = readCompoundDocument(*bytes);
-        bytes.reset(); // the file's bytes are not needed twice
+        m_document = readCompoundDocument(QByteArray::fromRawData(bytes.data(), qsizetype(bytes.size())));
+        m_spare = std::move(bytes);
         CompoundEntry *stream = m_document.child(kWorkbookStream);
         if (!stream || stream->storage) {
             if (m_document.child(kOlderWorkbookStream))
@@ -108,7 +110,7 @@ void NativeWorkbookFile::appendRows(const std::vector<Row> &rows)
     if (!m_appender)
         fail(m_path, QStringLiteral("没有打开的工作簿"));
     try {
-        m_changed = m_appender->append(rows);
+        m_changed = m_appender->append(rows, std::move(m_spare));
     } catch (const RuntimeError &e) {
         fail(m_path, e.description());
     }
@@ -121,9 +123,10 @@ void NativeWorkbookFile::replaceFile()
     CompoundEntry *stream = m_document.child(kWorkbookStream);
     stream->data = std::move(m_changed);
     m_changed.clear();
+    m_spare = m_appender->releaseStream();
     m_appender.reset();
     try {
-        writeCompoundDocument(m_document, [this](const QByteArray &bytes) { replaceFileAtomically(m_path, bytes); });
+        replaceFileAtomically(m_path, [this](int fd) { return writeCompoundDocument(m_document, fd); });
     } catch (...) {
         stream->data.clear();
         m_saved.reset();

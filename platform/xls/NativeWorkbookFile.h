@@ -47,6 +47,7 @@ private:
     std::unique_ptr<WorkbookAppender> m_appender;  // the workbook stream, parsed
     std::string m_changed;                         // the stream after appendRows
     std::optional<Saved> m_saved;                  // the stream last written, and its file
+    std::string m_spare;                           // memory of an old stream, for the next one
 };
 
 } // namespace xls

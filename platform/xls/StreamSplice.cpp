@@ -1,5 +1,7 @@
 #include "platform/xls/StreamSplice.h"
 
+#include "platform/MemoryUse.h"
+
 #include <algorithm>
 
 namespace xls {
@@ -22,13 +24,19 @@ size_t StreamSplice::own(std::string bytes, long replaces)
     return m_pieces.size() - 1;
 }
 
-std::string StreamSplice::join(const std::string &stream, uint32_t tailAt)
+std::string StreamSplice::join(const std::string &stream, uint32_t tailAt, std::string into)
 {
     size_t total = stream.size() - tailAt;
     for (const Piece &p : m_pieces)
         total += p.first >= 0 ? span(p) : p.bytes.size();
-    std::string out;
-    out.reserve(total);
+    std::string out = std::move(into);
+    out.clear();
+    // Room for the boxes of the next while: a buffer handed back for the next join
+    // then takes them without new memory, which a large workbook pays for in page faults.
+    if (out.capacity() < total) {
+        out.reserve(total + total / 8 + 64 * 1024);
+        memoryuse::prepareForWriting(out.data(), total);
+    }
     m_positions.reserve(m_pieces.size());
     for (const Piece &p : m_pieces) {
         m_positions.push_back(uint32_t(out.size()));

@@ -24,9 +24,10 @@ public:
     // Bytes of our own, standing for an old record (replaces) or for none (-1).
     size_t own(std::string bytes, long replaces = -1);
 
-    // Joins the pieces and the old stream's tail after tailAt; afterwards the
-    // positions of pieces and records are known.
-    std::string join(const std::string &stream, uint32_t tailAt);
+    // Joins the pieces and the old stream's tail after tailAt into `into` (its
+    // bytes dropped, its memory used when big enough); afterwards the positions of
+    // pieces and records are known.
+    std::string join(const std::string &stream, uint32_t tailAt, std::string into = {});
 
     uint32_t position(size_t piece) const { return m_positions[piece]; }
     // Where an old stream position went: the record holding it moved by so much.

@@ -91,7 +91,7 @@ public:
         for (size_t s = from; s < to; ++s)
             m_out.copy(m_layout.sheets[s].bof, m_layout.sheets[s].eof);
     }
-    std::string joined() { return m_out.join(m_book.m_stream, m_layout.tailAt); }
+    std::string joined(std::string into) { return m_out.join(m_book.m_stream, m_layout.tailAt, std::move(into)); }
     void patchSheetDirectory(std::string &stream) const;
     void patchFirstSheetIndex(std::string &stream) const;
     void patchOtherIndexes(std::string &stream) const;
@@ -192,7 +192,7 @@ void WorkbookAppender::readGlobals()
     m_firstSheet = size_t(sheet);
 }
 
-std::string WorkbookAppender::append(const std::vector<SheetRow> &rows) const
+std::string WorkbookAppender::append(const std::vector<SheetRow> &rows, std::string spare) const
 {
     const AppendPlan plan = planAppend(rows, m_sheet, m_sst, m_textXf >= 0 ? uint16_t(m_textXf) : m_xfCount);
     if (rows.empty())
@@ -202,7 +202,7 @@ std::string WorkbookAppender::append(const std::vector<SheetRow> &rows) const
     assembly.otherSheets(0, m_firstSheet);
     assembly.firstSheet();
     assembly.otherSheets(m_firstSheet + 1, m_layout.sheets.size());
-    std::string stream = assembly.joined();
+    std::string stream = assembly.joined(std::move(spare));
     assembly.patchSheetDirectory(stream);
     assembly.patchFirstSheetIndex(stream);
     assembly.patchOtherIndexes(stream);

@@ -28,8 +28,12 @@ public:
     // the next box starts on sheet row lastUsedRow() + 1 (from 1).
     int32_t lastUsedRow() const { return m_sheet.lastUsedRow; }
 
-    // The whole new stream. Raises a RuntimeError when the rows do not fit.
-    std::string append(const std::vector<SheetRow> &rows) const;
+    // The whole new stream, put together in `spare`'s memory when it is big enough
+    // (a stream no longer needed). Raises a RuntimeError when the rows do not fit.
+    std::string append(const std::vector<SheetRow> &rows, std::string spare = {}) const;
+
+    // The stream it was made from, for its memory; the appender is of no use after.
+    std::string releaseStream() { return std::move(m_stream); }
 
 private:
     class Assembly;
