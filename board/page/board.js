@@ -170,6 +170,8 @@ document.addEventListener('DOMContentLoaded', () => {
   $('keepFirst').addEventListener('click', () => submitDecision(true));
   $('keepSecond').addEventListener('click', () => submitDecision(false));
   $('cancelDecide').addEventListener('click', closeDecision);
+  // Enter in a field must not send the form away: the buttons say where the pack stays.
+  $('decide').addEventListener('submit', event => event.preventDefault());
   refresh();
   setInterval(refresh, REFRESH_MS);
 });

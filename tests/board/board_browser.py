@@ -70,13 +70,21 @@ def wait(what, condition, seconds=30):
         fail('the page never showed ' + what + '\n' + driver.find_element(By.TAG_NAME, 'body').text)
 
 
+# The page redraws its tables every few seconds: what is read of them is read in one
+# script, so that no element goes stale between finding it and reading it.
+def attributes(selector, attribute):
+    return driver.execute_script('return Array.from(document.querySelectorAll(arguments[0]))'
+                                 '.map(e => arguments[1] === "" ? e.textContent : e.getAttribute(arguments[1]));',
+                                 selector, attribute)
+
+
 def cells(selector):
-    return [e.text for e in driver.find_elements(By.CSS_SELECTOR, selector)]
+    return attributes(selector, '')
 
 
 def station_cell(name, cls):
-    found = driver.find_elements(By.CSS_SELECTOR, '#stations tr[data-station="%s"] td.%s' % (name, cls))
-    return found[0].text if found else None
+    found = cells('#stations tr[data-station="%s"] td.%s' % (name, cls))
+    return found[0] if found else None
 
 
 try:
@@ -145,25 +153,26 @@ try:
         fail('station a: %s, backlog %s' % (station_cell('line3-a', 'state'), station_cell('line3-a', 'backlog')))
 
     def bar(station, hour):
-        return driver.find_elements(By.CSS_SELECTOR, '#chart svg g[data-station="%s"] rect[data-hour="%d"]' % (station, hour))
+        return attributes('#chart svg g[data-station="%s"] rect[data-hour="%d"]' % (station, hour), 'data-packs')
     wait('the chart', lambda: bar('line3-b', now.hour))
     if earlier.hour != now.hour:
-        if [b.get_attribute('data-packs') for b in bar('line3-a', earlier.hour)] != ['3']:
+        if bar('line3-a', earlier.hour) != ['3']:
             fail('station a had 3 packs at %d o\'clock' % earlier.hour)
-        if [b.get_attribute('data-packs') for b in bar('line3-a', now.hour)] != ['2']:
+        if bar('line3-a', now.hour) != ['2']:
             fail('station a had 2 packs at %d o\'clock' % now.hour)
-    elif [b.get_attribute('data-packs') for b in bar('line3-a', now.hour)] != ['5']:
+    elif bar('line3-a', now.hour) != ['5']:
         fail('station a had 5 packs at %d o\'clock' % now.hour)
-    if [b.get_attribute('data-packs') for b in bar('line3-b', now.hour)] != ['3']:
+    if bar('line3-b', now.hour) != ['3']:
         fail('station b had 3 packs at %d o\'clock' % now.hour)
-    if len(driver.find_elements(By.CSS_SELECTOR, '#chart svg rect.bar')) != (3 if earlier.hour != now.hour else 2):
+    if len(cells('#chart svg rect.bar')) != (3 if earlier.hour != now.hour else 2):
         fail('the chart has bars of hours without boxes')
 
     # The lookup: a script-like barcode is found in both boxes, and shows as text.
     driver.find_element(By.ID, 'query').send_keys(SCRIPT_BARCODE)
     driver.find_element(By.CSS_SELECTOR, '#find button').click()
-    wait('the lookup', lambda: len(driver.find_elements(By.CSS_SELECTOR, '#found tbody tr')) == 2)
-    rows = [[td.text for td in tr.find_elements(By.TAG_NAME, 'td')] for tr in driver.find_elements(By.CSS_SELECTOR, '#found tbody tr')]
+    wait('the lookup', lambda: len(cells('#found tbody tr')) == 2)
+    rows = driver.execute_script('return Array.from(document.querySelectorAll("#found tbody tr"))'
+                                 '.map(tr => Array.from(tr.cells).map(td => td.textContent));')
     expected = [['line3-a', earlier.strftime('%Y%m%d') + '.xls', '6', 'W001', 'Z-W001', SCRIPT_BARCODE],
                 ['line3-b', now.strftime('%Y%m%d') + '.xls', '5', SCRIPT_LABEL, 'Z-' + SCRIPT_LABEL, SCRIPT_BARCODE]]
     if [r[:6] for r in rows] != expected:
@@ -187,7 +196,7 @@ try:
 
     # The conflict, settled through the page.
     wait('the conflict', lambda: cells('#conflicts tr.open td.barcode') == [SCRIPT_BARCODE])
-    driver.find_element(By.CSS_SELECTOR, '#conflicts tr.open button.choose').click()
+    driver.execute_script('document.querySelector("#conflicts tr.open button.choose").click();')
     driver.find_element(By.ID, 'decidedBy').send_keys('王主管')
     driver.find_element(By.ID, 'reason').send_keys('A 箱已封箱发货')
     driver.find_element(By.ID, 'keepFirst').click()
