@@ -6,8 +6,7 @@
 // byte of the answer. Prints the medians and the 95th percentiles beside the targets,
 // and the plans of the board's statements (auto_explain, from the server's log).
 #include "Quantile.h"
-#include "support/PgServer.h"
-#include "support/PlantDb.h"
+#include "BenchDatabase.h"
 
 #include "board/BoardData.h"
 #include "board/BoardServer.h"
@@ -66,14 +65,9 @@ int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     PgServer server(true);
-    const QString why = server.start();
-    if (!why.isEmpty()) {
-        std::fprintf(stderr, "no server: %s\n", qPrintable(why));
-        return 1;
-    }
-    const QString name = plantdb::make(server, QStringLiteral("boardbench"));
+    const QString name = benchDatabase(server, QStringLiteral("boardbench"));
     auto admin = database::connect(server.url(QStringLiteral("postgres"), name));
-    admin->runScript(QStringLiteral("CREATE ROLE board LOGIN; GRANT zantrel_reader, zantrel_supervisor TO board;"));
+    plantdb::addBoardLogin(*admin);
     const qint64 midnight = QDateTime(QDate::currentDate(), QTime(0, 0)).toSecsSinceEpoch();
     const qint64 now = QDateTime::currentSecsSinceEpoch();
     QElapsedTimer loading;

@@ -8,8 +8,7 @@
 //    drains, and its peak memory meanwhile.
 #include "BenchFakes.h"
 #include "ScanLatency.h"
-#include "support/PgServer.h"
-#include "support/PlantDb.h"
+#include "BenchDatabase.h"
 
 #include "platform/ProgramEnvironment.h"
 #include "platform/Sound.h"
@@ -157,12 +156,7 @@ int main(int argc, char **argv)
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     PgServer server(true);
-    const QString why = server.start();
-    if (!why.isEmpty()) {
-        std::fprintf(stderr, "no server: %s\n", qPrintable(why));
-        return 1;
-    }
-    const QString name = plantdb::make(server, QStringLiteral("bench"));
+    const QString name = benchDatabase(server, QStringLiteral("bench"));
     const QString stationUrl = server.url(QStringLiteral("line3"), name);
     const QString adminUrl = server.url(QStringLiteral("postgres"), name);
 

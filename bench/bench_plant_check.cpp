@@ -4,8 +4,7 @@
 // settle wait that the check adds), for barcodes that are recorded and that are not.
 // Prints the figures beside the target, and the query's plan once.
 #include "Quantile.h"
-#include "support/PgServer.h"
-#include "support/PlantDb.h"
+#include "BenchDatabase.h"
 
 #include "station/PlantCheck.h"
 
@@ -29,12 +28,7 @@ int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     PgServer server(true);
-    const QString why = server.start();
-    if (!why.isEmpty()) {
-        std::fprintf(stderr, "no server: %s\n", qPrintable(why));
-        return 1;
-    }
-    const QString name = plantdb::make(server, QStringLiteral("checkbench"));
+    const QString name = benchDatabase(server, QStringLiteral("checkbench"));
     auto admin = database::connect(server.url(QStringLiteral("postgres"), name));
     QElapsedTimer loading;
     loading.start();

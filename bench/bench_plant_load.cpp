@@ -4,8 +4,7 @@
 // every repeat must be refused or recorded as a conflict, and every box written
 // must be recorded once. Bounded: the stations give up 2 minutes after scanning.
 //   bench_plant_load [SECONDS]   (default 120)
-#include "support/PgServer.h"
-#include "support/PlantDb.h"
+#include "BenchDatabase.h"
 
 #include <QCoreApplication>
 #include <QProcess>
@@ -22,12 +21,7 @@ int main(int argc, char **argv)
     constexpr int kRate = 5;
     const int seconds = argc > 1 ? QByteArray(argv[1]).toInt() : 120;
     PgServer server(true);
-    const QString why = server.start();
-    if (!why.isEmpty()) {
-        std::fprintf(stderr, "no server: %s\n", qPrintable(why));
-        return 1;
-    }
-    const QString name = plantdb::make(server, QStringLiteral("loadbench"));
+    const QString name = benchDatabase(server, QStringLiteral("loadbench"));
     auto admin = database::connect(server.url(QStringLiteral("postgres"), name));
     // Every connection of 20 stations (a sender and a check each), with room.
     QTemporaryDir folders;

@@ -168,25 +168,19 @@ void writeInto(GsfOutput *sink, const CompoundEntry &root)
 
 QByteArray writeCompoundDocument(const CompoundEntry &root)
 {
-    QByteArray copy;
-    writeCompoundDocument(root, [&copy](const QByteArray &bytes) { copy = QByteArray(bytes.constData(), bytes.size()); });
-    return copy;
-}
-
-void writeCompoundDocument(const CompoundEntry &root, const std::function<void(const QByteArray &)> &use)
-{
     initGsf();
     GsfOutput *memory = gsf_output_memory_new();
+    QByteArray bytes;
     try {
         writeInto(memory, root);
-        const gsf_off_t size = gsf_output_size(memory);
         const guint8 *data = gsf_output_memory_get_bytes(GSF_OUTPUT_MEMORY(memory));
-        use(QByteArray::fromRawData(reinterpret_cast<const char *>(data), qsizetype(size)));
+        bytes = QByteArray(reinterpret_cast<const char *>(data), qsizetype(gsf_output_size(memory)));
     } catch (...) {
         g_object_unref(memory);
         throw;
     }
     g_object_unref(memory);
+    return bytes;
 }
 
 namespace {

@@ -2,7 +2,6 @@
 
 #include <QByteArray>
 #include <array>
-#include <functional>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -29,10 +28,8 @@ struct CompoundEntry
 // when the bytes are not a compound document libgsf can read.
 CompoundEntry readCompoundDocument(const QByteArray &fileBytes);
 
-// The bytes of a compound document holding exactly these entries, in this order,
-// handed to `use` while they exist (no copy is made). Raises a RuntimeError when
-// the container cannot be built.
-void writeCompoundDocument(const CompoundEntry &root, const std::function<void(const QByteArray &)> &use);
+// The bytes of a compound document holding exactly these entries, in this order.
+// Raises a RuntimeError when the container cannot be built.
 QByteArray writeCompoundDocument(const CompoundEntry &root);
 // Straight into a file open for writing, at offset 0: 0, or the errno value of a
 // failed write. Raises a RuntimeError when the container cannot be built.

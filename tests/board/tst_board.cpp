@@ -119,8 +119,8 @@ private slots:
         QVERIFY2(why.isEmpty(), qPrintable(why));
         m_db = plantdb::make(m_server, QStringLiteral("board"));
         auto admin = database::connect(m_server.url(QStringLiteral("postgres"), m_db));
-        admin->runScript("CREATE ROLE board LOGIN; GRANT zantrel_reader, zantrel_supervisor TO board;"
-                         "CREATE ROLE looker LOGIN; GRANT zantrel_reader TO looker;");
+        plantdb::addBoardLogin(*admin);
+        admin->runScript("CREATE ROLE looker LOGIN; GRANT zantrel_reader TO looker;");
         // A day that began ten hours ago: every box of the test is in the past.
         m_midnight = (QDateTime::currentSecsSinceEpoch() - 10 * 3600) / 3600 * 3600;
     }

@@ -23,6 +23,12 @@ inline QString make(PgServer &server, const QString &name)
     return name;
 }
 
+// The login a line's board uses, "board": it reads, and records supervisors' decisions.
+inline void addBoardLogin(database::Connection &db)
+{
+    db.runScript(QStringLiteral("CREATE ROLE board LOGIN; GRANT zantrel_reader, zantrel_supervisor TO board;"));
+}
+
 // The first column of the first row as text ("<null>" for NULL, "" for no row).
 inline QString one(database::Connection &db, const QString &sql, const QStringList &parameters = {})
 {
