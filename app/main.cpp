@@ -1,18 +1,20 @@
 #include "core/RuntimeError.h"
+#include "packing/PackingState.h"
+#include "plant/Outbox.h"
+#include "plant/PlantLink.h"
+#include "plant/PlantSettings.h"
 #include "platform/AtomicFile.h"
 #include "platform/InstanceLock.h"
 #include "platform/MemoryUse.h"
-#include "packing/PackingState.h"
 #include "platform/MessageBox.h"
 #include "platform/ProgramEnvironment.h"
 #include "platform/Sound.h"
+#include "platform/qtwidgets/QtMessageBox.h"
+#include "platform/qtwidgets/QtSoundPlayer.h"
 #include "platform/xls/NativeWorkbookFile.h"
 #include "station/BoxJournal.h"
 #include "station/DailyWorkbookExport.h"
 #include "station/DayWorkbooks.h"
-#include "station/Outbox.h"
-#include "station/PlantLink.h"
-#include "settings/StationSettings.h"
 #include "station/ScanSession.h"
 #include "ui/setup/frm_MAIN.h"
 
@@ -25,6 +27,10 @@ int main(int argc, char **argv)
     memoryuse::returnLargeBuffersToTheSystem();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Zantrel"));
+    QtMessageBox messages;
+    setOperatorMessages(&messages);
+    QtSoundPlayer sounds;
+    setOperatorSounds(&sounds);
     const QString folder = program::folder();
     try {
         // Two stations in one folder would overwrite each other's boxes.
@@ -45,22 +51,22 @@ int main(int argc, char **argv)
     DailyWorkbookExport dailyExport(workbook);
     // The plant record, when config.ini names one: its sender starts now, so a
     // backlog from the last run drains while the operator sets up.
-    const settings::PlantSettings plantSettings = settings::readPlantSettings(folder);
-    if (!plantSettings.problems.isEmpty())
-        operatorMessages().show(QStringLiteral("配置文件 %1 中的设置无效：\n%2")
-                                    .arg(settings::displayPath(), plantSettings.problems.join(QLatin1Char('\n'))));
+    const settings::PlantSettings plantSettings = plant::readSettings(folder);
     std::unique_ptr<PlantLink> plant;
-    if (plantSettings.configured())
-    {
+    if (plantSettings.configured()) {
         PlantLink::Options options;
         options.url = plantSettings.url;
         options.station = plantSettings.station;
         options.recordConflicts = plantSettings.checksWholePlant;
         plant = std::make_unique<PlantLink>(folder, options);
     }
-    const ScanSession::Parts parts{folder, packingState(), dailyExport, operatorMessages(), operatorSounds(), program::now,
-                                   plant.get()};
+    ScanSession::Parts parts{folder, packingState(), dailyExport, operatorMessages(), operatorSounds(), program::now,
+                             plant.get()};
+    if (plant)
+        parts.plantQuestions = plant->questions();
     frm_MAIN setup(parts);
+    // Told with the setup window's own findings, so that a file that cannot be read is told once.
+    setup.tellAtLoad(plantSettings.problems);
     setup.Form_Load();
     setup.show();
     return app.exec();

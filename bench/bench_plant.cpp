@@ -12,8 +12,8 @@
 
 #include "platform/ProgramEnvironment.h"
 #include "platform/Sound.h"
-#include "station/Outbox.h"
-#include "station/PlantLink.h"
+#include "plant/Outbox.h"
+#include "plant/PlantLink.h"
 #include "tools/RawPty.h"
 #include "ui/scan/frm_SCAN.h"
 

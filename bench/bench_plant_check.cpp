@@ -6,7 +6,7 @@
 #include "Quantile.h"
 #include "BenchDatabase.h"
 
-#include "station/PlantCheck.h"
+#include "plant/PlantCheck.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

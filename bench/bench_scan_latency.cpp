@@ -5,7 +5,7 @@
 #include "BenchFakes.h"
 #include "platform/ProgramEnvironment.h"
 #include "platform/Sound.h"
-#include "platform/qt/QtRecordGrid.h"
+#include "platform/qtwidgets/QtRecordGrid.h"
 #include "ui/scan/frm_SCAN.h"
 #include "tools/RawPty.h"
 #include "ScanLatency.h"

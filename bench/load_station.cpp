@@ -10,8 +10,8 @@
 #include "BenchFakes.h"
 
 #include "station/BoxJournal.h"
-#include "station/PlantCheck.h"
-#include "station/PlantLink.h"
+#include "plant/PlantCheck.h"
+#include "plant/PlantLink.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

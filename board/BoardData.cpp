@@ -2,7 +2,7 @@
 
 #include "core/RuntimeError.h"
 #include "platform/Database.h"
-#include "station/PlantSchema.h"
+#include "plant/PlantSchema.h"
 
 #include <QUuid>
 #include <algorithm>
@@ -64,17 +64,17 @@ database::Connection &BoardData::db()
     std::unique_ptr<database::Connection> c = database::connect(m_url, m_answerSeconds, m_answerSeconds);
     const int installed = plantschema::installedVersion(*c);
     if (installed < kBoardSchemaVersion)
-        throw RuntimeError(RuntimeError::WorkbookFailed, kSource,
+        throw RuntimeError(RuntimeError::SchemaUnusable, kSource,
                            QStringLiteral("数据库中的 zantrel 架构是版本 %1，看板需要版本 %2：请管理员运行 zantrel-db init")
-                               .arg(installed).arg(kBoardSchemaVersion));
+                               .arg(installed).arg(kBoardSchemaVersion), RuntimeError::Kind::Database);
     try {
         // Everything the board reads, it reads with the readers' rights only.
         c->runScript(QStringLiteral("SET ROLE zantrel_reader"));
         // The board's statements are short; compiling them costs more than it saves.
         c->runScript(QStringLiteral("SET jit = off"));
     } catch (const RuntimeError &e) {
-        throw RuntimeError(RuntimeError::WorkbookFailed, kSource,
-                           QStringLiteral("看板的数据库登录须属于 zantrel_reader（%1）").arg(e.description()));
+        throw RuntimeError(RuntimeError::SchemaUnusable, kSource,
+                           QStringLiteral("看板的数据库登录须属于 zantrel_reader（%1）").arg(e.description()), RuntimeError::Kind::Database);
     }
     m_db = std::move(c);
     return *m_db;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "station/PackLocations.h"
+#include "plant/PackLocations.h"
 
 #include <QString>
 #include <memory>

@@ -2,15 +2,20 @@
 
 #include "core/SystemReason.h"
 
-RuntimeError::RuntimeError(int number, QString source, QString description)
-    : m_number(number), m_source(std::move(source)), m_description(std::move(description)),
+RuntimeError::RuntimeError(int number, QString source, QString description, Kind kind)
+    : m_number(number), m_kind(kind), m_source(std::move(source)), m_description(std::move(description)),
       m_what(QStringLiteral("%1 (%2): %3").arg(m_number).arg(m_source, m_description).toStdString())
 {
 }
 
 RuntimeError RuntimeError::withPrefix(const QString &prefix) const
 {
-    return RuntimeError(m_number, m_source, prefix + m_description);
+    return RuntimeError(m_number, m_source, prefix + m_description, m_kind);
+}
+
+RuntimeError RuntimeError::as(Kind kind) const
+{
+    return RuntimeError(m_number, m_source, m_description, kind);
 }
 
 RuntimeError RuntimeError::overflow(const QString &source)

@@ -19,12 +19,27 @@ public:
         PathNotFound = 76,
         PortOpenFailed = 8002,
         WorkbookFailed = 1004,
+        JournalFailed = 1005,
+        OutboxFailed = 1006,
+        DatabaseFailed = 1007,
+        SchemaUnusable = 1008, // the plant record has no schema, or a newer one than this program knows
+        SettingsFailed = 1009,
+        RefusalRecordFailed = 1010,
+        FileRefused = 1011, // not a regular file, or larger than such a file may be
         kSystemBase = 10000,
     };
 
-    RuntimeError(int number, QString source, QString description);
+    // What failed, so that a caller can decide without reading the text. A failure
+    // of the system or of arithmetic has no kind of its own until the part that
+    // raised it (the journal, the workbook …) marks it with as().
+    enum class Kind { Other, Workbook, Journal, Outbox, Database, Settings, Port, RefusalRecord };
+
+    RuntimeError(int number, QString source, QString description, Kind kind = Kind::Other);
 
     int number() const { return m_number; }
+    Kind kind() const { return m_kind; }
+    // The same failure, as a failure of that part.
+    RuntimeError as(Kind kind) const;
     const QString &source() const { return m_source; }
     const QString &description() const { return m_description; }
 
@@ -41,6 +56,7 @@ public:
 
 private:
     int m_number;
+    Kind m_kind;
     QString m_source;
     QString m_description;
     std::string m_what;

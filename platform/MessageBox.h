@@ -19,6 +19,8 @@ public:
 // The title every message of the station carries.
 QString applicationTitle();
 
-// The message box the windows use; tests install their own answering one.
+// The message box the station uses: the program installs the windows' one at start,
+// tests their own answering one. Without one installed, messages go to stderr and
+// questions take their default answer.
 MessageBox &operatorMessages();
-void setOperatorMessages(MessageBox *messages); // nullptr: the real message box again
+void setOperatorMessages(MessageBox *messages); // nullptr: none installed

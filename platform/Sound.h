@@ -12,7 +12,8 @@ public:
     virtual void play(Sound sound) = 0;
 };
 
-// The player the station uses: the WAV files sounds/refused.wav and sounds/box.wav
-// in the program folder. Tests install their own to hear what was played.
+// The player the station uses: the program installs one that plays the WAV files
+// sounds/refused.wav and sounds/box.wav of the program folder; tests install their
+// own to hear what was played. Without one installed: silence.
 SoundPlayer &operatorSounds();
-void setOperatorSounds(SoundPlayer *player); // nullptr: the real player again
+void setOperatorSounds(SoundPlayer *player); // nullptr: none installed

@@ -4,7 +4,6 @@
 #include "core/TextNumber.h"
 #include "settings/ConfigFile.h"
 #include "settings/modINI.h"
-#include "platform/Database.h"
 
 #include <QFileInfo>
 #include <QSysInfo>
@@ -107,7 +106,7 @@ ScanSettings readScanSettings()
     return s;
 }
 
-PlantSettings readPlantSettings(const QString &programFolder)
+PlantSettings readPlantSettings(const QString &programFolder, const PasswordCheck &passwordIn)
 {
     PlantSettings p;
     Reader read(p.problems);
@@ -120,7 +119,7 @@ PlantSettings readPlantSettings(const QString &programFolder)
     if (url.isEmpty())
         return p;
     QString problem;
-    const std::optional<QString> password = database::passwordIn(url, &problem);
+    const std::optional<QString> password = passwordIn(url, &problem);
     if (!password) {
         addProblem(p.problems, "db", "url", url, QStringLiteral("无法识别的连接串（%1）；本次不使用中央记录").arg(problem));
     } else if (!password->isEmpty()) {

@@ -3,6 +3,7 @@
 #include <QString>
 #include <QStringList>
 #include <cstdint>
+#include <functional>
 #include <optional>
 
 // The station's settings, read from config.ini through modINI and checked in one
@@ -57,9 +58,12 @@ struct PlantSettings
 };
 
 ScanSettings readScanSettings();
-// A url that holds a password, or that libpq cannot read, is a problem and leaves
-// the station without a central record.
-PlantSettings readPlantSettings(const QString &programFolder);
+// What a url's password is ("" when none), or nothing with *problem set when the
+// url cannot be read; the plant record's library knows (plant::readSettings).
+using PasswordCheck = std::function<std::optional<QString>(const QString &url, QString *problem)>;
+// A url that holds a password, or that passwordIn cannot read, is a problem and
+// leaves the station without a central record.
+PlantSettings readPlantSettings(const QString &programFolder, const PasswordCheck &passwordIn);
 DigitSettings readDigitSettings();
 
 // The file the problems are in, as the operator should read it.

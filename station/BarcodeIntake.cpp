@@ -107,17 +107,17 @@ std::optional<BarcodeIntake::DuplicateAt> BarcodeIntake::findRepeat(const QStrin
         if (const std::optional<DayIndex::Where> earlier = dayIndexFor(m_clock().date()).find(barcode))
             return DuplicateAt{*earlier, {}};
     if (m_plantCheck && !barcode.isEmpty())
-        if (std::optional<PlantCheck::Where> elsewhere = askPlant(barcode))
+        if (std::optional<DuplicateQuestion::Where> elsewhere = askPlant(barcode))
             return DuplicateAt{{}, std::move(elsewhere)};
     return std::nullopt;
 }
 
-std::optional<PlantCheck::Where> BarcodeIntake::askPlant(const QString &barcode)
+std::optional<DuplicateQuestion::Where> BarcodeIntake::askPlant(const QString &barcode)
 {
     const uint64_t ticket = m_plantCheck->ask(barcode);
     QElapsedTimer waited;
     waited.start();
-    std::optional<PlantCheck::Answer> answer = m_plantCheck->answer(ticket);
+    std::optional<DuplicateQuestion::Answer> answer = m_plantCheck->answer(ticket);
     while (!answer && waited.elapsed() < m_plantBudgetMs) {
         if (m_pause)
             m_pause(1);
@@ -135,10 +135,15 @@ BoxChange BarcodeIntake::changeFor(const QString &barcode) const
     BoxChange change;
     RunningNumbers numbers{m_state.lMiddleNo, m_state.lOuterNo};
     const int16_t packsBefore = m_box.iInnerCount();
+    // An open box is labelled by its own job (a box taken up again keeps its digit
+    // counts); a new one by the job as Start set it.
+    PackingState labels = m_state;
+    if (packsBefore > 0 && m_box.job())
+        m_box.job()->applyTo(labels);
     if (packsBefore == 0) {
         // A new outer box: its label, its first middle label and the job it is packed by.
-        change.rows.push_back({BoxRow::OuterLabel, m_state.outerLabelFor(numbers.outerNo)});
-        change.rows.push_back({BoxRow::MiddleLabel, m_state.middleLabelFor(numbers.middleNo)});
+        change.rows.push_back({BoxRow::OuterLabel, labels.outerLabelFor(numbers.outerNo)});
+        change.rows.push_back({BoxRow::MiddleLabel, labels.middleLabelFor(numbers.middleNo)});
         numbers.outerNo = checked::add32(numbers.outerNo, 1);
         numbers.middleNo = checked::add32(numbers.middleNo, 1);
         change.job = PackingJob::of(m_state);
@@ -147,7 +152,7 @@ BoxChange BarcodeIntake::changeFor(const QString &barcode) const
     const int16_t packs = checked::add16(packsBefore, 1);
     // The next middle box begins here, unless the outer box is full.
     if (checked::mod16(packs, m_state.iPerMiddle) == 0 && packs != m_state.iPerOuter) {
-        change.rows.push_back({BoxRow::MiddleLabel, m_state.middleLabelFor(numbers.middleNo)});
+        change.rows.push_back({BoxRow::MiddleLabel, labels.middleLabelFor(numbers.middleNo)});
         numbers.middleNo = checked::add32(numbers.middleNo, 1);
     }
     change.numbers = numbers;
@@ -179,13 +184,7 @@ void BarcodeIntake::exportFullBox()
         receipt.firstRow = target->firstRow;
         receipt.at = m_clock();
     } else {
-        receipt = m_export.exportBox(m_box, [this](const ExportTarget &to) {
-            // A box that went out once under an id keeps it: the record must not get it twice.
-            ExportTarget noted = to;
-            const std::optional<ExportTarget> &before = m_box.exportTarget();
-            noted.boxId = before && !before->boxId.isNull() ? before->boxId : QUuid::createUuid();
-            m_box.setExportTarget(noted);
-        });
+        receipt = m_export.exportBox(m_box, [this](const ExportTarget &to) { m_box.setExportTarget(to); });
     }
     receipt.outerLabel = m_box.outerLabel();
     if (m_plant) {

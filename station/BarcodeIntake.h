@@ -5,7 +5,7 @@
 #include "station/Box.h"
 #include "station/BoxExport.h"
 #include "station/DayIndex.h"
-#include "station/PlantCheck.h"
+#include "station/DuplicateQuestion.h"
 
 #include <QDate>
 #include <QDateTime>
@@ -58,7 +58,7 @@ public:
     // With the duplicate check on, also ask the plant record, waiting for its answer at
     // most budgetMs through pause(ms), which keeps the window alive. Without an answer
     // in time the scan is checked here alone (its box and, when set, the day).
-    void checkWholePlant(PlantCheck *check, int budgetMs, std::function<void(int)> pause)
+    void checkWholePlant(DuplicateQuestion *check, int budgetMs, std::function<void(int)> pause)
     {
         m_plantCheck = check;
         m_plantBudgetMs = budgetMs;
@@ -78,9 +78,9 @@ private:
     struct DuplicateAt
     {
         std::optional<DayIndex::Where> earlier;
-        std::optional<PlantCheck::Where> plant; // in another station's box, or an earlier one of this
+        std::optional<DuplicateQuestion::Where> plant; // in another station's box, or an earlier one of this
     };
-    std::optional<PlantCheck::Where> askPlant(const QString &barcode);
+    std::optional<DuplicateQuestion::Where> askPlant(const QString &barcode);
     std::optional<DuplicateAt> findRepeat(const QString &barcode);
     // The refusal written to the day's record: the file as the operator reads it, or
     // what to add to the message when it could not be written.
@@ -106,7 +106,7 @@ private:
     DayIndex *m_dayIndex = nullptr;
     QString m_refusalFolder;
     PlantHandoff *m_plant = nullptr;
-    PlantCheck *m_plantCheck = nullptr;
+    DuplicateQuestion *m_plantCheck = nullptr;
     int m_plantBudgetMs = 0;
     std::function<void(int)> m_pause;
 };

@@ -93,11 +93,22 @@ void Box::setExportPending(bool pending)
         m_target.reset();
 }
 
+ExportTarget Box::withId(const ExportTarget &target) const
+{
+    // The one place a box gets its id. A box that went out once under an id keeps
+    // it, so that however often it is handed on, the plant record stores it once.
+    ExportTarget noted = target;
+    if (noted.boxId.isNull())
+        noted.boxId = m_target && !m_target->boxId.isNull() ? m_target->boxId : QUuid::createUuid();
+    return noted;
+}
+
 void Box::setExportTarget(const ExportTarget &target)
 {
+    const ExportTarget noted = withId(target);
     if (m_log)
-        m_log->exporting(target);
-    m_target = target;
+        m_log->exporting(noted);
+    m_target = noted;
 }
 
 void Box::setJob(const PackingJob &job)
@@ -150,7 +161,9 @@ void Box::restore(std::vector<BoxRow> rows, bool exportPending, std::optional<Pa
     m_packs = packs;
     m_exportPending = exportPending;
     m_job = std::move(job);
-    m_target = std::move(target);
+    m_target.reset();
+    if (target) // a journal from before box ids holds none
+        m_target = withId(*target);
     if (m_view)
         m_view->reset();
 }

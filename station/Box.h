@@ -95,6 +95,7 @@ public:
 
     void setExportPending(bool pending);
     // The workbook and row the export is about to write the box to.
+    // Gives the box its id, unless it has one already.
     void setExportTarget(const ExportTarget &target);
     // Start changed the job while the box is open.
     void setJob(const PackingJob &job);
@@ -111,6 +112,7 @@ public:
 
 private:
     void countBarcode(const QString &barcode, int32_t change);
+    ExportTarget withId(const ExportTarget &target) const;
 
     std::vector<BoxRow> m_rows;
     QHash<QString, int32_t> m_barcodes; // how often each barcode is listed, for the duplicate check

@@ -1,6 +1,7 @@
 #include "station/BoxJournal.h"
 
 #include "core/RuntimeError.h"
+#include "platform/DurableLogReader.h"
 #include "platform/RegularFile.h"
 #include "station/BoxLines.h"
 
@@ -54,21 +55,10 @@ std::optional<ExportTarget> exportFrom(const QString &folder, const QByteArray &
     return ExportTarget{QDir::cleanPath(QDir(folder).absoluteFilePath(*relative)), row, id};
 }
 
-QString shownPath(const QString &path)
-{
-    return QDir::toNativeSeparators(path);
-}
-
-[[noreturn]] void unreadable(const QString &path, int line)
-{
-    throw RuntimeError(RuntimeError::WorkbookFailed, QStringLiteral("BoxJournal"),
-                       QStringLiteral("%1 第 %2 行无法识别").arg(shownPath(path)).arg(line));
-}
-
 [[noreturn]] void impossible(const QString &path, const QString &why)
 {
-    throw RuntimeError(RuntimeError::WorkbookFailed, QStringLiteral("BoxJournal"),
-                       QStringLiteral("%1 记录的外箱不可能存在：%2").arg(shownPath(path), why));
+    throw RuntimeError(RuntimeError::JournalFailed, QStringLiteral("BoxJournal"),
+                       QStringLiteral("%1 记录的外箱不可能存在：%2").arg(QDir::toNativeSeparators(path), why), RuntimeError::Kind::Journal);
 }
 
 // Packs counted without a limit, so that a journal made by hand cannot wrap them.
@@ -128,43 +118,31 @@ QString BoxJournal::Saved::outerLabel() const
 }
 
 BoxJournal::BoxJournal(const QString &programFolder)
-    : m_folder(programFolder), m_log(QDir(programFolder).filePath(fileName()))
+    : m_folder(programFolder), m_log(QDir(programFolder).filePath(fileName()), RuntimeError::Kind::Journal)
 {
 }
 
 std::optional<BoxJournal::Saved> BoxJournal::load(const QString &programFolder)
 {
     const QString path = QDir(programFolder).filePath(fileName());
-    std::optional<QByteArray> read;
-    try {
-        read = regularfile::read(path, regularfile::kJournalLimit);
-    } catch (const RuntimeError &e) {
-        throw RuntimeError(RuntimeError::WorkbookFailed, QStringLiteral("BoxJournal"),
-                           QStringLiteral("无法读取 %1：%2").arg(shownPath(path), e.description()));
-    }
-    if (!read)
+    DurableLogReader log(path, regularfile::kJournalLimit, RuntimeError::Kind::Journal, RuntimeError::JournalFailed,
+                         QStringLiteral("BoxJournal"));
+    if (!log.exists())
         return std::nullopt;
-    const QByteArray &bytes = *read;
     Saved saved;
     std::optional<Saved> beforeScan; // the state before an open begin … end
-    const QList<QByteArray> lines = bytes.split('\n');
-    // The piece after the last line end is a torn line (or nothing).
-    for (qsizetype n = 0; n + 1 < lines.size(); ++n) {
-        const QByteArray &line = lines[n];
-        const int lineNumber = int(n + 1);
-        if (line.isEmpty() || line.startsWith('#'))
-            continue;
-        const qsizetype space = line.indexOf(' ');
-        const QByteArray keyword = space < 0 ? line : line.left(space);
-        const QByteArray rest = space < 0 ? QByteArray() : line.mid(space + 1);
+    DurableLogReader::Line line;
+    while (log.next(line)) {
+        const QByteArray &keyword = line.keyword;
+        const QByteArray &rest = line.rest;
         if (const std::optional<BoxRow::Kind> kind = kindOf(keyword)) {
             const std::optional<QString> text = unescaped(rest);
             if (!text)
-                unreadable(path, lineNumber);
+                log.unreadable(line);
             saved.rows.push_back({*kind, *text});
         } else if (keyword == kRemove) {
             if (saved.rows.empty())
-                unreadable(path, lineNumber);
+                log.unreadable(line);
             saved.rows.pop_back();
         } else if (keyword == kPending) {
             saved.exportPending = rest == "1";
@@ -176,23 +154,23 @@ std::optional<BoxJournal::Saved> BoxJournal::load(const QString &programFolder)
             const int32_t middle = parts.size() == 2 ? parts[0].toInt(&okMiddle) : 0;
             const int32_t outer = parts.size() == 2 ? parts[1].toInt(&okOuter) : 0;
             if (!okMiddle || !okOuter)
-                unreadable(path, lineNumber);
+                log.unreadable(line);
             saved.middleNo = middle;
             saved.outerNo = outer;
         } else if (keyword == kJobKeyword) {
             saved.job = jobFrom(rest);
             if (!saved.job)
-                unreadable(path, lineNumber);
+                log.unreadable(line);
         } else if (keyword == kExport) {
             saved.target = exportFrom(programFolder, rest);
             if (!saved.target)
-                unreadable(path, lineNumber);
+                log.unreadable(line);
         } else if (keyword == kBegin && !beforeScan) {
             beforeScan = saved;
         } else if (keyword == kEnd && beforeScan) {
             beforeScan.reset();
         } else {
-            unreadable(path, lineNumber);
+            log.unreadable(line);
         }
     }
     // A scan whose end never reached the disk did not happen.

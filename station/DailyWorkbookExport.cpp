@@ -22,7 +22,7 @@ void makeFolderFor(const QString &path)
     const QString folder = QFileInfo(path).absolutePath();
     if (!QDir().mkpath(folder))
         throw RuntimeError(RuntimeError::PathNotFound, QStringLiteral("export"),
-                           QStringLiteral("无法创建文件夹 %1").arg(folder));
+                           QStringLiteral("无法创建文件夹 %1").arg(folder), RuntimeError::Kind::Workbook);
 }
 
 QString shown(const QString &path)
@@ -75,7 +75,8 @@ ExportReceipt DailyWorkbookExport::exportBox(const Box &box, const BeforeReplace
         throw RuntimeError(RuntimeError::WorkbookFailed, QStringLiteral("export"),
                            QStringLiteral("无法写入工作簿 %1：%2。本箱 %3 行仍在清单中，下一次扫描时将重新导出。")
                                .arg(QDir::toNativeSeparators(path), e.description())
-                               .arg(lExportRows));
+                               .arg(lExportRows),
+                           RuntimeError::Kind::Workbook);
     }
 }
 
@@ -112,7 +113,8 @@ QString DailyWorkbookExport::keepUnfinished(const Box &box)
         return path;
     } catch (const RuntimeError &e) {
         throw RuntimeError(RuntimeError::WorkbookFailed, QStringLiteral("export"),
-                           QStringLiteral("无法写入工作簿 %1：%2").arg(QDir::toNativeSeparators(path), e.description()));
+                           QStringLiteral("无法写入工作簿 %1：%2").arg(QDir::toNativeSeparators(path), e.description()),
+                           RuntimeError::Kind::Workbook);
     }
 }
 

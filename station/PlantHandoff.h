@@ -1,10 +1,12 @@
 #pragma once
 
+#include <QString>
+
 class Box;
 struct ExportReceipt;
 
 // Where a box goes once it is in its workbook, when the plant keeps a record of
-// every station's boxes.
+// every station's boxes; and what the scan window shows and tells of that record.
 class PlantHandoff
 {
 public:
@@ -13,4 +15,10 @@ public:
     // the record, before this returns. Raises a RuntimeError, keeping nothing, when
     // it cannot; the box must then not be emptied.
     virtual void handOver(const Box &box, const ExportReceipt &receipt) = 0;
+    // The outer label of the box being packed ("" when none), reported with the state.
+    virtual void packing(const QString &outerLabel) = 0;
+    // Where the record stands, as the status panel's lines say it.
+    virtual QString stateLines() const = 0;
+    // What the operator is to be told once; "" when nothing new.
+    virtual QString takeNotice() = 0;
 };

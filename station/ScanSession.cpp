@@ -1,18 +1,19 @@
 #include "station/ScanSession.h"
 
+#include "core/TextNumber.h"
 #include "packing/PackingState.h"
 #include "platform/MessageBox.h"
 #include "platform/Sound.h"
 #include "settings/StationSettings.h"
 #include "station/DayWorkbooks.h"
-#include "station/PlantLink.h"
+#include "station/PlantHandoff.h"
 
 #include <QDir>
 #include <QFileInfo>
 
 ScanSession::ScanSession(const Parts &parts)
     : m_parts(parts), m_journal(parts.programFolder),
-      m_intake(parts.state, m_box, parts.messages, parts.boxExport, parts.sounds, parts.clock)
+      m_intake(parts.state, m_box, parts.messages, parts.boxExport, parts.sounds, parts.clock), m_link(parts.messages)
 {
     m_box.setLog(&m_journal);
     m_intake.handOverWrittenBoxesTo(parts.plant);
@@ -21,9 +22,11 @@ ScanSession::ScanSession(const Parts &parts)
 void ScanSession::configure(const settings::ScanSettings &read, std::function<void(int)> pause)
 {
     m_wholePlant = read.checksWholePlant();
-    if (m_wholePlant && m_parts.plant) {
-        m_plantCheck = std::make_unique<PlantCheck>(m_parts.plant->url());
-        m_intake.checkWholePlant(m_plantCheck.get(), read.budgetMs, std::move(pause));
+    if (m_wholePlant && m_parts.plant && m_parts.plantQuestions) {
+        m_plantQuestion = m_parts.plantQuestions();
+        if (!pause)
+            pause = [this](int ms) { waiter().Wait(ms); };
+        m_intake.checkWholePlant(m_plantQuestion.get(), read.budgetMs, std::move(pause));
     }
     m_intake.sCfMode = read.cfMode;
     m_intake.recordRefusalsIn(dayworkbooks::filesFolder(m_parts.programFolder));
@@ -31,6 +34,7 @@ void ScanSession::configure(const settings::ScanSettings &read, std::function<vo
         m_dayIndex.load(m_parts.programFolder, m_parts.clock().date());
         m_intake.checkWholeDay(&m_dayIndex);
     }
+    Stime = read.stime;
 }
 
 bool ScanSession::startBox(const std::optional<BoxJournal::Saved> &kept)
@@ -48,8 +52,8 @@ bool ScanSession::startBox(const std::optional<BoxJournal::Saved> &kept)
     } catch (const RuntimeError &e) {
         m_box.restore({}, false);
         m_parts.sounds.play(Sound::Refused);
-        m_parts.messages.show(kept ? QStringLiteral("无法继续上次的外箱 %1：%2\n它仍保留在记录中，扫描窗口未打开。").arg(kept->outerLabel(), e.description())
-                                   : QStringLiteral("无法写入当前外箱记录：%1\n扫描窗口未打开。").arg(e.description()));
+        m_parts.messages.show(kept ? QStringLiteral("无法继续上次的外箱 %1：%2\n它仍保留在记录中。设置未保存，扫描窗口未打开。").arg(kept->outerLabel(), e.description())
+                                   : QStringLiteral("无法写入当前外箱记录：%1\n设置未保存，扫描窗口未打开；没有未写入工作簿的内包受影响。").arg(e.description()));
         return false;
     }
     try {
@@ -68,38 +72,74 @@ void ScanSession::noteFailure(const RuntimeError &error)
         m_exportFailure = error.description();
 }
 
+void ScanSession::MSComm1_OnComm()
+{
+    SerialPort &MSComm1 = m_link.port();
+    const int kind = MSComm1.commEvent();
+    if (kind == SerialPort::DeviceGone) {
+        m_link.reportGone();
+        return;
+    }
+    // A scan is already being handled further up this call chain; its read takes these characters.
+    if (kind != SerialPort::Received || m_handlingScan) {
+        MSComm1.setRThreshold(1);
+        return;
+    }
+    m_handlingScan = true;
+    QString text;
+    bool read = false;
+    try {
+        MSComm1.setRThreshold(0);
+        waiter().Wait(textnum::toInt32(Stime));
+        text = MSComm1.input();
+        read = true;
+        receive(text, MSComm1.takeDropped());
+        MSComm1.setRThreshold(1);
+    } catch (const RuntimeError &e) {
+        // A failure before the read leaves the characters for the next receive event.
+        errorPath(e, text, read && m_intake.lastScanListed());
+    }
+    m_handlingScan = false;
+}
+
+void ScanSession::errorPath(const RuntimeError &error, const QString &text, bool listed)
+{
+    noteFailure(error);
+    // What was read and not listed goes on record like any refused scan.
+    const QString notRecorded = !listed && !text.isEmpty() ? m_intake.recordFailedScan(text) : QString();
+    m_parts.sounds.play(Sound::Refused);
+    const QString outcome = listed ? QStringLiteral("本次扫描的条码已列入清单。")
+                                   : QStringLiteral("本次扫描的条码没有记录，请重新扫描该内包。");
+    m_parts.messages.show(QStringLiteral("扫描处理失败：%1\n%2\n清单中已有的条码都保留。%3")
+                              .arg(error.description(), outcome, notRecorded));
+    if (const std::optional<RuntimeError> failure = m_link.reopen())
+        m_link.reportProblem(failure->description());
+    m_link.port().setRThreshold(1);
+}
+
+clsWait &ScanSession::waiter()
+{
+    if (!m_waiter)
+        m_waiter = std::make_unique<clsWait>();
+    return *m_waiter;
+}
+
 QString ScanSession::plantRecordLine() const
 {
+    // A station without a plant record shows no line of it.
     if (!m_parts.plant)
-        return QStringLiteral("中央记录：未配置") + checkLine();
-    const PlantLink::State state = m_parts.plant->state();
-    const QString conflicts = state.conflicts > 0 ? QStringLiteral("\n重复内包 %1 个，待主管处理").arg(state.conflicts) : QString();
-    return plantStateLine(state) + checkLine() + conflicts;
+        return {};
+    return m_parts.plant->stateLines() + checkLine();
 }
 
 QString ScanSession::checkLine() const
 {
-    if (!m_wholePlant)
+    if (!m_wholePlant || !m_parts.plant)
         return {};
-    if (!m_plantCheck)
+    if (!m_plantQuestion)
         return QStringLiteral("\n查重：仅本站（未配置中央记录）");
-    return m_plantCheck->answeredInTime() ? QStringLiteral("\n查重：全厂")
-                                          : QStringLiteral("\n查重：仅本站（中央记录未及时回答）");
-}
-
-QString ScanSession::plantStateLine(const PlantLink::State &state)
-{
-    switch (state.kind) {
-    case PlantLink::State::Recorded:
-        if (state.backlog > 0) // on their way, or the sender waits for an answer
-            return QStringLiteral("中央记录：上传中，%1 箱等待上传").arg(state.backlog);
-        return QStringLiteral("中央记录：已记录（%1）").arg(state.delivered.toString(QStringLiteral("HH:mm:ss")));
-    case PlantLink::State::Offline:
-        return QStringLiteral("中央记录：离线，%1 箱等待上传").arg(state.backlog);
-    case PlantLink::State::Connecting:
-        break;
-    }
-    return QStringLiteral("中央记录：连接中，%1 箱等待上传").arg(state.backlog);
+    return m_plantQuestion->answeredInTime() ? QStringLiteral("\n查重：全厂")
+                                             : QStringLiteral("\n查重：仅本站（中央记录未及时回答）");
 }
 
 ScanSession::Status ScanSession::status() const

@@ -5,7 +5,9 @@
 #include "station/Box.h"
 #include "station/BoxJournal.h"
 #include "station/DayIndex.h"
-#include "station/PlantLink.h"
+#include "station/DuplicateQuestion.h"
+#include "station/ScannerLink.h"
+#include "wait/clsWait.h"
 
 #include <QDateTime>
 #include <QString>
@@ -15,6 +17,7 @@
 
 class BoxExport;
 class MessageBox;
+class PlantHandoff;
 class RecordGrid;
 class SoundPlayer;
 struct PackingState;
@@ -23,7 +26,8 @@ struct ScanSettings;
 }
 
 // One opening of the scan window, without its widgets: the open box and its
-// journal, barcode intake, the day's index of barcodes, and why a full box waits.
+// journal, barcode intake, the day's index of barcodes, the scanner's line and
+// one scan's handling from the port's event to the list, and why a full box waits.
 class ScanSession
 {
 public:
@@ -36,22 +40,31 @@ public:
         MessageBox &messages;
         SoundPlayer &sounds;
         std::function<QDateTime()> clock;
-        PlantLink *plant = nullptr; // the plant record, when there is one
+        PlantHandoff *plant = nullptr; // the plant record, when there is one
+        // Asks the plant record about a barcode, for the plant-wide duplicate check.
+        std::function<std::unique_ptr<DuplicateQuestion>()> plantQuestions = {};
     };
 
     explicit ScanSession(const Parts &parts);
     ScanSession(const ScanSession &) = delete;
     ScanSession &operator=(const ScanSession &) = delete;
 
-    // The settings the scan window read: the duplicate check and its scope; refused
-    // scans go on record in files/.
-    // With the plant-wide check, a scan waits for the plant record through pause(ms).
+    // The settings the scan window read: the duplicate check and its scope, the
+    // settle wait; refused scans go on record in files/. With the plant-wide check,
+    // a scan waits for the plant record through pause(ms) (default: the settle
+    // wait's waiter, which keeps the window alive).
     void configure(const settings::ScanSettings &read, std::function<void(int)> pause = {});
     // The box a journal kept (restored row for row with its job, and exported at
     // once when full), or an empty one. Either way the journal starts afresh with it
     // and the running numbers as they now stand. A failure is told and returns
     // false: the box is then empty and the journal as it was.
     bool startBox(const std::optional<BoxJournal::Saved> &kept);
+
+    // The port's event: a scan is waited for (the settle time), read and taken in;
+    // a failure on the way is told, put on record and the port opened afresh.
+    void MSComm1_OnComm();
+    // Whether a scan is being handled further up the call chain (in its wait or a message).
+    bool handlingScan() const { return m_handlingScan; }
     // One scan as read from the port; raises as intake does.
     void receive(const QString &text, qint64 dropped) { m_intake.receive(text, dropped); }
     // A failed scan's handling: when the full box waits for its export, this is why.
@@ -59,7 +72,8 @@ public:
 
     Box &box() { return m_box; }
     BarcodeIntake &intake() { return m_intake; }
-    PlantLink *plant() { return m_parts.plant; }
+    ScannerLink &link() { return m_link; }
+    PlantHandoff *plant() { return m_parts.plant; }
     void showIn(RecordGrid *view) { m_box.setView(view); }
 
     // What the status panel shows of the box.
@@ -70,20 +84,30 @@ public:
         int packs = 0;
         int perOuter = 0;
         QString lastBox; // the last box written, or why the full one waits
-        QString plantRecord; // where the plant record stands
+        QString plantRecord; // where the plant record stands; "" without one
     };
     Status status() const;
     QString plantRecordLine() const;
-    static QString plantStateLine(const PlantLink::State &state);
     QString checkLine() const;
 
+    // The settle wait before a scan is read, in milliseconds as config.ini holds it.
+    QString Stime;
+
 private:
+    // A scan's handling failed; text is what was read ("" if nothing), listed whether it is in the list.
+    void errorPath(const RuntimeError &error, const QString &text, bool listed);
+    // The settle wait and the plant check share one waiter, made at its first use.
+    clsWait &waiter();
+
     Parts m_parts;
     Box m_box;
     BoxJournal m_journal;
     BarcodeIntake m_intake;
     DayIndex m_dayIndex;
-    std::unique_ptr<PlantCheck> m_plantCheck;
+    ScannerLink m_link;
+    std::unique_ptr<clsWait> m_waiter;
+    std::unique_ptr<DuplicateQuestion> m_plantQuestion;
     bool m_wholePlant = false;
+    bool m_handlingScan = false;
     QString m_exportFailure; // why the full box waits, while it does
 };

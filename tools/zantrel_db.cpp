@@ -10,7 +10,7 @@
 // from libpq's password or service file. Exit status: 0 done, 2 an error (told on stderr).
 #include "core/RuntimeError.h"
 #include "platform/Database.h"
-#include "station/PlantSchema.h"
+#include "plant/PlantSchema.h"
 
 #include <QCoreApplication>
 #include <cstdio>

@@ -14,7 +14,7 @@
 #include "core/RuntimeError.h"
 #include "platform/Database.h"
 #include "station/DayWorkbooks.h"
-#include "station/PackLocations.h"
+#include "plant/PackLocations.h"
 #include "station/PackSearch.h"
 
 #include <QCoreApplication>

@@ -13,7 +13,7 @@ namespace {
 const QString kSource = QStringLiteral("DurableLog");
 }
 
-DurableLog::DurableLog(QString path) : m_path(std::move(path)) {}
+DurableLog::DurableLog(QString path, RuntimeError::Kind kind) : m_path(std::move(path)), m_kind(kind) {}
 
 DurableLog::~DurableLog()
 {
@@ -27,7 +27,7 @@ void DurableLog::open()
     const QByteArray name = QFile::encodeName(m_path);
     m_fd = sys::retried([&] { return ::open(name.constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644); });
     if (m_fd < 0)
-        throw RuntimeError::fromErrno(errno, kSource, QStringLiteral("无法打开 %1").arg(m_path));
+        throw RuntimeError::fromErrno(errno, kSource, QStringLiteral("无法打开 %1").arg(m_path)).as(m_kind);
 }
 
 void DurableLog::close()
@@ -50,7 +50,7 @@ void DurableLog::append(const QByteArray &lines)
             // Nothing more can be done here; a torn last line is skipped when the log is read.
         }
         close();
-        throw RuntimeError::fromErrno(err, kSource, QStringLiteral("无法写入 %1").arg(m_path));
+        throw RuntimeError::fromErrno(err, kSource, QStringLiteral("无法写入 %1").arg(m_path)).as(m_kind);
     }
 }
 
@@ -58,5 +58,9 @@ void DurableLog::replace(const QByteArray &content)
 {
     // The descriptor would still point at the replaced file.
     close();
-    replaceFileAtomically(m_path, content);
+    try {
+        replaceFileAtomically(m_path, content);
+    } catch (const RuntimeError &e) {
+        throw e.as(m_kind);
+    }
 }

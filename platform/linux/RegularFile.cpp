@@ -35,7 +35,7 @@ QString kindOf(mode_t mode)
 
 [[noreturn]] void refuse(const QString &why)
 {
-    throw RuntimeError(RuntimeError::WorkbookFailed, kSource, why);
+    throw RuntimeError(RuntimeError::FileRefused, kSource, why);
 }
 
 struct Descriptor

@@ -15,8 +15,8 @@ const QString kSource = QStringLiteral("Database");
 
 [[noreturn]] void fail(const QString &what, const char *libpqText)
 {
-    throw RuntimeError(RuntimeError::WorkbookFailed, kSource,
-                       QStringLiteral("%1：%2").arg(what, QString::fromUtf8(libpqText).trimmed()));
+    throw RuntimeError(RuntimeError::DatabaseFailed, kSource,
+                       QStringLiteral("%1：%2").arg(what, QString::fromUtf8(libpqText).trimmed()), RuntimeError::Kind::Database);
 }
 
 class PgConnection : public Connection
@@ -64,7 +64,7 @@ private:
     void usable()
     {
         if (!m_conn)
-            throw RuntimeError(RuntimeError::WorkbookFailed, kSource, QStringLiteral("数据库连接已关闭（服务器曾无响应）"));
+            throw RuntimeError(RuntimeError::DatabaseFailed, kSource, QStringLiteral("数据库连接已关闭（服务器曾无响应）"), RuntimeError::Kind::Database);
     }
 
     // Every result of what was sent, the last one's rows returned; the first failure
@@ -84,8 +84,8 @@ private:
                 if (ready <= 0) {
                     PQfinish(m_conn);
                     m_conn = nullptr;
-                    throw RuntimeError(RuntimeError::WorkbookFailed, kSource,
-                                       QStringLiteral("数据库服务器 %1 秒内没有应答").arg(m_answerSeconds));
+                    throw RuntimeError(RuntimeError::DatabaseFailed, kSource,
+                                       QStringLiteral("数据库服务器 %1 秒内没有应答").arg(m_answerSeconds), RuntimeError::Kind::Database);
                 }
                 if (!PQconsumeInput(m_conn))
                     fail(QStringLiteral("数据库连接中断"), PQerrorMessage(m_conn));
@@ -147,7 +147,7 @@ std::unique_ptr<Connection> connect(const QString &url, int timeoutSeconds, int 
     if (PQstatus(conn) != CONNECTION_OK) {
         const QString why = QString::fromUtf8(PQerrorMessage(conn)).trimmed();
         PQfinish(conn);
-        throw RuntimeError(RuntimeError::WorkbookFailed, kSource, QStringLiteral("无法连接数据库：%1").arg(why));
+        throw RuntimeError(RuntimeError::DatabaseFailed, kSource, QStringLiteral("无法连接数据库：%1").arg(why), RuntimeError::Kind::Database);
     }
     return std::make_unique<PgConnection>(conn, answerSeconds);
 }

@@ -132,22 +132,22 @@ void SerialPort::setPortOpen(bool open)
     const QString device = devicePath();
     const QString name = QStringLiteral("COM%1 (%2)").arg(m_number).arg(device);
     if (m_number < 1)
-        throw RuntimeError(RuntimeError::PortOpenFailed, kSource, QStringLiteral("%1：串口号无效").arg(name));
+        throw RuntimeError(RuntimeError::PortOpenFailed, kSource, QStringLiteral("%1：串口号无效").arg(name), RuntimeError::Kind::Port);
     if (m_port->isOpen())
-        throw RuntimeError(RuntimeError::PortOpenFailed, kSource, QStringLiteral("%1：串口已打开").arg(name));
+        throw RuntimeError(RuntimeError::PortOpenFailed, kSource, QStringLiteral("%1：串口已打开").arg(name), RuntimeError::Kind::Port);
     if (m_linkOnly && !QFileInfo::exists(device))
         throw RuntimeError(RuntimeError::PortOpenFailed, kSource,
-                           QStringLiteral("%1：%2").arg(name, reason::deviceGone()));
+                           QStringLiteral("%1：%2").arg(name, reason::deviceGone()), RuntimeError::Kind::Port);
     m_port->setPortName(QFileInfo(device).absoluteFilePath());
     if (!m_port->open(QIODevice::ReadWrite))
-        throw RuntimeError(RuntimeError::PortOpenFailed, kSource, QStringLiteral("%1：%2").arg(name, openFailure(*m_port)));
+        throw RuntimeError(RuntimeError::PortOpenFailed, kSource, QStringLiteral("%1：%2").arg(name, openFailure(*m_port)), RuntimeError::Kind::Port);
     const bool lineSet = m_port->setBaudRate(QSerialPort::Baud9600) && m_port->setDataBits(QSerialPort::Data8)
                          && m_port->setParity(QSerialPort::NoParity) && m_port->setStopBits(QSerialPort::OneStop)
                          && m_port->setFlowControl(QSerialPort::NoFlowControl);
     if (!lineSet) {
         const QString why = reason::withSystemText(QStringLiteral("无法设置 9600 8N1"), m_port->errorString());
         m_port->close();
-        throw RuntimeError(RuntimeError::PortOpenFailed, kSource, QStringLiteral("%1：%2").arg(name, why));
+        throw RuntimeError(RuntimeError::PortOpenFailed, kSource, QStringLiteral("%1：%2").arg(name, why), RuntimeError::Kind::Port);
     }
     m_port->clearError();
     if (device == QDir(program::folder()).filePath(QStringLiteral("COM%1").arg(m_number)))

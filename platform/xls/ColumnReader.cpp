@@ -18,7 +18,7 @@ namespace {
 [[noreturn]] void fail(const QString &path, const QString &why)
 {
     throw RuntimeError(RuntimeError::WorkbookFailed, QStringLiteral("readFirstSheetColumn"),
-                       QStringLiteral("无法读取 %1：%2").arg(path, why));
+                       QStringLiteral("无法读取 %1：%2").arg(path, why), RuntimeError::Kind::Workbook);
 }
 
 // LABEL's XLUnicodeString: character count, flags, the characters.
@@ -97,7 +97,7 @@ std::vector<QStringList> readFirstSheetColumns(const QString &path, int columnCo
                 texts << QString();
         return columns;
     } catch (const RuntimeError &e) {
-        if (e.source() == QStringLiteral("readFirstSheetColumn"))
+        if (e.kind() == RuntimeError::Kind::Workbook) // already names the workbook
             throw;
         fail(path, e.description());
     }

@@ -24,7 +24,7 @@ const std::string kOlderWorkbookStream = "Book"; // Excel 5 and 95
 [[noreturn]] void fail(const QString &path, const QString &why)
 {
     throw RuntimeError(RuntimeError::WorkbookFailed, QStringLiteral("WorkbookFile"),
-                       QStringLiteral("%1：%2").arg(path, why));
+                       QStringLiteral("%1：%2").arg(path, why), RuntimeError::Kind::Workbook);
 }
 
 // The whole file into bytes; false when it does not exist; any other failure raises.
@@ -70,7 +70,7 @@ WorkbookFile::Opened NativeWorkbookFile::open(const QString &path)
         stream->data.clear();
     } catch (const RuntimeError &e) {
         m_appender.reset();
-        if (e.source() == QStringLiteral("WorkbookFile"))
+        if (e.kind() == RuntimeError::Kind::Workbook) // already names the workbook
             throw;
         fail(path, e.description());
     }

@@ -5,8 +5,8 @@
 // WRITTEN_AT: yyyy-MM-ddTHH:mm:ss local time, or "now"; PLANT_CHECK: 1 records packs
 // found in an earlier box as conflicts. Prints the conflicts found, one per line.
 // Exit status: 0 delivered, 1 not delivered (why on stderr), 2 wrong arguments.
-#include "station/Outbox.h"
-#include "station/PlantSender.h"
+#include "plant/Outbox.h"
+#include "plant/PlantSender.h"
 
 #include <QCoreApplication>
 #include <QUuid>

@@ -6,8 +6,8 @@
 #include "board/BoardServer.h"
 #include "board/HourChart.h"
 #include "core/RuntimeError.h"
-#include "station/Outbox.h"
-#include "station/PlantSender.h"
+#include "plant/Outbox.h"
+#include "plant/PlantSender.h"
 
 #include <QDateTime>
 #include <QEventLoop>

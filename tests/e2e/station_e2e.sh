@@ -161,6 +161,7 @@ fill_setup                     # the same job again; its numbers come from the k
 answer Return                  # 继续, the default
 answer Return                  # the box goes on with its own outer digit count (4), not the 5 saved since
 wait_windows 2
+grep -q $'wlen=5;\r' "$work/config.ini" || fail "继续 saved the kept box's digit count over the one typed"
 scan_window=$(windows | grep -vx "$setup" | head -n1)
 
 # A second copy in the same folder refuses and ends, touching nothing.
@@ -227,5 +228,6 @@ sheet = xlrd.open_workbook(sys.argv[1]).sheet_by_index(0)
 print(" ".join(str(v) for r in range(22, sheet.nrows) for v in sheet.row_values(r) if v != ""))
 PY
 )
-[ "$rows" = "W0010 Z001 A00013 A00014 Z002 A00015 A00016" ] || fail "the box kept through the pipe reads: $rows"
+# A new run: the outer digit count typed and saved (5) labels its boxes.
+[ "$rows" = "W00010 Z001 A00013 A00014 Z002 A00015 A00016" ] || fail "the box kept through the pipe reads: $rows"
 echo "E2E passed: 4 boxes in $today.xls, one continued after a kill, one found written, one kept through a pipe"

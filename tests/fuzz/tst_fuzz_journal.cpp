@@ -5,7 +5,7 @@
 #include "platform/ProgramEnvironment.h"
 #include "station/Box.h"
 #include "station/BoxJournal.h"
-#include "ui/setup/StartChecks.h"
+#include "station/StartChecks.h"
 
 #include <QDir>
 #include <QFile>

@@ -2,7 +2,7 @@
 #include "Mutator.h"
 
 #include "core/RuntimeError.h"
-#include "station/Outbox.h"
+#include "plant/Outbox.h"
 
 #include <QTemporaryDir>
 #include <QTest>

@@ -11,7 +11,7 @@
 #include "platform/xls/NativeWorkbookFile.h"
 #include "station/BoxJournal.h"
 #include "station/DailyWorkbookExport.h"
-#include "ui/setup/StartChecks.h"
+#include "station/StartChecks.h"
 
 #include <QFile>
 #include <QProcess>

@@ -3,7 +3,7 @@
 #include "support/PgServer.h"
 
 #include "platform/Database.h"
-#include "station/PlantSchema.h"
+#include "plant/PlantSchema.h"
 
 #include <QString>
 #include <QStringList>

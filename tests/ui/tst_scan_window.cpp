@@ -154,7 +154,9 @@ private slots:
         QCOMPARE(text("lblPacks"), QStringLiteral("内包 0 / 2"));
         QCOMPARE(text("lblLastBox"), QStringLiteral("上一箱：尚无"));
         QVERIFY(text("lblScanner").startsWith(QStringLiteral("扫描枪 COM1 → /dev/pts/")));
-        QCOMPARE(text("lblPlant"), QStringLiteral("中央记录：未配置"));
+        // A station without a plant record shows no line of it.
+        QCOMPARE(text("lblPlant"), QString());
+        QVERIFY(w->findChild<QLabel *>("lblPlant")->isHidden());
 
         scanner->send("A00001\r\n");
         QTRY_COMPARE(text("lblPacks"), QStringLiteral("内包 1 / 2"));
@@ -399,7 +401,7 @@ private slots:
         QCOMPARE(again->box().rowCount(), 0);
         QCOMPARE(int(again->intake().iInnerCount()), 0);
         QCOMPARE(int(packingState().iInnerLen), 9);
-        QCOMPARE(again->Stime, QStringLiteral("60"));
+        QCOMPARE(again->session().Stime, QStringLiteral("60"));
         QVERIFY(again->port().portOpen());
         scanner.send("B000001\r\n");
         QTRY_COMPARE(barcodes(*again), QStringList{"B000001"});

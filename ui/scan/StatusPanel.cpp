@@ -1,6 +1,6 @@
 #include "ui/scan/StatusPanel.h"
 
-#include "platform/qt/Twips.h"
+#include "platform/qtwidgets/Twips.h"
 
 #include <QLabel>
 #include <QVBoxLayout>
@@ -57,5 +57,7 @@ void StatusPanel::showScanner(const QString &text)
 
 void StatusPanel::showPlantRecord(const QString &text)
 {
+    // A station without a plant record shows no line of it.
     lblPlant->setText(text);
+    lblPlant->setVisible(!text.isEmpty());
 }

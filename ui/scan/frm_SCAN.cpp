@@ -9,8 +9,8 @@
 #include "platform/Sound.h"
 #include "ui/scan/StatusPanel.h"
 #include "core/SystemReason.h"
-#include "platform/qt/Twips.h"
-#include "station/PlantLink.h"
+#include "platform/qtwidgets/Twips.h"
+#include "station/PlantHandoff.h"
 
 #include <QCloseEvent>
 #include <QDir>
@@ -22,12 +22,12 @@
 #include <QTableView>
 
 frm_SCAN::frm_SCAN(std::unique_ptr<ScanSession> session, QWidget *parent)
-    : QWidget(parent), m_session(std::move(session)), m_link(operatorMessages())
+    : QWidget(parent), m_session(std::move(session))
 {
     setObjectName(QStringLiteral("frm_SCAN"));
     buildControls();
-    connect(&m_link.port(), &SerialPort::onComm, this, &frm_SCAN::MSComm1_OnComm);
-    connect(&m_link, &ScannerLink::changed, this, &frm_SCAN::refreshStatus);
+    connect(&m_session->link().port(), &SerialPort::onComm, this, &frm_SCAN::MSComm1_OnComm);
+    connect(&m_session->link(), &ScannerLink::changed, this, &frm_SCAN::refreshStatus);
     m_plantWatch.setInterval(1000);
     connect(&m_plantWatch, &QTimer::timeout, this, &frm_SCAN::watchPlantRecord);
     if (m_session->plant())
@@ -85,15 +85,14 @@ void frm_SCAN::Form_Load()
     if (read.port)
         iPort1 = *read.port;
     // The plant record's answer is waited for like the settle time: the window stays alive.
-    m_session->configure(read, [this](int ms) { waiter().Wait(ms); });
-    Stime = read.stime;
+    m_session->configure(read);
     if (!read.problems.isEmpty())
         operatorMessages().show(QStringLiteral("配置文件 %1 中的设置无效：\n%2\n%3请改正后关闭本窗口并重新点击“开始”。")
                                     .arg(settings::displayPath(), read.problems.join(QLatin1Char('\n')),
                                          read.scanningPossible() ? QString() : QStringLiteral("扫描枪串口未打开，不会记录任何扫描。")));
     // With any of these unusable every scan would fail or wait for minutes: the port stays closed.
     if (read.scanningPossible())
-        m_link.open(int16_t(iPort1));
+        m_session->link().open(int16_t(iPort1));
     refreshStatus();
 }
 
@@ -103,16 +102,16 @@ void frm_SCAN::refreshStatus()
     m_status->showLabels(status.outerLabel, status.middleLabel);
     m_status->showPacks(status.packs, status.perOuter);
     m_status->showLastBox(status.lastBox);
-    m_status->showScanner(m_link.describe());
+    m_status->showScanner(m_session->link().describe());
     m_status->showPlantRecord(status.plantRecord);
-    if (PlantLink *plant = m_session->plant())
+    if (PlantHandoff *plant = m_session->plant())
         plant->packing(status.outerLabel);
 }
 
 void frm_SCAN::watchPlantRecord()
 {
     // The sender works on its own thread; what it learns reaches the panel here.
-    if (m_handlingScan || !m_session->plant())
+    if (m_session->handlingScan() || !m_session->plant())
         return;
     m_status->showPlantRecord(m_session->plantRecordLine());
     const QString notice = m_session->plant()->takeNotice();
@@ -129,57 +128,12 @@ bool frm_SCAN::startBox(const std::optional<BoxJournal::Saved> &kept)
 
 void frm_SCAN::MSComm1_OnComm()
 {
-    SerialPort &MSComm1 = m_link.port();
-    const int kind = MSComm1.commEvent();
-    if (kind == SerialPort::DeviceGone) {
-        m_link.reportGone();
-        return;
-    }
-    // A scan is already being handled further up this call chain; its read takes these characters.
-    if (kind != SerialPort::Received || m_handlingScan) {
-        MSComm1.setRThreshold(1);
-        return;
-    }
-    m_handlingScan = true;
-    QString text;
-    bool read = false;
-    try {
-        MSComm1.setRThreshold(0);
-        waiter().Wait(textnum::toInt32(Stime));
-        text = MSComm1.input();
-        read = true;
-        m_session->receive(text, MSComm1.takeDropped());
-        MSComm1.setRThreshold(1);
-    } catch (const RuntimeError &e) {
-        // A failure before the read leaves the characters for the next receive event.
-        errorPath(e, text, read && intake().lastScanListed());
-    }
-    m_handlingScan = false;
+    m_session->MSComm1_OnComm();
+    if (m_session->handlingScan())
+        return; // a nested event: the scan further up ends the handling
     refreshStatus();
     if (m_closeWhenIdle)
         close();
-}
-
-void frm_SCAN::errorPath(const RuntimeError &error, const QString &text, bool listed)
-{
-    m_session->noteFailure(error);
-    // What was read and not listed goes on record like any refused scan.
-    const QString notRecorded = !listed && !text.isEmpty() ? intake().recordFailedScan(text) : QString();
-    operatorSounds().play(Sound::Refused);
-    const QString outcome = listed ? QStringLiteral("本次扫描的条码已列入清单。")
-                                   : QStringLiteral("本次扫描的条码没有记录，请重新扫描该内包。");
-    operatorMessages().show(QStringLiteral("扫描处理失败：%1\n%2\n清单中已有的条码都保留。%3")
-                                .arg(error.description(), outcome, notRecorded));
-    if (const std::optional<RuntimeError> failure = m_link.reopen())
-        m_link.reportProblem(failure->description());
-    m_link.port().setRThreshold(1);
-}
-
-clsWait &frm_SCAN::waiter()
-{
-    if (!m_waiter)
-        m_waiter = std::make_unique<clsWait>();
-    return *m_waiter;
 }
 
 void frm_SCAN::cmdCancel_Click()
@@ -197,7 +151,7 @@ void frm_SCAN::closeEvent(QCloseEvent *event)
 {
     // Closed from inside a scan's wait or message: the handling further up the stack
     // still uses this window, so it goes away once that handling has ended.
-    if (m_handlingScan) {
+    if (m_session->handlingScan()) {
         event->ignore();
         hide();
         m_closeWhenIdle = true;

@@ -1,10 +1,9 @@
 #pragma once
 
 #include "core/RuntimeError.h"
-#include "platform/qt/QtRecordGrid.h"
+#include "platform/qtwidgets/QtRecordGrid.h"
 #include "station/ScanSession.h"
 #include "station/ScannerLink.h"
-#include "wait/clsWait.h"
 
 #include <QTimer>
 #include <QWidget>
@@ -30,12 +29,12 @@ public:
     void Form_Load();
     // After the load: the session's box, restored or empty (see ScanSession).
     bool startBox(const std::optional<BoxJournal::Saved> &kept);
+    // The port's event goes to the session, which handles the scan.
     void MSComm1_OnComm();
     // Closes the port if open and opens it; the failure, if any, is returned.
-    std::optional<RuntimeError> OpenPort() { return m_link.reopen(); }
+    std::optional<RuntimeError> OpenPort() { return m_session->link().reopen(); }
 
     int32_t iPort1 = 0;
-    QString Stime;
 
     // The status panel again, after anything that changes what it shows.
     void refreshStatus();
@@ -43,9 +42,9 @@ public:
     ScanSession &session() { return *m_session; }
     BarcodeIntake &intake() { return m_session->intake(); }
     Box &box() { return m_session->box(); }
-    SerialPort &port() { return m_link.port(); }
+    SerialPort &port() { return m_session->link().port(); }
     QtRecordGrid &grid() { return m_grid; }
-    const QTimer &reconnectTimer() const { return m_link.reconnectTimer(); }
+    const QTimer &reconnectTimer() const { return m_session->link().reconnectTimer(); }
 
 protected:
     void resizeEvent(QResizeEvent *event) override;
@@ -54,12 +53,8 @@ protected:
 
 private:
     void buildControls();
-    // A scan's handling failed; text is what was read ("" if nothing), listed whether it is in the list.
-    void errorPath(const RuntimeError &error, const QString &text, bool listed);
     void cmdCancel_Click();
     void watchPlantRecord();
-    // The settle wait and the plant check share one waiter, made at its first use.
-    clsWait &waiter();
 
     QLabel *lblTitle;
     QPushButton *cmdCancel;
@@ -68,9 +63,6 @@ private:
     StatusPanel *m_status;
     QtRecordGrid m_grid;
     std::unique_ptr<ScanSession> m_session;
-    ScannerLink m_link;
-    std::unique_ptr<clsWait> m_waiter;
-    bool m_handlingScan = false;
     bool m_closeWhenIdle = false;
     bool m_shownOnce = false;
     QTimer m_plantWatch;

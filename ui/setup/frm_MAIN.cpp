@@ -9,11 +9,10 @@
 #include "settings/ConfigFile.h"
 #include "settings/StationSettings.h"
 #include "settings/modINI.h"
-#include "station/PlantLink.h"
 #include "ui/scan/frm_SCAN.h"
 #include "ui/ProgramIcon.h"
-#include "ui/setup/StartChecks.h"
-#include "platform/qt/Twips.h"
+#include "station/StartChecks.h"
+#include "platform/qtwidgets/Twips.h"
 
 #include <QGuiApplication>
 #include <QLabel>
@@ -119,6 +118,13 @@ void frm_MAIN::Form_Load()
     Text2->setText(QString());
     Text3->setText(QString());
     Text4->setText(digits.middleShown);
+    // One file that cannot be read is one problem, told once.
+    QStringList others;
+    for (const QString &problem : std::as_const(m_problemsBefore))
+        if (!digits.problems.contains(problem))
+            others << problem;
+    if (!others.isEmpty())
+        operatorMessages().show(QStringLiteral("配置文件 %1 中的设置无效：\n%2").arg(settings::displayPath(), others.join(QLatin1Char('\n'))));
     if (!digits.problems.isEmpty())
         operatorMessages().show(
             QStringLiteral("%1 中的序号长度无效：\n%2\n请确认对应栏中的位数并点击“开始”保存。")
@@ -198,10 +204,17 @@ void frm_MAIN::cmdOK_Click()
     }
     if (kept.box && kept.box->job)
         takeUpJob(*kept.box->job, kept.box->outerLabel());
-    saveDigitCounts();
-    if (m_scan)
+    if (m_scan) {
+        saveDigitCounts();
         journalNewJob();
-    showScanWindow(kept.box);
+    } else {
+        // The digit counts are saved once the scan window stands: a folder the station
+        // cannot write is then told once, by the window that could not open.
+        if (!openScanWindow(kept.box))
+            return;
+        saveDigitCounts();
+    }
+    showScanWindow();
 }
 
 void frm_MAIN::takeUpJob(const PackingJob &job, const QString &outerLabel)
@@ -209,6 +222,10 @@ void frm_MAIN::takeUpJob(const PackingJob &job, const QString &outerLabel)
     PackingState &state = packingState();
     const PackingJob typed = PackingJob::of(state);
     job.applyTo(state);
+    // The box's own digit counts label that box only (its job carries them); the run
+    // goes on with its own, and Start saves what was typed.
+    state.iMiddleDigits = typed.middleDigits;
+    state.iOuterDigits = typed.outerDigits;
     struct Field
     {
         QLineEdit *edit;
@@ -221,10 +238,8 @@ void frm_MAIN::takeUpJob(const PackingJob &job, const QString &outerLabel)
         {Text6, QStringLiteral("外箱包装数量"), QString::number(job.perOuter), QString::number(typed.perOuter)},
         {Text2, QStringLiteral("中箱前缀"), job.middlePrefix, typed.middlePrefix},
         {Text3, QStringLiteral("中箱后缀"), job.middleSuffix, typed.middleSuffix},
-        {Text4, QStringLiteral("中箱序号长度"), QString::number(job.middleDigits), QString::number(typed.middleDigits)},
         {Text7, QStringLiteral("外箱前缀"), job.outerPrefix, typed.outerPrefix},
         {Text8, QStringLiteral("外箱后缀"), job.outerSuffix, typed.outerSuffix},
-        {Text1, QStringLiteral("外箱序号长度"), QString::number(job.outerDigits), QString::number(typed.outerDigits)},
     };
     QStringList changed;
     for (const Field &field : fields) {
@@ -232,6 +247,13 @@ void frm_MAIN::takeUpJob(const PackingJob &job, const QString &outerLabel)
             changed << QStringLiteral("%1：“%2”（输入的是“%3”）").arg(field.caption, field.kept, field.typed);
         field.edit->setText(field.kept);
     }
+    const QList<Field> digits = {
+        {Text4, QStringLiteral("中箱序号长度"), QString::number(job.middleDigits), Text4->text()},
+        {Text1, QStringLiteral("外箱序号长度"), QString::number(job.outerDigits), Text1->text()},
+    };
+    for (const Field &field : digits)
+        if (textnum::tryInt16(field.typed) != std::optional<int16_t>(field.kept.toShort()))
+            changed << QStringLiteral("%1：这一箱按“%2”，输入的“%3”照常保存").arg(field.caption, field.kept, field.typed);
     if (!changed.isEmpty())
         operatorMessages().show(QStringLiteral("外箱 %1 按它开始时的设置继续装，以下各栏已改回：\n%2")
                                     .arg(outerLabel, changed.join(QLatin1Char('\n'))));
@@ -271,23 +293,24 @@ void frm_MAIN::saveDigitCounts()
     }
 }
 
-void frm_MAIN::showScanWindow(const std::optional<BoxJournal::Saved> &kept)
+bool frm_MAIN::openScanWindow(const std::optional<BoxJournal::Saved> &kept)
 {
-    if (!m_scan) {
-        m_scan = new frm_SCAN(std::make_unique<ScanSession>(m_parts));
-        m_scan->setAttribute(Qt::WA_DeleteOnClose);
-        m_scan->Form_Load();
-        if (!m_scan)
-            return; // closed while its load was showing a message
-        if (!m_scan->startBox(kept)) {
-            // Never a scan window on a box that is only half back.
-            if (m_scan)
-                m_scan->close();
-            return;
-        }
-        if (!m_scan)
-            return;
+    m_scan = new frm_SCAN(std::make_unique<ScanSession>(m_parts));
+    m_scan->setAttribute(Qt::WA_DeleteOnClose);
+    m_scan->Form_Load();
+    if (!m_scan)
+        return false; // closed while its load was showing a message
+    if (!m_scan->startBox(kept)) {
+        // Never a scan window on a box that is only half back.
+        if (m_scan)
+            m_scan->close();
+        return false;
     }
+    return bool(m_scan);
+}
+
+void frm_MAIN::showScanWindow()
+{
     m_scan->refreshStatus(); // Start may have changed the box size
     m_scan->show();
     m_scan->raise();

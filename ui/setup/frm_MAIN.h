@@ -22,6 +22,8 @@ public:
     explicit frm_MAIN(const ScanSession::Parts &parts, QWidget *parent = nullptr);
     ~frm_MAIN() override;
 
+    // Problems of config.ini found before the window was made, told with its own.
+    void tellAtLoad(const QStringList &problems) { m_problemsBefore = problems; }
     // Runs once, before the window is first shown.
     void Form_Load();
     void cmdOK_Click();
@@ -37,7 +39,9 @@ private:
                       const QString &initialText);
     QString refusal() const;
     void saveDigitCounts();
-    void showScanWindow(const std::optional<BoxJournal::Saved> &kept);
+    // The scan window made, loaded and given its box; false when it did not open.
+    bool openScanWindow(const std::optional<BoxJournal::Saved> &kept);
+    void showScanWindow();
     void journalNewNumbers();
     void journalNewJob();
     // 继续: the kept box's own job goes back into the fields and the packing state.
@@ -49,5 +53,6 @@ private:
     QPushButton *cmdOK;
     QPushButton *cmdCancel;
     QPointer<frm_SCAN> m_scan;
+    QStringList m_problemsBefore;
     bool m_shownOnce = false;
 };

@@ -1,8 +1,8 @@
-#include "station/PlantSender.h"
+#include "plant/PlantSender.h"
 
 #include "core/RuntimeError.h"
 #include "station/BoxLines.h"
-#include "station/PlantSchema.h"
+#include "plant/PlantSchema.h"
 
 #include <QSet>
 
@@ -53,12 +53,12 @@ void PlantSender::connectIfNeeded()
     std::unique_ptr<database::Connection> db = database::connect(m_url, m_answerSeconds, m_answerSeconds);
     const int installed = plantschema::installedVersion(*db);
     if (installed == 0)
-        throw RuntimeError(RuntimeError::WorkbookFailed, kSchemaSource,
-                           QStringLiteral("数据库中没有 zantrel 架构，请管理员先运行 zantrel-db init"));
+        throw RuntimeError(RuntimeError::SchemaUnusable, kSchemaSource,
+                           QStringLiteral("数据库中没有 zantrel 架构，请管理员先运行 zantrel-db init"), RuntimeError::Kind::Database);
     if (installed > plantschema::knownVersion())
-        throw RuntimeError(RuntimeError::WorkbookFailed, kSchemaSource,
+        throw RuntimeError(RuntimeError::SchemaUnusable, kSchemaSource,
                            QStringLiteral("数据库中的架构版本 %1 比本程序认识的版本 %2 新，请更新本程序")
-                               .arg(installed).arg(plantschema::knownVersion()));
+                               .arg(installed).arg(plantschema::knownVersion()), RuntimeError::Kind::Database);
     m_schemaVersion = installed;
     m_db = std::move(db);
 }
@@ -93,7 +93,7 @@ PlantSender::Report PlantSender::deliver(const QString &packing)
         } catch (const RuntimeError &e) {
             m_db.reset(); // connect afresh next time
             report.why = e.description();
-            report.schemaUnusable = e.source() == kSchemaSource;
+            report.schemaUnusable = e.number() == RuntimeError::SchemaUnusable;
         }
         if (!delivered.isEmpty()) {
             try {

@@ -1,4 +1,4 @@
-#include "platform/qt/QtRecordGrid.h"
+#include "platform/qtwidgets/QtRecordGrid.h"
 
 #include <QHeaderView>
 #include <QPalette>

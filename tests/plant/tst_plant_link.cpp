@@ -6,10 +6,10 @@
 #include "core/RuntimeError.h"
 #include "station/BarcodeIntake.h"
 #include "station/BoxJournal.h"
-#include "station/Outbox.h"
-#include "station/PlantCheck.h"
-#include "station/PlantLink.h"
-#include "ui/setup/StartChecks.h"
+#include "plant/Outbox.h"
+#include "plant/PlantCheck.h"
+#include "plant/PlantLink.h"
+#include "station/StartChecks.h"
 
 #include "platform/WorkbookReader.h"
 

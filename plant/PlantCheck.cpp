@@ -1,4 +1,4 @@
-#include "station/PlantCheck.h"
+#include "plant/PlantCheck.h"
 
 #include "core/RuntimeError.h"
 #include "platform/Database.h"

@@ -15,10 +15,10 @@
 #include "platform/xls/NativeWorkbookFile.h"
 #include "settings/StationSettings.h"
 #include "station/DailyWorkbookExport.h"
-#include "station/PlantLink.h"
-#include "station/PlantSender.h"
+#include "plant/PlantLink.h"
+#include "plant/PlantSender.h"
 #include "station/ScanSession.h"
-#include "ui/setup/StartChecks.h"
+#include "station/StartChecks.h"
 
 #include <QCoreApplication>
 #include <atomic>

@@ -1,6 +1,7 @@
-#include "ui/setup/StartChecks.h"
+#include "station/StartChecks.h"
 
 #include "core/RuntimeError.h"
+#include "platform/DurableLogReader.h"
 #include "platform/MessageBox.h"
 #include "platform/ProgramEnvironment.h"
 #include "station/Box.h"
@@ -9,7 +10,6 @@
 #include "station/PlantHandoff.h"
 
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 
 namespace startchecks {
@@ -22,10 +22,7 @@ const QString kNothingSaved = QStringLiteral("\n设置未保存，扫描窗口�
 // "" when even that fails.
 QString setAside(const QString &programFolder)
 {
-    const QDir folder(programFolder);
-    const QString aside = QStringLiteral("open-box.damaged-%1.txt")
-                              .arg(program::now().toString(QStringLiteral("yyyyMMdd-HHmmss")));
-    return QFile::rename(folder.filePath(BoxJournal::fileName()), folder.filePath(aside)) ? aside : QString();
+    return DurableLogReader::setAside(QDir(programFolder).filePath(BoxJournal::fileName()), program::now());
 }
 
 enum class Written { No, YesAndNoted, YesButNotNoted };

@@ -1,12 +1,7 @@
-#include "platform/qt/QtMessageBox.h"
+#include "platform/qtwidgets/QtMessageBox.h"
 
 #include <QMessageBox>
 #include <QPushButton>
-
-QString applicationTitle()
-{
-    return QStringLiteral("Zantrel");
-}
 
 void QtMessageBox::show(const QString &text)
 {
@@ -33,19 +28,4 @@ int QtMessageBox::ask(const QString &text, const QStringList &buttons, int defau
     box.exec();
     const qsizetype chosen = added.indexOf(qobject_cast<QPushButton *>(box.clickedButton()));
     return chosen >= 0 ? int(chosen) : defaultButton;
-}
-
-namespace {
-MessageBox *g_messages = nullptr;
-}
-
-MessageBox &operatorMessages()
-{
-    static QtMessageBox real;
-    return g_messages ? *g_messages : real;
-}
-
-void setOperatorMessages(MessageBox *messages)
-{
-    g_messages = messages;
 }

@@ -1,8 +1,9 @@
-#include "station/PlantLink.h"
+#include "plant/PlantLink.h"
 
 #include "core/RuntimeError.h"
 #include "station/BoxExport.h"
-#include "station/PlantSender.h"
+#include "plant/PlantCheck.h"
+#include "plant/PlantSender.h"
 
 #include <QFileInfo>
 #include <algorithm>
@@ -70,7 +71,11 @@ void PlantLink::handOver(const Box &box, const ExportReceipt &receipt)
 {
     Outbox::Entry entry;
     const std::optional<ExportTarget> &target = box.exportTarget();
-    entry.id = target && !target->boxId.isNull() ? target->boxId : QUuid::createUuid();
+    // The id came with the box's export: the record keeps a box once, however often it comes.
+    if (!target || target->boxId.isNull())
+        throw RuntimeError(RuntimeError::InvalidProcedureCall, QStringLiteral("PlantLink"),
+                           QStringLiteral("外箱 %1 没有编号，未放入 %2").arg(receipt.outerLabel, Outbox::fileName()), RuntimeError::Kind::Outbox);
+    entry.id = target->boxId;
     entry.station = m_station;
     entry.workbook = QFileInfo(receipt.workbook).fileName();
     entry.firstRow = receipt.firstRow;
@@ -95,6 +100,33 @@ PlantLink::State PlantLink::state() const
 {
     const std::lock_guard<std::mutex> hold(m_shared->lock);
     return m_shared->state;
+}
+
+std::function<std::unique_ptr<DuplicateQuestion>()> PlantLink::questions() const
+{
+    return [url = m_url] { return std::make_unique<PlantCheck>(url); };
+}
+
+QString PlantLink::stateLines() const
+{
+    const State now = state();
+    const QString conflicts = now.conflicts > 0 ? QStringLiteral("\n重复内包 %1 个，待主管处理").arg(now.conflicts) : QString();
+    return stateLine(now) + conflicts;
+}
+
+QString PlantLink::stateLine(const State &state)
+{
+    switch (state.kind) {
+    case State::Recorded:
+        if (state.backlog > 0) // on their way, or the sender waits for an answer
+            return QStringLiteral("中央记录：上传中，%1 箱等待上传").arg(state.backlog);
+        return QStringLiteral("中央记录：已记录（%1）").arg(state.delivered.toString(QStringLiteral("HH:mm:ss")));
+    case State::Offline:
+        return QStringLiteral("中央记录：离线，%1 箱等待上传").arg(state.backlog);
+    case State::Connecting:
+        break;
+    }
+    return QStringLiteral("中央记录：连接中，%1 箱等待上传").arg(state.backlog);
 }
 
 QString PlantLink::takeNotice()

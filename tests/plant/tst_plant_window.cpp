@@ -4,7 +4,7 @@
 
 #include "packing/PackingState.h"
 #include "platform/ProgramEnvironment.h"
-#include "station/PlantLink.h"
+#include "plant/PlantLink.h"
 #include "ui/scan/frm_SCAN.h"
 
 #include <QElapsedTimer>
@@ -61,7 +61,7 @@ private slots:
         options.answerSeconds = 0;
         PlantLink link(dir.path(), options);
         frm_SCAN window(std::make_unique<ScanSession>(
-            ScanSession::Parts{dir.path(), state, exports, messages, sounds, program::now, &link}));
+            ScanSession::Parts{dir.path(), state, exports, messages, sounds, program::now, &link, link.questions()}));
         window.Form_Load();
         window.show();
         QVERIFY(window.startBox(std::nullopt));

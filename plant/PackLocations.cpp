@@ -1,4 +1,4 @@
-#include "station/PackLocations.h"
+#include "plant/PackLocations.h"
 
 #include "platform/Database.h"
 

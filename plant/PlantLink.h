@@ -1,10 +1,12 @@
 #pragma once
 
-#include "station/Outbox.h"
+#include "plant/Outbox.h"
+#include "station/DuplicateQuestion.h"
 #include "station/PlantHandoff.h"
 
 #include <QDateTime>
 #include <QString>
+#include <functional>
 #include <memory>
 #include <thread>
 
@@ -45,13 +47,17 @@ public:
     PlantLink &operator=(const PlantLink &) = delete;
 
     void handOver(const Box &box, const ExportReceipt &receipt) override;
-    // The outer label of the box being packed ("" when none), reported with the state.
-    void packing(const QString &outerLabel);
+    void packing(const QString &outerLabel) override;
+    // 中央记录：… and, when this station's boxes hold packs found in an earlier box, their count.
+    QString stateLines() const override;
+    // A damaged outbox, a database without the schema or with a newer one.
+    QString takeNotice() override;
+
+    // Makes the plant-wide duplicate check's questions, each on a connection of its own.
+    std::function<std::unique_ptr<DuplicateQuestion>()> questions() const;
 
     State state() const;
-    // What the operator is to be told once (a damaged outbox, a database without the
-    // schema or with a newer one); "" when nothing new.
-    QString takeNotice();
+    static QString stateLine(const State &state);
     const QString &station() const { return m_station; }
     const QString &url() const { return m_url; }
 

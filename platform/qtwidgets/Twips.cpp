@@ -1,4 +1,4 @@
-#include "platform/qt/Twips.h"
+#include "platform/qtwidgets/Twips.h"
 
 #include <QLabel>
 #include <QPalette>

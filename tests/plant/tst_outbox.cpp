@@ -3,7 +3,7 @@
 
 #include "core/RuntimeError.h"
 #include "platform/RegularFile.h"
-#include "station/Outbox.h"
+#include "plant/Outbox.h"
 
 #include <QTemporaryDir>
 #include <QTest>

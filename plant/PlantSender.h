@@ -1,7 +1,7 @@
 #pragma once
 
 #include "platform/Database.h"
-#include "station/Outbox.h"
+#include "plant/Outbox.h"
 
 #include <QString>
 #include <functional>

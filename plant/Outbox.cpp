@@ -1,13 +1,12 @@
-#include "station/Outbox.h"
+#include "plant/Outbox.h"
 
 #include "core/RuntimeError.h"
+#include "platform/DurableLogReader.h"
 #include "platform/RegularFile.h"
 #include "station/BoxLines.h"
 
 #include <QDir>
 #include <cstring>
-#include <QFile>
-#include <QFileInfo>
 
 using namespace boxlines;
 
@@ -29,12 +28,6 @@ QByteArray linesOf(const Outbox::Entry &e)
     for (const BoxRow &row : e.rows)
         out += rowLine(row);
     return out + kEnd + '\n';
-}
-
-[[noreturn]] void unreadable(const QString &path, int line)
-{
-    throw RuntimeError(RuntimeError::WorkbookFailed, QStringLiteral("Outbox"),
-                       QStringLiteral("%1 第 %2 行无法识别").arg(QDir::toNativeSeparators(path)).arg(line));
 }
 
 // The "box" line's fields; false when they do not read.
@@ -62,7 +55,7 @@ QString Outbox::fileName()
 }
 
 Outbox::Outbox(const QString &programFolder)
-    : m_path(QDir(programFolder).filePath(fileName())), m_log(m_path)
+    : m_path(QDir(programFolder).filePath(fileName())), m_log(m_path, RuntimeError::Kind::Outbox)
 {
 }
 
@@ -71,7 +64,7 @@ void Outbox::add(const Entry &entry)
     // Nothing goes in that would not read back: the file would be damaged for every box after it.
     if (entry.id.isNull() || !entry.writtenAt.isValid() || entry.firstRow < 1 || entry.rows.empty())
         throw RuntimeError(RuntimeError::InvalidProcedureCall, QStringLiteral("Outbox"),
-                           QStringLiteral("外箱 %1 的记录不完整，未放入 %2").arg(entry.rows.empty() ? QString() : entry.rows[0].text, fileName()));
+                           QStringLiteral("外箱 %1 的记录不完整，未放入 %2").arg(entry.rows.empty() ? QString() : entry.rows[0].text, fileName()), RuntimeError::Kind::Outbox);
     const QMutexLocker locker(&m_lock);
     if (!m_tailChecked) {
         bool torn = false;
@@ -95,9 +88,8 @@ QString Outbox::setAsideIfDamaged()
         parse(0);
         return {};
     } catch (const RuntimeError &e) {
-        const QString aside = QStringLiteral("outbox.damaged-%1.txt").arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss")));
-        const QFileInfo file(m_path);
-        if (!QFile::rename(m_path, file.dir().filePath(aside)))
+        const QString aside = DurableLogReader::setAside(m_path, QDateTime::currentDateTime());
+        if (aside.isEmpty())
             throw e.withPrefix(QStringLiteral("该文件也无法改名保留："));
         return aside;
     }
@@ -118,67 +110,55 @@ Outbox::Batch Outbox::oldest(size_t limit) const
 
 Outbox::Parsed Outbox::parse(size_t limit, QByteArray *content) const
 {
-    std::optional<QByteArray> bytes;
-    try {
-        bytes = regularfile::read(m_path, regularfile::kOutboxLimit);
-    } catch (const RuntimeError &e) {
-        throw RuntimeError(RuntimeError::WorkbookFailed, QStringLiteral("Outbox"),
-                           QStringLiteral("无法读取 %1：%2").arg(QDir::toNativeSeparators(m_path), e.description()));
-    }
+    DurableLogReader log(m_path, regularfile::kOutboxLimit, RuntimeError::Kind::Outbox, RuntimeError::OutboxFailed,
+                         QStringLiteral("Outbox"));
     Parsed parsed;
-    if (!bytes)
+    if (!log.exists())
         return parsed;
     // Every line is checked, however many boxes are wanted: damage anywhere is told.
     // Only the wanted boxes are built, so a long backlog costs its bytes, not its rows.
     std::optional<Entry> open; // the box being read, until its "end"
     qsizetype openFrom = 0;
-    qsizetype pos = 0;
-    int number = 0;
-    for (qsizetype lineEnd; (lineEnd = bytes->indexOf('\n', pos)) >= 0; pos = lineEnd + 1) {
-        ++number;
-        const QByteArray line = bytes->mid(pos, lineEnd - pos);
-        if (line.isEmpty() || line.startsWith('#'))
-            continue;
-        const qsizetype space = line.indexOf(' ');
-        const QByteArray keyword = space < 0 ? line : line.left(space);
-        const QByteArray rest = space < 0 ? QByteArray() : line.mid(space + 1);
+    DurableLogReader::Line line;
+    while (log.next(line)) {
+        const QByteArray &keyword = line.keyword;
+        const QByteArray &rest = line.rest;
         const bool wanted = parsed.entries.size() < limit;
         if (keyword == kBox && !open) {
             open = Entry();
-            openFrom = pos;
+            openFrom = line.from;
             if (!readBoxLine(rest, *open))
-                unreadable(m_path, number);
+                log.unreadable(line);
         } else if (!open) {
-            unreadable(m_path, number);
+            log.unreadable(line);
         } else if (keyword == kStation) {
             const std::optional<QString> station = unescaped(rest);
             if (!station)
-                unreadable(m_path, number);
+                log.unreadable(line);
             open->station = *station;
         } else if (keyword == kJobKeyword) {
             open->job = jobFrom(rest);
             if (!open->job)
-                unreadable(m_path, number);
+                log.unreadable(line);
         } else if (const std::optional<BoxRow::Kind> kind = kindOf(keyword)) {
             const std::optional<QString> text = unescaped(rest);
             if (!text)
-                unreadable(m_path, number);
+                log.unreadable(line);
             if (wanted)
                 open->rows.push_back({*kind, *text});
         } else if (keyword == kEnd) {
-            parsed.spans.push_back({open->id, openFrom, lineEnd + 1});
+            parsed.spans.push_back({open->id, openFrom, line.to});
             if (wanted)
                 parsed.entries.push_back(std::move(*open));
             open.reset();
         } else {
-            unreadable(m_path, number);
+            log.unreadable(line);
         }
     }
-    // The piece after the last line end is a torn line (or nothing); a box without its
-    // "end" was torn by a crash and is skipped.
-    parsed.torn = open || pos < bytes->size();
+    // A box without its "end" was torn by a crash and is skipped.
+    parsed.torn = open || log.tornTail();
     if (content)
-        *content = std::move(*bytes);
+        *content = std::move(log.bytes());
     return parsed;
 }
 

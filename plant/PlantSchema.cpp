@@ -1,4 +1,4 @@
-#include "station/PlantSchema.h"
+#include "plant/PlantSchema.h"
 
 #include "core/RuntimeError.h"
 #include "platform/Database.h"
@@ -65,8 +65,8 @@ QStringList migrate(database::Connection &db)
         try {
             const int installed = installedVersion(db);
             if (installed > knownVersion())
-                throw RuntimeError(RuntimeError::WorkbookFailed, QStringLiteral("PlantSchema"),
-                                   QStringLiteral("数据库中的架构版本 %1 比本程序认识的版本 %2 新，未作任何改动").arg(installed).arg(knownVersion()));
+                throw RuntimeError(RuntimeError::SchemaUnusable, QStringLiteral("PlantSchema"),
+                                   QStringLiteral("数据库中的架构版本 %1 比本程序认识的版本 %2 新，未作任何改动").arg(installed).arg(knownVersion()), RuntimeError::Kind::Database);
             if (m.version <= installed) {
                 db.runScript(QStringLiteral("ROLLBACK;"));
                 continue;

@@ -3,9 +3,9 @@
 
 #include "core/RuntimeError.h"
 #include "platform/Database.h"
-#include "station/Outbox.h"
-#include "station/PlantSchema.h"
-#include "station/PlantSender.h"
+#include "plant/Outbox.h"
+#include "plant/PlantSchema.h"
+#include "plant/PlantSender.h"
 
 #include <QDateTime>
 #include <QTemporaryDir>

@@ -1,0 +1,51 @@
+# The house rules, checked when the build is configured: a rule broken fails the build.
+#  - the logic library reaches no widgets, no sound and no database, not even through
+#    what it links;
+#  - only the plant library links libpq;
+#  - nothing under station/ includes a header of plant/ or ui/.
+
+# Every library a target links, directly or through another.
+function(zantrel_links_of target out)
+  set(seen "")
+  set(queue ${target})
+  while(queue)
+    list(POP_FRONT queue current)
+    if(NOT TARGET ${current} OR current IN_LIST seen)
+      continue()
+    endif()
+    list(APPEND seen ${current})
+    get_target_property(type ${current} TYPE)
+    set(direct "")
+    if(NOT type STREQUAL "INTERFACE_LIBRARY")
+      get_target_property(direct ${current} LINK_LIBRARIES)
+    endif()
+    get_target_property(iface ${current} INTERFACE_LINK_LIBRARIES)
+    foreach(lib IN LISTS direct iface)
+      # $<LINK_ONLY:X> and other generator expressions around a target name.
+      string(REGEX REPLACE "^\\$<[A-Z_]+:(.*)>$" "\\1" lib "${lib}")
+      if(lib AND NOT lib MATCHES "-NOTFOUND$")
+        list(APPEND queue ${lib})
+      endif()
+    endforeach()
+  endwhile()
+  set(${out} ${seen} PARENT_SCOPE)
+endfunction()
+
+zantrel_links_of(zantrel_logic logic_links)
+foreach(forbidden Qt6::Widgets Qt6::Multimedia Qt6::Gui PkgConfig::PQ zantrel_plant zantrel_ui)
+  if(forbidden IN_LIST logic_links)
+    message(FATAL_ERROR "zantrel_logic links ${forbidden}: the station's logic must build without it")
+  endif()
+endforeach()
+zantrel_links_of(zantrel_ui ui_links)
+if(PkgConfig::PQ IN_LIST ui_links)
+  message(FATAL_ERROR "zantrel_ui links libpq: only plant/ speaks to the database")
+endif()
+
+file(GLOB station_files CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/station/*.h ${CMAKE_CURRENT_SOURCE_DIR}/station/*.cpp)
+foreach(file ${station_files})
+  file(STRINGS ${file} includes REGEX "^[ \t]*#[ \t]*include[ \t]*[\"<](plant|ui)/")
+  if(includes)
+    message(FATAL_ERROR "${file} includes ${includes}: the station sees the plant record and the windows only through its own ports")
+  endif()
+endforeach()

@@ -1,0 +1,30 @@
+#pragma once
+
+#include "station/DuplicateQuestion.h"
+
+#include <QString>
+#include <cstdint>
+#include <memory>
+#include <optional>
+
+// Asks the plant record whether a barcode is already in a box of any station, on a
+// thread and a connection of its own.
+class PlantCheck : public DuplicateQuestion
+{
+public:
+
+    PlantCheck(QString url, int answerSeconds = 10);
+    ~PlantCheck() override; // never waits for the database
+    PlantCheck(const PlantCheck &) = delete;
+    PlantCheck &operator=(const PlantCheck &) = delete;
+
+    uint64_t ask(const QString &barcode) override;
+    std::optional<Answer> answer(uint64_t ticket) const override;
+    bool answeredInTime() const override;
+    void noteInTime(bool inTime) override;
+
+private:
+    struct Shared;
+    static void run(std::shared_ptr<Shared> shared);
+    std::shared_ptr<Shared> m_shared;
+};
