@@ -5,6 +5,7 @@
 #include "packing/PackingState.h"
 #include "platform/ProgramEnvironment.h"
 #include "platform/AtomicFile.h"
+#include "plant/PlantSettings.h"
 #include "platform/xls/BiffWorkbookWriter.h"
 #include "support/OleContainer.h"
 #include "platform/xls/WorkbookData.h"
@@ -19,6 +20,7 @@
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QDir>
+#include <QFileInfo>
 #include <QTest>
 #include <cerrno>
 #include <memory>
@@ -460,6 +462,89 @@ private slots:
                 middles << row[1];
         QCOMPARE(middles, QStringList({"Z001", "Z002", "Z003", "Z004", "Z005"}));
         QCOMPARE(scan->box().outerLabel(), QStringLiteral("W00002"));
+    }
+
+    void continueKeepsTheTypedDigitCounts()
+    {
+        // The kept box counts 5 middle and 4 outer digits; config.ini and the fields say 3 and 5.
+        writeBytes(m_dir->path() + "/" + BoxJournal::fileName(),
+                   "numbers 2 2\njob 2 4 5 4 Z  W \nouter W0001\nmiddle Z00001\npack A1\n");
+        auto w = openSetup();
+        type(*w, "Text2", "Z");
+        type(*w, "Text7", "W");
+        type(*w, "Text5", "2");
+        type(*w, "Text6", "4");
+        clickStart(*w);
+        QCOMPARE(m_messages.questions.size(), 1); // 继续, the default
+        QCOMPARE(m_messages.texts.size(), 1);
+        QVERIFY(m_messages.texts[0].contains(QStringLiteral("中箱序号长度：这一箱按“5”，输入的“3”照常保存")));
+        QVERIFY(m_messages.texts[0].contains(QStringLiteral("外箱序号长度：这一箱按“4”，输入的“5”照常保存")));
+        QVERIFY(!m_messages.texts[0].contains(QStringLiteral("前缀")));
+        QCOMPARE(field(*w, "Text4")->text(), QStringLiteral("3"));
+        QCOMPARE(field(*w, "Text1")->text(), QStringLiteral("5"));
+        const QByteArray saved = bytesOf(config());
+        QVERIFY(saved.contains("zlen=3;\r\n"));
+        QVERIFY(saved.contains("wlen=5;\r\n"));
+
+        // The kept box goes on with its own widths; the next box has the run's.
+        frm_SCAN *scan = w->scanWindow();
+        QVERIFY(scan);
+        for (int i = 2; i <= 5; ++i)
+            scanPack(*scan, i);
+        QCOMPARE(m_export.boxes.size(), size_t(1));
+        QStringList labels;
+        for (const QStringList &row : m_export.boxes[0])
+            labels << row[0] + row[1];
+        labels.removeAll(QString());
+        QCOMPARE(labels, QStringList({"W0001", "Z00001", "Z00002"}));
+        QCOMPARE(scan->box().outerLabel(), QStringLiteral("W00002"));
+        QCOMPARE(scan->box().rows()[1].text, QStringLiteral("Z003"));
+    }
+
+    void aFolderTheStationCannotWriteIsToldOnce()
+    {
+        // Nothing in the program folder can be replaced: neither config.ini nor the journal.
+        setAtomicFaultHookForTests([](AtomicStep) { return EROFS; });
+        auto w = openSetup();
+        type(*w, "Text1", "6");
+        clickStart(*w);
+        setAtomicFaultHookForTests(nullptr);
+        QCOMPARE(m_messages.texts.size(), 1);
+        QVERIFY(m_messages.texts[0].contains(QStringLiteral("无法写入当前外箱记录")));
+        QVERIFY(m_messages.texts[0].contains(QStringLiteral("设置未保存，扫描窗口未打开")));
+        QVERIFY(!m_messages.texts[0].contains(QStringLiteral("本次运行不受影响")));
+        QTRY_VERIFY(!w->scanWindow());
+        QVERIFY(bytesOf(config()).contains("wlen=5;\r\n"));
+
+        // Only config.ini refused: the window opens, and the counts not kept are told.
+        setAtomicFaultHookForTests([this](AtomicStep) { return QFileInfo::exists(m_dir->path() + "/open-box.txt") ? EROFS : 0; });
+        clickStart(*w);
+        setAtomicFaultHookForTests(nullptr);
+        QVERIFY(w->scanWindow());
+        QCOMPARE(m_messages.texts.size(), 2);
+        QVERIFY(m_messages.texts[1].contains(QStringLiteral("序号长度未能保存")));
+        QVERIFY(m_messages.texts[1].contains(QStringLiteral("本次运行不受影响")));
+    }
+
+    void anUnreadableConfigIsToldOnce()
+    {
+        QFile::remove(config());
+        QVERIFY(QDir(m_dir->path()).mkdir("config.ini"));
+        auto w = std::make_unique<frm_MAIN>(ScanSession::Parts{m_dir->path(), packingState(), m_export, m_messages, m_sounds, program::now});
+        // As the program starts: the [db] section is read before the window.
+        w->tellAtLoad(plant::readSettings(m_dir->path()).problems);
+        w->Form_Load();
+        QCOMPARE(m_messages.texts.size(), 1);
+        QCOMPARE(m_messages.texts[0].count(QStringLiteral("其中的设置都无法使用")), 1);
+
+        // A problem of the [db] section alone is told beside the window's own.
+        QVERIFY(QDir(m_dir->path()).rmdir("config.ini"));
+        writeConfig("zlen=3;\r\nwlen=5;\r\n[db]\r\nurl=host='unterminated;\r\n");
+        auto again = std::make_unique<frm_MAIN>(ScanSession::Parts{m_dir->path(), packingState(), m_export, m_messages, m_sounds, program::now});
+        again->tellAtLoad(plant::readSettings(m_dir->path()).problems);
+        again->Form_Load();
+        QCOMPARE(m_messages.texts.size(), 2);
+        QVERIFY(m_messages.texts[1].contains(QStringLiteral("[db] url")));
     }
 
     void aBoxFoundInItsWorkbookIsNotOfferedAgain()
