@@ -87,6 +87,7 @@ private slots:
             QFAIL("a line outside a box must be told");
         } catch (const RuntimeError &e) {
             QVERIFY(e.description().contains(QStringLiteral("第 %1 行").arg(bytes.left(secondStart).count('\n') + 1)));
+            QCOMPARE(e.kind(), RuntimeError::Kind::Outbox);
         }
         // Nothing is written over what could not be read.
         const QByteArray damaged = bytesOf(outbox.path());
@@ -113,6 +114,7 @@ private slots:
             QFAIL("what is not an outbox must be told");
         } catch (const RuntimeError &e) {
             QVERIFY2(e.description().contains(Outbox::fileName()) && e.description().contains(told), qPrintable(e.description()));
+            QCOMPARE(e.kind(), RuntimeError::Kind::Outbox);
         }
         QVERIFY(impostor::unchanged(kind, outbox.path(), regularfile::kOutboxLimit));
     }

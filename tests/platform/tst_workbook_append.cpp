@@ -373,6 +373,7 @@ private slots:
             QFAIL("what is not a workbook file must be told");
         } catch (const RuntimeError &e) {
             QVERIFY2(e.description().contains(path) && e.description().contains(told), qPrintable(e.description()));
+            QCOMPARE(e.kind(), RuntimeError::Kind::Workbook);
         }
         QVERIFY(impostor::unchanged(kind, path, regularfile::kWorkbookLimit));
     }

@@ -247,6 +247,8 @@ private slots:
             QFAIL("a damaged line must be told");
         } catch (const RuntimeError &e) {
             QVERIFY(e.description().contains(QStringLiteral("第 3 行")));
+            QCOMPARE(e.kind(), RuntimeError::Kind::Journal);
+            QCOMPARE(e.number(), RuntimeError::JournalFailed);
         }
         writeBytes(path, "remove\n");
         QVERIFY_THROWS_EXCEPTION(RuntimeError, BoxJournal::load(dir.path()));
@@ -328,7 +330,12 @@ private slots:
         BarcodeIntake intake(state, box, messages, exports);
         intake.receive(QStringLiteral("P00001\r\n"));
         setAtomicFaultHookForTests([](AtomicStep step) { return step == AtomicStep::Rename ? ENOSPC : 0; });
-        QVERIFY_THROWS_EXCEPTION(RuntimeError, intake.receive(QStringLiteral("P00002\r\n")));
+        try {
+            intake.receive(QStringLiteral("P00002\r\n"));
+            QFAIL("the journal failure must be told");
+        } catch (const RuntimeError &e) {
+            QCOMPARE(e.kind(), RuntimeError::Kind::Journal); // what failed, whatever the text says
+        }
         setAtomicFaultHookForTests(nullptr);
         QVERIFY(BoxJournal::load(dir.path())->exportPending); // still the old box, with where it went
         intake.receive(QStringLiteral("P00003\r\n"));
@@ -351,6 +358,7 @@ private slots:
             QFAIL("what is not a journal must be told");
         } catch (const RuntimeError &e) {
             QVERIFY2(e.description().contains(BoxJournal::fileName()) && e.description().contains(told), qPrintable(e.description()));
+            QCOMPARE(e.kind(), RuntimeError::Kind::Journal);
         }
         QVERIFY(impostor::unchanged(kind, path, regularfile::kJournalLimit));
     }

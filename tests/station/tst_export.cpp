@@ -208,6 +208,7 @@ private slots:
         } catch (const RuntimeError &e) {
             QVERIFY(e.description().contains(QDir::toNativeSeparators(workbook())));
             QVERIFY(e.description().contains(QStringLiteral("仍在清单中")));
+            QCOMPARE(e.kind(), RuntimeError::Kind::Workbook);
         }
         QCOMPARE(bytesOf(workbook()), before);
         QCOMPARE(st.openBox.rowCount(), 5);
