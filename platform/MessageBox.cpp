@@ -1,5 +1,7 @@
 #include "platform/MessageBox.h"
 
+#include "platform/Installable.h"
+
 #include <cstdio>
 
 QString applicationTitle()
@@ -27,17 +29,9 @@ public:
     }
 };
 
-MessageBox *g_messages = nullptr;
+Installable<MessageBox, StderrMessages> g_messages;
 
 } // namespace
 
-MessageBox &operatorMessages()
-{
-    static StderrMessages fallback;
-    return g_messages ? *g_messages : fallback;
-}
-
-void setOperatorMessages(MessageBox *messages)
-{
-    g_messages = messages;
-}
+MessageBox &operatorMessages() { return g_messages.get(); }
+void setOperatorMessages(MessageBox *messages) { g_messages.install(messages); }

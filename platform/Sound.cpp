@@ -1,25 +1,18 @@
 #include "platform/Sound.h"
 
+#include "platform/Installable.h"
+
 namespace {
 
 // Where no window installed its player (tools, logic tests): silence.
-class Silence : public SoundPlayer
+struct Silence : SoundPlayer
 {
-public:
     void play(Sound) override {}
 };
 
-SoundPlayer *g_player = nullptr;
+Installable<SoundPlayer, Silence> g_player;
 
 } // namespace
 
-SoundPlayer &operatorSounds()
-{
-    static Silence fallback;
-    return g_player ? *g_player : fallback;
-}
-
-void setOperatorSounds(SoundPlayer *player)
-{
-    g_player = player;
-}
+SoundPlayer &operatorSounds() { return g_player.get(); }
+void setOperatorSounds(SoundPlayer *player) { g_player.install(player); }

@@ -151,6 +151,29 @@ KeptBox offerKeptBox(const QString &programFolder, int16_t perOuter, BoxExport &
     return result;
 }
 
+KeptBox beforeStart(const QString &programFolder, const StartRequest &request, BoxExport &boxExport, PlantHandoff *plant,
+                    MessageBox &messages)
+{
+    KeptBox kept;
+    if (const Box *open = request.openBox) {
+        const QString why = openBoxRefusal(open->iInnerCount(), open->exportPending(), request.perOuter, request.middleNo, request.outerNo);
+        if (!why.isEmpty()) {
+            messages.show(why);
+            kept.goOn = false;
+            return kept;
+        }
+    } else {
+        kept = offerKeptBox(programFolder, request.perOuter, boxExport, plant, messages);
+        if (!kept.goOn)
+            return kept;
+    }
+    if (!kept.box) {
+        const QString openLabel = request.openBox ? request.openBox->outerLabel() : QString();
+        kept.goOn = confirmOuterLabel(programFolder, request.nextOuterLabel, openLabel, messages);
+    }
+    return kept;
+}
+
 bool confirmOuterLabel(const QString &programFolder, const QString &label, const QString &openBoxLabel,
                        MessageBox &messages)
 {

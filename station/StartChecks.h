@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 
+class Box;
 class BoxExport;
 class MessageBox;
 class PlantHandoff;
@@ -31,6 +32,21 @@ struct KeptBox
 };
 KeptBox offerKeptBox(const QString &programFolder, int16_t perOuter, BoxExport &boxExport, PlantHandoff *plant,
                      MessageBox &messages);
+
+// Everything Start checks and asks, in order, before it copies or saves anything:
+// with a box open (openBox), that the new size and numbers can finish it; without,
+// the box the last run left; unless that box is taken up, whether the next outer
+// label was used. goOn false: Start stops here, told why.
+struct StartRequest
+{
+    const Box *openBox = nullptr; // the scan window's box, when the window is open
+    int16_t perOuter = 0;
+    int32_t middleNo = 0;
+    int32_t outerNo = 0;
+    QString nextOuterLabel;
+};
+KeptBox beforeStart(const QString &programFolder, const StartRequest &request, BoxExport &boxExport, PlantHandoff *plant,
+                    MessageBox &messages);
 
 // False when the outer label was used today already, or is the label of the box
 // still open, and the operator keeps the default answer, not to start with it.

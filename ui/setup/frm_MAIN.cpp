@@ -166,35 +166,13 @@ void frm_MAIN::cmdOK_Click()
     const int32_t outerNo = textnum::toInt32(Text10->text());
 
     // Nothing is copied or saved until the open box is known to be safe.
-    if (m_scan) {
-        const QString why = startchecks::openBoxRefusal(m_scan->box().iInnerCount(), m_scan->box().exportPending(),
-                                                        perOuter, middleNo, outerNo);
-        if (!why.isEmpty()) {
-            operatorMessages().show(why);
-            return;
-        }
-    }
-    startchecks::KeptBox kept;
-    if (!m_scan) {
-        kept = startchecks::offerKeptBox(m_parts.programFolder, perOuter, m_parts.boxExport, m_parts.plant, m_parts.messages);
-        if (!kept.goOn)
-            return;
-    }
-    if (!kept.box) {
-        const QString nextLabel = Text7->text() + paddedNumber(outerNo, state.iOuterDigits) + Text8->text();
-        const QString openBox = m_scan ? m_scan->box().outerLabel() : QString();
-        if (!startchecks::confirmOuterLabel(program::folder(), nextLabel, openBox, operatorMessages()))
-            return;
-    }
-
-    state.iPerMiddle = textnum::toInt16(Text5->text());
-    state.iPerOuter = perOuter;
-    state.sMiddlePrefix = Text2->text();
-    state.sMiddleSuffix = Text3->text();
-    state.sOuterPrefix = Text7->text();
-    state.sOuterSuffix = Text8->text();
-    state.lMiddleNo = middleNo;
-    state.lOuterNo = outerNo;
+    const startchecks::StartRequest request{m_scan ? &m_scan->box() : nullptr, perOuter, middleNo, outerNo,
+                                            Text7->text() + paddedNumber(outerNo, state.iOuterDigits) + Text8->text()};
+    const startchecks::KeptBox kept = startchecks::beforeStart(m_parts.programFolder, request, m_parts.boxExport,
+                                                               m_parts.plant, m_parts.messages);
+    if (!kept.goOn)
+        return;
+    copyFields(perOuter, middleNo, outerNo);
     if (kept.box && kept.box->middleNo && kept.box->outerNo) {
         // The continued box's run goes on with its own numbers.
         state.lMiddleNo = *kept.box->middleNo;
@@ -215,6 +193,19 @@ void frm_MAIN::cmdOK_Click()
         saveDigitCounts();
     }
     showScanWindow();
+}
+
+void frm_MAIN::copyFields(int16_t perOuter, int32_t middleNo, int32_t outerNo)
+{
+    PackingState &state = packingState();
+    state.iPerMiddle = textnum::toInt16(Text5->text());
+    state.iPerOuter = perOuter;
+    state.sMiddlePrefix = Text2->text();
+    state.sMiddleSuffix = Text3->text();
+    state.sOuterPrefix = Text7->text();
+    state.sOuterSuffix = Text8->text();
+    state.lMiddleNo = middleNo;
+    state.lOuterNo = outerNo;
 }
 
 void frm_MAIN::takeUpJob(const PackingJob &job, const QString &outerLabel)

@@ -38,6 +38,8 @@ private:
     QLineEdit *addRow(int labelIndex, int labelWidth, const QString &caption, const QString &textName, int row,
                       const QString &initialText);
     QString refusal() const;
+    // What Start takes from the fields into the packing state.
+    void copyFields(int16_t perOuter, int32_t middleNo, int32_t outerNo);
     void saveDigitCounts();
     // The scan window made, loaded and given its box; false when it did not open.
     bool openScanWindow(const std::optional<BoxJournal::Saved> &kept);
