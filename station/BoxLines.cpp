@@ -1,5 +1,7 @@
 #include "station/BoxLines.h"
 
+#include "core/LineEscape.h"
+
 namespace boxlines {
 
 namespace {
@@ -30,17 +32,7 @@ std::optional<BoxRow::Kind> kindOf(const QByteArray &keyword)
 
 QByteArray escaped(const QString &text, bool blanks)
 {
-    QByteArray out;
-    for (const QChar c : text) {
-        const char16_t u = c.unicode();
-        if (u == u'\\')
-            out += "\\\\";
-        else if (u < 0x20 || u == 0x7F || (blanks && u == u' '))
-            out += "\\x" + QByteArray::number(int(u), 16).rightJustified(2, '0');
-        else
-            out += QString(c).toUtf8();
-    }
-    return out;
+    return lineescape::escaped(text, [blanks](char16_t u) { return u < 0x20 || u == 0x7F || (blanks && u == u' '); }, false);
 }
 
 std::optional<QString> unescaped(const QByteArray &bytes)

@@ -1,5 +1,6 @@
 #include "station/RefusalRecord.h"
 
+#include "core/LineEscape.h"
 #include "core/RuntimeError.h"
 #include "platform/RegularFile.h"
 
@@ -14,17 +15,7 @@ const QString kScanEnd = QStringLiteral("\r\n");
 
 QByteArray escaped(const QString &text)
 {
-    QByteArray out;
-    for (const QChar c : text) {
-        const char16_t u = c.unicode();
-        if (u == u'\\')
-            out += "\\\\";
-        else if (u < 0x20 || (u >= 0x7F && u <= 0x9F))
-            out += "\\x" + QByteArray::number(int(u), 16).toUpper().rightJustified(2, '0');
-        else
-            out += QString(c).toUtf8();
-    }
-    return out;
+    return lineescape::escaped(text, [](char16_t u) { return u < 0x20 || (u >= 0x7F && u <= 0x9F); }, true);
 }
 
 } // namespace

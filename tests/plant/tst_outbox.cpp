@@ -15,7 +15,7 @@ Outbox::Entry entry(int n, const QString &barcode = QString())
 {
     Outbox::Entry e;
     e.id = QUuid::createUuid();
-    e.station = QStringLiteral("line 3 \\ a");
+    e.station = QStringLiteral("line 3 \\ a \U00020000");
     e.workbook = QStringLiteral("20261207 copy.xls");
     e.firstRow = 2 + 7 * n;
     e.writtenAt = QDateTime(QDate(2026, 12, 7), QTime(10, 0, n % 60), Qt::UTC);
@@ -42,7 +42,7 @@ private slots:
         QTemporaryDir dir;
         Outbox outbox(dir.path());
         QVERIFY(outbox.pending().empty());
-        const Outbox::Entry first = entry(1, QStringLiteral("A'1\"; DROP TABLE x; --\\\x01 é"));
+        const Outbox::Entry first = entry(1, QStringLiteral("A'1\"; DROP TABLE x; --\\\x01 é \U00020000"));
         const Outbox::Entry second = entry(2);
         const Outbox::Entry third = entry(3);
         outbox.add(first);

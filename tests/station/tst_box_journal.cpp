@@ -92,9 +92,9 @@ private slots:
         job.perOuter = 5;
         job.middleDigits = 3;
         job.outerDigits = 4;
-        job.middlePrefix = QStringLiteral("中 Z");
+        job.middlePrefix = QStringLiteral("中 Z\U00020000"); // beyond the Basic Multilingual Plane too
         job.outerSuffix = QStringLiteral("\\-x");
-        box.apply({{{BoxRow::OuterLabel, QStringLiteral("W\\001")}, {BoxRow::MiddleLabel, QStringLiteral("中箱 Z001")},
+        box.apply({{{BoxRow::OuterLabel, QStringLiteral("W\\001")}, {BoxRow::MiddleLabel, QStringLiteral("中箱 \U00020000Z001\U0001F4E6")},
                     {BoxRow::Pack, QStringLiteral("Äé\x01#x")}},
                    RunningNumbers{2, 2}, job});
         box.appendPack(QStringLiteral("A2"));
@@ -116,7 +116,7 @@ private slots:
         QFile file(journal.path());
         QVERIFY(file.open(QIODevice::ReadOnly));
         const QByteArray text = file.readAll();
-        QVERIFY(text.contains("\nbegin\njob 2 5 3 4 \xe4\xb8\xad\\x20Z   \\\\-x\nouter W\\\\001\n"));
+        QVERIFY(text.contains("\nbegin\njob 2 5 3 4 \xe4\xb8\xad\\x20Z\xf0\xa0\x80\x80   \\\\-x\nouter W\\\\001\n"));
         QVERIFY(text.contains("\npack \xc3\x84\xc3\xa9\\x01#x\nnumbers 2 2\nend\npack A2\n"));
         QVERIFY(text.endsWith("\nexport 14 6f1c3a52-1d3e-4d0a-9c51-0b1a2c3d4e5f files/20261207.xls\n"));
 
