@@ -10,7 +10,7 @@ class QSerialPort;
 // The scanner's serial port: 9600 baud, no parity, 8 data bits, 1 stop bit, no
 // flow control. Port number n is the device COMn in the program's folder when it
 // exists (usually a link to /dev/ttyUSB0, /dev/ttyACM0 or a pseudo-terminal),
-// otherwise /dev/ttyS<n-1>. Every received byte is one character (Latin-1).
+// otherwise /dev/ttyS<n-1>. Counts are of bytes, as the scanner sent them.
 //
 // The device is read whenever it has data, whatever the receive threshold: a line
 // that is not drained stops reporting both data and a vanished device.
@@ -55,8 +55,8 @@ public:
     int commEvent() const { return m_event; }
     // Characters waiting to be read.
     qsizetype inBufferCount() const;
-    // Everything waiting, removed from the buffer.
-    QString input();
+    // Every byte waiting, removed from the buffer; the scanner's encoding decodes it.
+    QByteArray input();
     // Characters dropped because the buffer was full since the last call; resets it.
     qint64 takeDropped();
 

@@ -55,6 +55,19 @@ int16_t digitCount(Reader &read, const char *key, const QString &fieldCaption, Q
     return kFallbackDigits;
 }
 
+// The encodings a scanner is read with, by the names a person may write.
+std::optional<QByteArray> scannerEncoding(const QString &name)
+{
+    const QString n = name.toLower();
+    if (n.isEmpty() || n == QLatin1String("gb18030"))
+        return kDefaultEncoding;
+    if (n == QLatin1String("utf-8") || n == QLatin1String("utf8"))
+        return QByteArray("UTF-8");
+    if (n == QLatin1String("latin1") || n == QLatin1String("iso-8859-1"))
+        return QByteArray("ISO-8859-1");
+    return std::nullopt;
+}
+
 } // namespace
 
 ScanSettings readScanSettings()
@@ -87,6 +100,11 @@ ScanSettings readScanSettings()
         addProblem(s.problems, "cf", "scope", scope,
                    QStringLiteral("只能是 plant（全厂所有站）、day（当天所有箱）或 box（当前外箱）；本次按 box"));
     }
+    const QString encoding = read("com", "encoding", config::pathUpperCase()).trimmed();
+    if (const std::optional<QByteArray> known = scannerEncoding(encoding))
+        s.encoding = *known;
+    else
+        addProblem(s.problems, "com", "encoding", encoding, QStringLiteral("扫描枪的编码只能是 gb18030、utf-8 或 latin1；本次按 gb18030"));
     const QString budget = read("cf", "budget", config::pathUpperCase()).trimmed();
     if (!budget.isEmpty()) {
         const std::optional<int32_t> ms = textnum::tryInt32(budget);

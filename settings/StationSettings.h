@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 #include <cstdint>
@@ -15,6 +16,8 @@ namespace settings {
 constexpr int16_t kMinScanLength = 3;
 // Longer than this and the station looks dead after every scan.
 constexpr int32_t kMaxSettleMs = 10000;
+// The code page of the Chinese Windows systems the stations ran on (a superset of GBK).
+inline const QByteArray kDefaultEncoding = "GB18030";
 // The digit count that labels use while a stored one is missing or not a whole number.
 constexpr int16_t kFallbackDigits = 3;
 
@@ -27,6 +30,7 @@ struct ScanSettings
     bool dayWide = false;            // [cf] scope = day or plant: repeats are looked for in the whole day
     bool wholePlant = false;         // [cf] scope = plant: and in every station's boxes, through the plant record
     int32_t budgetMs = 150;          // [cf] budget: the longest a scan waits for the plant record's answer
+    QByteArray encoding = kDefaultEncoding; // [com] encoding: how the scanner's bytes are read
     QString stime;                   // [waittime] stime, as stored (converted at each wait)
     bool stimeUsable = false;
     QStringList problems;

@@ -12,6 +12,7 @@
 #include "platform/ProgramEnvironment.h"
 
 #include <QElapsedTimer>
+#include <QStringDecoder>
 #include <chrono>
 #include <thread>
 
@@ -22,6 +23,7 @@ constexpr int kTerminatorLength = 2;
 const QString BarcodeIntake::kWrongLength = QStringLiteral("条码长度不正确！");
 const QString BarcodeIntake::kDuplicate = QStringLiteral("该内包条码重复！");
 const QString BarcodeIntake::kControlCharacter = QStringLiteral("条码中含有控制字符！");
+const QString BarcodeIntake::kUndecodable = QStringLiteral("条码中含有无法识别的字节！");
 const QString BarcodeIntake::kHandlingFailed = QStringLiteral("扫描处理失败！");
 
 BarcodeIntake::BarcodeIntake(PackingState &state, Box &box, MessageBox &messages, BoxExport &boxExport,
@@ -30,10 +32,31 @@ BarcodeIntake::BarcodeIntake(PackingState &state, Box &box, MessageBox &messages
 {
 }
 
+void BarcodeIntake::receiveBytes(const QByteArray &bytes, qint64 dropped)
+{
+    QStringDecoder decoder(m_encoding.constData(), QStringConverter::Flag::Stateless);
+    const QString text = decoder.decode(bytes);
+    if (!decoder.hasError()) {
+        receive(text, dropped);
+        return;
+    }
+    // A misread, line noise or a scanner set to another code page: nothing of it is listed.
+    m_lastScanListed = false;
+    const Recorded recorded = recordRefusal(kUndecodable, QString::fromLatin1(bytes), true);
+    m_sounds.play(Sound::Refused);
+    m_messages.show(kUndecodable + QLatin1Char('\n')
+                    + QStringLiteral("扫描枪发来的 %1 个字节不是 %2 编码的文字：%3\n本次扫描没有记录，请重新扫描该内包；"
+                                     "若每次都这样，请检查 config.ini 中的 [com] encoding。")
+                          .arg(bytes.size()).arg(QString::fromLatin1(m_encoding), refused::shownBytes(bytes))
+                    + recorded.problem);
+}
+
 void BarcodeIntake::receive(const QString &text, qint64 dropped)
 {
     m_lastScanListed = false;
-    if (text.size() != m_state.iInnerLen) {
+    // Counted in characters as decoded: one beyond the Basic Multilingual Plane is one.
+    const QList<uint> characters = text.toUcs4();
+    if (characters.size() != m_state.iInnerLen) {
         // Refused as a whole (a scanner that read one pack twice must not list it
         // twice), but named piece by piece so the operator knows what to scan again.
         const Recorded recorded = recordRefusal(kWrongLength, text);
@@ -48,7 +71,7 @@ void BarcodeIntake::receive(const QString &text, qint64 dropped)
                            QStringLiteral("无效的过程调用：条码长度为 %1（Invalid procedure call）").arg(barcodeLength));
     // A tab or line break would split or bend the list row; a NUL would end the
     // text in other programs. None of them is part of a barcode.
-    const QString barcode = text.left(barcodeLength);
+    const QString barcode = QString::fromUcs4(reinterpret_cast<const char32_t *>(characters.constData()), barcodeLength);
     if (const std::optional<qsizetype> at = refused::firstControlCharacter(barcode)) {
         const Recorded recorded = recordRefusal(kControlCharacter, text);
         m_sounds.play(Sound::Refused);
@@ -83,13 +106,13 @@ void BarcodeIntake::receive(const QString &text, qint64 dropped)
         exportFullBox();
 }
 
-BarcodeIntake::Recorded BarcodeIntake::recordRefusal(const QString &reason, const QString &text)
+BarcodeIntake::Recorded BarcodeIntake::recordRefusal(const QString &reason, const QString &text, bool bytes)
 {
     Recorded recorded;
     if (m_refusalFolder.isEmpty())
         return recorded;
     const QDateTime at = m_clock();
-    const QString why = refusalrecord::record(m_refusalFolder, at, reason.chopped(1), text);
+    const QString why = refusalrecord::record(m_refusalFolder, at, reason.chopped(1), text, bytes);
     if (why.isEmpty())
         recorded.file = QStringLiteral("files/") + refusalrecord::fileName(at.date());
     else

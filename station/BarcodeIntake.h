@@ -26,6 +26,7 @@ public:
     static const QString kWrongLength;
     static const QString kDuplicate;
     static const QString kControlCharacter;
+    static const QString kUndecodable;
 
     // Sounds and the clock default to the operator's and the system's (logic tests
     // that do not listen or set the time).
@@ -37,6 +38,11 @@ public:
     // (raised as a RuntimeError) leaves the box and the running numbers as they were.
     // Only the export of a full box can fail after the scan is listed.
     void receive(const QString &text, qint64 dropped = 0);
+    // The same from the port's bytes, decoded with the scanner's encoding. Bytes that
+    // do not decode are refused as a whole, named byte by byte.
+    void receiveBytes(const QByteArray &bytes, qint64 dropped = 0);
+    // How the scanner's bytes are read: GB18030 (the default), UTF-8 or ISO-8859-1.
+    void setEncoding(const QByteArray &encoding) { m_encoding = encoding; }
 
     // A box put back from the journal that is already full goes out at once; a
     // failure raises and leaves it pending for the next scan.
@@ -89,7 +95,8 @@ private:
         QString file;
         QString problem;
     };
-    Recorded recordRefusal(const QString &reason, const QString &text);
+    // bytes: text holds one character per byte, each beyond ASCII written as \xHH.
+    Recorded recordRefusal(const QString &reason, const QString &text, bool bytes = false);
     // The rows and numbers the scan of this barcode brings; raises on an overflow.
     BoxChange changeFor(const QString &barcode) const;
     void exportFullBox();
@@ -109,4 +116,5 @@ private:
     DuplicateQuestion *m_plantCheck = nullptr;
     int m_plantBudgetMs = 0;
     std::function<void(int)> m_pause;
+    QByteArray m_encoding = "GB18030";
 };

@@ -13,9 +13,9 @@ namespace {
 
 const QString kScanEnd = QStringLiteral("\r\n");
 
-QByteArray escaped(const QString &text)
+QByteArray escaped(const QString &text, bool bytes)
 {
-    return lineescape::escaped(text, [](char16_t u) { return u < 0x20 || (u >= 0x7F && u <= 0x9F); }, true);
+    return lineescape::escaped(text, [bytes](char16_t u) { return u < 0x20 || (u >= 0x7F && (bytes || u <= 0x9F)); }, true);
 }
 
 } // namespace
@@ -33,14 +33,14 @@ QStringList piecesOf(const QString &text)
     return pieces;
 }
 
-QString record(const QString &filesFolder, const QDateTime &at, const QString &reason, const QString &text)
+QString record(const QString &filesFolder, const QDateTime &at, const QString &reason, const QString &text, bool bytes)
 {
     const QStringList pieces = piecesOf(text);
     const QByteArray stamp = at.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")).toUtf8();
     QByteArray lines;
     for (qsizetype i = 0; i < pieces.size(); ++i)
         lines += stamp + '\t' + reason.toUtf8() + '\t' + QByteArray::number(i + 1) + '/' + QByteArray::number(pieces.size())
-                 + '\t' + escaped(pieces[i]) + '\n';
+                 + '\t' + escaped(pieces[i], bytes) + '\n';
     if (!QDir().mkpath(filesFolder))
         return QStringLiteral("无法创建文件夹 %1").arg(QDir::toNativeSeparators(filesFolder));
     const QString path = QDir(filesFolder).filePath(fileName(at.date()));

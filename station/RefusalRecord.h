@@ -21,6 +21,8 @@ QStringList piecesOf(const QString &text);
 
 // Appends the refusal to the day's file in that folder (made when missing).
 // Returns "" or, when it could not be written, why.
-QString record(const QString &filesFolder, const QDateTime &at, const QString &reason, const QString &text);
+// bytes: the text holds one character per byte as received (Latin-1), and every
+// byte beyond ASCII is written as \xHH too.
+QString record(const QString &filesFolder, const QDateTime &at, const QString &reason, const QString &text, bool bytes = false);
 
 } // namespace refusalrecord

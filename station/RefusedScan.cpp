@@ -88,4 +88,17 @@ QString controlCharacterDetails(const QString &text, qsizetype position)
         .arg(controlName(text[position]));
 }
 
+QString shownBytes(const QByteArray &bytes)
+{
+    QString out;
+    const qsizetype shown = std::min(bytes.size(), kShownCharacters);
+    for (qsizetype i = 0; i < shown; ++i) {
+        const uchar b = uchar(bytes[i]);
+        out += b > 0x20 && b < 0x7F ? QString(QLatin1Char(char(b))) : QStringLiteral("\\x") + QStringLiteral("%1").arg(b, 2, 16, QLatin1Char('0')).toUpper();
+    }
+    if (shown < bytes.size())
+        out += QStringLiteral("…（共 %1 个字节）").arg(bytes.size());
+    return out;
+}
+
 } // namespace refused

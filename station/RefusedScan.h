@@ -21,6 +21,9 @@ QString readable(const QString &text);
 // too many to list, recordedIn names the file that holds every one of them ("": none).
 QString wrongLengthDetails(const QString &text, int16_t expectedLength, qint64 dropped, const QString &recordedIn = {});
 
+// Bytes as the operator can read them: ASCII letters as they are, every other byte \xHH.
+QString shownBytes(const QByteArray &bytes);
+
 // The body of the control-character message.
 QString controlCharacterDetails(const QString &text, qsizetype position);
 

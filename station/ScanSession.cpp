@@ -34,6 +34,7 @@ void ScanSession::configure(const settings::ScanSettings &read, std::function<vo
         m_dayIndex.load(m_parts.programFolder, m_parts.clock().date());
         m_intake.checkWholeDay(&m_dayIndex);
     }
+    m_intake.setEncoding(read.encoding);
     Stime = read.stime;
 }
 
@@ -86,18 +87,18 @@ void ScanSession::MSComm1_OnComm()
         return;
     }
     m_handlingScan = true;
-    QString text;
+    QByteArray bytes;
     bool read = false;
     try {
         MSComm1.setRThreshold(0);
         waiter().Wait(textnum::toInt32(Stime));
-        text = MSComm1.input();
+        bytes = MSComm1.input();
         read = true;
-        receive(text, MSComm1.takeDropped());
+        m_intake.receiveBytes(bytes, MSComm1.takeDropped());
         MSComm1.setRThreshold(1);
     } catch (const RuntimeError &e) {
         // A failure before the read leaves the characters for the next receive event.
-        errorPath(e, text, read && m_intake.lastScanListed());
+        errorPath(e, QString::fromLatin1(bytes), read && m_intake.lastScanListed());
     }
     m_handlingScan = false;
 }

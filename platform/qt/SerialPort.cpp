@@ -9,6 +9,7 @@
 #include <QSerialPort>
 #include <QTimer>
 #include <poll.h>
+#include <utility>
 
 namespace {
 
@@ -154,12 +155,10 @@ void SerialPort::setPortOpen(bool open)
         m_linkOnly = true;
 }
 
-QString SerialPort::input()
+QByteArray SerialPort::input()
 {
     takeFromDevice();
-    const QString text = QString::fromLatin1(m_waiting);
-    m_waiting.clear();
-    return text;
+    return std::exchange(m_waiting, QByteArray());
 }
 
 qint64 SerialPort::takeDropped()

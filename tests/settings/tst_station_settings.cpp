@@ -72,6 +72,17 @@ private slots:
         QVERIFY(digits.contains(QStringLiteral("中箱序号长度必须是 -32768 到 32767 之间的整数")));
         QVERIFY(digits.contains(QStringLiteral("外箱序号长度必须在 -32768 到 32767 之间")));
         QVERIFY(!problems.contains(QStringLiteral("必须是整数")));
+
+        // The scanner's encoding: the names a person writes, and one the station cannot read.
+        for (const auto &[written, used] : {std::pair<QByteArray, QByteArray>{"UTF8", "UTF-8"}, {"utf-8", "UTF-8"},
+                                            {"Latin1", "ISO-8859-1"}, {" gb18030 ", "GB18030"}}) {
+            writeConfig("[com]\r\nencoding=" + written + ";\r\n");
+            QCOMPARE(settings::readScanSettings().encoding, used);
+        }
+        writeConfig("[com]\r\nencoding=ebcdic;\r\n");
+        const settings::ScanSettings unknown = settings::readScanSettings();
+        QCOMPARE(unknown.encoding, QByteArray("GB18030"));
+        QVERIFY(unknown.problems.join('\n').contains(QStringLiteral("[com] encoding = \"ebcdic\"：扫描枪的编码只能是")));
     }
 
     void byteOrderMarkIsSkippedOnReadAndKeptOnWrite()
@@ -82,6 +93,7 @@ private slots:
         QVERIFY(scan.problems.isEmpty());
         QCOMPARE(scan.innerLen, std::optional<int16_t>(8));
         QCOMPARE(scan.port, std::optional<int32_t>(2));
+        QCOMPARE(scan.encoding, QByteArray("GB18030")); // the scanner's code page when none is named
         const settings::DigitSettings digits = settings::readDigitSettings();
         QCOMPARE(digits.outerDigits, int16_t(5));
         QCOMPARE(digits.middleDigits, int16_t(4));

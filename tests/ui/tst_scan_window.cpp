@@ -22,11 +22,12 @@
 namespace {
 
 void writeConfig(const QString &folder, const QByteArray &stime = "150", const QByteArray &port = "1",
-                 const QByteArray &nlen = "8")
+                 const QByteArray &nlen = "8", const QByteArray &encoding = {})
 {
     QFile f(folder + "/config.ini");
     f.open(QIODevice::WriteOnly | QIODevice::Truncate);
     f.write("[length]\r\nnlen=" + nlen + ";\r\nzlen=3;\r\nwlen=3;\r\n[com]\r\nComPort1=" + port
+            + (encoding.isEmpty() ? QByteArray() : ";\r\nencoding=" + encoding)
             + ";\r\n[cf]\r\ncf=0;\r\n[waittime]\r\nstime=" + stime + ";\r\n");
 }
 
@@ -453,7 +454,8 @@ private slots:
         QFETCH(QByteArray, scan);
         QFETCH(QString, named);
         QFETCH(QByteArray, recorded);
-        writeConfig(folder(), "30");
+        // A scanner read byte by byte, where 0x80–0x9F are control characters too.
+        writeConfig(folder(), "30", "1", "8", "latin1");
         Pty scanner(folder(), 1);
         auto w = openWindow();
         scanner.send(scan);
@@ -467,6 +469,49 @@ private slots:
         // Latin-1 letters are barcode characters; the terminator is not examined.
         scanner.send(QByteArray("\xc4\xe9" "CDEF\t\0", 8));
         QTRY_COMPARE(barcodes(*w), QStringList{QStringLiteral("ÄéCDEF")});
+    }
+
+    void eachScannerIsReadInItsEncoding_data()
+    {
+        QTest::addColumn<QByteArray>("encoding");
+        QTest::addColumn<QByteArray>("scan");
+        QTest::addColumn<QString>("listed");
+        QTest::addColumn<QByteArray>("undecodable");
+        QTest::addColumn<QString>("named");
+        // 中文 in GB18030 and in UTF-8; six characters with the terminator's two make nlen 8.
+        QTest::newRow("gb18030, the default") << QByteArray() << QByteArray("\xd6\xd0\xce\xc4" "AB12\r\n")
+                                             << QStringLiteral("中文AB12") << QByteArray("A\xff\xff" "B12\r\n")
+                                             << QStringLiteral("A\\xFF\\xFFB12\\x0D\\x0A");
+        QTest::newRow("utf-8") << QByteArray("utf-8") << QByteArray("\xe4\xb8\xad\xe6\x96\x87" "AB12\r\n")
+                               << QStringLiteral("中文AB12") << QByteArray("\xd6\xd0\xce\xc4" "AB\r\n")
+                               << QStringLiteral("\\xD6\\xD0\\xCE\\xC4AB");
+        QTest::newRow("beyond the Basic Multilingual Plane") << QByteArray("utf-8")
+                                                             << QByteArray("\xf0\xa0\x80\x80" "ABCDE\r\n")
+                                                             << QStringLiteral("\U00020000ABCDE") << QByteArray("\xf0\xa0\r\n")
+                                                             << QStringLiteral("\\xF0\\xA0");
+    }
+
+    void eachScannerIsReadInItsEncoding()
+    {
+        QFETCH(QByteArray, encoding);
+        QFETCH(QByteArray, scan);
+        QFETCH(QString, listed);
+        QFETCH(QByteArray, undecodable);
+        QFETCH(QString, named);
+        writeConfig(folder(), "30", "1", "8", encoding);
+        Pty scanner(folder(), 1);
+        auto w = openWindow();
+        scanner.send(scan);
+        QTRY_COMPARE(barcodes(*w), QStringList{listed}); // its length counted in characters
+
+        // Bytes that are no text in that encoding: refused whole, named byte by byte.
+        scanner.send(undecodable);
+        QTRY_COMPARE(m_messages.firstLines(), QStringList{BarcodeIntake::kUndecodable});
+        QVERIFY2(m_messages.texts[0].contains(named), qPrintable(m_messages.texts[0]));
+        QCOMPARE(barcodes(*w), QStringList{listed});
+        const QByteArray record = bytesOf(folder() + "/files/refused-" + program::now().toString("yyyyMMdd").toLatin1() + ".txt");
+        QVERIFY2(record.contains("\t条码中含有无法识别的字节\t1/1\t"), record.constData());
+        QVERIFY2(!record.contains("\xff") && !record.contains("\xd6"), record.constData()); // every byte beyond ASCII as \xHH
     }
 
     void unpluggedScannerComesBack()
