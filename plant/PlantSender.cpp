@@ -59,6 +59,14 @@ void PlantSender::connectIfNeeded()
         throw RuntimeError(RuntimeError::SchemaUnusable, kSchemaSource,
                            QStringLiteral("数据库中的架构版本 %1 比本程序认识的版本 %2 新，请更新本程序")
                                .arg(installed).arg(plantschema::knownVersion()), RuntimeError::Kind::Database);
+    if (m_answerSeconds > 0) {
+        // What a lost client leaves open the server ends itself: a transaction left idle,
+        // a lock or a statement waited for too long. Otherwise a connection the network
+        // dropped mid-transaction would hold its locks, and every retry would wait behind them.
+        db->runScript(QStringLiteral("SET statement_timeout = '%1s'; SET lock_timeout = '%1s';"
+                                     " SET idle_in_transaction_session_timeout = '%2s'")
+                          .arg(m_answerSeconds).arg(2 * m_answerSeconds));
+    }
     m_schemaVersion = installed;
     m_db = std::move(db);
 }

@@ -1,9 +1,11 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 #include <memory>
 #include <optional>
+#include <utility>
 #include <vector>
 
 // The plant's record, a PostgreSQL database, in the station's terms: a connection
@@ -37,7 +39,11 @@ void rollBackAfterFailure(Connection &db);
 // of the connection then waits at most answerSeconds for the server (0: for ever):
 // a server process that was stopped accepts and never answers, and a caller must
 // get its thread back (the connection is closed; connect again).
+// Every connection reads and writes UTF-8 and has TCP keepalives (unless the url
+// sets its own).
 std::unique_ptr<Connection> connect(const QString &url, int timeoutSeconds = 10, int answerSeconds = 0);
+// The options connect() adds to the url's, as keyword and value.
+std::vector<std::pair<QByteArray, QByteArray>> optionsAdded(const QString &url, int timeoutSeconds);
 
 // The password a connection string or URI holds, if any ("" when none); nothing
 // when libpq cannot read it at all, with why in *problem.

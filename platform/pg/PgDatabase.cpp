@@ -3,6 +3,7 @@
 #include "core/RuntimeError.h"
 
 #include <QDateTime>
+#include <QSet>
 #include <cerrno>
 #include <libpq-fe.h>
 #include <poll.h>
@@ -133,15 +134,42 @@ private:
 
 } // namespace
 
+std::vector<std::pair<QByteArray, QByteArray>> optionsAdded(const QString &url, int timeoutSeconds)
+{
+    std::vector<std::pair<QByteArray, QByteArray>> added{{"connect_timeout", QByteArray::number(timeoutSeconds)},
+                                                         {"client_encoding", "UTF8"}};
+    // TCP keepalives, so that a connection the network lost is noticed within about a
+    // minute, not hours; what the plant's url sets itself stays as it is.
+    const std::pair<QByteArray, QByteArray> keepalives[] = {
+        {"keepalives", "1"}, {"keepalives_idle", "30"}, {"keepalives_interval", "10"}, {"keepalives_count", "3"}};
+    QSet<QByteArray> set;
+    if (PQconninfoOption *options = PQconninfoParse(url.toUtf8().constData(), nullptr)) {
+        for (PQconninfoOption *o = options; o->keyword; ++o)
+            if (o->val && *o->val)
+                set.insert(o->keyword);
+        PQconninfoFree(options);
+    }
+    for (const auto &option : keepalives)
+        if (!set.contains(option.first))
+            added.push_back(option);
+    return added;
+}
+
 std::unique_ptr<Connection> connect(const QString &url, int timeoutSeconds, int answerSeconds)
 {
-    // The caller's string goes to libpq as it is; only a connect timeout is added
-    // (as a second, expanded set of options, so a URI keeps its own meaning).
+    // The caller's string goes to libpq as it is; a few options are added (as a
+    // second, expanded set of options, so a URI keeps its own meaning).
     const QByteArray dbname = url.toUtf8();
-    const QByteArray timeout = QByteArray::number(timeoutSeconds);
-    const char *keys[] = {"dbname", "connect_timeout", "client_encoding", nullptr};
-    const char *values[] = {dbname.constData(), timeout.constData(), "UTF8", nullptr};
-    PGconn *conn = PQconnectdbParams(keys, values, 1);
+    const std::vector<std::pair<QByteArray, QByteArray>> added = optionsAdded(url, timeoutSeconds);
+    std::vector<const char *> keys{"dbname"};
+    std::vector<const char *> values{dbname.constData()};
+    for (const auto &[key, value] : added) {
+        keys.push_back(key.constData());
+        values.push_back(value.constData());
+    }
+    keys.push_back(nullptr);
+    values.push_back(nullptr);
+    PGconn *conn = PQconnectdbParams(keys.data(), values.data(), 1);
     if (!conn)
         fail(QStringLiteral("无法连接数据库"), "out of memory");
     if (PQstatus(conn) != CONNECTION_OK) {

@@ -1,5 +1,6 @@
 #include "station/Fakes.h"
 #include "station/JournalScript.h"
+#include "support/BlackHoleProxy.h"
 #include "support/PlantDb.h"
 #include "support/ToolRun.h"
 
@@ -198,6 +199,25 @@ private slots:
         QCOMPARE(one(*admin, "SELECT string_agg(first_row::text, ' ' ORDER BY first_row) FROM zantrel.boxes"), starts.join(' '));
         QCOMPARE(one(*admin, "SELECT heard_at > now() - interval '1 minute' FROM zantrel.station_state WHERE station = 'line3-a'"),
                  QStringLiteral("t"));
+    }
+
+    void aConnectionDroppedMidTransactionHoldsNothingUp()
+    {
+        const QString name = freshDatabase();
+        auto admin = database::connect(m_server.url(QStringLiteral("postgres"), name));
+        BlackHoleProxy proxy(m_server.socketPath(), m_server.port());
+        QVERIFY(proxy.listening());
+        // The network loses the connection right after a box's rows went in: the
+        // server keeps that session idle in its transaction, holding the box's locks.
+        proxy.swallowAfter("INSERT INTO zantrel.box_rows");
+        QTemporaryDir folder;
+        Station s(folder.path(), quick(proxy.url(QStringLiteral("line3"), name), QStringLiteral("line3-a")));
+        s.scan(1, 35); // five boxes
+        QTRY_COMPARE_WITH_TIMEOUT(proxy.swallowed(), 1, 15000);
+        // Delivery goes on once the server has ended the lost session: nothing lost, nothing twice.
+        QTRY_COMPARE_WITH_TIMEOUT(one(*admin, "SELECT count(*) FROM zantrel.boxes"), QStringLiteral("5"), 60000);
+        QTRY_COMPARE_WITH_TIMEOUT(s.link.state().backlog, 0, 15000);
+        QCOMPARE(one(*admin, "SELECT count(DISTINCT barcode) || ' ' || count(*) FROM zantrel.pack_locations"), QStringLiteral("35 35"));
     }
 
     void aBoxFoundWrittenAtStartGoesOnceUnderItsId()

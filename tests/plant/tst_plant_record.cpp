@@ -204,6 +204,26 @@ private slots:
         QVERIFY(!database::passwordIn("host='unterminated", &problem));
         QVERIFY(!problem.isEmpty());
     }
+
+    void everyConnectionKeepsItselfAlive()
+    {
+        auto keys = [](const QString &url) {
+            QMap<QByteArray, QByteArray> added;
+            for (const auto &[key, value] : database::optionsAdded(url, 7))
+                added[key] = value;
+            return added;
+        };
+        const QMap<QByteArray, QByteArray> plain = keys(QStringLiteral("service=zantrel"));
+        QCOMPARE(plain.value("keepalives"), QByteArray("1"));
+        QCOMPARE(plain.value("keepalives_idle"), QByteArray("30"));
+        QCOMPARE(plain.value("client_encoding"), QByteArray("UTF8"));
+        QCOMPARE(plain.value("connect_timeout"), QByteArray("7"));
+        // What the plant's url sets stays its own, in either form.
+        const QMap<QByteArray, QByteArray> own = keys(QStringLiteral("postgresql://line3@db.plant/zantrel?keepalives_idle=5"));
+        QVERIFY(!own.contains("keepalives_idle"));
+        QVERIFY(own.contains("keepalives_count"));
+        QVERIFY(!keys(QStringLiteral("host=db.plant keepalives=0")).contains("keepalives"));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestPlantRecord)

@@ -79,6 +79,10 @@ public:
         return QStringLiteral("host=%1 port=%2 dbname=%3 user=%4").arg(m_dir->path()).arg(m_port).arg(db, user);
     }
 
+    // The server's socket, for a proxy in front of it.
+    QString socketPath() const { return QStringLiteral("%1/.s.PGSQL.%2").arg(m_dir->path()).arg(m_port); }
+    int port() const { return m_port; }
+
     QByteArray readLog() const
     {
         QFile log(m_dir->path() + QStringLiteral("/log"));
