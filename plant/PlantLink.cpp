@@ -4,12 +4,15 @@
 #include "station/BoxExport.h"
 #include "plant/PlantCheck.h"
 #include "plant/PlantSender.h"
+#include "plant/WorkbookBoxes.h"
 
 #include <QFileInfo>
+#include <QSet>
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <optional>
 
 namespace {
 
@@ -19,6 +22,28 @@ void tell(QString &notice, const QString &text)
     notice += (notice.isEmpty() ? QString() : QStringLiteral("\n\n")) + text;
 }
 
+void tellConflicts(QString &notice, const std::vector<PlantSender::Conflict> &conflicts)
+{
+    if (conflicts.empty())
+        return;
+    QStringList lines{QStringLiteral("该内包条码重复！")};
+    for (const PlantSender::Conflict &c : conflicts)
+        lines << QStringLiteral("内包 %1 已在 %2 的外箱 %3（%4 写入），本站的外箱 %5 也有它。")
+                     .arg(c.barcode, c.otherStation, c.otherBox, c.otherWritten, c.ourBox);
+    lines << QStringLiteral("两箱都已记录，请主管决定这些内包留在哪一箱。");
+    tell(notice, lines.join(QLatin1Char('\n')));
+}
+
+QString placeOf(const QString &workbook, int32_t firstRow)
+{
+    return workbook + QLatin1Char('\n') + QString::number(firstRow);
+}
+
+// The record is brought level with the workbooks this often, besides at start and
+// after every reconnect; and at start over this many days of workbooks.
+constexpr int kLevelEverySeconds = 300;
+constexpr int kLevelDaysAtStart = 7;
+
 } // namespace
 
 // What the window's thread and the sender's thread share. The sender's thread owns
@@ -26,9 +51,10 @@ void tell(QString &notice, const QString &text)
 // leaves it nothing dangling: the thread ends at its next look at `stop`.
 struct PlantLink::Shared
 {
-    Shared(const QString &programFolder, Options o) : options(std::move(o)), outbox(programFolder) {}
+    Shared(const QString &programFolder, Options o) : options(std::move(o)), folder(programFolder), outbox(programFolder) {}
 
     const Options options;
+    const QString folder;
     Outbox outbox;
 
     std::mutex lock;
@@ -37,6 +63,7 @@ struct PlantLink::Shared
     bool boxWaiting = false;
     int addedDuringDelivery = 0; // handed over after the sender read the outbox
     QString packing;
+    QSet<QString> expected; // places of boxes being written, until handed over
     State state;
     QString notice;
     bool schemaTold = false;
@@ -84,10 +111,17 @@ void PlantLink::handOver(const Box &box, const ExportReceipt &receipt)
     entry.rows = box.rows();
     m_shared->outbox.add(entry);
     const std::lock_guard<std::mutex> hold(m_shared->lock);
+    m_shared->expected.remove(placeOf(entry.workbook, entry.firstRow)); // only once it is in the outbox
     ++m_shared->state.backlog;
     ++m_shared->addedDuringDelivery;
     m_shared->boxWaiting = true;
     m_shared->wake.notify_all();
+}
+
+void PlantLink::expect(const QString &workbook, int32_t firstRow)
+{
+    const std::lock_guard<std::mutex> hold(m_shared->lock);
+    m_shared->expected.insert(placeOf(workbook, firstRow));
 }
 
 void PlantLink::packing(const QString &outerLabel)
@@ -111,7 +145,9 @@ QString PlantLink::stateLines() const
 {
     const State now = state();
     const QString conflicts = now.conflicts > 0 ? QStringLiteral("\n重复内包 %1 个，待主管处理").arg(now.conflicts) : QString();
-    return stateLine(now) + conflicts;
+    // Boxes the outbox had lost, brought to the record from the workbooks.
+    const QString levelled = now.levelled > 0 ? QStringLiteral("\n已补记 %1 箱").arg(now.levelled) : QString();
+    return stateLine(now) + levelled + conflicts;
 }
 
 QString PlantLink::stateLine(const State &state)
@@ -141,6 +177,11 @@ void PlantLink::run(std::shared_ptr<Shared> shared)
     PlantSender sender(o.url, o.station, shared->outbox, o.answerSeconds);
     sender.recordConflicts(o.recordConflicts);
     int pause = 1; // seconds before the next try after a failure, doubled each time
+    // The workbooks are the station's truth: what the outbox lost (a damaged, cut or
+    // moved file) reaches the record from them.
+    QDate levelFrom = QDate::currentDate().addDays(-kLevelDaysAtStart);
+    std::optional<std::chrono::steady_clock::time_point> levelledAt;
+    bool wasRecorded = false;
     std::unique_lock<std::mutex> hold(shared->lock);
     while (!shared->stop) {
         shared->boxWaiting = false;
@@ -151,15 +192,8 @@ void PlantLink::run(std::shared_ptr<Shared> shared)
         hold.lock();
         State &state = shared->state;
         ++state.attempts;
-        if (!report.conflicts.empty()) {
-            state.conflicts += int(report.conflicts.size());
-            QStringList lines{QStringLiteral("该内包条码重复！")};
-            for (const PlantSender::Conflict &c : report.conflicts)
-                lines << QStringLiteral("内包 %1 已在 %2 的外箱 %3（%4 写入），本站的外箱 %5 也有它。")
-                             .arg(c.barcode, c.otherStation, c.otherBox, c.otherWritten, c.ourBox);
-            lines << QStringLiteral("两箱都已记录，请主管决定这些内包留在哪一箱。");
-            tell(shared->notice, lines.join(QLatin1Char('\n')));
-        }
+        state.conflicts += int(report.conflicts.size());
+        tellConflicts(shared->notice, report.conflicts);
         state.backlog = report.backlog + shared->addedDuringDelivery;
         if (report.recorded) {
             state.kind = State::Recorded;
@@ -179,6 +213,35 @@ void PlantLink::run(std::shared_ptr<Shared> shared)
                 tell(shared->notice, QStringLiteral("待上传记录无法读取：%1\n其中的外箱不会上传；请检查该文件，工作簿中的记录不受影响。").arg(report.why));
             }
         }
+        const auto now = std::chrono::steady_clock::now();
+        if (report.recorded && (!wasRecorded || !levelledAt || now - *levelledAt > std::chrono::seconds(kLevelEverySeconds))) {
+            hold.unlock();
+            const QDate today = QDate::currentDate();
+            workbookboxes::Found found = workbookboxes::read(shared->folder, o.station, levelFrom);
+            // A box on its way is not missing. Read after the workbooks, the expected
+            // boxes before the outbox: a box is expected before it enters its workbook and
+            // stays so until it is in the outbox.
+            hold.lock();
+            QSet<QString> onTheirWay = shared->expected;
+            hold.unlock();
+            try {
+                for (const Outbox::Entry &e : shared->outbox.pending())
+                    onTheirWay.insert(placeOf(e.workbook, e.firstRow));
+            } catch (const RuntimeError &) {
+                // A damaged outbox sends nothing: every box of the workbooks may be missing.
+            }
+            std::erase_if(found.boxes, [&](const Outbox::Entry &e) { return onTheirWay.contains(placeOf(e.workbook, e.firstRow)); });
+            const PlantSender::Levelled levelled = sender.bringLevel(found.boxes);
+            hold.lock();
+            shared->state.levelled += levelled.delivered;
+            shared->state.conflicts += int(levelled.conflicts.size());
+            tellConflicts(shared->notice, levelled.conflicts);
+            if (levelled.why.isEmpty() && found.unreadable.isEmpty()) {
+                levelFrom = today.addDays(-1); // past midnight, yesterday's last boxes still count
+                levelledAt = now;
+            }
+        }
+        wasRecorded = report.recorded;
         // Recorded: wait for the next box or the next report of the state. Not
         // recorded: back off, and a new box does not cut the pause short.
         const auto until = std::chrono::steady_clock::now()

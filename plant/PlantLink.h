@@ -39,6 +39,7 @@ public:
         QDateTime delivered; // when the last delivery succeeded
         int attempts = 0;    // deliveries tried since the start
         int conflicts = 0;   // packs of this station's boxes found in an earlier box, since the start
+        int levelled = 0;    // boxes of the workbooks the record lacked, delivered since the start
     };
 
     PlantLink(const QString &programFolder, Options options);
@@ -47,6 +48,7 @@ public:
     PlantLink &operator=(const PlantLink &) = delete;
 
     void handOver(const Box &box, const ExportReceipt &receipt) override;
+    void expect(const QString &workbook, int32_t firstRow) override;
     void packing(const QString &outerLabel) override;
     // 中央记录：… and, when this station's boxes hold packs found in an earlier box, their count.
     QString stateLines() const override;

@@ -124,15 +124,48 @@ PlantSender::Report PlantSender::deliver(const QString &packing)
     }
 }
 
-void PlantSender::deliverBoxes(const Outbox::Entry *first, size_t count, std::vector<Conflict> &found)
+PlantSender::Levelled PlantSender::bringLevel(const std::vector<Outbox::Entry> &boxes)
+{
+    Levelled levelled;
+    try {
+        connectIfNeeded();
+        QStringList workbooks;
+        for (const Outbox::Entry &box : boxes)
+            if (!workbooks.contains(box.workbook))
+                workbooks << box.workbook;
+        QSet<QString> recorded;
+        for (const QString &workbook : std::as_const(workbooks))
+            for (const database::Row &row : m_db->run(QStringLiteral("SELECT first_row FROM zantrel.boxes WHERE station = $1 AND workbook = $2"),
+                                                      {m_station, workbook}))
+                recorded.insert(workbook + QLatin1Char('\n') + row[0].value_or(QString()));
+        std::vector<Outbox::Entry> missing;
+        for (const Outbox::Entry &box : boxes)
+            if (!recorded.contains(box.workbook + QLatin1Char('\n') + QString::number(box.firstRow)))
+                missing.push_back(box);
+        for (size_t first = 0; first < missing.size(); first += kBoxesPerTransaction) {
+            const size_t count = std::min(kBoxesPerTransaction, missing.size() - first);
+            std::vector<Conflict> found;
+            levelled.delivered += deliverBoxes(&missing[first], count, found);
+            levelled.conflicts.insert(levelled.conflicts.end(), found.begin(), found.end());
+        }
+    } catch (const RuntimeError &e) {
+        m_db.reset(); // connect afresh next time
+        levelled.why = e.description();
+    }
+    return levelled;
+}
+
+int PlantSender::deliverBoxes(const Outbox::Entry *first, size_t count, std::vector<Conflict> &found)
 {
     step();
     m_db->runScript(QStringLiteral("BEGIN"));
     try {
+        int stored = 0;
         for (size_t n = 0; n < count; ++n)
-            insertBox(first[n], found);
+            stored += insertBox(first[n], found) ? 1 : 0;
         step();
         m_db->runScript(QStringLiteral("COMMIT"));
+        return stored;
     } catch (const RuntimeError &) {
         found.clear(); // rolled back with the boxes
         database::rollBackAfterFailure(*m_db);
@@ -140,7 +173,7 @@ void PlantSender::deliverBoxes(const Outbox::Entry *first, size_t count, std::ve
     }
 }
 
-void PlantSender::insertBox(const Outbox::Entry &e, std::vector<Conflict> &found)
+bool PlantSender::insertBox(const Outbox::Entry &e, std::vector<Conflict> &found)
 {
     QString outer;
     int packs = 0;
@@ -158,9 +191,9 @@ void PlantSender::insertBox(const Outbox::Entry &e, std::vector<Conflict> &found
     step();
     const auto inserted = m_db->run(
         counted ? QStringLiteral("INSERT INTO zantrel.boxes (box_id, station, outer_label, workbook, first_row, row_count, written_at,"
-                                 " pack_count) VALUES ($1, $2, $3, $4, $5, $6, $7, $8) ON CONFLICT (box_id) DO NOTHING RETURNING box_id")
+                                 " pack_count) VALUES ($1, $2, $3, $4, $5, $6, $7, $8) ON CONFLICT DO NOTHING RETURNING box_id")
                 : QStringLiteral("INSERT INTO zantrel.boxes (box_id, station, outer_label, workbook, first_row, row_count, written_at)"
-                                 " VALUES ($1, $2, $3, $4, $5, $6, $7) ON CONFLICT (box_id) DO NOTHING RETURNING box_id"),
+                                 " VALUES ($1, $2, $3, $4, $5, $6, $7) ON CONFLICT DO NOTHING RETURNING box_id"),
         box);
     if (!inserted.empty()) {
         // The rows go in batches; only placeholders are put together, never a value.
@@ -186,6 +219,7 @@ void PlantSender::insertBox(const Outbox::Entry &e, std::vector<Conflict> &found
         if (m_recordConflicts)
             recordConflictsOf(e.id.toString(QUuid::WithoutBraces), outer, found);
     }
+    return !inserted.empty();
 }
 
 void PlantSender::recordConflictsOf(const QString &boxId, const QString &outer, std::vector<Conflict> &found)

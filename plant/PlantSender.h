@@ -51,15 +51,27 @@ public:
     // Connects when needed, delivers what waits, says where things stand; never raises.
     Report deliver(const QString &packing = QString());
 
+    // Brings the record level with the station's workbooks: of these boxes (read from
+    // them), every one the record lacks at its place (this station, workbook, first
+    // row) is delivered. Never raises.
+    struct Levelled
+    {
+        int delivered = 0;
+        QString why; // "" when the record is level
+        std::vector<Conflict> conflicts;
+    };
+    Levelled bringLevel(const std::vector<Outbox::Entry> &boxes);
+
     // Runs before each statement of a delivery and before the outbox is compacted
     // (a test kills the process there); empty: nothing.
     static void setStepHookForTests(std::function<void()> hook);
 
 private:
     void connectIfNeeded();
-    // Boxes in one transaction: all stored, or none.
-    void deliverBoxes(const Outbox::Entry *first, size_t count, std::vector<Conflict> &found);
-    void insertBox(const Outbox::Entry &entry, std::vector<Conflict> &found);
+    // Boxes in one transaction: all stored, or none; how many were not there before.
+    int deliverBoxes(const Outbox::Entry *first, size_t count, std::vector<Conflict> &found);
+    // False when the record holds the box already (its id, or its place).
+    bool insertBox(const Outbox::Entry &entry, std::vector<Conflict> &found);
     void recordConflictsOf(const QString &boxId, const QString &outer, std::vector<Conflict> &found);
     void reportState(int backlog, const QString &packing);
 

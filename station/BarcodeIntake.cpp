@@ -12,6 +12,7 @@
 #include "platform/ProgramEnvironment.h"
 
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QStringDecoder>
 #include <chrono>
 #include <thread>
@@ -207,7 +208,11 @@ void BarcodeIntake::exportFullBox()
         receipt.firstRow = target->firstRow;
         receipt.at = m_clock();
     } else {
-        receipt = m_export.exportBox(m_box, [this](const ExportTarget &to) { m_box.setExportTarget(to); });
+        receipt = m_export.exportBox(m_box, [this](const ExportTarget &to) {
+            m_box.setExportTarget(to);
+            if (m_plant)
+                m_plant->expect(QFileInfo(to.workbook).fileName(), to.firstRow);
+        });
     }
     receipt.outerLabel = m_box.outerLabel();
     if (m_plant) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <cstdint>
 
 class Box;
 struct ExportReceipt;
@@ -15,6 +16,9 @@ public:
     // the record, before this returns. Raises a RuntimeError, keeping nothing, when
     // it cannot; the box must then not be emptied.
     virtual void handOver(const Box &box, const ExportReceipt &receipt) = 0;
+    // A box is about to be written there (the workbook's file name, its first sheet
+    // row): it is on its way, not missing, until it is handed over.
+    virtual void expect(const QString &workbook, int32_t firstRow) = 0;
     // The outer label of the box being packed ("" when none), reported with the state.
     virtual void packing(const QString &outerLabel) = 0;
     // Where the record stands, as the status panel's lines say it.

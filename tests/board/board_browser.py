@@ -174,7 +174,7 @@ try:
     rows = driver.execute_script('return Array.from(document.querySelectorAll("#found tbody tr"))'
                                  '.map(tr => Array.from(tr.cells).map(td => td.textContent));')
     expected = [['line3-a', earlier.strftime('%Y%m%d') + '.xls', '6', 'W001', 'Z-W001', SCRIPT_BARCODE],
-                ['line3-b', now.strftime('%Y%m%d') + '.xls', '5', SCRIPT_LABEL, 'Z-' + SCRIPT_LABEL, SCRIPT_BARCODE]]
+                ['line3-b', now.strftime('%Y%m%d') + '.xls', '8', SCRIPT_LABEL, 'Z-' + SCRIPT_LABEL, SCRIPT_BARCODE]]
     if [r[:6] for r in rows] != expected:
         fail('the lookup found %r' % rows)
     find_out = run(os.path.join(build, 'station', 'zantrel-find'), '--db', url + ' user=board', SCRIPT_BARCODE)

@@ -30,7 +30,13 @@ int main(int argc, char **argv)
     e.id = QUuid::createUuid();
     e.station = a[1];
     e.workbook = at.toString(QStringLiteral("yyyyMMdd")) + QStringLiteral(".xls");
-    e.firstRow = 2;
+    // After the station's last box in that workbook, as the workbook appends.
+    e.firstRow = database::connect(a[0])
+                     ->run(QStringLiteral("SELECT coalesce(max(first_row + row_count), 2) FROM zantrel.boxes"
+                                          " WHERE station = $1 AND workbook = $2"),
+                           {e.station, e.workbook})[0][0]
+                     .value_or(QStringLiteral("2"))
+                     .toInt();
     e.writtenAt = at;
     e.rows.push_back({BoxRow::OuterLabel, a[5]});
     e.rows.push_back({BoxRow::MiddleLabel, QStringLiteral("Z-") + a[5]});

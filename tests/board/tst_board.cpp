@@ -74,6 +74,7 @@ class TestBoard : public QObject
     PgServer m_server;
     QString m_db;
     qint64 m_midnight = 0;
+    int m_delivered = 0;
     QTemporaryDir m_folder;
 
     QString url(const QString &user) const { return m_server.url(user, m_db); }
@@ -85,7 +86,7 @@ class TestBoard : public QObject
         e.id = QUuid::createUuid();
         e.station = station;
         e.workbook = QStringLiteral("20261208.xls");
-        e.firstRow = 2;
+        e.firstRow = 2 + 10 * m_delivered++; // each box at a place of its own
         e.writtenAt = QDateTime::fromSecsSinceEpoch(m_midnight + minutes * 60);
         e.rows.push_back({BoxRow::OuterLabel, outer});
         e.rows.push_back({BoxRow::MiddleLabel, QStringLiteral("Z1")});
@@ -354,8 +355,8 @@ private slots:
     {
         const QString older = plantdb::make(m_server, QStringLiteral("older"));
         auto admin = database::connect(m_server.url(QStringLiteral("postgres"), older));
-        admin->runScript("DROP INDEX zantrel.boxes_written; DROP INDEX zantrel.boxes_uncounted;"
-                         "ALTER TABLE zantrel.boxes DROP COLUMN pack_count; DELETE FROM zantrel.schema_version WHERE version = 3;");
+        admin->runScript("DROP INDEX zantrel.boxes_written; DROP INDEX zantrel.boxes_uncounted; DROP INDEX zantrel.boxes_place;"
+                         "ALTER TABLE zantrel.boxes DROP COLUMN pack_count; DELETE FROM zantrel.schema_version WHERE version >= 3;");
         QCOMPARE(plantschema::installedVersion(*admin), 2);
         QTemporaryDir folder;
         Outbox outbox(folder.path());

@@ -1,3 +1,4 @@
+#include "FileBytes.h"
 #include "station/Fakes.h"
 #include "station/JournalScript.h"
 #include "support/BlackHoleProxy.h"
@@ -5,7 +6,10 @@
 #include "support/ToolRun.h"
 
 #include "core/RuntimeError.h"
+#include "platform/ProgramEnvironment.h"
+#include "platform/xls/NativeWorkbookFile.h"
 #include "station/BarcodeIntake.h"
+#include "station/DailyWorkbookExport.h"
 #include "station/BoxJournal.h"
 #include "plant/Outbox.h"
 #include "plant/PlantCheck.h"
@@ -218,6 +222,77 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(one(*admin, "SELECT count(*) FROM zantrel.boxes"), QStringLiteral("5"), 60000);
         QTRY_COMPARE_WITH_TIMEOUT(s.link.state().backlog, 0, 15000);
         QCOMPARE(one(*admin, "SELECT count(DISTINCT barcode) || ' ' || count(*) FROM zantrel.pack_locations"), QStringLiteral("35 35"));
+    }
+
+    void theRecordIsBroughtLevelWithTheWorkbooks()
+    {
+        const QString name = freshDatabase();
+        auto admin = database::connect(m_server.url(QStringLiteral("postgres"), name));
+        QTemporaryDir folder;
+        program::setFolder(folder.path());
+        xls::NativeWorkbookFile file;
+        DailyWorkbookExport daily(file);
+        PackingState state;
+        journalscript::setUp(state);
+        Box box;
+        RecordingMessages messages;
+        RecordingSounds sounds;
+        BarcodeIntake intake(state, box, messages, daily, sounds);
+        auto scan = [&](int first, int n) {
+            for (int i = first; i < first + n; ++i)
+                intake.receive(QStringLiteral("P%1\r\n").arg(i, 5, 10, QLatin1Char('0')));
+        };
+        const PlantLink::Options options = quick(m_server.url(QStringLiteral("line3"), name), QStringLiteral("line3-a"));
+        // A record out of reach: boxes wait in the outbox, and no delivery is under way.
+        PlantLink::Options away = options;
+        away.url = QStringLiteral("host=%1 port=1 dbname=%2 user=line3").arg(folder.path(), name);
+        const QString outbox = folder.filePath(Outbox::fileName());
+        {
+            PlantLink link(folder.path(), options);
+            intake.handOverWrittenBoxesTo(&link);
+            scan(1, 14);
+            QTRY_COMPARE_WITH_TIMEOUT(one(*admin, "SELECT count(*) FROM zantrel.boxes"), QStringLiteral("2"), 15000);
+            QTRY_COMPARE(link.state().backlog, 0);
+            QCOMPARE(link.state().levelled, 0); // nothing was missing
+            intake.handOverWrittenBoxesTo(nullptr);
+        }
+        {
+            PlantLink link(folder.path(), away);
+            intake.handOverWrittenBoxesTo(&link);
+            scan(15, 21);
+            QCOMPARE(Outbox(folder.path()).pending().size(), size_t(3));
+            intake.handOverWrittenBoxesTo(nullptr);
+        }
+        // A person cuts the outbox in its last box and adds a line of their own.
+        QByteArray bytes = bytesOf(outbox);
+        bytes.truncate(bytes.lastIndexOf("pack P"));
+        writeBytes(outbox, bytes + "\nwhatever a person typed\n");
+        {
+            PlantLink link(folder.path(), options);
+            QTRY_COMPARE_WITH_TIMEOUT(link.state().levelled, 3, 15000);
+            QVERIFY(link.takeNotice().contains(QStringLiteral("无法读取"))); // the damaged outbox set aside and told
+            QVERIFY2(link.stateLines().contains(QStringLiteral("已补记 3 箱")), qPrintable(link.stateLines()));
+        }
+        // Row for row what the workbooks hold, each box once.
+        QCOMPARE(boxesInRecord(*admin), boxesInWorkbooks(folder.path()));
+        QCOMPARE(boxesInRecord(*admin).size(), 5);
+
+        // The outbox moved away while the station runs, between two boxes.
+        {
+            PlantLink link(folder.path(), away);
+            intake.handOverWrittenBoxesTo(&link);
+            scan(36, 7);
+            QVERIFY(QFile::rename(outbox, folder.filePath("moved.txt")));
+            scan(43, 7);
+            intake.handOverWrittenBoxesTo(nullptr);
+        }
+        {
+            PlantLink link(folder.path(), options);
+            QTRY_VERIFY_WITH_TIMEOUT(link.state().levelled >= 1 && link.state().backlog == 0, 15000);
+        }
+        QCOMPARE(boxesInRecord(*admin), boxesInWorkbooks(folder.path()));
+        QCOMPARE(boxesInRecord(*admin).size(), 7);
+        program::setFolder(QString());
     }
 
     void aBoxFoundWrittenAtStartGoesOnceUnderItsId()

@@ -1,0 +1,101 @@
+#include "plant/WorkbookBoxes.h"
+
+#include "core/RuntimeError.h"
+#include "platform/WorkbookReader.h"
+#include "station/DayWorkbooks.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QRegularExpression>
+
+namespace workbookboxes {
+
+namespace {
+
+constexpr int kColumns = 3; // outer label, middle label, inner pack
+constexpr int kFirstBoxRow = 2; // sheet row 1 is above the first box of a day
+
+// Ids of boxes read back from workbooks, apart from every other kind of id.
+const QUuid kNamespace = QUuid::fromString(QLatin1String("8b0b8d5e-5c52-4b0e-9a43-2f1f6a0d7c11"));
+
+struct DayWorkbook
+{
+    QDate day;
+    int number = 1;
+    QString path;
+};
+
+std::vector<DayWorkbook> dayWorkbooks(const QString &programFolder, const QDate &from)
+{
+    static const QRegularExpression name(QStringLiteral("^(\\d{8})(?:-(\\d+))?\\.xls$"), QRegularExpression::CaseInsensitiveOption);
+    std::vector<DayWorkbook> found;
+    const QDir files(dayworkbooks::filesFolder(programFolder));
+    for (const QFileInfo &file : files.entryInfoList(QDir::Files)) {
+        const QRegularExpressionMatch m = name.match(file.fileName());
+        const QDate day = m.hasMatch() ? QDate::fromString(m.captured(1), QStringLiteral("yyyyMMdd")) : QDate();
+        if (!day.isValid() || (from.isValid() && day < from))
+            continue;
+        found.push_back({day, m.captured(2).isEmpty() ? 1 : m.captured(2).toInt(), file.absoluteFilePath()});
+    }
+    std::sort(found.begin(), found.end(), [](const DayWorkbook &a, const DayWorkbook &b) {
+        return a.day != b.day ? a.day < b.day : a.number < b.number;
+    });
+    return found;
+}
+
+QDateTime writtenAt(const DayWorkbook &book)
+{
+    const QDateTime modified = QFileInfo(book.path).lastModified();
+    const QDateTime endOfDay(book.day, QTime(23, 59, 59));
+    return modified.isValid() && modified.date() == book.day ? modified : endOfDay;
+}
+
+void addBoxes(const DayWorkbook &book, const QString &station, const std::vector<QStringList> &columns,
+              std::vector<Outbox::Entry> &boxes)
+{
+    const QString name = QFileInfo(book.path).fileName();
+    const QDateTime at = writtenAt(book);
+    const qsizetype rows = columns[0].size();
+    for (qsizetype r = kFirstBoxRow - 1; r < rows;) {
+        if (columns[0][r].isEmpty()) {
+            ++r; // not a box's first row: rows above the first box
+            continue;
+        }
+        Outbox::Entry box;
+        box.station = station;
+        box.workbook = name;
+        box.firstRow = int32_t(r + 1);
+        box.id = idOf(station, name, box.firstRow);
+        box.writtenAt = at;
+        box.rows.push_back({BoxRow::OuterLabel, columns[0][r]});
+        for (++r; r < rows && columns[0][r].isEmpty(); ++r) {
+            if (!columns[1][r].isEmpty())
+                box.rows.push_back({BoxRow::MiddleLabel, columns[1][r]});
+            else
+                box.rows.push_back({BoxRow::Pack, columns[2][r]}); // a pack's barcode may be empty
+        }
+        boxes.push_back(std::move(box));
+    }
+}
+
+} // namespace
+
+Found read(const QString &programFolder, const QString &station, const QDate &from)
+{
+    Found found;
+    for (const DayWorkbook &book : dayWorkbooks(programFolder, from)) {
+        try {
+            addBoxes(book, station, workbook::readFirstSheetColumns(book.path, kColumns), found.boxes);
+        } catch (const RuntimeError &e) {
+            found.unreadable << e.description(); // the others are still brought level
+        }
+    }
+    return found;
+}
+
+QUuid idOf(const QString &station, const QString &workbook, int32_t firstRow)
+{
+    return QUuid::createUuidV5(kNamespace, station + QLatin1Char('\n') + workbook + QLatin1Char('\n') + QString::number(firstRow));
+}
+
+} // namespace workbookboxes
