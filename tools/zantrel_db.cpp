@@ -5,14 +5,23 @@
 //   zantrel-db status URL      every station: boxes today, the last box and its time, when
 //                              it was last heard from
 //   zantrel-db conflicts URL   the packs found in two boxes that nobody has decided on yet
+//   zantrel-db backfill URL --folder DIR [--station S]
+//                              brings the record level with a station's workbooks: every box
+//                              of DIR/files/yyyymmdd*.xls that the record lacks for station S
+//                              (default: as the station in DIR calls itself) is recorded
 //
 // URL is a libpq connection string or URI (service=…, postgresql://…); passwords come
 // from libpq's password or service file. Exit status: 0 done, 2 an error (told on stderr).
 #include "core/RuntimeError.h"
 #include "platform/Database.h"
 #include "plant/PlantSchema.h"
+#include "plant/PlantSender.h"
+#include "plant/PlantSettings.h"
+#include "plant/WorkbookBoxes.h"
+#include "platform/ProgramEnvironment.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <cstdio>
 
 namespace {
@@ -87,9 +96,39 @@ int conflicts(database::Connection &db)
     return kDone;
 }
 
+int backfill(const QString &url, const QString &folder, QString station)
+{
+    if (!QFileInfo(folder).isDir()) {
+        std::fprintf(stderr, "zantrel-db：%s 不是文件夹\n", local(folder).constData());
+        return kError;
+    }
+    program::setFolder(folder); // its config.ini names the station
+    if (station.isEmpty())
+        station = plant::readSettings(folder).station;
+    const workbookboxes::Found found = workbookboxes::read(folder, station, QDate());
+    for (const QString &why : found.unreadable)
+        std::fprintf(stderr, "zantrel-db：%s\n", local(why).constData());
+    Outbox untouched(folder); // the station's own outbox: read by the station, never here
+    PlantSender sender(url, station, untouched, 30);
+    sender.recordConflicts(true);
+    const PlantSender::Levelled levelled = sender.bringLevel(found.boxes);
+    if (!levelled.why.isEmpty()) {
+        std::fprintf(stderr, "zantrel-db：%s\n", local(levelled.why).constData());
+        return kError;
+    }
+    std::printf("station %s: %d boxes in the workbooks, %d of them recorded now\n", local(station).constData(),
+                int(found.boxes.size()), levelled.delivered);
+    for (const PlantSender::Conflict &c : levelled.conflicts)
+        std::printf("conflict\t%s\t%s\t%s\t%s\n", local(c.barcode).constData(), local(c.ourBox).constData(),
+                    local(c.otherStation).constData(), local(c.otherBox).constData());
+    // Some workbooks could not be read: their boxes may still be missing.
+    return found.unreadable.isEmpty() ? kDone : 3;
+}
+
 void usage()
 {
-    std::fprintf(stderr, "用法：zantrel-db init URL\n      zantrel-db status URL\n      zantrel-db conflicts URL\n");
+    std::fprintf(stderr, "用法：zantrel-db init URL\n      zantrel-db status URL\n      zantrel-db conflicts URL\n"
+                         "      zantrel-db backfill URL --folder DIR [--station S]\n");
 }
 
 } // namespace
@@ -98,6 +137,17 @@ int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments().mid(1);
+    if (!args.isEmpty() && args[0] == QLatin1String("backfill")) {
+        const qsizetype folder = args.indexOf(QStringLiteral("--folder"));
+        const qsizetype station = args.indexOf(QStringLiteral("--station"));
+        const bool shaped = args.size() >= 4 && folder == 2 && folder + 1 < args.size()
+                            && (station < 0 ? args.size() == 4 : station == 4 && args.size() == 6);
+        if (!shaped) {
+            usage();
+            return kError;
+        }
+        return backfill(args[1], args[folder + 1], station < 0 ? QString() : args[station + 1]);
+    }
     const QStringList commands{QStringLiteral("init"), QStringLiteral("status"), QStringLiteral("conflicts")};
     if (args.size() != 2 || !commands.contains(args[0])) {
         usage();

@@ -293,6 +293,20 @@ private slots:
         QCOMPARE(boxesInRecord(*admin), boxesInWorkbooks(folder.path()));
         QCOMPARE(boxesInRecord(*admin).size(), 7);
         program::setFolder(QString());
+
+        // A station that ran without a record: its folder brought level by a tool, once.
+        const QString other = freshDatabase();
+        const QStringList backfill{QStringLiteral("backfill"), m_server.url(QStringLiteral("line3"), other), QStringLiteral("--folder"),
+                                   folder.path(), QStringLiteral("--station"), QStringLiteral("line3-a")};
+        ToolRun run = ToolRun::of(QStringLiteral("zantrel-db"), backfill);
+        QCOMPARE(run.status, 0);
+        QVERIFY2(run.out.contains(QStringLiteral("station line3-a: 7 boxes in the workbooks, 7 of them recorded now")), qPrintable(run.out + run.errors));
+        run = ToolRun::of(QStringLiteral("zantrel-db"), backfill);
+        QVERIFY2(run.out.contains(QStringLiteral("7 of them")) == false && run.out.contains(QStringLiteral("0 of them recorded now")),
+                 qPrintable(run.out + run.errors));
+        auto otherAdmin = database::connect(m_server.url(QStringLiteral("postgres"), other));
+        QCOMPARE(boxesInRecord(*otherAdmin), boxesInWorkbooks(folder.path()));
+        QCOMPARE(ToolRun::of(QStringLiteral("zantrel-db"), {QStringLiteral("backfill"), m_server.url(QStringLiteral("line3"), other)}).status, 2);
     }
 
     void aBoxFoundWrittenAtStartGoesOnceUnderItsId()
