@@ -26,6 +26,7 @@ public:
         SettingsFailed = 1009,
         RefusalRecordFailed = 1010,
         FileRefused = 1011, // not a regular file, or larger than such a file may be
+        FileChanged = 1012, // changed under the program since it last wrote it
         kSystemBase = 10000,
     };
 

@@ -6,7 +6,9 @@
 #include "station/BoxLines.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <cstring>
+#include <utility>
 
 using namespace boxlines;
 
@@ -55,7 +57,7 @@ QString Outbox::fileName()
 }
 
 Outbox::Outbox(const QString &programFolder)
-    : m_path(QDir(programFolder).filePath(fileName())), m_log(m_path, RuntimeError::Kind::Outbox)
+    : m_path(QDir(programFolder).filePath(fileName())), m_log(m_path, RuntimeError::Kind::Outbox, DurableLog::Watch::Yes)
 {
 }
 
@@ -77,7 +79,33 @@ void Outbox::add(const Entry &entry)
         if (torn)
             rewriteKeeping([](const QUuid &) { return true; });
     }
-    m_log.append(linesOf(entry));
+    const QByteArray lines = linesOf(entry);
+    try {
+        m_log.append(lines);
+    } catch (const RuntimeError &e) {
+        // Cut, written by someone, moved away or replaced (by a pipe, say) while the
+        // station runs: what is there now is kept for a person, and this box starts a
+        // fresh outbox. The boxes it held reach the record from the workbooks.
+        if (e.number() != RuntimeError::FileChanged && e.number() != RuntimeError::FileRefused)
+            throw;
+        const QFileInfo there(m_path);
+        QString aside;
+        if (there.exists() || there.isSymLink()) {
+            aside = DurableLogReader::setAside(m_path, QDateTime::currentDateTime());
+            if (aside.isEmpty())
+                throw e.withPrefix(QStringLiteral("该文件也无法改名保留："));
+        }
+        m_changes << (aside.isEmpty() ? QStringLiteral("%1 在运行中被移走或删除").arg(fileName())
+                                      : QStringLiteral("%1 在运行中被改动或替换，已改名为 %2 保留").arg(fileName(), aside));
+        m_log.forget();
+        m_log.append(lines);
+    }
+}
+
+QStringList Outbox::takeChanges()
+{
+    const QMutexLocker locker(&m_lock);
+    return std::exchange(m_changes, QStringList());
 }
 
 

@@ -8,6 +8,7 @@
 #include <QMutex>
 #include <QSet>
 #include <QString>
+#include <QStringList>
 #include <QUuid>
 #include <functional>
 #include <optional>
@@ -52,8 +53,12 @@ public:
 
     // Appends the box; raises a RuntimeError, leaving the file as it was, when it cannot.
     // The first add of a run first drops a box that a crash tore, so that no box is
-    // ever appended to a torn one.
+    // ever appended to a torn one. A file that changed since the station last wrote
+    // it (cut, edited, moved away, a pipe put in its place) is set aside, and the box
+    // starts a fresh one; takeChanges() then says so.
     void add(const Entry &entry);
+    // What add() found changed under the station since the last call, as the operator reads it.
+    QStringList takeChanges();
     // Every whole box in the file, oldest first; none when there is no file. Raises a
     // RuntimeError naming the line when the file is damaged (a torn last box is not).
     std::vector<Entry> pending() const;
@@ -97,4 +102,5 @@ private:
     mutable QMutex m_lock;
     DurableLog m_log;
     bool m_tailChecked = false;
+    QStringList m_changes;
 };

@@ -110,7 +110,10 @@ void PlantLink::handOver(const Box &box, const ExportReceipt &receipt)
     entry.job = box.job();
     entry.rows = box.rows();
     m_shared->outbox.add(entry);
+    const QStringList changes = m_shared->outbox.takeChanges();
     const std::lock_guard<std::mutex> hold(m_shared->lock);
+    for (const QString &change : changes)
+        tell(m_shared->notice, change + QStringLiteral("；新的外箱写入新的 %1，其中原有的外箱会从工作簿补记到中央记录。").arg(Outbox::fileName()));
     m_shared->expected.remove(placeOf(entry.workbook, entry.firstRow)); // only once it is in the outbox
     ++m_shared->state.backlog;
     ++m_shared->addedDuringDelivery;

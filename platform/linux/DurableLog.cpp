@@ -1,66 +1,98 @@
 #include "platform/DurableLog.h"
 
-#include "core/RuntimeError.h"
+#include "core/SystemReason.h"
 #include "platform/AtomicFile.h"
 #include "platform/linux/SystemCall.h"
 
 #include <QFile>
 #include <cerrno>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
+
 const QString kSource = QStringLiteral("DurableLog");
+
+struct Descriptor
+{
+    int fd;
+    ~Descriptor()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+};
+
+} // namespace
+
+DurableLog::DurableLog(QString path, RuntimeError::Kind kind, Watch watch)
+    : m_path(std::move(path)), m_kind(kind), m_watch(watch)
+{
 }
 
-DurableLog::DurableLog(QString path, RuntimeError::Kind kind) : m_path(std::move(path)), m_kind(kind) {}
-
-DurableLog::~DurableLog()
+void DurableLog::fail(int err, const QString &what) const
 {
-    close();
+    throw RuntimeError::fromErrno(err, kSource, what.arg(m_path)).as(m_kind);
 }
 
-void DurableLog::open()
+void DurableLog::remember(int fd)
 {
-    if (m_fd >= 0)
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+        m_known = false; // nothing to compare the next time: it counts as the log's own
         return;
-    const QByteArray name = QFile::encodeName(m_path);
-    m_fd = sys::retried([&] { return ::open(name.constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644); });
-    if (m_fd < 0)
-        throw RuntimeError::fromErrno(errno, kSource, QStringLiteral("无法打开 %1").arg(m_path)).as(m_kind);
-}
-
-void DurableLog::close()
-{
-    if (m_fd >= 0)
-        ::close(m_fd);
-    m_fd = -1;
+    }
+    m_known = true;
+    m_device = st.st_dev;
+    m_inode = st.st_ino;
+    m_size = st.st_size;
 }
 
 void DurableLog::append(const QByteArray &lines)
 {
-    open();
-    const off_t before = ::lseek(m_fd, 0, SEEK_END);
-    int err = sys::writeAll(m_fd, lines.constData(), size_t(lines.size()));
-    if (err == 0 && sys::retried([this] { return ::fdatasync(m_fd); }) != 0)
+    const QByteArray name = QFile::encodeName(m_path);
+    if (m_watch == Watch::Yes && m_known) {
+        struct stat st {};
+        const bool there = sys::retried([&] { return ::stat(name.constData(), &st); }) == 0;
+        if (!there || !S_ISREG(st.st_mode) || st.st_dev != m_device || st.st_ino != m_inode || st.st_size != m_size)
+            throw RuntimeError(RuntimeError::FileChanged, kSource,
+                               QStringLiteral("%1 在运行中被改动、移走或替换").arg(m_path), m_kind);
+    }
+    // Non-blocking: a pipe without a reader fails at once instead of waiting for one.
+    Descriptor file{sys::retried([&] { return ::open(name.constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0644); })};
+    if (file.fd < 0)
+        fail(errno, QStringLiteral("无法打开 %1"));
+    struct stat st {};
+    if (::fstat(file.fd, &st) != 0)
+        fail(errno, QStringLiteral("无法打开 %1"));
+    if (!S_ISREG(st.st_mode))
+        throw RuntimeError(RuntimeError::FileRefused, kSource, QStringLiteral("%1：%2").arg(m_path, reason::notARegularFile()), m_kind);
+    const off_t before = st.st_size;
+    int err = sys::writeAll(file.fd, lines.constData(), size_t(lines.size()));
+    if (err == 0 && sys::retried([&] { return ::fdatasync(file.fd); }) != 0)
         err = errno;
     if (err != 0) {
         // Cut off what part of the lines got in, so the next append starts on a line of its own.
-        if (before >= 0 && ::ftruncate(m_fd, before) != 0) {
+        if (::ftruncate(file.fd, before) != 0) {
             // Nothing more can be done here; a torn last line is skipped when the log is read.
         }
-        close();
-        throw RuntimeError::fromErrno(err, kSource, QStringLiteral("无法写入 %1").arg(m_path)).as(m_kind);
+        remember(file.fd);
+        fail(err, QStringLiteral("无法写入 %1"));
     }
+    remember(file.fd);
 }
 
 void DurableLog::replace(const QByteArray &content)
 {
-    // The descriptor would still point at the replaced file.
-    close();
     try {
         replaceFileAtomically(m_path, content);
     } catch (const RuntimeError &e) {
         throw e.as(m_kind);
     }
+    Descriptor file{sys::retried([&] { return ::open(QFile::encodeName(m_path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK); })};
+    if (file.fd >= 0)
+        remember(file.fd);
+    else
+        m_known = false;
 }

@@ -5,8 +5,11 @@
 #include "platform/RegularFile.h"
 #include "plant/Outbox.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
+#include <sys/stat.h>
 #include <thread>
 
 namespace {
@@ -99,6 +102,53 @@ private slots:
         QCOMPARE(bytesOf(dir.filePath(aside)), damaged);
         QVERIFY(outbox.pending().empty());
         QCOMPARE(outbox.setAsideIfDamaged(), QString());
+    }
+
+    void anOutboxChangedUnderTheStationIsSetAside()
+    {
+        QTemporaryDir dir;
+        Outbox outbox(dir.path());
+        const QString path = outbox.path();
+        auto asides = [&] { return QDir(dir.path()).entryList({QStringLiteral("outbox.damaged-*")}, QDir::Files | QDir::System); };
+        std::vector<Outbox::Entry> e;
+        for (int n = 0; n <= 6; ++n)
+            e.push_back(entry(n));
+        outbox.add(e[1]);
+        outbox.add(e[2]);
+        QVERIFY(outbox.takeChanges().isEmpty());
+
+        // Cut by a person in the middle of its last box.
+        const QByteArray whole = bytesOf(path);
+        writeBytes(path, whole.left(whole.size() - 9));
+        outbox.add(e[3]);
+        QStringList changes = outbox.takeChanges();
+        QCOMPARE(changes.size(), 1);
+        QVERIFY2(changes[0].contains(QStringLiteral("已改名为 outbox.damaged-")), qPrintable(changes[0]));
+        QCOMPARE(outbox.pending(), std::vector<Outbox::Entry>{e[3]});
+        QCOMPARE(bytesOf(dir.filePath(asides().value(0))), whole.left(whole.size() - 9)); // kept as it was found
+        QFile::remove(dir.filePath(asides().value(0)));
+
+        // A pipe put in its place: refused at once, never waited on, and set aside too.
+        QVERIFY(QFile::remove(path));
+        QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0644), 0);
+        outbox.add(e[4]);
+        QCOMPARE(outbox.takeChanges().size(), 1);
+        QCOMPARE(outbox.pending(), std::vector<Outbox::Entry>{e[4]});
+        QVERIFY(QFileInfo(dir.filePath(asides().value(0))).exists());
+
+        // Moved away: the next box starts a fresh file, and that is told.
+        QVERIFY(QFile::rename(path, dir.filePath("elsewhere.txt")));
+        outbox.add(e[5]);
+        changes = outbox.takeChanges();
+        QCOMPARE(changes.size(), 1);
+        QVERIFY(changes[0].contains(QStringLiteral("移走")));
+        QCOMPARE(outbox.pending(), std::vector<Outbox::Entry>{e[5]});
+
+        // The station's own compaction is no change.
+        outbox.remove({e[5].id});
+        outbox.add(e[6]);
+        QVERIFY(outbox.takeChanges().isEmpty());
+        QCOMPARE(outbox.pending(), std::vector<Outbox::Entry>{e[6]});
     }
 
     void anOutboxThatIsNoFileIsToldAndKept_data() { impostor::addRows(); }
