@@ -27,6 +27,7 @@ public:
         RefusalRecordFailed = 1010,
         FileRefused = 1011, // not a regular file, or larger than such a file may be
         FileChanged = 1012, // changed under the program since it last wrote it
+        DatabaseRefusedData = 1013, // the server refuses these values for good (data, constraint, size limit)
         kSystemBase = 10000,
     };
 

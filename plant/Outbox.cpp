@@ -56,8 +56,8 @@ QString Outbox::fileName()
     return QStringLiteral("outbox.txt");
 }
 
-Outbox::Outbox(const QString &programFolder)
-    : m_path(QDir(programFolder).filePath(fileName())), m_log(m_path, RuntimeError::Kind::Outbox, DurableLog::Watch::Yes)
+Outbox::Outbox(const QString &programFolder, const QString &name)
+    : m_path(QDir(programFolder).filePath(name)), m_log(m_path, RuntimeError::Kind::Outbox, DurableLog::Watch::Yes)
 {
 }
 
@@ -66,7 +66,7 @@ void Outbox::add(const Entry &entry)
     // Nothing goes in that would not read back: the file would be damaged for every box after it.
     if (entry.id.isNull() || !entry.writtenAt.isValid() || entry.firstRow < 1 || entry.rows.empty())
         throw RuntimeError(RuntimeError::InvalidProcedureCall, QStringLiteral("Outbox"),
-                           QStringLiteral("外箱 %1 的记录不完整，未放入 %2").arg(entry.rows.empty() ? QString() : entry.rows[0].text, fileName()), RuntimeError::Kind::Outbox);
+                           QStringLiteral("外箱 %1 的记录不完整，未放入 %2").arg(entry.rows.empty() ? QString() : entry.rows[0].text, QFileInfo(m_path).fileName()), RuntimeError::Kind::Outbox);
     const QMutexLocker locker(&m_lock);
     if (!m_tailChecked) {
         bool torn = false;
@@ -95,8 +95,9 @@ void Outbox::add(const Entry &entry)
             if (aside.isEmpty())
                 throw e.withPrefix(QStringLiteral("该文件也无法改名保留："));
         }
-        m_changes << (aside.isEmpty() ? QStringLiteral("%1 在运行中被移走或删除").arg(fileName())
-                                      : QStringLiteral("%1 在运行中被改动或替换，已改名为 %2 保留").arg(fileName(), aside));
+        const QString name = QFileInfo(m_path).fileName();
+        m_changes << (aside.isEmpty() ? QStringLiteral("%1 在运行中被移走或删除").arg(name)
+                                      : QStringLiteral("%1 在运行中被改动或替换，已改名为 %2 保留").arg(name, aside));
         m_log.forget();
         m_log.append(lines);
     }

@@ -49,7 +49,7 @@ public:
 
     static QString fileName();
 
-    explicit Outbox(const QString &programFolder);
+    explicit Outbox(const QString &programFolder, const QString &name = fileName());
 
     // Appends the box; raises a RuntimeError, leaving the file as it was, when it cannot.
     // The first add of a run first drops a box that a crash tore, so that no box is

@@ -64,6 +64,7 @@ struct PlantLink::Shared
     int addedDuringDelivery = 0; // handed over after the sender read the outbox
     QString packing;
     QSet<QString> expected; // places of boxes being written, until handed over
+    QSet<QString> toldRefusals; // boxes of the workbooks the record refused, told once
     State state;
     QString notice;
     bool schemaTold = false;
@@ -150,7 +151,9 @@ QString PlantLink::stateLines() const
     const QString conflicts = now.conflicts > 0 ? QStringLiteral("\n重复内包 %1 个，待主管处理").arg(now.conflicts) : QString();
     // Boxes the outbox had lost, brought to the record from the workbooks.
     const QString levelled = now.levelled > 0 ? QStringLiteral("\n已补记 %1 箱").arg(now.levelled) : QString();
-    return stateLine(now) + levelled + conflicts;
+    const QString refused = now.refused.isEmpty() ? QString()
+                                                  : QStringLiteral("\n中央记录拒收 %1 箱：%2").arg(now.refused.size()).arg(now.refused.mid(0, 3).join(QStringLiteral("，")));
+    return stateLine(now) + refused + levelled + conflicts;
 }
 
 QString PlantLink::stateLine(const State &state)
@@ -198,6 +201,11 @@ void PlantLink::run(std::shared_ptr<Shared> shared)
         state.conflicts += int(report.conflicts.size());
         tellConflicts(shared->notice, report.conflicts);
         state.backlog = report.backlog + shared->addedDuringDelivery;
+        for (const QString &label : report.refused)
+            if (!state.refused.contains(label))
+                tell(shared->notice, QStringLiteral("中央记录拒收外箱 %1，它已移到 %2 保留，其后的外箱照常上传。工作簿中的记录不受影响。")
+                                         .arg(label, PlantSender::refusedFileName()));
+        state.refused = report.refused;
         if (report.recorded) {
             state.kind = State::Recorded;
             state.why.clear();
@@ -234,8 +242,16 @@ void PlantLink::run(std::shared_ptr<Shared> shared)
                 // A damaged outbox sends nothing: every box of the workbooks may be missing.
             }
             std::erase_if(found.boxes, [&](const Outbox::Entry &e) { return onTheirWay.contains(placeOf(e.workbook, e.firstRow)); });
+            const PlantSender::Retried retried = sender.retryRefused(); // the schema may have changed since
             const PlantSender::Levelled levelled = sender.bringLevel(found.boxes);
             hold.lock();
+            shared->state.conflicts += int(retried.conflicts.size());
+            tellConflicts(shared->notice, retried.conflicts);
+            for (const QString &refusal : levelled.refused)
+                if (!shared->toldRefusals.contains(refusal)) {
+                    shared->toldRefusals.insert(refusal);
+                    tell(shared->notice, QStringLiteral("中央记录拒收工作簿中的外箱 %1").arg(refusal));
+                }
             shared->state.levelled += levelled.delivered;
             shared->state.conflicts += int(levelled.conflicts.size());
             tellConflicts(shared->notice, levelled.conflicts);

@@ -6,6 +6,7 @@
 
 #include <QDateTime>
 #include <QString>
+#include <QStringList>
 #include <functional>
 #include <memory>
 #include <thread>
@@ -40,6 +41,7 @@ public:
         int attempts = 0;    // deliveries tried since the start
         int conflicts = 0;   // packs of this station's boxes found in an earlier box, since the start
         int levelled = 0;    // boxes of the workbooks the record lacked, delivered since the start
+        QStringList refused; // outer labels of the boxes the record refuses for good
     };
 
     PlantLink(const QString &programFolder, Options options);

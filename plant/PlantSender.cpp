@@ -4,6 +4,7 @@
 #include "station/BoxLines.h"
 #include "plant/PlantSchema.h"
 
+#include <QFileInfo>
 #include <QSet>
 
 namespace {
@@ -19,6 +20,8 @@ constexpr size_t kBoxesPerTransaction = 50;
 const QString kSchemaSource = QStringLiteral("PlantSchema");
 // The schema version from which a box carries its number of packs.
 constexpr int kPackCountVersion = 3;
+// The version from which the station's state names the boxes the record refused.
+constexpr int kRefusedVersion = 4;
 
 std::function<void()> &stepHook()
 {
@@ -35,7 +38,8 @@ void step()
 } // namespace
 
 PlantSender::PlantSender(QString url, QString station, Outbox &outbox, int answerSeconds)
-    : m_url(std::move(url)), m_station(std::move(station)), m_outbox(outbox), m_answerSeconds(answerSeconds)
+    : m_url(std::move(url)), m_station(std::move(station)), m_outbox(outbox),
+      m_refused(QFileInfo(outbox.path()).absolutePath(), refusedFileName()), m_answerSeconds(answerSeconds)
 {
 }
 
@@ -92,7 +96,10 @@ PlantSender::Report PlantSender::deliver(const QString &packing)
             for (size_t first = 0; first < batch.entries.size(); first += kBoxesPerTransaction) {
                 const size_t count = std::min(kBoxesPerTransaction, batch.entries.size() - first);
                 std::vector<Conflict> found;
-                deliverBoxes(&batch.entries[first], count, found);
+                std::vector<Refusal> refused;
+                deliverAround(&batch.entries[first], count, found, refused);
+                for (const Refusal &r : refused)
+                    m_refused.add(r.box); // raises, keeping the box in the outbox, when it cannot
                 report.conflicts.insert(report.conflicts.end(), found.begin(), found.end());
                 for (size_t n = first; n < first + count; ++n)
                     delivered.insert(batch.entries[n].id);
@@ -114,6 +121,7 @@ PlantSender::Report PlantSender::deliver(const QString &packing)
             }
             report.backlog -= int(batch.entries.size());
         }
+        report.refused = refusedLabels();
         if (!report.why.isEmpty())
             return report;
         if (report.backlog <= 0) {
@@ -138,6 +146,9 @@ PlantSender::Levelled PlantSender::bringLevel(const std::vector<Outbox::Entry> &
             for (const database::Row &row : m_db->run(QStringLiteral("SELECT first_row FROM zantrel.boxes WHERE station = $1 AND workbook = $2"),
                                                       {m_station, workbook}))
                 recorded.insert(workbook + QLatin1Char('\n') + row[0].value_or(QString()));
+        // Boxes set aside as refused are tried again by retryRefused(), not here.
+        for (const Outbox::Entry &box : m_refused.pending())
+            recorded.insert(box.workbook + QLatin1Char('\n') + QString::number(box.firstRow));
         std::vector<Outbox::Entry> missing;
         for (const Outbox::Entry &box : boxes)
             if (!recorded.contains(box.workbook + QLatin1Char('\n') + QString::number(box.firstRow)))
@@ -145,14 +156,84 @@ PlantSender::Levelled PlantSender::bringLevel(const std::vector<Outbox::Entry> &
         for (size_t first = 0; first < missing.size(); first += kBoxesPerTransaction) {
             const size_t count = std::min(kBoxesPerTransaction, missing.size() - first);
             std::vector<Conflict> found;
-            levelled.delivered += deliverBoxes(&missing[first], count, found);
+            std::vector<Refusal> refused;
+            levelled.delivered += deliverAround(&missing[first], count, found, refused);
             levelled.conflicts.insert(levelled.conflicts.end(), found.begin(), found.end());
+            for (const Refusal &r : refused)
+                levelled.refused << r.named();
         }
     } catch (const RuntimeError &e) {
         m_db.reset(); // connect afresh next time
         levelled.why = e.description();
     }
     return levelled;
+}
+
+int PlantSender::deliverAround(const Outbox::Entry *first, size_t count, std::vector<Conflict> &found,
+                               std::vector<Refusal> &refused)
+{
+    try {
+        return deliverBoxes(first, count, found);
+    } catch (const RuntimeError &e) {
+        if (e.number() != RuntimeError::DatabaseRefusedData)
+            throw;
+    }
+    // Some box of these the server refuses for good: each alone, so that only that one stays out.
+    int stored = 0;
+    for (size_t n = 0; n < count; ++n) {
+        try {
+            stored += deliverBoxes(first + n, 1, found);
+        } catch (const RuntimeError &e) {
+            if (e.number() != RuntimeError::DatabaseRefusedData)
+                throw;
+            refused.push_back({first[n], e.description()});
+        }
+    }
+    return stored;
+}
+
+PlantSender::Retried PlantSender::retryRefused()
+{
+    Retried retried;
+    try {
+        const std::vector<Outbox::Entry> waiting = m_refused.pending();
+        if (waiting.empty())
+            return retried;
+        connectIfNeeded();
+        QSet<QUuid> taken;
+        for (const Outbox::Entry &box : waiting) {
+            std::vector<Conflict> found;
+            std::vector<Refusal> refused;
+            retried.delivered += deliverAround(&box, 1, found, refused);
+            retried.conflicts.insert(retried.conflicts.end(), found.begin(), found.end());
+            if (refused.empty())
+                taken.insert(box.id);
+        }
+        if (!taken.isEmpty())
+            m_refused.remove(taken);
+    } catch (const RuntimeError &e) {
+        m_db.reset();
+        retried.why = e.description();
+    }
+    return retried;
+}
+
+QStringList PlantSender::refusedLabels() const
+{
+    QStringList labels;
+    try {
+        for (const Outbox::Entry &box : m_refused.pending())
+            labels << (box.rows.empty() ? QString() : box.rows.front().text);
+    } catch (const RuntimeError &) {
+        labels << m_refused.path(); // unreadable itself: named by its file
+    }
+    return labels;
+}
+
+QString PlantSender::Refusal::named() const
+{
+    return QStringLiteral("%1（%2 第 %3 行）：%4").arg(box.rows.empty() ? QString() : box.rows.front().text, box.workbook)
+        .arg(box.firstRow).arg(why);
 }
 
 int PlantSender::deliverBoxes(const Outbox::Entry *first, size_t count, std::vector<Conflict> &found)
@@ -246,7 +327,18 @@ void PlantSender::recordConflictsOf(const QString &boxId, const QString &outer, 
 
 void PlantSender::reportState(int backlog, const QString &packing)
 {
-    m_db->run(QStringLiteral("INSERT INTO zantrel.station_state (station, heard_at, backlog, packing) VALUES ($1, now(), $2, $3)"
-                             " ON CONFLICT (station) DO UPDATE SET heard_at = now(), backlog = $2, packing = $3"),
-              {m_station, QString::number(backlog), packing.isNull() ? QStringLiteral("") : packing}); // "": not packing
+    const QStringList params{m_station, QString::number(backlog), packing.isNull() ? QStringLiteral("") : packing}; // "": not packing
+    if (m_schemaVersion < kRefusedVersion) {
+        m_db->run(QStringLiteral("INSERT INTO zantrel.station_state (station, heard_at, backlog, packing) VALUES ($1, now(), $2, $3)"
+                                 " ON CONFLICT (station) DO UPDATE SET heard_at = now(), backlog = $2, packing = $3"),
+                  params);
+        return;
+    }
+    // The boxes the record refused, named where a supervisor looks (a few, and how many in all).
+    const QStringList refused = refusedLabels();
+    const QString named = refused.isEmpty() ? QString()
+                                            : QStringLiteral("%1 箱：%2").arg(refused.size()).arg(refused.mid(0, 5).join(QStringLiteral("，")).left(200));
+    m_db->run(QStringLiteral("INSERT INTO zantrel.station_state (station, heard_at, backlog, packing, refused) VALUES ($1, now(), $2, $3, $4)"
+                             " ON CONFLICT (station) DO UPDATE SET heard_at = now(), backlog = $2, packing = $3, refused = $4"),
+              params + QStringList{named.isNull() ? QStringLiteral("") : named});
 }

@@ -38,6 +38,9 @@ public:
         bool outboxDamaged = false;
         // Found while delivering, each once: the station is told.
         std::vector<Conflict> conflicts;
+        // Outer labels of the boxes the record refused for good, set aside in
+        // outbox.refused.txt so that the boxes after them go on.
+        QStringList refused;
     };
 
     PlantSender(QString url, QString station, Outbox &outbox, int answerSeconds = 10);
@@ -57,10 +60,22 @@ public:
     struct Levelled
     {
         int delivered = 0;
-        QString why; // "" when the record is level
+        QString why; // "" when the record is level but for the boxes it refuses
         std::vector<Conflict> conflicts;
+        QStringList refused; // the boxes it refused, each named with why
     };
     Levelled bringLevel(const std::vector<Outbox::Entry> &boxes);
+
+    // The boxes set aside as refused, offered again (the schema may have changed);
+    // those taken leave outbox.refused.txt. Never raises.
+    struct Retried
+    {
+        int delivered = 0;
+        QString why;
+        std::vector<Conflict> conflicts;
+    };
+    Retried retryRefused();
+    static QString refusedFileName() { return QStringLiteral("outbox.refused.txt"); }
 
     // Runs before each statement of a delivery and before the outbox is compacted
     // (a test kills the process there); empty: nothing.
@@ -68,6 +83,17 @@ public:
 
 private:
     void connectIfNeeded();
+    // A box the server refuses for good, and why.
+    struct Refusal
+    {
+        Outbox::Entry box;
+        QString why;
+        QString named() const;
+    };
+    // Boxes in one transaction; when the server refuses one of them for good, each
+    // alone, and the refused ones are left out. How many were stored.
+    int deliverAround(const Outbox::Entry *first, size_t count, std::vector<Conflict> &found, std::vector<Refusal> &refused);
+    QStringList refusedLabels() const;
     // Boxes in one transaction: all stored, or none; how many were not there before.
     int deliverBoxes(const Outbox::Entry *first, size_t count, std::vector<Conflict> &found);
     // False when the record holds the box already (its id, or its place).
@@ -78,6 +104,7 @@ private:
     QString m_url;
     QString m_station;
     Outbox &m_outbox;
+    Outbox m_refused; // boxes the record refused for good
     int m_answerSeconds;
     bool m_recordConflicts = false;
     int m_schemaVersion = 0; // of the connected database

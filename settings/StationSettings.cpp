@@ -136,6 +136,12 @@ PlantSettings readPlantSettings(const QString &programFolder, const PasswordChec
     p.checksWholePlant = readScanSettings().checksWholePlant();
     if (url.isEmpty())
         return p;
+    if (const qsizetype length = p.station.toUcs4().size(); length > kMaxStationName) {
+        // Every box would be refused by the record, and the boxes after it wait behind it.
+        addProblem(p.problems, "db", "station", p.station.left(20) + QStringLiteral("…"),
+                   QStringLiteral("站名最长 %1 个字符，现为 %2 个；本次不使用中央记录").arg(kMaxStationName).arg(length));
+        return p;
+    }
     QString problem;
     const std::optional<QString> password = passwordIn(url, &problem);
     if (!password) {

@@ -18,6 +18,8 @@ constexpr int16_t kMinScanLength = 3;
 constexpr int32_t kMaxSettleMs = 10000;
 // The code page of the Chinese Windows systems the stations ran on (a superset of GBK).
 inline const QByteArray kDefaultEncoding = "GB18030";
+// The longest station name the plant record takes.
+constexpr qsizetype kMaxStationName = 200;
 // The digit count that labels use while a stored one is missing or not a whole number.
 constexpr int16_t kFallbackDigits = 3;
 

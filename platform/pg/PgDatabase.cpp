@@ -14,10 +14,20 @@ namespace {
 
 const QString kSource = QStringLiteral("Database");
 
-[[noreturn]] void fail(const QString &what, const char *libpqText)
+[[noreturn]] void fail(const QString &what, const char *libpqText, int number = RuntimeError::DatabaseFailed)
 {
-    throw RuntimeError(RuntimeError::DatabaseFailed, kSource,
-                       QStringLiteral("%1：%2").arg(what, QString::fromUtf8(libpqText).trimmed()), RuntimeError::Kind::Database);
+    throw RuntimeError(number, kSource, QStringLiteral("%1：%2").arg(what, QString::fromUtf8(libpqText).trimmed()),
+                       RuntimeError::Kind::Database);
+}
+
+// Refusals that the same values meet every time: a data exception, a broken
+// constraint, a limit of the server's (an index entry too large). Everything else
+// (the connection, a timeout, a lock, a right not yet granted) may pass on a retry.
+int numberFor(const PGresult *result)
+{
+    const char *state = result ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
+    const QByteArray klass = state ? QByteArray(state, 2) : QByteArray();
+    return klass == "22" || klass == "23" || klass == "54" ? RuntimeError::DatabaseRefusedData : RuntimeError::DatabaseFailed;
 }
 
 class PgConnection : public Connection
@@ -115,7 +125,7 @@ private:
         } owned{result};
         const ExecStatusType status = result ? PQresultStatus(result) : PGRES_FATAL_ERROR;
         if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK)
-            fail(QStringLiteral("数据库语句失败"), result ? PQresultErrorMessage(result) : PQerrorMessage(m_conn));
+            fail(QStringLiteral("数据库语句失败"), result ? PQresultErrorMessage(result) : PQerrorMessage(m_conn), numberFor(result));
         std::vector<Row> rows;
         const int columns = PQnfields(result);
         for (int r = 0; r < PQntuples(result); ++r) {

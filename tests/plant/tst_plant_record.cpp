@@ -8,6 +8,7 @@
 #include "plant/PlantSender.h"
 
 #include <QDateTime>
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -202,6 +203,59 @@ private slots:
         QVERIFY2(report.recorded, qPrintable(report.why));
         QCOMPARE(report.backlog, 0);
         QCOMPARE(one(*admin, "SELECT count(*) FROM zantrel.boxes"), QStringLiteral("4"));
+    }
+
+    void aBoxTheRecordRefusesBlocksNoOther()
+    {
+        const QString name = freshDatabase();
+        QCOMPARE(zantrelDb({"init", m_server.url(QStringLiteral("postgres"), name)}).status, 0);
+        auto admin = database::connect(m_server.url(QStringLiteral("postgres"), name));
+        admin->runScript("DO $$ BEGIN IF NOT EXISTS (SELECT FROM pg_roles WHERE rolname = 'line3') THEN "
+                         "CREATE ROLE line3 LOGIN; END IF; END $$; GRANT zantrel_station TO line3;"
+                         // The barcode index as before version 4: a btree, whose entries have a size limit.
+                         "DROP INDEX zantrel.box_rows_barcode;"
+                         "CREATE INDEX box_rows_barcode ON zantrel.box_rows (text) WHERE kind = 2;");
+        QTemporaryDir folder;
+        Outbox outbox(folder.path());
+        // 3,000 characters that do not compress, as a misread or a data matrix may give.
+        QString longBarcode;
+        QRandomGenerator random(3000);
+        while (longBarcode.size() < 3000)
+            longBarcode += QLatin1Char(char('!' + random.bounded(94)));
+        for (int n = 1; n <= 3; ++n) {
+            Outbox::Entry e;
+            e.id = QUuid::createUuid();
+            e.station = QStringLiteral("line3-a");
+            e.workbook = QStringLiteral("20261208.xls");
+            e.firstRow = 2 + 4 * n;
+            e.writtenAt = QDateTime::currentDateTime();
+            e.rows = {{BoxRow::OuterLabel, QStringLiteral("W00%1").arg(n)}, {BoxRow::MiddleLabel, QStringLiteral("Z00%1").arg(n)},
+                      {BoxRow::Pack, n == 2 ? longBarcode : QStringLiteral("A%1").arg(n)}};
+            outbox.add(e);
+        }
+        PlantSender sender(m_server.url(QStringLiteral("line3"), name), QStringLiteral("line3-a"), outbox, 5);
+        PlantSender::Report report = sender.deliver();
+        // The boxes before and after it are recorded; it is set aside and named.
+        QVERIFY2(report.recorded, qPrintable(report.why));
+        QCOMPARE(report.backlog, 0);
+        QCOMPARE(report.refused, QStringList{QStringLiteral("W002")});
+        QCOMPARE(one(*admin, "SELECT string_agg(outer_label, ' ' ORDER BY outer_label) FROM zantrel.boxes"), QStringLiteral("W001 W003"));
+        QCOMPARE(Outbox(folder.path(), PlantSender::refusedFileName()).pending().size(), size_t(1));
+        QCOMPARE(one(*admin, "SELECT refused FROM zantrel.station_state WHERE station = 'line3-a'"), QStringLiteral("1 箱：W002"));
+        ToolRun status = zantrelDb({"status", m_server.url(QStringLiteral("postgres"), name)});
+        QVERIFY2(status.out.contains(QStringLiteral("1 箱：W002")), qPrintable(status.out));
+
+        // Once the schema takes it (the index of version 4), it is recorded whole.
+        admin->runScript("DROP INDEX zantrel.box_rows_barcode;"
+                         "CREATE INDEX box_rows_barcode ON zantrel.box_rows USING hash (text) WHERE kind = 2;");
+        const PlantSender::Retried retried = sender.retryRefused();
+        QVERIFY2(retried.why.isEmpty(), qPrintable(retried.why));
+        QCOMPARE(retried.delivered, 1);
+        QCOMPARE(one(*admin, "SELECT length(barcode) FROM zantrel.pack_locations WHERE outer_label = 'W002'"), QStringLiteral("3000"));
+        QVERIFY(Outbox(folder.path(), PlantSender::refusedFileName()).pending().empty());
+        report = sender.deliver();
+        QVERIFY(report.refused.isEmpty());
+        QCOMPARE(one(*admin, "SELECT refused FROM zantrel.station_state WHERE station = 'line3-a'"), QString());
     }
 
     void aPasswordInTheUrlIsFound()
