@@ -57,7 +57,7 @@ int main(int argc, char **argv)
         PlantLink::Options options;
         options.url = plantSettings.url;
         options.station = plantSettings.station;
-        options.recordConflicts = plantSettings.checksWholePlant;
+        options.recordConflicts = plantSettings.recordsConflicts;
         plant = std::make_unique<PlantLink>(folder, options);
     }
     ScanSession::Parts parts{folder, packingState(), dailyExport, operatorMessages(), operatorSounds(), program::now,

@@ -4,6 +4,7 @@
 #include "station/BoxExport.h"
 #include "plant/PlantCheck.h"
 #include "plant/PlantSender.h"
+#include "plant/ToldConflicts.h"
 #include "plant/WorkbookBoxes.h"
 
 #include <QFileInfo>
@@ -20,18 +21,6 @@ namespace {
 void tell(QString &notice, const QString &text)
 {
     notice += (notice.isEmpty() ? QString() : QStringLiteral("\n\n")) + text;
-}
-
-void tellConflicts(QString &notice, const std::vector<PlantSender::Conflict> &conflicts)
-{
-    if (conflicts.empty())
-        return;
-    QStringList lines{QStringLiteral("该内包条码重复！")};
-    for (const PlantSender::Conflict &c : conflicts)
-        lines << QStringLiteral("内包 %1 已在 %2 的外箱 %3（%4 写入），本站的外箱 %5 也有它。")
-                     .arg(c.barcode, c.otherStation, c.otherBox, c.otherWritten, c.ourBox);
-    lines << QStringLiteral("两箱都已记录，请主管决定这些内包留在哪一箱。");
-    tell(notice, lines.join(QLatin1Char('\n')));
 }
 
 QString placeOf(const QString &workbook, int32_t firstRow)
@@ -65,6 +54,28 @@ struct PlantLink::Shared
     QString packing;
     QSet<QString> expected; // places of boxes being written, until handed over
     QSet<QString> toldRefusals; // boxes of the workbooks the record refused, told once
+    ToldConflicts told{folder};
+    QSet<QString> toldKeys = told.read(); // conflicts the operator was shown, this run or before
+    QStringList untold;                   // conflicts in the notice, not yet shown
+
+    // Conflicts not yet told go into the notice, each once.
+    void tellConflicts(const std::vector<PlantSender::Conflict> &conflicts)
+    {
+        QStringList lines;
+        for (const PlantSender::Conflict &c : conflicts) {
+            if (toldKeys.contains(c.key) || untold.contains(c.key))
+                continue;
+            untold << c.key;
+            ++state.conflicts;
+            lines << QStringLiteral("内包 %1 已在 %2 的外箱 %3（%4 写入），本站的外箱 %5 也有它。")
+                         .arg(c.barcode, c.otherStation, c.otherBox, c.otherWritten, c.ourBox);
+        }
+        if (lines.isEmpty())
+            return;
+        lines.prepend(QStringLiteral("该内包条码重复！"));
+        lines << QStringLiteral("两箱都已记录，请主管决定这些内包留在哪一箱。");
+        tell(notice, lines.join(QLatin1Char('\n')));
+    }
     State state;
     QString notice;
     bool schemaTold = false;
@@ -174,6 +185,17 @@ QString PlantLink::stateLine(const State &state)
 QString PlantLink::takeNotice()
 {
     const std::lock_guard<std::mutex> hold(m_shared->lock);
+    if (!m_shared->untold.isEmpty()) {
+        // Shown now: not again after a restart.
+        try {
+            m_shared->told.add(m_shared->untold);
+        } catch (const RuntimeError &) {
+            // Not kept: after a restart these are told once more, which loses nothing.
+        }
+        for (const QString &key : std::as_const(m_shared->untold))
+            m_shared->toldKeys.insert(key);
+        m_shared->untold.clear();
+    }
     return std::exchange(m_shared->notice, QString());
 }
 
@@ -198,8 +220,7 @@ void PlantLink::run(std::shared_ptr<Shared> shared)
         hold.lock();
         State &state = shared->state;
         ++state.attempts;
-        state.conflicts += int(report.conflicts.size());
-        tellConflicts(shared->notice, report.conflicts);
+        shared->tellConflicts(report.conflicts);
         state.backlog = report.backlog + shared->addedDuringDelivery;
         for (const QString &label : report.refused)
             if (!state.refused.contains(label))
@@ -244,17 +265,23 @@ void PlantLink::run(std::shared_ptr<Shared> shared)
             std::erase_if(found.boxes, [&](const Outbox::Entry &e) { return onTheirWay.contains(placeOf(e.workbook, e.firstRow)); });
             const PlantSender::Retried retried = sender.retryRefused(); // the schema may have changed since
             const PlantSender::Levelled levelled = sender.bringLevel(found.boxes);
+            std::vector<PlantSender::Conflict> open;
+            try {
+                open = sender.openConflicts();
+            } catch (const RuntimeError &) {
+                // Asked again at the next reconnect or pass.
+            }
             hold.lock();
-            shared->state.conflicts += int(retried.conflicts.size());
-            tellConflicts(shared->notice, retried.conflicts);
+            shared->tellConflicts(retried.conflicts);
             for (const QString &refusal : levelled.refused)
                 if (!shared->toldRefusals.contains(refusal)) {
                     shared->toldRefusals.insert(refusal);
                     tell(shared->notice, QStringLiteral("中央记录拒收工作簿中的外箱 %1").arg(refusal));
                 }
             shared->state.levelled += levelled.delivered;
-            shared->state.conflicts += int(levelled.conflicts.size());
-            tellConflicts(shared->notice, levelled.conflicts);
+            shared->tellConflicts(levelled.conflicts);
+            shared->tellConflicts(open); // recorded while the station was down, or never shown
+            shared->state.levelledAt = QDateTime::currentDateTime();
             if (levelled.why.isEmpty() && found.unreadable.isEmpty()) {
                 levelFrom = today.addDays(-1); // past midnight, yesterday's last boxes still count
                 levelledAt = now;

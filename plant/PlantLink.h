@@ -42,6 +42,7 @@ public:
         int conflicts = 0;   // packs of this station's boxes found in an earlier box, since the start
         int levelled = 0;    // boxes of the workbooks the record lacked, delivered since the start
         QStringList refused; // outer labels of the boxes the record refuses for good
+        QDateTime levelledAt; // when the record was last compared with the workbooks
     };
 
     PlantLink(const QString &programFolder, Options options);

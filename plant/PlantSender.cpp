@@ -20,6 +20,11 @@ constexpr size_t kBoxesPerTransaction = 50;
 const QString kSchemaSource = QStringLiteral("PlantSchema");
 // The schema version from which a box carries its number of packs.
 constexpr int kPackCountVersion = 3;
+
+QString conflictKey(const QString &boxId, const QString &barcode, const QString &earlierBox)
+{
+    return boxId + QLatin1Char(' ') + earlierBox + QLatin1Char(' ') + barcode;
+}
 // The version from which the station's state names the boxes the record refused.
 constexpr int kRefusedVersion = 4;
 
@@ -167,6 +172,24 @@ PlantSender::Levelled PlantSender::bringLevel(const std::vector<Outbox::Entry> &
         levelled.why = e.description();
     }
     return levelled;
+}
+
+std::vector<PlantSender::Conflict> PlantSender::openConflicts()
+{
+    connectIfNeeded();
+    if (m_schemaVersion < 2)
+        return {};
+    std::vector<Conflict> open;
+    for (const database::Row &row : m_db->run(
+             QStringLiteral("SELECT barcode, second_box, first_station, first_box, to_char(first_written, 'YYYY-MM-DD HH24:MI:SS'),"
+                            " second_box_id, first_box_id FROM zantrel.conflicts WHERE second_station = $1 AND NOT settled"
+                            " ORDER BY found_at, barcode"),
+             {m_station})) {
+        const QString barcode = row[0].value_or(QString());
+        open.push_back({barcode, row[1].value_or(QString()), row[2].value_or(QString()), row[3].value_or(QString()),
+                        row[4].value_or(QString()), conflictKey(row[5].value_or(QString()), barcode, row[6].value_or(QString()))});
+    }
+    return open;
 }
 
 int PlantSender::deliverAround(const Outbox::Entry *first, size_t count, std::vector<Conflict> &found,
@@ -317,12 +340,12 @@ void PlantSender::recordConflictsOf(const QString &boxId, const QString &outer, 
                        "   SELECT DISTINCT r.text, r.box_id, o.box_id FROM zantrel.box_rows r"
                        "   JOIN zantrel.box_rows o ON o.kind = 2 AND o.text = r.text AND o.box_id <> r.box_id"
                        "   WHERE r.box_id = $1 AND r.kind = 2 ON CONFLICT DO NOTHING RETURNING barcode, earlier_box)"
-                       " SELECT f.barcode, b.station, b.outer_label, to_char(b.written_at, 'YYYY-MM-DD HH24:MI:SS')"
+                       " SELECT f.barcode, b.station, b.outer_label, to_char(b.written_at, 'YYYY-MM-DD HH24:MI:SS'), f.earlier_box"
                        " FROM found f JOIN zantrel.boxes b ON b.box_id = f.earlier_box ORDER BY f.barcode, b.written_at"),
         {boxId});
     for (const database::Row &row : rows)
         found.push_back({row[0].value_or(QString()), outer, row[1].value_or(QString()), row[2].value_or(QString()),
-                         row[3].value_or(QString())});
+                         row[3].value_or(QString()), conflictKey(boxId, row[0].value_or(QString()), row[4].value_or(QString()))});
 }
 
 void PlantSender::reportState(int backlog, const QString &packing)

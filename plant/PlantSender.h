@@ -24,6 +24,7 @@ public:
         QString otherStation;  // where the pack was first
         QString otherBox;
         QString otherWritten;  // when that box was written, as the database says it
+        QString key;           // the conflict's own: this box, the pack, the other box
     };
 
     struct Report
@@ -76,6 +77,10 @@ public:
     };
     Retried retryRefused();
     static QString refusedFileName() { return QStringLiteral("outbox.refused.txt"); }
+
+    // Every conflict of this station's boxes nobody has decided on yet, oldest first;
+    // raises when the record cannot be asked.
+    std::vector<Conflict> openConflicts();
 
     // Runs before each statement of a delivery and before the outbox is compacted
     // (a test kills the process there); empty: nothing.

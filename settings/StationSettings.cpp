@@ -133,7 +133,7 @@ PlantSettings readPlantSettings(const QString &programFolder, const PasswordChec
     p.station = station.isEmpty()
                     ? QSysInfo::machineHostName() + QLatin1Char('-') + QFileInfo(programFolder).fileName()
                     : station;
-    p.checksWholePlant = readScanSettings().checksWholePlant();
+    p.recordsConflicts = readScanSettings().cfMode == QLatin1String("0");
     if (url.isEmpty())
         return p;
     if (const qsizetype length = p.station.toUcs4().size(); length > kMaxStationName) {

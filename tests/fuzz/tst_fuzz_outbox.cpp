@@ -3,6 +3,7 @@
 
 #include "core/RuntimeError.h"
 #include "plant/Outbox.h"
+#include "plant/ToldConflicts.h"
 
 #include <QTemporaryDir>
 #include <QTest>
@@ -50,6 +51,27 @@ private slots:
             QVERIFY2(outbox.pending() == read, qPrintable(QStringLiteral("case %1: %2").arg(n).arg(QString::fromLatin1(bytes.toPercentEncoding()))));
         }
         QVERIFY(refused > 0 && refused < 3000);
+    }
+
+    void mutatedListsOfToldConflictsAreReadAndKept()
+    {
+        QTemporaryDir dir;
+        ToldConflicts told(dir.path());
+        const QStringList keys{QStringLiteral("6f1c3a52-1d3e-4d0a-9c51-0b1a2c3d4e5f 0b8f1f8e-2f7c-4d27-8f55-3d8a7f0c1a11 A 1\\x"),
+                               QStringLiteral("k2 k3 \U00020000\n")};
+        told.add(keys);
+        QCOMPARE(told.read(), QSet<QString>(keys.begin(), keys.end()));
+        const QString path = dir.filePath(ToldConflicts::fileName());
+        const QByteArray base = bytesOf(path);
+        Mutator m(12082026);
+        for (int n = 0; n < 3000; ++n) {
+            const QByteArray bytes = m.mutate(base);
+            writeBytes(path, bytes);
+            // Whatever is there: read without a failure, every key one line's, the file as it was.
+            const QSet<QString> read = told.read();
+            QVERIFY(read.size() <= bytes.count('\n'));
+            QCOMPARE(bytesOf(path), bytes);
+        }
     }
 };
 

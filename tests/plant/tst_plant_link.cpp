@@ -409,6 +409,40 @@ private slots:
         QVERIFY_THROWS_EXCEPTION(RuntimeError, admin->run("UPDATE zantrel.pack_conflicts SET barcode = 'x'"));
     }
 
+    void aConflictIsToldAfterARestartOnce()
+    {
+        const QString name = freshDatabase();
+        auto admin = database::connect(m_server.url(QStringLiteral("postgres"), name));
+        QTemporaryDir a, b;
+        PlantLink first(a.path(), quick(m_server.url(QStringLiteral("line3"), name), QStringLiteral("line3-a")));
+        handOverBox(first, 1, QStringLiteral("R1"));
+        QTRY_COMPARE(one(*admin, "SELECT count(*) FROM zantrel.boxes"), QStringLiteral("1"));
+        PlantLink::Options refusing = quick(m_server.url(QStringLiteral("line3"), name), QStringLiteral("line3-b"));
+        refusing.recordConflicts = true;
+        {
+            // Killed after its conflicting delivery, before the window showed the notice.
+            PlantLink second(b.path(), refusing);
+            handOverBox(second, 1, QStringLiteral("R1"));
+            QTRY_COMPARE(one(*admin, "SELECT count(*) FROM zantrel.conflicts"), QStringLiteral("1"));
+            QTRY_COMPARE(second.state().conflicts, 1);
+        }
+        {
+            PlantLink second(b.path(), refusing);
+            QTRY_COMPARE_WITH_TIMEOUT(second.state().conflicts, 1, 15000);
+            const QString notice = second.takeNotice();
+            QCOMPARE(int(notice.count(QStringLiteral("内包 R1 已在 line3-a 的外箱 W1"))), 1);
+        }
+        {
+            // Shown once: not again.
+            PlantLink second(b.path(), refusing);
+            QTRY_VERIFY_WITH_TIMEOUT(second.state().levelledAt.isValid(), 15000); // the record was asked
+            handOverBox(second, 2, QStringLiteral("R2"));
+            QTRY_COMPARE(second.state().backlog, 0);
+            QCOMPARE(second.state().conflicts, 0);
+            QVERIFY(!second.takeNotice().contains(QStringLiteral("R1")));
+        }
+    }
+
     void aPackAnotherStationRecordedIsRefusedWithinTheBudget()
     {
         const QString name = freshDatabase();
