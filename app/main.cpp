@@ -58,6 +58,7 @@ int main(int argc, char **argv)
         options.url = plantSettings.url;
         options.station = plantSettings.station;
         options.recordConflicts = plantSettings.recordsConflicts;
+        options.maxClockSkewSeconds = plantSettings.maxClockSkewSeconds;
         plant = std::make_unique<PlantLink>(folder, options);
     }
     ScanSession::Parts parts{folder, packingState(), dailyExport, operatorMessages(), operatorSounds(), program::now,

@@ -14,6 +14,8 @@ namespace {
 
 // The first version with pack counts and the supervisors' role.
 constexpr int kBoardSchemaVersion = 3;
+// From this version stations report how far their clock is from the server's.
+constexpr int kClockSchemaVersion = 4;
 constexpr qint64 kNotHeardAfterSeconds = 120;
 
 const QString kSource = QStringLiteral("Board");
@@ -76,6 +78,7 @@ database::Connection &BoardData::db()
         throw RuntimeError(RuntimeError::SchemaUnusable, kSource,
                            QStringLiteral("看板的数据库登录须属于 zantrel_reader（%1）").arg(e.description()), RuntimeError::Kind::Database);
     }
+    m_schemaVersion = installed;
     m_db = std::move(c);
     return *m_db;
 }
@@ -106,12 +109,13 @@ Snapshot BoardData::snapshot(qint64 localMidnight)
             "               UNION SELECT station FROM zantrel.boxes WHERE written_at >= to_timestamp($1))"
             " SELECT n.station, l.outer_label, extract(epoch FROM l.written_at)::bigint,"
             "        extract(epoch FROM now() - l.written_at)::bigint, extract(epoch FROM s.heard_at)::bigint,"
-            "        extract(epoch FROM now() - s.heard_at)::bigint, s.backlog, s.packing"
+            "        extract(epoch FROM now() - s.heard_at)::bigint, s.backlog, s.packing, %1"
             " FROM names n"
             " LEFT JOIN LATERAL (SELECT outer_label, written_at FROM zantrel.boxes b WHERE b.station = n.station"
             "                    ORDER BY written_at DESC LIMIT 1) l ON true"
             " LEFT JOIN zantrel.station_state s ON s.station = n.station"
-            " ORDER BY n.station"),
+            " ORDER BY n.station")
+                                      .arg(m_schemaVersion >= kClockSchemaVersion ? QStringLiteral("s.clock_skew") : QStringLiteral("NULL")),
             day);
         // Boxes with their pack count are read from an index alone; those recorded
         // before boxes carried it are counted row by row.
@@ -150,6 +154,8 @@ Snapshot BoardData::snapshot(qint64 localMidnight)
             st.secondsSinceHeard = age(r, 5);
             st.backlog = int(number(r, 6, -1));
             st.packing = text(r, 7);
+            if (r[8])
+                st.clockSkew = int(number(r, 8));
             st.state = stateOf(st.secondsSinceBox, st.secondsSinceHeard, m_idleMinutes);
             st.hours = std::move(byStation[st.name]);
             for (const HourCount &h : st.hours) {

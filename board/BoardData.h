@@ -4,6 +4,7 @@
 
 #include <QString>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace database {
@@ -41,6 +42,7 @@ struct Station
     qint64 secondsSinceHeard = -1; // -1: never heard from
     int backlog = -1;             // boxes waiting in its outbox when it last reported; -1: unknown
     QString packing;
+    std::optional<int> clockSkew; // seconds its clock is ahead of the server's, as it last reported
     StationState state = StationState::NotHeard;
     std::vector<HourCount> hours; // only hours with boxes, in order
 };
@@ -101,6 +103,7 @@ private:
 
     QString m_url;
     int m_idleMinutes;
+    int m_schemaVersion = 0;
     int m_answerSeconds;
     std::unique_ptr<database::Connection> m_db;
 };

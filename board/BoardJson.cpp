@@ -4,6 +4,7 @@
 
 #include <QDateTime>
 #include <QJsonArray>
+#include <cstdlib>
 
 namespace board {
 
@@ -55,6 +56,10 @@ QJsonObject stationJson(const Station &s, int idleMinutes, qint64 midnight)
         {QStringLiteral("lastBoxAt"), when(s.lastBoxAt, midnight)},
         {QStringLiteral("backlog"), s.backlog < 0 ? QString() : QString::number(s.backlog)},
         {QStringLiteral("packing"), s.packing},
+        // "" when the clock is within a minute of the server's or unknown; else how far off, in minutes.
+        {QStringLiteral("clock"), s.clockSkew && std::abs(*s.clockSkew) > 60
+                                      ? QStringLiteral("时钟相差 %1 分钟").arg((std::abs(*s.clockSkew) + 30) / 60)
+                                      : QString()},
         {QStringLiteral("state"), stateKey(s.state)},
         {QStringLiteral("stateText"), stateText(s, idleMinutes, midnight)},
     };

@@ -14,3 +14,7 @@ CREATE INDEX boxes_outer_label ON zantrel.boxes USING hash (outer_label);
 
 -- The boxes the record refused a station, as the station names them.
 ALTER TABLE zantrel.station_state ADD COLUMN refused text NOT NULL DEFAULT '';
+
+-- How far the station's clock is from the server's, in seconds (positive: ahead), as
+-- it measured at its last report. The record's own order never depends on it.
+ALTER TABLE zantrel.station_state ADD COLUMN clock_skew integer;

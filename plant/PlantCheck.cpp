@@ -83,7 +83,7 @@ void PlantCheck::run(std::shared_ptr<Shared> shared)
             const auto rows = db->run(
                 QStringLiteral("SELECT b.station, b.outer_label, to_char(b.written_at, 'YYYY-MM-DD HH24:MI:SS')"
                                " FROM zantrel.box_rows r JOIN zantrel.boxes b USING (box_id)"
-                               " WHERE r.kind = 2 AND r.text = $1 ORDER BY b.written_at LIMIT 1"),
+                               " WHERE r.kind = 2 AND r.text = $1 ORDER BY b.recorded_at LIMIT 1"),
                 {barcode});
             answer.reached = true;
             if (!rows.empty())

@@ -10,6 +10,7 @@
 #include <QFileInfo>
 #include <QSet>
 #include <algorithm>
+#include <cstdlib>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -182,6 +183,16 @@ QString PlantLink::stateLine(const State &state)
     return QStringLiteral("中央记录：连接中，%1 箱等待上传").arg(state.backlog);
 }
 
+QString PlantLink::alarm() const
+{
+    const State now = state();
+    const int limit = m_shared->options.maxClockSkewSeconds;
+    if (!now.clockSkew || std::abs(*now.clockSkew) <= limit)
+        return {};
+    // Boxes carry this station's time: a clock far off puts them into the wrong hour or day.
+    return QStringLiteral("本机时钟与中央记录相差 %1 分钟，请校准本机时间").arg((std::abs(*now.clockSkew) + 30) / 60);
+}
+
 QString PlantLink::takeNotice()
 {
     const std::lock_guard<std::mutex> hold(m_shared->lock);
@@ -202,7 +213,7 @@ QString PlantLink::takeNotice()
 void PlantLink::run(std::shared_ptr<Shared> shared)
 {
     const Options &o = shared->options;
-    PlantSender sender(o.url, o.station, shared->outbox, o.answerSeconds);
+    PlantSender sender(o.url, o.station, shared->outbox, o.answerSeconds, o.clock);
     sender.recordConflicts(o.recordConflicts);
     int pause = 1; // seconds before the next try after a failure, doubled each time
     // The workbooks are the station's truth: what the outbox lost (a damaged, cut or
@@ -227,6 +238,8 @@ void PlantLink::run(std::shared_ptr<Shared> shared)
                 tell(shared->notice, QStringLiteral("中央记录拒收外箱 %1，它已移到 %2 保留，其后的外箱照常上传。工作簿中的记录不受影响。")
                                          .arg(label, PlantSender::refusedFileName()));
         state.refused = report.refused;
+        if (report.clockSkew)
+            state.clockSkew = report.clockSkew;
         if (report.recorded) {
             state.kind = State::Recorded;
             state.why.clear();

@@ -9,6 +9,7 @@
 #include <QStringList>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <thread>
 
 // The plant record as the station sees it. A box written to its workbook goes into
@@ -27,7 +28,9 @@ public:
         int answerSeconds = 10;    // the longest the thread waits for one answer
         int heartbeatSeconds = 30; // the state is reported at least this often
         int longestPauseSeconds = 30; // back-off ceiling between failed tries
-        bool recordConflicts = false; // the plant-wide duplicate check is on
+        bool recordConflicts = false; // the station refuses repeats: conflicts are recorded
+        int maxClockSkewSeconds = 60; // a clock further from the server's is told in red
+        std::function<QDateTime()> clock = &QDateTime::currentDateTime; // the station's
     };
 
     // Where the record stands, for the status panel.
@@ -43,6 +46,7 @@ public:
         int levelled = 0;    // boxes of the workbooks the record lacked, delivered since the start
         QStringList refused; // outer labels of the boxes the record refuses for good
         QDateTime levelledAt; // when the record was last compared with the workbooks
+        std::optional<int> clockSkew; // seconds this station's clock is ahead of the server's
     };
 
     PlantLink(const QString &programFolder, Options options);
@@ -57,6 +61,8 @@ public:
     QString stateLines() const override;
     // A damaged outbox, a database without the schema or with a newer one.
     QString takeNotice() override;
+    // A clock too far from the server's.
+    QString alarm() const override;
 
     // Makes the plant-wide duplicate check's questions, each on a connection of its own.
     std::function<std::unique_ptr<DuplicateQuestion>()> questions() const;

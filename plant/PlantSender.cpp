@@ -42,8 +42,8 @@ void step()
 
 } // namespace
 
-PlantSender::PlantSender(QString url, QString station, Outbox &outbox, int answerSeconds)
-    : m_url(std::move(url)), m_station(std::move(station)), m_outbox(outbox),
+PlantSender::PlantSender(QString url, QString station, Outbox &outbox, int answerSeconds, std::function<QDateTime()> clock)
+    : m_url(std::move(url)), m_station(std::move(station)), m_clock(std::move(clock)), m_outbox(outbox),
       m_refused(QFileInfo(outbox.path()).absolutePath(), refusedFileName()), m_answerSeconds(answerSeconds)
 {
 }
@@ -110,6 +110,7 @@ PlantSender::Report PlantSender::deliver(const QString &packing)
                     delivered.insert(batch.entries[n].id);
             }
             reportState(batch.total - int(batch.entries.size()), packing);
+            report.clockSkew = m_clockSkew;
         } catch (const RuntimeError &e) {
             m_db.reset(); // connect afresh next time
             report.why = e.description();
@@ -351,17 +352,26 @@ void PlantSender::recordConflictsOf(const QString &boxId, const QString &outer, 
 void PlantSender::reportState(int backlog, const QString &packing)
 {
     const QStringList params{m_station, QString::number(backlog), packing.isNull() ? QStringLiteral("") : packing}; // "": not packing
+    // This station's clock against the server's, at every report (the network's delay is
+    // far below what matters here).
+    const QString local = boxlines::timeText(m_clock());
     if (m_schemaVersion < kRefusedVersion) {
         m_db->run(QStringLiteral("INSERT INTO zantrel.station_state (station, heard_at, backlog, packing) VALUES ($1, now(), $2, $3)"
                                  " ON CONFLICT (station) DO UPDATE SET heard_at = now(), backlog = $2, packing = $3"),
                   params);
+        const auto skew = m_db->run(QStringLiteral("SELECT round(extract(epoch FROM $1::timestamptz - statement_timestamp()))::integer"), {local});
+        m_clockSkew = skew[0][0].value_or(QString()).toInt();
         return;
     }
     // The boxes the record refused, named where a supervisor looks (a few, and how many in all).
     const QStringList refused = refusedLabels();
     const QString named = refused.isEmpty() ? QString()
                                             : QStringLiteral("%1 箱：%2").arg(refused.size()).arg(refused.mid(0, 5).join(QStringLiteral("，")).left(200));
-    m_db->run(QStringLiteral("INSERT INTO zantrel.station_state (station, heard_at, backlog, packing, refused) VALUES ($1, now(), $2, $3, $4)"
-                             " ON CONFLICT (station) DO UPDATE SET heard_at = now(), backlog = $2, packing = $3, refused = $4"),
-              params + QStringList{named.isNull() ? QStringLiteral("") : named});
+    const auto skew = m_db->run(
+        QStringLiteral("INSERT INTO zantrel.station_state (station, heard_at, backlog, packing, refused, clock_skew)"
+                       " VALUES ($1, now(), $2, $3, $4, round(extract(epoch FROM $5::timestamptz - statement_timestamp())))"
+                       " ON CONFLICT (station) DO UPDATE SET heard_at = now(), backlog = $2, packing = $3, refused = $4,"
+                       " clock_skew = excluded.clock_skew RETURNING clock_skew"),
+        params + QStringList{named.isNull() ? QStringLiteral("") : named, local});
+    m_clockSkew = skew.empty() ? 0 : skew[0][0].value_or(QString()).toInt();
 }

@@ -3,10 +3,12 @@
 #include "platform/Database.h"
 #include "plant/Outbox.h"
 
+#include <QDateTime>
 #include <QString>
 #include <functional>
 #include <vector>
 #include <memory>
+#include <optional>
 
 // Takes the outbox to the plant record: oldest box first, in transactions of up to
 // 50 boxes; a box already there (delivered once before a crash, before the outbox
@@ -42,9 +44,14 @@ public:
         // Outer labels of the boxes the record refused for good, set aside in
         // outbox.refused.txt so that the boxes after them go on.
         QStringList refused;
+        // Seconds this station's clock is ahead of the server's (negative: behind),
+        // measured at this report; nothing when the server was not reached.
+        std::optional<int> clockSkew;
     };
 
-    PlantSender(QString url, QString station, Outbox &outbox, int answerSeconds = 10);
+    // The clock is the station's (tests set it apart from the server's).
+    PlantSender(QString url, QString station, Outbox &outbox, int answerSeconds = 10,
+                std::function<QDateTime()> clock = &QDateTime::currentDateTime);
     ~PlantSender();
 
     // With the plant-wide check, every pack of a delivered box that an earlier box
@@ -108,6 +115,8 @@ private:
 
     QString m_url;
     QString m_station;
+    std::function<QDateTime()> m_clock;
+    int m_clockSkew = 0;
     Outbox &m_outbox;
     Outbox m_refused; // boxes the record refused for good
     int m_answerSeconds;

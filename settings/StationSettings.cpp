@@ -134,6 +134,15 @@ PlantSettings readPlantSettings(const QString &programFolder, const PasswordChec
                     ? QSysInfo::machineHostName() + QLatin1Char('-') + QFileInfo(programFolder).fileName()
                     : station;
     p.recordsConflicts = readScanSettings().cfMode == QLatin1String("0");
+    const QString skew = read("db", "max_clock_skew", config::path()).trimmed();
+    if (!skew.isEmpty()) {
+        const std::optional<int32_t> seconds = textnum::tryInt32(skew);
+        if (seconds && *seconds >= 1 && *seconds <= 86400)
+            p.maxClockSkewSeconds = *seconds;
+        else
+            addProblem(p.problems, "db", "max_clock_skew", skew,
+                       QStringLiteral("时钟允许的偏差（秒）%1；本次按 60").arg(textnum::rangeRule(skew, 1, 86400)));
+    }
     if (url.isEmpty())
         return p;
     if (const qsizetype length = p.station.toUcs4().size(); length > kMaxStationName) {

@@ -60,6 +60,7 @@ struct PlantSettings
     // [cf] cf = 0, whatever the scope: a pack this station delivers that an earlier box of
     // the plant holds is recorded as a conflict.
     bool recordsConflicts = false;
+    int maxClockSkewSeconds = 60; // [db] max_clock_skew: a clock further off is told in red
     QStringList problems;
 
     bool configured() const { return !url.isEmpty(); }

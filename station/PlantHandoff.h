@@ -25,4 +25,6 @@ public:
     virtual QString stateLines() const = 0;
     // What the operator is to be told once; "" when nothing new.
     virtual QString takeNotice() = 0;
+    // What the operator must see at once, shown in red while it lasts; "" when nothing.
+    virtual QString alarm() const = 0;
 };

@@ -133,6 +133,11 @@ QString ScanSession::plantRecordLine() const
     return m_parts.plant->stateLines() + checkLine();
 }
 
+QString ScanSession::alarm() const
+{
+    return m_parts.plant ? m_parts.plant->alarm() : QString();
+}
+
 QString ScanSession::checkLine() const
 {
     if (!m_wholePlant || !m_parts.plant)
@@ -161,5 +166,6 @@ ScanSession::Status ScanSession::status() const
         s.lastBox = QStringLiteral("上一箱：尚无");
     }
     s.plantRecord = plantRecordLine();
+    s.alarm = alarm();
     return s;
 }

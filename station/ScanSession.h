@@ -85,9 +85,11 @@ public:
         int perOuter = 0;
         QString lastBox; // the last box written, or why the full one waits
         QString plantRecord; // where the plant record stands; "" without one
+        QString alarm;       // what the operator must see at once, in red; "" when nothing
     };
     Status status() const;
     QString plantRecordLine() const;
+    QString alarm() const;
     QString checkLine() const;
 
     // The settle wait before a scan is read, in milliseconds as config.ini holds it.

@@ -78,8 +78,8 @@ int status(database::Connection &db)
         "        coalesce(to_char(s.heard_at, 'YYYY-MM-DD HH24:MI:SS'), '-'), coalesce(s.backlog::text, '-')%1"
         " FROM names n LEFT JOIN today t USING (station) LEFT JOIN last l USING (station)"
         " LEFT JOIN zantrel.station_state s USING (station) ORDER BY n.station")
-                                 .arg(installed >= 4 ? QStringLiteral(", coalesce(nullif(s.refused, ''), '-')") : QString()));
-    printTable(installed >= 4 ? "station\tboxes today\tlast box\tlast box at\tlast heard\tbacklog\trefused by the record"
+                                 .arg(installed >= 4 ? QStringLiteral(", coalesce(s.clock_skew::text, '-'), coalesce(nullif(s.refused, ''), '-')") : QString()));
+    printTable(installed >= 4 ? "station\tboxes today\tlast box\tlast box at\tlast heard\tbacklog\tclock ahead (s)\trefused by the record"
                               : "station\tboxes today\tlast box\tlast box at\tlast heard\tbacklog",
                rows);
     return kDone;

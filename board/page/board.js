@@ -46,7 +46,7 @@ function showStations(stations) {
     cell(tr, s.lastBox, 'lastBox');
     cell(tr, s.lastBoxAt, 'lastBoxAt');
     cell(tr, s.backlog === '' ? '—' : s.backlog, 'backlog number');
-    cell(tr, s.stateText, 'state ' + s.state);
+    cell(tr, s.clock === '' ? s.stateText : s.stateText + '，' + s.clock, 'state ' + s.state + (s.clock === '' ? '' : ' clock'));
   });
 }
 

@@ -2,6 +2,7 @@
 #include "support/ToolRun.h"
 
 #include "board/BoardData.h"
+#include "board/BoardJson.h"
 #include "board/BoardOptions.h"
 #include "board/BoardServer.h"
 #include "board/HourChart.h"
@@ -270,6 +271,16 @@ private slots:
         board::BoardData strict(url("board"), 1);
         admin->runScript("UPDATE zantrel.station_state SET heard_at = now() WHERE station = 'line3-b'");
         QCOMPARE(stationIn(strict.snapshot(m_midnight), "line3-b")->state, board::StationState::Idle);
+
+        // A station's clock as it reported it: one far off is shown beside its state.
+        QVERIFY(a.clockSkew && std::abs(*a.clockSkew) <= 5);
+        admin->runScript("UPDATE zantrel.station_state SET clock_skew = -36000 WHERE station = 'line3-b'");
+        const board::Snapshot withSkew = strict.snapshot(m_midnight);
+        QCOMPARE(stationIn(withSkew, "line3-b")->clockSkew, std::optional<int>(-36000));
+        QStringList clocks;
+        for (const QJsonValue &st : board::snapshotJson(withSkew, m_midnight + 3600, 1, false).value("stations").toArray())
+            clocks << st.toObject().value("name").toString() + '=' + st.toObject().value("clock").toString();
+        QCOMPARE(clocks, QStringList({"line3-a=", QStringLiteral("line3-b=时钟相差 600 分钟"), "line3-c="}));
 
         // The chart: one bar per hour with boxes, names as text.
         const QByteArray svg = board::hourChartSvg(s.stations);

@@ -21,6 +21,7 @@
 #include <QDir>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 #include <thread>
@@ -64,15 +65,15 @@ struct Station
     PlantLink link;
 };
 
-// A written box of its own, as the intake hands it over.
-void handOverBox(PlantLink &link, int n, const QString &pack = QString())
+// A written box of its own, as the intake hands it over, written at that time.
+void handOverBox(PlantLink &link, int n, const QString &pack = QString(), const QDateTime &at = QDateTime::currentDateTime())
 {
     Box box;
     box.apply({{{BoxRow::OuterLabel, QStringLiteral("W%1").arg(n)}, {BoxRow::MiddleLabel, QStringLiteral("Z%1").arg(n)},
                 {BoxRow::Pack, pack.isEmpty() ? QStringLiteral("%1-%2").arg(link.station()).arg(n) : pack}},
                {}, {}});
     box.setExportTarget({QStringLiteral("20261208.xls"), 2 + 3 * n, QUuid::createUuid()});
-    link.handOver(box, ExportReceipt{box.outerLabel(), QStringLiteral("20261208.xls"), 2 + 3 * n, QDateTime::currentDateTime(), {}});
+    link.handOver(box, ExportReceipt{box.outerLabel(), QStringLiteral("20261208.xls"), 2 + 3 * n, at, {}});
 }
 
 // One run of the kill test's station; its exit code, or -1 when it was killed.
@@ -407,6 +408,39 @@ private slots:
         auto station = database::connect(m_server.url(QStringLiteral("line3"), name));
         QVERIFY_THROWS_EXCEPTION(RuntimeError, station->run("DELETE FROM zantrel.pack_conflicts"));
         QVERIFY_THROWS_EXCEPTION(RuntimeError, admin->run("UPDATE zantrel.pack_conflicts SET barcode = 'x'"));
+    }
+
+    void aClockFarOffIsToldAndTheRecordsOrderStands()
+    {
+        const QString name = freshDatabase();
+        auto admin = database::connect(m_server.url(QStringLiteral("postgres"), name));
+        QTemporaryDir a, b;
+        PlantLink inStep(a.path(), quick(m_server.url(QStringLiteral("line3"), name), QStringLiteral("line3-a")));
+        PlantLink::Options behind = quick(m_server.url(QStringLiteral("line3"), name), QStringLiteral("line3-b"));
+        const auto tenHoursBehind = [] { return QDateTime::currentDateTime().addSecs(-10 * 3600); };
+        behind.clock = tenHoursBehind;
+        behind.recordConflicts = true;
+        PlantLink late(b.path(), behind);
+        QTRY_VERIFY_WITH_TIMEOUT(late.state().clockSkew && inStep.state().clockSkew, 15000);
+        QVERIFY2(std::abs(*late.state().clockSkew + 36000) <= 5, qPrintable(QString::number(*late.state().clockSkew)));
+        QCOMPARE(late.alarm(), QStringLiteral("本机时钟与中央记录相差 600 分钟，请校准本机时间"));
+        QCOMPARE(inStep.alarm(), QString());
+        QCOMPARE(one(*admin, "SELECT abs(clock_skew + 36000) <= 5 FROM zantrel.station_state WHERE station = 'line3-b'"), QStringLiteral("t"));
+        const ToolRun status = ToolRun::of(QStringLiteral("zantrel-db"), {"status", m_server.url(QStringLiteral("line3"), name)});
+        QVERIFY2(status.out.contains(QRegularExpression(QStringLiteral("line3-b\t[^\n]*\t-3599[5-9]|line3-b\t[^\n]*\t-3600[0-5]"))),
+                 qPrintable(status.out));
+
+        // The pack reaches the record first from a; b's box, written "earlier" by its
+        // clock, arrives second: b is the one marked, and the check names a's box.
+        handOverBox(inStep, 1, QStringLiteral("T1"));
+        QTRY_COMPARE(one(*admin, "SELECT count(*) FROM zantrel.boxes"), QStringLiteral("1"));
+        handOverBox(late, 1, QStringLiteral("T1"), tenHoursBehind());
+        QTRY_COMPARE(one(*admin, "SELECT count(*) FROM zantrel.conflicts"), QStringLiteral("1"));
+        QCOMPARE(one(*admin, "SELECT first_station || ' ' || second_station FROM zantrel.conflicts"), QStringLiteral("line3-a line3-b"));
+        PlantCheck check(m_server.url(QStringLiteral("line3"), name));
+        const uint64_t ticket = check.ask(QStringLiteral("T1"));
+        QTRY_VERIFY(check.answer(ticket).has_value());
+        QCOMPARE(check.answer(ticket)->found->station, QStringLiteral("line3-a"));
     }
 
     void aConflictIsToldAfterARestartOnce()

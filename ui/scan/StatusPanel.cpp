@@ -18,7 +18,10 @@ StatusPanel::StatusPanel(QWidget *parent) : QWidget(parent)
     lblLastBox = line("lblLastBox");
     lblScanner = line("lblScanner");
     lblPlant = line("lblPlant");
-    for (QLabel *l : {lblBox, lblPacks, lblLastBox, lblScanner, lblPlant})
+    lblAlarm = line("lblAlarm");
+    lblAlarm->setStyleSheet(QStringLiteral("color: #c00000; font-weight: bold;"));
+    lblAlarm->hide();
+    for (QLabel *l : {lblBox, lblPacks, lblLastBox, lblScanner, lblPlant, lblAlarm})
         layout->addWidget(l);
     layout->addStretch();
 }
@@ -53,6 +56,12 @@ void StatusPanel::showLastBox(const QString &text)
 void StatusPanel::showScanner(const QString &text)
 {
     lblScanner->setText(text);
+}
+
+void StatusPanel::showAlarm(const QString &text)
+{
+    lblAlarm->setText(text);
+    lblAlarm->setVisible(!text.isEmpty());
 }
 
 void StatusPanel::showPlantRecord(const QString &text)

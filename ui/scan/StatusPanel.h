@@ -19,6 +19,8 @@ public:
     void showLastBox(const QString &text);
     void showScanner(const QString &text);
     void showPlantRecord(const QString &text);
+    // In red, while there is something the operator must see at once ("": hidden).
+    void showAlarm(const QString &text);
 
 private:
     QLabel *line(const char *name);
@@ -28,4 +30,5 @@ private:
     QLabel *lblLastBox;
     QLabel *lblScanner;
     QLabel *lblPlant;
+    QLabel *lblAlarm;
 };

@@ -104,6 +104,7 @@ void frm_SCAN::refreshStatus()
     m_status->showLastBox(status.lastBox);
     m_status->showScanner(m_session->link().describe());
     m_status->showPlantRecord(status.plantRecord);
+    m_status->showAlarm(status.alarm);
     if (PlantHandoff *plant = m_session->plant())
         plant->packing(status.outerLabel);
 }
@@ -114,6 +115,7 @@ void frm_SCAN::watchPlantRecord()
     if (m_session->handlingScan() || !m_session->plant())
         return;
     m_status->showPlantRecord(m_session->plantRecordLine());
+    m_status->showAlarm(m_session->alarm());
     const QString notice = m_session->plant()->takeNotice();
     if (!notice.isEmpty())
         operatorMessages().show(notice);
