@@ -14,6 +14,19 @@
 
 namespace {
 
+// A box of line3-a at that row of a workbook, with a fresh id.
+Outbox::Entry boxAt(int32_t firstRow, std::vector<BoxRow> rows)
+{
+    Outbox::Entry e;
+    e.id = QUuid::createUuid();
+    e.station = QStringLiteral("line3-a");
+    e.workbook = QStringLiteral("20261207.xls");
+    e.firstRow = firstRow;
+    e.writtenAt = QDateTime::currentDateTimeUtc();
+    e.rows = std::move(rows);
+    return e;
+}
+
 ToolRun zantrelDb(const QStringList &args)
 {
     return ToolRun::of(QStringLiteral("zantrel-db"), args);
@@ -149,15 +162,11 @@ private slots:
         Outbox outbox(folder.path());
         std::vector<Outbox::Entry> boxes;
         for (int n = 0; n < 3; ++n) {
-            Outbox::Entry e;
-            e.id = QUuid::createUuid();
-            e.station = QStringLiteral("line3-a");
-            e.workbook = QStringLiteral("20261207.xls");
-            e.firstRow = 2 + 5 * n;
-            e.writtenAt = QDateTime::currentDateTimeUtc();
-            e.rows = {{BoxRow::OuterLabel, QStringLiteral("W00%1").arg(n)}, {BoxRow::MiddleLabel, QStringLiteral("Z00%1").arg(n)},
-                      {BoxRow::Pack, QStringLiteral("A'%1\\;").arg(n)}, {BoxRow::MiddleLabel, QStringLiteral("Z10%1").arg(n)},
-                      {BoxRow::Pack, QStringLiteral("B%1").arg(n)}};
+            const Outbox::Entry e = boxAt(2 + 5 * n, {{BoxRow::OuterLabel, QStringLiteral("W00%1").arg(n)},
+                                                      {BoxRow::MiddleLabel, QStringLiteral("Z00%1").arg(n)},
+                                                      {BoxRow::Pack, QStringLiteral("A'%1\\;").arg(n)},
+                                                      {BoxRow::MiddleLabel, QStringLiteral("Z10%1").arg(n)},
+                                                      {BoxRow::Pack, QStringLiteral("B%1").arg(n)}});
             outbox.add(e);
             boxes.push_back(e);
         }
@@ -222,17 +231,9 @@ private slots:
         QRandomGenerator random(3000);
         while (longBarcode.size() < 3000)
             longBarcode += QLatin1Char(char('!' + random.bounded(94)));
-        for (int n = 1; n <= 3; ++n) {
-            Outbox::Entry e;
-            e.id = QUuid::createUuid();
-            e.station = QStringLiteral("line3-a");
-            e.workbook = QStringLiteral("20261208.xls");
-            e.firstRow = 2 + 4 * n;
-            e.writtenAt = QDateTime::currentDateTime();
-            e.rows = {{BoxRow::OuterLabel, QStringLiteral("W00%1").arg(n)}, {BoxRow::MiddleLabel, QStringLiteral("Z00%1").arg(n)},
-                      {BoxRow::Pack, n == 2 ? longBarcode : QStringLiteral("A%1").arg(n)}};
-            outbox.add(e);
-        }
+        for (int n = 1; n <= 3; ++n)
+            outbox.add(boxAt(2 + 4 * n, {{BoxRow::OuterLabel, QStringLiteral("W00%1").arg(n)}, {BoxRow::MiddleLabel, QStringLiteral("Z00%1").arg(n)},
+                                         {BoxRow::Pack, n == 2 ? longBarcode : QStringLiteral("A%1").arg(n)}}));
         PlantSender sender(m_server.url(QStringLiteral("line3"), name), QStringLiteral("line3-a"), outbox, 5);
         PlantSender::Report report = sender.deliver();
         // The boxes before and after it are recorded; it is set aside and named.
