@@ -59,6 +59,79 @@ struct PlantLink::Shared
     QSet<QString> toldKeys = told.read(); // conflicts the operator was shown, this run or before
     QStringList untold;                   // conflicts in the notice, not yet shown
 
+    // With the lock held: the state after a delivery, and what the operator is told of it.
+    void noteReport(const PlantSender::Report &report)
+    {
+        ++state.attempts;
+        tellConflicts(report.conflicts);
+        state.backlog = report.backlog + addedDuringDelivery;
+        for (const QString &label : report.refused)
+            if (!state.refused.contains(label))
+                tell(notice, QStringLiteral("中央记录拒收外箱 %1，它已移到 %2 保留，其后的外箱照常上传。工作簿中的记录不受影响。")
+                                 .arg(label, PlantSender::refusedFileName()));
+        state.refused = report.refused;
+        if (report.clockSkew)
+            state.clockSkew = report.clockSkew;
+        if (report.recorded) {
+            state.kind = State::Recorded;
+            state.why.clear();
+            state.delivered = QDateTime::currentDateTime();
+            schemaTold = outboxTold = false;
+            return;
+        }
+        state.kind = State::Offline;
+        state.why = report.why;
+        if (report.schemaUnusable && !schemaTold) {
+            schemaTold = true;
+            tell(notice, QStringLiteral("中央记录不可用：%1\n本站照常写入工作簿，外箱留在 outbox.txt 中等待上传。").arg(report.why));
+        }
+        if (report.outboxDamaged && !outboxTold) {
+            outboxTold = true;
+            tell(notice, QStringLiteral("待上传记录无法读取：%1\n其中的外箱不会上传；请检查该文件，工作簿中的记录不受影响。").arg(report.why));
+        }
+    }
+
+    // Without the lock: the record brought level with the workbooks from that day on,
+    // the boxes it refused again, and the conflicts never shown. True when every
+    // workbook was read and the record answered throughout.
+    bool bringLevel(PlantSender &sender, const QDate &from)
+    {
+        workbookboxes::Found found = workbookboxes::read(folder, options.station, from);
+        // A box on its way is not missing. Read after the workbooks, the expected boxes
+        // before the outbox: a box is expected before it enters its workbook and stays
+        // so until it is in the outbox.
+        std::unique_lock<std::mutex> hold(lock);
+        QSet<QString> onTheirWay = expected;
+        hold.unlock();
+        try {
+            for (const Outbox::Entry &e : outbox.pending())
+                onTheirWay.insert(placeOf(e.workbook, e.firstRow));
+        } catch (const RuntimeError &) {
+            // A damaged outbox sends nothing: every box of the workbooks may be missing.
+        }
+        std::erase_if(found.boxes, [&](const Outbox::Entry &e) { return onTheirWay.contains(placeOf(e.workbook, e.firstRow)); });
+        const PlantSender::Retried retried = sender.retryRefused(); // the schema may have changed since
+        const PlantSender::Levelled levelled = sender.bringLevel(found.boxes);
+        std::vector<PlantSender::Conflict> open;
+        try {
+            open = sender.openConflicts();
+        } catch (const RuntimeError &) {
+            // Asked again at the next reconnect or pass.
+        }
+        hold.lock();
+        tellConflicts(retried.conflicts);
+        for (const QString &refusal : levelled.refused)
+            if (!toldRefusals.contains(refusal)) {
+                toldRefusals.insert(refusal);
+                tell(notice, QStringLiteral("中央记录拒收工作簿中的外箱 %1").arg(refusal));
+            }
+        state.levelled += levelled.delivered;
+        tellConflicts(levelled.conflicts);
+        tellConflicts(open); // recorded while the station was down, or never shown
+        state.levelledAt = QDateTime::currentDateTime();
+        return levelled.why.isEmpty() && found.unreadable.isEmpty();
+    }
+
     // Conflicts not yet told go into the notice, each once.
     void tellConflicts(const std::vector<PlantSender::Conflict> &conflicts)
     {
@@ -229,73 +302,14 @@ void PlantLink::run(std::shared_ptr<Shared> shared)
         hold.unlock();
         const PlantSender::Report report = sender.deliver(packing);
         hold.lock();
-        State &state = shared->state;
-        ++state.attempts;
-        shared->tellConflicts(report.conflicts);
-        state.backlog = report.backlog + shared->addedDuringDelivery;
-        for (const QString &label : report.refused)
-            if (!state.refused.contains(label))
-                tell(shared->notice, QStringLiteral("中央记录拒收外箱 %1，它已移到 %2 保留，其后的外箱照常上传。工作簿中的记录不受影响。")
-                                         .arg(label, PlantSender::refusedFileName()));
-        state.refused = report.refused;
-        if (report.clockSkew)
-            state.clockSkew = report.clockSkew;
-        if (report.recorded) {
-            state.kind = State::Recorded;
-            state.why.clear();
-            state.delivered = QDateTime::currentDateTime();
-            shared->schemaTold = shared->outboxTold = false;
-            pause = 1;
-        } else {
-            state.kind = State::Offline;
-            state.why = report.why;
-            if (report.schemaUnusable && !shared->schemaTold) {
-                shared->schemaTold = true;
-                tell(shared->notice, QStringLiteral("中央记录不可用：%1\n本站照常写入工作簿，外箱留在 outbox.txt 中等待上传。").arg(report.why));
-            }
-            if (report.outboxDamaged && !shared->outboxTold) {
-                shared->outboxTold = true;
-                tell(shared->notice, QStringLiteral("待上传记录无法读取：%1\n其中的外箱不会上传；请检查该文件，工作簿中的记录不受影响。").arg(report.why));
-            }
-        }
+        shared->noteReport(report);
         const auto now = std::chrono::steady_clock::now();
         if (report.recorded && (!wasRecorded || !levelledAt || now - *levelledAt > std::chrono::seconds(kLevelEverySeconds))) {
-            hold.unlock();
             const QDate today = QDate::currentDate();
-            workbookboxes::Found found = workbookboxes::read(shared->folder, o.station, levelFrom);
-            // A box on its way is not missing. Read after the workbooks, the expected
-            // boxes before the outbox: a box is expected before it enters its workbook and
-            // stays so until it is in the outbox.
-            hold.lock();
-            QSet<QString> onTheirWay = shared->expected;
             hold.unlock();
-            try {
-                for (const Outbox::Entry &e : shared->outbox.pending())
-                    onTheirWay.insert(placeOf(e.workbook, e.firstRow));
-            } catch (const RuntimeError &) {
-                // A damaged outbox sends nothing: every box of the workbooks may be missing.
-            }
-            std::erase_if(found.boxes, [&](const Outbox::Entry &e) { return onTheirWay.contains(placeOf(e.workbook, e.firstRow)); });
-            const PlantSender::Retried retried = sender.retryRefused(); // the schema may have changed since
-            const PlantSender::Levelled levelled = sender.bringLevel(found.boxes);
-            std::vector<PlantSender::Conflict> open;
-            try {
-                open = sender.openConflicts();
-            } catch (const RuntimeError &) {
-                // Asked again at the next reconnect or pass.
-            }
+            const bool level = shared->bringLevel(sender, levelFrom);
             hold.lock();
-            shared->tellConflicts(retried.conflicts);
-            for (const QString &refusal : levelled.refused)
-                if (!shared->toldRefusals.contains(refusal)) {
-                    shared->toldRefusals.insert(refusal);
-                    tell(shared->notice, QStringLiteral("中央记录拒收工作簿中的外箱 %1").arg(refusal));
-                }
-            shared->state.levelled += levelled.delivered;
-            shared->tellConflicts(levelled.conflicts);
-            shared->tellConflicts(open); // recorded while the station was down, or never shown
-            shared->state.levelledAt = QDateTime::currentDateTime();
-            if (levelled.why.isEmpty() && found.unreadable.isEmpty()) {
+            if (level) {
                 levelFrom = today.addDays(-1); // past midnight, yesterday's last boxes still count
                 levelledAt = now;
             }
@@ -303,6 +317,7 @@ void PlantLink::run(std::shared_ptr<Shared> shared)
         wasRecorded = report.recorded;
         // Recorded: wait for the next box or the next report of the state. Not
         // recorded: back off, and a new box does not cut the pause short.
+        pause = report.recorded ? 1 : pause;
         const auto until = std::chrono::steady_clock::now()
                            + std::chrono::seconds(report.recorded ? o.heartbeatSeconds : pause);
         if (report.recorded)
