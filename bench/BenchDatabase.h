@@ -15,5 +15,9 @@ inline QString benchDatabase(PgServer &server, const QString &name)
         std::fprintf(stderr, "no server: %s\n", qPrintable(why));
         std::exit(1);
     }
-    return plantdb::make(server, name);
+    // Every station a benchmark runs, owned by the stations' login.
+    QStringList stations{QStringLiteral("bench-lag"), QStringLiteral("bench-drain"), QStringLiteral("bench-scan")};
+    for (int n = 0; n < 100; ++n)
+        stations << QStringLiteral("load-%1").arg(n, 2, 10, QLatin1Char('0'));
+    return plantdb::make(server, name, stations);
 }

@@ -28,6 +28,7 @@ public:
         FileRefused = 1011, // not a regular file, or larger than such a file may be
         FileChanged = 1012, // changed under the program since it last wrote it
         DatabaseRefusedData = 1013, // the server refuses these values for good (data, constraint, size limit)
+        DatabaseNotAllowed = 1014,  // the login may not do this (a right, or a station that is not its own)
         kSystemBase = 10000,
     };
 

@@ -10,6 +10,9 @@ namespace plantschema {
 
 namespace {
 
+// From this version a station's name belongs to one login.
+constexpr int kStationLoginsVersion = 5;
+
 // Any number that is the same in every program that migrates this schema: two
 // zantrel-db runs at once take turns.
 const QString kLockKey = QStringLiteral("74657201");
@@ -82,6 +85,19 @@ QStringList migrate(database::Connection &db)
         done << QStringLiteral("applied %1 (version %2)").arg(m.name).arg(m.version);
     }
     return done;
+}
+
+void addStation(database::Connection &db, const QString &station, const QString &login)
+{
+    if (installedVersion(db) < kStationLoginsVersion)
+        throw RuntimeError(RuntimeError::SchemaUnusable, QStringLiteral("PlantSchema"),
+                           QStringLiteral("数据库中的 zantrel 架构还没有站与登录的对应，请先运行 zantrel-db init"), RuntimeError::Kind::Database);
+    if (db.run(QStringLiteral("SELECT FROM pg_roles WHERE rolname = $1 AND rolcanlogin"), {login}).empty())
+        throw RuntimeError(RuntimeError::DatabaseFailed, QStringLiteral("PlantSchema"),
+                           QStringLiteral("没有名为 %1 的登录").arg(login), RuntimeError::Kind::Database);
+    db.run(QStringLiteral("INSERT INTO zantrel.stations (station, login) VALUES ($1, $2)"
+                          " ON CONFLICT (station) DO UPDATE SET login = excluded.login"),
+           {station, login});
 }
 
 } // namespace plantschema

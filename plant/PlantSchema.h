@@ -23,4 +23,9 @@ int installedVersion(database::Connection &db);
 // migration fails or the database holds a newer version than this program knows.
 QStringList migrate(database::Connection &db);
 
+// Gives a station's name to a login: only that login may then add the station's
+// boxes, state and conflicts. Raises when the login does not exist or the schema
+// is older than version 5.
+void addStation(database::Connection &db, const QString &station, const QString &login);
+
 } // namespace plantschema

@@ -114,7 +114,11 @@ PlantSender::Report PlantSender::deliver(const QString &packing)
         } catch (const RuntimeError &e) {
             m_db.reset(); // connect afresh next time
             report.why = e.description();
-            report.schemaUnusable = e.number() == RuntimeError::SchemaUnusable;
+            // Only a person can mend these: told once.
+            report.schemaUnusable = e.number() == RuntimeError::SchemaUnusable || e.number() == RuntimeError::DatabaseNotAllowed;
+            if (e.number() == RuntimeError::DatabaseNotAllowed)
+                report.why = QStringLiteral("本站的登录不能写入站 %1 的记录（请管理员运行 zantrel-db station add %1 登录名）：%2")
+                                 .arg(m_station, e.description());
         }
         if (!delivered.isEmpty()) {
             try {

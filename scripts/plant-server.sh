@@ -3,7 +3,8 @@
 # test: a cluster of its own in DIR, reached only through a Unix socket there, with
 # the database "zantrel" made by zantrel-db and two logins as the README has a DBA
 # make them: line3 (a station, in zantrel_station) and board (in zantrel_reader and
-# zantrel_supervisor: the line's board, which records decisions on conflicts).
+# zantrel_supervisor: the line's board, which records decisions on conflicts), with the
+# stations line3-a and line3-b given to line3.
 #   plant-server.sh start DIR ZANTREL_DB   prints the connection string of database zantrel, without a user
 #   plant-server.sh stop DIR
 set -euo pipefail
@@ -37,4 +38,8 @@ fi
 psql_admin zantrel "DO \$\$ BEGIN IF NOT EXISTS (SELECT FROM pg_roles WHERE rolname = 'line3') THEN CREATE ROLE line3 LOGIN; END IF;
   IF NOT EXISTS (SELECT FROM pg_roles WHERE rolname = 'board') THEN CREATE ROLE board LOGIN; END IF; END \$\$;
   GRANT zantrel_station TO line3; GRANT zantrel_reader, zantrel_supervisor TO board;"
+# The line's two stations belong to that login: no other login may write for them.
+for station in line3-a line3-b; do
+  "$zantrel_db" station add "$station" line3 "$admin dbname=zantrel" >&2
+done
 echo "host=$dir port=$port dbname=zantrel"

@@ -5,6 +5,9 @@
 //   zantrel-db status URL      every station: boxes today, the last box and its time, when
 //                              it was last heard from
 //   zantrel-db conflicts URL   the packs found in two boxes that nobody has decided on yet
+//   zantrel-db station add NAME LOGIN URL
+//                              the station NAME belongs to LOGIN: only that login may add its
+//                              boxes, its state and its conflicts
 //   zantrel-db backfill URL --folder DIR [--station S]
 //                              brings the record level with a station's workbooks: every box
 //                              of DIR/files/yyyymmdd*.xls that the record lacks for station S
@@ -131,6 +134,7 @@ int backfill(const QString &url, const QString &folder, QString station)
 void usage()
 {
     std::fprintf(stderr, "用法：zantrel-db init URL\n      zantrel-db status URL\n      zantrel-db conflicts URL\n"
+                         "      zantrel-db station add NAME LOGIN URL\n"
                          "      zantrel-db backfill URL --folder DIR [--station S]\n");
 }
 
@@ -140,6 +144,21 @@ int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments().mid(1);
+    if (!args.isEmpty() && args[0] == QLatin1String("station")) {
+        if (args.size() != 5 || args[1] != QLatin1String("add")) {
+            usage();
+            return kError;
+        }
+        try {
+            const std::unique_ptr<database::Connection> db = database::connect(args[4]);
+            plantschema::addStation(*db, args[2], args[3]);
+            std::printf("station %s belongs to login %s\n", local(args[2]).constData(), local(args[3]).constData());
+            return kDone;
+        } catch (const RuntimeError &e) {
+            std::fprintf(stderr, "zantrel-db：%s\n", local(e.description()).constData());
+            return kError;
+        }
+    }
     if (!args.isEmpty() && args[0] == QLatin1String("backfill")) {
         const qsizetype folder = args.indexOf(QStringLiteral("--folder"));
         const qsizetype station = args.indexOf(QStringLiteral("--station"));

@@ -27,6 +27,8 @@ int numberFor(const PGresult *result)
 {
     const char *state = result ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
     const QByteArray klass = state ? QByteArray(state, 2) : QByteArray();
+    if (state && qstrcmp(state, "42501") == 0)
+        return RuntimeError::DatabaseNotAllowed;
     return klass == "22" || klass == "23" || klass == "54" ? RuntimeError::DatabaseRefusedData : RuntimeError::DatabaseFailed;
 }
 

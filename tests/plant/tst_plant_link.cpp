@@ -541,6 +541,19 @@ private slots:
             QCOMPARE(link.takeNotice(), QString());
         }
         const QString name = freshDatabase();
+        {
+            // A station name that does not belong to the login: told once, with what mends it.
+            QTemporaryDir unowned;
+            PlantLink link(unowned.path(), quick(m_server.url(QStringLiteral("line3"), name), QStringLiteral("line9-z")));
+            handOverBox(link, 1);
+            QString notice;
+            QTRY_VERIFY2(!(notice += link.takeNotice()).isEmpty(), qPrintable(link.state().why));
+            QVERIFY2(notice.contains(QStringLiteral("zantrel-db station add line9-z")), qPrintable(notice));
+            const int tried = link.state().attempts;
+            QTRY_VERIFY(link.state().attempts >= tried + 2);
+            QCOMPARE(link.takeNotice(), QString());
+            QCOMPARE(Outbox(unowned.path()).pending().size(), size_t(1)); // it waits for the DBA
+        }
         auto admin = database::connect(m_server.url(QStringLiteral("postgres"), name));
         admin->run("INSERT INTO zantrel.schema_version (version, name) VALUES (99, 'from a later program')");
         PlantLink link(folder.path(), quick(m_server.url(QStringLiteral("line3"), name), QStringLiteral("line3-a")));

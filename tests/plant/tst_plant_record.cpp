@@ -72,7 +72,8 @@ private slots:
         ToolRun run = zantrelDb({"init", m_server.url(QStringLiteral("postgres"), name)});
         QCOMPARE(run.status, 0);
         QVERIFY2(run.out.contains("applied 001_plant_record.sql (version 1)\napplied 002_pack_conflicts.sql (version 2)\n"
-                                  "applied 003_board.sql (version 3)\napplied 004_box_place.sql (version 4)"),
+                                  "applied 003_board.sql (version 3)\napplied 004_box_place.sql (version 4)\n"
+                                  "applied 005_station_logins.sql (version 5)"),
                  qPrintable(run.out + run.errors));
         run = zantrelDb({"init", m_server.url(QStringLiteral("postgres"), name)});
         QCOMPARE(run.status, 0);
@@ -87,6 +88,9 @@ private slots:
                          "DO $$ BEGIN IF NOT EXISTS (SELECT FROM pg_roles WHERE rolname = 'board') THEN "
                          "CREATE ROLE board LOGIN; END IF; END $$;"
                          "GRANT zantrel_reader TO board;");
+        run = zantrelDb({"station", "add", "line3-a", "line3", m_server.url(QStringLiteral("postgres"), name)});
+        QVERIFY2(run.status == 0 && run.out.contains("station line3-a belongs to login line3"), qPrintable(run.out + run.errors));
+        QCOMPARE(zantrelDb({"station", "add", "line3-x", "nobody", m_server.url(QStringLiteral("postgres"), name)}).status, 2);
 
         // A barcode with quotes, backslashes and semicolons is stored as it is.
         const QString odd = QStringLiteral("A'1\"; DROP TABLE zantrel.boxes; --\\x00");
@@ -125,6 +129,50 @@ private slots:
         const ToolRun status = zantrelDb({"status", m_server.url(QStringLiteral("board"), name)});
         QCOMPARE(status.status, 0);
         QVERIFY2(status.out.contains("line3-a\t1\tW001\t"), qPrintable(status.out + status.errors));
+
+        // A station writes only for itself: line4's login owns line4-a, and line3 can
+        // neither add a box, nor the state, nor a conflict for it; nor a conflict of
+        // its own box for a pack that is in no other box.
+        admin->runScript("CREATE ROLE line4 LOGIN; GRANT zantrel_station TO line4;");
+        QCOMPARE(zantrelDb({"station", "add", "line4-a", "line4", m_server.url(QStringLiteral("postgres"), name)}).status, 0);
+        auto other = database::connect(m_server.url(QStringLiteral("line4"), name));
+        const QString theirs = QStringLiteral("0b8f1f8e-2f7c-4d27-8f55-3d8a7f0c1a11");
+        other->run("INSERT INTO zantrel.boxes (box_id, station, outer_label, workbook, first_row, row_count, written_at)"
+                   " VALUES ($1, 'line4-a', 'V001', '20261207.xls', 2, 3, now())", {theirs});
+        other->run("INSERT INTO zantrel.box_rows VALUES ($1, 0, 0, 'V001', NULL), ($1, 1, 1, 'Y001', NULL), ($1, 2, 2, $2, 'Y001')", {theirs, odd});
+        const auto refused = [&](const char *sql, const QStringList &parameters) {
+            try {
+                station->run(QString::fromLatin1(sql), parameters);
+            } catch (const RuntimeError &e) {
+                return e.description().contains(QStringLiteral("row-level security"));
+            }
+            return false;
+        };
+        QVERIFY(refused("INSERT INTO zantrel.boxes (box_id, station, outer_label, workbook, first_row, row_count, written_at)"
+                        " VALUES (gen_random_uuid(), 'line4-a', 'W666', '20261207.xls', 90, 1, now())", {}));
+        QVERIFY(refused("INSERT INTO zantrel.boxes (box_id, station, outer_label, workbook, first_row, row_count, written_at)"
+                        " VALUES (gen_random_uuid(), 'nobody-s', 'W666', '20261207.xls', 90, 1, now())", {}));
+        QVERIFY(refused("INSERT INTO zantrel.box_rows VALUES ($1, 3, 2, 'P', 'Y001')", {theirs}));
+        QVERIFY(refused("INSERT INTO zantrel.station_state VALUES ('line4-a', now(), 0, '')", {}));
+        QVERIFY(refused("INSERT INTO zantrel.pack_conflicts (barcode, box_id, earlier_box) VALUES ($1, $2, $3)", {odd, theirs, id}));
+        QVERIFY(refused("INSERT INTO zantrel.pack_conflicts (barcode, box_id, earlier_box) VALUES ('nowhere', $1, $2)", {id, theirs}));
+        // Its own state goes in and changes; another's it cannot touch.
+        station->run("INSERT INTO zantrel.station_state VALUES ('line3-a', now(), 0, '')");
+        other->run("INSERT INTO zantrel.station_state VALUES ('line4-a', now(), 0, '')");
+        station->run("UPDATE zantrel.station_state SET backlog = 9");
+        QCOMPARE(one(*admin, "SELECT string_agg(station || '=' || backlog, ' ' ORDER BY station) FROM zantrel.station_state"),
+                 QStringLiteral("line3-a=9 line4-a=0"));
+        // The real conflict, the second box's station records it.
+        other->run("INSERT INTO zantrel.pack_conflicts (barcode, box_id, earlier_box) VALUES ($1, $2, $3)", {odd, theirs, id});
+
+        // A decision's time is the server's and its login the session's, whatever is typed.
+        admin->runScript("CREATE ROLE chief LOGIN; GRANT zantrel_supervisor TO chief;");
+        auto chief = database::connect(m_server.url(QStringLiteral("chief"), name));
+        chief->run("INSERT INTO zantrel.conflict_decisions (box_id, barcode, earlier_box, keep_in, decided_by, reason, decided_at)"
+                   " VALUES ($1, $2, $3, $3, '王主管', '抽样', '2099-01-01')", {theirs, odd, id});
+        QCOMPARE(one(*admin, "SELECT decided_by || ' ' || decided_login || ' ' || (decided_at < now() + interval '1 minute')"
+                             " FROM zantrel.conflict_decisions"),
+                 QStringLiteral("王主管 chief true"));
     }
 
     void aNewerSchemaIsToldAndLeftAlone()
@@ -158,6 +206,7 @@ private slots:
         auto admin = database::connect(m_server.url(QStringLiteral("postgres"), name));
         admin->runScript("DO $$ BEGIN IF NOT EXISTS (SELECT FROM pg_roles WHERE rolname = 'line3') THEN "
                          "CREATE ROLE line3 LOGIN; END IF; END $$; GRANT zantrel_station TO line3;");
+        plantschema::addStation(*admin, QStringLiteral("line3-a"), QStringLiteral("line3"));
         QTemporaryDir folder;
         Outbox outbox(folder.path());
         std::vector<Outbox::Entry> boxes;
@@ -224,6 +273,7 @@ private slots:
                          // The barcode index as before version 4: a btree, whose entries have a size limit.
                          "DROP INDEX zantrel.box_rows_barcode;"
                          "CREATE INDEX box_rows_barcode ON zantrel.box_rows (text) WHERE kind = 2;");
+        plantschema::addStation(*admin, QStringLiteral("line3-a"), QStringLiteral("line3"));
         QTemporaryDir folder;
         Outbox outbox(folder.path());
         // 3,000 characters that do not compress, as a misread or a data matrix may give.

@@ -9,10 +9,14 @@
 #include <QStringList>
 
 // Databases of a test's own server with the plant schema in place, and the login a
-// station uses: "line3", a member of zantrel_station, as the README tells a DBA.
+// station uses: "line3", a member of zantrel_station, as the README tells a DBA,
+// owning the stations named.
 namespace plantdb {
 
-inline QString make(PgServer &server, const QString &name)
+inline const QStringList kLine3Stations{QStringLiteral("line3-a"), QStringLiteral("line3-b"), QStringLiteral("line3-c"),
+                                        QStringLiteral("line3-d"), QStringLiteral("line3-e")};
+
+inline QString make(PgServer &server, const QString &name, const QStringList &stations = kLine3Stations)
 {
     auto admin = database::connect(server.url());
     admin->run(QStringLiteral("CREATE DATABASE %1").arg(name));
@@ -20,6 +24,8 @@ inline QString make(PgServer &server, const QString &name)
     plantschema::migrate(*db);
     db->runScript(QStringLiteral("DO $$ BEGIN IF NOT EXISTS (SELECT FROM pg_roles WHERE rolname = 'line3') THEN "
                                  "CREATE ROLE line3 LOGIN; END IF; END $$; GRANT zantrel_station TO line3;"));
+    for (const QString &station : stations)
+        plantschema::addStation(*db, station, QStringLiteral("line3"));
     return name;
 }
 
