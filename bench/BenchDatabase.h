@@ -16,7 +16,7 @@ inline QString benchDatabase(PgServer &server, const QString &name)
         std::exit(1);
     }
     // Every station a benchmark runs, owned by the stations' login.
-    QStringList stations{QStringLiteral("bench-lag"), QStringLiteral("bench-drain"), QStringLiteral("bench-scan")};
+    QStringList stations{QStringLiteral("bench-lag"), QStringLiteral("bench-drain"), QStringLiteral("bench-scan"), QStringLiteral("bench-level")};
     for (int n = 0; n < 100; ++n)
         stations << QStringLiteral("load-%1").arg(n, 2, 10, QLatin1Char('0'));
     return plantdb::make(server, name, stations);

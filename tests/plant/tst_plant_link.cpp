@@ -14,6 +14,7 @@
 #include "plant/Outbox.h"
 #include "plant/PlantCheck.h"
 #include "plant/PlantLink.h"
+#include "plant/PlantSchema.h"
 #include "station/StartChecks.h"
 
 #include "platform/WorkbookReader.h"
@@ -441,6 +442,24 @@ private slots:
         const uint64_t ticket = check.ask(QStringLiteral("T1"));
         QTRY_VERIFY(check.answer(ticket).has_value());
         QCOMPARE(check.answer(ticket)->found->station, QStringLiteral("line3-a"));
+    }
+
+    void everyCharacterReachesTheRecord()
+    {
+        const QString name = freshDatabase();
+        auto admin = database::connect(m_server.url(QStringLiteral("postgres"), name));
+        // Beyond the Basic Multilingual Plane, in the station's name and in a pack.
+        const QString station = QStringLiteral("线3-\U00020000");
+        const QString pack = QStringLiteral("包\U00020000é\U0001F4E6");
+        plantschema::addStation(*admin, station, QStringLiteral("line3"));
+        QTemporaryDir folder;
+        PlantLink link(folder.path(), quick(m_server.url(QStringLiteral("line3"), name), station));
+        handOverBox(link, 1, pack);
+        QTRY_COMPARE_WITH_TIMEOUT(one(*admin, "SELECT count(*) FROM zantrel.boxes"), QStringLiteral("1"), 15000);
+        QCOMPARE(one(*admin, "SELECT station || '|' || barcode FROM zantrel.pack_locations"), station + '|' + pack);
+        const ToolRun found = ToolRun::of(QStringLiteral("zantrel-find"), {"--db", m_server.url(QStringLiteral("line3"), name), pack});
+        QCOMPARE(found.status, 0);
+        QVERIFY2(found.out.endsWith(pack + '\t' + station + '\n'), qPrintable(found.out));
     }
 
     void aConflictIsToldAfterARestartOnce()
