@@ -79,7 +79,7 @@ int main(int argc, char **argv)
     for (const database::Row &row : admin->run(QStringLiteral(
              "EXPLAIN (ANALYZE, BUFFERS, COSTS OFF) SELECT b.station, b.outer_label, to_char(b.written_at, 'YYYY-MM-DD HH24:MI:SS')"
              " FROM zantrel.box_rows r JOIN zantrel.boxes b USING (box_id)"
-             " WHERE r.kind = 2 AND r.text = $1 ORDER BY b.written_at LIMIT 1"),
+             " WHERE r.kind = 2 AND r.text = $1 ORDER BY b.recorded_at LIMIT 1"),
                                                 {QStringLiteral("P000005001")}))
         std::printf("  %s\n", qPrintable(row[0].value_or(QString())));
     return 0;
