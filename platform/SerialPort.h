@@ -59,6 +59,9 @@ public:
     QByteArray input();
     // Characters dropped because the buffer was full since the last call; resets it.
     qint64 takeDropped();
+    // Everything that arrived before now, the system's queue included, thrown away
+    // (as a line that no program listened to would have lost it); how many bytes.
+    qint64 discardWaiting();
 
     // Records the kind and raises onComm; the port's own signals use it, and tests
     // raise line events that a pseudo-terminal cannot produce.

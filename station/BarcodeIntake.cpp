@@ -26,6 +26,7 @@ const QString BarcodeIntake::kDuplicate = QStringLiteral("该内包条码重复�
 const QString BarcodeIntake::kControlCharacter = QStringLiteral("条码中含有控制字符！");
 const QString BarcodeIntake::kUndecodable = QStringLiteral("条码中含有无法识别的字节！");
 const QString BarcodeIntake::kHandlingFailed = QStringLiteral("扫描处理失败！");
+const QString BarcodeIntake::kDiscarded = QStringLiteral("串口打开前收到的数据已丢弃！");
 
 BarcodeIntake::BarcodeIntake(PackingState &state, Box &box, MessageBox &messages, BoxExport &boxExport,
                              SoundPlayer &sounds, std::function<QDateTime()> clock)

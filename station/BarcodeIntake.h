@@ -78,6 +78,9 @@ public:
     // returns what to add to the operator's message when it could not be written.
     QString recordFailedScan(const QString &text) { return recordRefusal(kHandlingFailed, text).problem; }
     static const QString kHandlingFailed;
+    // Bytes that waited on the line before the port was opened, thrown away: on record, not told.
+    void recordDiscarded(qint64 bytes) { recordRefusal(kDiscarded, QStringLiteral("%1 个字节").arg(bytes)); }
+    static const QString kDiscarded;
 
 private:
     // Where a repeated barcode already is: this box (no earlier) or an earlier box of the day.

@@ -73,6 +73,13 @@ void ScanSession::noteFailure(const RuntimeError &error)
         m_exportFailure = error.description();
 }
 
+void ScanSession::openPort(int16_t number)
+{
+    m_link.open(number);
+    if (const qint64 discarded = m_link.port().discardWaiting(); discarded > 0)
+        m_intake.recordDiscarded(discarded);
+}
+
 void ScanSession::MSComm1_OnComm()
 {
     SerialPort &MSComm1 = m_link.port();

@@ -60,6 +60,9 @@ public:
     // false: the box is then empty and the journal as it was.
     bool startBox(const std::optional<BoxJournal::Saved> &kept);
 
+    // Opens scanner port n. What waited on the line before is not a scan of this
+    // session: it is thrown away, and how much goes on the refusal record.
+    void openPort(int16_t number);
     // The port's event: a scan is waited for (the settle time), read and taken in;
     // a failure on the way is told, put on record and the port opened afresh.
     void MSComm1_OnComm();

@@ -9,6 +9,7 @@
 #include <QSerialPort>
 #include <QTimer>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <utility>
 
 namespace {
@@ -159,6 +160,20 @@ QByteArray SerialPort::input()
 {
     takeFromDevice();
     return std::exchange(m_waiting, QByteArray());
+}
+
+qint64 SerialPort::discardWaiting()
+{
+    if (!m_port->isOpen())
+        return 0;
+    int queued = 0;
+    if (::ioctl(int(m_port->handle()), FIONREAD, &queued) != 0)
+        queued = 0; // only what is counted is reported; the flush below still empties it
+    const qint64 discarded = m_waiting.size() + m_port->bytesAvailable() + queued;
+    m_waiting.clear();
+    m_port->clear(QSerialPort::Input);
+    m_port->readAll(); // whatever Qt had buffered already
+    return discarded;
 }
 
 qint64 SerialPort::takeDropped()

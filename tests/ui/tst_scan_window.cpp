@@ -186,6 +186,26 @@ private slots:
         QTRY_COMPARE(text("lblScanner"), QStringLiteral("扫描枪 COM1 未连接"));
     }
 
+    void whatWaitedBeforeThePortOpenedIsNoScan()
+    {
+        writeConfig(folder(), "30");
+        Pty scanner(folder(), 1);
+        // Scanned while no window listened: a real line would have lost it.
+        scanner.send("A00001\r\nA00002\r\n");
+        auto w = openWindow();
+        scanner.send("A00003\r\n");
+        QTRY_COMPARE(barcodes(*w), QStringList{"A00003"});
+        QVERIFY(m_messages.texts.isEmpty());
+        const QByteArray record = bytesOf(folder() + "/files/refused-" + program::now().toString("yyyyMMdd").toLatin1() + ".txt");
+        QVERIFY2(record.contains("\t串口打开前收到的数据已丢弃\t1/1\t16 个字节\n"), record.constData());
+
+        // Nothing waited: nothing on record.
+        QFile::remove(folder() + "/files/refused-" + program::now().toString("yyyyMMdd") + ".txt");
+        w.reset();
+        auto again = openWindow();
+        QVERIFY(!QFileInfo::exists(folder() + "/files/refused-" + program::now().toString("yyyyMMdd") + ".txt"));
+    }
+
     void scansFromTheWireReachTheList()
     {
         writeConfig(folder(), "150");

@@ -92,7 +92,7 @@ void frm_SCAN::Form_Load()
                                          read.scanningPossible() ? QString() : QStringLiteral("扫描枪串口未打开，不会记录任何扫描。")));
     // With any of these unusable every scan would fail or wait for minutes: the port stays closed.
     if (read.scanningPossible())
-        m_session->link().open(int16_t(iPort1));
+        m_session->openPort(int16_t(iPort1));
     refreshStatus();
 }
 
