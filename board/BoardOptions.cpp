@@ -1,6 +1,8 @@
 #include "board/BoardOptions.h"
 
+#include "core/RuntimeError.h"
 #include "platform/Database.h"
+#include "platform/RegularFile.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -12,6 +14,7 @@ namespace {
 
 // Long enough that guessing it over the network is hopeless.
 constexpr int kShortestToken = 16;
+constexpr int64_t kTokenFileLimit = 64 << 10; // a token and a comment or two
 
 bool parseListen(const QString &text, Options &o)
 {
@@ -42,9 +45,17 @@ QString usage()
 
 QString readTokenFile(const QString &path, QStringList *problems)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        *problems << QStringLiteral("无法读取令牌文件 %1：%2").arg(path, file.errorString());
+    // Like every file a person can touch: a regular file within a bound, never waited on
+    // (a pipe in its place would hang the board's start).
+    std::optional<QByteArray> bytes;
+    try {
+        bytes = regularfile::read(path, kTokenFileLimit);
+    } catch (const RuntimeError &e) {
+        *problems << QStringLiteral("无法读取令牌文件 %1：%2").arg(path, e.description());
+        return QString();
+    }
+    if (!bytes) {
+        *problems << QStringLiteral("无法读取令牌文件 %1：文件不存在").arg(path);
         return QString();
     }
     const QFileInfo info(path);
@@ -52,7 +63,7 @@ QString readTokenFile(const QString &path, QStringList *problems)
         *problems << QStringLiteral("令牌文件 %1 其他用户也能读取，请用 chmod 600 只留给自己").arg(path);
         return QString();
     }
-    const QString token = QString::fromUtf8(file.readLine(4096)).trimmed();
+    const QString token = QString::fromUtf8(bytes->left(bytes->indexOf('\n'))).trimmed();
     // It travels in an address and a cookie: letters, digits and - . _ ~ only.
     static const QRegularExpression allowed(QStringLiteral("^[A-Za-z0-9._~-]+$"));
     if (token.size() < kShortestToken || !allowed.match(token).hasMatch()) {

@@ -1,3 +1,4 @@
+#include "Impostors.h"
 #include "support/PlantDb.h"
 #include "support/ToolRun.h"
 
@@ -175,6 +176,16 @@ private slots:
         problems.clear();
         QVERIFY(board::readTokenFile(dir.filePath("missing"), &problems).isEmpty());
         QCOMPARE(problems.size(), 1);
+        // What is no token file (a pipe nobody writes to, a device, a folder, a huge file)
+        // is told at once and left as it is; the board never waits on it.
+        for (int kind : {int(impostor::Pipe), int(impostor::EndlessDevice), int(impostor::Folder), int(impostor::Oversized)}) {
+            const QString odd = dir.filePath(QStringLiteral("impostor-%1").arg(kind));
+            QVERIFY(impostor::make(kind, odd, 64 << 10));
+            problems.clear();
+            QVERIFY(board::readTokenFile(odd, &problems).isEmpty());
+            QVERIFY2(problems.size() == 1 && problems[0].contains(odd), qPrintable(problems.join('\n')));
+            QVERIFY(impostor::unchanged(kind, odd, 64 << 10));
+        }
 
         // A person edits the token file: whatever it holds, the board reads a usable
         // token or tells why not, and never crashes.
