@@ -110,12 +110,20 @@ bool BoardServer::carriesToken(const QHttpServerRequest &request) const
     const QByteArray authorization = request.value("authorization");
     if (authorization.startsWith("Bearer ") && sameSecret(authorization.mid(7).trimmed(), token))
         return true;
+    const QByteArray name = cookieName() + '=';
     for (const QByteArray &part : request.value("cookie").split(';')) {
         const QByteArray c = part.trimmed();
-        if (c.startsWith(kCookie + '=') && sameSecret(c.mid(kCookie.size() + 1), token))
+        if (c.startsWith(name) && sameSecret(c.mid(name.size()), token))
             return true;
     }
     return false;
+}
+
+QByteArray BoardServer::cookieName() const
+{
+    // A browser sends a host's cookies to every port of it: the port in the name keeps
+    // two boards on one host from logging each other out.
+    return kCookie + '_' + QByteArray::number(m_port);
 }
 
 bool BoardServer::addressedToLoopback(const QHttpServerRequest &request) const
@@ -140,7 +148,7 @@ Response BoardServer::respond(const QHttpServerRequest &request)
         if (get && path == QLatin1String("/") && sameSecret(offered.toUtf8(), m_options.token.toUtf8()))
             return {303, {}, {},
                     {{"Location", "/"},
-                     {"Set-Cookie", kCookie + '=' + m_options.token.toUtf8() + "; Path=/; HttpOnly; SameSite=Strict"}}};
+                     {"Set-Cookie", cookieName() + '=' + m_options.token.toUtf8() + "; Path=/; HttpOnly; SameSite=Strict"}}};
         Response r{401, QByteArrayLiteral("text/plain; charset=utf-8"),
                    QStringLiteral("需要令牌：请用管理员给的带令牌的链接打开看板。\n").toUtf8(), {}};
         r.headers.append(qMakePair(QByteArrayLiteral("WWW-Authenticate"), QByteArrayLiteral("Bearer realm=\"zantrel-board\"")));

@@ -38,6 +38,7 @@ protected:
 
 private:
     Response respond(const QHttpServerRequest &request);
+    QByteArray cookieName() const;
     bool carriesToken(const QHttpServerRequest &request) const;
     bool addressedToLoopback(const QHttpServerRequest &request) const;
     Response data();
