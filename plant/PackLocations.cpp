@@ -2,6 +2,8 @@
 
 #include "platform/Database.h"
 
+#include <QDateTime>
+
 namespace packlocations {
 
 namespace {
@@ -9,7 +11,7 @@ namespace {
 std::vector<Location> find(database::Connection &db, const QString &where, const QString &value)
 {
     const auto rows = db.run(QStringLiteral("SELECT workbook, sheet_row, outer_label, coalesce(middle_label, ''), barcode, station,"
-                                            "       to_char(written_at, 'YYYY-MM-DD HH24:MI:SS')"
+                                            "       extract(epoch FROM written_at)::bigint"
                                             " FROM zantrel.pack_locations WHERE ")
                                  + where + QStringLiteral(" ORDER BY station, workbook, sheet_row"),
                              {value});
@@ -23,7 +25,8 @@ std::vector<Location> find(database::Connection &db, const QString &where, const
         l.middleLabel = r[3].value_or(QString());
         l.barcode = r[4].value_or(QString());
         l.station = r[5].value_or(QString());
-        l.writtenAt = r[6].value_or(QString());
+        // The time in this program's time zone, whatever the database session's is.
+        l.writtenAt = QDateTime::fromSecsSinceEpoch(r[6].value_or(QString()).toLongLong()).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
         out.push_back(std::move(l));
     }
     return out;

@@ -19,7 +19,7 @@ struct Location
     QString middleLabel;
     QString barcode;
     QString station;
-    QString writtenAt; // "yyyy-MM-dd HH:mm:ss", the reader's time zone
+    QString writtenAt; // "yyyy-MM-dd HH:mm:ss" in this program's time zone (not the database session's)
 };
 
 // The packs with this barcode, in every box that holds it.

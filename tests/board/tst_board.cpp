@@ -327,6 +327,17 @@ private slots:
         QCOMPARE(data.lookup("Y001").size(), size_t(2));
         QVERIFY(data.lookup("nothing such").empty());
 
+        // One clock: a database whose sessions keep another time zone than the board's
+        // shows the box at the same time in the lookup as in the station table.
+        database::connect(m_server.url(QStringLiteral("postgres"), m_db))
+            ->runScript(QStringLiteral("ALTER DATABASE %1 SET timezone = 'Pacific/Kiritimati'").arg(m_db));
+        board::BoardData otherZone(url("board"), 10);
+        const QString expected = QDateTime::fromSecsSinceEpoch(m_midnight + 110 * 60).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+        const std::vector<packlocations::Location> y = otherZone.lookup(QStringLiteral("Y001"));
+        QVERIFY(!y.empty());
+        QCOMPARE(y.front().writtenAt, expected);
+        database::connect(m_server.url(QStringLiteral("postgres"), m_db))->runScript(QStringLiteral("ALTER DATABASE %1 RESET timezone").arg(m_db));
+
         board::Snapshot s = data.snapshot(m_midnight);
         QCOMPARE(s.openConflicts, 1);
         const board::Conflict k = s.conflicts.at(0);
