@@ -95,9 +95,24 @@ auto BoardData::dropOnFailure(F &&f) -> decltype(f())
     }
 }
 
+template <typename F>
+auto BoardData::readOnFreshOnFailure(F &&f) -> decltype(f())
+{
+    const bool kept = bool(m_db);
+    try {
+        return dropOnFailure(f);
+    } catch (const RuntimeError &) {
+        // A connection kept from before a server restart fails at its first use: a read
+        // is tried once more on a fresh one, so the first request after a restart works.
+        if (!kept)
+            throw;
+    }
+    return dropOnFailure(f);
+}
+
 Snapshot BoardData::snapshot(qint64 localMidnight)
 {
-    return dropOnFailure([&] {
+    return readOnFreshOnFailure([&] {
         database::Connection &c = db();
         const QStringList day{QString::number(localMidnight)};
         Snapshot s;
@@ -189,7 +204,7 @@ Snapshot BoardData::snapshot(qint64 localMidnight)
 
 std::vector<packlocations::Location> BoardData::lookup(const QString &text)
 {
-    return dropOnFailure([&] {
+    return readOnFreshOnFailure([&] {
         database::Connection &c = db();
         std::vector<packlocations::Location> found = packlocations::byBarcode(c, text);
         for (packlocations::Location &l : packlocations::byOuterLabel(c, text))

@@ -100,6 +100,8 @@ private:
     database::Connection &db();
     template <typename F>
     auto dropOnFailure(F &&f) -> decltype(f());
+    template <typename F>
+    auto readOnFreshOnFailure(F &&f) -> decltype(f());
 
     QString m_url;
     int m_idleMinutes;

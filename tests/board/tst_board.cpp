@@ -283,6 +283,12 @@ private slots:
         admin->runScript("UPDATE zantrel.station_state SET heard_at = now() WHERE station = 'line3-b'");
         QCOMPARE(stationIn(strict.snapshot(m_midnight), "line3-b")->state, board::StationState::Idle);
 
+        // The first request after the database server restarted is answered.
+        m_server.stop();
+        QCOMPARE(m_server.startAgain(), QString());
+        QCOMPARE(stationIn(strict.snapshot(m_midnight), "line3-a")->boxesToday, 3);
+        admin = database::connect(m_server.url(QStringLiteral("postgres"), m_db));
+
         // A station's clock as it reported it: one far off is shown beside its state.
         QVERIFY(a.clockSkew && std::abs(*a.clockSkew) <= 5);
         admin->runScript("UPDATE zantrel.station_state SET clock_skew = -36000 WHERE station = 'line3-b'");
