@@ -9,6 +9,7 @@
 #include <QHttpServerResponder>
 #include <QJsonDocument>
 #include <QNetworkCookie>
+#include <cstdio>
 #include <QTcpSocket>
 #include <QUrlQuery>
 
@@ -180,8 +181,30 @@ Response BoardServer::data()
         const Snapshot s = m_data.snapshot(localMidnight());
         return json(snapshotJson(s, QDateTime::currentSecsSinceEpoch(), m_options.idleMinutes, !m_options.token.isEmpty()));
     } catch (const RuntimeError &e) {
-        return problem(503, QStringLiteral("中央记录不可用：%1").arg(e.description()));
+        return unavailable(e, QStringLiteral("中央记录不可用"));
     }
+}
+
+Response BoardServer::unavailable(const RuntimeError &e, const QString &what) const
+{
+    // The page gets a plain reason; the server's words, socket paths and host names go
+    // to the board's log only.
+    std::fprintf(stderr, "zantrel-board：%s\n", e.description().toLocal8Bit().constData());
+    QString why;
+    switch (e.number()) {
+    case RuntimeError::DatabaseUnreachable:
+        why = QStringLiteral("无法连接中央记录");
+        break;
+    case RuntimeError::DatabaseTimedOut:
+        why = QStringLiteral("中央记录无响应");
+        break;
+    case RuntimeError::SchemaUnusable:
+        why = QStringLiteral("中央记录的架构不可用，请管理员运行 zantrel-db init");
+        break;
+    default:
+        why = QStringLiteral("中央记录出错，详情见看板的日志");
+    }
+    return problem(503, QStringLiteral("%1：%2").arg(what, why));
 }
 
 Response BoardServer::find(const QHttpServerRequest &request)
@@ -192,7 +215,7 @@ Response BoardServer::find(const QHttpServerRequest &request)
     try {
         return json(lookupJson(q, m_data.lookup(q)));
     } catch (const RuntimeError &e) {
-        return problem(503, QStringLiteral("中央记录不可用：%1").arg(e.description()));
+        return unavailable(e, QStringLiteral("中央记录不可用"));
     }
 }
 
@@ -232,7 +255,7 @@ Response BoardServer::decide(const QHttpServerRequest &request)
         return problem(400, QStringLiteral("请填写姓名（至多 %1 字）和原因（至多 %2 字），并选择保留在哪一箱")
                                 .arg(BoardData::kLongestName).arg(BoardData::kLongestReason));
     } catch (const RuntimeError &e) {
-        return problem(503, QStringLiteral("中央记录不可用，决定未记录：%1").arg(e.description()));
+        return unavailable(e, QStringLiteral("中央记录不可用，决定未记录"));
     }
 }
 

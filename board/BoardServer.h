@@ -2,6 +2,7 @@
 
 #include "board/BoardData.h"
 #include "board/BoardOptions.h"
+#include "core/RuntimeError.h"
 
 #include <QAbstractHttpServer>
 #include <QByteArray>
@@ -38,6 +39,8 @@ protected:
 
 private:
     Response respond(const QHttpServerRequest &request);
+    // 503 with a plain reason for the page; the whole failure to the log.
+    Response unavailable(const RuntimeError &e, const QString &what) const;
     QByteArray cookieName() const;
     bool carriesToken(const QHttpServerRequest &request) const;
     bool addressedToLoopback(const QHttpServerRequest &request) const;

@@ -29,6 +29,8 @@ public:
         FileChanged = 1012, // changed under the program since it last wrote it
         DatabaseRefusedData = 1013, // the server refuses these values for good (data, constraint, size limit)
         DatabaseNotAllowed = 1014,  // the login may not do this (a right, or a station that is not its own)
+        DatabaseUnreachable = 1015, // no connection could be made
+        DatabaseTimedOut = 1016,    // the server did not answer in time
         kSystemBase = 10000,
     };
 

@@ -77,7 +77,7 @@ private:
     void usable()
     {
         if (!m_conn)
-            throw RuntimeError(RuntimeError::DatabaseFailed, kSource, QStringLiteral("数据库连接已关闭（服务器曾无响应）"), RuntimeError::Kind::Database);
+            throw RuntimeError(RuntimeError::DatabaseTimedOut, kSource, QStringLiteral("数据库连接已关闭（服务器曾无响应）"), RuntimeError::Kind::Database);
     }
 
     // Every result of what was sent, the last one's rows returned; the first failure
@@ -97,7 +97,7 @@ private:
                 if (ready <= 0) {
                     PQfinish(m_conn);
                     m_conn = nullptr;
-                    throw RuntimeError(RuntimeError::DatabaseFailed, kSource,
+                    throw RuntimeError(RuntimeError::DatabaseTimedOut, kSource,
                                        QStringLiteral("数据库服务器 %1 秒内没有应答").arg(m_answerSeconds), RuntimeError::Kind::Database);
                 }
                 if (!PQconsumeInput(m_conn))
@@ -187,7 +187,7 @@ std::unique_ptr<Connection> connect(const QString &url, int timeoutSeconds, int 
     if (PQstatus(conn) != CONNECTION_OK) {
         const QString why = QString::fromUtf8(PQerrorMessage(conn)).trimmed();
         PQfinish(conn);
-        throw RuntimeError(RuntimeError::DatabaseFailed, kSource, QStringLiteral("无法连接数据库：%1").arg(why), RuntimeError::Kind::Database);
+        throw RuntimeError(RuntimeError::DatabaseUnreachable, kSource, QStringLiteral("无法连接数据库：%1").arg(why), RuntimeError::Kind::Database);
     }
     return std::make_unique<PgConnection>(conn, answerSeconds);
 }
