@@ -190,20 +190,11 @@ Response BoardServer::unavailable(const RuntimeError &e, const QString &what) co
     // The page gets a plain reason; the server's words, socket paths and host names go
     // to the board's log only.
     std::fprintf(stderr, "zantrel-board：%s\n", e.description().toLocal8Bit().constData());
-    QString why;
-    switch (e.number()) {
-    case RuntimeError::DatabaseUnreachable:
-        why = QStringLiteral("无法连接中央记录");
-        break;
-    case RuntimeError::DatabaseTimedOut:
-        why = QStringLiteral("中央记录无响应");
-        break;
-    case RuntimeError::SchemaUnusable:
-        why = QStringLiteral("中央记录的架构不可用，请管理员运行 zantrel-db init");
-        break;
-    default:
-        why = QStringLiteral("中央记录出错，详情见看板的日志");
-    }
+    const int n = e.number();
+    const QString why = n == RuntimeError::DatabaseUnreachable ? QStringLiteral("无法连接中央记录")
+                        : n == RuntimeError::DatabaseTimedOut  ? QStringLiteral("中央记录无响应")
+                        : n == RuntimeError::SchemaUnusable    ? QStringLiteral("中央记录的架构不可用，请管理员运行 zantrel-db init")
+                                                               : QStringLiteral("中央记录出错，详情见看板的日志");
     return problem(503, QStringLiteral("%1：%2").arg(what, why));
 }
 
