@@ -4,7 +4,6 @@
 #include "platform/Database.h"
 #include "platform/RegularFile.h"
 
-#include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
 

@@ -1,10 +1,9 @@
 #include "plant/PlantSchema.h"
 
 #include "core/RuntimeError.h"
+#include "platform/BuiltIn.h"
 #include "platform/Database.h"
 
-#include <QDir>
-#include <QFile>
 
 namespace plantschema {
 
@@ -27,12 +26,12 @@ struct Migration
 std::vector<Migration> migrations()
 {
     std::vector<Migration> out;
-    const QDir folder(QStringLiteral(":/db"));
-    for (const QString &name : folder.entryList({QStringLiteral("*.sql")}, QDir::Files, QDir::Name)) {
-        QFile file(folder.filePath(name));
-        if (!file.open(QIODevice::ReadOnly))
-            continue; // built in: cannot fail
-        out.push_back({name.section(QLatin1Char('_'), 0, 0).toInt(), name, QString::fromUtf8(file.readAll())});
+    const QString folder = QStringLiteral(":/db");
+    for (const QString &name : builtin::names(folder, QStringLiteral("*.sql"))) {
+        const std::optional<QByteArray> sql = builtin::read(folder + QLatin1Char('/') + name);
+        if (!sql)
+            continue; // listed a moment ago from the program itself: cannot be missing
+        out.push_back({name.section(QLatin1Char('_'), 0, 0).toInt(), name, QString::fromUtf8(*sql)});
     }
     return out;
 }
