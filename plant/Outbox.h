@@ -45,7 +45,15 @@ public:
         std::vector<BoxRow> rows;
 
         bool operator==(const Entry &o) const = default;
+        // Where its station wrote it, as one key (see placeOf).
+        QString place() const { return placeOf(workbook, firstRow); }
     };
+
+    // A box's place in its station's workbooks, as one key: the workbook and the first row.
+    static QString placeOf(const QString &workbook, int32_t firstRow)
+    {
+        return workbook + QLatin1Char('\n') + QString::number(firstRow);
+    }
 
     static QString fileName();
 

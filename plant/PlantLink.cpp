@@ -24,11 +24,6 @@ void tell(QString &notice, const QString &text)
     notice += (notice.isEmpty() ? QString() : QStringLiteral("\n\n")) + text;
 }
 
-QString placeOf(const QString &workbook, int32_t firstRow)
-{
-    return workbook + QLatin1Char('\n') + QString::number(firstRow);
-}
-
 // The record is brought level with the workbooks this often, besides at start and
 // after every reconnect; and at start over this many days of workbooks.
 constexpr int kLevelEverySeconds = 300;
@@ -105,11 +100,11 @@ struct PlantLink::Shared
         hold.unlock();
         try {
             for (const Outbox::Entry &e : outbox.pending())
-                onTheirWay.insert(placeOf(e.workbook, e.firstRow));
+                onTheirWay.insert(e.place());
         } catch (const RuntimeError &) {
             // A damaged outbox sends nothing: every box of the workbooks may be missing.
         }
-        std::erase_if(found.boxes, [&](const Outbox::Entry &e) { return onTheirWay.contains(placeOf(e.workbook, e.firstRow)); });
+        std::erase_if(found.boxes, [&](const Outbox::Entry &e) { return onTheirWay.contains(e.place()); });
         const PlantSender::Retried retried = sender.retryRefused(); // the schema may have changed since
         const PlantSender::Levelled levelled = sender.bringLevel(found.boxes);
         std::vector<PlantSender::Conflict> open;
@@ -157,7 +152,7 @@ struct PlantLink::Shared
 };
 
 PlantLink::PlantLink(const QString &programFolder, Options options)
-    : m_station(options.station), m_url(options.url), m_shared(std::make_shared<Shared>(programFolder, std::move(options)))
+    : m_station(options.station), m_shared(std::make_shared<Shared>(programFolder, std::move(options)))
 {
     // A damaged outbox must not stop the boxes that follow: it is kept for a person
     // under another name and a new one begins.
@@ -200,7 +195,7 @@ void PlantLink::handOver(const Box &box, const ExportReceipt &receipt)
     const std::lock_guard<std::mutex> hold(m_shared->lock);
     for (const QString &change : changes)
         tell(m_shared->notice, change + QStringLiteral("；新的外箱写入新的 %1，其中原有的外箱会从工作簿补记到中央记录。").arg(Outbox::fileName()));
-    m_shared->expected.remove(placeOf(entry.workbook, entry.firstRow)); // only once it is in the outbox
+    m_shared->expected.remove(entry.place()); // only once it is in the outbox
     ++m_shared->state.backlog;
     ++m_shared->addedDuringDelivery;
     m_shared->boxWaiting = true;
@@ -210,7 +205,7 @@ void PlantLink::handOver(const Box &box, const ExportReceipt &receipt)
 void PlantLink::expect(const QString &workbook, int32_t firstRow)
 {
     const std::lock_guard<std::mutex> hold(m_shared->lock);
-    m_shared->expected.insert(placeOf(workbook, firstRow));
+    m_shared->expected.insert(Outbox::placeOf(workbook, firstRow));
 }
 
 void PlantLink::packing(const QString &outerLabel)
@@ -227,7 +222,7 @@ PlantLink::State PlantLink::state() const
 
 std::function<std::unique_ptr<DuplicateQuestion>()> PlantLink::questions() const
 {
-    return [url = m_url] { return std::make_unique<PlantCheck>(url); };
+    return [url = m_shared->options.url] { return std::make_unique<PlantCheck>(url); };
 }
 
 QString PlantLink::stateLines() const

@@ -70,13 +70,11 @@ public:
     State state() const;
     static QString stateLine(const State &state);
     const QString &station() const { return m_station; }
-    const QString &url() const { return m_url; }
 
 private:
     struct Shared;
     static void run(std::shared_ptr<Shared> shared);
 
     QString m_station;
-    QString m_url;
     std::shared_ptr<Shared> m_shared;
 };

@@ -109,10 +109,11 @@ PlantSender::Report PlantSender::deliver(const QString &packing)
                 for (size_t n = first; n < first + count; ++n)
                     delivered.insert(batch.entries[n].id);
             }
-            reportState(batch.total - int(batch.entries.size()), packing);
-            report.clockSkew = m_clockSkew;
+            report.refused = refusedLabels();
+            report.clockSkew = reportState(batch.total - int(batch.entries.size()), packing, report.refused);
         } catch (const RuntimeError &e) {
             m_db.reset(); // connect afresh next time
+            report.refused = refusedLabels();
             report.why = e.description();
             // Only a person can mend these: told once.
             report.schemaUnusable = e.number() == RuntimeError::SchemaUnusable || e.number() == RuntimeError::DatabaseNotAllowed;
@@ -131,7 +132,6 @@ PlantSender::Report PlantSender::deliver(const QString &packing)
             }
             report.backlog -= int(batch.entries.size());
         }
-        report.refused = refusedLabels();
         if (!report.why.isEmpty())
             return report;
         if (report.backlog <= 0) {
@@ -155,13 +155,13 @@ PlantSender::Levelled PlantSender::bringLevel(const std::vector<Outbox::Entry> &
         for (const QString &workbook : std::as_const(workbooks))
             for (const database::Row &row : m_db->run(QStringLiteral("SELECT first_row FROM zantrel.boxes WHERE station = $1 AND workbook = $2"),
                                                       {m_station, workbook}))
-                recorded.insert(workbook + QLatin1Char('\n') + row[0].value_or(QString()));
+                recorded.insert(Outbox::placeOf(workbook, row[0].value_or(QString()).toInt()));
         // Boxes set aside as refused are tried again by retryRefused(), not here.
         for (const Outbox::Entry &box : m_refused.pending())
-            recorded.insert(box.workbook + QLatin1Char('\n') + QString::number(box.firstRow));
+            recorded.insert(box.place());
         std::vector<Outbox::Entry> missing;
         for (const Outbox::Entry &box : boxes)
-            if (!recorded.contains(box.workbook + QLatin1Char('\n') + QString::number(box.firstRow)))
+            if (!recorded.contains(box.place()))
                 missing.push_back(box);
         for (size_t first = 0; first < missing.size(); first += kBoxesPerTransaction) {
             const size_t count = std::min(kBoxesPerTransaction, missing.size() - first);
@@ -353,7 +353,7 @@ void PlantSender::recordConflictsOf(const QString &boxId, const QString &outer, 
                          row[3].value_or(QString()), conflictKey(boxId, row[0].value_or(QString()), row[4].value_or(QString()))});
 }
 
-void PlantSender::reportState(int backlog, const QString &packing)
+int PlantSender::reportState(int backlog, const QString &packing, const QStringList &refused)
 {
     const QStringList params{m_station, QString::number(backlog), packing.isNull() ? QStringLiteral("") : packing}; // "": not packing
     // This station's clock against the server's, at every report (the network's delay is
@@ -364,11 +364,9 @@ void PlantSender::reportState(int backlog, const QString &packing)
                                  " ON CONFLICT (station) DO UPDATE SET heard_at = now(), backlog = $2, packing = $3"),
                   params);
         const auto skew = m_db->run(QStringLiteral("SELECT round(extract(epoch FROM $1::timestamptz - statement_timestamp()))::integer"), {local});
-        m_clockSkew = skew[0][0].value_or(QString()).toInt();
-        return;
+        return skew[0][0].value_or(QString()).toInt();
     }
     // The boxes the record refused, named where a supervisor looks (a few, and how many in all).
-    const QStringList refused = refusedLabels();
     const QString named = refused.isEmpty() ? QString()
                                             : QStringLiteral("%1 箱：%2").arg(refused.size()).arg(refused.mid(0, 5).join(QStringLiteral("，")).left(200));
     const auto skew = m_db->run(
@@ -377,5 +375,5 @@ void PlantSender::reportState(int backlog, const QString &packing)
                        " ON CONFLICT (station) DO UPDATE SET heard_at = now(), backlog = $2, packing = $3, refused = $4,"
                        " clock_skew = excluded.clock_skew RETURNING clock_skew"),
         params + QStringList{named.isNull() ? QStringLiteral("") : named, local});
-    m_clockSkew = skew.empty() ? 0 : skew[0][0].value_or(QString()).toInt();
+    return skew.empty() ? 0 : skew[0][0].value_or(QString()).toInt();
 }

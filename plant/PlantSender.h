@@ -111,12 +111,13 @@ private:
     // False when the record holds the box already (its id, or its place).
     bool insertBox(const Outbox::Entry &entry, std::vector<Conflict> &found);
     void recordConflictsOf(const QString &boxId, const QString &outer, std::vector<Conflict> &found);
-    void reportState(int backlog, const QString &packing);
+    // The station's state, and the boxes the record refused it; returns how many seconds
+    // this station's clock is ahead of the server's.
+    int reportState(int backlog, const QString &packing, const QStringList &refused);
 
     QString m_url;
     QString m_station;
     std::function<QDateTime()> m_clock;
-    int m_clockSkew = 0;
     Outbox &m_outbox;
     Outbox m_refused; // boxes the record refused for good
     int m_answerSeconds;
