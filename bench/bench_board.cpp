@@ -118,8 +118,7 @@ int main(int argc, char **argv)
     options.url = server.url(QStringLiteral("board"), name);
     options.port = 0;
     options.token = QStringLiteral("bench-token-0123456789");
-    board::BoardData data(options.url, options.idleMinutes);
-    board::BoardServer boardServer(options, data);
+    board::BoardServer boardServer(options);
     const QString base = QStringLiteral("http://127.0.0.1:%1").arg(boardServer.start());
     QNetworkAccessManager net;
 
@@ -132,8 +131,7 @@ int main(int argc, char **argv)
         if (!line.contains("NOTICE") && !line.contains("LOG:  database system") && !line.contains("checkpoint"))
             std::printf("  %s\n", line.constData());
     admin->runScript(QStringLiteral("ALTER ROLE board RESET ALL"));
-    board::BoardData quiet(options.url, options.idleMinutes); // a connection without auto_explain
-    board::BoardServer quietServer(options, quiet);
+    board::BoardServer quietServer(options);
     const QString quietBase = QStringLiteral("http://127.0.0.1:%1").arg(quietServer.start());
     timed(net, quietBase + "/api/board");
 

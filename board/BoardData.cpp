@@ -41,6 +41,12 @@ bool isUuid(const QString &s)
     return !QUuid::fromString(s).isNull();
 }
 
+bool isDecisionId(const QString &s)
+{
+    bool ok = false;
+    return s.size() <= 18 && s.toLongLong(&ok) > 0 && ok;
+}
+
 } // namespace
 
 StationState stateOf(qint64 secondsSinceBox, qint64 secondsSinceHeard, int idleMinutes)
@@ -78,6 +84,9 @@ database::Connection &BoardData::db()
         throw RuntimeError(RuntimeError::SchemaUnusable, kSource,
                            QStringLiteral("看板的数据库登录须属于 zantrel_reader（%1）").arg(e.description()), RuntimeError::Kind::Database);
     }
+    // The login, not the reader's role it acts in, decides whether the page offers decisions.
+    const auto supervisor = c->run(QStringLiteral("SELECT pg_has_role(session_user, 'zantrel_supervisor', 'MEMBER')"));
+    m_supervisor = !supervisor.empty() && text(supervisor[0], 0) == QLatin1String("t");
     m_schemaVersion = installed;
     m_db = std::move(c);
     return *m_db;
@@ -117,6 +126,7 @@ Snapshot BoardData::snapshot(qint64 localMidnight)
         const QStringList day{QString::number(localMidnight)};
         Snapshot s;
         s.midnight = localMidnight;
+        s.supervisor = m_supervisor;
         // One view of the record for the whole page.
         c.runScript(QStringLiteral("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY"));
         const auto stations = c.run(QStringLiteral(
@@ -150,8 +160,11 @@ Snapshot BoardData::snapshot(qint64 localMidnight)
             "SELECT barcode, first_station, first_box, first_box_id, extract(epoch FROM first_written)::bigint,"
             "       second_station, second_box, second_box_id, extract(epoch FROM second_written)::bigint,"
             "       settled, keep_in, decided_by, reason, extract(epoch FROM decided_at)::bigint,"
-            "       count(*) FILTER (WHERE NOT settled) OVER ()"
-            " FROM zantrel.conflicts WHERE NOT settled OR decided_at >= to_timestamp($1)"
+            "       count(*) FILTER (WHERE NOT settled) OVER (),"
+            "       CASE WHEN settled THEN (SELECT x.decision_id FROM zantrel.conflict_decisions x"
+            "            WHERE x.box_id = k.second_box_id AND x.barcode = k.barcode AND x.earlier_box = k.first_box_id"
+            "            ORDER BY x.decided_at DESC, x.decision_id DESC LIMIT 1) END"
+            " FROM zantrel.conflicts k WHERE NOT settled OR decided_at >= to_timestamp($1)"
             " ORDER BY settled, found_at DESC, barcode LIMIT %1").arg(kListedConflicts),
             day);
         c.runScript(QStringLiteral("COMMIT"));
@@ -196,6 +209,7 @@ Snapshot BoardData::snapshot(qint64 localMidnight)
             k.reason = text(r, 12);
             k.decidedAt = number(r, 13);
             s.openConflicts = int(number(r, 14));
+            k.decisionId = text(r, 15);
             s.conflicts.push_back(std::move(k));
         }
         return s;
@@ -220,7 +234,7 @@ DecisionResult BoardData::decide(const Decision &d)
     const QString reason = d.reason.trimmed();
     if (by.isEmpty() || reason.isEmpty() || by.size() > kLongestName || reason.size() > kLongestReason
         || !isUuid(d.secondBoxId) || !isUuid(d.firstBoxId) || (d.keepIn != d.secondBoxId && d.keepIn != d.firstBoxId)
-        || d.barcode.isEmpty())
+        || d.barcode.isEmpty() || (!d.corrects.isEmpty() && !isDecisionId(d.corrects)))
         return DecisionResult::Invalid;
     return dropOnFailure([&] {
         database::Connection &c = db();
@@ -230,14 +244,20 @@ DecisionResult BoardData::decide(const Decision &d)
         if (allowed.empty() || text(allowed[0], 0) != QLatin1String("t"))
             return DecisionResult::NotAllowed;
         c.runScript(QStringLiteral("BEGIN; SET LOCAL ROLE zantrel_supervisor"));
+        // Two supervisors deciding on one conflict at once: the second waits here, then
+        // finds the first one's decision as the last and is told so.
+        c.run(QStringLiteral("SELECT pg_advisory_xact_lock(hashtext($1 || $2 || $3))"), conflict);
+        // The decision is recorded only where the conflict's last decision is the one it
+        // corrects (none for a first decision); a correction is a record of its own.
         const auto inserted = c.run(
             QStringLiteral("INSERT INTO zantrel.conflict_decisions (box_id, barcode, earlier_box, keep_in, decided_by, reason)"
                            " SELECT box_id, barcode, earlier_box, $4::uuid, $5, $6 FROM zantrel.pack_conflicts p"
                            " WHERE p.box_id = $1::uuid AND p.barcode = $2 AND p.earlier_box = $3::uuid"
-                           "   AND NOT EXISTS (SELECT FROM zantrel.conflict_decisions x WHERE x.box_id = p.box_id"
-                           "                   AND x.barcode = p.barcode AND x.earlier_box = p.earlier_box)"
+                           "   AND coalesce((SELECT x.decision_id::text FROM zantrel.conflict_decisions x"
+                           "                 WHERE x.box_id = p.box_id AND x.barcode = p.barcode AND x.earlier_box = p.earlier_box"
+                           "                 ORDER BY x.decided_at DESC, x.decision_id DESC LIMIT 1), '') = coalesce($7, '')"
                            " RETURNING decision_id"),
-            conflict + QStringList{d.keepIn, by, reason});
+            conflict + QStringList{d.keepIn, by, reason, d.corrects});
         DecisionResult result = DecisionResult::Recorded;
         if (inserted.empty()) {
             const auto exists = c.run(QStringLiteral("SELECT 1 FROM zantrel.pack_conflicts"

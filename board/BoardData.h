@@ -57,6 +57,7 @@ struct Conflict
     bool settled = false;
     QString keepIn, decidedBy, reason; // the last decision
     qint64 decidedAt = 0;
+    QString decisionId; // of the last decision: a correction names the one it corrects
 };
 
 struct Snapshot
@@ -65,6 +66,7 @@ struct Snapshot
     std::vector<Station> stations;
     std::vector<Conflict> conflicts; // the open ones first, then those settled today
     int openConflicts = 0;           // all of them, also beyond the list
+    bool supervisor = false;         // the board's login may record decisions
 };
 
 struct Decision
@@ -75,8 +77,11 @@ struct Decision
     QString keepIn;      // one of the two boxes
     QString decidedBy;
     QString reason;
+    QString corrects; // "" for the first decision; else the last decision's id, which this one replaces
 };
 
+// AlreadySettled: a first decision where one exists, or a correction of a decision
+// that is no longer the last (someone decided in between).
 enum class DecisionResult { Recorded, AlreadySettled, NoSuchConflict, NotAllowed, Invalid };
 
 class BoardData
@@ -106,6 +111,7 @@ private:
     QString m_url;
     int m_idleMinutes;
     int m_schemaVersion = 0;
+    bool m_supervisor = false;
     int m_answerSeconds;
     std::unique_ptr<database::Connection> m_db;
 };

@@ -4,6 +4,8 @@
 
 #include <QDateTime>
 #include <QJsonArray>
+#include <QTimeZone>
+#include <algorithm>
 #include <cstdlib>
 
 namespace board {
@@ -18,6 +20,19 @@ QString when(qint64 at, qint64 midnight)
     const QDateTime t = QDateTime::fromSecsSinceEpoch(at);
     return at >= midnight && at < midnight + 24 * 3600 ? t.toString(QStringLiteral("HH:mm:ss"))
                                                        : t.toString(QStringLiteral("yyyy-MM-dd HH:mm"));
+}
+
+// "Asia/Shanghai（UTC+08:00）": the zone every time on the page is in.
+QString zoneText(const QDateTime &local)
+{
+    const int offset = local.offsetFromUtc();
+    const int minutes = std::abs(offset) / 60;
+    const QString utc = QStringLiteral("UTC%1%2:%3")
+                            .arg(offset < 0 ? QLatin1Char('-') : QLatin1Char('+'))
+                            .arg(minutes / 60, 2, 10, QLatin1Char('0'))
+                            .arg(minutes % 60, 2, 10, QLatin1Char('0'));
+    const QByteArray id = local.timeZone().id();
+    return id.isEmpty() ? utc : QStringLiteral("%1（%2）").arg(QString::fromUtf8(id), utc);
 }
 
 QString stateKey(StationState s)
@@ -85,25 +100,69 @@ QJsonObject conflictJson(const Conflict &c, qint64 midnight)
         o.insert(QStringLiteral("decidedBy"), c.decidedBy);
         o.insert(QStringLiteral("reason"), c.reason);
         o.insert(QStringLiteral("decidedAt"), when(c.decidedAt, midnight));
+        o.insert(QStringLiteral("decisionId"), c.decisionId);
     }
     return o;
 }
 
 } // namespace
 
-QJsonObject snapshotJson(const Snapshot &s, qint64 now, int idleMinutes, bool canDecide)
+std::vector<Station> problemsFirst(std::vector<Station> stations)
 {
+    const auto rank = [](StationState st) { return st == StationState::NotHeard ? 0 : st == StationState::Idle ? 1 : 2; };
+    std::stable_sort(stations.begin(), stations.end(), [&](const Station &a, const Station &b) {
+        return rank(a.state) != rank(b.state) ? rank(a.state) < rank(b.state) : a.name < b.name;
+    });
+    return stations;
+}
+
+QString summaryLine(const Snapshot &s)
+{
+    int notHeard = 0, idle = 0, writing = 0, boxes = 0;
+    qint64 packs = 0;
+    for (const Station &st : s.stations) {
+        notHeard += st.state == StationState::NotHeard;
+        idle += st.state == StationState::Idle;
+        writing += st.state == StationState::Writing;
+        boxes += st.boxesToday;
+        packs += st.packsToday;
+    }
+    return QStringLiteral("未联系 %1 · 空闲 %2 · 在写 %3 · 今日全线 %4 箱 %5 包 · 待决定 %6")
+        .arg(notHeard).arg(idle).arg(writing).arg(boxes).arg(packs).arg(s.openConflicts);
+}
+
+QJsonObject snapshotJson(const Snapshot *last, const Freshness &f, qint64 now, const PageRules &rules)
+{
+    const Snapshot none{QDateTime(QDate::currentDate(), QTime(0, 0)).toSecsSinceEpoch(), {}, {}, 0, false};
+    const Snapshot &s = last ? *last : none;
+    const std::vector<Station> listed = problemsFirst(s.stations);
     QJsonArray stations;
-    for (const Station &st : s.stations)
-        stations.append(stationJson(st, idleMinutes, s.midnight));
+    int boxes = 0;
+    qint64 packs = 0;
+    for (const Station &st : listed) {
+        stations.append(stationJson(st, rules.idleMinutes, s.midnight));
+        boxes += st.boxesToday;
+        packs += st.packsToday;
+    }
     QJsonArray conflicts;
     for (const Conflict &c : s.conflicts)
         conflicts.append(conflictJson(c, s.midnight));
+    const QString readOnly = !rules.token ? QStringLiteral("只读：看板未以令牌启动（--token-file），不能记录决定。")
+                             : last && !s.supervisor
+                                 ? QStringLiteral("只读：看板的数据库登录不属于 zantrel_supervisor，不能记录决定。")
+                                 : QString();
+    const QDateTime local = QDateTime::fromSecsSinceEpoch(now);
     return QJsonObject{
-        {QStringLiteral("updated"), when(now, s.midnight)},
-        {QStringLiteral("canDecide"), canDecide},
+        {QStringLiteral("fresh"), f.fresh},
+        {QStringLiteral("asOf"), f.asOf == 0 ? QString() : QDateTime::fromSecsSinceEpoch(f.asOf).toString(QStringLiteral("HH:mm:ss"))},
+        {QStringLiteral("problem"), f.problem},
+        {QStringLiteral("zone"), zoneText(local)},
+        {QStringLiteral("canDecide"), rules.token && last && s.supervisor},
+        {QStringLiteral("readOnly"), readOnly},
+        {QStringLiteral("summary"), summaryLine(s)},
+        {QStringLiteral("total"), QJsonObject{{QStringLiteral("boxes"), boxes}, {QStringLiteral("packs"), double(packs)}}},
         {QStringLiteral("stations"), stations},
-        {QStringLiteral("chart"), QString::fromUtf8(hourChartSvg(s.stations))},
+        {QStringLiteral("chart"), QString::fromUtf8(hourChartSvg(listed, int((now - s.midnight) / 3600)))},
         {QStringLiteral("conflicts"), conflicts},
         {QStringLiteral("openConflicts"), s.openConflicts},
     };

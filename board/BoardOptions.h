@@ -3,6 +3,7 @@
 #include <QHostAddress>
 #include <QString>
 #include <QStringList>
+#include <chrono>
 
 // How the board is started: the database, where it listens, the token and when a
 // station counts as idle. A token is required once the board listens beyond this
@@ -16,6 +17,9 @@ struct Options
     quint16 port = 8765;
     QString token;        // empty: no token, and no decisions can be recorded
     int idleMinutes = 10; // no box for longer: "idle"
+    int answerSeconds = 5;      // the longest wait for the record, per statement
+    unsigned idleSeconds = 30;  // a connection silent this long is closed
+    std::chrono::milliseconds refresh{2500}; // the shared data is read at most this often
 };
 
 // The options from the arguments (without the program name); what is wrong is put in

@@ -5,13 +5,9 @@
 #include "platform/BuiltIn.h"
 
 #include <QDateTime>
-#include <QHttpServerRequest>
-#include <QHttpServerResponder>
 #include <QJsonDocument>
-#include <QNetworkCookie>
+#include <QUrl>
 #include <cstdio>
-#include <QTcpSocket>
-#include <QUrlQuery>
 
 namespace board {
 
@@ -21,19 +17,19 @@ const QByteArray kCookie = QByteArrayLiteral("zantrel_board");
 // A page of another site cannot send this header without the board's consent.
 const QByteArray kDecideHeader = QByteArrayLiteral("x-zantrel-board");
 constexpr qsizetype kLongestQuery = 200;
-constexpr qsizetype kLongestBody = 16 * 1024;
+constexpr int kWorkers = 2;
 
-Response json(const QJsonObject &o, int status = 200)
+http::Reply json(const QJsonObject &o, int status = 200)
 {
     return {status, QByteArrayLiteral("application/json; charset=utf-8"), QJsonDocument(o).toJson(QJsonDocument::Compact), {}};
 }
 
-Response problem(int status, const QString &message)
+http::Reply problem(int status, const QString &message)
 {
     return json(QJsonObject{{QStringLiteral("error"), message}}, status);
 }
 
-Response resource(const QString &name, const QByteArray &type)
+http::Reply resource(const QString &name, const QByteArray &type)
 {
     const std::optional<QByteArray> page = builtin::read(QStringLiteral(":/board/page/") + name);
     if (!page)
@@ -52,72 +48,79 @@ bool sameSecret(const QByteArray &a, const QByteArray &b)
     return diff == 0;
 }
 
-qint64 localMidnight()
+http::Reply secured(http::Reply r)
 {
-    return QDateTime(QDate::currentDate(), QTime(0, 0)).toSecsSinceEpoch();
-}
-
-void send(QHttpServerResponder &responder, const Response &r)
-{
-    responder.writeStatusLine(QHttpServerResponder::StatusCode(r.status));
-    const QList<QPair<QByteArray, QByteArray>> always{
+    r.headers.append({
         {"Content-Security-Policy", "default-src 'none'; script-src 'self'; style-src 'self'; img-src 'self' data:; "
                                     "connect-src 'self'; base-uri 'none'; form-action 'self'; frame-ancestors 'none'"},
         {"X-Content-Type-Options", "nosniff"},
         {"X-Frame-Options", "DENY"},
         {"Referrer-Policy", "no-referrer"},
         {"Cache-Control", "no-store"},
-    };
-    for (const auto &h : always)
-        responder.writeHeader(h.first, h.second);
-    for (const auto &h : r.headers)
-        responder.writeHeader(h.first, h.second);
-    if (!r.type.isEmpty())
-        responder.writeHeader("Content-Type", r.type);
-    responder.writeHeader("Content-Length", QByteArray::number(r.body.size()));
-    responder.writeBody(r.body);
+    });
+    return r;
+}
+
+// 503 with a plain reason for the page; the whole failure to the log.
+http::Reply unavailable(const RuntimeError &e, const QString &what)
+{
+    std::fprintf(stderr, "zantrel-board：%s\n", e.description().toLocal8Bit().constData());
+    return problem(503, QStringLiteral("%1：%2").arg(what, SharedSnapshot::reasonFor(e.number())));
+}
+
+bool addressedToLoopback(const http::Request &request)
+{
+    QByteArray host = request.header("host");
+    const qsizetype colon = host.lastIndexOf(':');
+    if (colon > 0 && !host.endsWith(']'))
+        host.truncate(colon);
+    return host == "127.0.0.1" || host == "localhost" || host == "[::1]";
+}
+
+std::vector<std::unique_ptr<BoardData>> workerConnections(const Options &o)
+{
+    std::vector<std::unique_ptr<BoardData>> c;
+    for (int i = 0; i < kWorkers; ++i)
+        c.push_back(std::make_unique<BoardData>(o.url, o.idleMinutes, o.answerSeconds));
+    return c;
+}
+
+http::Limits limitsOf(const Options &o)
+{
+    http::Limits l;
+    l.idleSeconds = o.idleSeconds;
+    l.body = BoardServer::kLongestBody;
+    return l;
+}
+
+QString queryText(const http::Request &r, const QByteArray &name)
+{
+    return QString::fromUtf8(r.queryValue(name).value_or(QByteArray()));
 }
 
 } // namespace
 
-BoardServer::BoardServer(Options options, BoardData &data, QObject *parent)
-    : QAbstractHttpServer(parent), m_options(std::move(options)), m_data(data)
+BoardServer::BoardServer(Options options)
+    : m_options(std::move(options)),
+      m_snapshot(std::make_unique<BoardData>(m_options.url, m_options.idleMinutes, m_options.answerSeconds),
+                 [rules = PageRules{m_options.idleMinutes, !m_options.token.isEmpty()}](const Snapshot *last, const Freshness &f) {
+                     return QJsonDocument(snapshotJson(last, f, QDateTime::currentSecsSinceEpoch(), rules))
+                         .toJson(QJsonDocument::Compact);
+                 },
+                 m_options.refresh),
+      m_workers(workerConnections(m_options)), m_http(*this, limitsOf(m_options))
 {
+}
+
+BoardServer::~BoardServer()
+{
+    m_http.stop();
 }
 
 quint16 BoardServer::start()
 {
-    m_port = listen(m_options.address, m_options.port);
+    m_port = m_http.start(m_options.address, m_options.port);
     return m_port;
-}
-
-bool BoardServer::handleRequest(const QHttpServerRequest &request, QTcpSocket *socket)
-{
-    QHttpServerResponder responder = makeResponder(request, socket);
-    send(responder, respond(request));
-    return true;
-}
-
-void BoardServer::missingHandler(const QHttpServerRequest &request, QTcpSocket *socket)
-{
-    // Every request is answered by handleRequest; this is never reached.
-    QHttpServerResponder responder = makeResponder(request, socket);
-    send(responder, problem(404, QStringLiteral("没有这一页")));
-}
-
-bool BoardServer::carriesToken(const QHttpServerRequest &request) const
-{
-    const QByteArray token = m_options.token.toUtf8();
-    const QByteArray authorization = request.value("authorization");
-    if (authorization.startsWith("Bearer ") && sameSecret(authorization.mid(7).trimmed(), token))
-        return true;
-    const QByteArray name = cookieName() + '=';
-    for (const QByteArray &part : request.value("cookie").split(';')) {
-        const QByteArray c = part.trimmed();
-        if (c.startsWith(name) && sameSecret(c.mid(name.size()), token))
-            return true;
-    }
-    return false;
 }
 
 QByteArray BoardServer::cookieName() const
@@ -127,101 +130,104 @@ QByteArray BoardServer::cookieName() const
     return kCookie + '_' + QByteArray::number(m_port);
 }
 
-bool BoardServer::addressedToLoopback(const QHttpServerRequest &request) const
+bool BoardServer::carriesToken(const http::Request &request) const
 {
-    QByteArray host = request.value("host");
-    const qsizetype colon = host.lastIndexOf(':');
-    if (colon > 0 && !host.endsWith(']'))
-        host.truncate(colon);
-    return host == "127.0.0.1" || host == "localhost" || host == "[::1]";
+    const QByteArray token = m_options.token.toUtf8();
+    const QByteArray authorization = request.header("authorization");
+    if (authorization.startsWith("Bearer ") && sameSecret(authorization.mid(7).trimmed(), token))
+        return true;
+    const QByteArray name = cookieName() + '=';
+    for (const QByteArray &part : request.header("cookie").split(';')) {
+        const QByteArray c = part.trimmed();
+        if (c.startsWith(name) && sameSecret(c.mid(name.size()), token))
+            return true;
+    }
+    return false;
 }
 
-Response BoardServer::respond(const QHttpServerRequest &request)
+std::optional<http::Reply> BoardServer::judge(const http::Request &head)
 {
-    const QString path = request.url().path();
-    const bool get = request.method() == QHttpServerRequest::Method::Get;
+    const QByteArray &path = head.path;
+    const bool get = head.method == "GET" || head.method == "HEAD";
     if (m_options.token.isEmpty()) {
-        if (!addressedToLoopback(request))
-            return problem(403, QStringLiteral("没有令牌的看板只能用 127.0.0.1 或 localhost 访问"));
-    } else if (!carriesToken(request)) {
+        if (!addressedToLoopback(head))
+            return secured(problem(403, QStringLiteral("没有令牌的看板只能用 127.0.0.1 或 localhost 访问")));
+    } else if (!carriesToken(head)) {
         // The link a supervisor is given: the token once in the address, then a cookie.
-        const QString offered = request.query().queryItemValue(QStringLiteral("token"), QUrl::FullyDecoded);
-        if (get && path == QLatin1String("/") && sameSecret(offered.toUtf8(), m_options.token.toUtf8()))
-            return {303, {}, {},
-                    {{"Location", "/"},
-                     {"Set-Cookie", cookieName() + '=' + m_options.token.toUtf8() + "; Path=/; HttpOnly; SameSite=Strict"}}};
-        Response r{401, QByteArrayLiteral("text/plain; charset=utf-8"),
-                   QStringLiteral("需要令牌：请用管理员给的带令牌的链接打开看板。\n").toUtf8(), {}};
-        r.headers.append(qMakePair(QByteArrayLiteral("WWW-Authenticate"), QByteArrayLiteral("Bearer realm=\"zantrel-board\"")));
-        return r;
+        const QString offered = queryText(head, "token");
+        if (get && path == "/" && sameSecret(offered.toUtf8(), m_options.token.toUtf8()))
+            return secured({303, {}, {},
+                            {{"Location", "/"},
+                             {"Set-Cookie", cookieName() + '=' + m_options.token.toUtf8() + "; Path=/; HttpOnly; SameSite=Strict"}}});
+        return secured({401, QByteArrayLiteral("text/plain; charset=utf-8"),
+                        QStringLiteral("需要令牌：请用管理员给的带令牌的链接打开看板。\n").toUtf8(),
+                        {{"WWW-Authenticate", "Bearer realm=\"zantrel-board\""}}});
     }
-    if (path == QLatin1String("/api/decide")) {
-        if (request.method() != QHttpServerRequest::Method::Post)
-            return problem(405, QStringLiteral("只接受 POST"));
-        return decide(request);
+    if (path == "/api/decide") {
+        if (head.method != "POST")
+            return secured(problem(405, QStringLiteral("只接受 POST")));
+        if (m_options.token.isEmpty())
+            return secured(problem(403, QStringLiteral("看板未以令牌启动（--token-file），不能记录决定")));
+        if (head.header(kDecideHeader) != "decide")
+            return secured(problem(403, QStringLiteral("决定只能从看板页面提交")));
+        return std::nullopt; // the body is read, at most kLongestBody
     }
     if (!get)
-        return problem(405, QStringLiteral("只接受 GET"));
-    if (path == QLatin1String("/"))
-        return resource(QStringLiteral("index.html"), QByteArrayLiteral("text/html; charset=utf-8"));
-    if (path == QLatin1String("/board.js"))
-        return resource(QStringLiteral("board.js"), QByteArrayLiteral("text/javascript; charset=utf-8"));
-    if (path == QLatin1String("/board.css"))
-        return resource(QStringLiteral("board.css"), QByteArrayLiteral("text/css; charset=utf-8"));
-    if (path == QLatin1String("/api/board"))
-        return data();
-    if (path == QLatin1String("/api/find"))
-        return find(request);
-    return problem(404, QStringLiteral("没有这一页"));
+        return secured(problem(405, QStringLiteral("只接受 GET")));
+    if (path == "/")
+        return secured(resource(QStringLiteral("index.html"), QByteArrayLiteral("text/html; charset=utf-8")));
+    if (path == "/board.js")
+        return secured(resource(QStringLiteral("board.js"), QByteArrayLiteral("text/javascript; charset=utf-8")));
+    if (path == "/board.css")
+        return secured(resource(QStringLiteral("board.css"), QByteArrayLiteral("text/css; charset=utf-8")));
+    if (path == "/api/board")
+        return std::nullopt;
+    if (path == "/api/find") {
+        const QString q = queryText(head, "q").trimmed();
+        if (q.isEmpty() || q.size() > kLongestQuery)
+            return secured(problem(400, QStringLiteral("请输入内包条码或外箱号（至多 %1 个字符）").arg(kLongestQuery)));
+        return std::nullopt;
+    }
+    return secured(problem(404, QStringLiteral("没有这一页")));
 }
 
-Response BoardServer::data()
+void BoardServer::answer(const http::Request &request, http::Done done)
 {
-    try {
-        const Snapshot s = m_data.snapshot(localMidnight());
-        return json(snapshotJson(s, QDateTime::currentSecsSinceEpoch(), m_options.idleMinutes, !m_options.token.isEmpty()));
-    } catch (const RuntimeError &e) {
-        return unavailable(e, QStringLiteral("中央记录不可用"));
+    if (request.path == "/api/board") {
+        m_snapshot.watch([done](PageData page) {
+            done(secured({200, QByteArrayLiteral("application/json; charset=utf-8"), *page, {}}));
+        });
+    } else if (request.path == "/api/find") {
+        find(request, std::move(done));
+    } else {
+        decide(request, std::move(done));
     }
 }
 
-Response BoardServer::unavailable(const RuntimeError &e, const QString &what) const
+void BoardServer::onWorker(http::Done done, DatabaseWorkers::Job job)
 {
-    // The page gets a plain reason; the server's words, socket paths and host names go
-    // to the board's log only.
-    std::fprintf(stderr, "zantrel-board：%s\n", e.description().toLocal8Bit().constData());
-    const int n = e.number();
-    const QString why = n == RuntimeError::DatabaseUnreachable ? QStringLiteral("无法连接中央记录")
-                        : n == RuntimeError::DatabaseTimedOut  ? QStringLiteral("中央记录无响应")
-                        : n == RuntimeError::SchemaUnusable    ? QStringLiteral("中央记录的架构不可用，请管理员运行 zantrel-db init")
-                                                               : QStringLiteral("中央记录出错，详情见看板的日志");
-    return problem(503, QStringLiteral("%1：%2").arg(what, why));
+    if (!m_workers.post(std::move(job)))
+        done(secured(problem(503, QStringLiteral("看板正忙，请稍后再试"))));
 }
 
-Response BoardServer::find(const QHttpServerRequest &request)
+void BoardServer::find(const http::Request &request, http::Done done)
 {
-    const QString q = request.query().queryItemValue(QStringLiteral("q"), QUrl::FullyDecoded).trimmed();
-    if (q.isEmpty() || q.size() > kLongestQuery)
-        return problem(400, QStringLiteral("请输入内包条码或外箱号（至多 %1 个字符）").arg(kLongestQuery));
-    try {
-        return json(lookupJson(q, m_data.lookup(q)));
-    } catch (const RuntimeError &e) {
-        return unavailable(e, QStringLiteral("中央记录不可用"));
-    }
+    const QString q = queryText(request, "q").trimmed();
+    onWorker(done, [q, done](BoardData &data) {
+        try {
+            done(secured(json(lookupJson(q, data.lookup(q)))));
+        } catch (const RuntimeError &e) {
+            done(secured(unavailable(e, QStringLiteral("查找失败"))));
+        }
+    });
 }
 
-Response BoardServer::decide(const QHttpServerRequest &request)
+void BoardServer::decide(const http::Request &request, http::Done done)
 {
-    if (m_options.token.isEmpty())
-        return problem(403, QStringLiteral("看板未以令牌启动（--token-file），不能记录决定"));
-    if (request.value(kDecideHeader) != "decide")
-        return problem(403, QStringLiteral("决定只能从看板页面提交"));
-    if (request.body().size() > kLongestBody)
-        return problem(413, QStringLiteral("提交的内容太长"));
     QJsonParseError error;
-    const QJsonDocument doc = QJsonDocument::fromJson(request.body(), &error);
+    const QJsonDocument doc = QJsonDocument::fromJson(request.body, &error);
     if (error.error != QJsonParseError::NoError || !doc.isObject())
-        return problem(400, QStringLiteral("提交的内容无法识别"));
+        return done(secured(problem(400, QStringLiteral("提交的内容无法识别"))));
     const QJsonObject o = doc.object();
     Decision d;
     d.secondBoxId = o.value(QStringLiteral("secondBoxId")).toString();
@@ -230,24 +236,28 @@ Response BoardServer::decide(const QHttpServerRequest &request)
     d.keepIn = o.value(QStringLiteral("keepIn")).toString();
     d.decidedBy = o.value(QStringLiteral("decidedBy")).toString();
     d.reason = o.value(QStringLiteral("reason")).toString();
-    try {
-        switch (m_data.decide(d)) {
-        case DecisionResult::Recorded:
-            return json(QJsonObject{{QStringLiteral("recorded"), true}});
-        case DecisionResult::AlreadySettled:
-            return problem(409, QStringLiteral("这个重复包已经有人决定了"));
-        case DecisionResult::NoSuchConflict:
-            return problem(404, QStringLiteral("中央记录中没有这个重复包"));
-        case DecisionResult::NotAllowed:
-            return problem(403, QStringLiteral("看板的数据库登录不属于 zantrel_supervisor，不能记录决定"));
-        case DecisionResult::Invalid:
-            break;
+    d.corrects = o.value(QStringLiteral("corrects")).toString();
+    onWorker(done, [d, done](BoardData &data) {
+        try {
+            switch (data.decide(d)) {
+            case DecisionResult::Recorded:
+                return done(secured(json(QJsonObject{{QStringLiteral("recorded"), true}})));
+            case DecisionResult::AlreadySettled:
+                return done(secured(problem(409, d.corrects.isEmpty() ? QStringLiteral("这个重复包已经有人决定了")
+                                                                      : QStringLiteral("这个决定已被他人更正，请看最新的决定"))));
+            case DecisionResult::NoSuchConflict:
+                return done(secured(problem(404, QStringLiteral("中央记录中没有这个重复包"))));
+            case DecisionResult::NotAllowed:
+                return done(secured(problem(403, QStringLiteral("看板的数据库登录不属于 zantrel_supervisor，不能记录决定"))));
+            case DecisionResult::Invalid:
+                break;
+            }
+            done(secured(problem(400, QStringLiteral("请填写姓名（至多 %1 字）和原因（至多 %2 字），并选择保留在哪一箱")
+                                          .arg(BoardData::kLongestName).arg(BoardData::kLongestReason))));
+        } catch (const RuntimeError &e) {
+            done(secured(unavailable(e, QStringLiteral("决定未记录"))));
         }
-        return problem(400, QStringLiteral("请填写姓名（至多 %1 字）和原因（至多 %2 字），并选择保留在哪一箱")
-                                .arg(BoardData::kLongestName).arg(BoardData::kLongestReason));
-    } catch (const RuntimeError &e) {
-        return unavailable(e, QStringLiteral("中央记录不可用，决定未记录"));
-    }
+    });
 }
 
 } // namespace board

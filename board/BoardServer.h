@@ -2,55 +2,52 @@
 
 #include "board/BoardData.h"
 #include "board/BoardOptions.h"
+#include "board/DatabaseWorkers.h"
+#include "board/SharedSnapshot.h"
 #include "core/RuntimeError.h"
+#include "platform/HttpServer.h"
 
-#include <QAbstractHttpServer>
 #include <QByteArray>
-#include <QList>
-#include <QPair>
 
 // The board's web server: the page, its data and the one write, a decision on a
 // conflict. With a token every request must carry it (a cookie the page got from
-// "/?token=…", or an "Authorization: Bearer" header), otherwise 401 and no data.
-// Without a token it answers only requests addressed to this machine by a loopback
-// name (so that a web page elsewhere cannot rebind a name of its own onto it), and
-// records no decision. Every answer forbids inline script and framing.
+// "/?token=…", or an "Authorization: Bearer" header), otherwise 401, before any body
+// is read, and no data. Without a token it answers only requests addressed to this
+// machine by a loopback name (so that a web page elsewhere cannot rebind a name of
+// its own onto it), and records no decision. Every answer forbids inline script and
+// framing.
+//
+// The files and the shared data are answered at once on the serving thread; the
+// record is read by the snapshot's thread and the workers only.
 namespace board {
 
-struct Response
-{
-    int status = 200;
-    QByteArray type;
-    QByteArray body;
-    QList<QPair<QByteArray, QByteArray>> headers;
-};
-
-class BoardServer : public QAbstractHttpServer
+class BoardServer : public http::Handler
 {
 public:
-    BoardServer(Options options, BoardData &data, QObject *parent = nullptr);
+    explicit BoardServer(Options options);
+    ~BoardServer() override;
 
     // Listens where the options say; the port the system gave, 0 when it failed.
     quint16 start();
 
-protected:
-    bool handleRequest(const QHttpServerRequest &request, QTcpSocket *socket) override;
-    void missingHandler(const QHttpServerRequest &request, QTcpSocket *socket) override;
+    std::optional<http::Reply> judge(const http::Request &head) override;
+    void answer(const http::Request &request, http::Done done) override;
+
+    static constexpr qint64 kLongestBody = 16 * 1024;
 
 private:
-    Response respond(const QHttpServerRequest &request);
-    // 503 with a plain reason for the page; the whole failure to the log.
-    Response unavailable(const RuntimeError &e, const QString &what) const;
     QByteArray cookieName() const;
-    bool carriesToken(const QHttpServerRequest &request) const;
-    bool addressedToLoopback(const QHttpServerRequest &request) const;
-    Response data();
-    Response find(const QHttpServerRequest &request);
-    Response decide(const QHttpServerRequest &request);
+    bool carriesToken(const http::Request &request) const;
+    void find(const http::Request &request, http::Done done);
+    void decide(const http::Request &request, http::Done done);
+    // The job on a worker, or 503 at once when every worker is taken.
+    void onWorker(http::Done done, DatabaseWorkers::Job job);
 
     Options m_options;
-    BoardData &m_data;
     quint16 m_port = 0;
+    SharedSnapshot m_snapshot;
+    DatabaseWorkers m_workers;
+    http::Server m_http; // last: stopped first, while the snapshot and the workers still run
 };
 
 } // namespace board

@@ -7,13 +7,10 @@
 //
 // Prints the page's address on stdout once it listens. Exit status: 2 when it cannot
 // start (told on stderr).
-#include "board/BoardData.h"
 #include "board/BoardOptions.h"
 #include "board/BoardServer.h"
-#include "core/RuntimeError.h"
 
 #include <QCoreApplication>
-#include <QDateTime>
 #include <cstdio>
 
 namespace {
@@ -38,14 +35,9 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "%s\n", local(board::usage()).constData());
         return kError;
     }
-    board::BoardData data(options.url, options.idleMinutes);
-    try {
-        data.snapshot(QDateTime(QDate::currentDate(), QTime(0, 0)).toSecsSinceEpoch());
-    } catch (const RuntimeError &e) {
-        // The page tells it too, and reads again once the record answers.
-        std::fprintf(stderr, "zantrel-board：警告：中央记录暂不可用：%s\n", local(e.description()).constData());
-    }
-    board::BoardServer server(options, data);
+    // The record is read on the snapshot's own thread from now on; a failure is told
+    // on stderr and on the page, and reading goes on until the record answers.
+    board::BoardServer server(options);
     const quint16 port = server.start();
     if (port == 0) {
         std::fprintf(stderr, "zantrel-board：无法在 %s:%u 上监听（端口可能已被占用）\n",

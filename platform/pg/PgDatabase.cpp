@@ -2,6 +2,7 @@
 
 #include "core/RuntimeError.h"
 
+#include <QElapsedTimer>
 #include <QDateTime>
 #include <QSet>
 #include <cerrno>
@@ -181,13 +182,19 @@ std::unique_ptr<Connection> connect(const QString &url, int timeoutSeconds, int 
     }
     keys.push_back(nullptr);
     values.push_back(nullptr);
+    QElapsedTimer took;
+    took.start();
     PGconn *conn = PQconnectdbParams(keys.data(), values.data(), 1);
     if (!conn)
         fail(QStringLiteral("无法连接数据库"), "out of memory");
     if (PQstatus(conn) != CONNECTION_OK) {
-        const QString why = QString::fromUtf8(PQerrorMessage(conn)).trimmed();
+        const QByteArray why = QByteArray(PQerrorMessage(conn)).trimmed();
         PQfinish(conn);
-        throw RuntimeError(RuntimeError::DatabaseUnreachable, kSource, QStringLiteral("无法连接数据库：%1").arg(why), RuntimeError::Kind::Database);
+        // A server that accepts and never answers (stopped, or a host gone behind a
+        // proxy) is told apart from one that refuses or is not there.
+        const bool timedOut = why.contains("timeout expired") || (timeoutSeconds > 0 && took.elapsed() >= timeoutSeconds * 1000 - 50);
+        throw RuntimeError(timedOut ? RuntimeError::DatabaseTimedOut : RuntimeError::DatabaseUnreachable, kSource,
+                           QStringLiteral("无法连接数据库：%1").arg(QString::fromUtf8(why)), RuntimeError::Kind::Database);
     }
     return std::make_unique<PgConnection>(conn, answerSeconds);
 }

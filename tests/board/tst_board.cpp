@@ -23,6 +23,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QXmlStreamReader>
+#include <QTcpSocket>
+#include <algorithm>
+#include <chrono>
 
 namespace {
 
@@ -64,6 +67,36 @@ QString writeTokenFile(const QTemporaryDir &dir, const QByteArray &content, QFil
     f.close();
     f.setPermissions(permissions);
     return path;
+}
+
+// What a server sent on one raw connection: until it closed it, or until a whole
+// head arrived and nothing more for two seconds.
+struct RawAnswer
+{
+    QByteArray bytes;
+    bool closed = false;
+    QByteArray header(const QByteArray &lowerName) const
+    {
+        for (const QByteArray &line : bytes.left(bytes.indexOf("\r\n\r\n")).split('\n'))
+            if (line.toLower().startsWith(lowerName + ':'))
+                return line.mid(lowerName.size() + 1).trimmed();
+        return QByteArray();
+    }
+};
+
+RawAnswer raw(quint16 port, const QByteArray &request)
+{
+    QTcpSocket s;
+    s.connectToHost(QHostAddress::LocalHost, port);
+    RawAnswer a;
+    if (!s.waitForConnected(5000))
+        return a;
+    s.write(request);
+    while (s.state() == QAbstractSocket::ConnectedState && s.waitForReadyRead(a.bytes.contains("\r\n\r\n") ? 2000 : 10000))
+        a.bytes += s.readAll();
+    a.bytes += s.readAll();
+    a.closed = s.state() != QAbstractSocket::ConnectedState;
+    return a;
 }
 
 const QFile::Permissions kOwnerOnly = QFile::ReadOwner | QFile::WriteOwner;
@@ -295,12 +328,33 @@ private slots:
         const board::Snapshot withSkew = strict.snapshot(m_midnight);
         QCOMPARE(stationIn(withSkew, "line3-b")->clockSkew, std::optional<int>(-36000));
         QStringList clocks;
-        for (const QJsonValue &st : board::snapshotJson(withSkew, m_midnight + 3600, 1, false).value("stations").toArray())
+        const QJsonObject page = board::snapshotJson(&withSkew, {true, m_midnight + 3600, {}}, m_midnight + 3600, {1, false});
+        for (const QJsonValue &st : page.value("stations").toArray())
             clocks << st.toObject().value("name").toString() + '=' + st.toObject().value("clock").toString();
+        clocks.sort();
         QCOMPARE(clocks, QStringList({"line3-a=", QStringLiteral("line3-b=时钟相差 600 分钟"), "line3-c="}));
 
+        // Problems first: not heard from, then idle, then writing; by name within each.
+        QStringList order;
+        for (const board::Station &st : board::problemsFirst(s.stations))
+            order << st.name;
+        QCOMPARE(order, QStringList({"line3-b", "line3-c", "line3-a"}));
+        const QString summary = QStringLiteral("未联系 2 · 空闲 0 · 在写 1 · 今日全线 5 箱 10 包 · 待决定 0");
+        QCOMPARE(board::summaryLine(s), summary);
+        const QJsonObject json = board::snapshotJson(&s, {true, m_midnight + 3600, {}}, m_midnight + 3600, {10, true});
+        QCOMPARE(json.value("summary").toString(), summary);
+        QCOMPARE(json.value("total").toObject().value("packs").toInt(), 10);
+        QCOMPARE(json.value("stations").toArray().at(0).toObject().value("name").toString(), QStringLiteral("line3-b"));
+        // The board's login is a supervisor's: with a token it may decide.
+        QVERIFY(json.value("canDecide").toBool());
+        QVERIFY(json.value("readOnly").toString().isEmpty());
+        // Never read: nothing listed, nothing to decide, and why it is empty.
+        const QJsonObject never = board::snapshotJson(nullptr, {false, 0, QStringLiteral("无法连接中央记录")}, m_midnight, {10, true});
+        QVERIFY(never.value("stations").toArray().isEmpty() && !never.value("canDecide").toBool());
+        QCOMPARE(never.value("problem").toString(), QStringLiteral("无法连接中央记录"));
+
         // The chart: one bar per hour with boxes, names as text.
-        const QByteArray svg = board::hourChartSvg(s.stations);
+        const QByteArray svg = board::hourChartSvg(s.stations, -1);
         QXmlStreamReader xml(svg);
         QStringList bars;
         while (!xml.atEnd())
@@ -310,7 +364,35 @@ private slots:
         QCOMPARE(bars, QStringList({"1=5", QStringLiteral("%1=1").arg(nowMinutes / 60), "1=2", "3=2"}));
         board::Station odd;
         odd.name = QStringLiteral("<script>alert(1)</script>&");
-        QVERIFY(board::hourChartSvg({odd}).contains("&lt;script&gt;alert(1)&lt;/script&gt;&amp;"));
+        QVERIFY(board::hourChartSvg({odd}, 3).contains("&lt;script&gt;alert(1)&lt;/script&gt;&amp;"));
+
+        // The scale ends at a round number above the busiest hour.
+        QCOMPARE(board::niceScaleTop(1), qint64(1));
+        QCOMPARE(board::niceScaleTop(3), qint64(5));
+        QCOMPARE(board::niceScaleTop(101), qint64(200));
+        QCOMPARE(board::niceScaleTop(5000), qint64(5000));
+        // Past a dozen stations, one compact row each: a heat map with the current hour marked.
+        std::vector<board::Station> many(board::kBarsUpTo + 1);
+        for (size_t i = 0; i < many.size(); ++i) {
+            many[i].name = QStringLiteral("s%1").arg(i);
+            many[i].hours = {{int(i % 24), 1, qint64(i + 1)}};
+        }
+        QXmlStreamReader heat(board::hourChartSvg(many, 5));
+        int cells = 0, marks = 0, barsThere = 0;
+        while (!heat.atEnd())
+            if (heat.readNext() == QXmlStreamReader::StartElement && heat.name() == QLatin1String("rect")) {
+                const QString cls = heat.attributes().value("class").toString();
+                cells += cls == QLatin1String("cell");
+                marks += cls == QLatin1String("now");
+                barsThere += cls == QLatin1String("bar");
+            }
+        QVERIFY2(!heat.hasError(), qPrintable(heat.errorString()));
+        QCOMPARE(cells, int(many.size()));
+        QCOMPARE(marks, 1);
+        QCOMPARE(barsThere, 0);
+        many.pop_back();
+        QVERIFY(board::hourChartSvg(many, 5).contains("class=\"bar\""));
+        QVERIFY(board::hourChartSvg(many, 5).contains(QStringLiteral("包/小时").toUtf8()));
     }
 
     void lookupAndDecisionsOnConflicts()
@@ -342,6 +424,12 @@ private slots:
         const std::vector<packlocations::Location> y = otherZone.lookup(QStringLiteral("Y001"));
         QVERIFY(!y.empty());
         QCOMPARE(y.front().writtenAt, expected);
+        // … and the conflict's table shows the same time as the lookup.
+        const board::Snapshot zoned = otherZone.snapshot(m_midnight);
+        const QJsonObject shown = board::snapshotJson(&zoned, {true, m_midnight, {}}, m_midnight, {10, false});
+        const QString second = shown.value("conflicts").toArray().at(0).toObject().value("secondWritten").toString();
+        QVERIFY2(!second.isEmpty() && expected.contains(second), qPrintable(second + " / " + expected));
+        QVERIFY(!shown.value("zone").toString().isEmpty());
         database::connect(m_server.url(QStringLiteral("postgres"), m_db))->runScript(QStringLiteral("ALTER DATABASE %1 RESET timezone").arg(m_db));
 
         board::Snapshot s = data.snapshot(m_midnight);
@@ -352,7 +440,7 @@ private slots:
         QCOMPARE(k.secondStation, QStringLiteral("line3-e"));
         QVERIFY(!k.settled);
 
-        board::Decision d{k.secondBoxId, k.barcode, k.firstBoxId, k.firstBoxId, QStringLiteral("王主管"), QStringLiteral("X001 已发货")};
+        board::Decision d{k.secondBoxId, k.barcode, k.firstBoxId, k.firstBoxId, QStringLiteral("王主管"), QStringLiteral("X001 已发货"), {}};
         board::Decision wrong = d;
         wrong.reason = QStringLiteral("  ");
         QCOMPARE(data.decide(wrong), board::DecisionResult::Invalid);
@@ -377,6 +465,32 @@ private slots:
         QCOMPARE(s.openConflicts, 0);
         QVERIFY(s.conflicts.at(0).settled);
         QCOMPARE(s.conflicts.at(0).decidedBy, QStringLiteral("王主管"));
+
+        // A correction names the decision it corrects and is a record of its own; one
+        // that names a decision no longer the last is refused, and nothing changes.
+        board::Decision correction = d;
+        correction.keepIn = k.secondBoxId;
+        correction.decidedBy = QStringLiteral("李经理");
+        correction.reason = QStringLiteral("X001 未发货，退回");
+        const QString firstDecision = s.conflicts.at(0).decisionId;
+        correction.corrects = firstDecision;
+        QVERIFY(!correction.corrects.isEmpty());
+        QCOMPARE(data.decide(correction), board::DecisionResult::Recorded);
+        QCOMPARE(data.decide(correction), board::DecisionResult::AlreadySettled);
+        correction.corrects = QStringLiteral("x1");
+        QCOMPARE(data.decide(correction), board::DecisionResult::Invalid);
+        QCOMPARE(plantdb::one(*admin, "SELECT count(*) FROM zantrel.conflict_decisions"), QStringLiteral("2"));
+        s = data.snapshot(m_midnight);
+        QCOMPARE(s.conflicts.at(0).keepIn, k.secondBoxId);
+        QCOMPARE(s.conflicts.at(0).decidedBy, QStringLiteral("李经理"));
+        QVERIFY(s.conflicts.at(0).decisionId != firstDecision);
+
+        // A reading login sees the board without decisions, and the page says why once.
+        const board::Snapshot read = looking.snapshot(m_midnight);
+        QVERIFY(!read.supervisor);
+        const QJsonObject readOnly = board::snapshotJson(&read, {true, m_midnight, {}}, m_midnight, {10, true});
+        QVERIFY(!readOnly.value("canDecide").toBool());
+        QVERIFY(readOnly.value("readOnly").toString().contains("zantrel_supervisor"));
 
         // The board's own connection reads with the readers' rights: a supervisor's
         // write goes only through the decision.
@@ -423,12 +537,11 @@ private slots:
 
     void theServerAsksForTheTokenAndForbidsInlineScript()
     {
-        board::BoardData data(url("board"), 10);
         board::Options o;
         o.url = url("board");
         o.port = 0;
         o.token = QStringLiteral("0123456789abcdef-token");
-        board::BoardServer server(o, data);
+        board::BoardServer server(o);
         const quint16 port = server.start();
         QVERIFY(port != 0);
         const QString base = QStringLiteral("http://127.0.0.1:%1").arg(port);
@@ -474,11 +587,10 @@ private slots:
         fromPage.append(qMakePair(QByteArrayLiteral("X-Zantrel-Board"), QByteArrayLiteral("decide")));
         QCOMPARE(request(net, base + "/api/decide", fromPage, "not json").status, 400);
         QCOMPARE(request(net, base + "/api/decide", fromPage, "{\"decidedBy\": \"x\"}").status, 400);
-        QCOMPARE(request(net, base + "/api/decide", fromPage, QByteArray(20000, ' ')).status, 413);
 
         // Without a token: this machine only, by a loopback name, and no decisions.
         o.token.clear();
-        board::BoardServer open(o, data);
+        board::BoardServer open(o);
         const QString openBase = QStringLiteral("http://127.0.0.1:%1").arg(open.start());
         QCOMPARE(request(net, openBase + "/api/board").status, 200);
         QCOMPARE(request(net, openBase + "/api/board", {{"Host", "board.example.com"}}).status, 403);
@@ -488,14 +600,102 @@ private slots:
         QVERIFY(object(a).value("error").toString().contains("--token-file"));
 
         // A record that cannot be reached is told, and the page goes on asking.
-        board::BoardData nowhere(QStringLiteral("host=/nonexistent port=1 dbname=zantrel connect_timeout=2"), 10);
-        board::BoardServer lost(o, nowhere);
-        a = request(net, QStringLiteral("http://127.0.0.1:%1/api/board").arg(lost.start()));
-        QCOMPARE(a.status, 503);
+        o.url = QStringLiteral("host=/nonexistent port=1 dbname=zantrel connect_timeout=2");
+        board::BoardServer lost(o);
+        const QString lostBase = QStringLiteral("http://127.0.0.1:%1").arg(lost.start());
+        a = request(net, lostBase + "/api/board");
+        QCOMPARE(a.status, 200);
         // In plain Chinese, and nothing of the server's words or where it is.
-        const QString told = object(a).value("error").toString();
-        QCOMPARE(told, QStringLiteral("中央记录不可用：无法连接中央记录"));
+        QCOMPARE(object(a).value("problem").toString(), QStringLiteral("无法连接中央记录"));
+        QVERIFY(!object(a).value("fresh").toBool());
+        a = request(net, lostBase + "/api/find?q=A1");
+        QCOMPARE(a.status, 503);
+        QCOMPARE(object(a).value("error").toString(), QStringLiteral("查找失败：无法连接中央记录"));
         QVERIFY(!a.body.contains("nonexistent") && !a.body.contains("/") && !a.body.contains("connect"));
+    }
+
+    // What a stranger on the line's network can do to the server, and what a hung
+    // record can do to the page.
+    void theServerHoldsOnTheOpenNetwork()
+    {
+        board::Options o;
+        o.url = url("board");
+        o.port = 0;
+        o.token = QStringLiteral("0123456789abcdef-token");
+        o.idleSeconds = 2;
+        o.answerSeconds = 3;
+        o.refresh = std::chrono::milliseconds(300);
+        board::BoardServer server(o);
+        const quint16 port = server.start();
+        QVERIFY(port != 0);
+        const QString base = QStringLiteral("http://127.0.0.1:%1").arg(port);
+        const QByteArray bearer = "Authorization: Bearer " + o.token.toUtf8() + "\r\n";
+
+        // A huge body without the token: 401 on the head alone, the body never awaited.
+        RawAnswer r = raw(port, "POST /api/decide HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 209715200\r\n\r\n");
+        QVERIFY2(r.bytes.startsWith("HTTP/1.1 401"), r.bytes.left(200).constData());
+        QVERIFY(r.closed);
+        // With the token, a body declared longer than 16 KiB: 413, also unread.
+        r = raw(port, "POST /api/decide HTTP/1.1\r\nHost: 127.0.0.1\r\n" + bearer
+                          + "X-Zantrel-Board: decide\r\nContent-Length: 209715200\r\n\r\n");
+        QVERIFY2(r.bytes.startsWith("HTTP/1.1 413"), r.bytes.left(200).constData());
+
+        // HEAD is GET without the body; "Connection: close" and HTTP/1.0 get a close.
+        const RawAnswer got = raw(port, "GET /board.css HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n" + bearer + "\r\n");
+        QVERIFY2(got.bytes.startsWith("HTTP/1.1 200"), got.bytes.left(200).constData());
+        QVERIFY(got.closed);
+        QVERIFY(got.bytes.toLower().contains("connection: close"));
+        const RawAnswer head = raw(port, "HEAD /board.css HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n" + bearer + "\r\n");
+        QVERIFY2(head.bytes.startsWith("HTTP/1.1 200"), head.bytes.left(200).constData());
+        QCOMPARE(head.header("content-length"), got.header("content-length"));
+        QVERIFY(head.bytes.endsWith("\r\n\r\n"));
+        QVERIFY(head.header("content-security-policy").contains("script-src 'self'"));
+        const RawAnswer old = raw(port, "GET /board.css HTTP/1.0\r\nHost: 127.0.0.1\r\n" + bearer + "\r\n");
+        QVERIFY2(old.bytes.startsWith("HTTP/1.") && old.bytes.contains(" 200 "), old.bytes.left(200).constData());
+        QVERIFY(old.closed);
+
+        // A hundred connections that never say a word: others are still answered, and
+        // the silent ones are closed once idle.
+        std::vector<std::unique_ptr<QTcpSocket>> silent;
+        for (int i = 0; i < 100; ++i) {
+            silent.push_back(std::make_unique<QTcpSocket>());
+            silent.back()->connectToHost(QHostAddress::LocalHost, port);
+        }
+        QTRY_VERIFY(std::all_of(silent.begin(), silent.end(), [](const auto &c) { return c->state() == QAbstractSocket::ConnectedState; }));
+        QNetworkAccessManager net;
+        const QList<QPair<QByteArray, QByteArray>> token{{"Authorization", "Bearer " + o.token.toUtf8()}};
+        QCOMPARE(request(net, base + "/board.css", token).status, 200);
+        QTRY_VERIFY_WITH_TIMEOUT(std::all_of(silent.begin(), silent.end(),
+                                             [](const auto &c) { return c->state() == QAbstractSocket::UnconnectedState; }),
+                                 20000);
+
+        // The record hangs (its server stopped, as a dead host behaves): the page and
+        // its files are answered while a lookup still waits on it, the data is shown
+        // as old with the plain reason, and all is fresh again once it answers.
+        QTRY_VERIFY(object(request(net, base + "/api/board", token)).value("fresh").toBool());
+        struct Resume
+        {
+            PgServer &s;
+            ~Resume() { s.resume(); }
+        } resume{m_server};
+        QVERIFY(m_server.pause());
+        QNetworkRequest lookup{QUrl(base + "/api/find?q=Y001")};
+        lookup.setRawHeader("Authorization", "Bearer " + o.token.toUtf8());
+        QNetworkReply *waiting = net.get(lookup);
+        for (const char *file : {"/", "/board.css", "/board.js", "/api/board"})
+            QCOMPARE(request(net, base + QLatin1String(file), token).status, 200);
+        QVERIFY(!waiting->isFinished());
+        QJsonObject page;
+        QTRY_VERIFY_WITH_TIMEOUT((page = object(request(net, base + "/api/board", token)), !page.value("fresh").toBool()), 20000);
+        QCOMPARE(page.value("problem").toString(), QStringLiteral("中央记录无响应"));
+        QVERIFY(!page.value("asOf").toString().isEmpty());
+        QVERIFY(!page.value("stations").toArray().isEmpty()); // the last data, kept
+        QTRY_VERIFY_WITH_TIMEOUT(waiting->isFinished(), 20000);
+        QCOMPARE(waiting->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), 503);
+        QCOMPARE(QJsonDocument::fromJson(waiting->readAll()).object().value("error").toString(), QStringLiteral("查找失败：中央记录无响应"));
+        QVERIFY(m_server.resume());
+        QTRY_VERIFY_WITH_TIMEOUT(object(request(net, base + "/api/board", token)).value("fresh").toBool(), 20000);
+        QCOMPARE(object(request(net, base + "/api/find?q=Y001", token)).value("found").toArray().size(), 2);
     }
 };
 
