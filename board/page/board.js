@@ -1,16 +1,21 @@
-// The line's board: reads /api/board every few seconds and shows it. Every value
-// from the record is put in as text, never as markup.
+// The line's board: reads /api/board every few seconds and shows it, problems first.
+// Every value from the record is put in as text, never as markup.
 'use strict';
 
 const REFRESH_MS = 3000;
-let chosen = null; // the conflict the decision form is about
+const TITLE = '生产线看板';
+let chosen = null;      // the conflict the decision form is about
+let keepFirstChosen = null; // the box picked, awaiting confirmation
 
 function $(id) { return document.getElementById(id); }
 
+// A cell whose text may be long: cut with an ellipsis, whole on hover (title) or tap.
 function cell(row, text, cls) {
   const td = document.createElement('td');
-  td.textContent = text === undefined || text === null ? '' : String(text);
+  const value = text === undefined || text === null ? '' : String(text);
+  td.textContent = value;
   if (cls) td.className = cls;
+  if (value.length > 12) td.title = value;
   row.appendChild(td);
   return td;
 }
@@ -37,17 +42,24 @@ async function getJson(url, options) {
   return body;
 }
 
-function showStations(stations) {
-  fill($('stations').tBodies[0], stations, (tr, s) => {
+function showStations(data) {
+  fill($('stations').tBodies[0], data.stations, (tr, s) => {
     tr.dataset.station = s.name;
-    cell(tr, s.name, 'name');
+    tr.className = s.state;
+    cell(tr, s.name, 'name cut');
+    cell(tr, s.clock === '' ? s.stateText : s.stateText + '，' + s.clock, 'state ' + s.state + (s.clock === '' ? '' : ' clock'));
     cell(tr, s.boxes, 'boxes number');
     cell(tr, s.packs, 'packs number');
-    cell(tr, s.lastBox, 'lastBox');
-    cell(tr, s.lastBoxAt, 'lastBoxAt');
-    cell(tr, s.backlog === '' ? '—' : s.backlog, 'backlog number');
-    cell(tr, s.clock === '' ? s.stateText : s.stateText + '，' + s.clock, 'state ' + s.state + (s.clock === '' ? '' : ' clock'));
+    cell(tr, s.lastBox, 'lastBox cut wide');
+    cell(tr, s.lastBoxAt, 'lastBoxAt wide');
+    cell(tr, s.backlog === '' ? '—' : s.backlog, 'backlog number wide');
   });
+  const total = $('total');
+  total.querySelector('.boxes').textContent = data.total.boxes;
+  total.querySelector('.packs').textContent = data.total.packs;
+  const empty = data.stations.length === 0;
+  $('noStations').hidden = !empty || !data.asOf;
+  $('stations').hidden = empty;
 }
 
 function showChart(svgText) {
@@ -62,36 +74,61 @@ function showChart(svgText) {
 
 function boxText(station, box, written) { return station + ' / ' + box + '（' + written + '）'; }
 
+function decisionText(c) {
+  return '已决定：保留在 ' + (c.keptInFirst ? 'A ' : 'B ') + c.keptIn + '（' + c.decidedBy + '，' + c.reason + '，' + c.decidedAt + '）';
+}
+
 function showConflicts(data) {
   const open = data.openConflicts;
-  $('conflictNote').textContent = open === 0 ? '没有待决定的重复包。'
-    : '待决定的重复包：' + open + ' 个。' + (data.canDecide ? '' : '看板未以令牌启动，只能查看，不能记录决定。');
+  $('conflictNote').textContent = open === 0 ? '没有待决定的重复包。' : '待决定的重复包：' + open + ' 个。';
+  $('readOnly').textContent = data.readOnly;
+  $('readOnly').hidden = data.readOnly === '';
+  // The form is open: the list stays as it is until the supervisor is done with it.
+  if (chosen) return;
   fill($('conflicts').tBodies[0], data.conflicts, (tr, c) => {
     tr.dataset.barcode = c.barcode;
     tr.className = c.settled ? 'settled' : 'open';
-    cell(tr, c.barcode, 'barcode');
-    cell(tr, boxText(c.firstStation, c.firstBox, c.firstWritten), 'first');
-    cell(tr, boxText(c.secondStation, c.secondBox, c.secondWritten), 'second');
-    cell(tr, c.settled ? '已决定：保留在 ' + (c.keptInFirst ? 'A ' : 'B ') + c.keptIn + '（' + c.decidedBy + '，' + c.reason + '，' + c.decidedAt + '）' : '待决定', 'status');
-    const action = cell(tr, '');
-    if (!c.settled && data.canDecide) {
+    cell(tr, c.barcode, 'barcode cut');
+    cell(tr, boxText(c.firstStation, c.firstBox, c.firstWritten), 'first cut');
+    cell(tr, boxText(c.secondStation, c.secondBox, c.secondWritten), 'second cut');
+    cell(tr, c.settled ? decisionText(c) : '待决定', 'status cut');
+    const action = cell(tr, '', 'action');
+    if (data.canDecide) {
       const button = document.createElement('button');
       button.type = 'button';
-      button.className = 'choose';
-      button.textContent = '决定…';
-      button.addEventListener('click', () => choose(c));
+      button.className = c.settled ? 'correct' : 'choose';
+      button.textContent = c.settled ? '更正…' : '决定…';
+      button.addEventListener('click', () => choose(c, tr));
       action.appendChild(button);
     }
   });
-  if (chosen && !data.conflicts.some(c => !c.settled && conflictKey(c) === conflictKey(chosen))) closeDecision();
 }
 
-function choose(c) {
+function choose(c, tr) {
   chosen = c;
-  $('decideWhat').textContent = '内包 ' + c.barcode + ' 保留在哪一箱？';
-  $('keepFirst').textContent = '保留在 A：' + c.firstStation + ' / ' + c.firstBox;
-  $('keepSecond').textContent = '保留在 B：' + c.secondStation + ' / ' + c.secondBox;
+  keepFirstChosen = null;
+  $('decideWhat').textContent = (c.settled ? '更正：内包 ' : '内包 ') + c.barcode + ' 保留在哪一箱？'
+    + (c.settled ? '（现在：' + decisionText(c) + '）' : '');
+  const boxes = [['A', c.firstStation, c.firstBox, c.firstWritten], ['B', c.secondStation, c.secondBox, c.secondWritten]]
+    .map(([which, station, box, written]) => {
+      const li = document.createElement('li');
+      li.textContent = which + '：工位 ' + station + '，外箱 ' + box + '，写入 ' + written;
+      return li;
+    });
+  $('decideBoxes').replaceChildren(...boxes);
+  $('keepFirst').textContent = '保留在 A：' + c.firstBox;
+  $('keepSecond').textContent = '保留在 B：' + c.secondBox;
   $('decideStatus').textContent = '';
+  $('choice').hidden = false;
+  $('confirm').hidden = true;
+  // The form opens at the conflict's row.
+  const formRow = document.createElement('tr');
+  formRow.id = 'decideRow';
+  const td = document.createElement('td');
+  td.colSpan = 5;
+  formRow.appendChild(td);
+  tr.after(formRow);
+  td.appendChild($('decide'));
   $('decide').hidden = false;
   $('decidedBy').focus();
 }
@@ -99,30 +136,45 @@ function choose(c) {
 function closeDecision() {
   chosen = null;
   $('decide').hidden = true;
+  $('conflictSection').appendChild($('decide'));
+  const row = $('decideRow');
+  if (row) row.remove();
+  refresh();
 }
 
-async function submitDecision(keepFirst) {
+function askConfirmation(keepFirst) {
   if (!chosen) return;
-  const decidedBy = $('decidedBy').value.trim();
-  const reason = $('reason').value.trim();
-  if (!decidedBy || !reason) {
+  if (!$('decidedBy').value.trim() || !$('reason').value.trim()) {
     $('decideStatus').textContent = '请填写姓名和原因。';
     return;
   }
+  keepFirstChosen = keepFirst;
+  $('confirmWhat').textContent = '确认把内包 ' + chosen.barcode + ' 保留在 ' + (keepFirst ? 'A：' + chosen.firstStation + ' / ' + chosen.firstBox
+    : 'B：' + chosen.secondStation + ' / ' + chosen.secondBox) + '？';
+  $('decideStatus').textContent = '';
+  $('choice').hidden = true;
+  $('confirm').hidden = false;
+}
+
+async function submitDecision() {
+  if (!chosen || keepFirstChosen === null) return;
   try {
     await getJson('/api/decide', {
       method: 'POST',
       headers: { 'Content-Type': 'application/json', 'X-Zantrel-Board': 'decide' },
       body: JSON.stringify({
         secondBoxId: chosen.secondBoxId, barcode: chosen.barcode, firstBoxId: chosen.firstBoxId,
-        keepIn: keepFirst ? chosen.firstBoxId : chosen.secondBoxId, decidedBy: decidedBy, reason: reason,
+        keepIn: keepFirstChosen ? chosen.firstBoxId : chosen.secondBoxId,
+        decidedBy: $('decidedBy').value.trim(), reason: $('reason').value.trim(),
+        corrects: chosen.settled ? chosen.decisionId : '',
       }),
     });
     $('reason').value = '';
     closeDecision();
-    refresh();
   } catch (e) {
     $('decideStatus').textContent = '决定未记录：' + e.message;
+    $('choice').hidden = false;
+    $('confirm').hidden = true;
   }
 }
 
@@ -134,8 +186,8 @@ async function lookup(event) {
   try {
     const data = await getJson('/api/find?q=' + encodeURIComponent(q));
     fill($('found').tBodies[0], data.found, (tr, l) => {
-      cell(tr, l.station); cell(tr, l.workbook); cell(tr, l.row, 'number'); cell(tr, l.outerLabel);
-      cell(tr, l.middleLabel); cell(tr, l.barcode, 'barcode'); cell(tr, l.writtenAt);
+      cell(tr, l.station, 'cut'); cell(tr, l.workbook); cell(tr, l.row, 'number'); cell(tr, l.outerLabel, 'cut');
+      cell(tr, l.middleLabel, 'cut'); cell(tr, l.barcode, 'barcode cut'); cell(tr, l.writtenAt);
     });
     $('found').hidden = data.found.length === 0;
     $('findStatus').textContent = data.found.length === 0 ? '中央记录中没有“' + data.query + '”。'
@@ -146,18 +198,29 @@ async function lookup(event) {
   }
 }
 
+function showFreshness(data) {
+  const stale = !data.fresh;
+  document.body.classList.toggle('stale', stale);
+  $('updated').textContent = data.asOf === '' ? '' : (stale ? '数据截至 ' : '更新于 ') + data.asOf;
+  $('zone').textContent = '时区：' + data.zone;
+  $('problem').textContent = stale ? (data.asOf === '' ? '尚无数据：' : '数据已过时：') + data.problem : '';
+  $('problem').hidden = !stale;
+}
+
 let refreshing = false;
 async function refresh() {
   if (refreshing) return;
   refreshing = true;
   try {
     const data = await getJson('/api/board');
-    showStations(data.stations);
+    $('summary').textContent = data.summary;
+    document.title = data.summary + ' — ' + TITLE;
+    showFreshness(data);
+    showStations(data);
     showChart(data.chart);
     showConflicts(data);
-    $('updated').textContent = '更新于 ' + data.updated;
-    $('problem').hidden = true;
   } catch (e) {
+    document.body.classList.add('stale');
     $('problem').textContent = e.message;
     $('problem').hidden = false;
   } finally {
@@ -167,11 +230,18 @@ async function refresh() {
 
 document.addEventListener('DOMContentLoaded', () => {
   $('find').addEventListener('submit', lookup);
-  $('keepFirst').addEventListener('click', () => submitDecision(true));
-  $('keepSecond').addEventListener('click', () => submitDecision(false));
+  $('keepFirst').addEventListener('click', () => askConfirmation(true));
+  $('keepSecond').addEventListener('click', () => askConfirmation(false));
+  $('confirmDecision').addEventListener('click', submitDecision);
+  $('backDecide').addEventListener('click', () => { $('choice').hidden = false; $('confirm').hidden = true; });
   $('cancelDecide').addEventListener('click', closeDecision);
   // Enter in a field must not send the form away: the buttons say where the pack stays.
   $('decide').addEventListener('submit', event => event.preventDefault());
+  // A tap shows a cut text whole.
+  document.addEventListener('click', event => {
+    const td = event.target.closest && event.target.closest('td.cut');
+    if (td) td.classList.toggle('whole');
+  });
   refresh();
   setInterval(refresh, REFRESH_MS);
 });

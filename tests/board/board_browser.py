@@ -12,6 +12,9 @@ import datetime
 import os
 import secrets
 import shutil
+import signal
+import socket
+import time
 import subprocess
 import sys
 import tempfile
@@ -82,6 +85,61 @@ def cells(selector):
     return attributes(selector, '')
 
 
+def start_board(login, token_file):
+    """A board as a supervisor starts it on the line's network; its process and base address."""
+    process = subprocess.Popen([os.path.join(build, 'station', 'zantrel-board'), '--db', url + ' user=' + login,
+                                '--listen', '0.0.0.0:0', '--token-file', token_file],
+                               stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    listening = process.stdout.readline().strip()
+    if not listening.startswith('http://0.0.0.0:'):
+        fail('the board did not start: ' + listening + process.stderr.read())
+    return process, 'http://127.0.0.1:' + listening.rsplit(':', 1)[1].rstrip('/')
+
+
+def peak_kib(process):
+    with open('/proc/%d/status' % process.pid) as f:
+        for line in f:
+            if line.startswith('VmHWM:'):
+                return int(line.split()[1])
+    fail('no VmHWM for the board')
+
+
+def huge_body_without_token(base):
+    """A 200 MB POST without the token: the answer to its head, and whether the board took the body."""
+    host, port = base[len('http://'):].split(':')
+    s = socket.create_connection((host, int(port)))
+    s.sendall(b'POST /api/decide HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/json\r\n'
+              b'Content-Length: 209715200\r\n\r\n')
+    s.settimeout(10)
+    answer = s.recv(4096)
+    chunk = b' ' * (1 << 20)
+    sent = 0
+    try:
+        for _ in range(200):
+            s.sendall(chunk)
+            sent += len(chunk)
+    except OSError:
+        pass  # the board closed the connection: the body was refused
+    s.close()
+    return answer.decode('latin-1'), sent
+
+
+def postgres_processes(data_dir):
+    with open(os.path.join(data_dir, 'postmaster.pid')) as f:
+        postmaster = int(f.readline())
+    children = subprocess.run(['pgrep', '-P', str(postmaster)], capture_output=True, text=True).stdout.split()
+    return [postmaster] + [int(c) for c in children]
+
+
+def visible(selector):
+    """Whether the element is inside the window without scrolling, either way."""
+    return driver.execute_script(
+        'const e = document.querySelector(arguments[0]); if (!e) return false;'
+        'const r = e.getBoundingClientRect();'
+        'return r.width > 0 && r.top >= 0 && r.left >= 0 && r.bottom <= window.innerHeight && r.right <= window.innerWidth;',
+        selector)
+
+
 def station_cell(name, cls):
     found = cells('#stations tr[data-station="%s"] td.%s' % (name, cls))
     return found[0] if found else None
@@ -106,14 +164,7 @@ try:
     with open(token_file, 'w') as f:
         f.write(token + '\n')
     os.chmod(token_file, 0o600)
-    board = subprocess.Popen([os.path.join(build, 'station', 'zantrel-board'), '--db', url + ' user=board',
-                              '--listen', '0.0.0.0:0', '--token-file', token_file],
-                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
-    listening = board.stdout.readline().strip()
-    if not listening.startswith('http://0.0.0.0:'):
-        fail('the board did not start: ' + listening + board.stderr.read())
-    base = 'http://127.0.0.1:' + listening.rsplit(':', 1)[1].rstrip('/')
-
+    board, base = start_board('board', token_file)
     # Beyond 127.0.0.1 every request needs the token: no data without it.
     for path in ('/', '/api/board', '/api/find?q=A0000001', '/board.js'):
         status, headers, body = http(path)
@@ -130,6 +181,17 @@ try:
     csp = headers.get('Content-Security-Policy', '')
     if "script-src 'self'" not in csp or 'unsafe-inline' in csp:
         fail('the data may run inline script: ' + csp)
+
+    # A stranger's 200 MB body is refused on its head: the board's memory hardly moves.
+    before = peak_kib(board)
+    answer, sent = huge_body_without_token(base)
+    after = peak_kib(board)
+    if not answer.startswith('HTTP/1.1 401'):
+        fail('a huge body without the token was answered with %r' % answer[:100])
+    if after - before >= 8 * 1024:
+        fail('the board took %d KiB more memory for a body it refused (%d bytes sent)' % (after - before, sent))
+    print('200 MB body without the token: 401, peak memory %d KiB -> %d KiB, %d MB taken before the board closed the connection'
+          % (before, after, sent >> 20))
 
     options = webdriver.ChromeOptions()
     options.binary_location = '/usr/bin/chromium'
@@ -200,6 +262,14 @@ try:
     driver.find_element(By.ID, 'decidedBy').send_keys('王主管')
     driver.find_element(By.ID, 'reason').send_keys('A 箱已封箱发货')
     driver.find_element(By.ID, 'keepFirst').click()
+    wait('the confirmation', lambda: driver.find_element(By.ID, 'confirmDecision').is_displayed())
+    if 'W001' not in driver.find_element(By.ID, 'confirmWhat').text:
+        fail('the confirmation does not name the box: ' + driver.find_element(By.ID, 'confirmWhat').text)
+    form_row = driver.execute_script('const r = document.getElementById("decideRow");'
+                                     'return r && r.previousElementSibling ? r.previousElementSibling.dataset.barcode : null;')
+    if form_row != SCRIPT_BARCODE:
+        fail('the decision form did not open at the conflict\'s row: %r' % form_row)
+    driver.find_element(By.ID, 'confirmDecision').click()
     wait('the conflict settled', lambda: cells('#conflicts tr.settled td.barcode') == [SCRIPT_BARCODE])
     status_text = cells('#conflicts tr.settled td.status')[0]
     if 'W001' not in status_text or '王主管' not in status_text or 'A 箱已封箱发货' not in status_text:
@@ -213,15 +283,93 @@ try:
     if psql('SELECT count(*) FROM zantrel.pack_conflicts') != '1' or psql('SELECT count(*) FROM zantrel.boxes') != '5':
         fail('a recorded box or conflict changed')
 
+    # A correction through the page: a new decision record, the first one kept.
+    driver.execute_script('document.querySelector("#conflicts tr.settled button.correct").click();')
+    driver.find_element(By.ID, 'decidedBy').clear()
+    driver.find_element(By.ID, 'decidedBy').send_keys('李经理')
+    driver.find_element(By.ID, 'reason').send_keys('A 箱未发货，改留 B')
+    driver.find_element(By.ID, 'keepSecond').click()
+    driver.find_element(By.ID, 'confirmDecision').click()
+    wait('the correction', lambda: any('李经理' in t for t in cells('#conflicts tr.settled td.status')))
+    decisions = psql("SELECT string_agg(decided_by || '|' || (d.keep_in = b.box_id)::text, ',' ORDER BY decision_id)"
+                     " FROM zantrel.conflict_decisions d JOIN zantrel.boxes b ON b.outer_label = 'W001'")
+    if decisions != '王主管|true,李经理|false':
+        fail('the record holds the decisions as %r' % decisions)
+
     try:
         text = driver.switch_to.alert.text
         fail('a barcode ran script: alert ' + text)
     except NoAlertPresentException:
         pass
+    # The record hangs (its server stopped): the page's files still come at once, the
+    # data shows as old with the reason, and it is fresh again without a reload.
+    stopped = postgres_processes(os.path.join(work, 'db', 'data'))
+    for pid in stopped:
+        os.kill(pid, signal.SIGSTOP)
+    try:
+        for path in ('/board.css', '/'):
+            began = time.monotonic()
+            status, _, _ = http(path, {'Authorization': 'Bearer ' + token})
+            took = time.monotonic() - began
+            if status != 200 or took > 2:
+                fail('%s with the record hung: %d after %.3f s' % (path, status, took))
+            print('%s with the record hung: %.1f ms' % (path, took * 1000))
+        wait('the stale marker', lambda: 'stale' in driver.find_element(By.TAG_NAME, 'body').get_attribute('class')
+             and '数据截至' in driver.find_element(By.ID, 'updated').text
+             and '中央记录无响应' in driver.find_element(By.ID, 'problem').text, 60)
+        if station_cell('line3-a', 'boxes') != '3':
+            fail('the last data is gone from the page while the record hangs')
+    finally:
+        for pid in stopped:
+            os.kill(pid, signal.SIGCONT)
+    wait('fresh data again', lambda: 'stale' not in driver.find_element(By.TAG_NAME, 'body').get_attribute('class')
+         and '更新于' in driver.find_element(By.ID, 'updated').text, 60)
+    if driver.execute_script('return window.sameLoad === true;') is not True:
+        fail('the page was loaded again')
+
+    # A board whose login only reads shows no decision controls, and says why once.
+    psql("DO $$ BEGIN IF NOT EXISTS (SELECT FROM pg_roles WHERE rolname = 'looker') THEN CREATE ROLE looker LOGIN; END IF; END $$;"
+         " GRANT zantrel_reader TO looker;")
+    reader, reader_base = start_board('looker', token_file)
+    try:
+        driver.get(reader_base + '/?token=' + token)
+        wait('the reader\'s board', lambda: cells('#conflicts tr.settled td.barcode') == [SCRIPT_BARCODE])
+        if driver.find_elements(By.CSS_SELECTOR, '#conflicts button'):
+            fail('a reader-only board offers decisions')
+        if 'zantrel_supervisor' not in driver.find_element(By.ID, 'readOnly').text:
+            fail('the reader-only board does not say why: %r' % driver.find_element(By.ID, 'readOnly').text)
+    finally:
+        reader.kill()
+
+    # Sixty stations, some not heard from for a while: the summary and the first of
+    # those are in sight without scrolling, on a desk and on a phone.
+    psql("INSERT INTO zantrel.station_state (station, heard_at, backlog, packing)"
+         " SELECT 'line3-' || lpad(n::text, 2, '0'), now() - CASE WHEN n % 7 = 0 THEN interval '1 hour' ELSE interval '0' END, 0, ''"
+         " FROM generate_series(10, 67) n")
+    driver.get(base + '/')
+    wait('sixty stations', lambda: len(cells('#stations tbody tr')) == 60)
+    summary = driver.find_element(By.ID, 'summary').text
+    silent = len(cells('#stations tbody tr.silent'))
+    if silent < 8 or not summary.startswith('未联系 %d · ' % silent) or '待决定 0' not in summary or summary not in driver.title:
+        fail('the summary reads %r, the title %r' % (summary, driver.title))
+    for width, height, name in ((1366, 768, 'board-desk.png'), (390, 844, 'board-phone.png')):
+        driver.set_window_size(width, height)
+        inner = driver.execute_script('return [window.innerWidth, window.innerHeight];')
+        driver.set_window_size(width + (width - inner[0]), height + (height - inner[1]))
+        driver.execute_script('window.scrollTo(0, 0);')
+        first_silent = '#stations tbody tr.silent:first-child'
+        for what in ('#summary', first_silent + ' td.name', first_silent + ' td.state'):
+            if not visible(what):
+                fail('%s is not in sight at %dx%d' % (what, width, height))
+        if os.environ.get('SCREENSHOT_DIR'):
+            os.makedirs(os.environ['SCREENSHOT_DIR'], exist_ok=True)
+            driver.save_screenshot(os.path.join(os.environ['SCREENSHOT_DIR'], name))
     if os.environ.get('SCREENSHOT_DIR'):
-        os.makedirs(os.environ['SCREENSHOT_DIR'], exist_ok=True)
-        driver.save_screenshot(os.path.join(os.environ['SCREENSHOT_DIR'], 'board.png'))
-    print('board in the browser: stations, chart, lookup, update, decision, script-like text and token all as expected')
+        driver.set_window_size(1366, 900)
+        driver.execute_script('document.getElementById("conflictSection").scrollIntoView();')
+        driver.save_screenshot(os.path.join(os.environ['SCREENSHOT_DIR'], 'board-conflicts-and-hours.png'))
+    print('board in the browser: stations, chart, lookup, update, decision and its correction, stale data, a reader\'s '
+          'board, sixty stations on a desk and a phone, script-like text and token all as expected')
 finally:
     if driver:
         driver.quit()
