@@ -53,9 +53,18 @@ while [ $(( $(date +%s) - began )) -lt 65 ]; do sleep 1; done
 
 windows=$(xdotool search --onlyvisible --name '^Zantrel系统V1\.0$' 2>/dev/null || true)
 [ "$(echo "$windows" | grep -c .)" -eq 2 ] || fail "expected the two setup windows, found: $windows"
+# Start holds the focus when the window opens. A key the X server hands to a window
+# before it takes the focus is lost: pressed again until the scan window opens.
+visible() { xdotool search --onlyvisible --name '^Zantrel系统V1\.0$' 2>/dev/null | grep -c . || true; }
+expected=2
 for w in $windows; do
-  xdotool windowfocus --sync "$w"
-  xdotool key --delay 30 space # Start holds the focus when the window opens
+  expected=$((expected + 1))
+  for _ in 1 2 3 4 5; do
+    xdotool windowfocus --sync "$w"
+    xdotool key --delay 30 space
+    for _ in $(seq 50); do [ "$(visible)" -ge "$expected" ] && break 2; sleep 0.1; done
+  done
+  [ "$(visible)" -ge "$expected" ] || fail "Start did not open a scan window"
 done
 pressed=$(date +%s)
 
