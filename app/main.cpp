@@ -1,5 +1,6 @@
 #include "core/RuntimeError.h"
 #include "packing/PackingState.h"
+#include "labels/LabelSpool.h"
 #include "plant/Outbox.h"
 #include "plant/PlantLink.h"
 #include "plant/PlantSettings.h"
@@ -61,13 +62,21 @@ int main(int argc, char **argv)
         options.maxClockSkewSeconds = plantSettings.maxClockSkewSeconds;
         plant = std::make_unique<PlantLink>(folder, options);
     }
+    // Labels on paper, when config.ini names a print queue: labels kept from the last
+    // run go to the printer now.
+    const settings::PrintSettings printSettings = settings::readPrintSettings();
+    packingState().bSscc = printSettings.sscc;
+    std::unique_ptr<labels::LabelSpool> labelSpool;
+    if (printSettings.configured())
+        labelSpool = std::make_unique<labels::LabelSpool>(labels::LabelSpool::Options{folder, plantSettings.station, printSettings});
     ScanSession::Parts parts{folder, packingState(), dailyExport, operatorMessages(), operatorSounds(), program::now,
                              plant.get()};
     if (plant)
         parts.plantQuestions = plant->questions();
+    parts.labels = labelSpool.get();
     frm_MAIN setup(parts);
     // Told with the setup window's own findings, so that a file that cannot be read is told once.
-    setup.tellAtLoad(plantSettings.problems);
+    setup.tellAtLoad(plantSettings.problems + printSettings.problems);
     setup.Form_Load();
     setup.show();
     return app.exec();

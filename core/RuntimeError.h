@@ -31,13 +31,15 @@ public:
         DatabaseNotAllowed = 1014,  // the login may not do this (a right, or a station that is not its own)
         DatabaseUnreachable = 1015, // no connection could be made
         DatabaseTimedOut = 1016,    // the server did not answer in time
+        PrintFailed = 1017,         // the print system did not take a label
+        LabelQueueFailed = 1018,    // a label could not be kept on disk until printed
         kSystemBase = 10000,
     };
 
     // What failed, so that a caller can decide without reading the text. A failure
     // of the system or of arithmetic has no kind of its own until the part that
     // raised it (the journal, the workbook …) marks it with as().
-    enum class Kind { Other, Workbook, Journal, Outbox, Database, Settings, Port, RefusalRecord };
+    enum class Kind { Other, Workbook, Journal, Outbox, Database, Settings, Port, RefusalRecord, Labels };
 
     RuntimeError(int number, QString source, QString description, Kind kind = Kind::Other);
 

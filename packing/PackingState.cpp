@@ -1,5 +1,7 @@
 #include "packing/PackingState.h"
 
+#include "core/Gs1.h"
+
 #include "core/Checked.h"
 
 #include <cstdlib>
@@ -32,4 +34,26 @@ PackingState &packingState()
 {
     static PackingState state;
     return state;
+}
+
+QString PackingState::outerLabelFor(int32_t number) const
+{
+    if (!bSscc)
+        return sOuterPrefix + paddedNumber(number, iOuterDigits) + sOuterSuffix;
+    // Start refuses what cannot make an SSCC; the text stays recognisable should one slip through.
+    return gs1::sscc(sOuterPrefix, number).value_or(sOuterPrefix + QString::number(number));
+}
+
+QString PackingState::ssccProblem(int32_t number) const
+{
+    if (!bSscc)
+        return {};
+    if (!gs1::isSsccPrefix(sOuterPrefix))
+        return QStringLiteral("“外箱前缀”须为 SSCC 的扩展位和 GS1 厂商代码：7 到 13 位数字，现为“%1”。").arg(sOuterPrefix);
+    if (!sOuterSuffix.isEmpty())
+        return QStringLiteral("外箱号为 SSCC 时“外箱后缀”须为空，现为“%1”。").arg(sOuterSuffix);
+    if (!gs1::sscc(sOuterPrefix, number))
+        return QStringLiteral("“外箱序号”%1 放不进 SSCC：前缀 %2 位后只剩 %3 位序号。")
+            .arg(number).arg(sOuterPrefix.size()).arg(17 - sOuterPrefix.size());
+    return {};
 }

@@ -25,14 +25,18 @@ struct PackingState
     QString sOuterSuffix;
     QString sMiddleNo;
     QString sOuterNo;
+    // Outer labels are SSCCs: the outer prefix, the number padded to 17 digits, the check digit.
+    bool bSscc = false;
 
     // Refreshes sMiddleNo and sOuterNo from the running numbers and widths.
     void buildLabels();
     QString middleLabel() const { return sMiddlePrefix + sMiddleNo + sMiddleSuffix; }
-    QString outerLabel() const { return sOuterPrefix + sOuterNo + sOuterSuffix; }
+    QString outerLabel() const { return bSscc ? outerLabelFor(lOuterNo) : sOuterPrefix + sOuterNo + sOuterSuffix; }
     // The labels that these running numbers give, with this job's texts and widths.
     QString middleLabelFor(int32_t number) const { return sMiddlePrefix + paddedNumber(number, iMiddleDigits) + sMiddleSuffix; }
-    QString outerLabelFor(int32_t number) const { return sOuterPrefix + paddedNumber(number, iOuterDigits) + sOuterSuffix; }
+    QString outerLabelFor(int32_t number) const;
+    // Why these fields cannot make SSCCs ("" when they can, or when bSscc is off), naming the field.
+    QString ssccProblem(int32_t number) const;
 
     // Add exactly one; at 2147483647 they raise an overflow and leave the number as it was.
     void advanceMiddle();

@@ -165,6 +165,48 @@ PlantSettings readPlantSettings(const QString &programFolder, const PasswordChec
     return p;
 }
 
+PrintSettings readPrintSettings()
+{
+    PrintSettings p;
+    Reader read(p.problems);
+    const QString printer = read("print", "printer", config::path()).trimmed();
+    const QString size = read("print", "size", config::path()).trimmed();
+    const QString dpi = read("print", "dpi", config::path()).trimmed();
+    const QString middle = read("print", "middle", config::path()).trimmed();
+    const QString outer = read("label", "outer", config::path()).trimmed();
+    if (!size.isEmpty()) {
+        const QStringList parts = size.toLower().replace(QChar(0xd7), QLatin1Char('x')).split(QLatin1Char('x'));
+        const std::optional<int32_t> w = parts.size() == 2 ? textnum::tryInt32(parts[0].trimmed()) : std::nullopt;
+        const std::optional<int32_t> h = parts.size() == 2 ? textnum::tryInt32(parts[1].trimmed()) : std::nullopt;
+        if (w && h && *w >= 10 && *w <= 400 && *h >= 10 && *h <= 400) {
+            p.widthMm = *w;
+            p.heightMm = *h;
+        } else {
+            addProblem(p.problems, "print", "size", size, QStringLiteral("标签尺寸应为 宽x高（毫米，各 10 到 400），如 100x60；本次不打印"));
+            return p;
+        }
+    }
+    if (!dpi.isEmpty()) {
+        const std::optional<int32_t> d = textnum::tryInt32(dpi);
+        if (d && *d >= 100 && *d <= 1200) {
+            p.dpi = *d;
+        } else {
+            addProblem(p.problems, "print", "dpi", dpi, QStringLiteral("打印机分辨率%1；本次不打印").arg(textnum::rangeRule(dpi, 100, 1200)));
+            return p;
+        }
+    }
+    if (middle == QLatin1String("1"))
+        p.middle = true;
+    else if (!middle.isEmpty() && middle != QLatin1String("0"))
+        addProblem(p.problems, "print", "middle", middle, QStringLiteral("应为 0 或 1；本次不打印中箱标签"));
+    if (outer.compare(QLatin1String("sscc"), Qt::CaseInsensitive) == 0)
+        p.sscc = true;
+    else if (!outer.isEmpty())
+        addProblem(p.problems, "label", "outer", outer, QStringLiteral("只能为 sscc 或空；本次按普通外箱号"));
+    p.printer = printer;
+    return p;
+}
+
 DigitSettings readDigitSettings()
 {
     DigitSettings d;

@@ -66,7 +66,22 @@ struct PlantSettings
     bool configured() const { return !url.isEmpty(); }
 };
 
+// Labels on paper: where and how they are printed, and what an outer label is.
+struct PrintSettings
+{
+    QString printer;    // [print] printer, a CUPS queue; "" : no printing
+    int widthMm = 100;  // [print] size = WIDTHxHEIGHT in millimetres
+    int heightMm = 60;
+    int dpi = 203;      // [print] dpi, the printer's resolution
+    bool middle = false; // [print] middle = 1: each middle box's label too
+    bool sscc = false;  // [label] outer = sscc: outer labels are Serial Shipping Container Codes
+    QStringList problems;
+
+    bool configured() const { return !printer.isEmpty(); }
+};
+
 ScanSettings readScanSettings();
+PrintSettings readPrintSettings();
 // What a url's password is ("" when none), or nothing with *problem set when the
 // url cannot be read; the plant record's library knows (plant::readSettings).
 using PasswordCheck = std::function<std::optional<QString>(const QString &url, QString *problem)>;

@@ -1,5 +1,7 @@
 #include "station/BarcodeIntake.h"
 
+#include "station/LabelHandoff.h"
+
 #include "core/Checked.h"
 #include "core/RuntimeError.h"
 #include "packing/PackingState.h"
@@ -104,8 +106,23 @@ void BarcodeIntake::receive(const QString &text, qint64 dropped)
     m_state.lOuterNo = change.numbers->outerNo;
     m_state.buildLabels();
     m_lastScanListed = true;
+    if (m_labels && m_state.iPerMiddle > 0
+        && (m_box.iInnerCount() % m_state.iPerMiddle == 0 || m_box.iInnerCount() == m_state.iPerOuter))
+        m_labels->middleFilled(m_box, middleOfLastPack());
     if (m_box.iInnerCount() == m_state.iPerOuter)
         exportFullBox();
+}
+
+QString BarcodeIntake::middleOfLastPack() const
+{
+    const std::vector<BoxRow> &rows = m_box.rows();
+    bool packSeen = false;
+    for (auto row = rows.rbegin(); row != rows.rend(); ++row) {
+        packSeen = packSeen || row->kind == BoxRow::Pack;
+        if (packSeen && row->kind == BoxRow::MiddleLabel)
+            return row->text;
+    }
+    return {};
 }
 
 BarcodeIntake::Recorded BarcodeIntake::recordRefusal(const QString &reason, const QString &text, bool bytes)
@@ -224,6 +241,8 @@ void BarcodeIntake::exportFullBox()
             throw e.withPrefix(QStringLiteral("外箱 %1 已写入 %2，但未能放入待上传记录：").arg(receipt.outerLabel, receipt.workbook));
         }
     }
+    if (m_labels)
+        m_labels->boxWritten(m_box, receipt);
     if (m_dayIndex)
         dayIndexFor(receipt.at.date()).addBox(m_box, receipt);
     m_lastExport = receipt;

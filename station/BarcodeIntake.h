@@ -17,6 +17,7 @@
 class MessageBox;
 class PlantHandoff;
 struct PackingState;
+class LabelHandoff;
 
 // Turns one received scan text into rows of the open box under outer-box and
 // middle-box label rows, and hands every full outer box to the export.
@@ -72,6 +73,7 @@ public:
     }
     // Every written box also goes there before it leaves the list (nullptr: nowhere).
     void handOverWrittenBoxesTo(PlantHandoff *plant) { m_plant = plant; }
+    void printLabelsWith(LabelHandoff *labels) { m_labels = labels; }
     // Every refused scan also goes to that folder's refused-yyyymmdd.txt ("": nowhere).
     void recordRefusalsIn(const QString &filesFolder) { m_refusalFolder = filesFolder; }
     // A scan whose handling failed before it was listed, on record the same way;
@@ -115,7 +117,11 @@ private:
     std::optional<ExportReceipt> m_lastExport;
     DayIndex *m_dayIndex = nullptr;
     QString m_refusalFolder;
+    // The middle label the last listed pack is under.
+    QString middleOfLastPack() const;
+
     PlantHandoff *m_plant = nullptr;
+    LabelHandoff *m_labels = nullptr;
     DuplicateQuestion *m_plantCheck = nullptr;
     int m_plantBudgetMs = 0;
     std::function<void(int)> m_pause;

@@ -8,6 +8,8 @@
 #include "station/DayWorkbooks.h"
 #include "station/PlantHandoff.h"
 
+#include "station/LabelHandoff.h"
+
 #include <QDir>
 #include <QFileInfo>
 
@@ -17,6 +19,7 @@ ScanSession::ScanSession(const Parts &parts)
 {
     m_box.setLog(&m_journal);
     m_intake.handOverWrittenBoxesTo(parts.plant);
+    m_intake.printLabelsWith(parts.labels);
 }
 
 void ScanSession::configure(const settings::ScanSettings &read, std::function<void(int)> pause)
@@ -172,6 +175,8 @@ ScanSession::Status ScanSession::status() const
     } else {
         s.lastBox = QStringLiteral("上一箱：尚无");
     }
+    if (m_parts.labels)
+        s.print = m_parts.labels->stateLine();
     s.plantRecord = plantRecordLine();
     s.alarm = alarm();
     return s;

@@ -17,6 +17,7 @@
 
 class BoxExport;
 class MessageBox;
+class LabelHandoff;
 class PlantHandoff;
 class RecordGrid;
 class SoundPlayer;
@@ -43,6 +44,7 @@ public:
         PlantHandoff *plant = nullptr; // the plant record, when there is one
         // Asks the plant record about a barcode, for the plant-wide duplicate check.
         std::function<std::unique_ptr<DuplicateQuestion>()> plantQuestions = {};
+        LabelHandoff *labels = nullptr; // the label printer, when there is one
     };
 
     explicit ScanSession(const Parts &parts);
@@ -77,6 +79,7 @@ public:
     BarcodeIntake &intake() { return m_intake; }
     ScannerLink &link() { return m_link; }
     PlantHandoff *plant() { return m_parts.plant; }
+    LabelHandoff *labels() { return m_parts.labels; }
     void showIn(RecordGrid *view) { m_box.setView(view); }
 
     // What the status panel shows of the box.
@@ -89,6 +92,7 @@ public:
         QString lastBox; // the last box written, or why the full one waits
         QString plantRecord; // where the plant record stands; "" without one
         QString alarm;       // what the operator must see at once, in red; "" when nothing
+        QString print;       // where the labels stand; "" without a printer
     };
     Status status() const;
     QString plantRecordLine() const;

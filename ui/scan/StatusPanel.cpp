@@ -18,10 +18,12 @@ StatusPanel::StatusPanel(QWidget *parent) : QWidget(parent)
     lblLastBox = line("lblLastBox");
     lblScanner = line("lblScanner");
     lblPlant = line("lblPlant");
+    lblPrint = line("lblPrint");
+    lblPrint->hide();
     lblAlarm = line("lblAlarm");
     lblAlarm->setStyleSheet(QStringLiteral("color: #c00000; font-weight: bold;"));
     lblAlarm->hide();
-    for (QLabel *l : {lblBox, lblPacks, lblLastBox, lblScanner, lblPlant, lblAlarm})
+    for (QLabel *l : {lblBox, lblPacks, lblLastBox, lblScanner, lblPlant, lblPrint, lblAlarm})
         layout->addWidget(l);
     layout->addStretch();
 }
@@ -69,4 +71,10 @@ void StatusPanel::showPlantRecord(const QString &text)
     // A station without a plant record shows no line of it.
     lblPlant->setText(text);
     lblPlant->setVisible(!text.isEmpty());
+}
+
+void StatusPanel::showPrint(const QString &text)
+{
+    lblPrint->setText(text);
+    lblPrint->setVisible(!text.isEmpty());
 }

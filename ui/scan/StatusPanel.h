@@ -19,6 +19,8 @@ public:
     void showLastBox(const QString &text);
     void showScanner(const QString &text);
     void showPlantRecord(const QString &text);
+    // Where the labels stand; a station that prints none shows no line of it.
+    void showPrint(const QString &text);
     // In red, while there is something the operator must see at once ("": hidden).
     void showAlarm(const QString &text);
 
@@ -30,5 +32,6 @@ private:
     QLabel *lblLastBox;
     QLabel *lblScanner;
     QLabel *lblPlant;
+    QLabel *lblPrint;
     QLabel *lblAlarm;
 };

@@ -10,6 +10,7 @@
 #include "ui/scan/StatusPanel.h"
 #include "core/SystemReason.h"
 #include "platform/qtwidgets/Twips.h"
+#include "station/LabelHandoff.h"
 #include "station/PlantHandoff.h"
 
 #include <QCloseEvent>
@@ -18,6 +19,7 @@
 #include <QFont>
 #include <QLabel>
 #include <QLineEdit>
+#include <QShortcut>
 #include <QPushButton>
 #include <QTableView>
 
@@ -30,8 +32,17 @@ frm_SCAN::frm_SCAN(std::unique_ptr<ScanSession> session, QWidget *parent)
     connect(&m_session->link(), &ScannerLink::changed, this, &frm_SCAN::refreshStatus);
     m_plantWatch.setInterval(1000);
     connect(&m_plantWatch, &QTimer::timeout, this, &frm_SCAN::watchPlantRecord);
-    if (m_session->plant())
+    if (m_session->plant() || m_session->labels())
         m_plantWatch.start();
+    if (m_session->labels()) {
+        // F9 prints the last outer label again; the panel's print line says so.
+        auto *reprint = new QShortcut(QKeySequence(Qt::Key_F9), this);
+        reprint->setContext(Qt::WindowShortcut);
+        connect(reprint, &QShortcut::activated, this, [this] {
+            m_session->labels()->reprintLast();
+            refreshStatus();
+        });
+    }
 }
 
 frm_SCAN::~frm_SCAN() = default;
@@ -105,14 +116,19 @@ void frm_SCAN::refreshStatus()
     m_status->showScanner(m_session->link().describe());
     m_status->showPlantRecord(status.plantRecord);
     m_status->showAlarm(status.alarm);
+    m_status->showPrint(status.print);
     if (PlantHandoff *plant = m_session->plant())
         plant->packing(status.outerLabel);
 }
 
 void frm_SCAN::watchPlantRecord()
 {
-    // The sender works on its own thread; what it learns reaches the panel here.
-    if (m_session->handlingScan() || !m_session->plant())
+    // The sender and the label printer work on threads of their own; what they learn reaches the panel here.
+    if (m_session->handlingScan())
+        return;
+    if (LabelHandoff *labels = m_session->labels())
+        m_status->showPrint(labels->stateLine());
+    if (!m_session->plant())
         return;
     m_status->showPlantRecord(m_session->plantRecordLine());
     m_status->showAlarm(m_session->alarm());

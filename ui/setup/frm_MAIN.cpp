@@ -11,6 +11,7 @@
 #include "settings/modINI.h"
 #include "ui/scan/frm_SCAN.h"
 #include "ui/ProgramIcon.h"
+#include "station/LabelHandoff.h"
 #include "station/StartChecks.h"
 #include "platform/qtwidgets/Twips.h"
 
@@ -164,6 +165,10 @@ void frm_MAIN::cmdOK_Click()
     const int16_t perOuter = textnum::toInt16(Text6->text());
     const int32_t middleNo = textnum::toInt32(Text9->text());
     const int32_t outerNo = textnum::toInt32(Text10->text());
+    if (const QString why = labelRefusal(perOuter, middleNo, outerNo); !why.isEmpty()) {
+        operatorMessages().show(why + QStringLiteral("\n设置未保存，扫描窗口未打开。"));
+        return;
+    }
 
     // Nothing is copied or saved until the open box is known to be safe.
     const startchecks::StartRequest request{m_scan ? &m_scan->box() : nullptr, perOuter, middleNo, outerNo,
@@ -193,6 +198,26 @@ void frm_MAIN::cmdOK_Click()
         saveDigitCounts();
     }
     showScanWindow();
+}
+
+QString frm_MAIN::labelRefusal(int16_t perOuter, int32_t middleNo, int32_t outerNo) const
+{
+    // The job as Start would set it, judged before anything is copied.
+    PackingState job = packingState();
+    job.iPerMiddle = textnum::toInt16(Text5->text());
+    job.iPerOuter = perOuter;
+    job.sMiddlePrefix = Text2->text();
+    job.sMiddleSuffix = Text3->text();
+    job.sOuterPrefix = Text7->text();
+    job.sOuterSuffix = Text8->text();
+    job.lMiddleNo = middleNo;
+    job.lOuterNo = outerNo;
+    if (const QString why = job.ssccProblem(outerNo); !why.isEmpty())
+        return why;
+    if (m_parts.labels)
+        if (const QString why = m_parts.labels->misfit(job); !why.isEmpty())
+            return QStringLiteral("标签放不下：%1。请改大 config.ini 的 [print] size 或缩短标签内容。").arg(why);
+    return {};
 }
 
 void frm_MAIN::copyFields(int16_t perOuter, int32_t middleNo, int32_t outerNo)

@@ -39,6 +39,8 @@ private:
                       const QString &initialText);
     QString refusal() const;
     // What Start takes from the fields into the packing state.
+    // Why labels of the job these fields make cannot be made or printed; "" when they can.
+    QString labelRefusal(int16_t perOuter, int32_t middleNo, int32_t outerNo) const;
     void copyFields(int16_t perOuter, int32_t middleNo, int32_t outerNo);
     void saveDigitCounts();
     // The scan window made, loaded and given its box; false when it did not open.

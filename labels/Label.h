@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QDateTime>
+#include <QJsonObject>
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+// What one printed label says: an outer box's or a middle box's.
+namespace labels {
+
+struct Label
+{
+    enum class Kind { Outer, Middle };
+    Kind kind = Kind::Outer;
+    QString text;        // the label the barcode carries
+    bool sscc = false;   // an outer label that is an SSCC: GS1-128 with AI (00)
+    QString station;
+    QDateTime written;   // when the box was written (a middle box: when its last pack was listed)
+    int packs = 0;
+    QStringList middles; // an outer box's middle labels
+    QString outer;       // a middle box's outer label
+    QStringList packList; // a middle box's packs
+    bool reprint = false; // says 补打
+
+    QJsonObject toJson() const;
+    // Nothing when the object is no label this program wrote (a damaged or edited file).
+    static std::optional<Label> fromJson(const QJsonObject &o);
+};
+
+// The page a label is printed on.
+struct PageSize
+{
+    int widthMm = 100;
+    int heightMm = 60;
+    int dpi = 203;
+};
+
+} // namespace labels

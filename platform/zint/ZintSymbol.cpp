@@ -1,0 +1,39 @@
+#include "platform/BarcodeSymbol.h"
+
+#include <zint.h>
+
+#include <memory>
+
+namespace barcode {
+
+std::optional<Symbol> encode(Kind kind, const QString &text, QString *why)
+{
+    std::unique_ptr<zint_symbol, void (*)(zint_symbol *)> symbol(ZBarcode_Create(), ZBarcode_Delete);
+    if (!symbol) {
+        *why = QStringLiteral("条码库无法分配内存");
+        return std::nullopt;
+    }
+    QByteArray data;
+    Symbol out;
+    if (kind == Kind::Gs1Sscc) {
+        symbol->symbology = BARCODE_GS1_128;
+        data = "[00]" + text.toLatin1();
+        out.text = QStringLiteral("(00)") + text;
+    } else {
+        symbol->symbology = BARCODE_CODE128;
+        symbol->input_mode = UNICODE_MODE;
+        data = text.toUtf8();
+        out.text = text;
+    }
+    const int status = ZBarcode_Encode(symbol.get(), reinterpret_cast<const unsigned char *>(data.constData()), int(data.size()));
+    if (status >= ZINT_ERROR) {
+        *why = QStringLiteral("条码无法生成：%1").arg(QString::fromLatin1(symbol->errtxt));
+        return std::nullopt;
+    }
+    // A linear symbol has one row; its modules are packed eight to a byte, lowest bit first.
+    for (int x = 0; x < symbol->width; ++x)
+        out.modules.push_back((symbol->encoded_data[0][x >> 3] >> (x & 7)) & 1);
+    return out;
+}
+
+} // namespace barcode
