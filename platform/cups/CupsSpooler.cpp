@@ -4,6 +4,10 @@
 
 #include <cups/cups.h>
 
+#include <QDir>
+#include <QFile>
+#include <QTemporaryFile>
+
 #include <memory>
 
 namespace printing {
@@ -81,18 +85,16 @@ std::optional<Job> findJob(const QString &queue, Match match)
 
 int submit(const QString &queue, const QString &title, const QByteArray &pdf)
 {
+    // One Print-Job request carries the document: the print system holds a job with
+    // its document, or none at all, whatever happens to the connection.
+    QTemporaryFile file(QDir::tempPath() + QStringLiteral("/zantrel-label-XXXXXX.pdf"));
+    if (!file.open() || file.write(pdf) != pdf.size() || !file.flush())
+        fail(QStringLiteral("无法写出标签的临时文件：%1").arg(file.errorString()));
     Http http = connect();
-    const QByteArray name = queue.toUtf8();
-    const int id = cupsCreateJob(http.get(), name.constData(), title.toUtf8().constData(), 0, nullptr);
+    const int id = cupsPrintFile2(http.get(), queue.toUtf8().constData(), QFile::encodeName(file.fileName()).constData(),
+                                  title.toUtf8().constData(), 0, nullptr);
     if (id == 0)
         fail(QStringLiteral("打印队列 %1 未接受标签：%2").arg(queue, lastError()));
-    if (cupsStartDocument(http.get(), name.constData(), id, "label.pdf", CUPS_FORMAT_PDF, 1) != HTTP_STATUS_CONTINUE
-        || cupsWriteRequestData(http.get(), pdf.constData(), size_t(pdf.size())) != HTTP_STATUS_CONTINUE
-        || cupsFinishDocument(http.get(), name.constData()) != IPP_STATUS_OK) {
-        const QString why = lastError();
-        cupsCancelJob2(http.get(), name.constData(), id, 0);
-        fail(QStringLiteral("标签未能交给打印队列 %1：%2").arg(queue, why));
-    }
     return id;
 }
 

@@ -1,0 +1,316 @@
+#include "support/BarcodeDecode.h"
+#include "support/CupsServer.h"
+
+#include "core/Gs1.h"
+#include "labels/Label.h"
+#include "labels/LabelPage.h"
+#include "labels/LabelSpool.h"
+#include "packing/PackingState.h"
+#include "platform/PrintSpooler.h"
+#include "station/Box.h"
+#include "station/BoxExport.h"
+
+#include <QJsonDocument>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QUuid>
+
+namespace {
+
+labels::Label outer(const QString &text, int middles = 3)
+{
+    labels::Label l;
+    l.text = text;
+    l.station = QStringLiteral("line3-a");
+    l.written = QDateTime(QDate(2026, 12, 8), QTime(9, 30, 5));
+    l.packs = middles * 10;
+    for (int i = 1; i <= middles; ++i)
+        l.middles << QStringLiteral("Z%1").arg(i, 5, 10, QLatin1Char('0'));
+    return l;
+}
+
+// A written box as the intake hands it over: outer label, middle labels, packs, its id.
+struct WrittenBox
+{
+    Box box;
+    ExportReceipt receipt;
+    WrittenBox(const QString &label, int packs = 4)
+    {
+        box.appendOuterLabel(label);
+        box.appendMiddleLabel(QStringLiteral("Z-") + label);
+        for (int i = 0; i < packs; ++i)
+            box.appendPack(QStringLiteral("%1-P%2").arg(label).arg(i));
+        box.setExportTarget({QStringLiteral("20261208.xls"), 2, QUuid::createUuid()});
+        receipt = {label, QStringLiteral("20261208.xls"), 2, QDateTime::currentDateTime(), {}};
+    }
+};
+
+settings::PrintSettings printer(const QString &queue)
+{
+    settings::PrintSettings p;
+    p.printer = queue;
+    return p;
+}
+
+} // namespace
+
+class TestLabels : public QObject
+{
+    Q_OBJECT
+    CupsServer m_cups;
+
+    // The labels the scheduler holds, each decoded from its document at the printer's resolution.
+    QStringList printed()
+    {
+        QStringList texts;
+        for (int job : m_cups.jobs()) {
+            QString why;
+            const QStringList found = decodePage(m_cups.document(job), 203, &why);
+            [&] { QVERIFY2(why.isEmpty(), qPrintable(why)); }();
+            texts << found.join(QLatin1Char('|'));
+        }
+        return texts;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        const QString why = m_cups.start();
+        QVERIFY2(why.isEmpty(), qPrintable(why));
+        QCOMPARE(m_cups.addQueue(QStringLiteral("labels")), QString());
+    }
+
+    void gs1Numbers()
+    {
+        // Known keys: an SSCC of GS1's examples and a GTIN-13.
+        QCOMPARE(gs1::checkDigit(QStringLiteral("10614141123456789")), 7);
+        QCOMPARE(gs1::checkDigit(QStringLiteral("629104150021")), 3);
+        QCOMPARE(gs1::checkDigit(QStringLiteral("12a")), -1);
+        QVERIFY(gs1::isSscc(QStringLiteral("106141411234567897")));
+        QVERIFY(!gs1::isSscc(QStringLiteral("106141411234567890")));
+        QCOMPARE(gs1::sscc(QStringLiteral("10614141"), 123456789), std::optional<QString>(QStringLiteral("106141411234567897")));
+        QCOMPARE(gs1::sscc(QStringLiteral("1061414"), 12).value_or(QString()), QStringLiteral("10614140000000012") + QString::number(gs1::checkDigit(QStringLiteral("10614140000000012"))));
+        QVERIFY(!gs1::sscc(QStringLiteral("1234567890123"), 12345)); // four digits left
+        for (const char *bad : {"123456", "12345678901234", "12a4567", ""})
+            QVERIFY2(!gs1::isSsccPrefix(QLatin1String(bad)), bad);
+
+        // Start's check names the field; an outer label then is the SSCC.
+        PackingState job;
+        job.bSscc = true;
+        job.sOuterPrefix = QStringLiteral("10614141");
+        QCOMPARE(job.ssccProblem(123456789), QString());
+        QCOMPARE(job.outerLabelFor(123456789), QStringLiteral("106141411234567897"));
+        job.sOuterSuffix = QStringLiteral("X");
+        QVERIFY(job.ssccProblem(1).contains(QStringLiteral("外箱后缀")));
+        job.sOuterSuffix.clear();
+        job.sOuterPrefix = QStringLiteral("W0");
+        QVERIFY(job.ssccProblem(1).contains(QStringLiteral("外箱前缀")));
+        job.sOuterPrefix = QStringLiteral("1234567890123");
+        QVERIFY(job.ssccProblem(100000).contains(QStringLiteral("外箱序号")));
+        job.bSscc = false;
+        QCOMPARE(job.ssccProblem(100000), QString());
+    }
+
+    void aPrintedLabelScans()
+    {
+        // Read back as a scanner reads the paper, at both usual resolutions.
+        for (int dpi : {203, 300}) {
+            for (const QString &text : {QStringLiteral("W00012X"), QStringLiteral("LINE3-OUTER-2026-000123"), QStringLiteral("a b/c%d")}) {
+                const labels::Drawn d = labels::draw(outer(text), {100, 60, dpi});
+                QVERIFY2(d.misfit.isEmpty(), qPrintable(d.misfit));
+                QString why;
+                QCOMPARE(decodePage(d.pdf, dpi, &why), QStringList{text});
+                QVERIFY2(why.isEmpty(), qPrintable(why));
+            }
+            labels::Label middle;
+            middle.kind = labels::Label::Kind::Middle;
+            middle.text = QStringLiteral("Z00007B");
+            middle.outer = QStringLiteral("W00012X");
+            middle.station = QStringLiteral("line3-a");
+            middle.written = QDateTime::currentDateTime();
+            for (int i = 0; i < 10; ++i)
+                middle.packList << QStringLiteral("A%1").arg(i, 8, 10, QLatin1Char('0'));
+            middle.packs = 10;
+            const labels::Drawn m = labels::draw(middle, {100, 60, dpi});
+            QVERIFY2(m.misfit.isEmpty(), qPrintable(m.misfit));
+            QString why;
+            QCOMPARE(decodePage(m.pdf, dpi, &why), QStringList{QStringLiteral("Z00007B")});
+            const QString words = pageText(m.pdf);
+            QVERIFY2(words.contains(QStringLiteral("W00012X")) && words.contains(QStringLiteral("A00000009")), qPrintable(words));
+        }
+        // An SSCC as GS1-128: the decoder sees AI (00) and the 18 digits.
+        labels::Label sscc = outer(QStringLiteral("106141411234567897"));
+        sscc.sscc = true;
+        const labels::Drawn d = labels::draw(sscc, {100, 60, 203});
+        QVERIFY2(d.misfit.isEmpty(), qPrintable(d.misfit));
+        QString why;
+        const QStringList found = decodePage(d.pdf, 203, &why);
+        QCOMPARE(found.size(), 1);
+        QVERIFY2(found[0].endsWith(QStringLiteral("00106141411234567897")), qPrintable(found[0]));
+        QVERIFY(pageText(d.pdf).contains(QStringLiteral("(00)106141411234567897")));
+        // What the outer label shows besides its barcode.
+        const QString words = pageText(labels::draw(outer(QStringLiteral("W00012X")), {100, 60, 203}).pdf);
+        for (const QString &shown : {QStringLiteral("line3-a"), QStringLiteral("2026-12-08 09:30:05"), QStringLiteral("30"), QStringLiteral("Z00003")})
+            QVERIFY2(words.contains(shown), qPrintable(shown + " in " + words));
+    }
+
+    void aLabelThatDoesNotFitIsRefused()
+    {
+        // Too many middle labels for the height, too long a text for the width: refused with the size needed.
+        labels::Drawn d = labels::draw(outer(QStringLiteral("W00012X"), 60), {50, 30, 203});
+        QVERIFY(d.pdf.isEmpty());
+        QVERIFY2(d.misfit.contains(QStringLiteral("需要至少")) && d.misfit.contains(QStringLiteral("50×30")), qPrintable(d.misfit));
+        d = labels::draw(outer(QString(60, QLatin1Char('W'))), {40, 60, 203});
+        QVERIFY(d.pdf.isEmpty());
+        QVERIFY2(d.misfit.contains(QStringLiteral("需要至少")), qPrintable(d.misfit));
+        // What the page says it needs does fit.
+        const QString needed = d.misfit.section(QStringLiteral("需要至少 "), 1).section(QStringLiteral(" 毫米"), 0, 0);
+        const int w = needed.section(QChar(0xd7), 0, 0).toInt(), h = needed.section(QChar(0xd7), 1, 1).toInt();
+        QVERIFY2(w > 40, qPrintable(needed));
+        QVERIFY(labels::draw(outer(QString(60, QLatin1Char('W'))), {w, h, 203}).misfit.isEmpty());
+
+        // Start's question: the job's largest label at the configured size.
+        QTemporaryDir folder;
+        settings::PrintSettings small = printer(QStringLiteral("labels"));
+        small.widthMm = 30;
+        small.heightMm = 15;
+        labels::LabelSpool spool({folder.path(), QStringLiteral("line3-a"), small});
+        PackingState job;
+        job.iPerMiddle = 10;
+        job.iPerOuter = 30;
+        job.iInnerLen = 10;
+        job.iOuterDigits = 5;
+        job.iMiddleDigits = 5;
+        job.sOuterPrefix = QStringLiteral("W");
+        job.sMiddlePrefix = QStringLiteral("Z");
+        QVERIFY(spool.misfit(job).contains(QStringLiteral("需要至少")));
+        labels::LabelSpool roomy({folder.path(), QStringLiteral("line3-a"), printer(QStringLiteral("labels"))});
+        QCOMPARE(roomy.misfit(job), QString());
+    }
+
+    void keptLabelsArePrintedOnceWhateverThePrintSystemDoes()
+    {
+        QTemporaryDir folder;
+        const int before = int(m_cups.jobs().size());
+        auto spool = std::make_unique<labels::LabelSpool>(labels::LabelSpool::Options{folder.path(), QStringLiteral("line3-a"), printer(QStringLiteral("labels")), 1});
+        WrittenBox first(QStringLiteral("W00001"));
+        spool->boxWritten(first.box, first.receipt);
+        QTRY_COMPARE_WITH_TIMEOUT(int(m_cups.jobs().size()), before + 1, 20000);
+        QTRY_VERIFY(spool->stateLine().contains(QStringLiteral("已打印 W00001")));
+        QCOMPARE(printed().mid(before), QStringList{QStringLiteral("W00001")});
+        // The same box handed over again (the station found it written after a restart): not printed again.
+        spool->boxWritten(first.box, first.receipt);
+        QTRY_COMPARE(spool->waiting(), 0);
+        QCOMPARE(int(m_cups.jobs().size()), before + 1);
+
+        // The print system hangs while three boxes are written: the line goes on, the
+        // print line tells, and once it answers each label is printed exactly once.
+        QVERIFY(m_cups.pause());
+        WrittenBox b2(QStringLiteral("W00002")), b3(QStringLiteral("W00003")), b4(QStringLiteral("W00004"));
+        for (WrittenBox *b : {&b2, &b3, &b4})
+            spool->boxWritten(b->box, b->receipt); // returns at once: nothing waits on the printer
+        QVERIFY(spool->waiting() >= 2);
+        QTRY_VERIFY_WITH_TIMEOUT(spool->stateLine().contains(QStringLiteral("未打印")), 30000);
+        QVERIFY(m_cups.resume());
+        QTRY_COMPARE_WITH_TIMEOUT(spool->waiting(), 0, 30000);
+        QTRY_COMPARE_WITH_TIMEOUT(int(m_cups.jobs().size()), before + 4, 20000);
+        QStringList got = printed().mid(before);
+        got.sort();
+        QCOMPARE(got, QStringList({"W00001", "W00002", "W00003", "W00004"}));
+
+        // Killed after the print system took a label and before its file was removed:
+        // found by its title after the restart, not handed over twice.
+        spool.reset();
+        WrittenBox b5(QStringLiteral("W00005"));
+        {
+            QTemporaryDir elsewhere;
+            labels::LabelSpool keeper({elsewhere.path(), QStringLiteral("line3-a"), printer(QStringLiteral("nosuchqueue")), 60});
+            keeper.boxWritten(b5.box, b5.receipt);
+            const QStringList kept = QDir(elsewhere.filePath("labels")).entryList({"*.label"});
+            QCOMPARE(kept.size(), 1);
+            QFile::copy(elsewhere.filePath("labels/" + kept[0]), folder.filePath("labels/" + kept[0]));
+            const QString title = QJsonDocument::fromJson([&] { QFile f(folder.filePath("labels/" + kept[0])); f.open(QIODevice::ReadOnly); return f.readAll(); }())
+                                      .object().value("title").toString();
+            printing::submit(QStringLiteral("labels"), title, labels::draw(outer(QStringLiteral("W00005")), {100, 60, 203}).pdf);
+            // A queue that does not exist is told on the print line; the label waits.
+            QTRY_VERIFY_WITH_TIMEOUT(keeper.stateLine().contains(QStringLiteral("nosuchqueue")), 20000);
+            QVERIFY(keeper.stateLine().contains(QStringLiteral("未打印")));
+            QCOMPARE(keeper.waiting(), 1);
+        }
+        QCOMPARE(int(m_cups.jobs().size()), before + 5);
+        spool = std::make_unique<labels::LabelSpool>(labels::LabelSpool::Options{folder.path(), QStringLiteral("line3-a"), printer(QStringLiteral("labels")), 1});
+        QTRY_COMPARE(spool->waiting(), 0);
+        QCOMPARE(int(m_cups.jobs().size()), before + 5);
+
+        // The print system is down when a label is kept, and the station restarts: printed once.
+        m_cups.stop();
+        WrittenBox b6(QStringLiteral("W00006"));
+        spool->boxWritten(b6.box, b6.receipt);
+        QTRY_VERIFY_WITH_TIMEOUT(spool->stateLine().contains(QStringLiteral("未打印")), 20000);
+        spool.reset();
+        QCOMPARE(m_cups.startAgain(), QString());
+        spool = std::make_unique<labels::LabelSpool>(labels::LabelSpool::Options{folder.path(), QStringLiteral("line3-a"), printer(QStringLiteral("labels")), 1});
+        QTRY_COMPARE_WITH_TIMEOUT(int(m_cups.jobs().size()), before + 6, 20000);
+        QTRY_COMPARE(spool->waiting(), 0);
+        QCOMPARE(printed().mid(before + 5), QStringList{QStringLiteral("W00006")});
+
+        // F9: the last outer label again, marked 补打; also after a restart.
+        spool.reset();
+        spool = std::make_unique<labels::LabelSpool>(labels::LabelSpool::Options{folder.path(), QStringLiteral("line3-a"), printer(QStringLiteral("labels")), 1});
+        spool->reprintLast();
+        QTRY_COMPARE_WITH_TIMEOUT(int(m_cups.jobs().size()), before + 7, 20000);
+        const QByteArray again = m_cups.document(m_cups.jobs().last());
+        QVERIFY(pageText(again).contains(QStringLiteral("补打")));
+        QCOMPARE(printed().last(), QStringLiteral("W00006"));
+        QTRY_VERIFY(spool->stateLine().contains(QStringLiteral("补打 W00006")));
+
+        // A kept label someone edited into nonsense is set aside and told, never printed.
+        QFile junk(folder.filePath("labels/box-0000.label"));
+        QVERIFY(junk.open(QIODevice::WriteOnly));
+        junk.write("{\"title\": \"zantrel x\", \"label\": {\"kind\": \"outer\"}}");
+        junk.close();
+        spool->reprintLast(); // wakes the printer's thread
+        QTRY_VERIFY(!QFile::exists(junk.fileName()));
+        QCOMPARE(QDir(folder.filePath("labels")).entryList({"box-0000.label.damaged-*"}).size(), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(int(m_cups.jobs().size()), before + 8, 20000);
+    }
+
+    // A kept label is a file a person can open and change: whatever it holds, it is
+    // read as a label or refused, never crashing.
+    void aKeptLabelSurvivesAnyEdit()
+    {
+        labels::Label l = outer(QStringLiteral("W00012X"));
+        QCOMPARE(labels::Label::fromJson(l.toJson())->text, l.text);
+        QCOMPARE(labels::Label::fromJson(l.toJson())->middles, l.middles);
+        const QByteArray seed = QJsonDocument(l.toJson()).toJson(QJsonDocument::Compact);
+        QRandomGenerator random(2912);
+        int read = 0;
+        for (int n = 0; n < 5000; ++n) {
+            QByteArray bytes = seed;
+            for (int m = int(random.bounded(1, 6)); m > 0; --m) {
+                const int at = int(random.bounded(bytes.size() + 1));
+                switch (random.bounded(3)) {
+                case 0:
+                    bytes.insert(at, char(random.bounded(256)));
+                    break;
+                case 1:
+                    bytes.remove(at, int(random.bounded(1, 8)));
+                    break;
+                default:
+                    if (at < bytes.size())
+                        bytes[at] = char(random.bounded(256));
+                }
+            }
+            const std::optional<labels::Label> got = labels::Label::fromJson(QJsonDocument::fromJson(bytes).object());
+            if (got) {
+                ++read;
+                QVERIFY(!got->text.isEmpty() && got->written.isValid() && got->packs >= 0);
+            }
+        }
+        QVERIFY(read > 0 && read < 5000);
+    }
+};
+
+QTEST_MAIN(TestLabels)
+#include "tst_labels.moc"
