@@ -45,6 +45,7 @@ QJsonObject Label::toJson() const
         {QStringLiteral("outer"), outer},
         {QStringLiteral("packList"), array(packList)},
         {QStringLiteral("reprint"), reprint},
+        {QStringLiteral("timeKnown"), timeKnown},
     };
 }
 
@@ -69,6 +70,7 @@ std::optional<Label> Label::fromJson(const QJsonObject &o)
     l.packs = packs.toInt();
     l.sscc = o.value(QStringLiteral("sscc")).toBool();
     l.reprint = o.value(QStringLiteral("reprint")).toBool();
+    l.timeKnown = o.value(QStringLiteral("timeKnown")).toBool(true);
     const std::optional<QStringList> middles = list(o.value(QStringLiteral("middles")));
     const std::optional<QStringList> packList = list(o.value(QStringLiteral("packList")));
     if (!middles || !packList)

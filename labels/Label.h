@@ -17,6 +17,7 @@ struct Label
     bool sscc = false;   // an outer label that is an SSCC: GS1-128 with AI (00)
     QString station;
     QDateTime written;   // when the box was written (a middle box: when its last pack was listed)
+    bool timeKnown = true; // false: only the day is known (a label found in a workbook)
     int packs = 0;
     QStringList middles; // an outer box's middle labels
     QString outer;       // a middle box's outer label

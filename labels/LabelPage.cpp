@@ -42,17 +42,17 @@ QFont font(double mmHigh, int dpi, bool bold = false)
     return f;
 }
 
-QString when(const QDateTime &t)
+QString when(const Label &l)
 {
-    return t.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    return l.written.toString(l.timeKnown ? QStringLiteral("yyyy-MM-dd HH:mm:ss") : QStringLiteral("yyyy-MM-dd"));
 }
 
 QStringList infoLines(const Label &l)
 {
     if (l.kind == Label::Kind::Outer)
-        return {QStringLiteral("工位：%1").arg(l.station), QStringLiteral("写入：%1").arg(when(l.written)),
+        return {QStringLiteral("工位：%1").arg(l.station), QStringLiteral("写入：%1").arg(when(l)),
                 QStringLiteral("内包：%1 包").arg(l.packs), QStringLiteral("中箱：%1").arg(l.middles.join(QStringLiteral("、")))};
-    return {QStringLiteral("外箱：%1").arg(l.outer), QStringLiteral("工位：%1　%2").arg(l.station, when(l.written)),
+    return {QStringLiteral("外箱：%1").arg(l.outer), QStringLiteral("工位：%1　%2").arg(l.station, when(l)),
             QStringLiteral("内包（%1）：%2").arg(l.packs).arg(l.packList.join(QStringLiteral("、")))};
 }
 

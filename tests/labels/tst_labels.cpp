@@ -1,5 +1,8 @@
+#include "station/Fakes.h"
+#include "station/JournalScript.h"
 #include "support/BarcodeDecode.h"
 #include "support/CupsServer.h"
+#include "support/ToolRun.h"
 
 #include "core/Gs1.h"
 #include "labels/Label.h"
@@ -7,7 +10,11 @@
 #include "labels/LabelSpool.h"
 #include "packing/PackingState.h"
 #include "platform/PrintSpooler.h"
+#include "platform/ProgramEnvironment.h"
+#include "platform/xls/NativeWorkbookFile.h"
+#include "station/BarcodeIntake.h"
 #include "station/Box.h"
+#include "station/DailyWorkbookExport.h"
 #include "station/BoxExport.h"
 
 #include <QJsonDocument>
@@ -274,6 +281,83 @@ private slots:
         QTRY_VERIFY(!QFile::exists(junk.fileName()));
         QCOMPARE(QDir(folder.filePath("labels")).entryList({"box-0000.label.damaged-*"}).size(), 1);
         QTRY_COMPARE_WITH_TIMEOUT(int(m_cups.jobs().size()), before + 8, 20000);
+    }
+
+    // Scans through the station's own intake into a workbook: each middle box's label
+    // when its last pack is listed, the outer label once the box is written; a box put
+    // back written after a crash is not printed twice; zantrel-label finds and prints
+    // a label of the workbooks again, or writes it to a file.
+    void theStationPrintsAsItPacks()
+    {
+        QTemporaryDir folder;
+        program::setFolder(folder.path());
+        xls::NativeWorkbookFile file;
+        DailyWorkbookExport daily(file);
+        PackingState state;
+        journalscript::setUp(state); // 3 packs a middle box, 7 an outer box
+        Box box;
+        RecordingMessages messages;
+        RecordingSounds sounds;
+        BarcodeIntake intake(state, box, messages, daily, sounds);
+        settings::PrintSettings print = printer(QStringLiteral("labels"));
+        print.middle = true;
+        const int before = int(m_cups.jobs().size());
+        {
+            labels::LabelSpool spool({folder.path(), QStringLiteral("line3-a"), print, 1});
+            intake.printLabelsWith(&spool);
+            for (int i = 1; i <= 7; ++i)
+                intake.receive(QStringLiteral("P%1\r\n").arg(i, 5, 10, QLatin1Char('0')));
+            QTRY_COMPARE_WITH_TIMEOUT(int(m_cups.jobs().size()), before + 4, 20000);
+            QCOMPARE(printed().mid(before), QStringList({"Z001", "Z002", "Z003", "W001"}));
+            QVERIFY(pageText(m_cups.document(m_cups.jobs().at(before))).contains(QStringLiteral("P00003")));
+            QVERIFY(pageText(m_cups.document(m_cups.jobs().last())).contains(QStringLiteral("Z001、Z002、Z003")));
+
+            // The station was killed after writing W002 and before its label was handed
+            // over: the journal puts the box back as written, and the next start finds it in
+            // its workbook and hands it over; its label is printed once, also when that start
+            // is repeated.
+            for (int i = 8; i <= 14; ++i)
+                intake.receive(QStringLiteral("P%1\r\n").arg(i, 5, 10, QLatin1Char('0')));
+            QTRY_COMPARE_WITH_TIMEOUT(int(m_cups.jobs().size()), before + 8, 20000);
+            intake.printLabelsWith(nullptr);
+        }
+        QCOMPARE(printed().last(), QStringLiteral("W002"));
+        for (int start = 0; start < 2; ++start) {
+            labels::LabelSpool spool({folder.path(), QStringLiteral("line3-a"), print, 1});
+            Box restored;
+            std::vector<BoxRow> rows{{BoxRow::OuterLabel, QStringLiteral("W003")}, {BoxRow::MiddleLabel, QStringLiteral("Z007")}};
+            for (int i = 15; i <= 21; ++i)
+                rows.push_back({BoxRow::Pack, QStringLiteral("P%1").arg(i, 5, 10, QLatin1Char('0'))});
+            const ExportTarget target{QStringLiteral("unused.xls"), 2, QUuid::fromString(QStringLiteral("{6c2b1a5e-0d4e-4c1b-9c55-2f1e9f3d7a01})"))};
+            restored.restore(rows, true, std::nullopt, target);
+            BarcodeIntake again(state, restored, messages, daily, sounds);
+            again.printLabelsWith(&spool);
+            again.exportIfFull();
+            QTRY_COMPARE(spool.waiting(), 0);
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(int(m_cups.jobs().size()), before + 9, 20000);
+        QCOMPARE(printed().mid(before + 8), QStringList{QStringLiteral("W003")});
+
+        // zantrel-label, as a person runs it in the program folder.
+        QFile config(folder.filePath("config.ini"));
+        QVERIFY(config.open(QIODevice::WriteOnly));
+        config.write("[print]\nprinter=labels;\nsize=100x60;\n[db]\nstation=line3-a;\n");
+        config.close();
+        const QString preview = folder.filePath("W001.pdf");
+        ToolRun run = ToolRun::of("zantrel-label", {"--folder", folder.path(), "--pdf", preview, "W001"});
+        QVERIFY2(run.status == 0, qPrintable(run.errors));
+        QFile written(preview);
+        QVERIFY(written.open(QIODevice::ReadOnly));
+        const QByteArray page = written.readAll();
+        QString why;
+        QCOMPARE(decodePage(page, 203, &why), QStringList{QStringLiteral("W001")});
+        QVERIFY(pageText(page).contains(QStringLiteral("补打")) && pageText(page).contains(QStringLiteral("Z003")));
+        QCOMPARE(int(m_cups.jobs().size()), before + 9); // a file, not the printer
+        run = ToolRun::of("zantrel-label", {"--folder", folder.path(), "Z002"});
+        QVERIFY2(run.status == 0, qPrintable(run.errors));
+        QTRY_COMPARE_WITH_TIMEOUT(int(m_cups.jobs().size()), before + 10, 20000);
+        QCOMPARE(printed().last(), QStringLiteral("Z002"));
+        QCOMPARE(ToolRun::of("zantrel-label", {"--folder", folder.path(), "W999"}).status, 1);
     }
 
     // A kept label is a file a person can open and change: whatever it holds, it is

@@ -1,0 +1,172 @@
+// zantrel-label: prints a box's label again, marked 补打: an outer or a middle label
+// found in the workbooks of files/, or with --db an outer label in the plant record.
+//
+//   zantrel-label [--folder 程序文件夹 | --db 数据库] [--pdf 文件] 标签
+//
+// The queue, size and resolution are those of config.ini's [print]; --pdf writes the
+// label to a file instead (a preview, also where no printer is set up).
+// Exit status: 0 printed or written, 1 no such label, 2 an error (told on stderr).
+#include "core/Gs1.h"
+#include "core/RuntimeError.h"
+#include "labels/Label.h"
+#include "labels/LabelPage.h"
+#include "platform/Database.h"
+#include "platform/PrintSpooler.h"
+#include "platform/ProgramEnvironment.h"
+#include "plant/PackLocations.h"
+#include "plant/PlantSettings.h"
+#include "settings/StationSettings.h"
+#include "station/DayWorkbooks.h"
+#include "station/PackSearch.h"
+
+#include <QDir>
+#include <QFile>
+#include <QGuiApplication>
+#include <QUuid>
+#include <cstdio>
+
+namespace {
+
+constexpr int kFound = 0;
+constexpr int kNotFound = 1;
+constexpr int kError = 2;
+
+QByteArray local(const QString &s)
+{
+    return s.toLocal8Bit();
+}
+
+int fail(const QString &why)
+{
+    std::fprintf(stderr, "zantrel-label：%s\n", local(why).constData());
+    return kError;
+}
+
+// The day a workbook holds, from its name (20261208.xls, 20261208-2.xls).
+QDateTime dayOf(const QString &workbook)
+{
+    return QDateTime(QDate::fromString(workbook.left(8), QStringLiteral("yyyyMMdd")), QTime(0, 0));
+}
+
+// An outer label, or else a middle label, from the packs listed under it.
+std::optional<labels::Label> fromPacks(const QString &text, const std::vector<packsearch::Pack> &packs, const QString &station)
+{
+    labels::Label l;
+    l.text = text;
+    l.station = station;
+    l.timeKnown = false;
+    for (const packsearch::Pack &p : packs) {
+        if (p.outerLabel == text) {
+            if (!l.middles.contains(p.middleLabel))
+                l.middles << p.middleLabel;
+            ++l.packs;
+            l.written = dayOf(p.workbook);
+        }
+    }
+    if (l.packs > 0)
+        return l;
+    l.kind = labels::Label::Kind::Middle;
+    for (const packsearch::Pack &p : packs) {
+        if (p.middleLabel == text) {
+            l.outer = p.outerLabel;
+            l.packList << p.barcode;
+            l.written = dayOf(p.workbook);
+        }
+    }
+    l.packs = int(l.packList.size());
+    return l.packs > 0 ? std::optional<labels::Label>(l) : std::nullopt;
+}
+
+std::optional<labels::Label> fromRecord(const QString &url, const QString &text)
+{
+    const std::unique_ptr<database::Connection> db = database::connect(url);
+    const std::vector<packlocations::Location> found = packlocations::byOuterLabel(*db, text);
+    if (found.empty())
+        return std::nullopt;
+    labels::Label l;
+    l.text = text;
+    l.station = found.front().station;
+    l.written = QDateTime::fromString(found.front().writtenAt, QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    for (const packlocations::Location &p : found) {
+        if (!l.middles.contains(p.middleLabel))
+            l.middles << p.middleLabel;
+        ++l.packs;
+    }
+    return l;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    // A label needs fonts, never a screen.
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
+    QString folder = QCoreApplication::applicationDirPath();
+    QString db, pdf, text;
+    const QStringList args = app.arguments().mid(1);
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        if (args[i] == QLatin1String("--folder") && i + 1 < args.size())
+            folder = args[++i];
+        else if (args[i] == QLatin1String("--db") && i + 1 < args.size())
+            db = args[++i];
+        else if (args[i] == QLatin1String("--pdf") && i + 1 < args.size())
+            pdf = args[++i];
+        else if (!args[i].startsWith(QLatin1String("--")) && text.isEmpty())
+            text = args[i];
+        else
+            text.clear(), i = args.size();
+    }
+    if (text.isEmpty()) {
+        std::fprintf(stderr, "用法：zantrel-label [--folder 程序文件夹 | --db 数据库] [--pdf 文件] 标签\n");
+        return kError;
+    }
+    program::setFolder(folder);
+    const settings::PrintSettings print = settings::readPrintSettings();
+    for (const QString &p : print.problems)
+        std::fprintf(stderr, "zantrel-label：警告：%s\n", local(p).constData());
+    if (pdf.isEmpty() && !print.configured())
+        return fail(QStringLiteral("%1 的 [print] printer 未设置：请设置打印队列，或用 --pdf 写入文件").arg(settings::displayPath()));
+
+    std::optional<labels::Label> label;
+    try {
+        if (!db.isEmpty()) {
+            label = fromRecord(db, text);
+        } else {
+            const QString files = dayworkbooks::filesFolder(folder);
+            if (!QDir(files).exists())
+                return fail(QStringLiteral("找不到文件夹 %1").arg(QDir::toNativeSeparators(files)));
+            const auto packs = packsearch::search(
+                files, [&](const packsearch::Pack &p) { return p.outerLabel == text || p.middleLabel == text; },
+                [](const QString &, const QString &why) { std::fprintf(stderr, "zantrel-label：警告：%s。已跳过。\n", local(why).constData()); });
+            label = fromPacks(text, packs, plant::readSettings(folder).station);
+        }
+    } catch (const RuntimeError &e) {
+        return fail(e.description());
+    }
+    if (!label) {
+        std::fprintf(stderr, "zantrel-label：没有找到标签 %s\n", local(text).constData());
+        return kNotFound;
+    }
+    label->reprint = true;
+    label->sscc = print.sscc && label->kind == labels::Label::Kind::Outer && gs1::isSscc(text);
+    const labels::Drawn drawn = labels::draw(*label, {print.widthMm, print.heightMm, print.dpi});
+    if (drawn.pdf.isEmpty())
+        return fail(drawn.misfit);
+    if (!pdf.isEmpty()) {
+        QFile out(pdf);
+        if (!out.open(QIODevice::WriteOnly) || out.write(drawn.pdf) != drawn.pdf.size() || !out.flush())
+            return fail(QStringLiteral("无法写入 %1：%2").arg(pdf, out.errorString()));
+        std::printf("%s\n", local(pdf).constData());
+        return kFound;
+    }
+    try {
+        const int job = printing::submit(print.printer, QStringLiteral("zantrel reprint-") + QUuid::createUuid().toString(QUuid::Id128),
+                                         drawn.pdf);
+        std::printf("%s-%d\n", local(print.printer).constData(), job);
+    } catch (const RuntimeError &e) {
+        return fail(e.description());
+    }
+    return kFound;
+}
