@@ -15,9 +15,12 @@
 #include "station/BarcodeIntake.h"
 #include "station/Box.h"
 #include "station/DailyWorkbookExport.h"
+#include "station/ScanSession.h"
+#include "ui/scan/frm_SCAN.h"
 #include "station/BoxExport.h"
 
 #include <QJsonDocument>
+#include <QLabel>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
@@ -358,6 +361,22 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(int(m_cups.jobs().size()), before + 10, 20000);
         QCOMPARE(printed().last(), QStringLiteral("Z002"));
         QCOMPARE(ToolRun::of("zantrel-label", {"--folder", folder.path(), "W999"}).status, 1);
+
+        // F9 in the scan window prints the last outer label again, and its print line says so.
+        labels::LabelSpool spool({folder.path(), QStringLiteral("line3-a"), print, 1});
+        ScanSession::Parts parts{folder.path(), state, daily, messages, sounds, program::now};
+        parts.labels = &spool;
+        frm_SCAN window(std::make_unique<ScanSession>(parts));
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QLabel *line = window.findChild<QLabel *>(QStringLiteral("lblPrint"));
+        QVERIFY(line);
+        QTRY_VERIFY(line->text().contains(QStringLiteral("F9")));
+        QTest::keyClick(&window, Qt::Key_F9);
+        QTRY_COMPARE_WITH_TIMEOUT(int(m_cups.jobs().size()), before + 11, 20000);
+        QCOMPARE(printed().last(), QStringLiteral("W003"));
+        QVERIFY(pageText(m_cups.document(m_cups.jobs().last())).contains(QStringLiteral("补打")));
+        QTRY_VERIFY(line->text().contains(QStringLiteral("补打 W003")));
     }
 
     // A kept label is a file a person can open and change: whatever it holds, it is
