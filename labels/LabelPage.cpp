@@ -21,6 +21,7 @@ struct Line
 {
     QString text;
     QFont font;
+    int flags = Qt::TextWrapAnywhere;
     int height = 0; // dots, wrapped to the width
 };
 
@@ -101,7 +102,7 @@ Drawn draw(const Label &label, const PageSize &size)
                           + (label.reprint ? QStringLiteral("　补打") : QString());
     lines.push_back({title, font(2.6, dpi, true)});
     const int barHeight = std::max(dots(8, dpi), height * 30 / 100);
-    lines.push_back({symbol->text, font(4.2, dpi, true)});
+    lines.push_back({symbol->text, font(5.0, dpi, true), Qt::TextWrapAnywhere | Qt::AlignHCenter});
     for (const QString &s : infoLines(label))
         lines.push_back({s, font(2.6, dpi)});
     QPainter painter;
@@ -113,7 +114,7 @@ Drawn draw(const Label &label, const PageSize &size)
     int needed = 2 * margin + barHeight;
     for (Line &l : lines) {
         painter.setFont(l.font);
-        l.height = painter.fontMetrics().boundingRect(QRect(0, 0, inner, 1 << 20), Qt::TextWrapAnywhere, l.text).height();
+        l.height = painter.fontMetrics().boundingRect(QRect(0, 0, inner, 1 << 20), l.flags, l.text).height();
         needed += l.height;
     }
     if (needed > height || neededWidth > 0) {
@@ -132,7 +133,7 @@ Drawn draw(const Label &label, const PageSize &size)
     int y = margin;
     auto text = [&](const Line &l) {
         painter.setFont(l.font);
-        painter.drawText(QRect(margin, y, inner, l.height), Qt::TextWrapAnywhere, l.text);
+        painter.drawText(QRect(margin, y, inner, l.height), l.flags, l.text);
         y += l.height;
     };
     text(lines[0]);

@@ -160,7 +160,13 @@ private slots:
         QVERIFY2(found[0].endsWith(QStringLiteral("00106141411234567897")), qPrintable(found[0]));
         QVERIFY(pageText(d.pdf).contains(QStringLiteral("(00)106141411234567897")));
         // What the outer label shows besides its barcode.
-        const QString words = pageText(labels::draw(outer(QStringLiteral("W00012X")), {100, 60, 203}).pdf);
+        const QByteArray shown = labels::draw(outer(QStringLiteral("W00012X")), {100, 60, 203}).pdf;
+        const QString words = pageText(shown);
+        if (qEnvironmentVariableIsSet("SCREENSHOT_DIR")) {
+            QFile picture(qEnvironmentVariable("SCREENSHOT_DIR") + QStringLiteral("/label-outer.pdf"));
+            if (picture.open(QIODevice::WriteOnly))
+                picture.write(shown);
+        }
         for (const QString &shown : {QStringLiteral("line3-a"), QStringLiteral("2026-12-08 09:30:05"), QStringLiteral("30"), QStringLiteral("Z00003")})
             QVERIFY2(words.contains(shown), qPrintable(shown + " in " + words));
     }
