@@ -385,6 +385,47 @@ private slots:
         QTRY_VERIFY(line->text().contains(QStringLiteral("补打 W003")));
     }
 
+    // A job the print system takes and then drops (cancelled, aborted) is told on the print line.
+    void aFailedJobIsTold()
+    {
+        QCOMPARE(m_cups.addQueue(QStringLiteral("stopped")), QString());
+        QCOMPARE(m_cups.command(QStringLiteral("cupsdisable"), {QStringLiteral("stopped")}), QString());
+        QTemporaryDir folder;
+        labels::LabelSpool spool({folder.path(), QStringLiteral("line3-a"), printer(QStringLiteral("stopped")), 1});
+        WrittenBox box(QStringLiteral("W00077"));
+        spool.boxWritten(box.box, box.receipt);
+        QTRY_VERIFY_WITH_TIMEOUT(spool.stateLine().contains(QStringLiteral("已打印 W00077")), 20000);
+        QCOMPARE(m_cups.command(QStringLiteral("cancel"), {QStringLiteral("-a"), QStringLiteral("stopped")}), QString());
+        QTRY_VERIFY_WITH_TIMEOUT(spool.stateLine().contains(QStringLiteral("W00077 打印失败")), 20000);
+    }
+
+    // [print] and [label] as a person may write them.
+    void printSettingsAsWritten()
+    {
+        QTemporaryDir folder;
+        program::setFolder(folder.path());
+        const auto read = [&](const QByteArray &ini) {
+            QFile f(folder.filePath("config.ini"));
+            f.open(QIODevice::WriteOnly);
+            f.write(ini);
+            f.close();
+            return settings::readPrintSettings();
+        };
+        settings::PrintSettings p = read("[length]\nnlen=8;\n");
+        QVERIFY(!p.configured() && p.problems.isEmpty());
+        p = read("[print]\nprinter=labels;\nsize=62 X 29;\ndpi=300;\nmiddle=1;\n[label]\nouter=SSCC;\n");
+        QVERIFY2(p.problems.isEmpty(), qPrintable(p.problems.join('\n')));
+        QVERIFY(p.configured() && p.middle && p.sscc);
+        QCOMPARE(QList<int>({p.widthMm, p.heightMm, p.dpi}), QList<int>({62, 29, 300}));
+        for (const char *bad : {"size=100;", "size=5x60;", "size=100x60x2;", "dpi=20;", "dpi=abc;"}) {
+            p = read(QByteArray("[print]\nprinter=labels;\n") + bad + "\n");
+            QVERIFY2(!p.configured() && p.problems.size() == 1, bad); // no printing on a size that may cut labels
+        }
+        p = read("[print]\nprinter=labels;\nmiddle=yes;\n[label]\nouter=gtin;\n");
+        QVERIFY(p.configured() && !p.middle && !p.sscc);
+        QCOMPARE(p.problems.size(), 2);
+    }
+
     // A kept label is a file a person can open and change: whatever it holds, it is
     // read as a label or refused, never crashing.
     void aKeptLabelSurvivesAnyEdit()

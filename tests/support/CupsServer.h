@@ -85,15 +85,26 @@ public:
     bool resume() { return m_cupsd && ::kill(pid_t(m_cupsd->processId()), SIGCONT) == 0; }
 
     // A queue whose device swallows every job; "" when made.
-    QString addQueue(const QString &name)
+    // With another device and options: a queue whose jobs fail, for one.
+    QString addQueue(const QString &name, const QString &device = QStringLiteral("file:///dev/null"), const QStringList &options = {})
     {
         QProcess p;
         p.setProcessChannelMode(QProcess::MergedChannels);
-        p.start(QStringLiteral("lpadmin"), {QStringLiteral("-p"), name, QStringLiteral("-E"), QStringLiteral("-v"),
-                                            QStringLiteral("file:///dev/null")});
+        p.start(QStringLiteral("lpadmin"), QStringList{QStringLiteral("-p"), name, QStringLiteral("-E"), QStringLiteral("-v"), device} + options);
         p.waitForFinished(30000);
         return p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0 ? QString()
                                                                           : QStringLiteral("lpadmin: ") + QString::fromLocal8Bit(p.readAll());
+    }
+
+    // One of CUPS's own commands against this scheduler (cupsdisable, cancel …); "" when it succeeded.
+    QString command(const QString &program, const QStringList &args)
+    {
+        QProcess p;
+        p.setProcessChannelMode(QProcess::MergedChannels);
+        p.start(program, args);
+        p.waitForFinished(30000);
+        return p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0 ? QString()
+                                                                          : program + QStringLiteral(": ") + QString::fromLocal8Bit(p.readAll());
     }
 
     // The document of a job as it was handed over; empty when there is none.

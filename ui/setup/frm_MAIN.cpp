@@ -171,8 +171,11 @@ void frm_MAIN::cmdOK_Click()
     }
 
     // Nothing is copied or saved until the open box is known to be safe.
+    PackingState typed = state;
+    typed.sOuterPrefix = Text7->text();
+    typed.sOuterSuffix = Text8->text();
     const startchecks::StartRequest request{m_scan ? &m_scan->box() : nullptr, perOuter, middleNo, outerNo,
-                                            Text7->text() + paddedNumber(outerNo, state.iOuterDigits) + Text8->text()};
+                                            typed.outerLabelFor(outerNo)};
     const startchecks::KeptBox kept = startchecks::beforeStart(m_parts.programFolder, request, m_parts.boxExport,
                                                                m_parts.plant, m_parts.messages);
     if (!kept.goOn)
