@@ -1,4 +1,5 @@
 #include "Impostors.h"
+#include "support/Mutation.h"
 #include "support/PlantDb.h"
 #include "support/ToolRun.h"
 
@@ -226,21 +227,7 @@ private slots:
         const QByteArray seed = "abcdefghijklmnop-0123_XYZ.~\r\nrest of the file\n";
         const QString path = dir.filePath("fuzzed");
         for (int n = 0; n < 3000; ++n) {
-            QByteArray bytes = seed;
-            for (int m = int(random.bounded(1, 8)); m > 0; --m) {
-                const int at = int(random.bounded(bytes.size() + 1));
-                switch (random.bounded(3)) {
-                case 0:
-                    bytes.insert(at, char(random.bounded(256)));
-                    break;
-                case 1:
-                    bytes.remove(at, int(random.bounded(1, 6)));
-                    break;
-                default:
-                    if (at < bytes.size())
-                        bytes[at] = char(random.bounded(256));
-                }
-            }
+            const QByteArray bytes = mutated(seed, random, 8);
             QFile::remove(path);
             writeTokenFile(dir, bytes, kOwnerOnly); // a throwaway name; the fuzzed one is written below
             QFile f(path);

@@ -1,5 +1,6 @@
 #include "station/Fakes.h"
 #include "station/JournalScript.h"
+#include "support/Mutation.h"
 #include "support/BarcodeDecode.h"
 #include "support/CupsServer.h"
 #include "support/ToolRun.h"
@@ -437,21 +438,7 @@ private slots:
         QRandomGenerator random(2912);
         int read = 0;
         for (int n = 0; n < 5000; ++n) {
-            QByteArray bytes = seed;
-            for (int m = int(random.bounded(1, 6)); m > 0; --m) {
-                const int at = int(random.bounded(bytes.size() + 1));
-                switch (random.bounded(3)) {
-                case 0:
-                    bytes.insert(at, char(random.bounded(256)));
-                    break;
-                case 1:
-                    bytes.remove(at, int(random.bounded(1, 8)));
-                    break;
-                default:
-                    if (at < bytes.size())
-                        bytes[at] = char(random.bounded(256));
-                }
-            }
+            const QByteArray bytes = mutated(seed, random, 6);
             const std::optional<labels::Label> got = labels::Label::fromJson(QJsonDocument::fromJson(bytes).object());
             if (got) {
                 ++read;

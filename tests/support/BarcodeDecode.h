@@ -1,9 +1,20 @@
 #pragma once
 
 #include <QByteArray>
+#include <QFile>
 #include <QProcess>
 #include <QStringList>
 #include <QTemporaryDir>
+
+// The page in a file of the folder, for the tools that read files.
+inline QString writtenTo(const QTemporaryDir &dir, const QByteArray &pdf)
+{
+    const QString page = dir.filePath(QStringLiteral("page.pdf"));
+    QFile f(page);
+    f.open(QIODevice::WriteOnly);
+    f.write(pdf);
+    return page;
+}
 
 // A printed page as a scanner sees it: the PDF rasterised at the printer's
 // resolution without smoothing (pdftoppm, poppler-utils), then read by a decoder
@@ -12,11 +23,7 @@
 inline QStringList decodePage(const QByteArray &pdf, int dpi, QString *why)
 {
     QTemporaryDir dir;
-    const QString page = dir.filePath(QStringLiteral("page.pdf"));
-    QFile f(page);
-    f.open(QIODevice::WriteOnly);
-    f.write(pdf);
-    f.close();
+    const QString page = writtenTo(dir, pdf);
     QProcess raster;
     raster.setProcessChannelMode(QProcess::MergedChannels);
     raster.start(QStringLiteral("pdftoppm"), {QStringLiteral("-r"), QString::number(dpi), QStringLiteral("-gray"),
@@ -46,11 +53,7 @@ inline QStringList decodePage(const QByteArray &pdf, int dpi, QString *why)
 inline QString pageText(const QByteArray &pdf)
 {
     QTemporaryDir dir;
-    const QString page = dir.filePath(QStringLiteral("page.pdf"));
-    QFile f(page);
-    f.open(QIODevice::WriteOnly);
-    f.write(pdf);
-    f.close();
+    const QString page = writtenTo(dir, pdf);
     QProcess p;
     p.start(QStringLiteral("pdftotext"), {page, QStringLiteral("-")});
     p.waitForFinished(60000);

@@ -207,14 +207,7 @@ QString frm_MAIN::labelRefusal(int16_t perOuter, int32_t middleNo, int32_t outer
 {
     // The job as Start would set it, judged before anything is copied.
     PackingState job = packingState();
-    job.iPerMiddle = textnum::toInt16(Text5->text());
-    job.iPerOuter = perOuter;
-    job.sMiddlePrefix = Text2->text();
-    job.sMiddleSuffix = Text3->text();
-    job.sOuterPrefix = Text7->text();
-    job.sOuterSuffix = Text8->text();
-    job.lMiddleNo = middleNo;
-    job.lOuterNo = outerNo;
+    fieldsInto(job, perOuter, middleNo, outerNo);
     if (const QString why = job.ssccProblem(outerNo); !why.isEmpty())
         return why;
     if (m_parts.labels)
@@ -225,7 +218,11 @@ QString frm_MAIN::labelRefusal(int16_t perOuter, int32_t middleNo, int32_t outer
 
 void frm_MAIN::copyFields(int16_t perOuter, int32_t middleNo, int32_t outerNo)
 {
-    PackingState &state = packingState();
+    fieldsInto(packingState(), perOuter, middleNo, outerNo);
+}
+
+void frm_MAIN::fieldsInto(PackingState &state, int16_t perOuter, int32_t middleNo, int32_t outerNo) const
+{
     state.iPerMiddle = textnum::toInt16(Text5->text());
     state.iPerOuter = perOuter;
     state.sMiddlePrefix = Text2->text();

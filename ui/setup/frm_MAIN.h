@@ -14,6 +14,8 @@ class QPushButton;
 class frm_SCAN;
 
 // The setup window: capacities, label texts, running numbers and digit counts.
+struct PackingState;
+
 class frm_MAIN : public QWidget
 {
     Q_OBJECT
@@ -41,6 +43,8 @@ private:
     // What Start takes from the fields into the packing state.
     // Why labels of the job these fields make cannot be made or printed; "" when they can.
     QString labelRefusal(int16_t perOuter, int32_t middleNo, int32_t outerNo) const;
+    // The job's fields as typed, into a packing state.
+    void fieldsInto(PackingState &state, int16_t perOuter, int32_t middleNo, int32_t outerNo) const;
     void copyFields(int16_t perOuter, int32_t middleNo, int32_t outerNo);
     void saveDigitCounts();
     // The scan window made, loaded and given its box; false when it did not open.
