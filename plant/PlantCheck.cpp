@@ -1,5 +1,7 @@
 #include "plant/PlantCheck.h"
 
+#include "plant/PlantSchema.h"
+
 #include "core/RuntimeError.h"
 #include "platform/Database.h"
 
@@ -67,6 +69,7 @@ void PlantCheck::noteInTime(bool inTime)
 void PlantCheck::run(std::shared_ptr<Shared> shared)
 {
     std::unique_ptr<database::Connection> db;
+    bool followsChanges = false;
     uint64_t done = 0;
     std::unique_lock<std::mutex> hold(shared->lock);
     for (;;) {
@@ -78,12 +81,20 @@ void PlantCheck::run(std::shared_ptr<Shared> shared)
         hold.unlock();
         Answer answer;
         try {
-            if (!db)
+            if (!db) {
                 db = database::connect(shared->url, shared->answerSeconds, shared->answerSeconds);
+                followsChanges = plantschema::installedVersion(*db) >= plantschema::kReworkVersion;
+            }
+            // From the version with changes, a pack taken out of its box (or in a void box)
+            // is free, and one put into a box is taken.
             const auto rows = db->run(
-                QStringLiteral("SELECT b.station, b.outer_label, to_char(b.written_at, 'YYYY-MM-DD HH24:MI:SS')"
-                               " FROM zantrel.box_rows r JOIN zantrel.boxes b USING (box_id)"
-                               " WHERE r.kind = 2 AND r.text = $1 ORDER BY b.recorded_at LIMIT 1"),
+                followsChanges
+                    ? QStringLiteral("SELECT b.station, b.outer_label, to_char(b.written_at, 'YYYY-MM-DD HH24:MI:SS')"
+                                     " FROM zantrel.packs_now n JOIN zantrel.boxes b USING (box_id)"
+                                     " WHERE n.barcode = $1 ORDER BY b.recorded_at LIMIT 1")
+                    : QStringLiteral("SELECT b.station, b.outer_label, to_char(b.written_at, 'YYYY-MM-DD HH24:MI:SS')"
+                                     " FROM zantrel.box_rows r JOIN zantrel.boxes b USING (box_id)"
+                                     " WHERE r.kind = 2 AND r.text = $1 ORDER BY b.recorded_at LIMIT 1"),
                 {barcode});
             answer.reached = true;
             if (!rows.empty())

@@ -12,6 +12,10 @@ class Connection;
 // recorded, by zantrel-db and never by a station.
 namespace plantschema {
 
+// From this version boxes change by records of their own (take-out, put-in, void):
+// where a pack is now is zantrel.packs_now, no longer the rows it was packed in.
+constexpr int kReworkVersion = 6;
+
 // The newest version this program knows.
 int knownVersion();
 

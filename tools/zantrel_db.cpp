@@ -13,6 +13,13 @@
 //                              of DIR/files/yyyymmdd*.xls that the record lacks for station S
 //                              (default: as the station in DIR calls itself) is recorded
 //
+//   zantrel-db rework URL take-out|put-in BOX BARCODE --by NAME --reason R [--note TEXT] [--station S] [--middle Z]
+//   zantrel-db rework URL void|restore BOX --by NAME --reason R [--note TEXT] [--station S]
+//                              a change to a recorded box, by a login in zantrel_rework; BOX is
+//                              an outer label (with --station where several stations used it)
+//                              or a box id; R is 抽样, 损坏更换, 重新装箱, 重复包裁定 or 其他;
+//                              prints the change's id
+//
 // URL is a libpq connection string or URI (service=…, postgresql://…); passwords come
 // from libpq's password or service file. Exit status: 0 done, 2 an error (told on stderr).
 #include "core/RuntimeError.h"
@@ -20,6 +27,7 @@
 #include "plant/PlantSchema.h"
 #include "plant/PlantSender.h"
 #include "plant/PlantSettings.h"
+#include "plant/Rework.h"
 #include "plant/WorkbookBoxes.h"
 #include "platform/ProgramEnvironment.h"
 
@@ -131,11 +139,55 @@ int backfill(const QString &url, const QString &folder, QString station)
     return found.unreadable.isEmpty() ? kDone : 3;
 }
 
+int reworkCommand(const QStringList &args)
+{
+    // rework URL KIND BOX [BARCODE] --by … --reason … [--note …] [--station …] [--middle …]
+    if (args.size() < 4)
+        return -1;
+    const std::optional<rework::Kind> kind = rework::kindNamed(args[2]);
+    if (!kind)
+        return -1;
+    rework::Change c;
+    c.kind = *kind;
+    c.box = args[3];
+    qsizetype i = 4;
+    if (*kind == rework::Kind::TakeOut || *kind == rework::Kind::PutIn) {
+        if (args.size() < 5 || args[4].startsWith(QLatin1String("--")))
+            return -1;
+        c.barcode = args[i++];
+    }
+    for (; i + 1 < args.size(); i += 2) {
+        const QString &option = args[i];
+        QString *into = option == QLatin1String("--by")        ? &c.person
+                        : option == QLatin1String("--reason")  ? &c.reason
+                        : option == QLatin1String("--note")    ? &c.note
+                        : option == QLatin1String("--station") ? &c.station
+                        : option == QLatin1String("--middle") && *kind == rework::Kind::PutIn ? &c.middle
+                                                                                            : nullptr;
+        if (!into)
+            return -1;
+        *into = args[i + 1];
+    }
+    if (i != args.size() || c.person.isEmpty() || c.reason.isEmpty())
+        return -1;
+    try {
+        const std::unique_ptr<database::Connection> db = database::connect(args[1]);
+        std::printf("%lld\n", static_cast<long long>(rework::record(*db, c)));
+        return kDone;
+    } catch (const RuntimeError &e) {
+        std::fprintf(stderr, "zantrel-db：%s\n", local(e.description()).constData());
+        return kError;
+    }
+}
+
 void usage()
 {
     std::fprintf(stderr, "用法：zantrel-db init URL\n      zantrel-db status URL\n      zantrel-db conflicts URL\n"
                          "      zantrel-db station add NAME LOGIN URL\n"
-                         "      zantrel-db backfill URL --folder DIR [--station S]\n");
+                         "      zantrel-db backfill URL --folder DIR [--station S]\n"
+                         "      zantrel-db rework URL take-out|put-in 外箱 内包条码 --by 姓名 --reason 原因 [--note 说明] [--station 工位] [--middle 中箱]\n"
+                         "      zantrel-db rework URL void|restore 外箱 --by 姓名 --reason 原因 [--note 说明] [--station 工位]\n"
+                         "      （原因：抽样、损坏更换、重新装箱、重复包裁定、其他）\n");
 }
 
 } // namespace
@@ -158,6 +210,12 @@ int main(int argc, char **argv)
             std::fprintf(stderr, "zantrel-db：%s\n", local(e.description()).constData());
             return kError;
         }
+    }
+    if (!args.isEmpty() && args[0] == QLatin1String("rework")) {
+        const int status = reworkCommand(args);
+        if (status < 0)
+            usage();
+        return status < 0 ? kError : status;
     }
     if (!args.isEmpty() && args[0] == QLatin1String("backfill")) {
         const qsizetype folder = args.indexOf(QStringLiteral("--folder"));

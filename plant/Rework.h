@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+namespace database {
+class Connection;
+}
+
+// Changes to recorded boxes, each a record of its own: a pack taken out or put in, a
+// box voided or restored. Made only by a login in the role zantrel_rework; the server
+// keeps who and when, the person's name and the reason are given here.
+namespace rework {
+
+enum class Kind { TakeOut, PutIn, Void, Restore };
+
+struct Change
+{
+    Kind kind = Kind::TakeOut;
+    QString box;     // an outer label, or a box id
+    QString station; // narrows an outer label that more than one station used; "" for any
+    QString barcode; // take-out and put-in
+    QString middle;  // put-in: the middle box it goes into; "" for none named
+    QString person;
+    QString reason;  // one of reasons()
+    QString note;
+};
+
+// 抽样 / 损坏更换 / 重新装箱 / 重复包裁定 / 其他
+QStringList reasons();
+// "take-out" … as the command line and the record spell them; nothing for another word.
+std::optional<Kind> kindNamed(const QString &word);
+
+// The change's id. Raises a RuntimeError with a plain reason in Chinese: the login
+// may not (DatabaseNotAllowed), no such box or more than one, or the change does not
+// fit where the pack and the box stand now (DatabaseRefusedData).
+qint64 record(database::Connection &db, const Change &change);
+
+} // namespace rework

@@ -1,0 +1,238 @@
+#include "support/PlantDb.h"
+#include "support/ToolRun.h"
+
+#include "board/BoardData.h"
+#include "core/RuntimeError.h"
+#include "plant/Outbox.h"
+#include "plant/PlantCheck.h"
+#include "plant/PlantSender.h"
+#include "plant/Rework.h"
+
+#include <QDateTime>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QUuid>
+
+// Changes to recorded boxes: where a pack is now, as every reader of the record
+// sees it, and as the plant-wide check of a station sees it.
+class TestRework : public QObject
+{
+    Q_OBJECT
+    PgServer m_server;
+    QString m_db;
+    int m_delivered = 0;
+
+    QString url(const QString &user) const { return m_server.url(user, m_db); }
+    std::unique_ptr<database::Connection> admin() { return database::connect(url(QStringLiteral("postgres"))); }
+
+    // A box through the stations' own sender.
+    void deliver(const QString &station, const QString &outer, const QStringList &packs, bool conflicts = false)
+    {
+        Outbox::Entry e;
+        e.id = QUuid::createUuid();
+        e.station = station;
+        e.workbook = QStringLiteral("20261208.xls");
+        e.firstRow = 2 + 10 * m_delivered++;
+        e.writtenAt = QDateTime::currentDateTime();
+        e.rows = {{BoxRow::OuterLabel, outer}, {BoxRow::MiddleLabel, QStringLiteral("Z-") + outer}};
+        for (const QString &p : packs)
+            e.rows.push_back({BoxRow::Pack, p});
+        QTemporaryDir folder;
+        Outbox outbox(folder.path());
+        outbox.add(e);
+        PlantSender sender(url(QStringLiteral("line3")), station, outbox);
+        sender.recordConflicts(conflicts);
+        const PlantSender::Report r = sender.deliver();
+        QVERIFY2(r.recorded, qPrintable(r.why));
+    }
+
+    // Where a pack is now, by every reader: the view, zantrel-find --db and the board's lookup.
+    QStringList whereIs(const QString &barcode)
+    {
+        QStringList seen;
+        auto db = admin();
+        for (const database::Row &r : db->run(QStringLiteral("SELECT outer_label FROM zantrel.pack_locations WHERE barcode = $1 ORDER BY 1"), {barcode}))
+            seen << r[0].value_or(QString());
+        const ToolRun find = ToolRun::of("zantrel-find", {"--db", url("board"), barcode});
+        QStringList found;
+        for (const QString &line : find.out.split('\n', Qt::SkipEmptyParts))
+            found << line.section('\t', 2, 2);
+        found.sort();
+        board::BoardData board(url("board"), 10);
+        QStringList looked;
+        for (const packlocations::Location &l : board.lookup(barcode))
+            looked << l.outerLabel;
+        looked.sort();
+        [&] {
+            QCOMPARE(found, seen);
+            QCOMPARE(looked, seen);
+        }();
+        return seen;
+    }
+
+    // What the station's plant-wide check answers: the outer label holding the pack, "" for free.
+    QString checkAtAStation(const QString &barcode)
+    {
+        PlantCheck check(url(QStringLiteral("line3")));
+        const uint64_t ticket = check.ask(barcode);
+        std::optional<DuplicateQuestion::Answer> answer;
+        [&] { QTRY_VERIFY_WITH_TIMEOUT((answer = check.answer(ticket)).has_value(), 10000); }();
+        [&] { QVERIFY(answer && answer->reached); }();
+        return answer && answer->found ? answer->found->outerLabel : QString();
+    }
+
+    qint64 change(rework::Kind kind, const QString &box, const QString &barcode = {}, const QString &login = QStringLiteral("fixer"))
+    {
+        auto db = database::connect(url(login));
+        return rework::record(*db, {kind, box, {}, barcode, {}, QStringLiteral("质检 张工"), QStringLiteral("抽样"), QStringLiteral("第 3 批")});
+    }
+
+    QStringList history(const QString &barcode)
+    {
+        QStringList events;
+        auto db = admin();
+        for (const database::Row &r : db->run(QStringLiteral("SELECT event, outer_label, coalesce(reason, '') FROM zantrel.pack_history"
+                                                             " WHERE barcode = $1 ORDER BY at, change_id NULLS FIRST"),
+                                              {barcode}))
+            events << QStringList{r[0].value_or(QString()), r[1].value_or(QString()), r[2].value_or(QString())}.join(' ').trimmed();
+        return events;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        const QString why = m_server.start();
+        QVERIFY2(why.isEmpty(), qPrintable(why));
+        m_db = plantdb::make(m_server, QStringLiteral("rework"));
+        auto db = admin();
+        plantdb::addBoardLogin(*db);
+        db->runScript("CREATE ROLE fixer LOGIN; GRANT zantrel_rework TO fixer; CREATE ROLE looker LOGIN; GRANT zantrel_reader TO looker;");
+    }
+
+    void takeOutPutInVoidAndRestore()
+    {
+        deliver(QStringLiteral("line3-a"), QStringLiteral("W001"), {"P1", "P2", "P3"});
+        deliver(QStringLiteral("line3-b"), QStringLiteral("V001"), {"Q1", "Q2"});
+        QCOMPARE(whereIs("P1"), QStringList{"W001"});
+        QCOMPARE(checkAtAStation("P1"), QStringLiteral("W001"));
+
+        // Taken out as a sample: nowhere now, free for the plant-wide check.
+        QVERIFY(change(rework::Kind::TakeOut, "W001", "P1") > 0);
+        QCOMPARE(whereIs("P1"), QStringList());
+        QCOMPARE(checkAtAStation("P1"), QString());
+        // Put into another box as a replacement: there now, refused elsewhere.
+        QVERIFY(change(rework::Kind::PutIn, "V001", "P1") > 0);
+        QCOMPARE(whereIs("P1"), QStringList{"V001"});
+        QCOMPARE(checkAtAStation("P1"), QStringLiteral("V001"));
+        // Changes that do not fit where things stand are refused in plain words.
+        try {
+            change(rework::Kind::PutIn, "W001", "P1");
+            QFAIL("a pack went into two boxes");
+        } catch (const RuntimeError &e) {
+            QVERIFY2(e.description().contains(QStringLiteral("请先取出")), qPrintable(e.description()));
+        }
+        try {
+            change(rework::Kind::TakeOut, "W001", "P1");
+            QFAIL("a pack was taken out of a box it is not in");
+        } catch (const RuntimeError &e) {
+            QVERIFY2(e.description().contains(QStringLiteral("现在不在")), qPrintable(e.description()));
+        }
+        // A void box frees its packs, also one put in; restored, they are back.
+        QVERIFY(change(rework::Kind::Void, "V001") > 0);
+        QCOMPARE(whereIs("Q1"), QStringList());
+        QCOMPARE(whereIs("P1"), QStringList());
+        QCOMPARE(checkAtAStation("Q2"), QString());
+        QVERIFY(change(rework::Kind::Restore, "V001") > 0);
+        QCOMPARE(whereIs("Q1"), QStringList{"V001"});
+        QCOMPARE(whereIs("P1"), QStringList{"V001"});
+        // The pack's whole story, in order.
+        QCOMPARE(history("P1"), QStringList({"packed W001", QStringLiteral("take-out W001 抽样"), QStringLiteral("put-in V001 抽样")}));
+        auto db = admin();
+        QCOMPARE(plantdb::one(*db, "SELECT string_agg(event, ',' ORDER BY at, change_id NULLS FIRST) FROM zantrel.pack_history"
+                                   " WHERE outer_label = 'V001' AND barcode IS NULL"),
+                 QStringLiteral("void,restore"));
+        QCOMPARE(plantdb::one(*db, "SELECT string_agg(DISTINCT changed_login || '/' || person, ',') FROM zantrel.box_changes"),
+                 QStringLiteral("fixer/质检 张工"));
+
+        // An outer label two stations used is named with its station.
+        deliver(QStringLiteral("line3-c"), QStringLiteral("W001"), {"C1"});
+        try {
+            change(rework::Kind::Void, "W001");
+            QFAIL("a label of two boxes was taken for one");
+        } catch (const RuntimeError &e) {
+            QVERIFY2(e.description().contains(QStringLiteral("--station")), qPrintable(e.description()));
+        }
+        auto fixer = database::connect(url(QStringLiteral("fixer")));
+        QVERIFY(rework::record(*fixer, {rework::Kind::TakeOut, "W001", "line3-c", "C1", {}, QStringLiteral("李"), QStringLiteral("损坏更换"), {}}) > 0);
+        QCOMPARE(whereIs("C1"), QStringList());
+    }
+
+    void onlyReworkMayChangeAndNothingChangesAChange()
+    {
+        deliver(QStringLiteral("line3-a"), QStringLiteral("W100"), {"R1"});
+        for (const char *login : {"line3", "looker", "board"}) {
+            try {
+                change(rework::Kind::TakeOut, "W100", "R1", QLatin1String(login));
+                QFAIL(login);
+            } catch (const RuntimeError &e) {
+                QCOMPARE(e.number(), int(RuntimeError::DatabaseNotAllowed));
+            }
+            // Not through the table either.
+            auto db = database::connect(url(QLatin1String(login)));
+            QVERIFY_THROWS_EXCEPTION(RuntimeError, db->run(QStringLiteral(
+                "INSERT INTO zantrel.box_changes (kind, box_id, barcode, person, reason)"
+                " SELECT 'take-out', box_id, 'R1', 'x', '其他' FROM zantrel.boxes WHERE outer_label = 'W100'")));
+        }
+        QCOMPARE(whereIs("R1"), QStringList{"W100"});
+        const qint64 id = change(rework::Kind::TakeOut, "W100", "R1");
+        // Not even the owner of the schema changes or removes a change.
+        auto db = admin();
+        QVERIFY_THROWS_EXCEPTION(RuntimeError, db->run(QStringLiteral("UPDATE zantrel.box_changes SET person = 'x' WHERE change_id = $1"), {QString::number(id)}));
+        QVERIFY_THROWS_EXCEPTION(RuntimeError, db->run(QStringLiteral("DELETE FROM zantrel.box_changes WHERE change_id = $1"), {QString::number(id)}));
+        // The command line: the change's id, or why not.
+        ToolRun run = ToolRun::of("zantrel-db", {"rework", url("fixer"), "put-in", "W100", "R1", "--by", QStringLiteral("王"), "--reason", QStringLiteral("其他")});
+        QCOMPARE(run.status, 0);
+        QVERIFY(run.out.trimmed().toLongLong() > id);
+        QCOMPARE(whereIs("R1"), QStringList{"W100"});
+        run = ToolRun::of("zantrel-db", {"rework", url("fixer"), "void", "W100", "--by", QStringLiteral("王"), "--reason", QStringLiteral("心情")});
+        QCOMPARE(run.status, 2);
+        QVERIFY(run.errors.contains(QStringLiteral("原因须为")));
+        QCOMPARE(ToolRun::of("zantrel-db", {"rework", url("line3"), "void", "W100", "--by", "x", "--reason", QStringLiteral("其他")}).status, 2);
+    }
+
+    // A decision on a conflict takes the pack out of the box it is not kept in; a
+    // correction puts it back: one story with the packing.
+    void aSettledConflictIsAChangeOfItsOwn()
+    {
+        deliver(QStringLiteral("line3-d"), QStringLiteral("X001"), {"D1", "K1"}, true);
+        deliver(QStringLiteral("line3-e"), QStringLiteral("Y001"), {"K1", "E1"}, true);
+        QCOMPARE(whereIs("K1"), QStringList({"X001", "Y001"}));
+        board::BoardData data(url("board"), 10);
+        board::Snapshot s = data.snapshot(QDateTime(QDate::currentDate(), QTime(0, 0)).toSecsSinceEpoch());
+        std::optional<board::Conflict> k;
+        for (const board::Conflict &c : s.conflicts)
+            if (c.barcode == QLatin1String("K1"))
+                k = c;
+        QVERIFY(k);
+        QCOMPARE(data.decide({k->secondBoxId, k->barcode, k->firstBoxId, k->firstBoxId, QStringLiteral("王主管"), QStringLiteral("X 已发货"), {}}),
+                 board::DecisionResult::Recorded);
+        QCOMPARE(whereIs("K1"), QStringList{"X001"});
+        QCOMPARE(checkAtAStation("K1"), QStringLiteral("X001"));
+        QCOMPARE(history("K1"), QStringList({"packed X001", "packed Y001", QStringLiteral("take-out Y001 重复包裁定")}));
+        s = data.snapshot(QDateTime(QDate::currentDate(), QTime(0, 0)).toSecsSinceEpoch());
+        QString last;
+        for (const board::Conflict &c : s.conflicts)
+            if (c.barcode == QLatin1String("K1"))
+                last = c.decisionId;
+        QCOMPARE(data.decide({k->secondBoxId, k->barcode, k->firstBoxId, k->secondBoxId, QStringLiteral("李经理"), QStringLiteral("改判"), last}),
+                 board::DecisionResult::Recorded);
+        QCOMPARE(whereIs("K1"), QStringList{"Y001"});
+        QCOMPARE(history("K1"), QStringList({"packed X001", "packed Y001", QStringLiteral("take-out Y001 重复包裁定"),
+                                             QStringLiteral("take-out X001 重复包裁定"), QStringLiteral("put-in Y001 重复包裁定")}));
+        auto db = admin();
+        QCOMPARE(plantdb::one(*db, "SELECT count(*) FROM zantrel.box_changes WHERE decision_id IS NOT NULL AND barcode = 'K1'"), QStringLiteral("3"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestRework)
+#include "tst_rework.moc"
