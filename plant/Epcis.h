@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QDateTime>
+#include <QString>
+
+class QIODevice;
+namespace database {
+class Connection;
+}
+
+// The record's aggregation as one EPCIS 2.0 JSON-LD document (EPCISDocument):
+// per recorded box, AggregationEvents ADD of the packs into each middle box and of
+// the middle boxes into the outer box; per take-out a DELETE, per put-in an ADD, per
+// void a DELETE of the whole box (a restore ADDs it again). Written as it is read, a
+// few thousand rows at a time, so that a day of a line streams out in flat memory.
+namespace epcis {
+
+struct Options
+{
+    QDateTime from, to;       // boxes written and changes made in [from, to)
+    QString station;          // "" for every station
+    QString idBase;           // labels and barcodes become URIs under it, percent-encoded
+    int companyPrefixDigits = 7; // of an SSCC: where the GS1 company prefix ends
+};
+
+// The SSCC's EPC URI (urn:epc:id:sscc:CompanyPrefix.SerialReference); "" when the
+// text is no SSCC or the prefix length does not fit (6 to 12 digits).
+QString ssccUrn(const QString &sscc, int companyPrefixDigits);
+// "outer", "middle", "pack" or "station": the text under the base, percent-encoded.
+QString idFor(const QString &base, const char *kind, const QString &text);
+// The stable id of an event: the same box gives the same id in every export.
+QString eventId(const QString &key);
+
+// Raises a RuntimeError when the record cannot be read; the number of events written.
+qint64 write(database::Connection &db, const Options &options, QIODevice &out);
+
+} // namespace epcis
