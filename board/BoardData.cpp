@@ -87,6 +87,9 @@ database::Connection &BoardData::db()
     // The login, not the reader's role it acts in, decides whether the page offers decisions.
     const auto supervisor = c->run(QStringLiteral("SELECT pg_has_role(session_user, 'zantrel_supervisor', 'MEMBER')"));
     m_supervisor = !supervisor.empty() && text(supervisor[0], 0) == QLatin1String("t");
+    const auto rework = c->run(QStringLiteral("SELECT pg_has_role(session_user, 'zantrel_rework', 'MEMBER')"
+                                              "   AND to_regclass('zantrel.box_changes') IS NOT NULL"));
+    m_rework = !rework.empty() && text(rework[0], 0) == QLatin1String("t");
     m_schemaVersion = installed;
     m_db = std::move(c);
     return *m_db;
@@ -127,6 +130,7 @@ Snapshot BoardData::snapshot(qint64 localMidnight)
         Snapshot s;
         s.midnight = localMidnight;
         s.supervisor = m_supervisor;
+        s.rework = m_rework;
         // One view of the record for the whole page.
         c.runScript(QStringLiteral("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY"));
         const auto stations = c.run(QStringLiteral(
@@ -268,6 +272,37 @@ DecisionResult BoardData::decide(const Decision &d)
         c.runScript(QStringLiteral("COMMIT"));
         return result;
     });
+}
+
+} // namespace board
+
+namespace board {
+
+std::vector<HistoryEntry> BoardData::history(const QString &text)
+{
+    return readOnFreshOnFailure([&] {
+        database::Connection &c = db();
+        std::vector<HistoryEntry> out;
+        if (m_schemaVersion < plantschema::kReworkVersion)
+            return out;
+        // A pack's story, and a box's: its packing and every change to it.
+        const auto rows = c.run(QStringLiteral(
+            "SELECT event, station, outer_label, coalesce(middle_label, ''), coalesce(barcode, ''),"
+            "       extract(epoch FROM at)::bigint, coalesce(person, ''), coalesce(reason, ''), coalesce(note, '')"
+            " FROM zantrel.pack_history WHERE barcode = $1 OR outer_label = $1"
+            " ORDER BY at, change_id NULLS FIRST LIMIT 2000"),
+            {text});
+        for (const database::Row &r : rows)
+            out.push_back({board::text(r, 0), board::text(r, 1), board::text(r, 2), board::text(r, 3), board::text(r, 4),
+                           number(r, 5), board::text(r, 6), board::text(r, 7), board::text(r, 8)});
+        return out;
+    });
+}
+
+qint64 BoardData::rework(const rework::Change &change)
+{
+    // A refused change (a pack not in that box) also drops the connection: the next one is fresh.
+    return dropOnFailure([&] { return rework::record(db(), change); });
 }
 
 } // namespace board

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "plant/PackLocations.h"
+#include "plant/Rework.h"
 
 #include <QString>
 #include <memory>
@@ -67,6 +68,16 @@ struct Snapshot
     std::vector<Conflict> conflicts; // the open ones first, then those settled today
     int openConflicts = 0;           // all of them, also beyond the list
     bool supervisor = false;         // the board's login may record decisions
+    bool rework = false;             // the board's login may change recorded boxes
+};
+
+// One event of a pack's or a box's story: packed, or a change since.
+struct HistoryEntry
+{
+    QString event; // packed, take-out, put-in, void, restore
+    QString station, outerLabel, middleLabel, barcode;
+    qint64 at = 0; // seconds since the epoch
+    QString person, reason, note;
 };
 
 struct Decision
@@ -94,6 +105,11 @@ public:
     Snapshot snapshot(qint64 localMidnight);
     std::vector<packlocations::Location> lookup(const QString &text);
     DecisionResult decide(const Decision &d);
+    // Every event of the packs with this barcode, or of the boxes with this outer label,
+    // in order; empty on a record without changes.
+    std::vector<HistoryEntry> history(const QString &text);
+    // A change as rework::record makes it, through the board's login; its id.
+    qint64 rework(const rework::Change &change);
 
     // The conflicts listed at most, open before settled.
     static constexpr int kListedConflicts = 200;
@@ -112,6 +128,7 @@ private:
     int m_idleMinutes;
     int m_schemaVersion = 0;
     bool m_supervisor = false;
+    bool m_rework = false;
     int m_answerSeconds;
     std::unique_ptr<database::Connection> m_db;
 };

@@ -3,6 +3,7 @@
 #include "board/HourChart.h"
 
 #include <QDateTime>
+#include <QHash>
 #include <QJsonArray>
 #include <QTimeZone>
 #include <algorithm>
@@ -133,7 +134,7 @@ QString summaryLine(const Snapshot &s)
 
 QJsonObject snapshotJson(const Snapshot *last, const Freshness &f, qint64 now, const PageRules &rules)
 {
-    const Snapshot none{QDateTime(QDate::currentDate(), QTime(0, 0)).toSecsSinceEpoch(), {}, {}, 0, false};
+    const Snapshot none{QDateTime(QDate::currentDate(), QTime(0, 0)).toSecsSinceEpoch(), {}, {}, 0, false, false};
     const Snapshot &s = last ? *last : none;
     const std::vector<Station> listed = problemsFirst(s.stations);
     QJsonArray stations;
@@ -158,6 +159,7 @@ QJsonObject snapshotJson(const Snapshot *last, const Freshness &f, qint64 now, c
         {QStringLiteral("problem"), f.problem},
         {QStringLiteral("zone"), zoneText(local)},
         {QStringLiteral("canDecide"), rules.token && last && s.supervisor},
+        {QStringLiteral("canRework"), rules.token && last && s.rework},
         {QStringLiteral("readOnly"), readOnly},
         {QStringLiteral("summary"), summaryLine(s)},
         {QStringLiteral("total"), QJsonObject{{QStringLiteral("boxes"), boxes}, {QStringLiteral("packs"), double(packs)}}},
@@ -168,8 +170,25 @@ QJsonObject snapshotJson(const Snapshot *last, const Freshness &f, qint64 now, c
     };
 }
 
-QJsonObject lookupJson(const QString &query, const std::vector<packlocations::Location> &found)
+QJsonObject lookupJson(const QString &query, const std::vector<packlocations::Location> &found, const std::vector<HistoryEntry> &history)
 {
+    static const QHash<QString, QString> events{{QStringLiteral("packed"), QStringLiteral("装箱")},
+                                                {QStringLiteral("take-out"), QStringLiteral("取出")},
+                                                {QStringLiteral("put-in"), QStringLiteral("放入")},
+                                                {QStringLiteral("void"), QStringLiteral("整箱作废")},
+                                                {QStringLiteral("restore"), QStringLiteral("整箱恢复")}};
+    QJsonArray story;
+    for (const HistoryEntry &h : history)
+        story.append(QJsonObject{
+            {QStringLiteral("event"), events.value(h.event, h.event)},
+            {QStringLiteral("at"), QDateTime::fromSecsSinceEpoch(h.at).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))},
+            {QStringLiteral("station"), h.station},
+            {QStringLiteral("outerLabel"), h.outerLabel},
+            {QStringLiteral("middleLabel"), h.middleLabel},
+            {QStringLiteral("barcode"), h.barcode},
+            {QStringLiteral("person"), h.person},
+            {QStringLiteral("reason"), h.note.isEmpty() ? h.reason : h.reason + QStringLiteral("：") + h.note},
+        });
     QJsonArray rows;
     for (const packlocations::Location &l : found)
         rows.append(QJsonObject{
@@ -181,7 +200,7 @@ QJsonObject lookupJson(const QString &query, const std::vector<packlocations::Lo
             {QStringLiteral("barcode"), l.barcode},
             {QStringLiteral("writtenAt"), l.writtenAt},
         });
-    return QJsonObject{{QStringLiteral("query"), query}, {QStringLiteral("found"), rows}};
+    return QJsonObject{{QStringLiteral("query"), query}, {QStringLiteral("found"), rows}, {QStringLiteral("history"), story}};
 }
 
 } // namespace board

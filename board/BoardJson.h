@@ -24,6 +24,7 @@ QString summaryLine(const Snapshot &s);
 
 // last: nothing when the record was never read.
 QJsonObject snapshotJson(const Snapshot *last, const Freshness &f, qint64 now, const PageRules &rules);
-QJsonObject lookupJson(const QString &query, const std::vector<packlocations::Location> &found);
+QJsonObject lookupJson(const QString &query, const std::vector<packlocations::Location> &found,
+                       const std::vector<HistoryEntry> &history = {});
 
 } // namespace board

@@ -163,11 +163,11 @@ std::optional<http::Reply> BoardServer::judge(const http::Request &head)
                         QStringLiteral("需要令牌：请用管理员给的带令牌的链接打开看板。\n").toUtf8(),
                         {{"WWW-Authenticate", "Bearer realm=\"zantrel-board\""}}});
     }
-    if (path == "/api/decide") {
+    if (path == "/api/decide" || path == "/api/rework") {
         if (head.method != "POST")
             return secured(problem(405, QStringLiteral("只接受 POST")));
         if (m_options.token.isEmpty())
-            return secured(problem(403, QStringLiteral("看板未以令牌启动（--token-file），不能记录决定")));
+            return secured(problem(403, QStringLiteral("看板未以令牌启动（--token-file），不能修改记录")));
         if (head.header(kDecideHeader) != "decide")
             return secured(problem(403, QStringLiteral("决定只能从看板页面提交")));
         return std::nullopt; // the body is read, at most kLongestBody
@@ -199,6 +199,8 @@ void BoardServer::answer(const http::Request &request, http::Done done)
         });
     } else if (request.path == "/api/find") {
         find(request, std::move(done));
+    } else if (request.path == "/api/rework") {
+        rework(request, std::move(done));
     } else {
         decide(request, std::move(done));
     }
@@ -215,9 +217,42 @@ void BoardServer::find(const http::Request &request, http::Done done)
     const QString q = queryText(request, "q").trimmed();
     onWorker(done, [q, done](BoardData &data) {
         try {
-            done(secured(json(lookupJson(q, data.lookup(q)))));
+            done(secured(json(lookupJson(q, data.lookup(q), data.history(q)))));
         } catch (const RuntimeError &e) {
             done(secured(unavailable(e, QStringLiteral("查找失败"))));
+        }
+    });
+}
+
+void BoardServer::rework(const http::Request &request, http::Done done)
+{
+    QJsonParseError error;
+    const QJsonDocument doc = QJsonDocument::fromJson(request.body, &error);
+    const std::optional<rework::Kind> kind = rework::kindNamed(doc.object().value(QStringLiteral("kind")).toString());
+    if (error.error != QJsonParseError::NoError || !doc.isObject() || !kind)
+        return done(secured(problem(400, QStringLiteral("提交的内容无法识别"))));
+    const QJsonObject o = doc.object();
+    rework::Change c;
+    c.kind = *kind;
+    c.box = o.value(QStringLiteral("box")).toString();
+    c.station = o.value(QStringLiteral("station")).toString();
+    c.barcode = o.value(QStringLiteral("barcode")).toString();
+    c.person = o.value(QStringLiteral("person")).toString();
+    c.reason = o.value(QStringLiteral("reason")).toString();
+    c.note = o.value(QStringLiteral("note")).toString();
+    if (c.box.isEmpty() || c.box.size() > kLongestQuery || c.station.size() > kLongestQuery || c.barcode.size() > kLongestQuery)
+        return done(secured(problem(400, QStringLiteral("请填写外箱号（至多 %1 个字符）").arg(kLongestQuery))));
+    onWorker(done, [c, done](BoardData &data) {
+        try {
+            done(secured(json(QJsonObject{{QStringLiteral("changeId"), QString::number(data.rework(c))}})));
+        } catch (const RuntimeError &e) {
+            if (e.number() == RuntimeError::DatabaseNotAllowed)
+                return done(secured(problem(403, QStringLiteral("看板的数据库登录不属于 zantrel_rework，不能修改记录"))));
+            // The change's own refusals are plain Chinese; the server's words stay in the log.
+            if (e.source() == QLatin1String("Rework") && e.number() == RuntimeError::DatabaseRefusedData
+                && !e.description().contains(QStringLiteral("中央记录拒绝")))
+                return done(secured(problem(409, e.description())));
+            done(secured(unavailable(e, QStringLiteral("修改未记录"))));
         }
     });
 }

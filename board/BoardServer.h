@@ -40,6 +40,7 @@ private:
     bool carriesToken(const http::Request &request) const;
     void find(const http::Request &request, http::Done done);
     void decide(const http::Request &request, http::Done done);
+    void rework(const http::Request &request, http::Done done);
     // The job on a worker, or 503 at once when every worker is taken.
     void onWorker(http::Done done, DatabaseWorkers::Job job);
 

@@ -178,23 +178,91 @@ async function submitDecision() {
   }
 }
 
+let canRework = false; // from the last page data: the board's login may change boxes
+
 async function lookup(event) {
-  event.preventDefault();
+  if (event) event.preventDefault();
   const q = $('query').value.trim();
   if (!q) return;
   $('findStatus').textContent = '正在查找…';
   try {
     const data = await getJson('/api/find?q=' + encodeURIComponent(q));
     fill($('found').tBodies[0], data.found, (tr, l) => {
-      cell(tr, l.station, 'cut'); cell(tr, l.workbook); cell(tr, l.row, 'number'); cell(tr, l.outerLabel, 'cut');
+      cell(tr, l.station, 'cut'); cell(tr, l.workbook); cell(tr, l.row === 0 ? '—' : l.row, 'number'); cell(tr, l.outerLabel, 'cut');
       cell(tr, l.middleLabel, 'cut'); cell(tr, l.barcode, 'barcode cut'); cell(tr, l.writtenAt);
+      const action = cell(tr, '', 'action');
+      if (canRework) {
+        const button = document.createElement('button');
+        button.type = 'button';
+        button.className = 'takeOut';
+        button.textContent = '取出…';
+        button.addEventListener('click', () => prepareRework('take-out', l.outerLabel, l.station, l.barcode));
+        action.appendChild(button);
+      }
+    });
+    fill($('history').tBodies[0], data.history, (tr, h) => {
+      cell(tr, h.at); cell(tr, h.event, 'event'); cell(tr, h.station, 'cut'); cell(tr, h.outerLabel, 'cut');
+      cell(tr, h.middleLabel, 'cut'); cell(tr, h.barcode, 'barcode cut'); cell(tr, h.person, 'cut'); cell(tr, h.reason, 'cut');
     });
     $('found').hidden = data.found.length === 0;
-    $('findStatus').textContent = data.found.length === 0 ? '中央记录中没有“' + data.query + '”。'
-      : '“' + data.query + '”：' + data.found.length + ' 行。';
+    $('history').hidden = data.history.length === 0;
+    $('rework').hidden = !canRework;
+    $('findStatus').textContent = data.found.length === 0
+      ? (data.history.length === 0 ? '中央记录中没有“' + data.query + '”。' : '“' + data.query + '”现在不在任何箱中。')
+      : '“' + data.query + '”：现在 ' + data.found.length + ' 行。';
   } catch (e) {
     $('found').hidden = true;
+    $('history').hidden = true;
     $('findStatus').textContent = '查找失败：' + e.message;
+  }
+}
+
+function prepareRework(kind, box, station, barcode) {
+  $('reworkKind').value = kind;
+  $('reworkBox').value = box;
+  $('reworkStation').value = station;
+  $('reworkBarcode').value = barcode;
+  $('reworkStatus').textContent = '';
+  $('reworkConfirm').hidden = true;
+  $('rework').hidden = false;
+  $('reworkBy').focus();
+}
+
+function reworkRequest() {
+  const kind = $('reworkKind').value;
+  const pack = kind === 'take-out' || kind === 'put-in';
+  return {
+    kind: kind, box: $('reworkBox').value.trim(), station: $('reworkStation').value.trim(),
+    barcode: pack ? $('reworkBarcode').value.trim() : '', person: $('reworkBy').value.trim(),
+    reason: $('reworkReason').value, note: $('reworkNote').value.trim(),
+  };
+}
+
+function askRework() {
+  const r = reworkRequest();
+  if (!r.box || !r.person || ((r.kind === 'take-out' || r.kind === 'put-in') && !r.barcode)) {
+    $('reworkStatus').textContent = '请填写外箱、内包条码（取出、放入时）和姓名。';
+    return;
+  }
+  const what = $('reworkKind').selectedOptions[0].textContent;
+  $('reworkWhat').textContent = '确认' + what + '：外箱 ' + r.box + (r.station ? '（' + r.station + '）' : '')
+    + (r.barcode ? '，内包 ' + r.barcode : '') + '；' + r.person + '，' + r.reason + '？';
+  $('reworkConfirm').hidden = false;
+}
+
+async function submitRework() {
+  try {
+    const done = await getJson('/api/rework', {
+      method: 'POST',
+      headers: { 'Content-Type': 'application/json', 'X-Zantrel-Board': 'decide' },
+      body: JSON.stringify(reworkRequest()),
+    });
+    $('reworkStatus').textContent = '已记录修改 #' + done.changeId + '。';
+    $('reworkConfirm').hidden = true;
+    lookup();
+  } catch (e) {
+    $('reworkStatus').textContent = '修改未记录：' + e.message;
+    $('reworkConfirm').hidden = true;
   }
 }
 
@@ -219,6 +287,7 @@ async function refresh() {
     showStations(data);
     showChart(data.chart);
     showConflicts(data);
+    canRework = data.canRework === true;
   } catch (e) {
     document.body.classList.add('stale');
     $('problem').textContent = e.message;
@@ -235,6 +304,10 @@ document.addEventListener('DOMContentLoaded', () => {
   $('confirmDecision').addEventListener('click', submitDecision);
   $('backDecide').addEventListener('click', () => { $('choice').hidden = false; $('confirm').hidden = true; });
   $('cancelDecide').addEventListener('click', closeDecision);
+  $('reworkAsk').addEventListener('click', askRework);
+  $('reworkGo').addEventListener('click', submitRework);
+  $('reworkBack').addEventListener('click', () => { $('reworkConfirm').hidden = true; });
+  $('rework').addEventListener('submit', event => event.preventDefault());
   // Enter in a field must not send the form away: the buttons say where the pack stays.
   $('decide').addEventListener('submit', event => event.preventDefault());
   // A tap shows a cut text whole.

@@ -2,6 +2,8 @@
 #include "support/ToolRun.h"
 
 #include "board/BoardData.h"
+#include "board/BoardJson.h"
+#include "board/BoardServer.h"
 #include "core/RuntimeError.h"
 #include "plant/Outbox.h"
 #include "plant/PlantCheck.h"
@@ -9,6 +11,9 @@
 #include "plant/Rework.h"
 
 #include <QDateTime>
+#include <QEventLoop>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
@@ -270,6 +275,63 @@ private slots:
                                              QStringLiteral("take-out X001 重复包裁定"), QStringLiteral("put-in Y001 重复包裁定")}));
         auto db = admin();
         QCOMPARE(plantdb::one(*db, "SELECT count(*) FROM zantrel.box_changes WHERE decision_id IS NOT NULL AND barcode = 'K1'"), QStringLiteral("3"));
+    }
+
+    // On the board: the lookup shows a pack's story, and a board whose login may change
+    // boxes takes a pack out through its own API; one whose login may not is refused.
+    void onTheBoard()
+    {
+        deliver(QStringLiteral("line3-a"), QStringLiteral("W300"), {"B1", "B2"});
+        board::BoardData data(url("board"), 10);
+        QCOMPARE(data.history("B1").size(), size_t(1));
+        QCOMPARE(data.history("W300").size(), size_t(2)); // its packing, pack by pack
+
+        board::Options o;
+        o.url = url("board");
+        o.port = 0;
+        o.token = QStringLiteral("0123456789abcdef-token");
+        auto server = std::make_unique<board::BoardServer>(o);
+        QString base = QStringLiteral("http://127.0.0.1:%1").arg(server->start());
+        QNetworkAccessManager net;
+        const auto post = [&](const QJsonObject &body, bool fromPage = true) {
+            QNetworkRequest r{QUrl(base + "/api/rework")};
+            r.setRawHeader("Authorization", "Bearer " + o.token.toUtf8());
+            r.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/json"));
+            if (fromPage)
+                r.setRawHeader("X-Zantrel-Board", "decide");
+            QNetworkReply *reply = net.post(r, QJsonDocument(body).toJson());
+            QEventLoop loop;
+            QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+            loop.exec();
+            reply->deleteLater();
+            return std::make_pair(reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(),
+                                  QJsonDocument::fromJson(reply->readAll()).object());
+        };
+        const QJsonObject takeOut{{"kind", "take-out"}, {"box", "W300"}, {"barcode", "B1"}, {"person", QStringLiteral("质检")},
+                                  {"reason", QStringLiteral("抽样")}, {"note", ""}};
+        // The board's login is no rework login yet.
+        auto answer = post(takeOut);
+        QCOMPARE(answer.first, 403);
+        QVERIFY(answer.second.value("error").toString().contains("zantrel_rework"));
+        QCOMPARE(post(takeOut, false).first, 403); // not from the page
+        admin()->runScript("GRANT zantrel_rework TO board");
+        server = std::make_unique<board::BoardServer>(o);
+        base = QStringLiteral("http://127.0.0.1:%1").arg(server->start());
+        answer = post(takeOut);
+        QCOMPARE(answer.first, 200);
+        QVERIFY(answer.second.value("changeId").toString().toLongLong() > 0);
+        QCOMPARE(whereIs("B1"), QStringList());
+        answer = post(takeOut); // not in the box any more: told plainly
+        QCOMPARE(answer.first, 409);
+        QVERIFY(answer.second.value("error").toString().contains(QStringLiteral("现在不在")));
+        QCOMPARE(post({{"kind", "burn"}, {"box", "W300"}}).first, 400);
+        const auto story = data.history("B1");
+        QCOMPARE(story.size(), size_t(2));
+        QCOMPARE(story[1].event, QStringLiteral("take-out"));
+        QCOMPARE(story[1].person, QStringLiteral("质检"));
+        const QJsonObject shown = board::lookupJson("B1", data.lookup("B1"), story);
+        QCOMPARE(shown.value("history").toArray().at(1).toObject().value("event").toString(), QStringLiteral("取出"));
+        admin()->runScript("REVOKE zantrel_rework FROM board");
     }
 
     // The aggregation as EPCIS 2.0: checked event for event, stable ids, hostile texts as
