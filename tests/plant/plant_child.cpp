@@ -1,12 +1,13 @@
 // A station without windows that the plant-record kill test runs again and again
 // in one program folder: it starts as Start does (a box the journal kept is found
 // written or continued), scans COUNT packs numbered from FIRST into real workbooks
-// in files/, and waits until its outbox is delivered. With KILL above 0 it kills
+// in files/, and waits until its outbox is delivered and its workbooks compared with
+// the record. With KILL above 0 it kills
 // itself at that step, counting every step of a file replace (workbook, journal,
 // outbox) and of a delivery (each statement, the outbox's compaction), on either
 // thread. It prints "steps N" when it ends by itself.
 //
-//   plant_child FOLDER URL KILL FIRST COUNT
+//   plant_child FOLDER URL KILL FIRST COUNT [STATION]
 #include "station/JournalScript.h"
 
 #include "packing/PackingState.h"
@@ -43,7 +44,7 @@ void step()
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
-    if (argc != 6)
+    if (argc != 6 && argc != 7)
         return 2;
     const QString folder = QString::fromLocal8Bit(argv[1]);
     g_killAt = QByteArray(argv[3]).toInt();
@@ -59,7 +60,7 @@ int main(int argc, char **argv)
 
     PlantLink::Options options;
     options.url = QString::fromLocal8Bit(argv[2]);
-    options.station = QStringLiteral("line3-a");
+    options.station = argc == 7 ? QString::fromLocal8Bit(argv[6]) : QStringLiteral("line3-a");
     options.heartbeatSeconds = 1;
     options.longestPauseSeconds = 1;
     PlantLink link(folder, options);
@@ -92,9 +93,11 @@ int main(int argc, char **argv)
     for (int i = first; i < first + count; ++i)
         session.receive(QStringLiteral("P%1\r\n").arg(i, 5, 10, QLatin1Char('0')), 0);
 
-    // Done when the outbox is delivered; a minute is far more than it takes.
+    // Done when the outbox is delivered and the record was compared with the workbooks
+    // (what a record that came back without some boxes lacks is then delivered too); a
+    // minute is far more than it takes.
     const auto until = std::chrono::steady_clock::now() + std::chrono::minutes(1);
-    while (link.state().kind != PlantLink::State::Recorded || link.state().backlog > 0) {
+    while (link.state().kind != PlantLink::State::Recorded || link.state().backlog > 0 || !link.state().levelledAt.isValid()) {
         if (std::chrono::steady_clock::now() > until)
             return 5;
         std::this_thread::sleep_for(std::chrono::milliseconds(5));

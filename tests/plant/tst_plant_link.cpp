@@ -1,6 +1,7 @@
 #include "FileBytes.h"
 #include "station/Fakes.h"
 #include "station/JournalScript.h"
+#include "BoxesCompared.h"
 #include "support/BlackHoleProxy.h"
 #include "support/PlantDb.h"
 #include "support/ToolRun.h"
@@ -95,41 +96,6 @@ ChildRun runChild(const QString &folder, const QString &url, int killAt, int fir
     const qsizetype at = out.indexOf("steps ");
     return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, at < 0 ? 0 : out.mid(at + 6).trimmed().toInt(),
             QString::fromLocal8Bit(p.readAllStandardError())};
-}
-
-// Every box of the folder's workbooks as "LABEL workbook row: the rows' texts", sorted.
-QStringList boxesInWorkbooks(const QString &folder)
-{
-    QStringList boxes;
-    const QDir files(folder + QStringLiteral("/files"));
-    for (const QString &name : files.entryList({QStringLiteral("*.xls")}, QDir::Files, QDir::Name)) {
-        const std::vector<QStringList> columns = workbook::readFirstSheetColumns(files.filePath(name), 3);
-        QString box;
-        for (qsizetype r = 1; r < columns[0].size(); ++r) { // row 1 holds the captions
-            if (!columns[0][r].isEmpty()) {
-                if (!box.isEmpty())
-                    boxes << box;
-                box = QStringLiteral("%1 %2 %3:").arg(columns[0][r], name).arg(r + 1);
-            }
-            box += QLatin1Char(' ') + columns[0][r] + columns[1][r] + columns[2][r];
-        }
-        if (!box.isEmpty())
-            boxes << box;
-    }
-    boxes.sort();
-    return boxes;
-}
-
-QStringList boxesInRecord(database::Connection &db)
-{
-    QStringList boxes;
-    for (const database::Row &row :
-         db.run(QStringLiteral("SELECT b.outer_label || ' ' || b.workbook || ' ' || b.first_row || ':' || "
-                               "string_agg(' ' || r.text, '' ORDER BY r.row_index) FROM zantrel.boxes b "
-                               "JOIN zantrel.box_rows r USING (box_id) GROUP BY b.box_id")))
-        boxes << row[0].value_or(QString());
-    boxes.sort();
-    return boxes;
 }
 
 } // namespace

@@ -46,6 +46,34 @@ public:
         return startAgain();
     }
 
+    // A streaming standby of a running primary (pg_basebackup -R), started; "" when it runs.
+    QString startStandbyOf(const PgServer &primary)
+    {
+        m_dir = std::make_unique<QTemporaryDir>(QStringLiteral("/tmp/zantrel-pg-XXXXXX"));
+        m_bin = primary.m_bin;
+        m_port = primary.m_port + 1;
+        if (::geteuid() == 0 && ::system(qPrintable(QStringLiteral("chown -R postgres:postgres %1").arg(m_dir->path()))) != 0)
+            return QStringLiteral("cannot give the folder to the postgres user");
+        QString out;
+        if (!run(QStringLiteral("pg_basebackup"), {QStringLiteral("-D"), data(), QStringLiteral("-R"), QStringLiteral("-X"),
+                                                    QStringLiteral("stream"), QStringLiteral("-c"), QStringLiteral("fast"), QStringLiteral("-h"), primary.m_dir->path(),
+                                                    QStringLiteral("-p"), QString::number(primary.m_port), QStringLiteral("-U"),
+                                                    QStringLiteral("postgres")},
+                 out))
+            return QStringLiteral("pg_basebackup failed: ") + out;
+        return startAgain();
+    }
+
+    // A standby becomes a primary.
+    bool promote()
+    {
+        QString out;
+        return run(QStringLiteral("pg_ctl"), {QStringLiteral("-D"), data(), QStringLiteral("-w"), QStringLiteral("promote")}, out);
+    }
+
+    // The folder of its socket, for a host list.
+    QString socketFolder() const { return m_dir->path(); }
+
     // The same cluster started after stop(); "" when it runs.
     QString startAgain()
     {
