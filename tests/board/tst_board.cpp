@@ -1,5 +1,6 @@
 #include "Impostors.h"
 #include "support/Mutation.h"
+#include "support/DeliverBox.h"
 #include "support/PlantDb.h"
 #include "support/ToolRun.h"
 
@@ -118,22 +119,12 @@ class TestBoard : public QObject
     // A box through the stations' own sender, written at midnight + minutes.
     QStringList deliver(const QString &station, int minutes, const QString &outer, const QStringList &packs, bool plant = false)
     {
-        Outbox::Entry e;
-        e.id = QUuid::createUuid();
-        e.station = station;
-        e.workbook = QStringLiteral("20261208.xls");
-        e.firstRow = 2 + 10 * m_delivered++; // each box at a place of its own
-        e.writtenAt = QDateTime::fromSecsSinceEpoch(m_midnight + minutes * 60);
-        e.rows.push_back({BoxRow::OuterLabel, outer});
-        e.rows.push_back({BoxRow::MiddleLabel, QStringLiteral("Z1")});
+        std::vector<BoxRow> rows{{BoxRow::OuterLabel, outer}, {BoxRow::MiddleLabel, QStringLiteral("Z1")}};
         for (const QString &p : packs)
-            e.rows.push_back({BoxRow::Pack, p});
-        QTemporaryDir folder;
-        Outbox outbox(folder.path());
-        outbox.add(e);
-        PlantSender sender(url(QStringLiteral("line3")), station, outbox);
-        sender.recordConflicts(plant);
-        const PlantSender::Report r = sender.deliver();
+            rows.push_back({BoxRow::Pack, p});
+        // Each box at a place of its own.
+        const PlantSender::Report r = deliverBox(url(QStringLiteral("line3")), station, 2 + 10 * m_delivered++,
+                                                 QDateTime::fromSecsSinceEpoch(m_midnight + minutes * 60), rows, plant);
         [&] { QVERIFY2(r.recorded, qPrintable(r.why)); }();
         QStringList found;
         for (const auto &c : r.conflicts)

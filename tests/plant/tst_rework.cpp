@@ -1,3 +1,4 @@
+#include "support/DeliverBox.h"
 #include "support/PlantDb.h"
 #include "support/ToolRun.h"
 
@@ -40,39 +41,18 @@ class TestRework : public QObject
     // A box through the stations' own sender.
     void deliver(const QString &station, const QString &outer, const QStringList &packs, bool conflicts = false)
     {
-        Outbox::Entry e;
-        e.id = QUuid::createUuid();
-        e.station = station;
-        e.workbook = QStringLiteral("20261208.xls");
-        e.firstRow = 2 + 10 * m_delivered++;
-        e.writtenAt = QDateTime::currentDateTime();
-        e.rows = {{BoxRow::OuterLabel, outer}, {BoxRow::MiddleLabel, QStringLiteral("Z-") + outer}};
+        std::vector<BoxRow> rows{{BoxRow::OuterLabel, outer}, {BoxRow::MiddleLabel, QStringLiteral("Z-") + outer}};
         for (const QString &p : packs)
-            e.rows.push_back({BoxRow::Pack, p});
-        QTemporaryDir folder;
-        Outbox outbox(folder.path());
-        outbox.add(e);
-        PlantSender sender(url(QStringLiteral("line3")), station, outbox);
-        sender.recordConflicts(conflicts);
-        const PlantSender::Report r = sender.deliver();
+            rows.push_back({BoxRow::Pack, p});
+        const PlantSender::Report r = deliverBox(url(QStringLiteral("line3")), station, 2 + 10 * m_delivered++,
+                                                 QDateTime::currentDateTime(), rows, conflicts);
         QVERIFY2(r.recorded, qPrintable(r.why));
     }
 
     // A box of these rows, written at that time, into a database of the test's choice.
     void deliverRows(const QString &db, const QString &station, const QDateTime &at, const std::vector<BoxRow> &rows)
     {
-        Outbox::Entry e;
-        e.id = QUuid::createUuid();
-        e.station = station;
-        e.workbook = QStringLiteral("20261208.xls");
-        e.firstRow = 2 + 10 * m_delivered++;
-        e.writtenAt = at;
-        e.rows = rows;
-        QTemporaryDir folder;
-        Outbox outbox(folder.path());
-        outbox.add(e);
-        PlantSender sender(m_server.url(QStringLiteral("line3"), db), station, outbox);
-        const PlantSender::Report r = sender.deliver();
+        const PlantSender::Report r = deliverBox(m_server.url(QStringLiteral("line3"), db), station, 2 + 10 * m_delivered++, at, rows);
         QVERIFY2(r.recorded, qPrintable(r.why));
     }
 

@@ -1,0 +1,27 @@
+#pragma once
+
+#include "plant/Outbox.h"
+#include "plant/PlantSender.h"
+
+#include <QTemporaryDir>
+#include <QUuid>
+
+// One box delivered as a station's own sender delivers it, from an outbox of its own:
+// rows as listed, at a place and time of the caller's choice.
+inline PlantSender::Report deliverBox(const QString &url, const QString &station, int firstRow, const QDateTime &writtenAt,
+                                      const std::vector<BoxRow> &rows, bool recordConflicts = false)
+{
+    Outbox::Entry e;
+    e.id = QUuid::createUuid();
+    e.station = station;
+    e.workbook = QStringLiteral("20261208.xls");
+    e.firstRow = firstRow;
+    e.writtenAt = writtenAt;
+    e.rows = rows;
+    QTemporaryDir folder;
+    Outbox outbox(folder.path());
+    outbox.add(e);
+    PlantSender sender(url, station, outbox);
+    sender.recordConflicts(recordConflicts);
+    return sender.deliver();
+}
