@@ -58,9 +58,18 @@ StationState stateOf(qint64 secondsSinceBox, qint64 secondsSinceHeard, int idleM
     return StationState::Writing;
 }
 
-BoardData::BoardData(QString url, int idleMinutes, int answerSeconds)
-    : m_url(std::move(url)), m_idleMinutes(idleMinutes), m_answerSeconds(answerSeconds)
+BoardData::BoardData(QString url, int idleMinutes, int answerSeconds, QString writeUrl)
+    : m_url(std::move(url)), m_idleMinutes(idleMinutes), m_answerSeconds(answerSeconds), m_writeUrl(std::move(writeUrl))
 {
+}
+
+database::Connection &BoardData::writer()
+{
+    if (m_writeUrl.isEmpty())
+        return db();
+    if (!m_writer)
+        m_writer = database::connect(m_writeUrl, m_answerSeconds, m_answerSeconds);
+    return *m_writer;
 }
 
 BoardData::~BoardData() = default;
@@ -103,6 +112,7 @@ auto BoardData::dropOnFailure(F &&f) -> decltype(f())
     } catch (const RuntimeError &) {
         // The server ends what the connection left open; the next request connects again.
         m_db.reset();
+        m_writer.reset();
         throw;
     }
 }
@@ -241,7 +251,7 @@ DecisionResult BoardData::decide(const Decision &d)
         || d.barcode.isEmpty() || (!d.corrects.isEmpty() && !isDecisionId(d.corrects)))
         return DecisionResult::Invalid;
     return dropOnFailure([&] {
-        database::Connection &c = db();
+        database::Connection &c = writer();
         const QStringList conflict{d.secondBoxId, d.barcode, d.firstBoxId};
         // The login, not the reader's role it acts in now, must be a supervisor.
         const auto allowed = c.run(QStringLiteral("SELECT pg_has_role(session_user, 'zantrel_supervisor', 'MEMBER')"));
@@ -302,7 +312,7 @@ std::vector<HistoryEntry> BoardData::history(const QString &text)
 qint64 BoardData::rework(const rework::Change &change)
 {
     // A refused change (a pack not in that box) also drops the connection: the next one is fresh.
-    return dropOnFailure([&] { return rework::record(db(), change); });
+    return dropOnFailure([&] { return rework::record(writer(), change); });
 }
 
 } // namespace board

@@ -98,7 +98,8 @@ enum class DecisionResult { Recorded, AlreadySettled, NoSuchConflict, NotAllowed
 class BoardData
 {
 public:
-    BoardData(QString url, int idleMinutes, int answerSeconds = 5);
+    // Reads from url (a standby will do); decisions and changes go to writeUrl ("" : url).
+    BoardData(QString url, int idleMinutes, int answerSeconds = 5, QString writeUrl = QString());
     ~BoardData();
 
     // Raise a RuntimeError with the server's words when the record cannot be read.
@@ -119,6 +120,8 @@ public:
 
 private:
     database::Connection &db();
+    // Where writes go: the reading connection, or one of its own to the primary.
+    database::Connection &writer();
     template <typename F>
     auto dropOnFailure(F &&f) -> decltype(f());
     template <typename F>
@@ -131,6 +134,8 @@ private:
     bool m_rework = false;
     int m_answerSeconds;
     std::unique_ptr<database::Connection> m_db;
+    QString m_writeUrl;
+    std::unique_ptr<database::Connection> m_writer;
 };
 
 } // namespace board

@@ -37,7 +37,8 @@ bool parseListen(const QString &text, Options &o)
 
 QString usage()
 {
-    return QStringLiteral("用法：zantrel-board --db 数据库 [--listen 地址:端口 --token-file 令牌文件] [--idle-minutes 分钟]\n"
+    return QStringLiteral("用法：zantrel-board --db 数据库 [--write-db 数据库] [--listen 地址:端口 --token-file 令牌文件] [--idle-minutes 分钟]\n"
+                          "  --db 可以是只读的备用服务器；决定和修改写入 --write-db（不写：写入 --db）。\n"
                           "  默认只在本机 127.0.0.1:8765 提供看板；在生产线网络上提供须同时给出令牌文件。\n"
                           "  记录重复包的决定须有令牌。");
 }
@@ -82,6 +83,8 @@ Options parseArguments(const QStringList &args, QStringList *problems)
         const bool hasValue = i + 1 < args.size();
         if (a == QLatin1String("--db") && hasValue) {
             o.url = args[++i];
+        } else if (a == QLatin1String("--write-db") && hasValue) {
+            o.writeUrl = args[++i];
         } else if (a == QLatin1String("--listen") && hasValue) {
             listenGiven = true;
             if (!parseListen(args[++i], o))
@@ -97,11 +100,13 @@ Options parseArguments(const QStringList &args, QStringList *problems)
             *problems << QStringLiteral("不认识的参数：%1").arg(a);
         }
     }
-    if (o.url.isEmpty()) {
+    if (o.url.isEmpty())
         *problems << QStringLiteral("缺少 --db 数据库");
-    } else {
+    for (const QString &url : {o.url, o.writeUrl}) {
+        if (url.isEmpty())
+            continue;
         QString why;
-        const std::optional<QString> password = database::passwordIn(o.url, &why);
+        const std::optional<QString> password = database::passwordIn(url, &why);
         if (!password)
             *problems << QStringLiteral("无法识别的连接串（%1）").arg(why);
         else if (!password->isEmpty()) // not repeated: it holds the password

@@ -12,7 +12,8 @@ namespace board {
 
 struct Options
 {
-    QString url;
+    QString url;      // where the board reads: the primary, or a standby
+    QString writeUrl; // where decisions and changes go; "" : url
     QHostAddress address = QHostAddress::LocalHost;
     quint16 port = 8765;
     QString token;        // empty: no token, and no decisions can be recorded

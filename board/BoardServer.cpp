@@ -81,7 +81,7 @@ std::vector<std::unique_ptr<BoardData>> workerConnections(const Options &o)
 {
     std::vector<std::unique_ptr<BoardData>> c;
     for (int i = 0; i < kWorkers; ++i)
-        c.push_back(std::make_unique<BoardData>(o.url, o.idleMinutes, o.answerSeconds));
+        c.push_back(std::make_unique<BoardData>(o.url, o.idleMinutes, o.answerSeconds, o.writeUrl));
     return c;
 }
 
