@@ -32,19 +32,11 @@ int main(int argc, char **argv)
     auto admin = database::connect(server.url(QStringLiteral("postgres"), name));
     QElapsedTimer loading;
     loading.start();
-    // Made by the server itself: the figures are about reading, not loading.
-    admin->runScript(QStringLiteral(
-        "INSERT INTO zantrel.boxes (box_id, station, outer_label, workbook, first_row, row_count, written_at)"
-        " SELECT md5(n::text)::uuid, 'line' || (n % 20), 'W' || n, '20261208.xls', 2 + 11 * (n / 20), 11,"
-        "        now() - interval '1 second' * n FROM generate_series(1, %1) n;"
-        "INSERT INTO zantrel.box_rows (box_id, row_index, kind, text, middle_label)"
-        " SELECT md5(n::text)::uuid, p, 2, 'P' || lpad((n * %2 + p)::text, 9, '0'), 'Z' || n"
-        " FROM generate_series(1, %1) n, generate_series(0, %2 - 1) p;")
-                           .arg(kBoxes).arg(kPacksPerBox));
+    loadBoxes(*admin, kBoxes, kPacksPerBox);
     admin->runScript(QStringLiteral("VACUUM ANALYZE zantrel.boxes"));
     admin->runScript(QStringLiteral("VACUUM ANALYZE zantrel.box_rows"));
     std::printf("recorded: %s packs in %s boxes (loaded in %.0f s)\n",
-                qPrintable(plantdb::one(*admin, "SELECT count(*) FROM zantrel.box_rows")),
+                qPrintable(plantdb::one(*admin, "SELECT count(*) FROM zantrel.box_rows WHERE kind = 2")),
                 qPrintable(plantdb::one(*admin, "SELECT count(*) FROM zantrel.boxes")), loading.elapsed() / 1000.0);
 
     PlantCheck check(server.url(QStringLiteral("line3"), name));

@@ -73,18 +73,7 @@ int main(int argc, char **argv)
     auto admin = database::connect(server.url(QStringLiteral("postgres"), name));
     QElapsedTimer loading;
     loading.start();
-    admin->runScript(QStringLiteral(
-        "INSERT INTO zantrel.boxes (box_id, station, outer_label, workbook, first_row, row_count, written_at, pack_count)"
-        " SELECT md5(n::text)::uuid, 'line' || (n % 20), 'W' || n, '20261208.xls', 2 + 11 * (n / 20), 11,"
-        "        now() - interval '1 second' * n, %2 FROM generate_series(1, %1) n;"
-        "INSERT INTO zantrel.box_rows (box_id, row_index, kind, text, middle_label)"
-        " SELECT md5(n::text)::uuid, 0, 0, 'W' || n, NULL FROM generate_series(1, %1) n;"
-        "INSERT INTO zantrel.box_rows (box_id, row_index, kind, text, middle_label)"
-        " SELECT md5(n::text)::uuid, 1, 1, 'Z' || n, NULL FROM generate_series(1, %1) n;"
-        "INSERT INTO zantrel.box_rows (box_id, row_index, kind, text, middle_label)"
-        " SELECT md5(n::text)::uuid, 2 + p, 2, 'P' || lpad((n * %2 + p)::text, 9, '0'), 'Z' || n"
-        " FROM generate_series(1, %1) n, generate_series(0, %2 - 1) p;")
-                           .arg(kBoxes).arg(kPacksPerBox));
+    loadBoxes(*admin, kBoxes, kPacksPerBox);
     const double loaded = loading.elapsed() / 1000.0;
     loading.restart();
     // In transactions of a thousand, as a busy rework bench would over months.

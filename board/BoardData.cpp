@@ -288,7 +288,7 @@ DecisionResult BoardData::decide(const Decision &d)
 
 namespace board {
 
-std::vector<HistoryEntry> BoardData::history(const QString &text)
+std::vector<HistoryEntry> BoardData::history(const QString &query)
 {
     return readOnFreshOnFailure([&] {
         database::Connection &c = db();
@@ -301,10 +301,10 @@ std::vector<HistoryEntry> BoardData::history(const QString &text)
             "       extract(epoch FROM at)::bigint, coalesce(person, ''), coalesce(reason, ''), coalesce(note, '')"
             " FROM zantrel.pack_history WHERE barcode = $1 OR outer_label = $1"
             " ORDER BY at, change_id NULLS FIRST LIMIT 2000"),
-            {text});
+            {query});
         for (const database::Row &r : rows)
-            out.push_back({board::text(r, 0), board::text(r, 1), board::text(r, 2), board::text(r, 3), board::text(r, 4),
-                           number(r, 5), board::text(r, 6), board::text(r, 7), board::text(r, 8)});
+            out.push_back({text(r, 0), text(r, 1), text(r, 2), text(r, 3), text(r, 4),
+                           number(r, 5), text(r, 6), text(r, 7), text(r, 8)});
         return out;
     });
 }

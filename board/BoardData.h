@@ -108,7 +108,7 @@ public:
     DecisionResult decide(const Decision &d);
     // Every event of the packs with this barcode, or of the boxes with this outer label,
     // in order; empty on a record without changes.
-    std::vector<HistoryEntry> history(const QString &text);
+    std::vector<HistoryEntry> history(const QString &query);
     // A change as rework::record makes it, through the board's login; its id.
     qint64 rework(const rework::Change &change);
 

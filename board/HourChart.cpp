@@ -28,24 +28,24 @@ class Svg
 public:
     explicit Svg(QByteArray *out) : w(out) {}
 
-    void open(const QString &name, std::initializer_list<std::pair<const char *, QString>> attributes)
+    void begin(const QString &name, std::initializer_list<std::pair<const char *, QString>> attributes)
     {
         w.writeStartElement(name);
         for (const auto &a : attributes)
             w.writeAttribute(QLatin1String(a.first), a.second);
     }
-    void close() { w.writeEndElement(); }
+    void end() { w.writeEndElement(); }
     void element(const QString &name, std::initializer_list<std::pair<const char *, QString>> attributes)
     {
-        open(name, attributes);
-        close();
+        begin(name, attributes);
+        end();
     }
     void text(int x, int y, const QString &s, const QString &cls, const char *anchor = "start")
     {
-        open(QStringLiteral("text"), {{"x", QString::number(x)}, {"y", QString::number(y)}, {"class", cls},
+        begin(QStringLiteral("text"), {{"x", QString::number(x)}, {"y", QString::number(y)}, {"class", cls},
                                       {"text-anchor", QLatin1String(anchor)}});
         w.writeCharacters(s);
-        close();
+        end();
     }
     void title(const QString &s) { w.writeTextElement(QStringLiteral("title"), s); }
 
@@ -71,7 +71,7 @@ void bars(Svg &svg, const std::vector<Station> &stations, int hours, qint64 top,
     int row = 0;
     for (const Station &s : stations) {
         const int base = kTop + row++ * kRowHeight + kBarHeight;
-        svg.open(QStringLiteral("g"), {{"class", QStringLiteral("station")}, {"data-station", s.name}});
+        svg.begin(QStringLiteral("g"), {{"class", QStringLiteral("station")}, {"data-station", s.name}});
         svg.text(0, base - kBarHeight / 2, s.name, QStringLiteral("name"));
         svg.text(0, base - kBarHeight / 2 + 16, QStringLiteral("%1 包").arg(s.packsToday), QStringLiteral("total"));
         if (currentHour >= 0 && currentHour < hours)
@@ -89,13 +89,13 @@ void bars(Svg &svg, const std::vector<Station> &stations, int hours, qint64 top,
             svg.text(plotLeft + hour * (kBarWidth + kBarGap) + kBarWidth / 2, base + 14, n(hour), QStringLiteral("hour"), "middle");
         for (const HourCount &h : s.hours) {
             const int tall = std::max<int>(1, int(h.packs * kBarHeight / top));
-            svg.open(QStringLiteral("rect"), {{"x", n(plotLeft + h.hour * (kBarWidth + kBarGap))}, {"y", n(base - tall)},
+            svg.begin(QStringLiteral("rect"), {{"x", n(plotLeft + h.hour * (kBarWidth + kBarGap))}, {"y", n(base - tall)},
                                               {"width", n(kBarWidth)}, {"height", n(tall)}, {"class", QStringLiteral("bar")},
                                               {"data-hour", n(h.hour)}, {"data-packs", n(h.packs)}, {"data-boxes", n(h.boxes)}});
             svg.title(hourSpan(s.name, h));
-            svg.close();
+            svg.end();
         }
-        svg.close();
+        svg.end();
     }
 }
 
@@ -126,19 +126,19 @@ void heatMap(Svg &svg, const std::vector<Station> &stations, int hours, qint64 t
     int row = 0;
     for (const Station &s : stations) {
         const int y = kHeatTop + row++ * kCellHeight;
-        svg.open(QStringLiteral("g"), {{"class", QStringLiteral("station")}, {"data-station", s.name}});
+        svg.begin(QStringLiteral("g"), {{"class", QStringLiteral("station")}, {"data-station", s.name}});
         svg.text(0, y + kCellHeight - 5, s.name, QStringLiteral("name small"));
         svg.element(QStringLiteral("rect"), {{"x", n(left)}, {"y", n(y + 1)}, {"width", n(hours * kCellWidth)},
                                              {"height", n(kCellHeight - 2)}, {"class", QStringLiteral("empty")}});
         for (const HourCount &h : s.hours) {
-            svg.open(QStringLiteral("rect"), {{"x", n(left + h.hour * kCellWidth + 1)}, {"y", n(y + 1)},
+            svg.begin(QStringLiteral("rect"), {{"x", n(left + h.hour * kCellWidth + 1)}, {"y", n(y + 1)},
                                               {"width", n(kCellWidth - 2)}, {"height", n(kCellHeight - 2)},
                                               {"fill", shade(h.packs, top)}, {"class", QStringLiteral("cell")},
                                               {"data-hour", n(h.hour)}, {"data-packs", n(h.packs)}, {"data-boxes", n(h.boxes)}});
             svg.title(hourSpan(s.name, h));
-            svg.close();
+            svg.end();
         }
-        svg.close();
+        svg.end();
     }
     if (currentHour >= 0 && currentHour < hours)
         svg.element(QStringLiteral("rect"), {{"x", n(left + currentHour * kCellWidth)}, {"y", n(kHeatTop - 1)},
@@ -176,7 +176,7 @@ QByteArray hourChartSvg(const std::vector<Station> &stations, int currentHour)
 
     QByteArray out;
     Svg svg(&out);
-    svg.open(QStringLiteral("svg"), {});
+    svg.begin(QStringLiteral("svg"), {});
     svg.w.writeDefaultNamespace(QStringLiteral("http://www.w3.org/2000/svg"));
     svg.w.writeAttribute(QStringLiteral("viewBox"), QStringLiteral("0 0 %1 %2").arg(width).arg(height));
     svg.w.writeAttribute(QStringLiteral("width"), n(width));
@@ -189,7 +189,7 @@ QByteArray hourChartSvg(const std::vector<Station> &stations, int currentHour)
         heatMap(svg, stations, hours, top, currentHour);
     else
         bars(svg, stations, hours, top, currentHour);
-    svg.close();
+    svg.end();
     return out;
 }
 

@@ -111,21 +111,31 @@ CREATE TRIGGER box_changes_as_recorded BEFORE INSERT ON zantrel.box_changes
     FOR EACH ROW EXECUTE FUNCTION zantrel.change_as_recorded();
 
 -- A decision on a conflict: the pack leaves the box it is not kept in and is in the
--- one it is kept in (put back there when an earlier decision had taken it out).
-CREATE FUNCTION zantrel.decision_carried_out() RETURNS trigger LANGUAGE plpgsql SECURITY DEFINER
+-- one it is kept in (put back there when an earlier decision had taken it out). Run
+-- by its owner, for the supervisor's insert and for the migration below; nobody else
+-- may call it.
+CREATE FUNCTION zantrel.carry_out(d zantrel.conflict_decisions) RETURNS void LANGUAGE plpgsql SECURITY DEFINER
     SET search_path = pg_catalog, zantrel AS $$
 DECLARE
-    other uuid := CASE WHEN NEW.keep_in = NEW.box_id THEN NEW.earlier_box ELSE NEW.box_id END;
+    other uuid := CASE WHEN d.keep_in = d.box_id THEN d.earlier_box ELSE d.box_id END;
 BEGIN
-    IF zantrel.pack_in_box(other, NEW.barcode) THEN
+    IF zantrel.pack_in_box(other, d.barcode) THEN
         INSERT INTO zantrel.box_changes (kind, box_id, barcode, person, reason, note, decision_id)
-        VALUES ('take-out', other, NEW.barcode, NEW.decided_by, '重复包裁定', left(NEW.reason, 1000), NEW.decision_id);
+        VALUES ('take-out', other, d.barcode, d.decided_by, '重复包裁定', left(d.reason, 1000), d.decision_id);
     END IF;
-    IF NOT zantrel.pack_in_box(NEW.keep_in, NEW.barcode) AND NOT zantrel.box_voided(NEW.keep_in)
-       AND NOT EXISTS (SELECT FROM zantrel.packs_now n WHERE n.barcode = NEW.barcode) THEN
+    IF NOT zantrel.pack_in_box(d.keep_in, d.barcode) AND NOT zantrel.box_voided(d.keep_in)
+       AND NOT EXISTS (SELECT FROM zantrel.packs_now n WHERE n.barcode = d.barcode) THEN
         INSERT INTO zantrel.box_changes (kind, box_id, barcode, person, reason, note, decision_id)
-        VALUES ('put-in', NEW.keep_in, NEW.barcode, NEW.decided_by, '重复包裁定', left(NEW.reason, 1000), NEW.decision_id);
+        VALUES ('put-in', d.keep_in, d.barcode, d.decided_by, '重复包裁定', left(d.reason, 1000), d.decision_id);
     END IF;
+END
+$$;
+REVOKE EXECUTE ON FUNCTION zantrel.carry_out(zantrel.conflict_decisions) FROM PUBLIC;
+
+CREATE FUNCTION zantrel.decision_carried_out() RETURNS trigger LANGUAGE plpgsql SECURITY DEFINER
+    SET search_path = pg_catalog, zantrel AS $$
+BEGIN
+    PERFORM zantrel.carry_out(NEW);
     RETURN NULL;
 END
 $$;
@@ -133,14 +143,12 @@ CREATE TRIGGER conflict_decisions_carried_out AFTER INSERT ON zantrel.conflict_d
     FOR EACH ROW EXECUTE FUNCTION zantrel.decision_carried_out();
 
 -- Decisions recorded before this version are carried out now, the last one of each conflict.
-INSERT INTO zantrel.box_changes (kind, box_id, barcode, person, reason, note, decision_id)
-SELECT 'take-out', CASE WHEN d.keep_in = d.box_id THEN d.earlier_box ELSE d.box_id END, d.barcode,
-       d.decided_by, '重复包裁定', left(d.reason, 1000), d.decision_id
+SELECT zantrel.carry_out(d)
 FROM zantrel.conflict_decisions d
 WHERE d.decision_id = (SELECT x.decision_id FROM zantrel.conflict_decisions x
                        WHERE x.box_id = d.box_id AND x.barcode = d.barcode AND x.earlier_box = d.earlier_box
                        ORDER BY x.decided_at DESC, x.decision_id DESC LIMIT 1)
-  AND zantrel.pack_in_box(CASE WHEN d.keep_in = d.box_id THEN d.earlier_box ELSE d.box_id END, d.barcode);
+ORDER BY d.decision_id;
 
 -- A station records a conflict for a pack another box holds now (also one put in).
 DROP POLICY pack_conflicts_add ON zantrel.pack_conflicts;

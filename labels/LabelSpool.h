@@ -8,7 +8,6 @@
 #include <condition_variable>
 #include <mutex>
 #include <optional>
-#include <set>
 #include <thread>
 #include <vector>
 

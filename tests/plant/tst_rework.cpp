@@ -208,6 +208,9 @@ private slots:
                 " SELECT 'take-out', box_id, 'R1', 'x', '其他' FROM zantrel.boxes WHERE outer_label = 'W100'")));
         }
         QCOMPARE(whereIs("R1"), QStringList{"W100"});
+        // Nor through the function that carries out decisions.
+        QVERIFY_THROWS_EXCEPTION(RuntimeError, database::connect(url("line3"))->run(QStringLiteral(
+            "SELECT zantrel.carry_out(NULL::zantrel.conflict_decisions)")));
         const qint64 id = change(rework::Kind::TakeOut, "W100", "R1");
         // Not even the owner of the schema changes or removes a change.
         auto db = admin();

@@ -30,10 +30,10 @@ frm_SCAN::frm_SCAN(std::unique_ptr<ScanSession> session, QWidget *parent)
     buildControls();
     connect(&m_session->link().port(), &SerialPort::onComm, this, &frm_SCAN::MSComm1_OnComm);
     connect(&m_session->link(), &ScannerLink::changed, this, &frm_SCAN::refreshStatus);
-    m_plantWatch.setInterval(1000);
-    connect(&m_plantWatch, &QTimer::timeout, this, &frm_SCAN::watchPlantRecord);
+    m_backgroundWatch.setInterval(1000);
+    connect(&m_backgroundWatch, &QTimer::timeout, this, &frm_SCAN::watchBackgroundWork);
     if (m_session->plant() || m_session->labels())
-        m_plantWatch.start();
+        m_backgroundWatch.start();
     if (m_session->labels()) {
         // F9 prints the last outer label again; the panel's print line says so.
         auto *reprint = new QShortcut(QKeySequence(Qt::Key_F9), this);
@@ -121,9 +121,8 @@ void frm_SCAN::refreshStatus()
         plant->packing(status.outerLabel);
 }
 
-void frm_SCAN::watchPlantRecord()
+void frm_SCAN::watchBackgroundWork()
 {
-    // The sender and the label printer work on threads of their own; what they learn reaches the panel here.
     if (m_session->handlingScan())
         return;
     if (LabelHandoff *labels = m_session->labels())

@@ -54,7 +54,8 @@ protected:
 private:
     void buildControls();
     void cmdCancel_Click();
-    void watchPlantRecord();
+    // The plant record and the labels work on threads of their own; what they learn reaches the panel here.
+    void watchBackgroundWork();
 
     QLabel *lblTitle;
     QPushButton *cmdCancel;
@@ -65,5 +66,5 @@ private:
     std::unique_ptr<ScanSession> m_session;
     bool m_closeWhenIdle = false;
     bool m_shownOnce = false;
-    QTimer m_plantWatch;
+    QTimer m_backgroundWatch;
 };
