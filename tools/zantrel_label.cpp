@@ -10,9 +10,11 @@
 #include "core/RuntimeError.h"
 #include "labels/Label.h"
 #include "labels/LabelPage.h"
+#include "platform/AtomicFile.h"
 #include "platform/Database.h"
 #include "platform/PrintSpooler.h"
 #include "platform/ProgramEnvironment.h"
+#include "platform/RegularFile.h"
 #include "plant/PackLocations.h"
 #include "plant/PlantSettings.h"
 #include "settings/StationSettings.h"
@@ -20,7 +22,6 @@
 #include "station/PackSearch.h"
 
 #include <QDir>
-#include <QFile>
 #include <QGuiApplication>
 #include <QUuid>
 #include <cstdio>
@@ -30,6 +31,8 @@ namespace {
 constexpr int kFound = 0;
 constexpr int kNotFound = 1;
 constexpr int kError = 2;
+// A label's page is a few dozen KiB; a file far beyond this at the --pdf path is no preview.
+constexpr int64_t kPreviewLimit = 64ll << 20;
 
 QByteArray local(const QString &s)
 {
@@ -155,9 +158,15 @@ int main(int argc, char **argv)
     if (drawn.pdf.isEmpty())
         return fail(drawn.misfit);
     if (!pdf.isEmpty()) {
-        QFile out(pdf);
-        if (!out.open(QIODevice::WriteOnly) || out.write(drawn.pdf) != drawn.pdf.size() || !out.flush())
-            return fail(QStringLiteral("无法写入 %1：%2").arg(pdf, out.errorString()));
+        // Written beside and moved into place; what stands there and is no file (a pipe, a
+        // device, a folder) is refused, never opened or replaced.
+        if (const QString why = regularfile::whyNotReadable(pdf, kPreviewLimit); !why.isEmpty())
+            return fail(QStringLiteral("%1：%2").arg(pdf, why));
+        try {
+            replaceFileAtomically(pdf, drawn.pdf);
+        } catch (const RuntimeError &e) {
+            return fail(QStringLiteral("无法写入 %1：%2").arg(pdf, e.description()));
+        }
         std::printf("%s\n", local(pdf).constData());
         return kFound;
     }

@@ -1,3 +1,4 @@
+#include "Impostors.h"
 #include "station/Fakes.h"
 #include "station/JournalScript.h"
 #include "support/Mutation.h"
@@ -363,6 +364,15 @@ private slots:
         QCOMPARE(decodePage(page, 203, &why), QStringList{QStringLiteral("W001")});
         QVERIFY(pageText(page).contains(QStringLiteral("补打")) && pageText(page).contains(QStringLiteral("Z003")));
         QCOMPARE(int(m_cups.jobs().size()), before + 9); // a file, not the printer
+        // What a person put at that path and is no file is refused at once and left there.
+        for (int kind : {int(impostor::Pipe), int(impostor::EndlessDevice), int(impostor::Folder)}) {
+            const QString odd = folder.filePath(QStringLiteral("odd-%1.pdf").arg(kind));
+            QVERIFY(impostor::make(kind, odd, 64 << 20));
+            run = ToolRun::of("zantrel-label", {"--folder", folder.path(), "--pdf", odd, "W001"});
+            QCOMPARE(run.status, 2);
+            QVERIFY2(run.errors.contains(odd), qPrintable(run.errors));
+            QVERIFY(impostor::unchanged(kind, odd, 64 << 20));
+        }
         run = ToolRun::of("zantrel-label", {"--folder", folder.path(), "Z002"});
         QVERIFY2(run.status == 0, qPrintable(run.errors));
         QTRY_COMPARE_WITH_TIMEOUT(int(m_cups.jobs().size()), before + 10, 20000);
