@@ -25,18 +25,19 @@ inline QString benchDatabase(PgServer &server, const QString &name)
 // A plant's record at scale, made by the server itself (the figures are about reading,
 // not loading): boxes 1 … boxes ("W" n, box id md5(n), one a second back from now),
 // each with its outer and middle label rows and packs "P" + the 9-digit n × perBox + p.
-inline void loadBoxes(database::Connection &db, int boxes, int perBox)
+// From a first box other than 1, a record grows in steps.
+inline void loadBoxes(database::Connection &db, qint64 boxes, int perBox, qint64 first = 1)
 {
     db.runScript(QStringLiteral(
         "INSERT INTO zantrel.boxes (box_id, station, outer_label, workbook, first_row, row_count, written_at, pack_count)"
         " SELECT md5(n::text)::uuid, 'line' || (n % 20), 'W' || n, '20261208.xls', 2 + (%2 + 2) * (n / 20), %2 + 2,"
-        "        now() - interval '1 second' * n, %2 FROM generate_series(1, %1) n;"
+        "        now() - interval '1 second' * n, %2 FROM generate_series(%3, %1) n;"
         "INSERT INTO zantrel.box_rows (box_id, row_index, kind, text, middle_label)"
-        " SELECT md5(n::text)::uuid, 0, 0, 'W' || n, NULL FROM generate_series(1, %1) n;"
+        " SELECT md5(n::text)::uuid, 0, 0, 'W' || n, NULL FROM generate_series(%3, %1) n;"
         "INSERT INTO zantrel.box_rows (box_id, row_index, kind, text, middle_label)"
-        " SELECT md5(n::text)::uuid, 1, 1, 'Z' || n, NULL FROM generate_series(1, %1) n;"
+        " SELECT md5(n::text)::uuid, 1, 1, 'Z' || n, NULL FROM generate_series(%3, %1) n;"
         "INSERT INTO zantrel.box_rows (box_id, row_index, kind, text, middle_label)"
         " SELECT md5(n::text)::uuid, 2 + p, 2, 'P' || lpad((n * %2 + p)::text, 9, '0'), 'Z' || n"
-        " FROM generate_series(1, %1) n, generate_series(0, %2 - 1) p;")
-                     .arg(boxes).arg(perBox));
+        " FROM generate_series(%3, %1) n, generate_series(0, %2 - 1) p;")
+                     .arg(first + boxes - 1).arg(perBox).arg(first));
 }

@@ -1,5 +1,6 @@
 #include "plant/PackLocations.h"
 
+#include "plant/PlantSchema.h"
 #include "platform/Database.h"
 
 #include <QDateTime>
@@ -8,13 +9,8 @@ namespace packlocations {
 
 namespace {
 
-std::vector<Location> find(database::Connection &db, const QString &where, const QString &value)
+std::vector<Location> read(const std::vector<database::Row> &rows)
 {
-    const auto rows = db.run(QStringLiteral("SELECT workbook, sheet_row, outer_label, coalesce(middle_label, ''), barcode, station,"
-                                            "       extract(epoch FROM written_at)::bigint"
-                                            " FROM zantrel.pack_locations WHERE ")
-                                 + where + QStringLiteral(" ORDER BY station, workbook, sheet_row"),
-                             {value});
     std::vector<Location> out;
     out.reserve(rows.size());
     for (const database::Row &r : rows) {
@@ -36,12 +32,28 @@ std::vector<Location> find(database::Connection &db, const QString &where, const
 
 std::vector<Location> byBarcode(database::Connection &db, const QString &barcode)
 {
-    return find(db, QStringLiteral("barcode = $1"), barcode);
+    return read(db.run(QStringLiteral("SELECT workbook, sheet_row, outer_label, coalesce(middle_label, ''), barcode, station,"
+                                      "       extract(epoch FROM written_at)::bigint"
+                                      " FROM zantrel.pack_locations WHERE barcode = $1 ORDER BY station, workbook, sheet_row"),
+                       {barcode}));
 }
 
 std::vector<Location> byOuterLabel(database::Connection &db, const QString &label)
 {
-    return find(db, QStringLiteral("outer_label = $1"), label);
+    if (plantschema::installedVersion(db) < plantschema::kReworkVersion)
+        return read(db.run(QStringLiteral("SELECT workbook, sheet_row, outer_label, coalesce(middle_label, ''), barcode, station,"
+                                          "       extract(epoch FROM written_at)::bigint"
+                                          " FROM zantrel.pack_locations WHERE outer_label = $1 ORDER BY station, workbook, sheet_row"),
+                           {label}));
+    // Where packs are now is a union the planner cannot join into: the box is found
+    // first, then its packs (OFFSET 0 keeps the subquery whole); joined through the
+    // view, every pack of the record is read.
+    return read(db.run(QStringLiteral("SELECT b.workbook, b.first_row + n.row_index, b.outer_label, coalesce(n.middle_label, ''), n.barcode,"
+                                      "       b.station, extract(epoch FROM b.written_at)::bigint"
+                                      " FROM zantrel.boxes b"
+                                      " CROSS JOIN LATERAL (SELECT * FROM zantrel.packs_now p WHERE p.box_id = b.box_id OFFSET 0) n"
+                                      " WHERE b.outer_label = $1 ORDER BY 6, 1, 2"),
+                       {label}));
 }
 
 } // namespace packlocations

@@ -20,6 +20,9 @@ public:
     // Durable: every commit on disk, as a plant's server keeps it (benchmarks); tests
     // skip the flushes.
     explicit PgServer(bool durable = false) : m_durable(durable) {}
+
+    // A setting given to the server at every start ("wal_level", "logical").
+    void set(const QString &key, const QString &value) { m_settings += QStringLiteral(" -c %1=%2").arg(key, value); }
     ~PgServer() { stop(); }
 
     // "" when the server runs; otherwise why not.
@@ -79,7 +82,8 @@ public:
     {
         QString out;
         const QString options = QStringLiteral("-k %1 -p %2 -c listen_addresses=''%3")
-                                    .arg(m_dir->path()).arg(m_port).arg(m_durable ? QString() : QStringLiteral(" -c fsync=off"));
+                                    .arg(m_dir->path()).arg(m_port).arg(m_durable ? QString() : QStringLiteral(" -c fsync=off")) +
+                                m_settings;
         if (!run(QStringLiteral("pg_ctl"), {QStringLiteral("-D"), data(), QStringLiteral("-o"), options, QStringLiteral("-l"),
                                              m_dir->path() + QStringLiteral("/log"), QStringLiteral("-w"), QStringLiteral("start")},
                  out))
@@ -151,4 +155,5 @@ private:
     int m_port = 0;
     bool m_running = false;
     bool m_durable = false;
+    QString m_settings;
 };

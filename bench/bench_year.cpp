@@ -1,0 +1,160 @@
+// A plant's record at a year's size: 100 million packs (10 million boxes of 10, one a
+// second back from now, 20 stations) loaded in steps on the bench's own durable server
+// with a plant server's memory settings. After each step, figures at that size:
+//  - the load: time of the step, packs per second;
+//  - disk: the database, its tables and each index (growth per million packs follows);
+//  - a station's plant-wide check (p99 target < 5 ms), for recorded and unknown packs;
+//  - a lookup as the board makes it, where a pack or box is and its story (target < 50 ms);
+//  - the board's data of a day (target < 300 ms).
+// Usage: bench_year [BOXES_IN_MILLIONS] (10 by default; 1 for a quick run).
+// Prints "figure_name: value unit" lines.
+#include "Quantile.h"
+#include "BenchDatabase.h"
+
+#include "board/BoardData.h"
+#include "plant/PlantCheck.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QRandomGenerator>
+#include <algorithm>
+#include <cstdio>
+#include <thread>
+#include <vector>
+
+namespace {
+
+constexpr int kPacksPerBox = 10;
+constexpr qint64 kStep = 500000; // boxes loaded in one transaction
+
+QString pack(qint64 box, int p)
+{
+    return QStringLiteral("P%1").arg(box * kPacksPerBox + p, 9, 10, QLatin1Char('0'));
+}
+
+double mib(database::Connection &db, const QString &sizeOf)
+{
+    return plantdb::one(db, QStringLiteral("SELECT %1").arg(sizeOf)).toDouble() / (1024.0 * 1024.0);
+}
+
+void measure(PgServer &server, const QString &name, database::Connection &admin, qint64 boxes)
+{
+    const qint64 packs = boxes * kPacksPerBox;
+    std::printf("\n== %lld packs ==\n", static_cast<long long>(packs));
+    std::printf("disk_database: %.0f MiB (%.1f MiB per million packs)\n", mib(admin, QStringLiteral("pg_database_size(current_database())")),
+                mib(admin, QStringLiteral("pg_database_size(current_database())")) * 1e6 / double(packs));
+    for (const QString &relation : {QStringLiteral("boxes"), QStringLiteral("box_rows")})
+        std::printf("disk_table_%s: %.0f MiB\n", qPrintable(relation),
+                    mib(admin, QStringLiteral("pg_table_size('zantrel.%1')").arg(relation)));
+    const auto indexes = admin.run(QStringLiteral("SELECT indexrelid::regclass::text, pg_relation_size(indexrelid) FROM pg_index"
+                                                  " WHERE indrelid IN ('zantrel.boxes'::regclass, 'zantrel.box_rows'::regclass) ORDER BY 1"));
+    for (const auto &row : indexes)
+        std::printf("disk_index_%s: %.0f MiB\n", qPrintable(row[0].value_or(QString()).section('.', 1)),
+                    row[1].value_or(QStringLiteral("0")).toDouble() / (1024.0 * 1024.0));
+
+    QRandomGenerator random(20261208);
+    PlantCheck check(server.url(QStringLiteral("line3"), name));
+    std::vector<double> checks;
+    for (int n = 0; n < 2000; ++n) {
+        const bool recorded = n % 4 != 0;
+        const QString barcode = recorded ? pack(1 + random.bounded(boxes), int(random.bounded(kPacksPerBox))) : QStringLiteral("X%1").arg(n);
+        QElapsedTimer asked;
+        asked.start();
+        const uint64_t ticket = check.ask(barcode);
+        std::optional<PlantCheck::Answer> answer;
+        // Polled gently: a spinning poller would take a core from the check's own
+        // thread and the server on a two-core machine.
+        while (!(answer = check.answer(ticket)))
+            std::this_thread::sleep_for(std::chrono::microseconds(20));
+        checks.push_back(double(asked.nsecsElapsed()) / 1e6);
+        if (!answer->reached || answer->found.has_value() != recorded) {
+            std::fprintf(stderr, "wrong answer for %s\n", qPrintable(barcode));
+            std::exit(1);
+        }
+    }
+    std::sort(checks.begin(), checks.end());
+    std::printf("check_median: %.3f ms\ncheck_p95: %.3f ms\ncheck_p99: %.3f ms (target < 5 ms)\ncheck_max: %.3f ms\n", quantile(checks, 0.5),
+                quantile(checks, 0.95), quantile(checks, 0.99), checks.back());
+
+    const qint64 midnight = QDateTime(QDate::currentDate(), QTime(0, 0)).toSecsSinceEpoch();
+    board::BoardData board(server.url(QStringLiteral("board"), name), 10);
+    std::vector<double> lookups;
+    for (int n = 0; n < 300; ++n) {
+        const qint64 box = 1 + random.bounded(boxes);
+        const QString text = n % 3 == 2 ? QStringLiteral("W%1").arg(box) : pack(box, int(random.bounded(kPacksPerBox)));
+        QElapsedTimer clock;
+        clock.start();
+        // What the board's search answers: where it is, and its story.
+        if (board.lookup(text).empty() || board.history(text).empty()) {
+            std::fprintf(stderr, "nothing found for %s\n", qPrintable(text));
+            std::exit(1);
+        }
+        lookups.push_back(clock.nsecsElapsed() / 1e6);
+    }
+    std::sort(lookups.begin(), lookups.end());
+    std::printf("lookup_median: %.2f ms\nlookup_p99: %.2f ms (target < 50 ms)\n", quantile(lookups, 0.5), quantile(lookups, 0.99));
+
+    std::vector<double> reads;
+    board.snapshot(midnight);
+    for (int n = 0; n < 10; ++n) {
+        QElapsedTimer clock;
+        clock.start();
+        board.snapshot(midnight);
+        reads.push_back(clock.nsecsElapsed() / 1e6);
+    }
+    std::sort(reads.begin(), reads.end());
+    std::printf("board_data_median: %.0f ms\nboard_data_max: %.0f ms (target < 300 ms)\n", quantile(reads, 0.5), reads.back());
+    std::fflush(stdout);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    const qint64 boxes = qint64((argc > 1 ? QByteArray(argv[1]).toDouble() : 10) * 1e6);
+    PgServer server(true);
+    // A plant server's memory, not the defaults of a fresh cluster.
+    server.set(QStringLiteral("shared_buffers"), QStringLiteral("4GB"));
+    server.set(QStringLiteral("max_wal_size"), QStringLiteral("8GB"));
+    server.set(QStringLiteral("maintenance_work_mem"), QStringLiteral("512MB"));
+    server.set(QStringLiteral("effective_cache_size"), QStringLiteral("12GB"));
+    const QString name = benchDatabase(server, QStringLiteral("yearbench"));
+    auto admin = database::connect(server.url(QStringLiteral("postgres"), name));
+    plantdb::addBoardLogin(*admin);
+    admin->runScript(QStringLiteral("INSERT INTO zantrel.station_state SELECT 'line' || s, now(), 0, '' FROM generate_series(0, 19) s"));
+    std::printf("loading %lld boxes of %d packs in steps of %lld boxes\n", static_cast<long long>(boxes), kPacksPerBox,
+                static_cast<long long>(kStep));
+
+    QElapsedTimer total;
+    total.start();
+    double loadSeconds = 0;
+    qint64 loaded = 0;
+    for (const qint64 milestone : {qint64(100000), qint64(1000000), qint64(2500000), qint64(5000000), qint64(10000000), qint64(25000000), qint64(50000000)}) {
+        if (milestone > boxes)
+            break;
+        QElapsedTimer step;
+        step.start();
+        while (loaded < milestone) {
+            const qint64 count = std::min(kStep, milestone - loaded);
+            loadBoxes(*admin, count, kPacksPerBox, loaded + 1);
+            loaded += count;
+        }
+        const double seconds = step.elapsed() / 1000.0;
+        // What autovacuum would do at its own time, done now, so that it does not run
+        // under the measurement.
+        QElapsedTimer vacuum;
+        vacuum.start();
+        admin->runScript(QStringLiteral("VACUUM (ANALYZE) zantrel.boxes, zantrel.box_rows"));
+        admin->runScript(QStringLiteral("CHECKPOINT"));
+        std::printf("\nvacuum_analyze: %.0f s\n", vacuum.elapsed() / 1000.0);
+        loadSeconds += seconds;
+        std::printf("loaded: %lld packs in %.0f s (this step %.0f s, %.0f packs/s)\n", static_cast<long long>(loaded * kPacksPerBox),
+                    loadSeconds, seconds, double(milestone * kPacksPerBox) / loadSeconds);
+        measure(server, name, *admin, loaded);
+    }
+    std::printf("\nall: %.0f s\n", total.elapsed() / 1000.0);
+    return 0;
+}
