@@ -1,5 +1,6 @@
 #include "board/BoardData.h"
 
+#include "company/CompanyRecord.h"
 #include "core/RuntimeError.h"
 #include "platform/Database.h"
 #include "plant/PlantSchema.h"
@@ -80,6 +81,7 @@ database::Connection &BoardData::db()
         return *m_db;
     std::unique_ptr<database::Connection> c = database::connect(m_url, m_answerSeconds, m_answerSeconds);
     const int installed = plantschema::installedVersion(*c);
+    const bool companyRecord = company::isCompany(*c);
     if (installed < kBoardSchemaVersion)
         throw RuntimeError(RuntimeError::SchemaUnusable, kSource,
                            QStringLiteral("数据库中的 zantrel 架构是版本 %1，看板需要版本 %2：请管理员运行 zantrel-db init")
@@ -93,12 +95,19 @@ database::Connection &BoardData::db()
         throw RuntimeError(RuntimeError::SchemaUnusable, kSource,
                            QStringLiteral("看板的数据库登录须属于 zantrel_reader（%1）").arg(e.description()), RuntimeError::Kind::Database);
     }
-    // The login, not the reader's role it acts in, decides whether the page offers decisions.
-    const auto supervisor = c->run(QStringLiteral("SELECT pg_has_role(session_user, 'zantrel_supervisor', 'MEMBER')"));
-    m_supervisor = !supervisor.empty() && text(supervisor[0], 0) == QLatin1String("t");
-    const auto rework = c->run(QStringLiteral("SELECT pg_has_role(session_user, 'zantrel_rework', 'MEMBER')"
-                                              "   AND to_regclass('zantrel.box_changes') IS NOT NULL"));
-    m_rework = !rework.empty() && text(rework[0], 0) == QLatin1String("t");
+    // The login, not the reader's role it acts in, decides whether the page offers
+    // decisions. A company's database only follows its plants: decisions and changes
+    // are made on a plant's record.
+    m_company = companyRecord;
+    m_supervisor = false;
+    m_rework = false;
+    if (!m_company) {
+        const auto supervisor = c->run(QStringLiteral("SELECT pg_has_role(session_user, 'zantrel_supervisor', 'MEMBER')"));
+        m_supervisor = !supervisor.empty() && text(supervisor[0], 0) == QLatin1String("t");
+        const auto rework = c->run(QStringLiteral("SELECT pg_has_role(session_user, 'zantrel_rework', 'MEMBER')"
+                                                  "   AND to_regclass('zantrel.box_changes') IS NOT NULL"));
+        m_rework = !rework.empty() && text(rework[0], 0) == QLatin1String("t");
+    }
     m_schemaVersion = installed;
     m_db = std::move(c);
     return *m_db;
@@ -141,34 +150,45 @@ Snapshot BoardData::snapshot(qint64 localMidnight)
         s.midnight = localMidnight;
         s.supervisor = m_supervisor;
         s.rework = m_rework;
+        s.company = m_company;
+        // A station is known by its name in a plant's record, by its plant and name in a
+        // company's (%1 the key, %2 its plant's name, %3/%4 the key matching another table's).
+        const QString key = m_company ? QStringLiteral("plant_id, station") : QStringLiteral("station");
+        const QString plant = m_company ? QStringLiteral("zantrel.plant_name(n.plant_id)") : QStringLiteral("''");
+        const auto same = [&](const QString &a) {
+            return m_company ? QStringLiteral("(%1.plant_id, %1.station) = (n.plant_id, n.station)").arg(a)
+                             : QStringLiteral("%1.station = n.station").arg(a);
+        };
         // One view of the record for the whole page.
         c.runScript(QStringLiteral("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY"));
         const auto stations = c.run(QStringLiteral(
-            "WITH names AS (SELECT station FROM zantrel.station_state"
-            "               UNION SELECT station FROM zantrel.boxes WHERE written_at >= to_timestamp($1))"
+            "WITH names AS (SELECT %2 FROM zantrel.station_state"
+            "               UNION SELECT %2 FROM zantrel.boxes WHERE written_at >= to_timestamp($1))"
             " SELECT n.station, l.outer_label, extract(epoch FROM l.written_at)::bigint,"
             "        extract(epoch FROM now() - l.written_at)::bigint, extract(epoch FROM s.heard_at)::bigint,"
-            "        extract(epoch FROM now() - s.heard_at)::bigint, s.backlog, s.packing, %1"
+            "        extract(epoch FROM now() - s.heard_at)::bigint, s.backlog, s.packing, %1, %3"
             " FROM names n"
-            " LEFT JOIN LATERAL (SELECT outer_label, written_at FROM zantrel.boxes b WHERE b.station = n.station"
+            " LEFT JOIN LATERAL (SELECT outer_label, written_at FROM zantrel.boxes b WHERE %4"
             "                    ORDER BY written_at DESC LIMIT 1) l ON true"
-            " LEFT JOIN zantrel.station_state s ON s.station = n.station"
-            " ORDER BY n.station")
-                                      .arg(m_schemaVersion >= kClockSchemaVersion ? QStringLiteral("s.clock_skew") : QStringLiteral("NULL")),
+            " LEFT JOIN zantrel.station_state s ON %5"
+            " ORDER BY 10, 1")
+                                      .arg(m_schemaVersion >= kClockSchemaVersion ? QStringLiteral("s.clock_skew") : QStringLiteral("NULL"),
+                                           key, plant, same(QStringLiteral("b")), same(QStringLiteral("s"))),
             day);
         // Boxes with their pack count are read from an index alone; those recorded
         // before boxes carried it are counted row by row.
         const auto hours = c.run(QStringLiteral(
-            "SELECT station, floor((extract(epoch FROM written_at) - $1) / 3600)::int AS hour, count(*), sum(packs)"
-            " FROM (SELECT station, written_at, pack_count AS packs FROM zantrel.boxes"
+            "SELECT %2, station, floor((extract(epoch FROM written_at) - $1) / 3600)::int AS hour, count(*), sum(packs)"
+            " FROM (SELECT %1, written_at, pack_count AS packs FROM zantrel.boxes"
             "       WHERE written_at >= to_timestamp($1) AND written_at < to_timestamp($1) + interval '25 hours'"
             "         AND pack_count IS NOT NULL"
             "       UNION ALL"
-            "       SELECT station, written_at, (SELECT count(*) FROM zantrel.box_rows r WHERE r.box_id = b.box_id AND r.kind = 2)"
+            "       SELECT %1, written_at, (SELECT count(*) FROM zantrel.box_rows r WHERE r.box_id = b.box_id AND r.kind = 2)"
             "       FROM zantrel.boxes b"
             "       WHERE written_at >= to_timestamp($1) AND written_at < to_timestamp($1) + interval '25 hours'"
-            "         AND pack_count IS NULL) d"
-            " GROUP BY 1, 2 ORDER BY 1, 2"),
+            "         AND pack_count IS NULL) n"
+            " GROUP BY %1, 3 ORDER BY 1, 2, 3")
+                                   .arg(key, plant),
             day);
         const auto conflicts = c.run(QStringLiteral(
             "SELECT barcode, first_station, first_box, first_box_id, extract(epoch FROM first_written)::bigint,"
@@ -183,12 +203,17 @@ Snapshot BoardData::snapshot(qint64 localMidnight)
             day);
         c.runScript(QStringLiteral("COMMIT"));
 
+        // A company's station is shown with its plant, on the page and in the chart.
+        const auto shown = [&](const QString &plantName, const QString &station) {
+            return plantName.isEmpty() ? station : plantName + QStringLiteral(" / ") + station;
+        };
         std::map<QString, std::vector<HourCount>> byStation;
         for (const database::Row &r : hours)
-            byStation[text(r, 0)].push_back({int(number(r, 1)), int(number(r, 2)), number(r, 3)});
+            byStation[shown(text(r, 0), text(r, 1))].push_back({int(number(r, 2)), int(number(r, 3)), number(r, 4)});
         for (const database::Row &r : stations) {
             Station st;
-            st.name = text(r, 0);
+            st.plant = text(r, 9);
+            st.name = shown(st.plant, text(r, 0));
             st.lastBox = text(r, 1);
             st.lastBoxAt = number(r, 2);
             st.secondsSinceBox = age(r, 3);

@@ -33,7 +33,8 @@ StationState stateOf(qint64 secondsSinceBox, qint64 secondsSinceHeard, int idleM
 
 struct Station
 {
-    QString name;
+    QString name;  // in a company's record: "plant / station"
+    QString plant; // "" in a plant's record
     int boxesToday = 0;
     qint64 packsToday = 0;
     QString lastBox;   // outer label, "" when it never wrote one
@@ -69,6 +70,7 @@ struct Snapshot
     int openConflicts = 0;           // all of them, also beyond the list
     bool supervisor = false;         // the board's login may record decisions
     bool rework = false;             // the board's login may change recorded boxes
+    bool company = false;            // a company's record: its plants, then their stations
 };
 
 // One event of a pack's or a box's story: packed, or a change since.
@@ -132,6 +134,7 @@ private:
     int m_schemaVersion = 0;
     bool m_supervisor = false;
     bool m_rework = false;
+    bool m_company = false;
     int m_answerSeconds;
     std::unique_ptr<database::Connection> m_db;
     QString m_writeUrl;

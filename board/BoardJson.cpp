@@ -8,6 +8,7 @@
 #include <QTimeZone>
 #include <algorithm>
 #include <cstdlib>
+#include <map>
 
 namespace board {
 
@@ -111,7 +112,10 @@ QJsonObject conflictJson(const Conflict &c, qint64 midnight)
 std::vector<Station> problemsFirst(std::vector<Station> stations)
 {
     const auto rank = [](StationState st) { return st == StationState::NotHeard ? 0 : st == StationState::Idle ? 1 : 2; };
+    // A company's stations stay with their plant.
     std::stable_sort(stations.begin(), stations.end(), [&](const Station &a, const Station &b) {
+        if (a.plant != b.plant)
+            return a.plant < b.plant;
         return rank(a.state) != rank(b.state) ? rank(a.state) < rank(b.state) : a.name < b.name;
     });
     return stations;
@@ -128,9 +132,45 @@ QString summaryLine(const Snapshot &s)
         boxes += st.boxesToday;
         packs += st.packsToday;
     }
-    return QStringLiteral("未联系 %1 · 空闲 %2 · 在写 %3 · 今日全线 %4 箱 %5 包 · 待决定 %6")
-        .arg(notHeard).arg(idle).arg(writing).arg(boxes).arg(packs).arg(s.openConflicts);
+    return QStringLiteral("未联系 %1 · 空闲 %2 · 在写 %3 · 今日%7 %4 箱 %5 包 · 待决定 %6")
+        .arg(notHeard).arg(idle).arg(writing).arg(boxes).arg(packs).arg(s.openConflicts)
+        .arg(s.company ? QStringLiteral("全公司") : QStringLiteral("全线"));
 }
+
+namespace {
+
+// A company's plants in name order, each with the count of its stations by state and
+// its output today.
+QJsonArray plantsJson(const std::vector<Station> &stations)
+{
+    struct Plant
+    {
+        int stations = 0, notHeard = 0, idle = 0, writing = 0, boxes = 0;
+        qint64 packs = 0;
+    };
+    std::map<QString, Plant> plants;
+    for (const Station &st : stations) {
+        Plant &p = plants[st.plant];
+        ++p.stations;
+        p.notHeard += st.state == StationState::NotHeard;
+        p.idle += st.state == StationState::Idle;
+        p.writing += st.state == StationState::Writing;
+        p.boxes += st.boxesToday;
+        p.packs += st.packsToday;
+    }
+    QJsonArray out;
+    for (const auto &[name, p] : plants)
+        out.append(QJsonObject{{QStringLiteral("name"), name},
+                               {QStringLiteral("stations"), p.stations},
+                               {QStringLiteral("notHeard"), p.notHeard},
+                               {QStringLiteral("idle"), p.idle},
+                               {QStringLiteral("writing"), p.writing},
+                               {QStringLiteral("boxes"), p.boxes},
+                               {QStringLiteral("packs"), double(p.packs)}});
+    return out;
+}
+
+} // namespace
 
 QJsonObject snapshotJson(const Snapshot *last, const Freshness &f, qint64 now, const PageRules &rules)
 {
@@ -148,7 +188,8 @@ QJsonObject snapshotJson(const Snapshot *last, const Freshness &f, qint64 now, c
     QJsonArray conflicts;
     for (const Conflict &c : s.conflicts)
         conflicts.append(conflictJson(c, s.midnight));
-    const QString readOnly = !rules.token ? QStringLiteral("只读：看板未以令牌启动（--token-file），不能记录决定。")
+    const QString readOnly = s.company ? QStringLiteral("只读：这是公司汇总库，决定与返工在各厂的看板上记录。")
+                             : !rules.token ? QStringLiteral("只读：看板未以令牌启动（--token-file），不能记录决定。")
                              : last && !s.supervisor
                                  ? QStringLiteral("只读：看板的数据库登录不属于 zantrel_supervisor，不能记录决定。")
                                  : QString();
@@ -164,6 +205,7 @@ QJsonObject snapshotJson(const Snapshot *last, const Freshness &f, qint64 now, c
         {QStringLiteral("summary"), summaryLine(s)},
         {QStringLiteral("total"), QJsonObject{{QStringLiteral("boxes"), boxes}, {QStringLiteral("packs"), double(packs)}}},
         {QStringLiteral("stations"), stations},
+        {QStringLiteral("plants"), s.company ? plantsJson(listed) : QJsonArray()},
         {QStringLiteral("chart"), QString::fromUtf8(hourChartSvg(listed, int((now - s.midnight) / 3600)))},
         {QStringLiteral("conflicts"), conflicts},
         {QStringLiteral("openConflicts"), s.openConflicts},

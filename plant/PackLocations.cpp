@@ -40,7 +40,8 @@ std::vector<Location> byBarcode(database::Connection &db, const QString &barcode
 
 std::vector<Location> byOuterLabel(database::Connection &db, const QString &label)
 {
-    if (plantschema::installedVersion(db) < plantschema::kReworkVersion)
+    const int version = plantschema::installedVersion(db);
+    if (version < plantschema::kReworkVersion)
         return read(db.run(QStringLiteral("SELECT workbook, sheet_row, outer_label, coalesce(middle_label, ''), barcode, station,"
                                           "       extract(epoch FROM written_at)::bigint"
                                           " FROM zantrel.pack_locations WHERE outer_label = $1 ORDER BY station, workbook, sheet_row"),
@@ -48,10 +49,18 @@ std::vector<Location> byOuterLabel(database::Connection &db, const QString &labe
     // Where packs are now is a union the planner cannot join into: the box is found
     // first, then its packs (OFFSET 0 keeps the subquery whole); joined through the
     // view, every pack of the record is read.
-    return read(db.run(QStringLiteral("SELECT b.workbook, b.first_row + n.row_index, b.outer_label, coalesce(n.middle_label, ''), n.barcode,"
-                                      "       b.station, extract(epoch FROM b.written_at)::bigint"
+    if (version < plantschema::kCompanyFeedVersion)
+        return read(db.run(QStringLiteral("SELECT b.workbook, b.first_row + n.row_index, b.outer_label, coalesce(n.middle_label, ''), n.barcode,"
+                                          "       b.station, extract(epoch FROM b.written_at)::bigint"
+                                          " FROM zantrel.boxes b"
+                                          " CROSS JOIN LATERAL (SELECT * FROM zantrel.packs_now p WHERE p.box_id = b.box_id OFFSET 0) n"
+                                          " WHERE b.outer_label = $1 ORDER BY 6, 1, 2"),
+                           {label}));
+    // The view names a box's station as the record does (in a company's, with its plant).
+    return read(db.run(QStringLiteral("SELECT n.workbook, n.sheet_row, n.outer_label, coalesce(n.middle_label, ''), n.barcode, n.station,"
+                                      "       extract(epoch FROM n.written_at)::bigint"
                                       " FROM zantrel.boxes b"
-                                      " CROSS JOIN LATERAL (SELECT * FROM zantrel.packs_now p WHERE p.box_id = b.box_id OFFSET 0) n"
+                                      " CROSS JOIN LATERAL (SELECT * FROM zantrel.pack_locations p WHERE p.box_id = b.box_id OFFSET 0) n"
                                       " WHERE b.outer_label = $1 ORDER BY 6, 1, 2"),
                        {label}));
 }

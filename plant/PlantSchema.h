@@ -15,6 +15,9 @@ namespace plantschema {
 // From this version boxes change by records of their own (take-out, put-in, void):
 // where a pack is now is zantrel.packs_now, no longer the rows it was packed in.
 constexpr int kReworkVersion = 6;
+// From this version the record has an id of its own, carried by its rows, and offers
+// its tables to a company database (publication zantrel_record).
+constexpr int kCompanyFeedVersion = 7;
 
 // The newest version this program knows.
 int knownVersion();

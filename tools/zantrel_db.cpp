@@ -22,9 +22,17 @@
 //   zantrel-db epcis URL --from TIME --to TIME --id-base URI [--station S] [--company-prefix-digits N]
 //                              the boxes written and the changes made in [from, to) as one EPCIS 2.0
 //                              JSON-LD document on stdout; TIME as 2026-12-08 or 2026-12-08T06:00[+08:00]
+//   zantrel-db company init URL
+//                              makes the database at URL a company's: the records of several
+//                              plants, received by PostgreSQL's logical replication
+//   zantrel-db company add-plant COMPANY_URL PLANT_NAME PLANT_URL
+//                              the company database follows the plant record at PLANT_URL (as the
+//                              company's server reaches it; wal_level = logical there), under
+//                              PLANT_NAME; as a superuser of the company's server
 //
 // URL is a libpq connection string or URI (service=…, postgresql://…); passwords come
 // from libpq's password or service file. Exit status: 0 done, 2 an error (told on stderr).
+#include "company/CompanyRecord.h"
 #include "core/RuntimeError.h"
 #include "platform/Database.h"
 #include "plant/Epcis.h"
@@ -54,6 +62,10 @@ QByteArray local(const QString &s)
 
 int init(database::Connection &db)
 {
+    if (company::isCompany(db)) {
+        std::fprintf(stderr, "zantrel-db：这是公司汇总库，不是工厂的记录：请用 zantrel-db company init\n");
+        return kError;
+    }
     const int before = plantschema::installedVersion(db);
     const QStringList done = plantschema::migrate(db);
     for (const QString &line : done)
@@ -251,6 +263,36 @@ int epcisCommand(const QStringList &args)
     }
 }
 
+int companyCommand(const QStringList &args)
+{
+    const bool initShape = args.size() == 3 && args[1] == QLatin1String("init");
+    const bool addShape = args.size() == 5 && args[1] == QLatin1String("add-plant");
+    if (!initShape && !addShape)
+        return -1;
+    try {
+        const std::unique_ptr<database::Connection> db = database::connect(args[2]);
+        if (initShape) {
+            const QStringList done = company::init(*db);
+            for (const QString &line : done)
+                std::printf("%s\n", local(line).constData());
+            if (done.isEmpty())
+                std::printf("company schema zantrel is up to date: nothing to do\n");
+            return kDone;
+        }
+        const company::Added added = company::addPlant(*db, args[3], args[4]);
+        if (added.already)
+            std::printf("plant %s (record %s) was added before: subscription %s, nothing to do\n", local(args[3].trimmed()).constData(),
+                        local(added.plantId).constData(), local(added.subscription).constData());
+        else
+            std::printf("plant %s (record %s) added: subscription %s copies its record, then follows it\n",
+                        local(args[3].trimmed()).constData(), local(added.plantId).constData(), local(added.subscription).constData());
+        return kDone;
+    } catch (const RuntimeError &e) {
+        std::fprintf(stderr, "zantrel-db：%s\n", local(e.description()).constData());
+        return kError;
+    }
+}
+
 void usage()
 {
     std::fprintf(stderr, "用法：zantrel-db init URL\n      zantrel-db status URL\n      zantrel-db conflicts URL\n"
@@ -259,7 +301,9 @@ void usage()
                          "      zantrel-db rework URL take-out|put-in 外箱 内包条码 --by 姓名 --reason 原因 [--note 说明] [--station 工位] [--middle 中箱]\n"
                          "      zantrel-db rework URL void|restore 外箱 --by 姓名 --reason 原因 [--note 说明] [--station 工位]\n"
                          "      （原因：抽样、损坏更换、重新装箱、重复包裁定、其他）\n"
-                         "      zantrel-db epcis URL --from 时间 --to 时间 --id-base URI [--station 工位] [--company-prefix-digits N]\n");
+                         "      zantrel-db epcis URL --from 时间 --to 时间 --id-base URI [--station 工位] [--company-prefix-digits N]\n"
+                         "      zantrel-db company init URL\n"
+                         "      zantrel-db company add-plant 公司库URL 厂名 工厂库URL\n");
 }
 
 } // namespace
@@ -285,6 +329,12 @@ int main(int argc, char **argv)
     }
     if (!args.isEmpty() && args[0] == QLatin1String("epcis")) {
         const int status = epcisCommand(args);
+        if (status < 0)
+            usage();
+        return status < 0 ? kError : status;
+    }
+    if (!args.isEmpty() && args[0] == QLatin1String("company")) {
+        const int status = companyCommand(args);
         if (status < 0)
             usage();
         return status < 0 ? kError : status;

@@ -62,6 +62,25 @@ function showStations(data) {
   $('stations').hidden = empty;
 }
 
+// A company's board: its plants first, a problem counted in red.
+function showPlants(data) {
+  const company = data.plants.length > 0;
+  $('plantSection').hidden = !company;
+  document.querySelector('header h1').textContent = company ? '公司看板' : '生产线看板';
+  $('total').querySelector('th').textContent = company ? '全公司' : '全线';
+  fill($('plants').tBodies[0], data.plants, (tr, p) => {
+    tr.dataset.plant = p.name;
+    tr.className = p.notHeard > 0 ? 'silent' : '';
+    cell(tr, p.name, 'name cut');
+    cell(tr, p.stations, 'number');
+    cell(tr, p.notHeard, 'number notHeard' + (p.notHeard > 0 ? ' state silent' : ''));
+    cell(tr, p.idle, 'number idle');
+    cell(tr, p.writing, 'number writing');
+    cell(tr, p.boxes, 'number boxes');
+    cell(tr, p.packs, 'number packs');
+  });
+}
+
 function showChart(svgText) {
   const parsed = new DOMParser().parseFromString(svgText, 'image/svg+xml');
   const svg = parsed.documentElement;
@@ -282,8 +301,9 @@ async function refresh() {
   try {
     const data = await getJson('/api/board');
     $('summary').textContent = data.summary;
-    document.title = data.summary + ' — ' + TITLE;
+    document.title = data.summary + ' — ' + (data.plants.length > 0 ? '公司看板' : TITLE);
     showFreshness(data);
+    showPlants(data);
     showStations(data);
     showChart(data.chart);
     showConflicts(data);

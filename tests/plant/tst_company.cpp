@@ -1,0 +1,239 @@
+#include "support/DeliverBox.h"
+#include "support/PlantDb.h"
+#include "support/ToolRun.h"
+
+#include "board/BoardData.h"
+#include "board/BoardJson.h"
+#include "board/SharedSnapshot.h"
+#include "core/RuntimeError.h"
+
+#include <QJsonArray>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+// One company database over two plants' records, each plant on a server of its own
+// (wal_level = logical), the company on a third, joined by the real zantrel-db. Both
+// plants use the same station names; their boxes, conflicts, decisions and changes
+// reach the company, where the board and zantrel-find tell the plants apart. A plant
+// stopped, and the company stopped, catch up by themselves once back.
+class TestCompany : public QObject
+{
+    Q_OBJECT
+    PgServer m_plantA, m_plantB, m_company;
+    int m_delivered = 0;
+
+    static QString plantUrl(const PgServer &s, const QString &user = QStringLiteral("postgres"))
+    {
+        return s.url(user, QStringLiteral("plant"));
+    }
+    QString companyUrl() const { return m_company.url(QStringLiteral("postgres"), QStringLiteral("company")); }
+
+    // A box of one pack (and a middle label) from a station of that plant.
+    void deliver(const PgServer &plant, const QString &station, const QString &outer, const QString &pack, bool conflicts = false)
+    {
+        const std::vector<BoxRow> rows{{BoxRow::OuterLabel, outer}, {BoxRow::MiddleLabel, QStringLiteral("Z-") + outer}, {BoxRow::Pack, pack}};
+        const PlantSender::Report r = deliverBox(plantUrl(plant, QStringLiteral("line3")), station, 2 + 10 * m_delivered++,
+                                                 QDateTime::currentDateTime(), rows, conflicts);
+        QVERIFY2(r.recorded, qPrintable(r.why));
+    }
+
+    // A plant's boxes and rows as the company holds them, and as the plant does.
+    static QString boxesOf(database::Connection &db, const QString &plantId = QString())
+    {
+        QStringList lines;
+        for (const database::Row &row : db.run(QStringLiteral(
+                 "SELECT b.box_id || ' ' || b.station || ' ' || b.outer_label || ' ' || b.workbook || ' ' || b.first_row || ' '"
+                 "       || b.row_count || ' ' || b.written_at || ' ' || coalesce(b.pack_count, -1) || ':'"
+                 "       || string_agg(' ' || r.kind || r.text || coalesce('<' || r.middle_label, ''), '' ORDER BY r.row_index)"
+                 " FROM zantrel.boxes b JOIN zantrel.box_rows r USING (box_id)"
+                 " WHERE $1 = '' OR b.plant_id::text = $1 GROUP BY b.box_id ORDER BY b.box_id"),
+                 {plantId.isNull() ? QStringLiteral("") : plantId}))
+            lines << row[0].value_or(QString());
+        return lines.join(QLatin1Char('\n'));
+    }
+
+    static QString idOf(const PgServer &plant)
+    {
+        auto db = database::connect(plantUrl(plant));
+        return plantdb::one(*db, QStringLiteral("SELECT plant_id FROM zantrel.plant"));
+    }
+
+    // Whether the company holds exactly the plant's boxes, row for row.
+    bool companyHoldsAllOf(const PgServer &plant)
+    {
+        auto p = database::connect(plantUrl(plant));
+        auto c = database::connect(companyUrl());
+        return boxesOf(*p) == boxesOf(*c, idOf(plant));
+    }
+
+private slots:
+    void initTestCase()
+    {
+        for (PgServer *plant : {&m_plantA, &m_plantB}) {
+            plant->set(QStringLiteral("wal_level"), QStringLiteral("logical"));
+            const QString why = plant->start();
+            QVERIFY2(why.isEmpty(), qPrintable(why));
+            QCOMPARE(plantdb::make(*plant, QStringLiteral("plant")), QStringLiteral("plant"));
+        }
+        // A subscription whose plant went away tries again soon, not after 5 s.
+        m_company.set(QStringLiteral("wal_retrieve_retry_interval"), QStringLiteral("200ms"));
+        const QString why = m_company.start();
+        QVERIFY2(why.isEmpty(), qPrintable(why));
+        database::connect(m_company.url())->run(QStringLiteral("CREATE DATABASE company"));
+        const ToolRun init = ToolRun::of(QStringLiteral("zantrel-db"), {QStringLiteral("company"), QStringLiteral("init"), companyUrl()});
+        QVERIFY2(init.status == 0, qPrintable(init.errors));
+    }
+
+    void bothPlantsReachTheCompanyTold()
+    {
+        // Boxes recorded before the plant joins are copied; those after follow. The
+        // same station names, and in each plant a conflict decided and a change made:
+        // decision and change numbers start at 1 in both plants.
+        for (PgServer *plant : {&m_plantA, &m_plantB}) {
+            deliver(*plant, QStringLiteral("line3-a"), QStringLiteral("W001"), QStringLiteral("P-SAME"));
+            deliver(*plant, QStringLiteral("line3-b"), QStringLiteral("W001"), QStringLiteral("P-SAME"), true);
+        }
+        const ToolRun addA = ToolRun::of(QStringLiteral("zantrel-db"), {QStringLiteral("company"), QStringLiteral("add-plant"), companyUrl(),
+                                                                        QStringLiteral("一厂"), plantUrl(m_plantA)});
+        QVERIFY2(addA.status == 0, qPrintable(addA.errors));
+        QVERIFY(addA.out.contains(QStringLiteral("一厂")));
+        const ToolRun addB = ToolRun::of(QStringLiteral("zantrel-db"), {QStringLiteral("company"), QStringLiteral("add-plant"), companyUrl(),
+                                                                        QStringLiteral("二厂"), plantUrl(m_plantB)});
+        QVERIFY2(addB.status == 0, qPrintable(addB.errors));
+        // Added again under its name: nothing to do; under another name, or another plant under a taken name: refused.
+        const ToolRun again = ToolRun::of(QStringLiteral("zantrel-db"), {QStringLiteral("company"), QStringLiteral("add-plant"), companyUrl(),
+                                                                         QStringLiteral("一厂"), plantUrl(m_plantA)});
+        QCOMPARE(again.status, 0);
+        QVERIFY(again.out.contains(QStringLiteral("nothing to do")));
+        const ToolRun renamed = ToolRun::of(QStringLiteral("zantrel-db"), {QStringLiteral("company"), QStringLiteral("add-plant"), companyUrl(),
+                                                                           QStringLiteral("三厂"), plantUrl(m_plantA)});
+        QCOMPARE(renamed.status, 2);
+        QVERIFY2(renamed.errors.contains(QStringLiteral("已以“一厂”加入")), qPrintable(renamed.errors));
+
+        for (PgServer *plant : {&m_plantA, &m_plantB}) {
+            auto admin = database::connect(plantUrl(*plant));
+            admin->runScript(QStringLiteral(
+                "INSERT INTO zantrel.conflict_decisions (box_id, barcode, earlier_box, keep_in, decided_by, reason)"
+                " SELECT box_id, barcode, earlier_box, earlier_box, '王主管', '先装的箱' FROM zantrel.pack_conflicts"));
+            QCOMPARE(plantdb::one(*admin, QStringLiteral("SELECT max(decision_id) FROM zantrel.conflict_decisions")), QStringLiteral("1"));
+            deliver(*plant, QStringLiteral("line3-a"), QStringLiteral("W002"), QStringLiteral("P-AFTER-") + plantdb::one(*admin, "SELECT plant_id FROM zantrel.plant"));
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(companyHoldsAllOf(m_plantA) && companyHoldsAllOf(m_plantB), 30000);
+        auto company = database::connect(companyUrl());
+        QCOMPARE(plantdb::one(*company, QStringLiteral("SELECT count(*) FROM zantrel.boxes")), QStringLiteral("6"));
+        QTRY_COMPARE_WITH_TIMEOUT(plantdb::one(*company, QStringLiteral("SELECT count(*) || ' ' || count(DISTINCT plant_id) FROM zantrel.conflict_decisions")),
+                                  QStringLiteral("2 2"), 30000);
+        QTRY_COMPARE_WITH_TIMEOUT(plantdb::one(*company, QStringLiteral("SELECT count(*) FROM zantrel.box_changes WHERE reason = '重复包裁定'")),
+                                  QStringLiteral("2"), 30000);
+        QCOMPARE(plantdb::one(*company, QStringLiteral("SELECT string_agg(station, ',' ORDER BY station) FROM zantrel.pack_locations WHERE barcode = 'P-SAME'")),
+                 QStringLiteral("一厂 / line3-a,二厂 / line3-a"));
+
+        // zantrel-find over the company: a pack in any plant, with its plant.
+        const ToolRun find = ToolRun::of(QStringLiteral("zantrel-find"), {QStringLiteral("--db"), companyUrl(), QStringLiteral("P-AFTER-") + idOf(m_plantB)});
+        QCOMPARE(find.status, 0);
+        QVERIFY2(find.out.contains(QStringLiteral("W002")) && find.out.contains(QStringLiteral("二厂 / line3-a")), qPrintable(find.out));
+        const ToolRun box = ToolRun::of(QStringLiteral("zantrel-find"), {QStringLiteral("--db"), companyUrl(), QStringLiteral("--box"), QStringLiteral("W001")});
+        QCOMPARE(box.status, 0);
+        QCOMPARE(box.out.count(QLatin1Char('\n')), 2); // W001 of each plant's line3-a; line3-b's pack was taken out by the decision
+        QVERIFY(box.out.contains(QStringLiteral("一厂 / line3-a")) && box.out.contains(QStringLiteral("二厂 / line3-a")));
+
+        // The board over the company: plants, then their stations; read only.
+        company->runScript(QStringLiteral("CREATE ROLE viewer LOGIN; GRANT zantrel_reader TO viewer;"));
+        board::BoardData data(m_company.url(QStringLiteral("viewer"), QStringLiteral("company")), 10);
+        const qint64 midnight = QDateTime(QDate::currentDate(), QTime(0, 0)).toSecsSinceEpoch();
+        const board::Snapshot s = data.snapshot(midnight);
+        QVERIFY(s.company);
+        QVERIFY(!s.supervisor && !s.rework);
+        QStringList names;
+        for (const board::Station &st : board::problemsFirst(s.stations))
+            names << st.name + QLatin1Char('=') + QString::number(st.boxesToday);
+        QCOMPARE(names.join(QLatin1Char(',')), QStringLiteral("一厂 / line3-a=2,一厂 / line3-b=1,二厂 / line3-a=2,二厂 / line3-b=1"));
+        QCOMPARE(s.conflicts.size(), size_t(2));
+        QVERIFY(s.conflicts[0].settled && s.conflicts[0].firstStation.endsWith(QStringLiteral(" / line3-a")));
+        const QJsonObject json = board::snapshotJson(&s, {true, 0, {}}, QDateTime::currentSecsSinceEpoch(), {10, true});
+        QCOMPARE(json.value(QStringLiteral("plants")).toArray().size(), 2);
+        QVERIFY(json.value(QStringLiteral("readOnly")).toString().contains(QStringLiteral("公司汇总库")));
+        QVERIFY(json.value(QStringLiteral("summary")).toString().contains(QStringLiteral("今日全公司 6 箱 6 包")));
+        const auto found = data.lookup(QStringLiteral("W002"));
+        QCOMPARE(found.size(), size_t(2));
+        QVERIFY(data.history(QStringLiteral("P-SAME")).size() >= 4); // packed twice in each plant, taken out once in each
+    }
+
+    void theCompanyBoardInABrowser()
+    {
+        // The real zantrel-board over the company, its page in Debian's chromium.
+        QProcess board;
+        board.start(qEnvironmentVariable("ZANTREL_BUILD_DIR") + QStringLiteral("/station/zantrel-board"),
+                    {QStringLiteral("--db"), m_company.url(QStringLiteral("viewer"), QStringLiteral("company")), QStringLiteral("--listen"),
+                     QStringLiteral("127.0.0.1:0")});
+        QTRY_VERIFY_WITH_TIMEOUT(board.canReadLine(), 20000);
+        const QString address = QString::fromUtf8(board.readLine()).trimmed();
+        QVERIFY2(address.startsWith(QStringLiteral("http://127.0.0.1:")), qPrintable(address));
+        QProcess browser;
+        browser.start(QStringLiteral("/usr/bin/chromium"), {QStringLiteral("--headless"), QStringLiteral("--no-sandbox"), QStringLiteral("--disable-gpu"),
+                                                          QStringLiteral("--virtual-time-budget=10000"), QStringLiteral("--dump-dom"), address});
+        QVERIFY2(browser.waitForFinished(60000), "chromium did not finish: install chromium");
+        const QString dom = QString::fromUtf8(browser.readAllStandardOutput());
+        board.kill();
+        board.waitForFinished();
+        QVERIFY2(dom.contains(QStringLiteral("<h1>公司看板</h1>")), qPrintable(dom.left(2000)));
+        QVERIFY(dom.indexOf(QStringLiteral("data-plant=\"一厂\"")) >= 0 && dom.indexOf(QStringLiteral("data-plant=\"二厂\"")) >= 0);
+        QVERIFY(dom.indexOf(QStringLiteral("data-station=\"二厂 / line3-a\"")) >= 0);
+        QVERIFY(dom.contains(QStringLiteral("只读：这是公司汇总库")));
+    }
+
+    void aPlantOrTheCompanyCutOffCatchesUp()
+    {
+        // Plant B stops: plant A's boxes still arrive; B's arrive once it is back.
+        m_plantB.stop();
+        deliver(m_plantA, QStringLiteral("line3-c"), QStringLiteral("W100"), QStringLiteral("P100"));
+        QTRY_VERIFY_WITH_TIMEOUT(companyHoldsAllOf(m_plantA), 30000);
+        QString why = m_plantB.startAgain();
+        QVERIFY2(why.isEmpty(), qPrintable(why));
+        deliver(m_plantB, QStringLiteral("line3-c"), QStringLiteral("W101"), QStringLiteral("P101"));
+        QTRY_VERIFY_WITH_TIMEOUT(companyHoldsAllOf(m_plantB), 30000);
+
+        // The company stops while both plants record boxes; back, it has them all.
+        m_company.stop();
+        for (int n = 0; n < 5; ++n) {
+            deliver(m_plantA, QStringLiteral("line3-d"), QStringLiteral("W2%1").arg(n), QStringLiteral("PA2%1").arg(n));
+            deliver(m_plantB, QStringLiteral("line3-d"), QStringLiteral("W2%1").arg(n), QStringLiteral("PB2%1").arg(n));
+        }
+        why = m_company.startAgain();
+        QVERIFY2(why.isEmpty(), qPrintable(why));
+        QTRY_VERIFY_WITH_TIMEOUT(companyHoldsAllOf(m_plantA) && companyHoldsAllOf(m_plantB), 60000);
+    }
+
+    void whatCannotWorkIsRefused()
+    {
+        // A plant server without logical WAL: told how to mend it, nothing added.
+        PgServer plain;
+        QString why = plain.start();
+        QVERIFY2(why.isEmpty(), qPrintable(why));
+        plantdb::make(plain, QStringLiteral("plant"));
+        const ToolRun add = ToolRun::of(QStringLiteral("zantrel-db"), {QStringLiteral("company"), QStringLiteral("add-plant"), companyUrl(),
+                                                                       QStringLiteral("四厂"), plantUrl(plain)});
+        QCOMPARE(add.status, 2);
+        QVERIFY2(add.errors.contains(QStringLiteral("wal_level = logical")), qPrintable(add.errors));
+        auto company = database::connect(companyUrl());
+        QCOMPARE(plantdb::one(*company, QStringLiteral("SELECT count(*) FROM zantrel.plants")), QStringLiteral("2"));
+        // Another plant under a name the company uses already.
+        const ToolRun taken = ToolRun::of(QStringLiteral("zantrel-db"), {QStringLiteral("company"), QStringLiteral("add-plant"), companyUrl(),
+                                                                         QStringLiteral("二厂"), plantUrl(m_plantA)});
+        QCOMPARE(taken.status, 2);
+        // A plant's record is not made a company's, nor a company's a plant's.
+        const ToolRun onPlant = ToolRun::of(QStringLiteral("zantrel-db"), {QStringLiteral("company"), QStringLiteral("init"), plantUrl(m_plantA)});
+        QCOMPARE(onPlant.status, 2);
+        QVERIFY2(onPlant.errors.contains(QStringLiteral("工厂的记录")), qPrintable(onPlant.errors));
+        const ToolRun onCompany = ToolRun::of(QStringLiteral("zantrel-db"), {QStringLiteral("init"), companyUrl()});
+        QCOMPARE(onCompany.status, 2);
+        // Run again, company init changes nothing.
+        const ToolRun again = ToolRun::of(QStringLiteral("zantrel-db"), {QStringLiteral("company"), QStringLiteral("init"), companyUrl()});
+        QCOMPARE(again.status, 0);
+        QVERIFY(again.out.contains(QStringLiteral("nothing to do")));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCompany)
+#include "tst_company.moc"
