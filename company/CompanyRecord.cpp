@@ -139,4 +139,42 @@ Added addPlant(database::Connection &company, const QString &plantName, const QS
     return added;
 }
 
+Dropped dropPlant(database::Connection &company, const QString &plantName)
+{
+    if (!isCompany(company))
+        refuse(QStringLiteral("这个数据库不是公司汇总库"));
+    const auto known = company.run(QStringLiteral("SELECT plant_id, subscription FROM zantrel.plants WHERE name = $1"), {plantName.trimmed()});
+    if (known.empty())
+        refuse(QStringLiteral("公司汇总库里没有名为“%1”的工厂").arg(plantName.trimmed()));
+    const QString plantId = known[0][0].value_or(QString());
+    Dropped dropped;
+    dropped.subscription = known[0][1].value_or(QString());
+    if (one(company, QStringLiteral("SELECT count(*) FROM pg_subscription WHERE subname = $1 AND subdbid = (SELECT oid FROM pg_database"
+                                    " WHERE datname = current_database())"), {dropped.subscription}) == QLatin1String("1")) {
+        try {
+            // Drops the slot on the plant's server too, when it is there to answer.
+            company.runScript(QStringLiteral("DROP SUBSCRIPTION %1").arg(dropped.subscription));
+        } catch (const RuntimeError &) {
+            // The plant is unreachable or lost the slot: the subscription goes without it.
+            company.runScript(QStringLiteral("ALTER SUBSCRIPTION %1 DISABLE").arg(dropped.subscription));
+            company.runScript(QStringLiteral("ALTER SUBSCRIPTION %1 SET (slot_name = NONE)").arg(dropped.subscription));
+            company.runScript(QStringLiteral("DROP SUBSCRIPTION %1").arg(dropped.subscription));
+            dropped.slotLeft = true;
+        }
+    }
+    company.runScript(QStringLiteral("BEGIN"));
+    try {
+        const QStringList plant{plantId};
+        company.run(QStringLiteral("DELETE FROM zantrel.box_rows r USING zantrel.boxes b WHERE b.box_id = r.box_id AND b.plant_id = $1"), plant);
+        company.run(QStringLiteral("DELETE FROM zantrel.pack_conflicts c USING zantrel.boxes b WHERE b.box_id = c.box_id AND b.plant_id = $1"), plant);
+        for (const char *table : {"boxes", "conflict_decisions", "box_changes", "stations", "station_state", "plants"})
+            company.run(QStringLiteral("DELETE FROM zantrel.%1 WHERE plant_id = $1").arg(QLatin1String(table)), plant);
+        company.runScript(QStringLiteral("COMMIT"));
+    } catch (...) {
+        database::rollBackAfterFailure(company);
+        throw;
+    }
+    return dropped;
+}
+
 } // namespace company

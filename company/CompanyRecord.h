@@ -33,4 +33,19 @@ struct Added
 // be a superuser. Raises a RuntimeError saying why, leaving nothing half done.
 Added addPlant(database::Connection &company, const QString &plantName, const QString &plantUrl);
 
+struct Dropped
+{
+    QString subscription;
+    // The plant's server could not be reached, or no longer had the replication slot (a
+    // plant that failed over): the slot of this name, if the plant still has it, keeps
+    // WAL there until someone drops it.
+    bool slotLeft = false;
+};
+
+// Stops following the plant of that name and removes its rows from the company
+// database; added again, it is copied whole. After a plant's own failover (its
+// replication slot stays on the dead primary) this is how the company follows the new
+// primary. Raises a RuntimeError when no plant has that name.
+Dropped dropPlant(database::Connection &company, const QString &plantName);
+
 } // namespace company

@@ -29,6 +29,9 @@
 //                              the company database follows the plant record at PLANT_URL (as the
 //                              company's server reaches it; wal_level = logical there), under
 //                              PLANT_NAME; as a superuser of the company's server
+//   zantrel-db company drop-plant COMPANY_URL PLANT_NAME
+//                              the company stops following that plant and forgets its rows (added
+//                              again, it is copied whole: after the plant's own failover)
 //
 // URL is a libpq connection string or URI (service=…, postgresql://…); passwords come
 // from libpq's password or service file. Exit status: 0 done, 2 an error (told on stderr).
@@ -267,7 +270,8 @@ int companyCommand(const QStringList &args)
 {
     const bool initShape = args.size() == 3 && args[1] == QLatin1String("init");
     const bool addShape = args.size() == 5 && args[1] == QLatin1String("add-plant");
-    if (!initShape && !addShape)
+    const bool dropShape = args.size() == 4 && args[1] == QLatin1String("drop-plant");
+    if (!initShape && !addShape && !dropShape)
         return -1;
     try {
         const std::unique_ptr<database::Connection> db = database::connect(args[2]);
@@ -277,6 +281,16 @@ int companyCommand(const QStringList &args)
                 std::printf("%s\n", local(line).constData());
             if (done.isEmpty())
                 std::printf("company schema zantrel is up to date: nothing to do\n");
+            return kDone;
+        }
+        if (dropShape) {
+            const company::Dropped dropped = company::dropPlant(*db, args[3]);
+            std::printf("plant %s dropped: subscription %s and the plant's rows removed\n", local(args[3].trimmed()).constData(),
+                        local(dropped.subscription).constData());
+            if (dropped.slotLeft)
+                std::printf("the plant's server did not drop replication slot %s: if it still has it, drop it there"
+                            " (SELECT pg_drop_replication_slot('%s')), or it keeps WAL\n",
+                            local(dropped.subscription).constData(), local(dropped.subscription).constData());
             return kDone;
         }
         const company::Added added = company::addPlant(*db, args[3], args[4]);
@@ -303,7 +317,8 @@ void usage()
                          "      （原因：抽样、损坏更换、重新装箱、重复包裁定、其他）\n"
                          "      zantrel-db epcis URL --from 时间 --to 时间 --id-base URI [--station 工位] [--company-prefix-digits N]\n"
                          "      zantrel-db company init URL\n"
-                         "      zantrel-db company add-plant 公司库URL 厂名 工厂库URL\n");
+                         "      zantrel-db company add-plant 公司库URL 厂名 工厂库URL\n"
+                         "      zantrel-db company drop-plant 公司库URL 厂名\n");
 }
 
 } // namespace

@@ -205,6 +205,41 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(companyHoldsAllOf(m_plantA) && companyHoldsAllOf(m_plantB), 60000);
     }
 
+    void aPlantDroppedAndAddedAgainIsCopiedWhole()
+    {
+        // As after the plant's own failover: the company forgets it, then copies it again.
+        const ToolRun drop = ToolRun::of(QStringLiteral("zantrel-db"), {QStringLiteral("company"), QStringLiteral("drop-plant"), companyUrl(),
+                                                                        QStringLiteral("二厂")});
+        QVERIFY2(drop.status == 0, qPrintable(drop.errors));
+        auto company = database::connect(companyUrl());
+        QCOMPARE(plantdb::one(*company, QStringLiteral("SELECT count(*) FROM zantrel.boxes WHERE plant_id = $1"), {idOf(m_plantB)}),
+                 QStringLiteral("0"));
+        auto plantB = database::connect(plantUrl(m_plantB));
+        QCOMPARE(plantdb::one(*plantB, QStringLiteral("SELECT count(*) FROM pg_replication_slots")), QStringLiteral("0"));
+        deliver(m_plantB, QStringLiteral("line3-e"), QStringLiteral("W300"), QStringLiteral("P300"));
+        const ToolRun add = ToolRun::of(QStringLiteral("zantrel-db"), {QStringLiteral("company"), QStringLiteral("add-plant"), companyUrl(),
+                                                                       QStringLiteral("二厂"), plantUrl(m_plantB)});
+        QVERIFY2(add.status == 0, qPrintable(add.errors));
+        QTRY_VERIFY_WITH_TIMEOUT(companyHoldsAllOf(m_plantA) && companyHoldsAllOf(m_plantB), 30000);
+        QTRY_COMPARE_WITH_TIMEOUT(plantdb::one(*company, QStringLiteral("SELECT count(*) FROM zantrel.conflict_decisions")), QStringLiteral("2"), 30000);
+        // The plant unreachable (as a dead primary): the subscription goes, the slot's name is told.
+        m_plantA.stop();
+        const ToolRun away = ToolRun::of(QStringLiteral("zantrel-db"), {QStringLiteral("company"), QStringLiteral("drop-plant"), companyUrl(),
+                                                                        QStringLiteral("一厂")});
+        QVERIFY2(away.status == 0, qPrintable(away.errors));
+        QVERIFY2(away.out.contains(QStringLiteral("pg_drop_replication_slot")), qPrintable(away.out));
+        QVERIFY(m_plantA.startAgain().isEmpty());
+        auto plantA = database::connect(plantUrl(m_plantA));
+        plantA->run(QStringLiteral("SELECT pg_drop_replication_slot(slot_name) FROM pg_replication_slots"));
+        const ToolRun back = ToolRun::of(QStringLiteral("zantrel-db"), {QStringLiteral("company"), QStringLiteral("add-plant"), companyUrl(),
+                                                                        QStringLiteral("一厂"), plantUrl(m_plantA)});
+        QVERIFY2(back.status == 0, qPrintable(back.errors));
+        QTRY_VERIFY_WITH_TIMEOUT(companyHoldsAllOf(m_plantA) && companyHoldsAllOf(m_plantB), 30000);
+        const ToolRun unknown = ToolRun::of(QStringLiteral("zantrel-db"), {QStringLiteral("company"), QStringLiteral("drop-plant"), companyUrl(),
+                                                                           QStringLiteral("五厂")});
+        QCOMPARE(unknown.status, 2);
+    }
+
     void whatCannotWorkIsRefused()
     {
         // A plant server without logical WAL: told how to mend it, nothing added.
