@@ -27,6 +27,7 @@ class TestCompany : public QObject
     {
         return s.url(user, QStringLiteral("plant"));
     }
+    static QString feedUrl(const PgServer &s) { return plantUrl(s, QStringLiteral("company")); }
     QString companyUrl() const { return m_company.url(QStringLiteral("postgres"), QStringLiteral("company")); }
 
     // A box of one pack (and a middle label) from a station of that plant.
@@ -75,6 +76,8 @@ private slots:
             const QString why = plant->start();
             QVERIFY2(why.isEmpty(), qPrintable(why));
             QCOMPARE(plantdb::make(*plant, QStringLiteral("plant")), QStringLiteral("plant"));
+            // The company reads as the README's login does: replication and the readers' rights, no more.
+            database::connect(plantUrl(*plant))->runScript(QStringLiteral("CREATE ROLE company LOGIN REPLICATION; GRANT zantrel_reader TO company;"));
         }
         // A subscription whose plant went away tries again soon, not after 5 s.
         m_company.set(QStringLiteral("wal_retrieve_retry_interval"), QStringLiteral("200ms"));
@@ -95,19 +98,19 @@ private slots:
             deliver(*plant, QStringLiteral("line3-b"), QStringLiteral("W001"), QStringLiteral("P-SAME"), true);
         }
         const ToolRun addA = ToolRun::of(QStringLiteral("zantrel-db"), {QStringLiteral("company"), QStringLiteral("add-plant"), companyUrl(),
-                                                                        QStringLiteral("一厂"), plantUrl(m_plantA)});
+                                                                        QStringLiteral("一厂"), feedUrl(m_plantA)});
         QVERIFY2(addA.status == 0, qPrintable(addA.errors));
         QVERIFY(addA.out.contains(QStringLiteral("一厂")));
         const ToolRun addB = ToolRun::of(QStringLiteral("zantrel-db"), {QStringLiteral("company"), QStringLiteral("add-plant"), companyUrl(),
-                                                                        QStringLiteral("二厂"), plantUrl(m_plantB)});
+                                                                        QStringLiteral("二厂"), feedUrl(m_plantB)});
         QVERIFY2(addB.status == 0, qPrintable(addB.errors));
         // Added again under its name: nothing to do; under another name, or another plant under a taken name: refused.
         const ToolRun again = ToolRun::of(QStringLiteral("zantrel-db"), {QStringLiteral("company"), QStringLiteral("add-plant"), companyUrl(),
-                                                                         QStringLiteral("一厂"), plantUrl(m_plantA)});
+                                                                         QStringLiteral("一厂"), feedUrl(m_plantA)});
         QCOMPARE(again.status, 0);
         QVERIFY(again.out.contains(QStringLiteral("nothing to do")));
         const ToolRun renamed = ToolRun::of(QStringLiteral("zantrel-db"), {QStringLiteral("company"), QStringLiteral("add-plant"), companyUrl(),
-                                                                           QStringLiteral("三厂"), plantUrl(m_plantA)});
+                                                                           QStringLiteral("三厂"), feedUrl(m_plantA)});
         QCOMPARE(renamed.status, 2);
         QVERIFY2(renamed.errors.contains(QStringLiteral("已以“一厂”加入")), qPrintable(renamed.errors));
 
@@ -218,7 +221,7 @@ private slots:
         QCOMPARE(plantdb::one(*plantB, QStringLiteral("SELECT count(*) FROM pg_replication_slots")), QStringLiteral("0"));
         deliver(m_plantB, QStringLiteral("line3-e"), QStringLiteral("W300"), QStringLiteral("P300"));
         const ToolRun add = ToolRun::of(QStringLiteral("zantrel-db"), {QStringLiteral("company"), QStringLiteral("add-plant"), companyUrl(),
-                                                                       QStringLiteral("二厂"), plantUrl(m_plantB)});
+                                                                       QStringLiteral("二厂"), feedUrl(m_plantB)});
         QVERIFY2(add.status == 0, qPrintable(add.errors));
         QTRY_VERIFY_WITH_TIMEOUT(companyHoldsAllOf(m_plantA) && companyHoldsAllOf(m_plantB), 30000);
         QTRY_COMPARE_WITH_TIMEOUT(plantdb::one(*company, QStringLiteral("SELECT count(*) FROM zantrel.conflict_decisions")), QStringLiteral("2"), 30000);
@@ -232,7 +235,7 @@ private slots:
         auto plantA = database::connect(plantUrl(m_plantA));
         plantA->run(QStringLiteral("SELECT pg_drop_replication_slot(slot_name) FROM pg_replication_slots"));
         const ToolRun back = ToolRun::of(QStringLiteral("zantrel-db"), {QStringLiteral("company"), QStringLiteral("add-plant"), companyUrl(),
-                                                                        QStringLiteral("一厂"), plantUrl(m_plantA)});
+                                                                        QStringLiteral("一厂"), feedUrl(m_plantA)});
         QVERIFY2(back.status == 0, qPrintable(back.errors));
         QTRY_VERIFY_WITH_TIMEOUT(companyHoldsAllOf(m_plantA) && companyHoldsAllOf(m_plantB), 30000);
         const ToolRun unknown = ToolRun::of(QStringLiteral("zantrel-db"), {QStringLiteral("company"), QStringLiteral("drop-plant"), companyUrl(),
@@ -255,7 +258,7 @@ private slots:
         QCOMPARE(plantdb::one(*company, QStringLiteral("SELECT count(*) FROM zantrel.plants")), QStringLiteral("2"));
         // Another plant under a name the company uses already.
         const ToolRun taken = ToolRun::of(QStringLiteral("zantrel-db"), {QStringLiteral("company"), QStringLiteral("add-plant"), companyUrl(),
-                                                                         QStringLiteral("二厂"), plantUrl(m_plantA)});
+                                                                         QStringLiteral("二厂"), feedUrl(m_plantA)});
         QCOMPARE(taken.status, 2);
         // A plant's record is not made a company's, nor a company's a plant's.
         const ToolRun onPlant = ToolRun::of(QStringLiteral("zantrel-db"), {QStringLiteral("company"), QStringLiteral("init"), plantUrl(m_plantA)});
