@@ -8,6 +8,7 @@
 //   bench_company [SECONDS]   (default 120)
 #include "Quantile.h"
 #include "BenchDatabase.h"
+#include "LoadStations.h"
 
 #include "company/CompanyRecord.h"
 
@@ -46,16 +47,7 @@ int main(int argc, char **argv)
     company::addPlant(*co, QStringLiteral("一厂"), plant.url(QStringLiteral("postgres"), name));
 
     QTemporaryDir folders;
-    std::vector<std::unique_ptr<QProcess>> stations;
-    for (int i = 0; i < kStations; ++i) {
-        const QString folder = folders.filePath(QString::number(i));
-        QDir().mkpath(folder);
-        auto p = std::make_unique<QProcess>();
-        p->start(QCoreApplication::applicationDirPath() + QStringLiteral("/load_station"),
-                 {folder, plant.url(QStringLiteral("line3"), name), QString::number(i), QString::number(kStations),
-                  QString::number(seconds), QString::number(kRate)});
-        stations.push_back(std::move(p));
-    }
+    const std::vector<std::unique_ptr<QProcess>> stations = startLoadStations(folders, plant.url(QStringLiteral("line3"), name), kStations, seconds, kRate);
     int failed = 0;
     for (auto &p : stations) {
         p->waitForFinished(-1);

@@ -5,6 +5,7 @@
 // must be recorded once. Bounded: the stations give up 2 minutes after scanning.
 //   bench_plant_load [SECONDS]   (default 120)
 #include "BenchDatabase.h"
+#include "LoadStations.h"
 
 #include <QCoreApplication>
 #include <QProcess>
@@ -25,16 +26,7 @@ int main(int argc, char **argv)
     auto admin = database::connect(server.url(QStringLiteral("postgres"), name));
     // Every connection of 20 stations (a sender and a check each), with room.
     QTemporaryDir folders;
-    std::vector<std::unique_ptr<QProcess>> stations;
-    for (int i = 0; i < kStations; ++i) {
-        const QString folder = folders.filePath(QString::number(i));
-        QDir().mkpath(folder);
-        auto p = std::make_unique<QProcess>();
-        p->start(QCoreApplication::applicationDirPath() + QStringLiteral("/load_station"),
-                 {folder, server.url(QStringLiteral("line3"), name), QString::number(i), QString::number(kStations),
-                  QString::number(seconds), QString::number(kRate)});
-        stations.push_back(std::move(p));
-    }
+    const std::vector<std::unique_ptr<QProcess>> stations = startLoadStations(folders, server.url(QStringLiteral("line3"), name), kStations, seconds, kRate);
     int scans = 0, repeats = 0, refused = 0, boxes = 0, failed = 0;
     QStringList taken;
     std::vector<double> p99s;

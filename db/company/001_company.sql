@@ -111,8 +111,10 @@ CREATE FUNCTION zantrel.plant_name(id uuid) RETURNS text LANGUAGE sql STABLE AS 
     SELECT coalesce((SELECT p.name FROM zantrel.plants p WHERE p.plant_id = id), id::text)
 $$;
 
--- Where a pack is now: as in a plant's record. A box and its changes come from one
--- plant, and box ids are unique across plants.
+-- Where a pack is now: as in a plant's record, whose definitions (its versions 2 and 6)
+-- these repeat on purpose, for this database holds no plant migration; a change there
+-- is made here too. A box and its changes come from one plant, and box ids are unique
+-- across plants.
 CREATE FUNCTION zantrel.box_voided(box uuid) RETURNS boolean LANGUAGE sql STABLE AS $$
     SELECT coalesce((SELECT c.kind = 'void' FROM zantrel.box_changes c
                      WHERE c.box_id = box AND c.barcode IS NULL ORDER BY c.change_id DESC LIMIT 1), false)
