@@ -341,14 +341,16 @@ void PlantSender::recordConflictsOf(const QString &boxId, const QString &outer, 
               {boxId});
     step();
     // Another box holds the pack: as packed, or, once boxes change, where it is now.
+    // Where packs are now is a union the planner cannot join into: asked pack by pack
+    // (OFFSET 0 keeps the subquery whole), or every pack of the record would be read.
     const QString elsewhere = m_schemaVersion >= plantschema::kReworkVersion
-                                  ? QStringLiteral("JOIN zantrel.packs_now o ON o.barcode = r.text AND o.box_id <> r.box_id")
-                                  : QStringLiteral("JOIN zantrel.box_rows o ON o.kind = 2 AND o.text = r.text AND o.box_id <> r.box_id");
+                                  ? QStringLiteral("CROSS JOIN LATERAL (SELECT n.box_id FROM zantrel.packs_now n WHERE n.barcode = r.text OFFSET 0) o")
+                                  : QStringLiteral("JOIN zantrel.box_rows o ON o.kind = 2 AND o.text = r.text");
     const auto rows = m_db->run(
         QStringLiteral("WITH found AS (INSERT INTO zantrel.pack_conflicts (barcode, box_id, earlier_box)"
                        "   SELECT DISTINCT r.text, r.box_id, o.box_id FROM zantrel.box_rows r ")
             + elsewhere
-            + QStringLiteral("   WHERE r.box_id = $1 AND r.kind = 2 ON CONFLICT DO NOTHING RETURNING barcode, earlier_box)"
+            + QStringLiteral("   WHERE r.box_id = $1 AND r.kind = 2 AND o.box_id <> r.box_id ON CONFLICT DO NOTHING RETURNING barcode, earlier_box)"
                        " SELECT f.barcode, b.station, b.outer_label, to_char(b.written_at, 'YYYY-MM-DD HH24:MI:SS'), f.earlier_box"
                        " FROM found f JOIN zantrel.boxes b ON b.box_id = f.earlier_box ORDER BY f.barcode, b.written_at"),
         {boxId});
