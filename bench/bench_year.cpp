@@ -5,6 +5,7 @@
 //  - disk: the database, its tables and each index (growth per million packs follows);
 //  - a station's plant-wide check (p99 target < 5 ms), for recorded and unknown packs;
 //  - a lookup as the board makes it, where a pack or box is and its story (target < 50 ms);
+//  - a station's delivery of a box with its conflicts recorded;
 //  - the board's data of a day (target < 300 ms).
 // Usage: bench_year [BOXES_IN_MILLIONS] (10 by default; 1 for a quick run).
 // Prints "figure_name: value unit" lines.
@@ -12,6 +13,7 @@
 #include "BenchDatabase.h"
 
 #include "board/BoardData.h"
+#include "support/DeliverBox.h"
 #include "plant/PlantCheck.h"
 
 #include <QCoreApplication>
@@ -94,6 +96,30 @@ void measure(PgServer &server, const QString &name, database::Connection &admin,
     }
     std::sort(lookups.begin(), lookups.end());
     std::printf("lookup_median: %.2f ms\nlookup_p99: %.2f ms (target < 50 ms)\n", quantile(lookups, 0.5), quantile(lookups, 0.99));
+
+    // A station's delivery of a box of 10 packs, one of them recorded before, with the
+    // conflicts recorded (a fresh sender and connection each, as deliverBox makes them).
+    std::vector<double> deliveries;
+    for (int n = 0; n < 50; ++n) {
+        static int delivered = 0;
+        const QString outer = QStringLiteral("D%1").arg(++delivered);
+        std::vector<BoxRow> rows{{BoxRow::OuterLabel, outer}, {BoxRow::MiddleLabel, QStringLiteral("Z") + outer}};
+        rows.push_back({BoxRow::Pack, pack(1 + random.bounded(boxes), 0)});
+        for (int p = 1; p < kPacksPerBox; ++p)
+            rows.push_back({BoxRow::Pack, QStringLiteral("%1-%2").arg(outer).arg(p)});
+        QElapsedTimer clock;
+        clock.start();
+        const PlantSender::Report r = deliverBox(server.url(QStringLiteral("line3"), name), QStringLiteral("load-00"), 2 + 12 * delivered,
+                                                 QDateTime::currentDateTime(), rows, true);
+        deliveries.push_back(clock.nsecsElapsed() / 1e6);
+        if (!r.recorded) {
+            std::fprintf(stderr, "a delivery failed: %s\n", qPrintable(r.why));
+            std::exit(1);
+        }
+    }
+    std::sort(deliveries.begin(), deliveries.end());
+    std::printf("delivery_with_conflicts_median: %.1f ms\ndelivery_with_conflicts_p99: %.1f ms (a station waits at most 10 s)\n",
+                quantile(deliveries, 0.5), quantile(deliveries, 0.99));
 
     std::vector<double> reads;
     board.snapshot(midnight);
