@@ -276,6 +276,9 @@ DecisionResult BoardData::decide(const Decision &d)
         || d.barcode.isEmpty() || (!d.corrects.isEmpty() && !isDecisionId(d.corrects)))
         return DecisionResult::Invalid;
     return dropOnFailure([&] {
+        db();
+        if (m_company) // a company's database only follows its plants
+            return DecisionResult::NotAllowed;
         database::Connection &c = writer();
         const QStringList conflict{d.secondBoxId, d.barcode, d.firstBoxId};
         // The login, not the reader's role it acts in now, must be a supervisor.
@@ -339,7 +342,13 @@ std::vector<HistoryEntry> BoardData::history(const QString &query)
 qint64 BoardData::rework(const rework::Change &change)
 {
     // A refused change (a pack not in that box) also drops the connection: the next one is fresh.
-    return dropOnFailure([&] { return rework::record(writer(), change); });
+    return dropOnFailure([&] {
+        db();
+        if (m_company)
+            throw RuntimeError(RuntimeError::DatabaseNotAllowed, kSource, QStringLiteral("公司汇总库只随各厂的记录变化"),
+                               RuntimeError::Kind::Database);
+        return rework::record(writer(), change);
+    });
 }
 
 } // namespace board

@@ -158,6 +158,12 @@ private slots:
         QCOMPARE(json.value(QStringLiteral("plants")).toArray().size(), 2);
         QVERIFY(json.value(QStringLiteral("readOnly")).toString().contains(QStringLiteral("公司汇总库")));
         QVERIFY(json.value(QStringLiteral("summary")).toString().contains(QStringLiteral("今日全公司 6 箱 6 包")));
+        // Nothing is written into the company's record through its board.
+        QCOMPARE(data.decide({s.conflicts[0].secondBoxId, s.conflicts[0].barcode, s.conflicts[0].firstBoxId, s.conflicts[0].secondBoxId,
+                              QStringLiteral("王主管"), QStringLiteral("改"), s.conflicts[0].decisionId}),
+                 board::DecisionResult::NotAllowed);
+        QVERIFY_THROWS_EXCEPTION(RuntimeError, data.rework({rework::Kind::Void, QStringLiteral("W001"), QString(), QString(), QString(),
+                                                            QStringLiteral("王主管"), QStringLiteral("其他"), QString()}));
         const auto found = data.lookup(QStringLiteral("W002"));
         QCOMPARE(found.size(), size_t(2));
         QVERIFY(data.history(QStringLiteral("P-SAME")).size() >= 4); // packed twice in each plant, taken out once in each
