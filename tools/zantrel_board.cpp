@@ -1,7 +1,8 @@
 // zantrel-board: the line's board, a web page of every station, the output per hour,
 // a lookup of packs and boxes, and the packs found in two boxes, with a supervisor's
 // decision on each. Reads the plant record as zantrel_reader; a decision goes in as
-// zantrel_supervisor, and only when the board was started with a token.
+// zantrel_supervisor, and only when the board was started with a token. Over a company's
+// database (zantrel-db company init) it shows the plants, then their stations, read only.
 //
 //   zantrel-board --db URL [--listen ADDR:PORT --token-file FILE] [--idle-minutes N]
 //

@@ -7,7 +7,7 @@
 //   --db URL                         the plant record instead: every station's boxes
 //
 // Each line: workbook, sheet row, outer label, middle label, barcode, separated by tabs;
-// with --db the station follows.
+// with --db the station follows (in a company's database as "plant / station").
 // Exit status: 0 found; 1 not found, and every workbook was read; 3 not found, but
 // some workbooks could not be read (each named on stderr with the reason), so the
 // pack may be in one of them; 2 an error (told on stderr).
