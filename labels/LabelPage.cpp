@@ -74,6 +74,7 @@ Drawn draw(const Label &label, const PageSize &size)
         out.misfit = why;
         return out;
     }
+    // A buffer in memory, no file: the print system is handed the bytes.
     QBuffer buffer(&out.pdf);
     buffer.open(QIODevice::WriteOnly);
     QPdfWriter pdf(&buffer);

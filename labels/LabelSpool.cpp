@@ -12,7 +12,6 @@
 #include <QCryptographicHash>
 #include <QDateTime>
 #include <QDir>
-#include <QFile>
 #include <QJsonDocument>
 #include <QUuid>
 #include <algorithm>
@@ -220,8 +219,11 @@ std::vector<LabelSpool::Kept> LabelSpool::readKept()
         const QString title = o.value(QStringLiteral("title")).toString();
         if (!label || !title.startsWith(QLatin1String("zantrel ")) || title.size() > 200) {
             // Not a label this program kept: set aside under a name of its own and told, never printed.
-            QFile::rename(path, path + QStringLiteral(".damaged-") + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMddHHmmss")));
-            setState(QStringLiteral("标签：待打印标签文件 %1 无法识别，已另存").arg(name));
+            const QString why = regularfile::rename(
+                path, path + QStringLiteral(".damaged-") + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMddHHmmss")));
+            // Not renamed, it is found and told again at the next look; never printed.
+            setState(why.isEmpty() ? QStringLiteral("标签：待打印标签文件 %1 无法识别，已另存").arg(name)
+                                   : QStringLiteral("标签：待打印标签文件 %1 无法识别，也无法另存（%2）").arg(name, why));
             continue;
         }
         kept.push_back({path, title, qint64(o.value(QStringLiteral("added")).toDouble()), *label});
@@ -234,19 +236,22 @@ void LabelSpool::handOver(const Kept &k)
 {
     const QString &queue = m_options.print.printer;
     // Handed over before a crash, after the print system took it: not twice.
+    // A kept file that cannot be removed is found again and, the print system holding
+    // its job, removed then; it is never printed twice.
     if (std::optional<printing::Job> there = printing::findByTitle(queue, k.title)) {
-        QFile::remove(k.path);
+        regularfile::remove(k.path);
         return;
     }
     const Drawn drawn = draw(k.label, {m_options.print.widthMm, m_options.print.heightMm, m_options.print.dpi});
     if (drawn.pdf.isEmpty()) {
         // Start refused what does not fit; a label that still does not (a longer text) is set aside, told.
-        QFile::rename(k.path, k.path + QStringLiteral(".unprintable"));
+        // Not renamed, it is drawn, refused and told again at the next look.
+        regularfile::rename(k.path, k.path + QStringLiteral(".unprintable"));
         setState(QStringLiteral("标签：未打印 %1：%2").arg(k.label.text, drawn.misfit));
         return;
     }
     const int id = printing::submit(queue, k.title, drawn.pdf);
-    QFile::remove(k.path);
+    regularfile::remove(k.path);
     std::lock_guard<std::mutex> g(m_lock);
     m_watched.emplace_back(id, k.label.text);
     m_state = QStringLiteral("标签：已打印 %1%2（F9 补打上一箱）").arg(k.label.reprint ? QStringLiteral("补打 ") : QString(), k.label.text);

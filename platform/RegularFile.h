@@ -39,6 +39,11 @@ QString whyNotReadable(const QString &path, int64_t limit);
 // waiting on it. Raises a RuntimeError (source "RegularFile") with the reason.
 void append(const QString &path, const QByteArray &bytes);
 
+// A file renamed or removed by its path alone (nothing is opened, so nothing can
+// block). "" when done, or when nothing was there to remove; else why not, in Chinese.
+QString rename(const QString &from, const QString &to);
+QString remove(const QString &path);
+
 // Tests make opening a path fail as the system would (EACCES, EIO …), also when
 // they run as root, who reads through any permission. The hook returns an errno
 // value, or 0 to let the open run.

@@ -7,6 +7,7 @@
 
 #include <QFile>
 #include <cerrno>
+#include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -138,6 +139,16 @@ void append(const QString &path, const QByteArray &bytes)
         refuse(reason::fromErrno(err));
     if (sys::retried([&] { return ::fdatasync(file.fd); }) != 0)
         refuse(reason::fromErrno(errno));
+}
+
+QString rename(const QString &from, const QString &to)
+{
+    return ::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0 ? QString() : reason::fromErrno(errno);
+}
+
+QString remove(const QString &path)
+{
+    return ::unlink(QFile::encodeName(path).constData()) == 0 || errno == ENOENT ? QString() : reason::fromErrno(errno);
 }
 
 QString whyNotReadable(const QString &path, int64_t limit)
