@@ -5,6 +5,7 @@
 // Prints the figures beside the target, and the query's plan once.
 #include "Quantile.h"
 #include "BenchDatabase.h"
+#include "TimedCheck.h"
 
 #include "plant/PlantCheck.h"
 
@@ -46,14 +47,8 @@ int main(int argc, char **argv)
         const bool recorded = n % 2 == 0;
         const qint64 pack = recorded ? 1 + qint64(random.bounded(kBoxes)) * kPacksPerBox : 900000000 + n;
         const QString barcode = QStringLiteral("P%1").arg(pack, 9, 10, QLatin1Char('0'));
-        QElapsedTimer asked;
-        asked.start();
-        const uint64_t ticket = check.ask(barcode);
-        std::optional<PlantCheck::Answer> answer;
-        while (!(answer = check.answer(ticket)))
-            std::this_thread::yield();
-        const double ms = double(asked.nsecsElapsed()) / 1e6;
-        if (!answer->reached || answer->found.has_value() != recorded) {
+        const auto [answer, ms] = timedCheck(check, barcode);
+        if (!answer.reached || answer.found.has_value() != recorded) {
             std::fprintf(stderr, "wrong answer for %s\n", qPrintable(barcode));
             return 1;
         }

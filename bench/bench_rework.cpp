@@ -8,6 +8,7 @@
 // Prints "figure_name: value unit" lines.
 #include "Quantile.h"
 #include "BenchDatabase.h"
+#include "TimedCheck.h"
 
 #include "plant/Epcis.h"
 #include "plant/PlantCheck.h"
@@ -124,14 +125,9 @@ int main(int argc, char **argv)
             barcode = QStringLiteral("X%1").arg(n);
             taken = false;
         }
-        QElapsedTimer asked;
-        asked.start();
-        const uint64_t ticket = check.ask(barcode);
-        std::optional<PlantCheck::Answer> answer;
-        while (!(answer = check.answer(ticket)))
-            std::this_thread::yield();
-        all.push_back(double(asked.nsecsElapsed()) / 1e6);
-        if (!answer->reached || answer->found.has_value() != taken) {
+        const auto [answer, ms] = timedCheck(check, barcode);
+        all.push_back(ms);
+        if (!answer.reached || answer.found.has_value() != taken) {
             std::fprintf(stderr, "wrong answer for %s\n", qPrintable(barcode));
             return 1;
         }

@@ -11,6 +11,7 @@
 // Prints "figure_name: value unit" lines.
 #include "Quantile.h"
 #include "BenchDatabase.h"
+#include "TimedCheck.h"
 
 #include "board/BoardData.h"
 #include "support/DeliverBox.h"
@@ -61,16 +62,9 @@ void measure(PgServer &server, const QString &name, database::Connection &admin,
     for (int n = 0; n < 2000; ++n) {
         const bool recorded = n % 4 != 0;
         const QString barcode = recorded ? pack(1 + random.bounded(boxes), int(random.bounded(kPacksPerBox))) : QStringLiteral("X%1").arg(n);
-        QElapsedTimer asked;
-        asked.start();
-        const uint64_t ticket = check.ask(barcode);
-        std::optional<PlantCheck::Answer> answer;
-        // Polled gently: a spinning poller would take a core from the check's own
-        // thread and the server on a two-core machine.
-        while (!(answer = check.answer(ticket)))
-            std::this_thread::sleep_for(std::chrono::microseconds(20));
-        checks.push_back(double(asked.nsecsElapsed()) / 1e6);
-        if (!answer->reached || answer->found.has_value() != recorded) {
+        const auto [answer, ms] = timedCheck(check, barcode);
+        checks.push_back(ms);
+        if (!answer.reached || answer.found.has_value() != recorded) {
             std::fprintf(stderr, "wrong answer for %s\n", qPrintable(barcode));
             std::exit(1);
         }
