@@ -342,20 +342,13 @@ int main(int argc, char **argv)
             return kError;
         }
     }
-    if (!args.isEmpty() && args[0] == QLatin1String("epcis")) {
-        const int status = epcisCommand(args);
-        if (status < 0)
-            usage();
-        return status < 0 ? kError : status;
-    }
-    if (!args.isEmpty() && args[0] == QLatin1String("company")) {
-        const int status = companyCommand(args);
-        if (status < 0)
-            usage();
-        return status < 0 ? kError : status;
-    }
-    if (!args.isEmpty() && args[0] == QLatin1String("rework")) {
-        const int status = reworkCommand(args);
+    // Commands that read their own arguments: below 0, they were not as the usage says.
+    const std::pair<const char *, int (*)(const QStringList &)> parsed[] = {
+        {"epcis", epcisCommand}, {"company", companyCommand}, {"rework", reworkCommand}};
+    for (const auto &[name, command] : parsed) {
+        if (args.isEmpty() || args[0] != QLatin1String(name))
+            continue;
+        const int status = command(args);
         if (status < 0)
             usage();
         return status < 0 ? kError : status;
