@@ -16,7 +16,6 @@
 #include <QUuid>
 #include <algorithm>
 #include <chrono>
-#include <cstdio>
 
 namespace labels {
 
@@ -24,6 +23,7 @@ namespace {
 
 constexpr int64_t kKeptLimit = 16 << 20; // one label with its packs: far below
 const QString kLast = QStringLiteral("last-outer.json");
+constexpr auto kWatchEvery = std::chrono::milliseconds(300); // while a job is on its way
 
 QString keyOf(const QString &kind, const QString &identity)
 {
@@ -48,19 +48,23 @@ Label outerLabelOf(const Box &box, const QString &station, const QDateTime &at, 
     return l;
 }
 
+QString now()
+{
+    return QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMddHHmmss"));
+}
+
 } // namespace
 
 LabelSpool::LabelSpool(Options options) : m_options(std::move(options))
 {
     QDir().mkpath(folder());
-    // The last outer label, for a reprint after a restart.
+    // The last outer label printed, for a reprint after a restart.
     try {
         if (const std::optional<QByteArray> last = regularfile::read(QDir(folder()).filePath(kLast), kKeptLimit))
             m_lastOuter = Label::fromJson(QJsonDocument::fromJson(*last).object());
     } catch (const RuntimeError &) {
         // Not a file this program wrote: there is nothing to reprint until the next box.
     }
-    m_state = QStringLiteral("标签：打印机 %1（F9 补打上一箱）").arg(m_options.print.printer);
     m_thread = std::thread([this] { run(); });
 }
 
@@ -79,21 +83,71 @@ QString LabelSpool::folder() const
     return QDir(m_options.programFolder).filePath(QLatin1String(kFolder));
 }
 
-void LabelSpool::setState(const QString &line)
+int LabelSpool::waitingUnlocked() const
+{
+    return int(QDir(folder()).entryList({QStringLiteral("*.label")}, QDir::Files).size() + m_memory.size());
+}
+
+int LabelSpool::waiting() const
 {
     std::lock_guard<std::mutex> g(m_lock);
-    m_state = line;
+    return waitingUnlocked();
+}
+
+QString LabelSpool::composeLine() const
+{
+    QStringList parts;
+    const Kept *failed = m_failed.empty() ? nullptr : &m_failed.front();
+    if (!m_error.isEmpty())
+        parts << QStringLiteral("未打印：%1（待打印 %2 张，打印服务恢复后自动打印）").arg(m_error).arg(waitingUnlocked());
+    else if (failed)
+        parts << QStringLiteral("%1 打印失败（%2）%3，按 F9 补打")
+                     .arg(failed->label.text, failed->failed,
+                          m_failed.size() > 1 ? QStringLiteral("，另有 %1 张失败").arg(m_failed.size() - 1) : QString());
+    else if (!m_inFlight.isEmpty())
+        parts << QStringLiteral("已交打印 %1%2").arg(m_inFlight.back(), m_inFlight.size() > 1
+                                                                      ? QStringLiteral("（%1 张未打完）").arg(m_inFlight.size())
+                                                                      : QString());
+    else if (m_lastDone)
+        parts << QStringLiteral("已打印 %1%2").arg(m_lastDone->reprint ? QStringLiteral("补打 ") : QString(), m_lastDone->text);
+    else
+        parts << QStringLiteral("打印机 %1").arg(m_options.print.printer);
+    if (!m_keepProblem.isEmpty())
+        parts << QStringLiteral("无法保存待打印标签（%1），%2 张标签只在内存中，请勿退出程序").arg(m_keepProblem).arg(m_memory.size());
+    if (!m_notice.isEmpty())
+        parts << m_notice;
+    QString f9 = QStringLiteral("上一箱");
+    if (failed)
+        f9 = failed->label.text;
+    else if (m_lastOuter)
+        f9 = m_lastOuter->text;
+    return QStringLiteral("标签：%1（F9 补打 %2）").arg(parts.join(QStringLiteral("；")), f9);
 }
 
 QString LabelSpool::stateLine() const
 {
     std::lock_guard<std::mutex> g(m_lock);
-    return m_state;
+    return composeLine();
 }
 
-int LabelSpool::waiting() const
+bool LabelSpool::writeKept(const QString &path, const Kept &k, QString *why)
 {
-    return int(QDir(folder()).entryList({QStringLiteral("*.label")}, QDir::Files).size());
+    QJsonObject o{{QStringLiteral("title"), k.title},
+                  {QStringLiteral("added"), double(k.added)},
+                  {QStringLiteral("label"), k.label.toJson()}};
+    if (k.job > 0)
+        o.insert(QStringLiteral("job"), k.job);
+    if (!k.failed.isEmpty())
+        o.insert(QStringLiteral("failed"), k.failed);
+    try {
+        QDir().mkpath(folder());
+        replaceFileAtomically(path, QJsonDocument(o).toJson(QJsonDocument::Compact));
+        return true;
+    } catch (const RuntimeError &e) {
+        if (why)
+            *why = e.description();
+        return false;
+    }
 }
 
 void LabelSpool::keep(const QString &key, const Label &label)
@@ -101,19 +155,22 @@ void LabelSpool::keep(const QString &key, const Label &label)
     const QString path = QDir(folder()).filePath(key + QStringLiteral(".label"));
     if (QFileInfo::exists(path))
         return; // already waiting: the same box handed over again
-    const QJsonObject o{{QStringLiteral("title"), QStringLiteral("zantrel ") + key},
-                        {QStringLiteral("added"), double(QDateTime::currentMSecsSinceEpoch())},
-                        {QStringLiteral("label"), label.toJson()}};
-    try {
-        QDir().mkpath(folder());
-        replaceFileAtomically(path, QJsonDocument(o).toJson(QJsonDocument::Compact));
-    } catch (const RuntimeError &e) {
-        // Printing never stops the line: the box is written; its label is told as not printed.
-        setState(QStringLiteral("标签：未打印 %1：无法保存待打印标签（%2）").arg(label.text, e.description()));
-        return;
-    }
+    Kept k{path, QStringLiteral("zantrel ") + key, QDateTime::currentMSecsSinceEpoch(), label, 0, {}, false};
+    QString why;
+    const bool kept = writeKept(path, k, &why);
     {
         std::lock_guard<std::mutex> g(m_lock);
+        m_notice.clear();
+        if (!kept) {
+            // Printing never stops the line: the label goes from memory, and the print
+            // line says so until labels can be kept again.
+            k.memory = true;
+            if (std::none_of(m_memory.begin(), m_memory.end(), [&](const Kept &m) { return m.title == k.title; }))
+                m_memory.push_back(k);
+            m_keepProblem = why;
+        } else if (m_memory.empty()) {
+            m_keepProblem.clear();
+        }
         m_added = true;
     }
     m_wake.notify_all();
@@ -127,13 +184,6 @@ void LabelSpool::boxWritten(const Box &box, const ExportReceipt &receipt)
                                  ? box.exportTarget()->boxId.toString(QUuid::WithoutBraces)
                                  : receipt.workbook + QLatin1Char(':') + QString::number(receipt.firstRow);
     keep(keyOf(QStringLiteral("box"), identity), label);
-    try {
-        replaceFileAtomically(QDir(folder()).filePath(kLast), QJsonDocument(label.toJson()).toJson(QJsonDocument::Compact));
-    } catch (const RuntimeError &) {
-        // Only a reprint after a restart needs it; the label itself is kept above.
-    }
-    std::lock_guard<std::mutex> g(m_lock);
-    m_lastOuter = label;
 }
 
 void LabelSpool::middleFilled(const Box &box, const QString &middleLabel)
@@ -154,24 +204,40 @@ void LabelSpool::middleFilled(const Box &box, const QString &middleLabel)
             l.packList << r.text;
     }
     l.packs = int(l.packList.size());
+    // A middle box is filled once; the same label on another box of the day (an outer
+    // label used again) is another box's: its moment and packs are in the key.
     keep(keyOf(QStringLiteral("middle"), l.outer + QLatin1Char('\n') + middleLabel + QLatin1Char('\n')
-                                             + l.written.date().toString(Qt::ISODate)),
+                                             + l.written.toString(Qt::ISODateWithMs) + QLatin1Char('\n')
+                                             + l.packList.join(QLatin1Char('\n'))),
          l);
 }
 
 void LabelSpool::reprintLast()
 {
-    std::optional<Label> last;
+    std::optional<Kept> failed;
+    std::optional<Label> again;
     {
         std::lock_guard<std::mutex> g(m_lock);
-        last = m_lastOuter;
+        if (!m_failed.empty())
+            failed = m_failed.front();
+        else
+            again = m_lastOuter;
     }
-    if (!last) {
-        setState(QStringLiteral("标签：还没有可补打的外箱标签"));
+    if (failed) {
+        // The oldest label whose job failed, as the print line names it.
+        Label l = failed->label;
+        l.reprint = true;
+        keep(QStringLiteral("reprint-") + QUuid::createUuid().toString(QUuid::Id128), l);
+        drop(*failed);
         return;
     }
-    last->reprint = true;
-    keep(QStringLiteral("reprint-") + QUuid::createUuid().toString(QUuid::Id128), *last);
+    if (!again) {
+        std::lock_guard<std::mutex> g(m_lock);
+        m_notice = QStringLiteral("还没有可补打的外箱标签");
+        return;
+    }
+    again->reprint = true;
+    keep(QStringLiteral("reprint-") + QUuid::createUuid().toString(QUuid::Id128), *again);
 }
 
 QString LabelSpool::misfit(const PackingState &job) const
@@ -200,6 +266,29 @@ QString LabelSpool::misfit(const PackingState &job) const
     return draw(middle, size).misfit;
 }
 
+
+void LabelSpool::persistMemory()
+{
+    std::vector<Kept> memory;
+    {
+        std::lock_guard<std::mutex> g(m_lock);
+        memory = m_memory;
+    }
+    if (memory.empty())
+        return;
+    QString why;
+    for (Kept k : memory) {
+        k.memory = false;
+        if (!writeKept(k.path, k, &why))
+            break; // the folder is still not writable: the rest stay in memory too
+        std::lock_guard<std::mutex> g(m_lock);
+        m_memory.erase(std::remove_if(m_memory.begin(), m_memory.end(), [&](const Kept &m) { return m.title == k.title; }),
+                       m_memory.end());
+    }
+    std::lock_guard<std::mutex> g(m_lock);
+    m_keepProblem = m_memory.empty() ? QString() : why;
+}
+
 std::vector<LabelSpool::Kept> LabelSpool::readKept()
 {
     std::vector<Kept> kept;
@@ -219,84 +308,198 @@ std::vector<LabelSpool::Kept> LabelSpool::readKept()
         const QString title = o.value(QStringLiteral("title")).toString();
         if (!label || !title.startsWith(QLatin1String("zantrel ")) || title.size() > 200) {
             // Not a label this program kept: set aside under a name of its own and told, never printed.
-            const QString why = regularfile::rename(
-                path, path + QStringLiteral(".damaged-") + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMddHHmmss")));
+            const QString why = regularfile::rename(path, path + QStringLiteral(".damaged-") + now());
             // Not renamed, it is found and told again at the next look; never printed.
-            setState(why.isEmpty() ? QStringLiteral("标签：待打印标签文件 %1 无法识别，已另存").arg(name)
-                                   : QStringLiteral("标签：待打印标签文件 %1 无法识别，也无法另存（%2）").arg(name, why));
+            std::lock_guard<std::mutex> g(m_lock);
+            m_notice = why.isEmpty() ? QStringLiteral("待打印标签文件 %1 无法识别，已另存").arg(name)
+                                     : QStringLiteral("待打印标签文件 %1 无法识别，也无法另存（%2）").arg(name, why);
             continue;
         }
-        kept.push_back({path, title, qint64(o.value(QStringLiteral("added")).toDouble()), *label});
+        const double job = o.value(QStringLiteral("job")).toDouble();
+        kept.push_back({path, title, qint64(o.value(QStringLiteral("added")).toDouble()), *label,
+                        job >= 1 && job <= 2147483647.0 ? int(job) : 0, o.value(QStringLiteral("failed")).toString(), false});
+    }
+    {
+        std::lock_guard<std::mutex> g(m_lock);
+        kept.insert(kept.end(), m_memory.begin(), m_memory.end());
     }
     std::sort(kept.begin(), kept.end(), [](const Kept &a, const Kept &b) { return a.added != b.added ? a.added < b.added : a.path < b.path; });
     return kept;
 }
 
-void LabelSpool::handOver(const Kept &k)
+LabelSpool::Outcome LabelSpool::settle(Kept &k)
 {
+    if (!k.failed.isEmpty())
+        return Outcome::Failed; // waits for F9
     const QString &queue = m_options.print.printer;
-    // Handed over before a crash, after the print system took it: not twice.
-    // A kept file that cannot be removed is found again and, the print system holding
-    // its job, removed then; it is never printed twice.
-    if (std::optional<printing::Job> there = printing::findByTitle(queue, k.title)) {
-        regularfile::remove(k.path);
-        return;
+    int known = k.job;
+    {
+        std::lock_guard<std::mutex> g(m_lock);
+        known = m_jobs.value(k.title, known);
     }
+    // A job is ours only under our title: the id alone may since name another label's job.
+    std::optional<printing::Job> job;
+    if (known > 0) {
+        job = printing::job(queue, known);
+        if (job && job->title != k.title)
+            job.reset();
+    }
+    if (!job) {
+        // Handed over before a crash, after the print system took it, or known to a
+        // print system that lost it: looked for by title, handed over again only if absent.
+        job = printing::findByTitle(queue, k.title);
+        if (job && job->state == printing::JobState::Held)
+            job = printing::job(queue, job->id);
+    }
+    if (job && job->state == printing::JobState::Held && job->documents == 0) {
+        // A job left without its document (its second request never came) never prints.
+        printing::cancel(queue, job->id);
+        job.reset();
+    }
+    if (!job)
+        return handOver(k);
+    if (job->id != known)
+        recordJob(k, job->id);
+    switch (job->state) {
+    case printing::JobState::Done:
+        finished(k);
+        return Outcome::Printed;
+    case printing::JobState::Failed:
+        k.failed = QStringLiteral("打印作业 %1 被中止或取消").arg(job->id);
+        markFailed(k, k.failed);
+        return Outcome::Failed;
+    default:
+        return Outcome::OnItsWay;
+    }
+}
+
+LabelSpool::Outcome LabelSpool::handOver(const Kept &k)
+{
     const Drawn drawn = draw(k.label, {m_options.print.widthMm, m_options.print.heightMm, m_options.print.dpi});
     if (drawn.pdf.isEmpty()) {
         // Start refused what does not fit; a label that still does not (a longer text) is set aside, told.
         // Not renamed, it is drawn, refused and told again at the next look.
-        regularfile::rename(k.path, k.path + QStringLiteral(".unprintable"));
-        setState(QStringLiteral("标签：未打印 %1：%2").arg(k.label.text, drawn.misfit));
-        return;
+        if (!k.memory)
+            regularfile::rename(k.path, k.path + QStringLiteral(".unprintable"));
+        drop(k);
+        std::lock_guard<std::mutex> g(m_lock);
+        m_notice = QStringLiteral("未打印 %1：%2").arg(k.label.text, drawn.misfit);
+        return Outcome::SetAside;
     }
-    const int id = printing::submit(queue, k.title, drawn.pdf);
-    regularfile::remove(k.path);
-    std::lock_guard<std::mutex> g(m_lock);
-    m_watched.emplace_back(id, k.label.text);
-    m_state = QStringLiteral("标签：已打印 %1%2（F9 补打上一箱）").arg(k.label.reprint ? QStringLiteral("补打 ") : QString(), k.label.text);
+    const int id = printing::submit(m_options.print.printer, k.title, drawn.pdf);
+    recordJob(k, id);
+    return Outcome::OnItsWay;
 }
 
-void LabelSpool::watchJobs()
+void LabelSpool::recordJob(const Kept &k, int id)
 {
-    std::vector<std::pair<int, QString>> watched;
+    Kept with = k;
+    with.job = id;
     {
         std::lock_guard<std::mutex> g(m_lock);
-        watched = m_watched;
+        m_jobs.insert(k.title, id);
+        for (Kept &m : m_memory)
+            if (m.title == k.title)
+                m.job = id;
     }
-    for (const auto &[id, text] : watched) {
-        const std::optional<printing::Job> job = printing::find(m_options.print.printer, id);
-        if (job && job->state != printing::JobState::Failed && job->state != printing::JobState::Done)
-            continue;
+    // Where the file cannot say it, the job is known here until a restart, and after
+    // one the title finds it.
+    if (!k.memory)
+        writeKept(k.path, with, nullptr);
+}
+
+void LabelSpool::finished(const Kept &k)
+{
+    drop(k);
+    Label done = k.label;
+    {
         std::lock_guard<std::mutex> g(m_lock);
-        m_watched.erase(std::remove(m_watched.begin(), m_watched.end(), std::make_pair(id, text)), m_watched.end());
-        // A job the print system no longer lists was purged from its history after it ended.
-        if (job && job->state == printing::JobState::Failed)
-            m_state = QStringLiteral("标签：%1 打印失败（打印作业 %2 被中止或取消），按 F9 补打").arg(text).arg(id);
+        m_lastDone = done;
+        if (done.kind != Label::Kind::Outer)
+            return;
+        done.reprint = false;
+        m_lastOuter = done;
     }
+    try {
+        replaceFileAtomically(QDir(folder()).filePath(kLast), QJsonDocument(done.toJson()).toJson(QJsonDocument::Compact));
+    } catch (const RuntimeError &) {
+        // Only a reprint after a restart needs it; this run reprints from memory.
+    }
+}
+
+void LabelSpool::markFailed(const Kept &k, const QString &why)
+{
+    Kept failed = k;
+    failed.failed = why;
+    {
+        std::lock_guard<std::mutex> g(m_lock);
+        for (Kept &m : m_memory)
+            if (m.title == k.title)
+                m.failed = why;
+    }
+    // Not written, it is found failed again at the next look and told the same.
+    if (!k.memory)
+        writeKept(k.path, failed, nullptr);
+}
+
+void LabelSpool::drop(const Kept &k)
+{
+    // A kept file that cannot be removed is found again and, the print system holding
+    // its job under its title, removed then; it is never printed twice.
+    if (!k.memory)
+        regularfile::remove(k.path);
+    std::lock_guard<std::mutex> g(m_lock);
+    m_memory.erase(std::remove_if(m_memory.begin(), m_memory.end(), [&](const Kept &m) { return m.title == k.title; }),
+                   m_memory.end());
+    m_failed.erase(std::remove_if(m_failed.begin(), m_failed.end(), [&](const Kept &m) { return m.title == k.title; }),
+                   m_failed.end());
+    m_jobs.remove(k.title);
+}
+
+bool LabelSpool::pass()
+{
+    persistMemory();
+    QStringList onItsWay;
+    std::vector<Kept> failed;
+    for (Kept &k : readKept()) {
+        {
+            std::lock_guard<std::mutex> g(m_lock);
+            if (m_stop)
+                return false;
+        }
+        switch (settle(k)) {
+        case Outcome::OnItsWay:
+            onItsWay << k.label.text;
+            break;
+        case Outcome::Failed:
+            failed.push_back(k);
+            break;
+        case Outcome::Printed:
+        case Outcome::SetAside:
+            break;
+        }
+    }
+    std::lock_guard<std::mutex> g(m_lock);
+    m_error.clear();
+    m_inFlight = onItsWay;
+    m_failed = failed;
+    return !onItsWay.isEmpty();
 }
 
 void LabelSpool::run()
 {
     for (;;) {
-        bool failed = false;
+        bool failed = false, watching = false;
         try {
-            for (const Kept &k : readKept()) {
-                {
-                    std::lock_guard<std::mutex> g(m_lock);
-                    if (m_stop)
-                        return;
-                }
-                handOver(k);
-            }
-            watchJobs();
+            watching = pass();
         } catch (const RuntimeError &e) {
             failed = true;
-            const int n = waiting();
-            setState(QStringLiteral("标签：未打印：%1（待打印 %2 张，打印服务恢复后自动打印）").arg(e.description()).arg(n));
+            std::lock_guard<std::mutex> g(m_lock);
+            m_error = e.description();
         }
         std::unique_lock<std::mutex> g(m_lock);
-        const auto wait = std::chrono::seconds(failed ? m_options.retrySeconds : (m_watched.empty() ? 3600 : 2));
+        const auto wait = failed ? std::chrono::milliseconds(std::chrono::seconds(m_options.retrySeconds))
+                                 : watching ? kWatchEvery : std::chrono::milliseconds(std::chrono::hours(1));
         m_wake.wait_for(g, wait, [this] { return m_stop || m_added; });
         if (m_stop)
             return;

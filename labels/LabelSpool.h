@@ -4,6 +4,7 @@
 #include "settings/StationSettings.h"
 #include "station/LabelHandoff.h"
 
+#include <QHash>
 #include <QString>
 #include <condition_variable>
 #include <mutex>
@@ -13,11 +14,14 @@
 
 // The station's labels on their way to the printer. Each label is first kept on disk
 // (one file per label in the program folder's labels/), then handed to the print
-// system on a thread of its own, and its file removed once the print system holds
-// the job. The job's title names the label: one found under that title after a
-// restart is not handed over again, so a crash never prints a label twice. A print
-// system that is down, hung or has no such queue changes only the print line; the
-// labels wait and go once it answers.
+// system on a thread of its own; its file stays until the print system says the job
+// completed. The job's title names the label: a label is known again by its title,
+// never by the job's id alone (a print system that lost its state gives the same ids
+// to other jobs), so a crash never prints a label twice and a lost job is handed over
+// again. A print system that is down, hung or has no such queue changes only the
+// print line; the labels wait and go once it answers. A label that cannot be kept
+// on disk is printed from memory, and the print line says so until labels can be
+// kept again.
 namespace labels {
 
 class LabelSpool : public LabelHandoff
@@ -36,40 +40,59 @@ public:
 
     void boxWritten(const Box &box, const ExportReceipt &receipt) override;
     void middleFilled(const Box &box, const QString &middleLabel) override;
+    // The label the print line names: the oldest that failed, else the last outer label printed.
     void reprintLast() override;
     QString stateLine() const override;
     QString misfit(const PackingState &job) const override;
 
-    // Labels kept on disk and not yet handed over.
+    // Labels not yet printed: kept on disk (also those that failed) and only in memory.
     int waiting() const;
-    // Kept labels that are no label (damaged, edited): set aside, told once.
     static constexpr const char *kFolder = "labels";
 
 private:
     struct Kept
     {
-        QString path;
+        QString path; // "" while it is only in memory
         QString title;
         qint64 added = 0;
         Label label;
+        int job = 0;    // the print system's job, once handed over
+        QString failed; // why its job failed: it waits for F9
+        bool memory = false; // not on disk (yet): path is where it belongs
     };
+    enum class Outcome { Printed, OnItsWay, Failed, SetAside };
 
     void keep(const QString &key, const Label &label);
+    bool writeKept(const QString &path, const Kept &k, QString *why);
     void run();
+    void persistMemory();
     std::vector<Kept> readKept();
-    void handOver(const Kept &k);
-    void watchJobs();
+    bool pass();
+    Outcome settle(Kept &k);
+    Outcome handOver(const Kept &k);
+    void recordJob(const Kept &k, int id);
+    void finished(const Kept &k);
+    void markFailed(const Kept &k, const QString &why);
+    void drop(const Kept &k);
     QString folder() const;
-    void setState(const QString &line);
+    int waitingUnlocked() const;
+    QString composeLine() const;
 
     Options m_options;
     mutable std::mutex m_lock;
     std::condition_variable m_wake;
     bool m_stop = false;
     bool m_added = false;
-    QString m_state;
-    std::optional<Label> m_lastOuter;
-    std::vector<std::pair<int, QString>> m_watched; // jobs handed over, until done: id and label
+    // What the print line is made of (under m_lock).
+    QString m_error;         // the print system's refusal in the last pass
+    QString m_keepProblem;   // why labels could not be kept on disk; until one can be
+    QString m_notice;        // a kept file set aside; until the next label is kept
+    QStringList m_inFlight;  // handed over, not yet completed, oldest first
+    std::optional<Label> m_lastDone;
+    std::vector<Kept> m_failed;       // labels whose job failed, oldest first: F9 takes the first
+    std::optional<Label> m_lastOuter; // the last outer label printed, for F9
+    std::vector<Kept> m_memory;       // labels that could not be kept on disk
+    QHash<QString, int> m_jobs;       // title -> job, also where the kept file could not say it
     std::thread m_thread;
 };
 

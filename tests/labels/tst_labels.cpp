@@ -3,6 +3,7 @@
 #include "station/JournalScript.h"
 #include "support/Mutation.h"
 #include "support/BarcodeDecode.h"
+#include "support/BlackHoleProxy.h"
 #include "support/CupsServer.h"
 #include "support/ToolRun.h"
 
@@ -21,7 +22,10 @@
 #include "ui/scan/frm_SCAN.h"
 #include "station/BoxExport.h"
 
+#include <cups/cups.h>
+
 #include <QJsonDocument>
+#include <QScopeGuard>
 #include <QLabel>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
@@ -71,6 +75,40 @@ class TestLabels : public QObject
 {
     Q_OBJECT
     CupsServer m_cups;
+
+    // The test's own connection to the scheduler, past any proxy a test puts in front of it.
+    http_t *direct()
+    {
+        return httpConnect2(m_cups.socket().toLocal8Bit().constData(), 0, nullptr, AF_LOCAL, HTTP_ENCRYPTION_NEVER, 1, 5000, nullptr);
+    }
+
+    // The labels a queue printed, each read from its job's document, sorted.
+    QStringList completed(const QString &queue)
+    {
+        cups_job_t *jobs = nullptr;
+        http_t *http = direct();
+        const int n = cupsGetJobs2(http, &jobs, queue.toUtf8().constData(), 0, CUPS_WHICHJOBS_COMPLETED);
+        httpClose(http);
+        QStringList texts;
+        for (int i = 0; i < n; ++i) {
+            if (jobs[i].state != IPP_JSTATE_COMPLETED)
+                continue;
+            QString why;
+            texts << decodePage(m_cups.document(jobs[i].id), 203, &why).join(QLatin1Char('|'));
+        }
+        cupsFreeJobs(n, jobs);
+        texts.sort();
+        return texts;
+    }
+    int waitingJobs(const QString &queue)
+    {
+        cups_job_t *jobs = nullptr;
+        http_t *http = direct();
+        const int n = cupsGetJobs2(http, &jobs, queue.toUtf8().constData(), 0, CUPS_WHICHJOBS_ACTIVE);
+        httpClose(http);
+        cupsFreeJobs(n, jobs);
+        return n;
+    }
 
     // The labels the scheduler holds, each decoded from its document at the printer's resolution.
     QStringList printed()
@@ -396,8 +434,10 @@ private slots:
         QTRY_VERIFY(line->text().contains(QStringLiteral("补打 W003")));
     }
 
-    // A job the print system takes and then drops (cancelled, aborted) is told on the print line.
-    void aFailedJobIsTold()
+    // A label is told printed only once its job completed; one whose job the print
+    // system drops (cancelled, aborted) is told until F9 prints it again, also after
+    // later boxes printed.
+    void aLabelIsPrintedWhenItsJobCompleted()
     {
         QCOMPARE(m_cups.addQueue(QStringLiteral("stopped")), QString());
         QCOMPARE(m_cups.command(QStringLiteral("cupsdisable"), {QStringLiteral("stopped")}), QString());
@@ -405,9 +445,130 @@ private slots:
         labels::LabelSpool spool({folder.path(), QStringLiteral("line3-a"), printer(QStringLiteral("stopped")), 1});
         WrittenBox box(QStringLiteral("W00077"));
         spool.boxWritten(box.box, box.receipt);
-        QTRY_VERIFY_WITH_TIMEOUT(spool.stateLine().contains(QStringLiteral("已打印 W00077")), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(spool.stateLine().contains(QStringLiteral("已交打印 W00077")), 20000);
+        QTest::qWait(0);
+        QVERIFY2(!spool.stateLine().contains(QStringLiteral("已打印")), qPrintable(spool.stateLine()));
+        QCOMPARE(spool.waiting(), 1); // kept until it is printed
         QCOMPARE(m_cups.command(QStringLiteral("cancel"), {QStringLiteral("-a"), QStringLiteral("stopped")}), QString());
         QTRY_VERIFY_WITH_TIMEOUT(spool.stateLine().contains(QStringLiteral("W00077 打印失败")), 20000);
+        QVERIFY2(spool.stateLine().contains(QStringLiteral("F9 补打 W00077")), qPrintable(spool.stateLine()));
+
+        // A later box prints; F9 still names, and prints, the one that failed.
+        QCOMPARE(m_cups.command(QStringLiteral("cupsenable"), {QStringLiteral("stopped")}), QString());
+        WrittenBox later(QStringLiteral("W00078"));
+        spool.boxWritten(later.box, later.receipt);
+        QTRY_COMPARE_WITH_TIMEOUT(completed(QStringLiteral("stopped")), QStringList{QStringLiteral("W00078")}, 20000);
+        QTRY_VERIFY(spool.stateLine().contains(QStringLiteral("F9 补打 W00077")));
+        spool.reprintLast();
+        QTRY_COMPARE_WITH_TIMEOUT(completed(QStringLiteral("stopped")), QStringList({"W00077", "W00078"}), 20000);
+        QTRY_COMPARE(spool.waiting(), 0);
+        QTRY_VERIFY(spool.stateLine().contains(QStringLiteral("已打印 补打 W00077")));
+        QVERIFY2(spool.stateLine().contains(QStringLiteral("F9 补打 W00077")), qPrintable(spool.stateLine()));
+    }
+
+    // The connection is cut once the print system has the job's request and before it
+    // answers: the label prints once, and is never told printed before it is.
+    void aCutConnectionNeitherLosesNorDoublesALabel()
+    {
+        QCOMPARE(m_cups.addQueue(QStringLiteral("cut")), QString());
+        BlackHoleProxy proxy(m_cups.socket());
+        QVERIFY(proxy.listening());
+        proxy.swallowAfter("zantrel box-");
+        const QByteArray direct = qgetenv("CUPS_SERVER");
+        qputenv("CUPS_SERVER", proxy.socket().toLocal8Bit()); // read by the spool's own thread
+        QTemporaryDir folder;
+        const auto direct_again = qScopeGuard([&] { qputenv("CUPS_SERVER", direct); });
+        labels::LabelSpool spool({folder.path(), QStringLiteral("line3-a"), printer(QStringLiteral("cut")), 1});
+        WrittenBox box(QStringLiteral("W00022"));
+        spool.boxWritten(box.box, box.receipt);
+        bool toldEarly = false;
+        QTRY_VERIFY_WITH_TIMEOUT(([&] {
+                                     const bool told = spool.stateLine().contains(QStringLiteral("已打印 W00022"));
+                                     const bool done = completed(QStringLiteral("cut")).contains(QStringLiteral("W00022"));
+                                     toldEarly = toldEarly || (told && !done);
+                                     return told && spool.waiting() == 0;
+                                 }()),
+                                 60000);
+        QCOMPARE(proxy.swallowed(), 1);
+        QVERIFY(!toldEarly);
+        QCOMPARE(completed(QStringLiteral("cut")), QStringList{QStringLiteral("W00022")});
+        QCOMPARE(waitingJobs(QStringLiteral("cut")), 0); // no job left without its document
+    }
+
+    // The print system dies with a job taken and not yet printed, and forgets it: the
+    // next job gets its id. Both labels print, each once.
+    void aJobThePrintSystemLostIsHandedOverAgain()
+    {
+        QCOMPARE(m_cups.addQueue(QStringLiteral("lost")), QString());
+        QCOMPARE(m_cups.command(QStringLiteral("cupsdisable"), {QStringLiteral("lost")}), QString());
+        // The queue itself is written to the scheduler's files when it stops; its jobs are not.
+        m_cups.stop();
+        QCOMPARE(m_cups.startAgain(), QString());
+        QTemporaryDir folder;
+        labels::LabelSpool spool({folder.path(), QStringLiteral("line3-a"), printer(QStringLiteral("lost")), 1});
+        WrittenBox first(QStringLiteral("W00252"));
+        spool.boxWritten(first.box, first.receipt);
+        QTRY_VERIFY_WITH_TIMEOUT(spool.stateLine().contains(QStringLiteral("已交打印 W00252")), 20000);
+        m_cups.kill();
+        QCOMPARE(m_cups.startAgain(), QString());
+        WrittenBox second(QStringLiteral("W00253"));
+        spool.boxWritten(second.box, second.receipt);
+        QTRY_VERIFY_WITH_TIMEOUT(spool.stateLine().contains(QStringLiteral("已交打印")), 20000);
+        QCOMPARE(m_cups.command(QStringLiteral("cupsenable"), {QStringLiteral("lost")}), QString());
+        QTRY_COMPARE_WITH_TIMEOUT(completed(QStringLiteral("lost")), QStringList({"W00252", "W00253"}), 30000);
+        QTRY_COMPARE(spool.waiting(), 0);
+        QCOMPARE(completed(QStringLiteral("lost")), QStringList({"W00252", "W00253"}));
+    }
+
+    // The label folder cannot be written (a file stands in its place): the labels are
+    // printed from memory, the print line says so until a label can be kept again,
+    // and nothing is missing once the folder is mended.
+    void labelsThatCannotBeKeptArePrintedAnyway()
+    {
+        QCOMPARE(m_cups.addQueue(QStringLiteral("unkept")), QString());
+        QTemporaryDir folder;
+        labels::LabelSpool spool({folder.path(), QStringLiteral("line3-a"), printer(QStringLiteral("unkept")), 1});
+        QVERIFY(QDir(folder.filePath("labels")).removeRecursively());
+        QFile blocker(folder.filePath("labels"));
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+        std::vector<std::unique_ptr<WrittenBox>> boxes;
+        for (const char *label : {"W00031", "W00032", "W00033"}) {
+            boxes.push_back(std::make_unique<WrittenBox>(QLatin1String(label)));
+            spool.boxWritten(boxes.back()->box, boxes.back()->receipt);
+            QVERIFY2(spool.stateLine().contains(QStringLiteral("只在内存中")), qPrintable(spool.stateLine()));
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(completed(QStringLiteral("unkept")), QStringList({"W00031", "W00032", "W00033"}), 30000);
+        QTRY_COMPARE(spool.waiting(), 0);
+        QVERIFY2(spool.stateLine().contains(QStringLiteral("无法保存待打印标签")), qPrintable(spool.stateLine()));
+
+        // Mended while the print system hangs: what waits in memory goes to disk, then prints.
+        QVERIFY(m_cups.pause());
+        WrittenBox held(QStringLiteral("W00034"));
+        spool.boxWritten(held.box, held.receipt);
+        QVERIFY(QFile::remove(folder.filePath("labels")));
+        QVERIFY(QDir(folder.path()).mkdir(QStringLiteral("labels")));
+        QTRY_COMPARE_WITH_TIMEOUT(int(QDir(folder.filePath("labels")).entryList({"*.label"}).size()), 1, 30000);
+        QTRY_VERIFY(!spool.stateLine().contains(QStringLiteral("无法保存待打印标签")));
+        QVERIFY(m_cups.resume());
+        QTRY_COMPARE_WITH_TIMEOUT(completed(QStringLiteral("unkept")), QStringList({"W00031", "W00032", "W00033", "W00034"}), 30000);
+        QTRY_COMPARE(spool.waiting(), 0);
+    }
+
+    // An outer label used again (Start asked and was told 是): the second box's middle
+    // labels are that box's own and print too.
+    void middleLabelsOfAReusedOuterLabelPrint()
+    {
+        QCOMPARE(m_cups.addQueue(QStringLiteral("middles")), QString());
+        QTemporaryDir folder;
+        settings::PrintSettings print = printer(QStringLiteral("middles"));
+        print.middle = true;
+        labels::LabelSpool spool({folder.path(), QStringLiteral("line3-a"), print, 1});
+        WrittenBox first(QStringLiteral("M00001")), second(QStringLiteral("M00001"), 3);
+        spool.middleFilled(first.box, QStringLiteral("Z-M00001"));
+        QTRY_COMPARE_WITH_TIMEOUT(completed(QStringLiteral("middles")), QStringList{QStringLiteral("Z-M00001")}, 20000);
+        spool.middleFilled(second.box, QStringLiteral("Z-M00001"));
+        QTRY_COMPARE_WITH_TIMEOUT(completed(QStringLiteral("middles")).size(), 2, 20000);
     }
 
     // [print] and [label] as a person may write them.

@@ -15,12 +15,20 @@
 class BlackHoleProxy
 {
 public:
-    BlackHoleProxy(const QString &serverSocket, int port) : m_serverSocket(serverSocket), m_port(port)
+    // In front of a PostgreSQL server's socket: clients connect with url().
+    BlackHoleProxy(const QString &serverSocket, int port)
+        : m_serverSocket(serverSocket), m_port(port), m_path(QStringLiteral("%1/.s.PGSQL.%2").arg(m_dir.path()).arg(port))
     {
-        QLocalServer::removeServer(path());
-        m_listening = m_server.listen(path());
-        QObject::connect(&m_server, &QLocalServer::newConnection, &m_server, [this] { accept(); });
+        listen();
     }
+    // In front of any server's socket: clients connect to socket().
+    explicit BlackHoleProxy(const QString &serverSocket)
+        : m_serverSocket(serverSocket), m_port(0), m_path(m_dir.path() + QStringLiteral("/proxy.sock"))
+    {
+        listen();
+    }
+
+    QString socket() const { return m_path; }
 
     bool listening() const { return m_listening; }
     QString url(const QString &user, const QString &db) const
@@ -32,7 +40,12 @@ public:
     int swallowed() const { return m_swallowed; }
 
 private:
-    QString path() const { return QStringLiteral("%1/.s.PGSQL.%2").arg(m_dir.path()).arg(m_port); }
+    void listen()
+    {
+        QLocalServer::removeServer(m_path);
+        m_listening = m_server.listen(m_path);
+        QObject::connect(&m_server, &QLocalServer::newConnection, &m_server, [this] { accept(); });
+    }
 
     void accept()
     {
@@ -74,6 +87,7 @@ private:
     QTemporaryDir m_dir;
     QString m_serverSocket;
     int m_port;
+    QString m_path;
     QLocalServer m_server;
     bool m_listening = false;
     QByteArray m_trigger;

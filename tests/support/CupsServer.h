@@ -80,6 +80,16 @@ public:
         }
     }
 
+    // The scheduler dies at once, as in a power cut of its own: what it had not yet
+    // written of its jobs' state is gone. startAgain() brings it back.
+    void kill()
+    {
+        if (m_cupsd && m_cupsd->state() != QProcess::NotRunning) {
+            ::kill(pid_t(m_cupsd->processId()), SIGKILL);
+            m_cupsd->waitForFinished(10000);
+        }
+    }
+
     // A stopped scheduler, as a hung print server: connections are taken, never answered.
     bool pause() { return m_cupsd && ::kill(pid_t(m_cupsd->processId()), SIGSTOP) == 0; }
     bool resume() { return m_cupsd && ::kill(pid_t(m_cupsd->processId()), SIGCONT) == 0; }
