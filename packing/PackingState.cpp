@@ -40,8 +40,9 @@ QString PackingState::outerLabelFor(int32_t number) const
 {
     if (!bSscc)
         return sOuterPrefix + paddedNumber(number, iOuterDigits) + sOuterSuffix;
-    // Start refuses what cannot make an SSCC; the text stays recognisable should one slip through.
-    return gs1::sscc(sOuterPrefix, number).value_or(sOuterPrefix + QString::number(number));
+    // Start and the intake refuse what cannot make an SSCC. Should one slip through, the
+    // text must not read as some other box's SSCC: never 18 digits.
+    return gs1::sscc(sOuterPrefix, number).value_or(sOuterPrefix + QLatin1Char('-') + QString::number(number));
 }
 
 QString PackingState::ssccProblem(int32_t number) const

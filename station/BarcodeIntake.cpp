@@ -3,6 +3,7 @@
 #include "station/LabelHandoff.h"
 
 #include "core/Checked.h"
+#include "core/Gs1.h"
 #include "core/RuntimeError.h"
 #include "packing/PackingState.h"
 #include "platform/MessageBox.h"
@@ -29,6 +30,7 @@ const QString BarcodeIntake::kControlCharacter = QStringLiteral("条码中含有
 const QString BarcodeIntake::kUndecodable = QStringLiteral("条码中含有无法识别的字节！");
 const QString BarcodeIntake::kHandlingFailed = QStringLiteral("扫描处理失败！");
 const QString BarcodeIntake::kDiscarded = QStringLiteral("串口打开前收到的数据已丢弃！");
+const QString BarcodeIntake::kSsccUsedUp = QStringLiteral("外箱序号已用完！");
 
 BarcodeIntake::BarcodeIntake(PackingState &state, Box &box, MessageBox &messages, BoxExport &boxExport,
                              SoundPlayer &sounds, std::function<QDateTime()> clock)
@@ -87,6 +89,19 @@ void BarcodeIntake::receive(const QString &text, qint64 dropped)
     if (m_box.exportPending())
         exportFullBox();
 
+    // A new box whose SSCC would not fit its digits would repeat another box's SSCC
+    // or carry a wrong check digit: it is never opened.
+    if (m_box.iInnerCount() == 0 && m_state.bSscc && !gs1::sscc(m_state.sOuterPrefix, m_state.lOuterNo)) {
+        const Recorded recorded = recordRefusal(kSsccUsedUp, text);
+        m_sounds.play(Sound::Refused);
+        m_messages.show(QStringLiteral("%1\n外箱序号已用完：前缀 %2 只留 %3 位序号，外箱序号 %4 放不下。"
+                                       "这个内包没有装箱；请在设置窗口换用新的外箱前缀或序号。")
+                            .arg(kSsccUsedUp, m_state.sOuterPrefix)
+                            .arg(17 - m_state.sOuterPrefix.size())
+                            .arg(m_state.lOuterNo)
+                        + recorded.problem);
+        return;
+    }
     // Everything the scan does is worked out first and made in one step: a refusal
     // or a failure on the way (an overflow) leaves the box and the numbers as they were.
     if (const std::optional<DuplicateAt> repeat = findRepeat(barcode)) {

@@ -83,6 +83,8 @@ public:
     // Bytes that waited on the line before the port was opened, thrown away: on record, not told.
     void recordDiscarded(qint64 bytes) { recordRefusal(kDiscarded, QStringLiteral("%1 个字节").arg(bytes)); }
     static const QString kDiscarded;
+    // The next outer box's SSCC would not fit the digits its prefix leaves.
+    static const QString kSsccUsedUp;
 
 private:
     // Where a repeated barcode already is: this box (no earlier) or an earlier box of the day.

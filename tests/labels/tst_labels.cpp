@@ -18,6 +18,8 @@
 #include "station/BarcodeIntake.h"
 #include "station/Box.h"
 #include "station/DailyWorkbookExport.h"
+#include "station/DayWorkbooks.h"
+#include "station/PackSearch.h"
 #include "station/ScanSession.h"
 #include "ui/scan/frm_SCAN.h"
 #include "station/BoxExport.h"
@@ -25,6 +27,7 @@
 #include <cups/cups.h>
 
 #include <QJsonDocument>
+#include <cmath>
 #include <QScopeGuard>
 #include <QLabel>
 #include <QRandomGenerator>
@@ -160,6 +163,52 @@ private slots:
         QVERIFY(job.ssccProblem(100000).contains(QStringLiteral("外箱序号")));
         job.bSscc = false;
         QCOMPARE(job.ssccProblem(100000), QString());
+    }
+
+    // An SSCC's serial never runs past the digits its prefix leaves: the largest of
+    // every prefix length is valid, the next is none, and the intake refuses to open
+    // a box whose SSCC would not fit (it would repeat another box's, or misread).
+    void ssccsNeverRepeat()
+    {
+        const QString digits = QStringLiteral("1234567890123");
+        for (int length = 7; length <= 13; ++length) {
+            const QString prefix = digits.left(length);
+            const qint64 largest = qint64(std::pow(10.0, 17 - length)) - 1;
+            const std::optional<QString> last = gs1::sscc(prefix, largest);
+            QVERIFY2(last && gs1::isSscc(*last) && last->startsWith(prefix + QString(17 - length, QLatin1Char('9'))), qPrintable(prefix));
+            QVERIFY2(!gs1::sscc(prefix, largest + 1), qPrintable(prefix));
+        }
+
+        QTemporaryDir folder;
+        program::setFolder(folder.path());
+        xls::NativeWorkbookFile file;
+        DailyWorkbookExport daily(file);
+        PackingState state;
+        journalscript::setUp(state);
+        state.iPerMiddle = 1;
+        state.iPerOuter = 1;
+        state.bSscc = true;
+        state.sOuterPrefix = digits;
+        state.sOuterSuffix.clear();
+        state.lOuterNo = 9999;
+        state.buildLabels();
+        Box box;
+        RecordingMessages messages;
+        RecordingSounds sounds;
+        BarcodeIntake intake(state, box, messages, daily, sounds);
+        intake.receive(QStringLiteral("P00001\r\n"));
+        QCOMPARE(messages.texts, QStringList());
+        QCOMPARE(state.lOuterNo, 10000);
+        intake.receive(QStringLiteral("P00002\r\n"));
+        QCOMPARE(messages.texts.size(), 1);
+        QVERIFY2(messages.texts[0].startsWith(BarcodeIntake::kSsccUsedUp) && messages.texts[0].contains(QStringLiteral("只留 4 位序号")),
+                 qPrintable(messages.texts[0]));
+        QCOMPARE(box.iInnerCount(), 0);
+        QCOMPARE(state.lOuterNo, 10000);
+        const auto packs = packsearch::search(dayworkbooks::filesFolder(folder.path()), [](const packsearch::Pack &) { return true; }, {});
+        QCOMPARE(int(packs.size()), 1);
+        QCOMPARE(packs[0].outerLabel, *gs1::sscc(digits, 9999));
+        QVERIFY(state.outerLabelFor(10000).size() != 18);
     }
 
     void aPrintedLabelScans()
