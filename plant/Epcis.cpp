@@ -192,20 +192,32 @@ qint64 write(database::Connection &db, const Options &o, QIODevice &out)
         if (!box.id.isEmpty())
             box.writeTo(w);
         // Changes: where the pack was (its middle box, or the outer box), what happened.
+        // A take-out's pack was where its last put-in into the box placed it, or, never
+        // put in, where it was packed.
         eachRow(db,
                 QStringLiteral("SELECT c.change_id, c.kind, c.box_id, b.station, b.outer_label, c.barcode,"
-                               "       coalesce(c.middle_label, (SELECT r.middle_label FROM zantrel.box_rows r"
-                               "                                 WHERE r.box_id = c.box_id AND r.kind = 2 AND r.text = c.barcode LIMIT 1)),"
+                               "       CASE WHEN c.barcode IS NULL THEN NULL"
+                               "            WHEN c.kind = 'put-in' THEN c.middle_label"
+                               "            WHEN EXISTS (SELECT FROM zantrel.box_changes p WHERE p.box_id = c.box_id AND p.barcode = c.barcode"
+                               "                         AND p.kind = 'put-in' AND p.change_id < c.change_id)"
+                               "            THEN (SELECT p.middle_label FROM zantrel.box_changes p WHERE p.box_id = c.box_id AND p.barcode = c.barcode"
+                               "                  AND p.kind = 'put-in' AND p.change_id < c.change_id ORDER BY p.change_id DESC LIMIT 1)"
+                               "            ELSE (SELECT r.middle_label FROM zantrel.box_rows r"
+                               "                  WHERE r.box_id = c.box_id AND r.kind = 2 AND r.text = c.barcode LIMIT 1) END,"
                                "       (extract(epoch FROM c.changed_at) * 1000)::bigint,"
                                "       CASE WHEN c.barcode IS NULL THEN (SELECT string_agg(r.text, E'\\n' ORDER BY r.row_index)"
-                               "            FROM zantrel.box_rows r WHERE r.box_id = c.box_id AND r.kind = 1) END"
+                               "            FROM zantrel.box_rows r WHERE r.box_id = c.box_id AND r.kind = 1) END,"
+                               "       to_jsonb(c) ->> 'plant_id'"
                                " FROM zantrel.box_changes c JOIN zantrel.boxes b USING (box_id)"
                                " WHERE c.changed_at >= to_timestamp($1::float8) AND c.changed_at < to_timestamp($2::float8)"
                                "   AND ($3 = '' OR b.station = $3)"
                                " ORDER BY c.changed_at, c.change_id"),
                 range, [&](const database::Row &r) {
                     const QString kind = text(r, 1);
-                    const QString key = QStringLiteral("change:") + text(r, 0);
+                    // Change numbers start at 1 in every plant: the plant's record id makes
+                    // the event's id unique across plants and company databases (a record
+                    // before version 7 has none, and is one plant's).
+                    const QString key = QStringLiteral("change:%1:%2").arg(text(r, 9), text(r, 0));
                     const qint64 at = text(r, 7).toLongLong();
                     const QString parent = text(r, 6).isEmpty() ? w.outer(text(r, 4)) : w.middle(text(r, 6));
                     if (kind == QLatin1String("take-out") || kind == QLatin1String("put-in")) {

@@ -51,7 +51,9 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QUrl>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -253,14 +255,21 @@ int epcisCommand(const QStringList &args)
     }
     QFile out;
     out.open(stdout, QIODevice::WriteOnly);
+    // A document that did not reach its reader whole (a full disk, a closed pipe) is a
+    // failure, however small it is: the buffered bytes are only written at the flush.
+    const auto delivered = [&] { return out.flush() && std::fflush(stdout) == 0 && !std::ferror(stdout); };
     try {
         const std::unique_ptr<database::Connection> db = database::connect(args[1]);
         const qint64 events = epcis::write(*db, o, out);
-        out.flush();
+        if (!delivered()) {
+            std::fprintf(stderr, "zantrel-db：无法写出 EPCIS 文档：%s（输出不完整，请勿使用）\n",
+                         local(out.errorString().isEmpty() ? QString::fromLocal8Bit(std::strerror(errno)) : out.errorString()).constData());
+            return kError;
+        }
         std::fprintf(stderr, "zantrel-db：%lld 个 EPCIS 事件\n", static_cast<long long>(events));
         return kDone;
     } catch (const RuntimeError &e) {
-        out.flush();
+        delivered();
         std::fprintf(stderr, "zantrel-db：%s（输出不完整，请勿使用）\n", local(e.description()).constData());
         return kError;
     }

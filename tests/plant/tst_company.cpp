@@ -8,7 +8,10 @@
 #include "core/RuntimeError.h"
 
 #include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
+#include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -129,6 +132,21 @@ private slots:
                                   QStringLiteral("2 2"), 30000);
         QTRY_COMPARE_WITH_TIMEOUT(plantdb::one(*company, QStringLiteral("SELECT count(*) FROM zantrel.box_changes WHERE reason = '重复包裁定'")),
                                   QStringLiteral("2"), 30000);
+        // EPCIS over the company: each plant's change number 1 is an event of its own.
+        const QDateTime now = QDateTime::currentDateTime();
+        const ToolRun epcis = ToolRun::of(QStringLiteral("zantrel-db"), {QStringLiteral("epcis"), companyUrl(), QStringLiteral("--from"),
+                                                                         now.addSecs(-3600).toString(Qt::ISODate), QStringLiteral("--to"),
+                                                                         now.addSecs(3600).toString(Qt::ISODate), QStringLiteral("--id-base"),
+                                                                         QStringLiteral("https://id.example.com/")});
+        QVERIFY2(epcis.status == 0, qPrintable(epcis.errors));
+        QStringList ids, takeOuts;
+        for (const QJsonValue &v : QJsonDocument::fromJson(epcis.out.toUtf8()).object().value("epcisBody").toObject().value("eventList").toArray()) {
+            ids << v.toObject().value("eventID").toString();
+            if (v.toObject().value("action").toString() == QLatin1String("DELETE"))
+                takeOuts << ids.last();
+        }
+        QCOMPARE(takeOuts.size(), 2);
+        QCOMPARE(QSet<QString>(ids.begin(), ids.end()).size(), ids.size());
         QCOMPARE(plantdb::one(*company, QStringLiteral("SELECT string_agg(station, ',' ORDER BY station) FROM zantrel.pack_locations WHERE barcode = 'P-SAME'")),
                  QStringLiteral("一厂 / line3-a,二厂 / line3-a"));
 

