@@ -3,6 +3,7 @@
 #include "core/RuntimeError.h"
 #include "platform/Database.h"
 
+#include <QRegularExpression>
 #include <QUuid>
 #include <optional>
 
@@ -55,6 +56,13 @@ QString boxOf(database::Connection &db, const Change &c)
 // The server's refusal of a change that does not fit, in the operator's words.
 QString plainly(const Change &c, const QString &server)
 {
+    static const QRegularExpression restoreRefused(QStringLiteral("restore refused: pack (.*) is in box (.*) of station (.*) now"),
+                                                   QRegularExpression::DotMatchesEverythingOption);
+    if (const QRegularExpressionMatch m = restoreRefused.match(server); m.hasMatch())
+        return QStringLiteral("外箱 %1 不能恢复：其中的内包 %2 现在在 %3 的外箱 %4 中；请先从那里取出")
+            .arg(c.box, m.captured(1), m.captured(3), m.captured(2));
+    if (server.contains(QLatin1String("does not carry out decision")))
+        return QStringLiteral("这个修改与所引用的裁定无关");
     if (server.contains(QLatin1String("is not in this box now")))
         return QStringLiteral("内包 %1 现在不在外箱 %2 中").arg(c.barcode, c.box);
     if (server.contains(QLatin1String("is in a box now")))

@@ -21,10 +21,15 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QUuid>
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 
 // Changes to recorded boxes: where a pack is now, as every reader of the record
 // sees it, and as the plant-wide check of a station sees it.
@@ -189,6 +194,106 @@ private slots:
         auto fixer = database::connect(url(QStringLiteral("fixer")));
         QVERIFY(rework::record(*fixer, {rework::Kind::TakeOut, "W001", "line3-c", "C1", {}, QStringLiteral("李"), QStringLiteral("损坏更换"), {}}) > 0);
         QCOMPARE(whereIs("C1"), QStringList());
+    }
+
+    // A box voided and restored after its pack went elsewhere (put into another box by
+    // hand, or packed again at a station) is refused whole, naming the pack and the box:
+    // a pack is never in two boxes. A change may cite a decision only when it carries it out.
+    void aRestoreNeverPutsAPackInTwoBoxes()
+    {
+        deliver(QStringLiteral("line3-a"), QStringLiteral("RW-B1"), {"RB1"});
+        deliver(QStringLiteral("line3-a"), QStringLiteral("RW-B2"), {"RB2", "RB3"});
+        QVERIFY(change(rework::Kind::Void, "RW-B2") > 0);
+        QVERIFY(change(rework::Kind::PutIn, "RW-B1", "RB2") > 0);
+        try {
+            change(rework::Kind::Restore, "RW-B2");
+            QFAIL("a restore put a pack into two boxes");
+        } catch (const RuntimeError &e) {
+            QVERIFY2(e.description().contains(QStringLiteral("RB2")) && e.description().contains(QStringLiteral("RW-B1"))
+                         && e.description().contains(QStringLiteral("line3-a")),
+                     qPrintable(e.description()));
+        }
+        QCOMPARE(whereIs("RB2"), QStringList{"RW-B1"});
+        QCOMPARE(whereIs("RB3"), QStringList()); // refused whole
+        // Taken out there, the box may come back whole.
+        QVERIFY(change(rework::Kind::TakeOut, "RW-B1", "RB2") > 0);
+        QVERIFY(change(rework::Kind::Restore, "RW-B2") > 0);
+        QCOMPARE(whereIs("RB2"), QStringList{"RW-B2"});
+
+        // The void box's pack packed again at a station.
+        deliver(QStringLiteral("line3-a"), QStringLiteral("RW-V"), {"VB0001"});
+        QVERIFY(change(rework::Kind::Void, "RW-V") > 0);
+        deliver(QStringLiteral("line3-b"), QStringLiteral("W00091"), {"VB0001"}, true);
+        QVERIFY_THROWS_EXCEPTION(RuntimeError, change(rework::Kind::Restore, "RW-V"));
+        QCOMPARE(whereIs("VB0001"), QStringList{"W00091"});
+
+        // A change citing a decision it does not carry out.
+        deliver(QStringLiteral("line3-d"), QStringLiteral("RW-X"), {"DX1"}, true);
+        deliver(QStringLiteral("line3-e"), QStringLiteral("RW-Y"), {"DX1"}, true);
+        auto db = admin();
+        db->runScript("INSERT INTO zantrel.conflict_decisions (box_id, barcode, earlier_box, keep_in, decided_by, reason)"
+                      " SELECT box_id, barcode, earlier_box, earlier_box, '王主管', '先装的箱' FROM zantrel.pack_conflicts WHERE barcode = 'DX1'");
+        const QString decision = plantdb::one(*db, "SELECT max(decision_id) FROM zantrel.conflict_decisions WHERE barcode = 'DX1'");
+        auto fixer = database::connect(url(QStringLiteral("fixer")));
+        fixer->runScript("BEGIN; SET LOCAL ROLE zantrel_rework");
+        QVERIFY_THROWS_EXCEPTION(RuntimeError, fixer->run(QStringLiteral(
+            "INSERT INTO zantrel.box_changes (kind, box_id, barcode, person, reason, decision_id)"
+            " SELECT 'take-out', box_id, 'RB1', 'x', '其他', $1::bigint FROM zantrel.boxes WHERE outer_label = 'RW-B1'"), {decision}));
+        database::rollBackAfterFailure(*fixer);
+    }
+
+    // A put-in of a pack whose delivery a station holds open before its commit waits
+    // for it, then sees the pack in that box and is refused.
+    void aPutInWaitsForADeliveryOfThePack()
+    {
+        deliver(QStringLiteral("line3-a"), QStringLiteral("RACE-1"), {"RC0"});
+        const QString adminUrl = url(QStringLiteral("postgres"));
+        std::mutex lock;
+        std::condition_variable changed;
+        bool held = false, release = false;
+        int lockedSteps = 0;
+        // The sender's second step with its pack locks held is the one before its COMMIT.
+        PlantSender::setStepHookForTests([&] {
+            static thread_local std::unique_ptr<database::Connection> probe;
+            if (!probe)
+                probe = database::connect(adminUrl);
+            if (plantdb::one(*probe, "SELECT count(*) FROM pg_locks WHERE locktype = 'advisory' AND granted AND pid <> pg_backend_pid()") == "0")
+                return;
+            if (++lockedSteps != 2)
+                return;
+            std::unique_lock<std::mutex> g(lock);
+            held = true;
+            changed.notify_all();
+            changed.wait(g, [&] { return release; });
+        });
+        const auto unhook = qScopeGuard([] { PlantSender::setStepHookForTests({}); });
+        std::thread station([&] { deliver(QStringLiteral("line3-b"), QStringLiteral("RACE-2"), {"RC1"}, true); });
+        {
+            std::unique_lock<std::mutex> g(lock);
+            QVERIFY(changed.wait_for(g, std::chrono::seconds(30), [&] { return held; }));
+        }
+        std::atomic<bool> putInDone = false;
+        QString refusal;
+        std::thread fixer([&] {
+            try {
+                change(rework::Kind::PutIn, "RACE-1", "RC1");
+            } catch (const RuntimeError &e) {
+                refusal = e.description();
+            }
+            putInDone = true;
+        });
+        auto db = admin();
+        QTRY_VERIFY_WITH_TIMEOUT(putInDone || plantdb::one(*db, "SELECT count(*) FROM pg_locks WHERE locktype = 'advisory' AND NOT granted") != "0",
+                                 20000);
+        {
+            std::lock_guard<std::mutex> g(lock);
+            release = true;
+        }
+        changed.notify_all();
+        station.join();
+        fixer.join();
+        QVERIFY2(refusal.contains(QStringLiteral("请先取出")), qPrintable(refusal.isEmpty() ? QStringLiteral("the put-in went through") : refusal));
+        QCOMPARE(whereIs("RC1"), QStringList{"RACE-2"});
     }
 
     void onlyReworkMayChangeAndNothingChangesAChange()
