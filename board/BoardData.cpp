@@ -1,6 +1,7 @@
 #include "board/BoardData.h"
 
 #include "company/CompanyRecord.h"
+#include "core/Characters.h"
 #include "core/RuntimeError.h"
 #include "platform/Database.h"
 #include "plant/PlantSchema.h"
@@ -271,7 +272,8 @@ DecisionResult BoardData::decide(const Decision &d)
 {
     const QString by = d.decidedBy.trimmed();
     const QString reason = d.reason.trimmed();
-    if (by.isEmpty() || reason.isEmpty() || by.size() > kLongestName || reason.size() > kLongestReason
+    if (by.isEmpty() || reason.isEmpty() || characters::count(by) > kLongestName || characters::count(reason) > kLongestReason
+        || characters::holdsNul(by) || characters::holdsNul(reason) || characters::holdsNul(d.barcode)
         || !isUuid(d.secondBoxId) || !isUuid(d.firstBoxId) || (d.keepIn != d.secondBoxId && d.keepIn != d.firstBoxId)
         || d.barcode.isEmpty() || (!d.corrects.isEmpty() && !isDecisionId(d.corrects)))
         return DecisionResult::Invalid;

@@ -1,6 +1,7 @@
 #include "board/BoardServer.h"
 
 #include "board/BoardJson.h"
+#include "core/Characters.h"
 #include "core/RuntimeError.h"
 #include "platform/BuiltIn.h"
 
@@ -184,7 +185,7 @@ std::optional<http::Reply> BoardServer::judge(const http::Request &head)
         return std::nullopt;
     if (path == "/api/find") {
         const QString q = queryText(head, "q").trimmed();
-        if (q.isEmpty() || q.size() > kLongestQuery)
+        if (q.isEmpty() || characters::count(q) > kLongestQuery)
             return secured(problem(400, QStringLiteral("请输入内包条码或外箱号（至多 %1 个字符）").arg(kLongestQuery)));
         return std::nullopt;
     }
@@ -240,7 +241,8 @@ void BoardServer::rework(const http::Request &request, http::Done done)
     c.person = o.value(QStringLiteral("person")).toString();
     c.reason = o.value(QStringLiteral("reason")).toString();
     c.note = o.value(QStringLiteral("note")).toString();
-    if (c.box.isEmpty() || c.box.size() > kLongestQuery || c.station.size() > kLongestQuery || c.barcode.size() > kLongestQuery)
+    if (c.box.isEmpty() || characters::count(c.box) > kLongestQuery || characters::count(c.station) > kLongestQuery
+        || characters::count(c.barcode) > kLongestQuery)
         return done(secured(problem(400, QStringLiteral("请填写外箱号（至多 %1 个字符）").arg(kLongestQuery))));
     onWorker(done, [c, done](BoardData &data) {
         try {

@@ -1,5 +1,6 @@
 #include "plant/Rework.h"
 
+#include "core/Characters.h"
 #include "core/RuntimeError.h"
 #include "platform/Database.h"
 
@@ -94,11 +95,14 @@ std::optional<Kind> kindNamed(const QString &w)
 qint64 record(database::Connection &db, const Change &c)
 {
     const bool pack = c.kind == Kind::TakeOut || c.kind == Kind::PutIn;
-    if (c.person.trimmed().isEmpty() || c.person.size() > 100)
+    for (const QString *typed : {&c.box, &c.station, &c.barcode, &c.middle, &c.person, &c.note})
+        if (characters::holdsNul(*typed)) // the server would be sent the text up to it: refused, never cut short
+            refuse(RuntimeError::DatabaseRefusedData, QStringLiteral("外箱号、条码、姓名和说明中不能含有空字符（U+0000）"));
+    if (c.person.trimmed().isEmpty() || characters::count(c.person) > 100)
         refuse(RuntimeError::DatabaseRefusedData, QStringLiteral("请写明修改人的姓名（至多 100 字）"));
     if (!reasons().contains(c.reason))
         refuse(RuntimeError::DatabaseRefusedData, QStringLiteral("原因须为 %1 之一").arg(reasons().join(QStringLiteral(" / "))));
-    if (c.note.size() > 1000)
+    if (characters::count(c.note) > 1000)
         refuse(RuntimeError::DatabaseRefusedData, QStringLiteral("说明至多 1000 字"));
     if (pack == c.barcode.isEmpty())
         refuse(RuntimeError::DatabaseRefusedData, pack ? QStringLiteral("请写明内包条码") : QStringLiteral("作废或恢复整箱时不写内包条码"));

@@ -62,7 +62,9 @@ int findInPlantRecord(const QString &url, const QString &box, const QSet<QString
         return kError;
     }
     for (const packlocations::Location &l : found)
-        std::printf("%s\t%d\t%s\t%s\t%s\t%s\n", local(l.workbook).constData(), l.sheetRow, local(l.outerLabel).constData(),
+        // A pack put in by hand has no sheet row: "-", never a row 0 that does not exist.
+        std::printf("%s\t%s\t%s\t%s\t%s\t%s\n", local(l.workbook).constData(),
+                    l.sheetRow > 0 ? QByteArray::number(l.sheetRow).constData() : "-", local(l.outerLabel).constData(),
                     local(l.middleLabel).constData(), local(l.barcode).constData(), local(l.station).constData());
     return found.empty() ? kNotFound : kFound;
 }

@@ -1,7 +1,7 @@
 // zantrel-label: prints a box's label again, marked 补打: an outer or a middle label
 // found in the workbooks of files/, or with --db an outer label in the plant record.
 //
-//   zantrel-label [--folder 程序文件夹 | --db 数据库] [--pdf 文件] 标签
+//   zantrel-label [--folder 程序文件夹 | --db 数据库 [--station 工位]] [--pdf 文件] 标签
 //
 // The queue, size and resolution are those of config.ini's [print]; --pdf writes the
 // label to a file instead (a preview, also where no printer is set up).
@@ -24,6 +24,7 @@
 #include <QDir>
 #include <QGuiApplication>
 #include <QUuid>
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -80,12 +81,28 @@ std::optional<labels::Label> fromPacks(const QString &text, const std::vector<pa
     return l.packs > 0 ? std::optional<labels::Label>(l) : std::nullopt;
 }
 
-std::optional<labels::Label> fromRecord(const QString &url, const QString &text)
+// The outer label of one recorded box. A label that several boxes carry (two stations,
+// or one label used again) is refused unless --station leaves one: a label made of two
+// boxes would match neither.
+std::optional<labels::Label> fromRecord(const QString &url, const QString &text, const QString &station, QString *ambiguous)
 {
     const std::unique_ptr<database::Connection> db = database::connect(url);
-    const std::vector<packlocations::Location> found = packlocations::byOuterLabel(*db, text);
+    std::vector<packlocations::Location> found = packlocations::byOuterLabel(*db, text);
+    if (!station.isEmpty())
+        found.erase(std::remove_if(found.begin(), found.end(), [&](const packlocations::Location &p) { return p.station != station; }),
+                    found.end());
     if (found.empty())
         return std::nullopt;
+    QStringList boxes;
+    for (const packlocations::Location &p : found) {
+        const QString box = QStringLiteral("%1（%2 写入）").arg(p.station, p.writtenAt);
+        if (!boxes.contains(box))
+            boxes << box;
+    }
+    if (boxes.size() > 1) {
+        *ambiguous = QStringLiteral("外箱 %1 有 %2 个：%3；请用 --station 指明工位").arg(text).arg(boxes.size()).arg(boxes.join(QStringLiteral("、")));
+        return std::nullopt;
+    }
     labels::Label l;
     l.text = text;
     l.station = found.front().station;
@@ -107,7 +124,7 @@ int main(int argc, char **argv)
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
     QString folder = QCoreApplication::applicationDirPath();
-    QString db, pdf, text;
+    QString db, pdf, text, station;
     const QStringList args = app.arguments().mid(1);
     for (qsizetype i = 0; i < args.size(); ++i) {
         if (args[i] == QLatin1String("--folder") && i + 1 < args.size())
@@ -116,13 +133,15 @@ int main(int argc, char **argv)
             db = args[++i];
         else if (args[i] == QLatin1String("--pdf") && i + 1 < args.size())
             pdf = args[++i];
+        else if (args[i] == QLatin1String("--station") && i + 1 < args.size())
+            station = args[++i];
         else if (!args[i].startsWith(QLatin1String("--")) && text.isEmpty())
             text = args[i];
         else
             text.clear(), i = args.size();
     }
     if (text.isEmpty()) {
-        std::fprintf(stderr, "用法：zantrel-label [--folder 程序文件夹 | --db 数据库] [--pdf 文件] 标签\n");
+        std::fprintf(stderr, "用法：zantrel-label [--folder 程序文件夹 | --db 数据库 [--station 工位]] [--pdf 文件] 标签\n");
         return kError;
     }
     program::setFolder(folder);
@@ -135,7 +154,10 @@ int main(int argc, char **argv)
     std::optional<labels::Label> label;
     try {
         if (!db.isEmpty()) {
-            label = fromRecord(db, text);
+            QString ambiguous;
+            label = fromRecord(db, text, station, &ambiguous);
+            if (!ambiguous.isEmpty())
+                return fail(ambiguous);
         } else {
             const QString files = dayworkbooks::filesFolder(folder);
             if (!QDir(files).exists())

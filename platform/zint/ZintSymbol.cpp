@@ -6,6 +6,27 @@
 
 namespace barcode {
 
+namespace {
+
+// The library's refusal in the operator's words (its own text is English).
+QString plainly(int status)
+{
+    switch (status) {
+    case ZINT_ERROR_TOO_LONG:
+        return QStringLiteral("内容太长");
+    case ZINT_ERROR_INVALID_DATA:
+        return QStringLiteral("内容中有条码不能表示的字符");
+    case ZINT_ERROR_INVALID_CHECK:
+        return QStringLiteral("校验位不正确");
+    case ZINT_ERROR_MEMORY:
+        return QStringLiteral("内存不足");
+    default:
+        return QStringLiteral("条码库内部错误");
+    }
+}
+
+} // namespace
+
 std::optional<Symbol> encode(Kind kind, const QString &text, QString *why)
 {
     std::unique_ptr<zint_symbol, void (*)(zint_symbol *)> symbol(ZBarcode_Create(), ZBarcode_Delete);
@@ -27,7 +48,7 @@ std::optional<Symbol> encode(Kind kind, const QString &text, QString *why)
     }
     const int status = ZBarcode_Encode(symbol.get(), reinterpret_cast<const unsigned char *>(data.constData()), int(data.size()));
     if (status >= ZINT_ERROR) {
-        *why = QStringLiteral("条码无法生成：%1").arg(QString::fromLatin1(symbol->errtxt));
+        *why = QStringLiteral("条码无法生成：%1（条码库代码 %2）").arg(plainly(status)).arg(status);
         return std::nullopt;
     }
     // A linear symbol has one row; its modules are packed eight to a byte, lowest bit first.

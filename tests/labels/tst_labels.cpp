@@ -274,6 +274,10 @@ private slots:
         const int w = needed.section(QChar(0xd7), 0, 0).toInt(), h = needed.section(QChar(0xd7), 1, 1).toInt();
         QVERIFY2(w > 40, qPrintable(needed));
         QVERIFY(labels::draw(outer(QString(60, QLatin1Char('W'))), {w, h, 203}).misfit.isEmpty());
+        // What the barcode library cannot encode is told in the operator's words.
+        d = labels::draw(outer(QString(2000, QLatin1Char('W'))), {4000, 60, 203});
+        QVERIFY(d.pdf.isEmpty());
+        QVERIFY2(d.misfit.contains(QStringLiteral("条码无法生成：内容太长")) && !d.misfit.contains(QLatin1String("Error")), qPrintable(d.misfit));
 
         // Start's question: the job's largest label at the configured size.
         QTemporaryDir folder;

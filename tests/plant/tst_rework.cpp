@@ -17,6 +17,7 @@
 #include <QNetworkReply>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -240,6 +241,57 @@ private slots:
             "INSERT INTO zantrel.box_changes (kind, box_id, barcode, person, reason, decision_id)"
             " SELECT 'take-out', box_id, 'RB1', 'x', '其他', $1::bigint FROM zantrel.boxes WHERE outer_label = 'RW-B1'"), {decision}));
         database::rollBackAfterFailure(*fixer);
+    }
+
+    // What a person types is counted as the database counts it, and a NUL is refused,
+    // never cut short; a pack put in has no sheet row, and zantrel-find says so.
+    void typedTextsReachTheRecordWhole()
+    {
+        deliver(QStringLiteral("line3-a"), QStringLiteral("TX-1"), {"TX1"});
+        deliver(QStringLiteral("line3-a"), QStringLiteral("TX-2"), {"TX2"});
+        auto fixer = database::connect(url(QStringLiteral("fixer")));
+        QString wide;
+        for (int i = 0; i < 60; ++i)
+            wide += QString::fromUcs4(U"\U00020000", 1); // beyond the BMP: two UTF-16 units each
+        QVERIFY(rework::record(*fixer, {rework::Kind::TakeOut, "TX-1", {}, "TX1", {}, wide, QStringLiteral("抽样"), {}}) > 0);
+        try {
+            rework::record(*fixer, {rework::Kind::PutIn, "TX-1", {}, "TX1", {}, QStringLiteral("张"), QStringLiteral("抽样"),
+                                    QStringLiteral("前") + QChar(0) + QStringLiteral("后")});
+            QFAIL("a note with a NUL was recorded");
+        } catch (const RuntimeError &e) {
+            QVERIFY2(e.description().contains(QStringLiteral("U+0000")), qPrintable(e.description()));
+        }
+        QVERIFY(rework::record(*fixer, {rework::Kind::PutIn, "TX-2", {}, "TX1", {}, QStringLiteral("张"), QStringLiteral("抽样"), {}}) > 0);
+        auto db = admin();
+        QCOMPARE(plantdb::one(*db, "SELECT person FROM zantrel.box_changes WHERE barcode = 'TX1' AND kind = 'take-out'"), wide);
+        const ToolRun find = ToolRun::of("zantrel-find", {"--db", url("board"), "TX1"});
+        QCOMPARE(find.status, 0);
+        QCOMPARE(find.out.section('\t', 1, 1), QStringLiteral("-"));
+        QCOMPARE(find.out.section('\t', 2, 2), QStringLiteral("TX-2"));
+        // A supervisor's name with a NUL, or of 100 characters beyond the BMP.
+        board::BoardData data(url("board"), 10);
+        const QString id = QUuid::createUuid().toString(QUuid::WithoutBraces);
+        QCOMPARE(data.decide({id, "TX1", id, id, QStringLiteral("王") + QChar(0), QStringLiteral("改"), {}}), board::DecisionResult::Invalid);
+        QVERIFY(data.decide({id, "TX1", id, id, wide + wide.left(80), QStringLiteral("改"), {}}) != board::DecisionResult::Invalid);
+    }
+
+    // zantrel-label --db: an outer label that two stations used is one box's only with --station.
+    void aLabelOfTheRecordIsOneBoxs()
+    {
+        deliver(QStringLiteral("line3-a"), QStringLiteral("DUP2"), {"DL1", "DL2"});
+        deliver(QStringLiteral("line3-b"), QStringLiteral("DUP2"), {"DL3"});
+        QTemporaryDir folder;
+        const QString pdf = folder.filePath(QStringLiteral("DUP2.pdf"));
+        ToolRun run = ToolRun::of("zantrel-label", {"--folder", folder.path(), "--db", url("board"), "--pdf", pdf, "DUP2"});
+        QCOMPARE(run.status, 2);
+        QVERIFY2(run.errors.contains(QStringLiteral("line3-a")) && run.errors.contains(QStringLiteral("line3-b"))
+                     && run.errors.contains(QStringLiteral("--station")),
+                 qPrintable(run.errors));
+        QVERIFY(!QFile::exists(pdf));
+        run = ToolRun::of("zantrel-label", {"--folder", folder.path(), "--db", url("board"), "--station", "line3-b", "--pdf", pdf, "DUP2"});
+        QVERIFY2(run.status == 0, qPrintable(run.errors));
+        QVERIFY(QFileInfo(pdf).size() > 0);
+        QCOMPARE(ToolRun::of("zantrel-label", {"--folder", folder.path(), "--db", url("board"), "--station", "line3-z", "--pdf", pdf, "DUP2"}).status, 1);
     }
 
     // A put-in of a pack whose delivery a station holds open before its commit waits
