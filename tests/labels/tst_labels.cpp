@@ -321,6 +321,9 @@ private slots:
             spool->boxWritten(b->box, b->receipt); // returns at once: nothing waits on the printer
         QVERIFY(spool->waiting() >= 2);
         QTRY_VERIFY_WITH_TIMEOUT(spool->stateLine().contains(QStringLiteral("未打印")), 30000);
+        // Told as what it is, not in the words of whatever errno held.
+        QVERIFY2(spool->stateLine().contains(QStringLiteral("没有应答")) && !spool->stateLine().contains(QLatin1String("Success")),
+                 qPrintable(spool->stateLine()));
         QVERIFY(m_cups.resume());
         QTRY_COMPARE_WITH_TIMEOUT(spool->waiting(), 0, 30000);
         QTRY_COMPARE_WITH_TIMEOUT(int(m_cups.jobs().size()), before + 4, 20000);
@@ -382,6 +385,9 @@ private slots:
         spool->reprintLast(); // wakes the printer's thread
         QTRY_VERIFY(!QFile::exists(junk.fileName()));
         QCOMPARE(QDir(folder.filePath("labels")).entryList({"box-0000.label.damaged-*"}).size(), 1);
+        // Told, and still told once the reprint it woke printed.
+        QTRY_VERIFY_WITH_TIMEOUT(spool->stateLine().contains(QStringLiteral("已打印 补打")), 20000);
+        QVERIFY2(spool->stateLine().contains(QStringLiteral("box-0000.label 无法识别")), qPrintable(spool->stateLine()));
         QTRY_COMPARE_WITH_TIMEOUT(int(m_cups.jobs().size()), before + 8, 20000);
     }
 
@@ -464,6 +470,13 @@ private slots:
             QVERIFY2(run.errors.contains(odd), qPrintable(run.errors));
             QVERIFY(impostor::unchanged(kind, odd, 64 << 20));
         }
+        // A print system that hangs: zantrel-label gives up (a run still going after a
+        // minute counts as a crash here) and says why.
+        QVERIFY(m_cups.pause());
+        run = ToolRun::of("zantrel-label", {"--folder", folder.path(), "Z002"});
+        QVERIFY(m_cups.resume());
+        QCOMPARE(run.status, 2);
+        QVERIFY2(run.errors.contains(QStringLiteral("没有应答")), qPrintable(run.errors));
         run = ToolRun::of("zantrel-label", {"--folder", folder.path(), "Z002"});
         QVERIFY2(run.status == 0, qPrintable(run.errors));
         QTRY_COMPARE_WITH_TIMEOUT(int(m_cups.jobs().size()), before + 10, 20000);
