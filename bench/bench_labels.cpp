@@ -2,7 +2,8 @@
 //  - scan-to-listed latency beyond the settle wait through a box every 10 scans
 //    (each written to the day's workbook), without labels (the floor), with labels
 //    printed, and with labels while cupsd is SIGSTOPped (a hung print server);
-//  - from a box's write to its job in the scheduler's queue.
+//  - from a box's write to its job in the scheduler's queue, to the scheduler saying
+//    the job completed, and to the print line saying 已打印.
 // Prints "figure_name: value unit" lines.
 #include "BenchFakes.h"
 #include "ScanLatency.h"
@@ -18,6 +19,8 @@
 #include "station/DailyWorkbookExport.h"
 #include "tools/RawPty.h"
 #include "ui/scan/frm_SCAN.h"
+
+#include <cups/cups.h>
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -99,8 +102,17 @@ int main(int argc, char **argv)
     while (spool.waiting() > 0 && drain.elapsed() < 120000)
         QThread::msleep(10);
 
-    // From the box's write to its job in the queue, one box at a time.
-    std::vector<double> toQueue;
+    // From the box's write to its job in the queue, to CUPS saying the job completed,
+    // and to the print line saying 已打印; one box at a time.
+    const auto completedJobs = [&] {
+        http_t *http = httpConnect2(cups.socket().toLocal8Bit().constData(), 0, nullptr, AF_LOCAL, HTTP_ENCRYPTION_NEVER, 1, 5000, nullptr);
+        cups_job_t *list = nullptr;
+        const int n = cupsGetJobs2(http, &list, "labels", 0, CUPS_WHICHJOBS_COMPLETED);
+        cupsFreeJobs(n, list);
+        httpClose(http);
+        return n;
+    };
+    std::vector<double> toQueue, toCompleted, toTold;
     for (int i = 0; i < kBoxes; ++i) {
         Box box;
         box.appendOuterLabel(QStringLiteral("B%1").arg(i, 5, 10, QLatin1Char('0')));
@@ -110,12 +122,20 @@ int main(int argc, char **argv)
         box.setExportTarget({QStringLiteral("bench.xls"), 2 + i, QUuid::createUuid()});
         const ExportReceipt receipt{box.outerLabel(), QStringLiteral("bench.xls"), 2 + i, QDateTime::currentDateTime(), {}};
         const int jobs = int(cups.jobs().size());
+        const int completed = completedJobs();
+        const QString told = QStringLiteral("已打印 ") + box.outerLabel();
         QElapsedTimer clock;
         clock.start();
         spool.boxWritten(box, receipt);
         while (int(cups.jobs().size()) == jobs && clock.elapsed() < 30000)
             QThread::usleep(200);
         toQueue.push_back(clock.nsecsElapsed() / 1e6);
+        while (completedJobs() == completed && clock.elapsed() < 30000)
+            QThread::msleep(2);
+        toCompleted.push_back(clock.nsecsElapsed() / 1e6);
+        while (!spool.stateLine().contains(told) && clock.elapsed() < 30000)
+            QThread::msleep(1);
+        toTold.push_back(clock.nsecsElapsed() / 1e6);
     }
     std::sort(toQueue.begin(), toQueue.end());
 
@@ -127,6 +147,8 @@ int main(int argc, char **argv)
     std::printf("labels_printed: %d jobs for %d boxes written with labels on\n", int(cups.jobs().size()),
                 (2 * kScans) / state.iPerOuter + kBoxes);
     report("box_written_to_job_in_queue", toQueue);
+    report("box_written_to_job_completed", toCompleted);
+    report("box_written_to_print_line_printed", toTold);
     setOperatorMessages(nullptr);
     return 0;
 }

@@ -23,7 +23,11 @@ namespace {
 
 constexpr int64_t kKeptLimit = 16 << 20; // one label with its packs: far below
 const QString kLast = QStringLiteral("last-outer.json");
-constexpr auto kWatchEvery = std::chrono::milliseconds(300); // while a job is on its way
+// While a job is on its way: often right after it was handed over (a label printer
+// finishes within a second), then gently.
+constexpr auto kWatchSoon = std::chrono::milliseconds(25);
+constexpr auto kWatchSoonFor = std::chrono::seconds(2);
+constexpr auto kWatchEvery = std::chrono::milliseconds(300);
 
 QString keyOf(const QString &kind, const QString &identity)
 {
@@ -387,6 +391,7 @@ LabelSpool::Outcome LabelSpool::handOver(const Kept &k)
         return Outcome::SetAside;
     }
     const int id = printing::submit(m_options.print.printer, k.title, drawn.pdf);
+    m_handedOver = std::chrono::steady_clock::now(); // only this thread reads it
     recordJob(k, id);
     return Outcome::OnItsWay;
 }
@@ -498,8 +503,10 @@ void LabelSpool::run()
             m_error = e.description();
         }
         std::unique_lock<std::mutex> g(m_lock);
-        const auto wait = failed ? std::chrono::milliseconds(std::chrono::seconds(m_options.retrySeconds))
-                                 : watching ? kWatchEvery : std::chrono::milliseconds(std::chrono::hours(1));
+        const bool soon = std::chrono::steady_clock::now() - m_handedOver < kWatchSoonFor;
+        const auto wait = failed     ? std::chrono::milliseconds(std::chrono::seconds(m_options.retrySeconds))
+                          : watching ? (soon ? kWatchSoon : kWatchEvery)
+                                     : std::chrono::milliseconds(std::chrono::hours(1));
         m_wake.wait_for(g, wait, [this] { return m_stop || m_added; });
         if (m_stop)
             return;

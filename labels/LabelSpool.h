@@ -6,6 +6,7 @@
 
 #include <QHash>
 #include <QString>
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <optional>
@@ -93,6 +94,7 @@ private:
     std::optional<Label> m_lastOuter; // the last outer label printed, for F9
     std::vector<Kept> m_memory;       // labels that could not be kept on disk
     QHash<QString, int> m_jobs;       // title -> job, also where the kept file could not say it
+    std::chrono::steady_clock::time_point m_handedOver; // the last hand-over, on the printer's thread
     std::thread m_thread;
 };
 
