@@ -561,6 +561,37 @@ private slots:
         QCOMPARE(waitingJobs(QStringLiteral("cut")), 0); // no job left without its document
     }
 
+    // A job of the label's title without its document (the second of libcups's two
+    // requests never came) is found after a restart: cancelled, and the label handed
+    // over again; never taken for printed.
+    void aJobWithoutItsDocumentIsHandedOverAgain()
+    {
+        QCOMPARE(m_cups.addQueue(QStringLiteral("halfway")), QString());
+        QTemporaryDir elsewhere, folder;
+        QString kept;
+        {
+            labels::LabelSpool keeper({elsewhere.path(), QStringLiteral("line3-a"), printer(QStringLiteral("nosuchqueue")), 60});
+            WrittenBox box(QStringLiteral("W00022"));
+            keeper.boxWritten(box.box, box.receipt);
+            kept = QDir(elsewhere.filePath("labels")).entryList({"*.label"}).value(0);
+            QVERIFY(!kept.isEmpty());
+        }
+        QVERIFY(QDir(folder.path()).mkdir("labels"));
+        QVERIFY(QFile::copy(elsewhere.filePath("labels/" + kept), folder.filePath("labels/" + kept)));
+        QFile f(folder.filePath("labels/" + kept));
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QString title = QJsonDocument::fromJson(f.readAll()).object().value("title").toString();
+        http_t *http = direct();
+        const int halfJob = cupsCreateJob(http, "halfway", title.toUtf8().constData(), 0, nullptr);
+        httpClose(http);
+        QVERIFY(halfJob > 0);
+        labels::LabelSpool spool({folder.path(), QStringLiteral("line3-a"), printer(QStringLiteral("halfway")), 1});
+        QTRY_COMPARE_WITH_TIMEOUT(completed(QStringLiteral("halfway")), QStringList{QStringLiteral("W00022")}, 30000);
+        QTRY_COMPARE(spool.waiting(), 0);
+        QTRY_VERIFY(spool.stateLine().contains(QStringLiteral("已打印 W00022")));
+        QCOMPARE(waitingJobs(QStringLiteral("halfway")), 0); // the half job is gone
+    }
+
     // The print system dies with a job taken and not yet printed, and forgets it: the
     // next job gets its id. Both labels print, each once.
     void aJobThePrintSystemLostIsHandedOverAgain()
