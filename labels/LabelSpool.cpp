@@ -396,21 +396,29 @@ LabelSpool::Outcome LabelSpool::handOver(const Kept &k)
     return Outcome::OnItsWay;
 }
 
+void LabelSpool::rewrite(const Kept &changed)
+{
+    {
+        std::lock_guard<std::mutex> g(m_lock);
+        for (Kept &m : m_memory)
+            if (m.title == changed.title)
+                m = changed;
+    }
+    // Not written, the file says less than we know: the job is known here until a
+    // restart (and after one its title finds it); a failure is found again and told.
+    if (!changed.memory)
+        writeKept(changed.path, changed, nullptr);
+}
+
 void LabelSpool::recordJob(const Kept &k, int id)
 {
-    Kept with = k;
-    with.job = id;
     {
         std::lock_guard<std::mutex> g(m_lock);
         m_jobs.insert(k.title, id);
-        for (Kept &m : m_memory)
-            if (m.title == k.title)
-                m.job = id;
     }
-    // Where the file cannot say it, the job is known here until a restart, and after
-    // one the title finds it.
-    if (!k.memory)
-        writeKept(k.path, with, nullptr);
+    Kept with = k;
+    with.job = id;
+    rewrite(with);
 }
 
 void LabelSpool::finished(const Kept &k)
@@ -436,15 +444,7 @@ void LabelSpool::markFailed(const Kept &k, const QString &why)
 {
     Kept failed = k;
     failed.failed = why;
-    {
-        std::lock_guard<std::mutex> g(m_lock);
-        for (Kept &m : m_memory)
-            if (m.title == k.title)
-                m.failed = why;
-    }
-    // Not written, it is found failed again at the next look and told the same.
-    if (!k.memory)
-        writeKept(k.path, failed, nullptr);
+    rewrite(failed);
 }
 
 void LabelSpool::drop(const Kept &k)

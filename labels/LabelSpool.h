@@ -71,6 +71,7 @@ private:
     bool pass();
     Outcome settle(Kept &k);
     Outcome handOver(const Kept &k);
+    void rewrite(const Kept &changed);
     void recordJob(const Kept &k, int id);
     void finished(const Kept &k);
     void markFailed(const Kept &k, const QString &why);
