@@ -159,7 +159,13 @@ void LabelSpool::keep(const QString &key, const Label &label)
     const QString path = QDir(folder()).filePath(key + QStringLiteral(".label"));
     if (QFileInfo::exists(path))
         return; // already waiting: the same box handed over again
-    Kept k{path, QStringLiteral("zantrel ") + key, QDateTime::currentMSecsSinceEpoch(), label, 0, {}, false};
+    qint64 added = QDateTime::currentMSecsSinceEpoch();
+    {
+        // Labels go in the order they were kept, also several within one millisecond.
+        std::lock_guard<std::mutex> g(m_lock);
+        added = m_lastAdded = std::max(added, m_lastAdded + 1);
+    }
+    Kept k{path, QStringLiteral("zantrel ") + key, added, label, 0, {}, false};
     QString why;
     const bool kept = writeKept(path, k, &why);
     {

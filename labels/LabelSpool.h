@@ -95,6 +95,7 @@ private:
     std::optional<Label> m_lastOuter; // the last outer label printed, for F9
     std::vector<Kept> m_memory;       // labels that could not be kept on disk
     QHash<QString, int> m_jobs;       // title -> job, also where the kept file could not say it
+    qint64 m_lastAdded = 0;           // when the last label was kept, in ms: each later one is later
     std::chrono::steady_clock::time_point m_handedOver; // the last hand-over, on the printer's thread
     std::thread m_thread;
 };
