@@ -12,6 +12,7 @@
 #include "platform/Sound.h"
 #include "platform/qtwidgets/QtMessageBox.h"
 #include "platform/qtwidgets/QtSoundPlayer.h"
+#include "platform/qtwidgets/ToolkitTranslation.h"
 #include "platform/xls/NativeWorkbookFile.h"
 #include "station/BoxJournal.h"
 #include "station/DailyWorkbookExport.h"
@@ -21,6 +22,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <cstdio>
 #include <memory>
 
 int main(int argc, char **argv)
@@ -28,6 +30,8 @@ int main(int argc, char **argv)
     memoryuse::returnLargeBuffersToTheSystem();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Zantrel"));
+    if (!toolkit::installChineseTexts())
+        std::fprintf(stderr, "提示：未找到 Qt 的中文翻译（qt6-translations-l10n），对话框按钮将显示英文。\n");
     QtMessageBox messages;
     setOperatorMessages(&messages);
     QtSoundPlayer sounds;
@@ -74,6 +78,8 @@ int main(int argc, char **argv)
     if (plant)
         parts.plantQuestions = plant->questions();
     parts.labels = labelSpool.get();
+    if (plantSettings.stationNamed || plantSettings.configured())
+        parts.stationName = plantSettings.station;
     frm_MAIN setup(parts);
     // Told with the setup window's own findings, so that a file that cannot be read is told once.
     setup.tellAtLoad(plantSettings.problems + printSettings.problems);

@@ -71,6 +71,8 @@ struct PlantLink::Shared
             state.kind = State::Recorded;
             state.why.clear();
             state.delivered = QDateTime::currentDateTime();
+            if (report.sent > 0)
+                state.lastBox = state.delivered;
             schemaTold = outboxTold = false;
             return;
         }
@@ -242,7 +244,10 @@ QString PlantLink::stateLine(const State &state)
     case State::Recorded:
         if (state.backlog > 0) // on their way, or the sender waits for an answer
             return QStringLiteral("中央记录：上传中，%1 箱等待上传").arg(state.backlog);
-        return QStringLiteral("中央记录：已记录（%1）").arg(state.delivered.toString(QStringLiteral("HH:mm:ss")));
+        // Two lines of their own, so that the narrow panel never breaks one.
+        if (!state.lastBox.isValid())
+            return QStringLiteral("中央记录：已连接\n尚未上传外箱");
+        return QStringLiteral("中央记录：已记录\n最后上传 %1").arg(state.lastBox.toString(QStringLiteral("HH:mm:ss")));
     case State::Offline:
         return QStringLiteral("中央记录：离线，%1 箱等待上传").arg(state.backlog);
     case State::Connecting:

@@ -41,6 +41,7 @@ public:
         int backlog = 0;
         QString why;         // why offline
         QDateTime delivered; // when the last delivery succeeded
+        QDateTime lastBox;   // when a box last reached the record; invalid before the first
         int attempts = 0;    // deliveries tried since the start
         int conflicts = 0;   // packs of this station's boxes found in an earlier box, since the start
         int levelled = 0;    // boxes of the workbooks the record lacked, delivered since the start

@@ -131,6 +131,7 @@ PlantSender::Report PlantSender::deliver(const QString &packing)
                 return report;
             }
             report.backlog -= int(batch.entries.size());
+            report.sent = int(delivered.size());
         }
         if (!report.why.isEmpty())
             return report;

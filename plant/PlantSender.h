@@ -33,6 +33,7 @@ public:
     {
         bool recorded = false; // everything delivered, the server answering
         int backlog = 0;       // boxes still waiting
+        int sent = 0;          // boxes taken from the outbox by this delivery
         QString why;           // why not, when not
         // The database lacks the schema or holds a newer one: only a person can mend
         // that, and the operator is told once.

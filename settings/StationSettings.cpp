@@ -133,6 +133,7 @@ PlantSettings readPlantSettings(const QString &programFolder, const PasswordChec
     p.station = station.isEmpty()
                     ? QSysInfo::machineHostName() + QLatin1Char('-') + QFileInfo(programFolder).fileName()
                     : station;
+    p.stationNamed = !station.isEmpty();
     p.recordsConflicts = readScanSettings().cfMode == QLatin1String("0");
     const QString skew = read("db", "max_clock_skew", config::path()).trimmed();
     if (!skew.isEmpty()) {

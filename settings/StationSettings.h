@@ -57,6 +57,7 @@ struct PlantSettings
 {
     QString url;     // [db] url, a libpq connection string or URI; "" : no central record
     QString station; // [db] station, or the host name and the program folder's name
+    bool stationNamed = false; // [db] station is given
     // [cf] cf = 0, whatever the scope: a pack this station delivers that an earlier box of
     // the plant holds is recorded as a conflict.
     bool recordsConflicts = false;

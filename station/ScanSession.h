@@ -45,6 +45,8 @@ public:
         // Asks the plant record about a barcode, for the plant-wide duplicate check.
         std::function<std::unique_ptr<DuplicateQuestion>()> plantQuestions = {};
         LabelHandoff *labels = nullptr; // the label printer, when there is one
+        // The station's name where config.ini gives one or a plant record knows it; "" otherwise.
+        QString stationName = {};
     };
 
     explicit ScanSession(const Parts &parts);
@@ -80,6 +82,7 @@ public:
     ScannerLink &link() { return m_link; }
     PlantHandoff *plant() { return m_parts.plant; }
     LabelHandoff *labels() { return m_parts.labels; }
+    const QString &stationName() const { return m_parts.stationName; }
     void showIn(RecordGrid *view) { m_box.setView(view); }
 
     // What the status panel shows of the box.

@@ -1,12 +1,25 @@
 #include "platform/qtwidgets/QtMessageBox.h"
 
+#include "platform/qtwidgets/Twips.h"
+
 #include <QMessageBox>
 #include <QPushButton>
+
+namespace {
+
+// The message at the size of the windows' own text, not the desktop's smaller default.
+void lookLikeTheWindows(QMessageBox &box)
+{
+    box.setFont(twips::font({QStringLiteral("宋体"), QStringLiteral("SimSun")}, 15.75, false));
+}
+
+} // namespace
 
 void QtMessageBox::show(const QString &text)
 {
     QMessageBox box(QMessageBox::NoIcon, applicationTitle(), text, QMessageBox::Ok, m_parent);
     box.setObjectName(QStringLiteral("stationMessage"));
+    lookLikeTheWindows(box);
     box.exec();
 }
 
@@ -14,6 +27,7 @@ int QtMessageBox::ask(const QString &text, const QStringList &buttons, int defau
 {
     QMessageBox box(QMessageBox::NoIcon, applicationTitle(), text, QMessageBox::NoButton, m_parent);
     box.setObjectName(QStringLiteral("stationQuestion"));
+    lookLikeTheWindows(box);
     QList<QPushButton *> added;
     for (qsizetype i = 0; i < buttons.size(); ++i) {
         QPushButton *b = box.addButton(buttons[i], QMessageBox::ActionRole);

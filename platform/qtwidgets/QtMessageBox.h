@@ -4,7 +4,8 @@
 
 class QWidget;
 
-// QMessageBox with OK only and no icon; its exec() runs a nested event loop.
+// QMessageBox with OK only (确定 once Qt's Chinese texts are installed) and no icon, its
+// text at the windows' size; its exec() runs a nested event loop.
 class QtMessageBox : public MessageBox
 {
 public:

@@ -66,6 +66,8 @@ private slots:
         window.show();
         QVERIFY(window.startBox(std::nullopt));
         auto panel = [&] { return window.findChild<QLabel *>("lblPlant")->text(); };
+        // Connected, before any box: nothing is said to be recorded.
+        QTRY_VERIFY2(panel().startsWith(QStringLiteral("中央记录：已连接\n尚未上传外箱")), qPrintable(panel()));
 
         int scanned = 0;
         auto scan = [&] {
@@ -77,7 +79,7 @@ private slots:
         for (int i = 0; i < 8; ++i)
             scan();
         QTRY_COMPARE(one(*admin, "SELECT count(*) FROM zantrel.boxes"), QStringLiteral("2"));
-        QTRY_VERIFY2(panel().startsWith(QStringLiteral("中央记录：已记录")), qPrintable(panel()));
+        QTRY_VERIFY2(panel().startsWith(QStringLiteral("中央记录：已记录\n最后上传 ")), qPrintable(panel()));
         QVERIFY2(panel().contains(QStringLiteral("查重：全厂")), qPrintable(panel()));
 
         // Half a minute without answers, and the scans go on all the while.

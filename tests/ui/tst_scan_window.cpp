@@ -4,9 +4,14 @@
 
 #include "packing/PackingState.h"
 #include "platform/ProgramEnvironment.h"
+#include "platform/qtwidgets/QtMessageBox.h"
+#include "platform/qtwidgets/ToolkitTranslation.h"
 #include "ui/scan/frm_SCAN.h"
 
+#include <QAbstractButton>
+#include <QApplication>
 #include <QLabel>
+#include <QMessageBox>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSerialPort>
@@ -93,6 +98,13 @@ private slots:
         Pty scanner(folder(), 1);
         auto w = openWindow();
         QCOMPARE(w->windowTitle(), QStringLiteral("Zantrel系统V1.0"));
+        {
+            // A station with a name says it: two stations on one screen are told apart.
+            ScanSession::Parts named{folder(), packingState(), m_export, m_messages, m_sounds, program::now};
+            named.stationName = QStringLiteral("line3-a");
+            frm_SCAN other(std::make_unique<ScanSession>(named));
+            QCOMPARE(other.windowTitle(), QStringLiteral("Zantrel系统V1.0 — line3-a"));
+        }
         QCOMPARE(w->size(), QSize(620, 557));
         QCOMPARE(w->palette().color(QPalette::Window), QColor(Qt::white));
         QVERIFY(w->font().families().contains(QStringLiteral("宋体")));
@@ -122,6 +134,26 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(w.get()));
         QTRY_COMPARE(QApplication::focusWidget(), exit);
         QVERIFY(m_messages.texts.isEmpty());
+    }
+
+    // A message box as on a Chinese desktop: 确定, its text at the windows' size.
+    void messageBoxesSpeakChinese()
+    {
+        QVERIFY2(toolkit::installChineseTexts(), "qtbase_zh_CN.qm not found: install qt6-translations-l10n");
+        QString button;
+        qreal size = 0;
+        QTimer::singleShot(0, [&] {
+            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            if (!box)
+                return;
+            button = box->buttons().value(0) ? box->buttons().value(0)->text() : QString();
+            size = box->font().pointSizeF();
+            box->accept();
+        });
+        QtMessageBox messages;
+        messages.show(QStringLiteral("条码长度不正确！"));
+        QCOMPARE(button.remove(QLatin1Char('&')), QStringLiteral("确定"));
+        QCOMPARE(size, 15.75);
     }
 
     void tabGoesRoundAndRowsAre360Twips()

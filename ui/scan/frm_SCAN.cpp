@@ -49,7 +49,9 @@ frm_SCAN::~frm_SCAN() = default;
 
 void frm_SCAN::buildControls()
 {
-    setWindowTitle(QStringLiteral("Zantrel系统V1.0"));
+    // Two stations on one screen are told apart by their titles.
+    setWindowTitle(m_session->stationName().isEmpty() ? QStringLiteral("Zantrel系统V1.0")
+                                                      : QStringLiteral("Zantrel系统V1.0 — %1").arg(m_session->stationName()));
     setFixedSize(twips::size(9300, 8355));
     twips::paintBackground(this, Qt::white);
     setFont(twips::font({QStringLiteral("宋体"), QStringLiteral("SimSun")}, 15.75, false));

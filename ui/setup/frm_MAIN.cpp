@@ -328,6 +328,7 @@ bool frm_MAIN::openScanWindow(const std::optional<BoxJournal::Saved> &kept)
 void frm_MAIN::showScanWindow()
 {
     m_scan->refreshStatus(); // Start may have changed the box size
+    m_scan->move(pos()); // where the setup window is: a station's windows stay together on a shared screen
     m_scan->show();
     m_scan->raise();
     m_scan->activateWindow();
