@@ -17,15 +17,21 @@ value() { sed -n "s/^[[:space:]]*$1[[:space:]]*=[[:space:]]*\([^;]*\).*/\1/p" co
 port=$(value ComPort1); port=${port:-1}
 nlen=$(value nlen)
 
+# What Qt needs and a bare machine lacks; without it Qt says so in English.
+if [ -z "${XDG_RUNTIME_DIR:-}" ]; then
+  export XDG_RUNTIME_DIR="/tmp/runtime-$(id -u)"
+  mkdir -p -m 700 "$XDG_RUNTIME_DIR"
+fi
+
 launch=(./zantrel)
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
-  echo "No display found: the station runs on a virtual screen (xvfb-run)."
+  echo "没有显示器：工位程序在虚拟屏幕上运行（xvfb-run）。"
   launch=(xvfb-run -a ./zantrel)
 fi
 
 link="COM$port"
 if [ -e "$link" ] && [[ "$(readlink -f "$link")" != /dev/pts/* ]]; then
-  echo "Scanner: $station/$link -> $(readlink -f "$link")"
+  echo "扫描枪：$station/$link -> $(readlink -f "$link")"
   exec "${launch[@]}"
 fi
 
@@ -35,11 +41,11 @@ pid=$!
 trap 'kill $pid 2>/dev/null || true' EXIT
 cat <<MSG
 
-The station is running (program folder $station).
-No scanner is linked as $link, so this terminal is the scanner:
-  1. press 开始 (Start) in the setup window;
-  2. type a barcode of $(( ${nlen:-8} - 2 )) characters here and press Enter, one per scan.
-Full outer boxes go to $station/files/<date>.xls. Ctrl-D ends the scanner and the station.
+工位程序已启动（程序文件夹 $station）。
+没有扫描枪接在 $link 上，这个终端就是扫描枪：
+  1. 在设置窗口中按“开始”；
+  2. 在这里输入 $(( ${nlen:-8} - 2 )) 个字符的条码，按回车，每行一次扫描。
+装满的外箱写入 $station/files/<日期>.xls。按 Ctrl-D 结束扫描枪和工位程序。
 
 MSG
 ../tools/scanner-sim --folder . --port "$port"

@@ -27,7 +27,7 @@ if [ ! -d "$dir/data" ]; then
     || { cat "$dir/initdb.log" >&2; exit 1; }
 fi
 "${as_postgres[@]}" "$bin/pg_ctl" -D "$dir/data" -l "$dir/log" -w \
-  -o "-k $dir -p $port -c listen_addresses=''" start >/dev/null \
+  -o "-k $dir -p $port -c listen_addresses='' -c wal_level=logical" start >/dev/null \
   || { cat "$dir/log" >&2; exit 1; }
 admin="host=$dir port=$port user=postgres"
 psql_admin() { psql -X -q -v ON_ERROR_STOP=1 "$admin dbname=$1" -c "$2" >/dev/null; }

@@ -3,36 +3,51 @@
 # PostgreSQL server in build/line/db, two program folders build/line/a and
 # build/line/b, each with a scanner simulator that scans a pack every two seconds
 # (what arrives before Start opens the port is thrown away, as on a real line).
-# Every 10 s the line's state is printed (zantrel-db status). Ctrl-C ends it all; the
-# folders stay for a look (remove build/line to start afresh).
+# The line's state is printed when it changes (a line a station, from zantrel-db
+# status), with the board's address. Ctrl-C ends it all and says what it stopped; the
+# folders stay for a look (remove build/line to start afresh). It speaks Chinese, and
+# its lines fit 80 columns; the technicians' logs are in build/line/*.log.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 cd "$here"
 bash scripts/install-deps.sh
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j"$(nproc)" --target zantrel scanner-sim zantrel-db zantrel-find zantrel-board
-
 line=$here/build/line
 mkdir -p "$line"
+echo "正在编译（记录在 build/line/build.log）…"
+{ cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    && cmake --build build -j"$(nproc)" --target zantrel scanner-sim zantrel-db zantrel-find zantrel-board; } \
+  >"$line/build.log" 2>&1 || { tail -n 30 "$line/build.log" >&2; exit 1; }
 [ "$(id -u)" -eq 0 ] && chmod 755 "$line"
-db=$(bash scripts/plant-server.sh start "$line/db" build/station/zantrel-db)
+# What Qt needs and a bare machine lacks; without it Qt says so in English.
+if [ -z "${XDG_RUNTIME_DIR:-}" ]; then
+  export XDG_RUNTIME_DIR="/tmp/runtime-$(id -u)"
+  mkdir -p -m 700 "$XDG_RUNTIME_DIR"
+fi
+db=$(bash scripts/plant-server.sh start "$line/db" build/station/zantrel-db 2>"$line/db-init.log") \
+  || { cat "$line/db-init.log" >&2; exit 1; }
+# The connection string, long with its folder, as a short variable for the commands below.
+printf "db='%s'\n" "$db" >"$line/db.env"
 pids=()
+stopped=""
 finish() {
   for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
   bash scripts/plant-server.sh stop "$line/db"
+  [ -n "$stopped" ] && echo "$stopped"
 }
 trap finish EXIT
-trap "exit 130" INT TERM
+trap 'stopped="已停止：两个工位、扫描枪模拟器、看板和数据库服务器。build/line 保留。"; exit 130' INT TERM
 
 launch=()
+own_screen=1
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
-  echo "No display found: the stations run on a virtual screen (xvfb-run)."
+  echo "没有显示器：两个工位各在一个虚拟屏幕上运行（xvfb-run）。"
   launch=(xvfb-run -a)
+  own_screen=0
 fi
 
-fail() { echo "try-line: $*" >&2; exit 1; }
+fail() { echo "try-line：$*" >&2; exit 1; }
 started() { # pid what: the program is still running a moment after its start
-  for _ in $(seq 20); do kill -0 "$1" 2>/dev/null || fail "$2 did not start"; sleep 0.1; done
+  for _ in $(seq 20); do kill -0 "$1" 2>/dev/null || fail "$2未能启动"; sleep 0.1; done
 }
 
 for s in a b; do
@@ -52,26 +67,32 @@ for s in a b; do
   ( n=0; while sleep 2; do n=$((n + 1)); printf '%s%05d\n' "$prefix" "$n"; done ) \
     | build/tools/scanner-sim --folder "$folder" --port 1 2>"$line/scanner-$s.log" &
   pids+=($!)
-  started $! "the scanner simulator of station $s"
-  (cd "$folder" && exec "${launch[@]}" ./zantrel 2>"$line/station-$s.log") &
+  started $! "工位 $s 的扫描枪模拟器"
+  # On one screen the two stations stand side by side (their windows open where the
+  # setup window is).
+  place=()
+  [ "$own_screen" = 1 ] && place=(-qwindowgeometry "+$([ "$s" = a ] && echo 0 || echo 680)+0")
+  (cd "$folder" && exec "${launch[@]}" ./zantrel "${place[@]}" 2>"$line/station-$s.log") &
   pids+=($!)
-  started $! "station $s"
+  started $! "工位 $s "
 done
 
 cat <<MSG
 
-Two stations are running, each in its own window (program folders $line/a and $line/b),
-recording into the database "$db".
+两个工位已启动，各有一个窗口（程序文件夹 build/line/a 和 build/line/b），
+记录到同一个数据库。
 
-  1. Press 开始 (Start) in each window. Their scanners send a pack every two seconds.
-  2. About 20 seconds after Start (ten packs), the first full box goes to the station's
-     workbook and, at once, to the database; every 20 seconds another follows.
-  3. Look a pack up line-wide, or the whole line:
+  1. 在每个窗口中按“开始”。扫描枪每两秒送来一个内包。
+  2. 按“开始”约 20 秒后（十个内包），第一个外箱写入工位的工作簿，
+     同时记入数据库；之后每 20 秒一箱。
+  3. 在另一个终端查一个内包，或看整条线：
 
-       build/station/zantrel-find --db '$db user=board' A00003
-       build/station/zantrel-db status '$db user=board'
+       cd $here
+       . build/line/db.env
+       build/station/zantrel-find --db "\$db user=board" A00003
+       build/station/zantrel-db status "\$db user=board"
 
-Ctrl-C ends the stations, the board and the server.
+按 Ctrl-C 结束工位、看板和数据库服务器。
 MSG
 
 # The line's board, on this machine only; its address once it answers.
@@ -80,15 +101,23 @@ pids+=($!)
 board_pid=$!
 for _ in $(seq 100); do
   grep -q '^http://' "$line/board.out" 2>/dev/null && break
-  kill -0 "$board_pid" 2>/dev/null || { cat "$line/board.log" >&2; fail "the line's board did not start"; }
+  kill -0 "$board_pid" 2>/dev/null || { cat "$line/board.log" >&2; fail "看板未能启动"; }
   sleep 0.1
 done
-grep -q '^http://' "$line/board.out" || fail "the line's board did not answer"
+grep -q '^http://' "$line/board.out" || fail "看板没有应答"
+board=$(head -n1 "$line/board.out")
 echo
-echo "  4. The line's board answers: $(head -n1 "$line/board.out")"
+echo "  4. 看板：$board"
 echo
 
-while sleep 10; do
-  build/station/zantrel-db status "$db user=board" || true
-  echo
+# The line's state, a line a station, printed only when it changed.
+last=""
+while sleep 2; do
+  now=$(build/station/zantrel-db status "$db user=board" 2>>"$line/status.log" \
+        | awk -F'\t' 'NR > 1 { printf "  %s：今日 %s 箱，最后 %s（等待上传 %s）\n", $1, $2, $3, $6 }') || true
+  [ -n "$now" ] && [ "$now" != "$last" ] || continue
+  last=$now
+  echo "$(date +%H:%M:%S) 线上状态："
+  echo "$now"
+  echo "  看板 $board"
 done

@@ -39,23 +39,29 @@ python3 -c 'import os, signal, sys; signal.signal(signal.SIGINT, signal.SIG_DFL)
 script=$!
 began=$(date +%s)
 
-until grep -q "The line's board answers" "$out"; do
+until grep -q "看板：http" "$out"; do
   kill -0 "$script" 2>/dev/null || fail "try-line.sh ended before the board answered"
   [ $(( $(date +%s) - began )) -lt 300 ] || fail "the board never answered"
   sleep 0.2
 done
-db=$(sed -n 's/^recording into the database "\(.*\)"\.$/\1/p' "$out")
-[ -n "$db" ] || fail "the script did not name its database"
-board=$(sed -n "s/.*The line's board answers: \(http[^ ]*\).*/\1/p" "$out")
+# The commands it prints use the database through a short variable.
+db=""
+. "$line/db.env"
+[ -n "$db" ] || fail "the script did not name its database in build/line/db.env"
+board=$(sed -n "s/.*看板：\(http[^ ]*\).*/\1/p" "$out")
 
 # A newcomer reads for more than a minute; the simulators scan all the while.
 while [ $(( $(date +%s) - began )) -lt 65 ]; do sleep 1; done
 
 windows=$(xdotool search --onlyvisible --name '^Zantrel系统V1\.0$' 2>/dev/null || true)
+# Side by side on the one screen, not on top of each other.
+xs=$(for w in $windows; do xdotool getwindowgeometry "$w" | sed -n 's/.*Position: \([0-9]*\),.*/\1/p'; done | sort -u | grep -c . || true)
+[ "$xs" -eq 2 ] || fail "the two setup windows open at the same place"
 [ "$(echo "$windows" | grep -c .)" -eq 2 ] || fail "expected the two setup windows, found: $windows"
 # Start holds the focus when the window opens. A key the X server hands to a window
 # before it takes the focus is lost: pressed again until the scan window opens.
-visible() { xdotool search --onlyvisible --name '^Zantrel系统V1\.0$' 2>/dev/null | grep -c . || true; }
+# A scan window's title names its station.
+visible() { xdotool search --onlyvisible --name '^Zantrel系统V1\.0( — line3-[ab])?$' 2>/dev/null | grep -c . || true; }
 expected=2
 for w in $windows; do
   expected=$((expected + 1))
@@ -89,10 +95,26 @@ for s in a b; do
   [ -z "$refused" ] || fail "station $s refused scans: $refused"
 done
 
+# A newcomer's terminal: 80 columns (a CJK character takes two), no library noise.
+narrow() {
+  python3 - "$out" "$source_dir" <<'PY' || fail "a line of the demo is wider than 80 columns or says what a library said"
+import sys, unicodedata
+bad = []
+for line in open(sys.argv[1], encoding='utf-8'):
+    line = line.rstrip('\n')
+    width = sum(2 if unicodedata.east_asian_width(c) in 'WF' else 1 for c in line)
+    if (width > 80 and 'http' not in line and sys.argv[2] not in line) or 'WARNING' in line or 'XDG_RUNTIME_DIR' in line:
+        bad.append(line)
+print('\n'.join(bad), file=sys.stderr)
+sys.exit(1 if bad else 0)
+PY
+}
+narrow
 # Ctrl-C ends everything.
 kill -INT "$script"
 wait "$script" || true
 script=""
+grep -q '^已停止：' "$out" || fail "Ctrl-C ended the demo without a word"
 for _ in $(seq 150); do [ -z "$(leftovers)" ] && break; sleep 0.1; done
 [ -z "$(leftovers)" ] || fail "processes left behind: $(ps -o pid,args -p "$(leftovers | paste -sd,)")"
 [ ! -e "$line/db/data/postmaster.pid" ] || fail "the database server is still running"
