@@ -14,6 +14,8 @@
 #include "ui/setup/frm_MAIN.h"
 
 #include <QApplication>
+#include <QCryptographicHash>
+#include <QMap>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -653,6 +655,46 @@ private slots:
         QVERIFY(w->scanWindow());
         QCOMPARE(w->scanWindow()->box().rowCount(), 0);
         QCOMPARE(m_ended, 0);
+    }
+
+    // The README's two minutes show what a newcomer sees: its table's defaults are the
+    // setup window's with the default config.ini, and the pictures were made from it.
+    void theReadmeShowsWhatANewcomerSees()
+    {
+        const QString source = qEnvironmentVariable("ZANTREL_SOURCE_DIR");
+        QFile::remove(config());
+        QVERIFY(QFile::copy(source + "/app/config.ini", config()));
+        auto w = openSetup();
+        QMap<QString, QString> shown; // caption -> what its field shows
+        for (QLabel *label : w->findChildren<QLabel *>()) {
+            if (!label->text().endsWith(QStringLiteral("：")))
+                continue;
+            for (QLineEdit *edit : w->findChildren<QLineEdit *>())
+                if (edit->geometry().top() == label->geometry().top())
+                    shown.insert(label->text().chopped(1), edit->text());
+        }
+        QCOMPARE(shown.size(), 10);
+
+        QFile readme(source + "/README.md");
+        QVERIFY(readme.open(QIODevice::ReadOnly));
+        const QString text = QString::fromUtf8(readme.readAll());
+        const qsizetype from = text.indexOf(QStringLiteral("## 两分钟试用"));
+        QVERIFY2(from >= 0, "the README has no section 两分钟试用");
+        const QString section = text.mid(from, text.indexOf(QStringLiteral("\n## "), from + 1) - from);
+        QMap<QString, QString> told;
+        for (const QString &line : section.split(QLatin1Char('\n'))) {
+            const QStringList cells = line.trimmed().split(QLatin1Char('|'));
+            if (cells.size() >= 4 && shown.contains(cells[1].trimmed()))
+                told.insert(cells[1].trimmed(), cells[2].trimmed() == QStringLiteral("（空）") ? QString() : cells[2].trimmed());
+        }
+        QCOMPARE(told, shown);
+
+        QFile pictures(source + "/docs/pictures.txt");
+        QVERIFY(pictures.open(QIODevice::ReadOnly));
+        QFile defaults(source + "/app/config.ini");
+        QVERIFY(defaults.open(QIODevice::ReadOnly));
+        QCOMPARE(QString::fromLatin1(pictures.readAll()).trimmed(),
+                 QStringLiteral("config.ini ") + QString::fromLatin1(QCryptographicHash::hash(defaults.readAll(), QCryptographicHash::Sha256).toHex()));
     }
 };
 
