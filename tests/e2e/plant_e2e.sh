@@ -32,7 +32,7 @@ db=$(bash "$source_dir/scripts/plant-server.sh" start "$work/db" "$build/station
 
 key() { xdotool key --delay 30 "$@"; }
 typed() { xdotool type --delay 20 "$1"; }
-windows_of() { xdotool search --all --pid "$1" --onlyvisible --name '^Zantrel系统V1\.0$' 2>/dev/null || true; }
+windows_of() { xdotool search --all --pid "$1" --onlyvisible --name '^Zantrel系统V1\.0( — .*)?$' 2>/dev/null || true; }
 wait_windows_of() { # pid count
   for _ in $(seq 100); do [ "$(windows_of "$1" | wc -l)" -ge "$2" ] && return 0; sleep 0.1; done
   fail "expected $2 windows of station $1"
