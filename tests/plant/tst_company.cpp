@@ -132,6 +132,8 @@ private slots:
                                   QStringLiteral("2 2"), 30000);
         QTRY_COMPARE_WITH_TIMEOUT(plantdb::one(*company, QStringLiteral("SELECT count(*) FROM zantrel.box_changes WHERE reason = '重复包裁定'")),
                                   QStringLiteral("2"), 30000);
+        // A subscription copies its tables one by one: the conflicts may come after the changes.
+        QTRY_COMPARE_WITH_TIMEOUT(plantdb::one(*company, QStringLiteral("SELECT count(*) FROM zantrel.pack_conflicts")), QStringLiteral("2"), 30000);
         // EPCIS over the company: each plant's change number 1 is an event of its own.
         const QDateTime now = QDateTime::currentDateTime();
         const ToolRun epcis = ToolRun::of(QStringLiteral("zantrel-db"), {QStringLiteral("epcis"), companyUrl(), QStringLiteral("--from"),
