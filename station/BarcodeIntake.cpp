@@ -94,7 +94,7 @@ void BarcodeIntake::receive(const QString &text, qint64 dropped)
     if (m_box.iInnerCount() == 0 && m_state.bSscc && !gs1::sscc(m_state.sOuterPrefix, m_state.lOuterNo)) {
         const Recorded recorded = recordRefusal(kSsccUsedUp, text);
         m_sounds.play(Sound::Refused);
-        m_messages.show(QStringLiteral("%1\n外箱序号已用完：前缀 %2 只留 %3 位序号，外箱序号 %4 放不下。"
+        m_messages.show(QStringLiteral("%1\n前缀 %2 只留 %3 位序号，外箱序号 %4 放不下。"
                                        "这个内包没有装箱；请在设置窗口换用新的外箱前缀或序号。")
                             .arg(kSsccUsedUp, m_state.sOuterPrefix)
                             .arg(17 - m_state.sOuterPrefix.size())

@@ -23,6 +23,8 @@ void withoutSoundServerNoise(QtMsgType type, const QMessageLogContext &context, 
         return;
     if (g_previous)
         g_previous(type, context, message);
+    else // Qt's own handler, as it would have printed it
+        std::fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, message)));
 }
 
 bool anySoundDevice()
