@@ -251,8 +251,7 @@ void BoardServer::rework(const http::Request &request, http::Done done)
             if (e.number() == RuntimeError::DatabaseNotAllowed)
                 return done(secured(problem(403, QStringLiteral("看板的数据库登录不属于 zantrel_rework，不能修改记录"))));
             // The change's own refusals are plain Chinese; the server's words stay in the log.
-            if (e.source() == QLatin1String("Rework") && e.number() == RuntimeError::DatabaseRefusedData
-                && !e.description().contains(QStringLiteral("中央记录拒绝")))
+            if (e.number() == RuntimeError::ChangeRefused)
                 return done(secured(problem(409, e.description())));
             done(secured(unavailable(e, QStringLiteral("修改未记录"))));
         }

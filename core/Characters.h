@@ -9,11 +9,7 @@ namespace characters {
 
 inline qsizetype count(const QString &text)
 {
-    qsizetype n = 0;
-    for (qsizetype i = 0; i < text.size(); ++i, ++n)
-        if (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate())
-            ++i;
-    return n;
+    return text.toUcs4().size();
 }
 
 inline bool holdsNul(const QString &text)

@@ -33,6 +33,7 @@ public:
         DatabaseTimedOut = 1016,    // the server did not answer in time
         PrintFailed = 1017,         // the print system did not take a label
         LabelQueueFailed = 1018,    // a label could not be kept on disk until printed
+        ChangeRefused = 1019,       // a change to a recorded box does not fit where things stand (told in plain words)
         kSystemBase = 10000,
     };
 

@@ -192,18 +192,16 @@ qint64 write(database::Connection &db, const Options &o, QIODevice &out)
         if (!box.id.isEmpty())
             box.writeTo(w);
         // Changes: where the pack was (its middle box, or the outer box), what happened.
-        // A take-out's pack was where its last put-in into the box placed it, or, never
-        // put in, where it was packed.
+        // A pack is where its last put-in into the box up to this change placed it, or,
+        // never put in, where it was packed.
         eachRow(db,
                 QStringLiteral("SELECT c.change_id, c.kind, c.box_id, b.station, b.outer_label, c.barcode,"
-                               "       CASE WHEN c.barcode IS NULL THEN NULL"
-                               "            WHEN c.kind = 'put-in' THEN c.middle_label"
-                               "            WHEN EXISTS (SELECT FROM zantrel.box_changes p WHERE p.box_id = c.box_id AND p.barcode = c.barcode"
-                               "                         AND p.kind = 'put-in' AND p.change_id < c.change_id)"
-                               "            THEN (SELECT p.middle_label FROM zantrel.box_changes p WHERE p.box_id = c.box_id AND p.barcode = c.barcode"
-                               "                  AND p.kind = 'put-in' AND p.change_id < c.change_id ORDER BY p.change_id DESC LIMIT 1)"
-                               "            ELSE (SELECT r.middle_label FROM zantrel.box_rows r"
-                               "                  WHERE r.box_id = c.box_id AND r.kind = 2 AND r.text = c.barcode LIMIT 1) END,"
+                               "       (SELECT w.middle_label FROM (SELECT p.middle_label, p.change_id FROM zantrel.box_changes p"
+                               "                                    WHERE p.box_id = c.box_id AND p.barcode = c.barcode"
+                               "                                      AND p.kind = 'put-in' AND p.change_id <= c.change_id"
+                               "                                    UNION ALL SELECT r.middle_label, 0 FROM zantrel.box_rows r"
+                               "                                    WHERE r.box_id = c.box_id AND r.kind = 2 AND r.text = c.barcode) w"
+                               "        ORDER BY w.change_id DESC LIMIT 1),"
                                "       (extract(epoch FROM c.changed_at) * 1000)::bigint,"
                                "       CASE WHEN c.barcode IS NULL THEN (SELECT string_agg(r.text, E'\\n' ORDER BY r.row_index)"
                                "            FROM zantrel.box_rows r WHERE r.box_id = c.box_id AND r.kind = 1) END,"

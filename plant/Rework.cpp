@@ -43,19 +43,20 @@ QString boxOf(database::Connection &db, const Change &c)
                                             " WHERE outer_label = $1 AND (station = $2 OR $2 = '') ORDER BY written_at"),
                              {c.box, c.station.isNull() ? QStringLiteral("") : c.station});
     if (rows.empty())
-        refuse(RuntimeError::DatabaseRefusedData, QStringLiteral("中央记录中没有外箱 %1").arg(c.box));
+        refuse(RuntimeError::ChangeRefused, QStringLiteral("中央记录中没有外箱 %1").arg(c.box));
     if (rows.size() > 1) {
         QStringList where;
         for (const database::Row &r : rows)
             where << QStringLiteral("%1（%2，箱号 %3）").arg(r[1].value_or(QString()), r[2].value_or(QString()), r[0].value_or(QString()));
-        refuse(RuntimeError::DatabaseRefusedData, QStringLiteral("外箱 %1 有 %2 个：%3；请用 --station 或箱号指明")
+        refuse(RuntimeError::ChangeRefused, QStringLiteral("外箱 %1 有 %2 个：%3；请用 --station 或箱号指明")
                                                      .arg(c.box).arg(rows.size()).arg(where.join(QStringLiteral("、"))));
     }
     return rows[0][0].value_or(QString());
 }
 
-// The server's refusal of a change that does not fit, in the operator's words.
-QString plainly(const Change &c, const QString &server)
+// The server's refusal of a change that does not fit, in the operator's words; nothing
+// for a refusal this program does not know (told with the server's words).
+std::optional<QString> plainly(const Change &c, const QString &server)
 {
     static const QRegularExpression restoreRefused(QStringLiteral("restore refused: pack (.*) is in box (.*) of station (.*) now"),
                                                    QRegularExpression::DotMatchesEverythingOption);
@@ -74,7 +75,7 @@ QString plainly(const Change &c, const QString &server)
         return QStringLiteral("外箱 %1 已作废，不能放入").arg(c.box);
     if (server.contains(QLatin1String("is not void")))
         return QStringLiteral("外箱 %1 未作废，无需恢复").arg(c.box);
-    return QStringLiteral("中央记录拒绝了这个修改：%1").arg(server);
+    return std::nullopt;
 }
 
 } // namespace
@@ -97,15 +98,15 @@ qint64 record(database::Connection &db, const Change &c)
     const bool pack = c.kind == Kind::TakeOut || c.kind == Kind::PutIn;
     for (const QString *typed : {&c.box, &c.station, &c.barcode, &c.middle, &c.person, &c.note})
         if (characters::holdsNul(*typed)) // the server would be sent the text up to it: refused, never cut short
-            refuse(RuntimeError::DatabaseRefusedData, QStringLiteral("外箱号、条码、姓名和说明中不能含有空字符（U+0000）"));
+            refuse(RuntimeError::ChangeRefused, QStringLiteral("外箱号、条码、姓名和说明中不能含有空字符（U+0000）"));
     if (c.person.trimmed().isEmpty() || characters::count(c.person) > 100)
-        refuse(RuntimeError::DatabaseRefusedData, QStringLiteral("请写明修改人的姓名（至多 100 字）"));
+        refuse(RuntimeError::ChangeRefused, QStringLiteral("请写明修改人的姓名（至多 100 字）"));
     if (!reasons().contains(c.reason))
-        refuse(RuntimeError::DatabaseRefusedData, QStringLiteral("原因须为 %1 之一").arg(reasons().join(QStringLiteral(" / "))));
+        refuse(RuntimeError::ChangeRefused, QStringLiteral("原因须为 %1 之一").arg(reasons().join(QStringLiteral(" / "))));
     if (characters::count(c.note) > 1000)
-        refuse(RuntimeError::DatabaseRefusedData, QStringLiteral("说明至多 1000 字"));
+        refuse(RuntimeError::ChangeRefused, QStringLiteral("说明至多 1000 字"));
     if (pack == c.barcode.isEmpty())
-        refuse(RuntimeError::DatabaseRefusedData, pack ? QStringLiteral("请写明内包条码") : QStringLiteral("作废或恢复整箱时不写内包条码"));
+        refuse(RuntimeError::ChangeRefused, pack ? QStringLiteral("请写明内包条码") : QStringLiteral("作废或恢复整箱时不写内包条码"));
     const auto allowed = db.run(QStringLiteral("SELECT pg_has_role(session_user, 'zantrel_rework', 'MEMBER'), session_user"));
     if (allowed.empty() || allowed[0][0] != QStringLiteral("t"))
         refuse(RuntimeError::DatabaseNotAllowed, QStringLiteral("登录 %1 不属于 zantrel_rework，不能修改记录")
@@ -122,8 +123,11 @@ qint64 record(database::Connection &db, const Change &c)
         return id.at(0)[0].value_or(QStringLiteral("0")).toLongLong();
     } catch (const RuntimeError &e) {
         database::rollBackAfterFailure(db);
-        if (e.number() == RuntimeError::DatabaseRefusedData && e.source() != kSource)
-            refuse(RuntimeError::DatabaseRefusedData, plainly(c, e.description()));
+        if (e.number() == RuntimeError::DatabaseRefusedData) {
+            if (const std::optional<QString> plain = plainly(c, e.description()))
+                refuse(RuntimeError::ChangeRefused, *plain);
+            refuse(RuntimeError::DatabaseRefusedData, QStringLiteral("中央记录拒绝了这个修改：%1").arg(e.description()));
+        }
         throw;
     }
 }

@@ -33,8 +33,9 @@ QStringList reasons();
 std::optional<Kind> kindNamed(const QString &word);
 
 // The change's id. Raises a RuntimeError with a plain reason in Chinese: the login
-// may not (DatabaseNotAllowed), no such box or more than one, or the change does not
-// fit where the pack and the box stand now (DatabaseRefusedData).
+// may not (DatabaseNotAllowed); no such box or more than one, or the change does not
+// fit where the pack and the box stand now (ChangeRefused); a refusal of the server's
+// this program cannot put in plain words (DatabaseRefusedData, with the server's words).
 qint64 record(database::Connection &db, const Change &change);
 
 } // namespace rework

@@ -3,7 +3,6 @@
 #include "station/LabelHandoff.h"
 
 #include "core/Checked.h"
-#include "core/Gs1.h"
 #include "core/RuntimeError.h"
 #include "packing/PackingState.h"
 #include "platform/MessageBox.h"
@@ -91,7 +90,7 @@ void BarcodeIntake::receive(const QString &text, qint64 dropped)
 
     // A new box whose SSCC would not fit its digits would repeat another box's SSCC
     // or carry a wrong check digit: it is never opened.
-    if (m_box.iInnerCount() == 0 && m_state.bSscc && !gs1::sscc(m_state.sOuterPrefix, m_state.lOuterNo)) {
+    if (m_box.iInnerCount() == 0 && !m_state.ssccProblem(m_state.lOuterNo).isEmpty()) {
         const Recorded recorded = recordRefusal(kSsccUsedUp, text);
         m_sounds.play(Sound::Refused);
         m_messages.show(QStringLiteral("%1\n前缀 %2 只留 %3 位序号，外箱序号 %4 放不下。"

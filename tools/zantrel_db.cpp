@@ -38,6 +38,7 @@
 #include "company/CompanyRecord.h"
 #include "core/RuntimeError.h"
 #include "platform/Database.h"
+#include "platform/StandardOutput.h"
 #include "plant/Epcis.h"
 #include "plant/PlantSchema.h"
 #include "plant/PlantSender.h"
@@ -48,12 +49,9 @@
 
 #include <QCoreApplication>
 #include <QDateTime>
-#include <QFile>
 #include <QFileInfo>
 #include <QUrl>
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 
 namespace {
 
@@ -253,23 +251,13 @@ int epcisCommand(const QStringList &args)
         std::fprintf(stderr, "zantrel-db：--company-prefix-digits 须在 6 到 12 之间\n");
         return kError;
     }
-    QFile out;
-    out.open(stdout, QIODevice::WriteOnly);
-    // A document that did not reach its reader whole (a full disk, a closed pipe) is a
-    // failure, however small it is: the buffered bytes are only written at the flush.
-    const auto delivered = [&] { return out.flush() && std::fflush(stdout) == 0 && !std::ferror(stdout); };
+    StandardOutput out; // a failed write raises in epcis::write, naming why
     try {
         const std::unique_ptr<database::Connection> db = database::connect(args[1]);
         const qint64 events = epcis::write(*db, o, out);
-        if (!delivered()) {
-            std::fprintf(stderr, "zantrel-db：无法写出 EPCIS 文档：%s（输出不完整，请勿使用）\n",
-                         local(out.errorString().isEmpty() ? QString::fromLocal8Bit(std::strerror(errno)) : out.errorString()).constData());
-            return kError;
-        }
         std::fprintf(stderr, "zantrel-db：%lld 个 EPCIS 事件\n", static_cast<long long>(events));
         return kDone;
     } catch (const RuntimeError &e) {
-        delivered();
         std::fprintf(stderr, "zantrel-db：%s（输出不完整，请勿使用）\n", local(e.description()).constData());
         return kError;
     }

@@ -512,7 +512,6 @@ private slots:
         WrittenBox box(QStringLiteral("W00077"));
         spool.boxWritten(box.box, box.receipt);
         QTRY_VERIFY_WITH_TIMEOUT(spool.stateLine().contains(QStringLiteral("已交打印 W00077")), 20000);
-        QTest::qWait(0);
         QVERIFY2(!spool.stateLine().contains(QStringLiteral("已打印")), qPrintable(spool.stateLine()));
         QCOMPARE(spool.waiting(), 1); // kept until it is printed
         QCOMPARE(m_cups.command(QStringLiteral("cancel"), {QStringLiteral("-a"), QStringLiteral("stopped")}), QString());
