@@ -72,6 +72,11 @@ private slots:
                                                      true);
             QVERIFY2(r.recorded, qPrintable(r.why));
         }
+        // The board's login and the boxes reach the standby before the board reads it.
+        const QString written = plantdb::one(*primary, QStringLiteral("SELECT pg_current_wal_lsn()"));
+        auto standby = database::connect(m_standby.url(QStringLiteral("postgres"), m_db));
+        QTRY_COMPARE_WITH_TIMEOUT(plantdb::one(*standby, QStringLiteral("SELECT pg_last_wal_replay_lsn() >= $1::pg_lsn"), {written}),
+                                  QStringLiteral("t"), 20000);
         board::Options o;
         o.url = QStringLiteral("host=%1,%2 port=%3,%4 dbname=%5 user=board target_session_attrs=prefer-standby")
                     .arg(m_primary.socketFolder(), m_standby.socketFolder()).arg(m_primary.port()).arg(m_standby.port()).arg(m_db);
