@@ -63,12 +63,27 @@ class TestCompany : public QObject
         return plantdb::one(*db, QStringLiteral("SELECT plant_id FROM zantrel.plant"));
     }
 
-    // Whether the company holds exactly the plant's boxes, row for row.
+    // How many rows of each published table a plant has (all of them, or one plant's in the company).
+    static QString countsOf(database::Connection &db, const QString &plantId = QString())
+    {
+        return plantdb::one(db, QStringLiteral(
+            "SELECT concat_ws(' ',"
+            " (SELECT count(*) FROM zantrel.stations WHERE $1 = '' OR plant_id::text = $1),"
+            " (SELECT count(*) FROM zantrel.station_state WHERE $1 = '' OR plant_id::text = $1),"
+            " (SELECT count(*) FROM zantrel.conflict_decisions WHERE $1 = '' OR plant_id::text = $1),"
+            " (SELECT count(*) FROM zantrel.box_changes WHERE $1 = '' OR plant_id::text = $1),"
+            " (SELECT count(*) FROM zantrel.pack_conflicts c JOIN zantrel.boxes b USING (box_id) WHERE $1 = '' OR b.plant_id::text = $1))"),
+            {plantId.isNull() ? QStringLiteral("") : plantId});
+    }
+
+    // Whether the company holds exactly the plant's boxes, row for row, and as many rows of
+    // every other table it is sent: a subscription copies its tables one by one.
     bool companyHoldsAllOf(const PgServer &plant)
     {
         auto p = database::connect(plantUrl(plant));
         auto c = database::connect(companyUrl());
-        return boxesOf(*p) == boxesOf(*c, idOf(plant));
+        const QString id = idOf(plant);
+        return boxesOf(*p) == boxesOf(*c, id) && countsOf(*p) == countsOf(*c, id);
     }
 
 private slots:

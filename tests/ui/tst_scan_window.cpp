@@ -247,9 +247,18 @@ private slots:
         QCOMPARE(w->intake().sCfMode, QStringLiteral("0")); // read through the CONFIG.ini spelling
 
         // A scan in pieces is listed once, after the settle wait.
-        // (The second piece is sent from a timer: the settle wait runs nested in this test's own waits.)
+        // (The second piece is sent once the settle wait has begun, the port no longer raising
+        // receive events; it runs nested in this test's own waits.)
+        QTimer secondPiece;
+        secondPiece.setInterval(0);
+        QObject::connect(&secondPiece, &QTimer::timeout, [&] {
+            if (w->port().rThreshold() == 0) {
+                secondPiece.stop();
+                scanner.send("01\r\n");
+            }
+        });
         scanner.send("A000");
-        QTimer::singleShot(40, [&] { scanner.send("01\r\n"); });
+        secondPiece.start();
         QTRY_COMPARE(barcodes(*w), QStringList{"A00001"});
 
         // Two scans within one settle wait are one text of the wrong length, named piece by piece.
