@@ -195,7 +195,7 @@ int main(int argc, char **argv)
                 qPrintable(plantdb::one(*admin, QStringLiteral("SELECT sum(pack_count) FROM zantrel.boxes WHERE written_at >= to_timestamp(%1)").arg(midnight))),
                 qPrintable(plantdb::one(*admin, QStringLiteral("SELECT count(*) FROM zantrel.boxes WHERE written_at >= to_timestamp(%1)").arg(midnight))),
                 qPrintable(plantdb::one(*admin, "SELECT count(*) FROM zantrel.station_state")),
-                qPrintable(plantdb::one(*admin, "SELECT count(*) FROM zantrel.box_rows WHERE kind = 2")),
+                qPrintable(plantdb::one(*admin, "SELECT count(*) FROM zantrel.box_rows WHERE kind = zantrel.pack_row()")),
                 qPrintable(plantdb::one(*admin, "SELECT count(*) FROM zantrel.conflicts WHERE NOT settled")),
                 qPrintable(plantdb::one(*admin, "SELECT count(*) FROM zantrel.conflict_decisions")), loading.elapsed() / 1000.0);
 

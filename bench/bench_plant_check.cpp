@@ -37,7 +37,7 @@ int main(int argc, char **argv)
     admin->runScript(QStringLiteral("VACUUM ANALYZE zantrel.boxes"));
     admin->runScript(QStringLiteral("VACUUM ANALYZE zantrel.box_rows"));
     std::printf("recorded: %s packs in %s boxes (loaded in %.0f s)\n",
-                qPrintable(plantdb::one(*admin, "SELECT count(*) FROM zantrel.box_rows WHERE kind = 2")),
+                qPrintable(plantdb::one(*admin, "SELECT count(*) FROM zantrel.box_rows WHERE kind = zantrel.pack_row()")),
                 qPrintable(plantdb::one(*admin, "SELECT count(*) FROM zantrel.boxes")), loading.elapsed() / 1000.0);
 
     PlantCheck check(server.url(QStringLiteral("line3"), name));
@@ -66,7 +66,7 @@ int main(int argc, char **argv)
     for (const database::Row &row : admin->run(QStringLiteral(
              "EXPLAIN (ANALYZE, BUFFERS, COSTS OFF) SELECT b.station, b.outer_label, to_char(b.written_at, 'YYYY-MM-DD HH24:MI:SS')"
              " FROM zantrel.box_rows r JOIN zantrel.boxes b USING (box_id)"
-             " WHERE r.kind = 2 AND r.text = $1 ORDER BY b.recorded_at LIMIT 1"),
+             " WHERE r.kind = zantrel.pack_row() AND r.text = $1 ORDER BY b.recorded_at LIMIT 1"),
                                                 {QStringLiteral("P000005001")}))
         std::printf("  %s\n", qPrintable(row[0].value_or(QString())));
     return 0;

@@ -96,7 +96,7 @@ int main(int argc, char **argv)
     for (const char *table : {"boxes", "box_rows", "box_changes"})
         admin->runScript(QStringLiteral("VACUUM ANALYZE zantrel.%1").arg(QLatin1String(table)));
     std::printf("recorded: %s packs in %d boxes (loaded in %.0f s); %s changes (made in %.0f s)\n",
-                qPrintable(plantdb::one(*admin, "SELECT count(*) FROM zantrel.box_rows WHERE kind = 2")), kBoxes, loaded,
+                qPrintable(plantdb::one(*admin, "SELECT count(*) FROM zantrel.box_rows WHERE kind = zantrel.pack_row()")), kBoxes, loaded,
                 qPrintable(plantdb::one(*admin, "SELECT count(*) FROM zantrel.box_changes")), changed);
 
     // The station's check: recorded, taken out (free), put in (taken), in a void box (free), never recorded.

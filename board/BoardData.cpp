@@ -1,5 +1,7 @@
 #include "board/BoardData.h"
 
+#include "plant/RowKinds.h"
+
 #include "company/CompanyRecord.h"
 #include "core/Characters.h"
 #include "core/RuntimeError.h"
@@ -104,10 +106,10 @@ database::Connection &BoardData::db()
     m_rework = false;
     if (!m_company) {
         const auto supervisor = c->run(QStringLiteral("SELECT pg_has_role(session_user, 'zantrel_supervisor', 'MEMBER')"));
-        m_supervisor = !supervisor.empty() && text(supervisor[0], 0) == QLatin1String("t");
+        m_supervisor = !supervisor.empty() && database::isTrue(supervisor[0][0]);
         const auto rework = c->run(QStringLiteral("SELECT pg_has_role(session_user, 'zantrel_rework', 'MEMBER')"
                                                   "   AND to_regclass('zantrel.box_changes') IS NOT NULL"));
-        m_rework = !rework.empty() && text(rework[0], 0) == QLatin1String("t");
+        m_rework = !rework.empty() && database::isTrue(rework[0][0]);
     }
     m_schemaVersion = installed;
     m_db = std::move(c);
@@ -178,18 +180,18 @@ Snapshot BoardData::snapshot(qint64 localMidnight)
             day);
         // Boxes with their pack count are read from an index alone; those recorded
         // before boxes carried it are counted row by row.
-        const auto hours = c.run(QStringLiteral(
+        const auto hours = c.run(rowkind::named(QStringLiteral(
             "SELECT %2, station, floor((extract(epoch FROM written_at) - $1) / 3600)::int AS hour, count(*), sum(packs)"
             " FROM (SELECT %1, written_at, pack_count AS packs FROM zantrel.boxes"
             "       WHERE written_at >= to_timestamp($1) AND written_at < to_timestamp($1) + interval '25 hours'"
             "         AND pack_count IS NOT NULL"
             "       UNION ALL"
-            "       SELECT %1, written_at, (SELECT count(*) FROM zantrel.box_rows r WHERE r.box_id = b.box_id AND r.kind = 2)"
+            "       SELECT %1, written_at, (SELECT count(*) FROM zantrel.box_rows r WHERE r.box_id = b.box_id AND r.kind = {pack})"
             "       FROM zantrel.boxes b"
             "       WHERE written_at >= to_timestamp($1) AND written_at < to_timestamp($1) + interval '25 hours'"
             "         AND pack_count IS NULL) n"
             " GROUP BY %1, 3 ORDER BY 1, 2, 3")
-                                   .arg(key, plant),
+                                                    .arg(key, plant)),
             day);
         const auto conflicts = c.run(QStringLiteral(
             "SELECT barcode, first_station, first_box, first_box_id, extract(epoch FROM first_written)::bigint,"
@@ -243,7 +245,7 @@ Snapshot BoardData::snapshot(qint64 localMidnight)
             k.secondBox = text(r, 6);
             k.secondBoxId = text(r, 7);
             k.secondWritten = number(r, 8);
-            k.settled = text(r, 9) == QLatin1String("t");
+            k.settled = database::isTrue(r.at(9));
             k.keepIn = text(r, 10);
             k.decidedBy = text(r, 11);
             k.reason = text(r, 12);
@@ -285,7 +287,7 @@ DecisionResult BoardData::decide(const Decision &d)
         const QStringList conflict{d.secondBoxId, d.barcode, d.firstBoxId};
         // The login, not the reader's role it acts in now, must be a supervisor.
         const auto allowed = c.run(QStringLiteral("SELECT pg_has_role(session_user, 'zantrel_supervisor', 'MEMBER')"));
-        if (allowed.empty() || text(allowed[0], 0) != QLatin1String("t"))
+        if (allowed.empty() || !database::isTrue(allowed[0][0]))
             return DecisionResult::NotAllowed;
         c.runScript(QStringLiteral("BEGIN; SET LOCAL ROLE zantrel_supervisor"));
         // Two supervisors deciding on one conflict at once: the second waits here, then

@@ -4,6 +4,7 @@
 #include "platform/BuiltIn.h"
 #include "platform/Database.h"
 #include "plant/PlantSchema.h"
+#include "plant/SchemaScript.h"
 
 namespace company {
 
@@ -26,9 +27,15 @@ QString one(database::Connection &db, const QString &sql, const QStringList &par
     return rows.empty() || rows[0].empty() ? QString() : rows[0][0].value_or(QString());
 }
 
+bool yes(database::Connection &db, const QString &sql)
+{
+    const auto rows = db.run(sql);
+    return !rows.empty() && !rows[0].empty() && database::isTrue(rows[0][0]);
+}
+
 int companyVersion(database::Connection &db)
 {
-    if (one(db, QStringLiteral("SELECT to_regclass('zantrel.company_version') IS NOT NULL")) != QLatin1String("t"))
+    if (!yes(db, QStringLiteral("SELECT to_regclass('zantrel.company_version') IS NOT NULL")))
         return 0;
     return one(db, QStringLiteral("SELECT coalesce(max(version), 0) FROM zantrel.company_version")).toInt();
 }
@@ -45,8 +52,7 @@ QString literal(const QString &s)
 
 bool isCompany(database::Connection &db)
 {
-    return one(db, QStringLiteral("SELECT to_regclass('zantrel.plants') IS NOT NULL AND to_regclass('zantrel.company_version') IS NOT NULL"))
-           == QLatin1String("t");
+    return yes(db, QStringLiteral("SELECT to_regclass('zantrel.plants') IS NOT NULL AND to_regclass('zantrel.company_version') IS NOT NULL"));
 }
 
 QStringList init(database::Connection &db)
@@ -55,13 +61,13 @@ QStringList init(database::Connection &db)
     QStringList done;
     for (const QString &name : builtin::names(folder, QStringLiteral("*.sql"))) {
         const int version = name.section(QLatin1Char('_'), 0, 0).toInt();
-        const std::optional<QByteArray> sql = builtin::read(folder + QLatin1Char('/') + name);
+        const std::optional<QString> sql = schemascript::read(folder + QLatin1Char('/') + name);
         if (!sql)
             continue; // listed a moment ago from the program itself: cannot be missing
         db.runScript(QStringLiteral("BEGIN; SELECT pg_advisory_xact_lock(%1);").arg(kLockKey));
         try {
             const bool plantRecord = plantschema::installedVersion(db) > 0
-                                     && one(db, QStringLiteral("SELECT to_regclass('zantrel.company_version') IS NULL")) == QLatin1String("t");
+                                     && yes(db, QStringLiteral("SELECT to_regclass('zantrel.company_version') IS NULL"));
             if (plantRecord)
                 refuse(QStringLiteral("这个数据库里是一个工厂的记录，不能做公司汇总库：请为公司新建一个空数据库"));
             if (version <= companyVersion(db)) {
@@ -73,7 +79,7 @@ QStringList init(database::Connection &db)
                                         "  version integer PRIMARY KEY, name text NOT NULL, applied_at timestamptz NOT NULL DEFAULT now());"
                                         "CREATE TABLE IF NOT EXISTS zantrel.company_version ("
                                         "  version integer PRIMARY KEY, name text NOT NULL, applied_at timestamptz NOT NULL DEFAULT now());"));
-            db.runScript(QString::fromUtf8(*sql));
+            db.runScript(*sql);
             db.run(QStringLiteral("INSERT INTO zantrel.company_version (version, name) VALUES ($1, $2)"), {QString::number(version), name});
             db.runScript(QStringLiteral("COMMIT;"));
         } catch (...) {

@@ -10,12 +10,20 @@ RuntimeError::RuntimeError(int number, QString source, QString description, Kind
 
 RuntimeError RuntimeError::withPrefix(const QString &prefix) const
 {
-    return RuntimeError(m_number, m_source, prefix + m_description, m_kind);
+    return RuntimeError(m_number, m_source, prefix + m_description, m_kind).withServerCode(m_sqlState, m_serverDetail);
 }
 
 RuntimeError RuntimeError::as(Kind kind) const
 {
-    return RuntimeError(m_number, m_source, m_description, kind);
+    return RuntimeError(m_number, m_source, m_description, kind).withServerCode(m_sqlState, m_serverDetail);
+}
+
+RuntimeError RuntimeError::withServerCode(QString sqlState, QString detail) const
+{
+    RuntimeError e = *this;
+    e.m_sqlState = std::move(sqlState);
+    e.m_serverDetail = std::move(detail);
+    return e;
 }
 
 RuntimeError RuntimeError::overflow(const QString &source)

@@ -44,12 +44,19 @@ public:
 
     RuntimeError(int number, QString source, QString description, Kind kind = Kind::Other);
 
+    // A statement the database server refused: its SQLSTATE (five characters) and the
+    // detail it gave, kept beside the description so that callers decide on the code.
+    RuntimeError withServerCode(QString sqlState, QString detail) const;
+
     int number() const { return m_number; }
     Kind kind() const { return m_kind; }
     // The same failure, as a failure of that part.
     RuntimeError as(Kind kind) const;
     const QString &source() const { return m_source; }
     const QString &description() const { return m_description; }
+    // "" unless the database server refused a statement.
+    const QString &sqlState() const { return m_sqlState; }
+    const QString &serverDetail() const { return m_serverDetail; }
 
     // The same failure with text put in front of its description.
     RuntimeError withPrefix(const QString &prefix) const;
@@ -67,5 +74,7 @@ private:
     Kind m_kind;
     QString m_source;
     QString m_description;
+    QString m_sqlState;
+    QString m_serverDetail;
     std::string m_what;
 };

@@ -1,5 +1,7 @@
 #include "plant/Epcis.h"
 
+#include "plant/RowKinds.h"
+
 #include "core/Gs1.h"
 #include "core/RuntimeError.h"
 #include "platform/Database.h"
@@ -195,21 +197,21 @@ qint64 write(database::Connection &db, const Options &o, QIODevice &out)
         // A pack is where its last put-in into the box up to this change placed it, or,
         // never put in, where it was packed.
         eachRow(db,
-                QStringLiteral("SELECT c.change_id, c.kind, c.box_id, b.station, b.outer_label, c.barcode,"
+                rowkind::named(QStringLiteral("SELECT c.change_id, c.kind, c.box_id, b.station, b.outer_label, c.barcode,"
                                "       (SELECT w.middle_label FROM (SELECT p.middle_label, p.change_id FROM zantrel.box_changes p"
                                "                                    WHERE p.box_id = c.box_id AND p.barcode = c.barcode"
                                "                                      AND p.kind = 'put-in' AND p.change_id <= c.change_id"
                                "                                    UNION ALL SELECT r.middle_label, 0 FROM zantrel.box_rows r"
-                               "                                    WHERE r.box_id = c.box_id AND r.kind = 2 AND r.text = c.barcode) w"
+                               "                                    WHERE r.box_id = c.box_id AND r.kind = {pack} AND r.text = c.barcode) w"
                                "        ORDER BY w.change_id DESC LIMIT 1),"
                                "       (extract(epoch FROM c.changed_at) * 1000)::bigint,"
                                "       CASE WHEN c.barcode IS NULL THEN (SELECT string_agg(r.text, E'\\n' ORDER BY r.row_index)"
-                               "            FROM zantrel.box_rows r WHERE r.box_id = c.box_id AND r.kind = 1) END,"
+                               "            FROM zantrel.box_rows r WHERE r.box_id = c.box_id AND r.kind = {middle}) END,"
                                "       to_jsonb(c) ->> 'plant_id'"
                                " FROM zantrel.box_changes c JOIN zantrel.boxes b USING (box_id)"
                                " WHERE c.changed_at >= to_timestamp($1::float8) AND c.changed_at < to_timestamp($2::float8)"
                                "   AND ($3 = '' OR b.station = $3)"
-                               " ORDER BY c.changed_at, c.change_id"),
+                               " ORDER BY c.changed_at, c.change_id")),
                 range, [&](const database::Row &r) {
                     const QString kind = text(r, 1);
                     // Change numbers start at 1 in every plant: the plant's record id makes

@@ -4,6 +4,7 @@
 
 #include "core/RuntimeError.h"
 #include "platform/Database.h"
+#include "plant/RowKinds.h"
 
 #include <condition_variable>
 #include <mutex>
@@ -89,16 +90,16 @@ void PlantCheck::run(std::shared_ptr<Shared> shared)
             // is free, and one put into a box is taken. The boxes that ever held the pack
             // are found by index, then asked whether they hold it now: a scan's question is
             // planned in a fraction of the time the general view takes.
-            const auto rows = db->run(
+            const auto rows = db->run(rowkind::named(
                 followsChanges
                     ? QStringLiteral("SELECT b.station, b.outer_label, to_char(b.written_at, 'YYYY-MM-DD HH24:MI:SS')"
-                                     " FROM (SELECT r.box_id FROM zantrel.box_rows r WHERE r.kind = 2 AND r.text = $1"
+                                     " FROM (SELECT r.box_id FROM zantrel.box_rows r WHERE r.kind = {pack} AND r.text = $1"
                                      "       UNION ALL SELECT c.box_id FROM zantrel.box_changes c WHERE c.barcode = $1 AND c.kind = 'put-in') k"
                                      " JOIN zantrel.boxes b USING (box_id)"
                                      " WHERE zantrel.pack_in_box(k.box_id, $1) ORDER BY b.recorded_at LIMIT 1")
                     : QStringLiteral("SELECT b.station, b.outer_label, to_char(b.written_at, 'YYYY-MM-DD HH24:MI:SS')"
                                      " FROM zantrel.box_rows r JOIN zantrel.boxes b USING (box_id)"
-                                     " WHERE r.kind = 2 AND r.text = $1 ORDER BY b.recorded_at LIMIT 1"),
+                                     " WHERE r.kind = {pack} AND r.text = $1 ORDER BY b.recorded_at LIMIT 1")),
                 {barcode});
             answer.reached = true;
             if (!rows.empty())

@@ -3,6 +3,7 @@
 #include "core/RuntimeError.h"
 #include "platform/BuiltIn.h"
 #include "platform/Database.h"
+#include "plant/SchemaScript.h"
 
 
 namespace plantschema {
@@ -28,10 +29,10 @@ std::vector<Migration> migrations()
     std::vector<Migration> out;
     const QString folder = QStringLiteral(":/db");
     for (const QString &name : builtin::names(folder, QStringLiteral("*.sql"))) {
-        const std::optional<QByteArray> sql = builtin::read(folder + QLatin1Char('/') + name);
+        const std::optional<QString> sql = schemascript::read(folder + QLatin1Char('/') + name);
         if (!sql)
             continue; // listed a moment ago from the program itself: cannot be missing
-        out.push_back({name.section(QLatin1Char('_'), 0, 0).toInt(), name, QString::fromUtf8(*sql)});
+        out.push_back({name.section(QLatin1Char('_'), 0, 0).toInt(), name, *sql});
     }
     return out;
 }
@@ -47,7 +48,7 @@ int knownVersion()
 int installedVersion(database::Connection &db)
 {
     const auto present = db.run(QStringLiteral("SELECT to_regclass('zantrel.schema_version') IS NOT NULL"));
-    if (present.empty() || present[0][0] != QStringLiteral("t"))
+    if (present.empty() || !database::isTrue(present[0][0]))
         return 0;
     const auto version = db.run(QStringLiteral("SELECT coalesce(max(version), 0) FROM zantrel.schema_version"));
     return version[0][0].value_or(QStringLiteral("0")).toInt();

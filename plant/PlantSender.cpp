@@ -1,4 +1,5 @@
 #include "plant/PlantSender.h"
+#include "plant/RowKinds.h"
 
 #include "core/RuntimeError.h"
 #include "station/BoxLines.h"
@@ -337,8 +338,8 @@ void PlantSender::recordConflictsOf(const QString &boxId, const QString &outer, 
     // One lock per pack, taken in one order by every station, held to the commit: a
     // box with the same pack delivered at the same moment waits, then sees this one.
     step();
-    m_db->run(QStringLiteral("SELECT pg_advisory_xact_lock(h) FROM (SELECT DISTINCT hashtextextended(text, 7401) AS h"
-                             " FROM zantrel.box_rows WHERE box_id = $1 AND kind = 2 ORDER BY h) s"),
+    m_db->run(rowkind::named(QStringLiteral("SELECT pg_advisory_xact_lock(h) FROM (SELECT DISTINCT hashtextextended(text, 7401) AS h"
+                                            " FROM zantrel.box_rows WHERE box_id = $1 AND kind = {pack} ORDER BY h) s")),
               {boxId});
     step();
     // Another box holds the pack: as packed, or, once boxes change, where it is now.
@@ -346,14 +347,14 @@ void PlantSender::recordConflictsOf(const QString &boxId, const QString &outer, 
     // (OFFSET 0 keeps the subquery whole), or every pack of the record would be read.
     const QString elsewhere = m_schemaVersion >= plantschema::kReworkVersion
                                   ? QStringLiteral("CROSS JOIN LATERAL (SELECT n.box_id FROM zantrel.packs_now n WHERE n.barcode = r.text OFFSET 0) o")
-                                  : QStringLiteral("JOIN zantrel.box_rows o ON o.kind = 2 AND o.text = r.text");
-    const auto rows = m_db->run(
+                                  : QStringLiteral("JOIN zantrel.box_rows o ON o.kind = {pack} AND o.text = r.text");
+    const auto rows = m_db->run(rowkind::named(
         QStringLiteral("WITH found AS (INSERT INTO zantrel.pack_conflicts (barcode, box_id, earlier_box)"
                        "   SELECT DISTINCT r.text, r.box_id, o.box_id FROM zantrel.box_rows r ")
             + elsewhere
-            + QStringLiteral("   WHERE r.box_id = $1 AND r.kind = 2 AND o.box_id <> r.box_id ON CONFLICT DO NOTHING RETURNING barcode, earlier_box)"
+            + QStringLiteral("   WHERE r.box_id = $1 AND r.kind = {pack} AND o.box_id <> r.box_id ON CONFLICT DO NOTHING RETURNING barcode, earlier_box)"
                        " SELECT f.barcode, b.station, b.outer_label, to_char(b.written_at, 'YYYY-MM-DD HH24:MI:SS'), f.earlier_box"
-                       " FROM found f JOIN zantrel.boxes b ON b.box_id = f.earlier_box ORDER BY f.barcode, b.written_at"),
+                       " FROM found f JOIN zantrel.boxes b ON b.box_id = f.earlier_box ORDER BY f.barcode, b.written_at")),
         {boxId});
     for (const database::Row &row : rows)
         found.push_back({row[0].value_or(QString()), outer, row[1].value_or(QString()), row[2].value_or(QString()),

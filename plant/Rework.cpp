@@ -3,8 +3,10 @@
 #include "core/Characters.h"
 #include "core/RuntimeError.h"
 #include "platform/Database.h"
+#include "plant/RecordRefusals.h"
 
-#include <QRegularExpression>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QUuid>
 #include <optional>
 
@@ -54,26 +56,29 @@ QString boxOf(database::Connection &db, const Change &c)
     return rows[0][0].value_or(QString());
 }
 
-// The server's refusal of a change that does not fit, in the operator's words; nothing
-// for a refusal this program does not know (told with the server's words).
-std::optional<QString> plainly(const Change &c, const QString &server)
+// The record's refusal of a change that does not fit, in the operator's words, told
+// by its code; nothing for a refusal this program does not know (told with the
+// server's words).
+std::optional<QString> plainly(const Change &c, const RuntimeError &e)
 {
-    static const QRegularExpression restoreRefused(QStringLiteral("restore refused: pack (.*) is in box (.*) of station (.*) now"),
-                                                   QRegularExpression::DotMatchesEverythingOption);
-    if (const QRegularExpressionMatch m = restoreRefused.match(server); m.hasMatch())
+    const QString &code = e.sqlState();
+    if (code == refusal::kRestoreWouldDouble) {
+        const QJsonObject where = QJsonDocument::fromJson(e.serverDetail().toUtf8()).object();
         return QStringLiteral("外箱 %1 不能恢复：其中的内包 %2 现在在 %3 的外箱 %4 中；请先从那里取出")
-            .arg(c.box, m.captured(1), m.captured(3), m.captured(2));
-    if (server.contains(QLatin1String("does not carry out decision")))
+            .arg(c.box, where.value(QLatin1String("pack")).toString(), where.value(QLatin1String("station")).toString(),
+                 where.value(QLatin1String("box")).toString());
+    }
+    if (code == refusal::kNotThatDecision)
         return QStringLiteral("这个修改与所引用的裁定无关");
-    if (server.contains(QLatin1String("is not in this box now")))
+    if (code == refusal::kPackNotInBox)
         return QStringLiteral("内包 %1 现在不在外箱 %2 中").arg(c.barcode, c.box);
-    if (server.contains(QLatin1String("is in a box now")))
+    if (code == refusal::kPackInABox)
         return QStringLiteral("内包 %1 现在在某一箱中：请先取出").arg(c.barcode);
-    if (server.contains(QLatin1String("void already")))
+    if (code == refusal::kVoidAlready)
         return QStringLiteral("外箱 %1 已作废").arg(c.box);
-    if (server.contains(QLatin1String("the box is void")))
+    if (code == refusal::kPutIntoVoidBox)
         return QStringLiteral("外箱 %1 已作废，不能放入").arg(c.box);
-    if (server.contains(QLatin1String("is not void")))
+    if (code == refusal::kNotVoid)
         return QStringLiteral("外箱 %1 未作废，无需恢复").arg(c.box);
     return std::nullopt;
 }
@@ -108,7 +113,7 @@ qint64 record(database::Connection &db, const Change &c)
     if (pack == c.barcode.isEmpty())
         refuse(RuntimeError::ChangeRefused, pack ? QStringLiteral("请写明内包条码") : QStringLiteral("作废或恢复整箱时不写内包条码"));
     const auto allowed = db.run(QStringLiteral("SELECT pg_has_role(session_user, 'zantrel_rework', 'MEMBER'), session_user"));
-    if (allowed.empty() || allowed[0][0] != QStringLiteral("t"))
+    if (allowed.empty() || !database::isTrue(allowed[0][0]))
         refuse(RuntimeError::DatabaseNotAllowed, QStringLiteral("登录 %1 不属于 zantrel_rework，不能修改记录")
                                                     .arg(allowed.empty() ? QString() : allowed[0][1].value_or(QString())));
     db.runScript(QStringLiteral("BEGIN; SET LOCAL ROLE zantrel_rework"));
@@ -124,9 +129,13 @@ qint64 record(database::Connection &db, const Change &c)
     } catch (const RuntimeError &e) {
         database::rollBackAfterFailure(db);
         if (e.number() == RuntimeError::DatabaseRefusedData) {
-            if (const std::optional<QString> plain = plainly(c, e.description()))
-                refuse(RuntimeError::ChangeRefused, *plain);
-            refuse(RuntimeError::DatabaseRefusedData, QStringLiteral("中央记录拒绝了这个修改：%1").arg(e.description()));
+            // Told in plain words, the server's code kept for whoever decides on it.
+            if (const std::optional<QString> plain = plainly(c, e))
+                throw RuntimeError(RuntimeError::ChangeRefused, kSource, *plain, RuntimeError::Kind::Database)
+                    .withServerCode(e.sqlState(), e.serverDetail());
+            throw RuntimeError(RuntimeError::DatabaseRefusedData, kSource, QStringLiteral("中央记录拒绝了这个修改：%1").arg(e.description()),
+                               RuntimeError::Kind::Database)
+                .withServerCode(e.sqlState(), e.serverDetail());
         }
         throw;
     }

@@ -31,6 +31,9 @@ public:
     virtual void runScript(const QString &sql) = 0;
 };
 
+// A boolean column as the server sends it in text; false for NULL.
+bool isTrue(const std::optional<QString> &value);
+
 // Ends a transaction that failed part-way; when even that fails the connection is
 // gone, and the server rolls the transaction back by itself.
 void rollBackAfterFailure(Connection &db);

@@ -15,22 +15,38 @@ namespace {
 
 const QString kSource = QStringLiteral("Database");
 
+RuntimeError failure(const QString &what, const char *libpqText, int number = RuntimeError::DatabaseFailed)
+{
+    return RuntimeError(number, kSource, QStringLiteral("%1：%2").arg(what, QString::fromUtf8(libpqText).trimmed()),
+                        RuntimeError::Kind::Database);
+}
+
 [[noreturn]] void fail(const QString &what, const char *libpqText, int number = RuntimeError::DatabaseFailed)
 {
-    throw RuntimeError(number, kSource, QStringLiteral("%1：%2").arg(what, QString::fromUtf8(libpqText).trimmed()),
-                       RuntimeError::Kind::Database);
+    throw failure(what, libpqText, number);
 }
 
 // Refusals that the same values meet every time: a data exception, a broken
-// constraint, a limit of the server's (an index entry too large). Everything else
-// (the connection, a timeout, a lock, a right not yet granted) may pass on a retry.
-int numberFor(const PGresult *result)
+// constraint, a limit of the server's (an index entry too large), a refusal of the
+// record's own (class ZR). Everything else (the connection, a timeout, a lock, a
+// right not yet granted) may pass on a retry.
+int numberFor(const QByteArray &state)
+{
+    if (state == "42501")
+        return RuntimeError::DatabaseNotAllowed;
+    const QByteArray klass = state.left(2);
+    return klass == "22" || klass == "23" || klass == "54" || klass == "ZR" ? RuntimeError::DatabaseRefusedData
+                                                                           : RuntimeError::DatabaseFailed;
+}
+
+// A statement's failure with the server's code and detail, when it gave them.
+[[noreturn]] void failStatement(const PGresult *result, const char *connectionText)
 {
     const char *state = result ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
-    const QByteArray klass = state ? QByteArray(state, 2) : QByteArray();
-    if (state && qstrcmp(state, "42501") == 0)
-        return RuntimeError::DatabaseNotAllowed;
-    return klass == "22" || klass == "23" || klass == "54" ? RuntimeError::DatabaseRefusedData : RuntimeError::DatabaseFailed;
+    const char *detail = result ? PQresultErrorField(result, PG_DIAG_MESSAGE_DETAIL) : nullptr;
+    const QByteArray code = state ? QByteArray(state) : QByteArray();
+    throw failure(QStringLiteral("数据库语句失败"), result ? PQresultErrorMessage(result) : connectionText, numberFor(code))
+        .withServerCode(QString::fromLatin1(code), detail ? QString::fromUtf8(detail) : QString());
 }
 
 class PgConnection : public Connection
@@ -128,7 +144,7 @@ private:
         } owned{result};
         const ExecStatusType status = result ? PQresultStatus(result) : PGRES_FATAL_ERROR;
         if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK)
-            fail(QStringLiteral("数据库语句失败"), result ? PQresultErrorMessage(result) : PQerrorMessage(m_conn), numberFor(result));
+            failStatement(result, PQerrorMessage(m_conn));
         std::vector<Row> rows;
         const int columns = PQnfields(result);
         for (int r = 0; r < PQntuples(result); ++r) {
@@ -197,6 +213,12 @@ std::unique_ptr<Connection> connect(const QString &url, int timeoutSeconds, int 
                            QStringLiteral("无法连接数据库：%1").arg(QString::fromUtf8(why)), RuntimeError::Kind::Database);
     }
     return std::make_unique<PgConnection>(conn, answerSeconds);
+}
+
+bool isTrue(const std::optional<QString> &value)
+{
+    // PostgreSQL's text output of a boolean is "t" or "f".
+    return value && *value == QLatin1String("t");
 }
 
 void rollBackAfterFailure(Connection &db)

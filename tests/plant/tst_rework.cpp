@@ -9,6 +9,7 @@
 #include "plant/Outbox.h"
 #include "plant/PlantCheck.h"
 #include "plant/PlantSender.h"
+#include "plant/RecordRefusals.h"
 #include "plant/Rework.h"
 
 #include <QDateTime>
@@ -382,6 +383,63 @@ private slots:
         QCOMPARE(run.status, 2);
         QVERIFY(run.errors.contains(QStringLiteral("原因须为")));
         QCOMPARE(ToolRun::of("zantrel-db", {"rework", url("line3"), "void", "W100", "--by", "x", "--reason", QStringLiteral("其他")}).status, 2);
+    }
+
+    // Each of the record's own refusals comes with its own SQLSTATE, the one the
+    // programs' header names and the record's list holds; none is told by its words.
+    void eachRefusalOfTheRecordHasItsOwnCode()
+    {
+        auto db = admin();
+        QStringList listed;
+        for (const database::Row &r : db->run(QStringLiteral("SELECT sqlstate FROM zantrel.refusals ORDER BY 1")))
+            listed << r[0].value_or(QString());
+        QStringList known;
+        for (QLatin1StringView code : refusal::kAll)
+            known << QString(code);
+        QCOMPARE(listed, known);
+
+        deliver(QStringLiteral("line3-a"), QStringLiteral("SQ-1"), {"SQ1", "SQ2"});
+        deliver(QStringLiteral("line3-b"), QStringLiteral("SQ-2"), {"SQ3"});
+        const auto raised = [&](const std::function<void()> &attempt) -> QString {
+            try {
+                attempt();
+            } catch (const RuntimeError &e) {
+                return e.sqlState();
+            }
+            return QStringLiteral("nothing raised");
+        };
+        QCOMPARE(raised([&] { change(rework::Kind::TakeOut, "SQ-1", "SQ3"); }), QString(refusal::kPackNotInBox));
+        QCOMPARE(raised([&] { change(rework::Kind::PutIn, "SQ-1", "SQ3"); }), QString(refusal::kPackInABox));
+        QCOMPARE(raised([&] { change(rework::Kind::Restore, "SQ-1"); }), QString(refusal::kNotVoid));
+        change(rework::Kind::Void, "SQ-1");
+        QCOMPARE(raised([&] { change(rework::Kind::Void, "SQ-1"); }), QString(refusal::kVoidAlready));
+        QCOMPARE(raised([&] { change(rework::Kind::PutIn, "SQ-1", "SQ9"); }), QString(refusal::kPutIntoVoidBox));
+        // SQ2, freed by the void, packed again elsewhere: the restore names where, in its detail.
+        change(rework::Kind::PutIn, "SQ-2", "SQ2");
+        try {
+            change(rework::Kind::Restore, "SQ-1");
+            QFAIL("the restore should be refused");
+        } catch (const RuntimeError &e) {
+            QCOMPARE(e.sqlState(), QString(refusal::kRestoreWouldDouble));
+            QCOMPARE(e.number(), int(RuntimeError::ChangeRefused));
+            QVERIFY2(e.description().contains(QStringLiteral("内包 SQ2 现在在 line3-b 的外箱 SQ-2 中")), qPrintable(e.description()));
+        }
+        QCOMPARE(raised([&] {
+                     db->run(QStringLiteral("INSERT INTO zantrel.box_changes (kind, box_id, barcode, person, reason, decision_id)"
+                                            " SELECT 'take-out', box_id, 'SQ3', 'x', '其他', 999999 FROM zantrel.boxes WHERE outer_label = 'SQ-2'"));
+                 }),
+                 QString(refusal::kNotThatDecision));
+        QCOMPARE(raised([&] { db->run(QStringLiteral("DELETE FROM zantrel.boxes WHERE outer_label = 'SQ-2'")); }),
+                 QString(refusal::kRecordNeverChanges));
+        // The record's refusals are refusals for good: the same statement would meet them again.
+        QVERIFY_THROWS_EXCEPTION(RuntimeError, [&] {
+            try {
+                db->run(QStringLiteral("UPDATE zantrel.box_rows SET text = 'x' WHERE text = 'SQ3'"));
+            } catch (const RuntimeError &e) {
+                QCOMPARE(e.number(), int(RuntimeError::DatabaseRefusedData));
+                throw;
+            }
+        }());
     }
 
     // A decision on a conflict takes the pack out of the box it is not kept in; a

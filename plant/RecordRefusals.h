@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QLatin1StringView>
+
+// The plant record's own refusals, by the SQLSTATE each raises (class ZR, the record's
+// table zantrel.refusals from its version 9). Programs decide on these codes; the
+// server's words are only shown.
+namespace refusal {
+
+inline constexpr QLatin1StringView kRecordNeverChanges{"ZR001"};    // a recorded row is never updated or deleted
+inline constexpr QLatin1StringView kNotThatDecision{"ZR002"};       // a change names a decision it does not carry out
+inline constexpr QLatin1StringView kPackNotInBox{"ZR003"};          // take-out of a pack the box does not hold now
+inline constexpr QLatin1StringView kPutIntoVoidBox{"ZR004"};        // put-in into a void box
+inline constexpr QLatin1StringView kPackInABox{"ZR005"};            // put-in of a pack that is in a box now
+inline constexpr QLatin1StringView kVoidAlready{"ZR006"};           // void of a void box
+inline constexpr QLatin1StringView kNotVoid{"ZR007"};               // restore of a box that is not void
+inline constexpr QLatin1StringView kRestoreWouldDouble{"ZR008"};    // restore while one of its packs is elsewhere (detail: pack, box, station)
+
+inline constexpr QLatin1StringView kAll[] = {kRecordNeverChanges, kNotThatDecision, kPackNotInBox, kPutIntoVoidBox,
+                                             kPackInABox,         kVoidAlready,     kNotVoid,      kRestoreWouldDouble};
+
+} // namespace refusal
