@@ -1,5 +1,6 @@
 #include "plant/Outbox.h"
 
+#include "core/LineCodec.h"
 #include "core/RuntimeError.h"
 #include "platform/DurableLogReader.h"
 #include "platform/RegularFile.h"
@@ -11,25 +12,22 @@
 #include <utility>
 
 using namespace boxlines;
+using namespace boxlines::keyword;
 
 namespace {
 
 const QByteArray kHeader = "# Zantrel 待上传到中央记录的外箱（程序自动写入，请勿在运行时修改）\n";
-const QByteArray kBox = "box";
-const QByteArray kStation = "station";
-const QByteArray kEnd = "end";
 
 QByteArray linesOf(const Outbox::Entry &e)
 {
-    QByteArray out = kBox + ' ' + e.id.toByteArray(QUuid::WithoutBraces) + ' '
-                     + timeText(e.writtenAt).toUtf8() + ' ' + QByteArray::number(e.firstRow) + ' '
-                     + escaped(e.workbook) + '\n';
-    out += kStation + ' ' + escaped(e.station) + '\n';
+    QByteArray out = linecodec::line(kBox, {e.id.toByteArray(QUuid::WithoutBraces), timeText(e.writtenAt).toUtf8(),
+                                            QByteArray::number(e.firstRow), escaped(e.workbook)});
+    out += linecodec::line(kStation, {escaped(e.station)});
     if (e.job)
         out += jobLine(*e.job);
     for (const BoxRow &row : e.rows)
         out += rowLine(row);
-    return out + kEnd + '\n';
+    return out + linecodec::line(kEnd);
 }
 
 // The "box" line's fields; false when they do not read.
@@ -165,7 +163,7 @@ Outbox::Parsed Outbox::parse(size_t limit, QByteArray *content) const
             if (!station)
                 log.unreadable(line);
             open->station = *station;
-        } else if (keyword == kJobKeyword) {
+        } else if (keyword == kJob) {
             open->job = jobFrom(rest);
             if (!open->job)
                 log.unreadable(line);

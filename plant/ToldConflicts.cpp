@@ -1,8 +1,8 @@
 #include "plant/ToldConflicts.h"
 
+#include "core/LineCodec.h"
 #include "platform/DurableLogReader.h"
 #include "platform/RegularFile.h"
-#include "station/BoxLines.h"
 
 #include <QDir>
 
@@ -24,7 +24,7 @@ QSet<QString> ToldConflicts::read() const
         DurableLogReader::Line line;
         while (log.next(line))
             if (line.keyword == kTold)
-                if (const std::optional<QString> key = boxlines::unescaped(line.rest))
+                if (const std::optional<QString> key = linecodec::unescaped(line.rest))
                     told.insert(*key);
     } catch (const RuntimeError &) {
         // Not a file that can be read: every open conflict is told again.
@@ -36,6 +36,6 @@ void ToldConflicts::add(const QStringList &keys)
 {
     QByteArray lines;
     for (const QString &key : keys)
-        lines += kTold + ' ' + boxlines::escaped(key) + '\n';
+        lines += linecodec::line(kTold, {linecodec::escaped(key)});
     m_log.append(lines);
 }

@@ -2,6 +2,7 @@
 
 #include "core/RuntimeError.h"
 #include "platform/WorkbookReader.h"
+#include "station/BoxSheet.h"
 #include "station/DayWorkbooks.h"
 
 #include <QDir>
@@ -11,9 +12,6 @@
 namespace workbookboxes {
 
 namespace {
-
-constexpr int kColumns = 3; // outer label, middle label, inner pack
-constexpr int kFirstBoxRow = 2; // sheet row 1 is above the first box of a day
 
 // Ids of boxes read back from workbooks, apart from every other kind of id.
 const QUuid kNamespace = QUuid::fromString(QLatin1String("8b0b8d5e-5c52-4b0e-9a43-2f1f6a0d7c11"));
@@ -55,25 +53,14 @@ void addBoxes(const DayWorkbook &book, const QString &station, const std::vector
 {
     const QString name = QFileInfo(book.path).fileName();
     const QDateTime at = writtenAt(book);
-    const qsizetype rows = columns[0].size();
-    for (qsizetype r = kFirstBoxRow - 1; r < rows;) {
-        if (columns[0][r].isEmpty()) {
-            ++r; // not a box's first row: rows above the first box
-            continue;
-        }
+    for (boxsheet::SheetBox &sheetBox : boxsheet::boxesIn(columns)) {
         Outbox::Entry box;
         box.station = station;
         box.workbook = name;
-        box.firstRow = int32_t(r + 1);
+        box.firstRow = sheetBox.firstRow;
         box.id = idOf(station, name, box.firstRow);
         box.writtenAt = at;
-        box.rows.push_back({BoxRow::OuterLabel, columns[0][r]});
-        for (++r; r < rows && columns[0][r].isEmpty(); ++r) {
-            if (!columns[1][r].isEmpty())
-                box.rows.push_back({BoxRow::MiddleLabel, columns[1][r]});
-            else
-                box.rows.push_back({BoxRow::Pack, columns[2][r]}); // a pack's barcode may be empty
-        }
+        box.rows = std::move(sheetBox.rows);
         boxes.push_back(std::move(box));
     }
 }
@@ -85,7 +72,7 @@ Found read(const QString &programFolder, const QString &station, const QDate &fr
     Found found;
     for (const DayWorkbook &book : dayWorkbooks(programFolder, from)) {
         try {
-            addBoxes(book, station, workbook::readFirstSheetColumns(book.path, kColumns), found.boxes);
+            addBoxes(book, station, workbook::readFirstSheetColumns(book.path, boxsheet::kColumns), found.boxes);
         } catch (const RuntimeError &e) {
             found.unreadable << e.description(); // the others are still brought level
         }

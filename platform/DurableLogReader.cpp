@@ -1,5 +1,7 @@
 #include "platform/DurableLogReader.h"
 
+#include "core/LineCodec.h"
+
 #include "platform/RegularFile.h"
 
 #include <QDir>
@@ -30,12 +32,12 @@ bool DurableLogReader::next(Line &line)
         const QByteArrayView text = QByteArrayView(m_bytes).sliced(from, end - from);
         if (text.isEmpty() || text.startsWith('#'))
             continue;
-        const qsizetype space = text.indexOf(' ');
+        const linecodec::Parts parts = linecodec::split(text);
         line.number = m_lineNumber;
         line.from = from;
         line.to = m_pos;
-        line.keyword = (space < 0 ? text : text.first(space)).toByteArray();
-        line.rest = space < 0 ? QByteArray() : text.sliced(space + 1).toByteArray();
+        line.keyword = parts.keyword.toByteArray();
+        line.rest = parts.rest.toByteArray();
         return true;
     }
     return false;

@@ -1,5 +1,6 @@
 #include "station/BoxJournal.h"
 
+#include "core/LineCodec.h"
 #include "core/RuntimeError.h"
 #include "platform/DurableLogReader.h"
 #include "platform/RegularFile.h"
@@ -8,30 +9,24 @@
 #include <QDir>
 
 using namespace boxlines;
+using namespace boxlines::keyword;
 
 namespace {
 
 const QByteArray kHeader = "# Zantrel 当前外箱（程序自动写入，请勿在运行时修改）\n";
-const QByteArray kNumbers = "numbers";
-const QByteArray kRemove = "remove";
-const QByteArray kPending = "pending";
-const QByteArray kExport = "export";
-const QByteArray kBegin = "begin";
-const QByteArray kEnd = "end";
 
 QByteArray numbersLine(int32_t middleNo, int32_t outerNo)
 {
-    return kNumbers + ' ' + QByteArray::number(middleNo) + ' ' + QByteArray::number(outerNo) + '\n';
+    return linecodec::line(kNumbers, {QByteArray::number(middleNo), QByteArray::number(outerNo)});
 }
 
 QByteArray exportLine(const QString &folder, const ExportTarget &target)
 {
     // Relative to the program folder, so a moved folder still finds its workbook.
     const QString relative = QDir(folder).relativeFilePath(target.workbook);
-    QByteArray line = kExport + ' ' + QByteArray::number(target.firstRow) + ' ';
-    if (!target.boxId.isNull())
-        line += target.boxId.toByteArray(QUuid::WithoutBraces) + ' ';
-    return line + escaped(relative) + '\n';
+    if (target.boxId.isNull())
+        return linecodec::line(kExport, {QByteArray::number(target.firstRow), escaped(relative)});
+    return linecodec::line(kExport, {QByteArray::number(target.firstRow), target.boxId.toByteArray(QUuid::WithoutBraces), escaped(relative)});
 }
 
 // "export ROW [ID] PATH": the id came with the plant record; a path never reads as one.
@@ -157,7 +152,7 @@ std::optional<BoxJournal::Saved> BoxJournal::load(const QString &programFolder)
                 log.unreadable(line);
             saved.middleNo = middle;
             saved.outerNo = outer;
-        } else if (keyword == kJobKeyword) {
+        } else if (keyword == kJob) {
             saved.job = jobFrom(rest);
             if (!saved.job)
                 log.unreadable(line);
@@ -189,7 +184,7 @@ void BoxJournal::startWith(const std::vector<BoxRow> &rows, bool exportPending, 
     for (const BoxRow &row : rows)
         content += rowLine(row);
     if (exportPending)
-        content += kPending + " 1\n";
+        content += linecodec::line(kPending, {"1"});
     if (exportPending && target)
         content += exportLine(m_folder, *target);
     m_log.replace(content);
@@ -217,13 +212,13 @@ void BoxJournal::changed(const BoxChange &change)
         lines += numbersLine(change.numbers->middleNo, change.numbers->outerNo);
     // One line is whole or torn by itself; several are one scan only between begin and end.
     if (lines.count('\n') > 1)
-        lines = kBegin + '\n' + lines + kEnd + '\n';
+        lines = linecodec::line(kBegin) + lines + linecodec::line(kEnd);
     write(lines);
 }
 
 void BoxJournal::exportPendingChanged(bool pending)
 {
-    write(kPending + (pending ? " 1\n" : " 0\n"));
+    write(linecodec::line(kPending, {pending ? "1" : "0"}));
 }
 
 void BoxJournal::exporting(const ExportTarget &target)

@@ -1,6 +1,6 @@
 #include "station/BoxLines.h"
 
-#include "core/LineEscape.h"
+#include "core/LineCodec.h"
 
 namespace boxlines {
 
@@ -11,60 +11,34 @@ constexpr int kJobFields = 8;
 QByteArray keywordOf(BoxRow::Kind kind)
 {
     switch (kind) {
-    case BoxRow::OuterLabel: return "outer";
-    case BoxRow::MiddleLabel: return "middle";
+    case BoxRow::OuterLabel: return keyword::kOuter;
+    case BoxRow::MiddleLabel: return keyword::kMiddle;
     case BoxRow::Pack: break;
     }
-    return "pack";
+    return keyword::kPack;
 }
 
-std::optional<BoxRow::Kind> kindOf(const QByteArray &keyword)
+std::optional<BoxRow::Kind> kindOf(const QByteArray &word)
 {
-    if (keyword == "outer")
-        return BoxRow::OuterLabel;
-    if (keyword == "middle")
-        return BoxRow::MiddleLabel;
-    if (keyword == "pack")
-        return BoxRow::Pack;
+    for (BoxRow::Kind kind : {BoxRow::OuterLabel, BoxRow::MiddleLabel, BoxRow::Pack})
+        if (word == keywordOf(kind))
+            return kind;
     return std::nullopt;
 }
 
-
 QByteArray escaped(const QString &text, bool blanks)
 {
-    return lineescape::escaped(text, [blanks](char16_t u) { return u < 0x20 || u == 0x7F || (blanks && u == u' '); }, false);
+    return linecodec::escaped(text, blanks ? linecodec::Escape::ControlsAndBlanks : linecodec::Escape::Controls);
 }
 
 std::optional<QString> unescaped(const QByteArray &bytes)
 {
-    QByteArray raw;
-    for (qsizetype i = 0; i < bytes.size(); ++i) {
-        if (bytes[i] != '\\') {
-            raw += bytes[i];
-            continue;
-        }
-        if (i + 1 < bytes.size() && bytes[i + 1] == '\\') {
-            raw += '\\';
-            ++i;
-            continue;
-        }
-        if (i + 3 < bytes.size() && bytes[i + 1] == 'x') {
-            bool ok = false;
-            const int value = bytes.mid(i + 2, 2).toInt(&ok, 16);
-            if (!ok)
-                return std::nullopt;
-            raw += char(value);
-            i += 3;
-            continue;
-        }
-        return std::nullopt;
-    }
-    return QString::fromUtf8(raw);
+    return linecodec::unescaped(bytes);
 }
 
 QByteArray rowLine(const BoxRow &row)
 {
-    return keywordOf(row.kind) + ' ' + escaped(row.text) + '\n';
+    return linecodec::line(keywordOf(row.kind), {escaped(row.text)});
 }
 
 QString timeText(const QDateTime &at)
@@ -74,11 +48,10 @@ QString timeText(const QDateTime &at)
 
 QByteArray jobLine(const PackingJob &job)
 {
-    QByteArrayList fields{QByteArray::number(job.perMiddle), QByteArray::number(job.perOuter),
-                          QByteArray::number(job.middleDigits), QByteArray::number(job.outerDigits),
-                          escaped(job.middlePrefix, true), escaped(job.middleSuffix, true),
-                          escaped(job.outerPrefix, true), escaped(job.outerSuffix, true)};
-    return kJobKeyword + ' ' + fields.join(' ') + '\n';
+    return linecodec::line(keyword::kJob, {QByteArray::number(job.perMiddle), QByteArray::number(job.perOuter),
+                                           QByteArray::number(job.middleDigits), QByteArray::number(job.outerDigits),
+                                           escaped(job.middlePrefix, true), escaped(job.middleSuffix, true),
+                                           escaped(job.outerPrefix, true), escaped(job.outerSuffix, true)});
 }
 
 std::optional<PackingJob> jobFrom(const QByteArray &rest)

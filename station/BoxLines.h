@@ -8,12 +8,27 @@
 #include <QString>
 #include <optional>
 
-// The lines a box is written in, shared by the open-box journal and the outbox:
-// one row or the job per line, texts UTF-8 with the backslash and control
-// characters escaped as \\ and \xHH, so that a person can read the files.
+// The records a box is written in, shared by the open-box journal and the outbox,
+// on the station's line codec: one row or the job per line, texts UTF-8 with the
+// backslash and control characters escaped as \\ and \xHH, so that a person can
+// read the files.
 namespace boxlines {
 
-const QByteArray kJobKeyword = "job";
+// Every keyword of the two files, in one table: each file uses those its records need.
+namespace keyword {
+inline const QByteArray kOuter = "outer";     // an outer label row
+inline const QByteArray kMiddle = "middle";   // a middle label row
+inline const QByteArray kPack = "pack";       // an inner pack row
+inline const QByteArray kJob = "job";         // the box's job
+inline const QByteArray kNumbers = "numbers"; // journal: the running numbers as they now stand
+inline const QByteArray kRemove = "remove";   // journal: the last row taken back (earlier versions)
+inline const QByteArray kPending = "pending"; // journal: the full box waits for its export (1) or not (0)
+inline const QByteArray kExport = "export";   // journal: where the box is about to be written
+inline const QByteArray kBegin = "begin";     // journal: the lines up to "end" are one scan
+inline const QByteArray kBox = "box";         // outbox: a box's id, time, first row and workbook
+inline const QByteArray kStation = "station"; // outbox: the station that wrote it
+inline const QByteArray kEnd = "end";         // the end of a scan (journal) or of a box (outbox)
+} // namespace keyword
 
 // "outer", "middle" or "pack", and back.
 QByteArray keywordOf(BoxRow::Kind kind);

@@ -7,6 +7,7 @@
 #include "platform/WorkbookFile.h"
 #include "platform/WorkbookReader.h"
 #include "station/Box.h"
+#include "station/BoxSheet.h"
 #include "station/DayWorkbooks.h"
 
 #include <QDir>
@@ -14,7 +15,7 @@
 
 namespace {
 
-constexpr int kColumns = sheet::kBoxColumns;
+constexpr int kColumns = boxsheet::kColumns;
 
 void makeFolderFor(const QString &path)
 {
@@ -93,10 +94,12 @@ bool DailyWorkbookExport::holds(const Box &box, const ExportTarget &target)
         const QStringList &cells = columns[size_t(column)];
         return row < cells.size() ? cells[qsizetype(row)] : QString();
     };
-    for (int32_t row = 0; row < box.rowCount(); ++row)
+    for (int32_t row = 0; row < box.rowCount(); ++row) {
+        const boxsheet::Cells cells = boxsheet::cellsOf(box.rows()[size_t(row)]);
         for (int column = 0; column < kColumns; ++column)
-            if (cell(column, first + row) != box.cellText(row, column))
+            if (cell(column, first + row) != cells[size_t(column)])
                 return false;
+    }
     return true;
 }
 
@@ -127,7 +130,6 @@ void DailyWorkbookExport::appendRows(const Box &box, int32_t lastUsed)
                                .arg(lastUsed).arg(rows).arg(dayworkbooks::kSheetRowLimit));
     std::vector<WorkbookFile::Row> sheetRows(static_cast<size_t>(rows));
     for (int32_t row = 0; row < rows; ++row)
-        for (int column = 0; column < kColumns; ++column)
-            sheetRows[size_t(row)][size_t(column)] = box.cellText(row, column);
+        sheetRows[size_t(row)] = boxsheet::cellsOf(box.rows()[size_t(row)]);
     xlBook.appendRows(sheetRows);
 }

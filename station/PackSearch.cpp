@@ -1,8 +1,8 @@
 #include "station/PackSearch.h"
 
 #include "core/RuntimeError.h"
-#include "platform/SheetLimits.h"
 #include "platform/WorkbookReader.h"
+#include "station/BoxSheet.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -12,25 +12,19 @@
 
 namespace packsearch {
 
-namespace {
-constexpr int kColumns = sheet::kBoxColumns;
-}
-
 std::vector<Pack> packsOf(const QString &path)
 {
-    const std::vector<QStringList> columns = workbook::readFirstSheetColumns(path, kColumns);
     const QString name = QFileInfo(path).fileName();
     std::vector<Pack> packs;
-    QString outer, middle;
-    for (qsizetype r = 0; r < columns[0].size(); ++r) {
-        if (!columns[0][r].isEmpty()) {
-            outer = columns[0][r];
-            middle.clear();
+    for (const boxsheet::SheetBox &box : boxsheet::boxesIn(workbook::readFirstSheetColumns(path, boxsheet::kColumns))) {
+        QString middle;
+        for (size_t i = 1; i < box.rows.size(); ++i) {
+            const BoxRow &row = box.rows[i];
+            if (row.kind == BoxRow::MiddleLabel)
+                middle = row.text;
+            else
+                packs.push_back({name, box.firstRow + int32_t(i), box.rows[0].text, middle, row.text});
         }
-        if (!columns[1][r].isEmpty())
-            middle = columns[1][r];
-        if (!columns[2][r].isEmpty())
-            packs.push_back({name, int32_t(r + 1), outer, middle, columns[2][r]});
     }
     return packs;
 }

@@ -1,6 +1,6 @@
 #include "station/RefusalRecord.h"
 
-#include "core/LineEscape.h"
+#include "core/LineCodec.h"
 #include "core/RuntimeError.h"
 #include "platform/RegularFile.h"
 
@@ -15,7 +15,7 @@ const QString kScanEnd = QStringLiteral("\r\n");
 
 QByteArray escaped(const QString &text, bool bytes)
 {
-    return lineescape::escaped(text, [bytes](char16_t u) { return u < 0x20 || (u >= 0x7F && (bytes || u <= 0x9F)); }, true);
+    return linecodec::escaped(text, bytes ? linecodec::Escape::NonAscii : linecodec::Escape::Controls, linecodec::Hex::Upper);
 }
 
 } // namespace

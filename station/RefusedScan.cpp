@@ -2,6 +2,8 @@
 
 #include "station/RefusalRecord.h"
 
+#include "core/LineCodec.h"
+
 #include <QStringList>
 
 namespace refused {
@@ -14,10 +16,9 @@ constexpr qsizetype kShownAtEachEnd = 3;
 // A piece longer than this is cut: a message box must stay on the screen.
 constexpr qsizetype kShownCharacters = 40;
 
-// C0, DEL and C1: in Latin-1, 0x80–0x9F are control codes just as 0x00–0x1F are.
 bool isControl(QChar c)
 {
-    return c.unicode() < 0x20 || (c.unicode() >= 0x7F && c.unicode() <= 0x9F);
+    return linecodec::isControl(c.unicode());
 }
 
 QString controlName(QChar c)
