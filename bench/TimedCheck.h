@@ -14,7 +14,7 @@ inline std::pair<PlantCheck::Answer, double> timedCheck(PlantCheck &check, const
 {
     QElapsedTimer asked;
     asked.start();
-    const uint64_t ticket = check.ask(barcode);
+    const uint64_t ticket = check.ask(Pack(barcode));
     std::optional<PlantCheck::Answer> answer;
     while (!(answer = check.answer(ticket)))
         std::this_thread::sleep_for(std::chrono::microseconds(20));

@@ -39,10 +39,10 @@ PlantCheck::~PlantCheck()
     m_shared->wake.notify_all();
 }
 
-uint64_t PlantCheck::ask(const QString &barcode)
+uint64_t PlantCheck::ask(const Pack &pack)
 {
     const std::lock_guard<std::mutex> hold(m_shared->lock);
-    m_shared->barcode = barcode;
+    m_shared->barcode = pack.text(); // the record knows a pack by its text
     m_shared->wake.notify_all();
     return ++m_shared->asked;
 }

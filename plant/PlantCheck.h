@@ -18,7 +18,7 @@ public:
     PlantCheck(const PlantCheck &) = delete;
     PlantCheck &operator=(const PlantCheck &) = delete;
 
-    uint64_t ask(const QString &barcode) override;
+    uint64_t ask(const Pack &pack) override;
     std::optional<Answer> answer(uint64_t ticket) const override;
     bool answeredInTime() const override;
     void noteInTime(bool inTime) override;

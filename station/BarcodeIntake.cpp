@@ -103,7 +103,8 @@ void BarcodeIntake::receive(const QString &text, qint64 dropped)
     }
     // Everything the scan does is worked out first and made in one step: a refusal
     // or a failure on the way (an overflow) leaves the box and the numbers as they were.
-    if (const std::optional<DuplicateAt> repeat = findRepeat(barcode)) {
+    const Pack pack(barcode);
+    if (const std::optional<DuplicateAt> repeat = findRepeat(pack)) {
         const Recorded recorded = recordRefusal(kDuplicate, text);
         m_sounds.play(Sound::Refused);
         QString where;
@@ -114,7 +115,7 @@ void BarcodeIntake::receive(const QString &text, qint64 dropped)
         m_messages.show(kDuplicate + where + recorded.problem);
         return;
     }
-    const BoxChange change = changeFor(barcode);
+    const BoxChange change = changeFor(pack);
     m_box.apply(change);
     m_state.lMiddleNo = change.numbers->middleNo;
     m_state.lOuterNo = change.numbers->outerNo;
@@ -153,24 +154,24 @@ BarcodeIntake::Recorded BarcodeIntake::recordRefusal(const QString &reason, cons
     return recorded;
 }
 
-std::optional<BarcodeIntake::DuplicateAt> BarcodeIntake::findRepeat(const QString &barcode)
+std::optional<BarcodeIntake::DuplicateAt> BarcodeIntake::findRepeat(const Pack &pack)
 {
     if (sCfMode != QLatin1String("0"))
         return std::nullopt;
-    if (m_box.containsBarcode(barcode))
+    if (m_box.contains(pack))
         return DuplicateAt{};
-    if (m_dayIndex && !barcode.isEmpty())
-        if (const std::optional<DayIndex::Where> earlier = dayIndexFor(m_clock().date()).find(barcode))
+    if (m_dayIndex && !pack.isEmpty())
+        if (const std::optional<DayIndex::Where> earlier = dayIndexFor(m_clock().date()).find(pack))
             return DuplicateAt{*earlier, {}};
-    if (m_plantCheck && !barcode.isEmpty())
-        if (std::optional<DuplicateQuestion::Where> elsewhere = askPlant(barcode))
+    if (m_plantCheck && !pack.isEmpty())
+        if (std::optional<DuplicateQuestion::Where> elsewhere = askPlant(pack))
             return DuplicateAt{{}, std::move(elsewhere)};
     return std::nullopt;
 }
 
-std::optional<DuplicateQuestion::Where> BarcodeIntake::askPlant(const QString &barcode)
+std::optional<DuplicateQuestion::Where> BarcodeIntake::askPlant(const Pack &pack)
 {
-    const uint64_t ticket = m_plantCheck->ask(barcode);
+    const uint64_t ticket = m_plantCheck->ask(pack);
     QElapsedTimer waited;
     waited.start();
     std::optional<DuplicateQuestion::Answer> answer = m_plantCheck->answer(ticket);
@@ -186,7 +187,7 @@ std::optional<DuplicateQuestion::Where> BarcodeIntake::askPlant(const QString &b
     return answer && answer->reached ? answer->found : std::nullopt;
 }
 
-BoxChange BarcodeIntake::changeFor(const QString &barcode) const
+BoxChange BarcodeIntake::changeFor(const Pack &pack) const
 {
     BoxChange change;
     RunningNumbers numbers{m_state.lMiddleNo, m_state.lOuterNo};
@@ -204,7 +205,7 @@ BoxChange BarcodeIntake::changeFor(const QString &barcode) const
         numbers.middleNo = checked::add32(numbers.middleNo, 1);
         change.job = PackingJob::of(m_state);
     }
-    change.rows.push_back({BoxRow::Pack, barcode});
+    change.rows.push_back(BoxRow::of(pack));
     const int16_t packs = checked::add16(packsBefore, 1);
     // The next middle box begins here, unless the outer box is full.
     if (checked::mod16(packs, m_state.iPerMiddle) == 0 && packs != m_state.iPerOuter) {

@@ -93,8 +93,8 @@ private:
         std::optional<DayIndex::Where> earlier;
         std::optional<DuplicateQuestion::Where> plant; // in another station's box, or an earlier one of this
     };
-    std::optional<DuplicateQuestion::Where> askPlant(const QString &barcode);
-    std::optional<DuplicateAt> findRepeat(const QString &barcode);
+    std::optional<DuplicateQuestion::Where> askPlant(const Pack &pack);
+    std::optional<DuplicateAt> findRepeat(const Pack &pack);
     // The refusal written to the day's record: the file as the operator reads it, or
     // what to add to the message when it could not be written.
     struct Recorded
@@ -105,7 +105,7 @@ private:
     // bytes: text holds one character per byte, each beyond ASCII written as \xHH.
     Recorded recordRefusal(const QString &reason, const QString &text, bool bytes = false);
     // The rows and numbers the scan of this barcode brings; raises on an overflow.
-    BoxChange changeFor(const QString &barcode) const;
+    BoxChange changeFor(const Pack &pack) const;
     void exportFullBox();
     DayIndex &dayIndexFor(const QDate &day);
 

@@ -43,14 +43,14 @@ int16_t Box::capacity() const
     return m_job && m_job->perOuter > 0 ? m_job->perOuter : INT16_MAX;
 }
 
-void Box::countBarcode(const QString &barcode, int32_t change)
+void Box::countPack(const ::Pack &pack, int32_t change)
 {
-    if (barcode.isEmpty())
+    if (pack.isEmpty())
         return; // an empty barcode never counts as a repeat
-    auto it = m_barcodes.find(barcode);
+    auto it = m_barcodes.find(pack.identity());
     if (it == m_barcodes.end()) {
         if (change > 0)
-            m_barcodes.insert(barcode, change);
+            m_barcodes.insert(pack.identity(), change);
         return;
     }
     *it += change;
@@ -74,7 +74,7 @@ void Box::apply(const BoxChange &change)
     m_rows.insert(m_rows.end(), change.rows.begin(), change.rows.end());
     for (const BoxRow &row : change.rows)
         if (row.kind == BoxRow::Pack)
-            countBarcode(row.text, 1);
+            countPack(row.pack(), 1);
     // The count is right before the view hears of the rows.
     m_packs = packs;
     if (m_view)
@@ -157,7 +157,7 @@ void Box::restore(std::vector<BoxRow> rows, bool exportPending, std::optional<Pa
     m_barcodes.clear();
     for (const BoxRow &row : m_rows)
         if (row.kind == BoxRow::Pack)
-            countBarcode(row.text, 1);
+            countPack(row.pack(), 1);
     m_packs = packs;
     m_exportPending = exportPending;
     m_job = std::move(job);

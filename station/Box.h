@@ -1,5 +1,6 @@
 #pragma once
 
+#include "packing/Pack.h"
 #include "packing/PackingJob.h"
 #include "platform/RecordGrid.h"
 #include "station/ExportTarget.h"
@@ -19,6 +20,9 @@ struct BoxRow
     QString text;
 
     QString cell(int column) const { return column == int(kind) ? text : QString(); }
+    // The pack a pack row holds.
+    ::Pack pack() const { return ::Pack(text); }
+    static BoxRow of(const ::Pack &pack) { return {Pack, pack.text()}; }
     bool operator==(const BoxRow &o) const { return kind == o.kind && text == o.text; }
 };
 
@@ -79,7 +83,8 @@ public:
     bool holdsPacks() const { return m_packs > 0; }
     // The label of its outer label row, "" before it has one.
     QString outerLabel() const;
-    bool containsBarcode(const QString &barcode) const { return m_barcodes.contains(barcode); }
+    // Whether the box holds this pack (by its identity, however it was spelled).
+    bool contains(const ::Pack &pack) const { return m_barcodes.contains(pack.identity()); }
     const std::optional<PackingJob> &job() const { return m_job; }
     // Packs the box may hold: its job's outer size (32767 without a job).
     int16_t capacity() const;
@@ -111,11 +116,11 @@ public:
                  std::optional<ExportTarget> target = std::nullopt);
 
 private:
-    void countBarcode(const QString &barcode, int32_t change);
+    void countPack(const ::Pack &pack, int32_t change);
     ExportTarget withId(const ExportTarget &target) const;
 
     std::vector<BoxRow> m_rows;
-    QHash<QString, int32_t> m_barcodes; // how often each barcode is listed, for the duplicate check
+    QHash<QString, int32_t> m_barcodes; // how often each pack identity is listed, for the duplicate check
     int16_t m_packs = 0;
     bool m_exportPending = false;
     std::optional<PackingJob> m_job;

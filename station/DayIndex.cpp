@@ -15,8 +15,9 @@ void DayIndex::load(const QString &programFolder, const QDate &day)
     m_barcodes.clear();
     for (const int n : dayworkbooks::existing(programFolder, day)) {
         try {
-            for (const packsearch::Pack &p : packsearch::packsOf(dayworkbooks::path(programFolder, day, n)))
-                m_barcodes.insert(p.barcode, {p.outerLabel, p.workbook, p.row}); // the later row wins: either says "already there"
+            for (const packsearch::Listed &p : packsearch::packsOf(dayworkbooks::path(programFolder, day, n)))
+                if (!p.pack.isEmpty()) // a cleared cell is nothing a scan repeats
+                    m_barcodes.insert(p.pack.identity(), {p.outerLabel, p.workbook, p.row}); // the later row wins: either says "already there"
         } catch (const RuntimeError &) {
             // An unreadable workbook cannot be checked against; the export tells about it.
         }
@@ -29,13 +30,13 @@ void DayIndex::addBox(const Box &box, const ExportReceipt &receipt)
     for (int32_t r = 0; r < box.rowCount(); ++r) {
         const BoxRow &row = box.rows()[size_t(r)];
         if (row.kind == BoxRow::Pack && !row.text.isEmpty())
-            m_barcodes.insert(row.text, {box.outerLabel(), workbook, receipt.firstRow + r});
+            m_barcodes.insert(row.pack().identity(), {box.outerLabel(), workbook, receipt.firstRow + r});
     }
 }
 
-std::optional<DayIndex::Where> DayIndex::find(const QString &barcode) const
+std::optional<DayIndex::Where> DayIndex::find(const Pack &pack) const
 {
-    const auto it = m_barcodes.constFind(barcode);
+    const auto it = m_barcodes.constFind(pack.identity());
     if (it == m_barcodes.constEnd())
         return std::nullopt;
     return *it;

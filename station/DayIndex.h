@@ -1,5 +1,7 @@
 #pragma once
 
+#include "packing/Pack.h"
+
 #include <QDate>
 #include <QHash>
 #include <QString>
@@ -28,7 +30,7 @@ public:
     // The box just written, with where it went.
     void addBox(const Box &box, const ExportReceipt &receipt);
 
-    std::optional<Where> find(const QString &barcode) const;
+    std::optional<Where> find(const Pack &pack) const;
     const QDate &day() const { return m_day; }
     const QString &programFolder() const { return m_folder; }
     qsizetype size() const { return m_barcodes.size(); }
@@ -36,5 +38,5 @@ public:
 private:
     QString m_folder;
     QDate m_day;
-    QHash<QString, Where> m_barcodes;
+    QHash<QString, Where> m_barcodes; // by pack identity
 };

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "packing/Pack.h"
+
 #include <QString>
 #include <cstdint>
 #include <optional>
@@ -24,8 +26,8 @@ public:
     };
 
     virtual ~DuplicateQuestion() = default;
-    // Asks about a barcode; the ticket fetches the answer. A question still open is dropped.
-    virtual uint64_t ask(const QString &barcode) = 0;
+    // Asks about a pack; the ticket fetches the answer. A question still open is dropped.
+    virtual uint64_t ask(const Pack &pack) = 0;
     // The answer to that ticket, once there.
     virtual std::optional<Answer> answer(uint64_t ticket) const = 0;
     // Whether the last question was answered in time (true before any).

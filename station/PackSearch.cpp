@@ -12,10 +12,10 @@
 
 namespace packsearch {
 
-std::vector<Pack> packsOf(const QString &path)
+std::vector<Listed> packsOf(const QString &path)
 {
     const QString name = QFileInfo(path).fileName();
-    std::vector<Pack> packs;
+    std::vector<Listed> packs;
     for (const boxsheet::SheetBox &box : boxsheet::boxesIn(workbook::readFirstSheetColumns(path, boxsheet::kColumns))) {
         QString middle;
         for (size_t i = 1; i < box.rows.size(); ++i) {
@@ -23,7 +23,7 @@ std::vector<Pack> packsOf(const QString &path)
             if (row.kind == BoxRow::MiddleLabel)
                 middle = row.text;
             else
-                packs.push_back({name, box.firstRow + int32_t(i), box.rows[0].text, middle, row.text});
+                packs.push_back({name, box.firstRow + int32_t(i), box.rows[0].text, middle, row.pack()});
         }
     }
     return packs;
@@ -37,14 +37,14 @@ QStringList workbooksIn(const QString &filesFolder)
                                        QDir::Name);
 }
 
-std::vector<Pack> search(const QString &filesFolder, const std::function<bool(const Pack &)> &keep,
+std::vector<Listed> search(const QString &filesFolder, const std::function<bool(const Listed &)> &keep,
                          const std::function<void(const QString &, const QString &)> &unreadable,
                          const std::function<void(int, int)> &progress)
 {
     const QStringList names = workbooksIn(filesFolder);
     struct Outcome
     {
-        std::vector<Pack> found;
+        std::vector<Listed> found;
         QString why; // "" when the workbook was read
     };
     std::vector<Outcome> outcomes(size_t(names.size()));
@@ -56,7 +56,7 @@ std::vector<Pack> search(const QString &filesFolder, const std::function<bool(co
         for (qsizetype i = next++; i < names.size(); i = next++) {
             Outcome &outcome = outcomes[size_t(i)];
             try {
-                for (Pack &pack : packsOf(QDir(filesFolder).filePath(names[i])))
+                for (Listed &pack : packsOf(QDir(filesFolder).filePath(names[i])))
                     if (keep(pack))
                         outcome.found.push_back(std::move(pack));
             } catch (const RuntimeError &e) {
@@ -76,11 +76,11 @@ std::vector<Pack> search(const QString &filesFolder, const std::function<bool(co
     for (std::thread &t : threads)
         t.join();
 
-    std::vector<Pack> found;
+    std::vector<Listed> found;
     for (size_t i = 0; i < outcomes.size(); ++i) {
         if (!outcomes[i].why.isEmpty())
             unreadable(names[qsizetype(i)], outcomes[i].why);
-        for (Pack &pack : outcomes[i].found)
+        for (Listed &pack : outcomes[i].found)
             found.push_back(std::move(pack));
     }
     return found;

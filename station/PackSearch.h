@@ -1,5 +1,7 @@
 #pragma once
 
+#include "packing/Pack.h"
+
 #include <QString>
 #include <QStringList>
 #include <cstdint>
@@ -11,18 +13,19 @@
 // nearest label rows above it).
 namespace packsearch {
 
-struct Pack
+// A pack as a workbook lists it.
+struct Listed
 {
     QString workbook; // file name in files/
     int32_t row = 0;  // sheet row from 1
     QString outerLabel;
     QString middleLabel;
-    QString barcode;
+    ::Pack pack;
 };
 
 // Every pack of one workbook, in sheet order. Raises a RuntimeError when the
 // workbook cannot be read.
-std::vector<Pack> packsOf(const QString &path);
+std::vector<Listed> packsOf(const QString &path);
 
 // The workbooks of a files folder to search: everything named *.xls, by name,
 // whatever it is (what cannot be read is skipped and told).
@@ -33,7 +36,7 @@ QStringList workbooksIn(const QString &filesFolder);
 // be read are passed to `unreadable` with the reason and skipped, in name order
 // after the search; `progress` hears after each workbook how many of how many are
 // done (from any of the threads, one at a time).
-std::vector<Pack> search(const QString &filesFolder, const std::function<bool(const Pack &)> &keep,
+std::vector<Listed> search(const QString &filesFolder, const std::function<bool(const Listed &)> &keep,
                          const std::function<void(const QString &, const QString &)> &unreadable,
                          const std::function<void(int, int)> &progress = {});
 

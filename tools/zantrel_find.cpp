@@ -113,7 +113,7 @@ int main(int argc, char **argv)
     int skipped = 0;
     const auto found = packsearch::search(
         files,
-        [&](const packsearch::Pack &p) { return box.isEmpty() ? barcodes.contains(p.barcode) : p.outerLabel == box; },
+        [&](const packsearch::Listed &p) { return box.isEmpty() ? barcodes.contains(p.pack.text()) : p.outerLabel == box; },
         [&](const QString &, const QString &why) {
             ++skipped; // the reason names the file
             std::fprintf(stderr, "zantrel-find：警告：%s。已跳过。\n", local(why).constData());
@@ -126,9 +126,9 @@ int main(int argc, char **argv)
         });
     if (progressShown)
         std::fprintf(stderr, "\r\033[K");
-    for (const packsearch::Pack &p : found)
+    for (const packsearch::Listed &p : found)
         std::printf("%s\t%d\t%s\t%s\t%s\n", local(p.workbook).constData(), p.row, local(p.outerLabel).constData(),
-                    local(p.middleLabel).constData(), local(p.barcode).constData());
+                    local(p.middleLabel).constData(), local(p.pack.text()).constData());
     if (!found.empty())
         return kFound;
     if (skipped > 0) {

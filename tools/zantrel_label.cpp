@@ -53,13 +53,13 @@ QDateTime dayOf(const QString &workbook)
 }
 
 // An outer label, or else a middle label, from the packs listed under it.
-std::optional<labels::Label> fromPacks(const QString &text, const std::vector<packsearch::Pack> &packs, const QString &station)
+std::optional<labels::Label> fromPacks(const QString &text, const std::vector<packsearch::Listed> &packs, const QString &station)
 {
     labels::Label l;
     l.text = text;
     l.station = station;
     l.timeKnown = false;
-    for (const packsearch::Pack &p : packs) {
+    for (const packsearch::Listed &p : packs) {
         if (p.outerLabel == text) {
             if (!l.middles.contains(p.middleLabel))
                 l.middles << p.middleLabel;
@@ -70,10 +70,10 @@ std::optional<labels::Label> fromPacks(const QString &text, const std::vector<pa
     if (l.packs > 0)
         return l;
     l.kind = labels::Label::Kind::Middle;
-    for (const packsearch::Pack &p : packs) {
+    for (const packsearch::Listed &p : packs) {
         if (p.middleLabel == text) {
             l.outer = p.outerLabel;
-            l.packList << p.barcode;
+            l.packList << p.pack.text();
             l.written = dayOf(p.workbook);
         }
     }
@@ -163,7 +163,7 @@ int main(int argc, char **argv)
             if (!QDir(files).exists())
                 return fail(QStringLiteral("找不到文件夹 %1").arg(QDir::toNativeSeparators(files)));
             const auto packs = packsearch::search(
-                files, [&](const packsearch::Pack &p) { return p.outerLabel == text || p.middleLabel == text; },
+                files, [&](const packsearch::Listed &p) { return p.outerLabel == text || p.middleLabel == text; },
                 [](const QString &, const QString &why) { std::fprintf(stderr, "zantrel-label：警告：%s。已跳过。\n", local(why).constData()); });
             label = fromPacks(text, packs, plant::readSettings(folder).station);
         }

@@ -205,7 +205,7 @@ private slots:
                  qPrintable(messages.texts[0]));
         QCOMPARE(box.iInnerCount(), 0);
         QCOMPARE(state.lOuterNo, 10000);
-        const auto packs = packsearch::search(dayworkbooks::filesFolder(folder.path()), [](const packsearch::Pack &) { return true; }, {});
+        const auto packs = packsearch::search(dayworkbooks::filesFolder(folder.path()), [](const packsearch::Listed &) { return true; }, {});
         QCOMPARE(int(packs.size()), 1);
         QCOMPARE(packs[0].outerLabel, *gs1::sscc(digits, 9999));
         QVERIFY(state.outerLabelFor(10000).size() != 18);

@@ -144,7 +144,7 @@ private slots:
 
         // The plant-wide check answers again, from the new primary.
         PlantCheck check(bothHosts(QStringLiteral("line3")));
-        const uint64_t ticket = check.ask(QStringLiteral("P00001"));
+        const uint64_t ticket = check.ask(Pack(QStringLiteral("P00001")));
         std::optional<DuplicateQuestion::Answer> answer;
         QTRY_VERIFY_WITH_TIMEOUT((answer = check.answer(ticket)).has_value(), 20000);
         QVERIFY(answer->reached && answer->found);

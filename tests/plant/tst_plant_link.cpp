@@ -405,7 +405,7 @@ private slots:
         QTRY_COMPARE(one(*admin, "SELECT count(*) FROM zantrel.conflicts"), QStringLiteral("1"));
         QCOMPARE(one(*admin, "SELECT first_station || ' ' || second_station FROM zantrel.conflicts"), QStringLiteral("line3-a line3-b"));
         PlantCheck check(m_server.url(QStringLiteral("line3"), name));
-        const uint64_t ticket = check.ask(QStringLiteral("T1"));
+        const uint64_t ticket = check.ask(Pack(QStringLiteral("T1")));
         QTRY_VERIFY(check.answer(ticket).has_value());
         QCOMPARE(check.answer(ticket)->found->station, QStringLiteral("line3-a"));
     }

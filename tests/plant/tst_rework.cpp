@@ -105,7 +105,7 @@ class TestRework : public QObject
     QString checkAtAStation(const QString &barcode)
     {
         PlantCheck check(url(QStringLiteral("line3")));
-        const uint64_t ticket = check.ask(barcode);
+        const uint64_t ticket = check.ask(Pack(barcode));
         std::optional<DuplicateQuestion::Answer> answer;
         [&] { QTRY_VERIFY_WITH_TIMEOUT((answer = check.answer(ticket)).has_value(), 10000); }();
         [&] { QVERIFY(answer && answer->reached); }();

@@ -176,7 +176,7 @@ private slots:
         box.empty(1, 1);
         QCOMPARE(view.seen, QStringList({"+0 rows=2 packs=1 ", "+1 rows=2 packs=1 A1", "+2 rows=3 packs=2 A1",
                                          "reset rows=0"}));
-        QVERIFY(box.containsBarcode(QStringLiteral("A1")) == false);
+        QVERIFY(box.contains(Pack(QStringLiteral("A1"))) == false);
     }
 
     void theBoxNeverHoldsMoreThanItsSize()
