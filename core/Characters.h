@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QList>
 #include <QString>
 
 // Texts people type into the record (names, reasons, notes), as the database sees

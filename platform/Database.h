@@ -31,6 +31,16 @@ public:
     virtual void runScript(const QString &sql) = 0;
 };
 
+// A column's text; "" for NULL.
+inline QString text(const Row &row, size_t column)
+{
+    return row[column].value_or(QString());
+}
+// A whole-number column; none for NULL.
+inline qint64 number(const Row &row, size_t column, qint64 none = 0)
+{
+    return row[column] ? row[column]->toLongLong() : none;
+}
 // A boolean column as the server sends it in text; false for NULL.
 bool isTrue(const std::optional<QString> &value);
 
