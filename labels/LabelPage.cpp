@@ -64,6 +64,81 @@ int narrowestBarDots(int dpi)
     return std::max(1, int(std::ceil(0.25 * dpi / kMmPerInch)));
 }
 
+namespace {
+
+// Where things go on the page, in dots.
+struct Layout
+{
+    int dpi = 0;
+    int width = 0, height = 0;
+    int margin = 0, inner = 0;
+    int modules = 0; // the symbol's with its quiet zones
+    int module = 0;  // dots per module
+    int barHeight = 0;
+    int neededWidth = 0; // the page width the bars need, 0 when they fit
+};
+
+Layout layoutFor(const barcode::Symbol &symbol, const PageSize &size)
+{
+    Layout l;
+    l.dpi = size.dpi;
+    l.width = dots(size.widthMm, l.dpi);
+    l.height = dots(size.heightMm, l.dpi);
+    l.margin = dots(kMarginMm, l.dpi);
+    l.inner = l.width - 2 * l.margin;
+    // The barcode: as wide as the page allows, in whole dots per module.
+    l.modules = int(symbol.modules.size()) + 2 * barcode::kQuietModules;
+    l.module = l.inner / l.modules;
+    const int least = narrowestBarDots(l.dpi);
+    if (l.module < least)
+        l.neededWidth = l.modules * least + 2 * l.margin;
+    l.barHeight = std::max(dots(8, l.dpi), l.height * 30 / 100);
+    return l;
+}
+
+// The texts, each wrapped to the width: the title, then (below the bars) the
+// symbol's text and what the label says of its box.
+std::vector<Line> linesOf(const Label &label, const barcode::Symbol &symbol, int dpi)
+{
+    std::vector<Line> lines;
+    const QString title = (label.kind == Label::Kind::Outer ? QStringLiteral("外箱") : QStringLiteral("中箱"))
+                          + (label.reprint ? QStringLiteral("　补打") : QString());
+    lines.push_back({title, font(2.6, dpi, true)});
+    lines.push_back({symbol.text, font(5.0, dpi, true), Qt::TextWrapAnywhere | Qt::AlignHCenter});
+    for (const QString &s : infoLines(label))
+        lines.push_back({s, font(2.6, dpi)});
+    return lines;
+}
+
+// The page height the lines and bars need; each line learns its own height.
+int heightNeeded(QPainter &painter, std::vector<Line> &lines, const Layout &l)
+{
+    int needed = 2 * l.margin + l.barHeight;
+    for (Line &line : lines) {
+        painter.setFont(line.font);
+        line.height = painter.fontMetrics().boundingRect(QRect(0, 0, l.inner, 1 << 20), line.flags, line.text).height();
+        needed += line.height;
+    }
+    return needed;
+}
+
+// Bars on whole dots: the PDF's unit is one dot at the printer's resolution.
+void drawBars(QPainter &painter, const barcode::Symbol &symbol, const Layout &l, int y)
+{
+    const int barWidth = l.modules * l.module;
+    const int x = l.margin + (l.inner - barWidth) / 2 + barcode::kQuietModules * l.module;
+    for (size_t i = 0; i < symbol.modules.size();) {
+        size_t run = i;
+        while (run < symbol.modules.size() && symbol.modules[run] == symbol.modules[i])
+            ++run;
+        if (symbol.modules[i])
+            painter.fillRect(QRect(x + int(i) * l.module, y, int(run - i) * l.module, l.barHeight), Qt::black);
+        i = run;
+    }
+}
+
+} // namespace
+
 Drawn draw(const Label &label, const PageSize &size)
 {
     Drawn out;
@@ -84,72 +159,37 @@ Drawn draw(const Label &label, const PageSize &size)
     pdf.setTitle(label.text);
     pdf.setCreator(QStringLiteral("zantrel"));
 
-    const int dpi = size.dpi;
-    const int width = dots(size.widthMm, dpi), height = dots(size.heightMm, dpi);
-    const int margin = dots(kMarginMm, dpi);
-    const int inner = width - 2 * margin;
-
-    // The barcode: as wide as the page allows, in whole dots per module.
-    const int modules = int(symbol->modules.size()) + 2 * barcode::kQuietModules;
-    const int module = inner / modules;
-    const int least = narrowestBarDots(dpi);
-    int neededWidth = 0;
-    if (module < least)
-        neededWidth = modules * least + 2 * margin;
-
-    // The texts, each wrapped to the width.
-    std::vector<Line> lines;
-    const QString title = (label.kind == Label::Kind::Outer ? QStringLiteral("外箱") : QStringLiteral("中箱"))
-                          + (label.reprint ? QStringLiteral("　补打") : QString());
-    lines.push_back({title, font(2.6, dpi, true)});
-    const int barHeight = std::max(dots(8, dpi), height * 30 / 100);
-    lines.push_back({symbol->text, font(5.0, dpi, true), Qt::TextWrapAnywhere | Qt::AlignHCenter});
-    for (const QString &s : infoLines(label))
-        lines.push_back({s, font(2.6, dpi)});
+    const Layout l = layoutFor(*symbol, size);
+    std::vector<Line> lines = linesOf(label, *symbol, l.dpi);
     QPainter painter;
     if (!painter.begin(&pdf)) {
         out.pdf.clear();
         out.misfit = QStringLiteral("无法生成标签页面");
         return out;
     }
-    int needed = 2 * margin + barHeight;
-    for (Line &l : lines) {
-        painter.setFont(l.font);
-        l.height = painter.fontMetrics().boundingRect(QRect(0, 0, inner, 1 << 20), l.flags, l.text).height();
-        needed += l.height;
-    }
-    if (needed > height || neededWidth > 0) {
+    const int needed = heightNeeded(painter, lines, l);
+    if (needed > l.height || l.neededWidth > 0) {
         painter.end();
         out.pdf.clear();
         out.misfit = QStringLiteral("标签 %1 需要至少 %2×%3 毫米，[print] size 为 %4×%5")
                          .arg(label.text)
-                         .arg(mm(std::max(neededWidth, width), dpi))
-                         .arg(mm(std::max(needed, height), dpi))
+                         .arg(mm(std::max(l.neededWidth, l.width), l.dpi))
+                         .arg(mm(std::max(needed, l.height), l.dpi))
                          .arg(size.widthMm)
                          .arg(size.heightMm);
         return out;
     }
 
     painter.setPen(Qt::black);
-    int y = margin;
-    auto text = [&](const Line &l) {
-        painter.setFont(l.font);
-        painter.drawText(QRect(margin, y, inner, l.height), l.flags, l.text);
-        y += l.height;
+    int y = l.margin;
+    auto text = [&](const Line &line) {
+        painter.setFont(line.font);
+        painter.drawText(QRect(l.margin, y, l.inner, line.height), line.flags, line.text);
+        y += line.height;
     };
     text(lines[0]);
-    // Bars on whole dots: the PDF's unit is one dot at the printer's resolution.
-    const int barWidth = modules * module;
-    int x = margin + (inner - barWidth) / 2 + barcode::kQuietModules * module;
-    for (size_t i = 0; i < symbol->modules.size();) {
-        size_t run = i;
-        while (run < symbol->modules.size() && symbol->modules[run] == symbol->modules[i])
-            ++run;
-        if (symbol->modules[i])
-            painter.fillRect(QRect(x + int(i) * module, y, int(run - i) * module, barHeight), Qt::black);
-        i = run;
-    }
-    y += barHeight;
+    drawBars(painter, *symbol, l, y);
+    y += l.barHeight;
     for (size_t i = 1; i < lines.size(); ++i)
         text(lines[i]);
     painter.end();

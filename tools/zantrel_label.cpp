@@ -115,70 +115,54 @@ std::optional<labels::Label> fromRecord(const QString &url, const QString &text,
     return l;
 }
 
-} // namespace
-
-int main(int argc, char **argv)
+struct Arguments
 {
-    // A label needs fonts, never a screen.
-    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QGuiApplication app(argc, argv);
-    QString folder = QCoreApplication::applicationDirPath();
-    QString db, pdf, text, station;
-    const QStringList args = app.arguments().mid(1);
+    QString folder, db, pdf, text, station;
+};
+
+// Nothing when the command line asks for no label (or for something unknown).
+std::optional<Arguments> parse(const QStringList &args, const QString &defaultFolder)
+{
+    Arguments a{defaultFolder, {}, {}, {}, {}};
     for (qsizetype i = 0; i < args.size(); ++i) {
         if (args[i] == QLatin1String("--folder") && i + 1 < args.size())
-            folder = args[++i];
+            a.folder = args[++i];
         else if (args[i] == QLatin1String("--db") && i + 1 < args.size())
-            db = args[++i];
+            a.db = args[++i];
         else if (args[i] == QLatin1String("--pdf") && i + 1 < args.size())
-            pdf = args[++i];
+            a.pdf = args[++i];
         else if (args[i] == QLatin1String("--station") && i + 1 < args.size())
-            station = args[++i];
-        else if (!args[i].startsWith(QLatin1String("--")) && text.isEmpty())
-            text = args[i];
+            a.station = args[++i];
+        else if (!args[i].startsWith(QLatin1String("--")) && a.text.isEmpty())
+            a.text = args[i];
         else
-            text.clear(), i = args.size();
+            return std::nullopt;
     }
-    if (text.isEmpty()) {
-        std::fprintf(stderr, "用法：zantrel-label [--folder 程序文件夹 | --db 数据库 [--station 工位]] [--pdf 文件] 标签\n");
-        return kError;
-    }
-    program::setFolder(folder);
-    const settings::PrintSettings print = settings::readPrintSettings();
-    for (const QString &p : print.problems)
-        std::fprintf(stderr, "zantrel-label：警告：%s\n", local(p).constData());
-    if (pdf.isEmpty() && !print.configured())
-        return fail(QStringLiteral("%1 的 [print] printer 未设置：请设置打印队列，或用 --pdf 写入文件").arg(settings::displayPath()));
+    if (a.text.isEmpty())
+        return std::nullopt;
+    return a;
+}
 
-    std::optional<labels::Label> label;
-    try {
-        if (!db.isEmpty()) {
-            QString ambiguous;
-            label = fromRecord(db, text, station, &ambiguous);
-            if (!ambiguous.isEmpty())
-                return fail(ambiguous);
-        } else {
-            const QString files = dayworkbooks::filesFolder(folder);
-            if (!QDir(files).exists())
-                return fail(QStringLiteral("找不到文件夹 %1").arg(QDir::toNativeSeparators(files)));
-            const auto packs = packsearch::search(
-                files, [&](const packsearch::Listed &p) { return p.outerLabel == text || p.middleLabel == text; },
-                [](const QString &, const QString &why) { std::fprintf(stderr, "zantrel-label：警告：%s。已跳过。\n", local(why).constData()); });
-            label = fromPacks(text, packs, plant::readSettings(folder).station);
-        }
-    } catch (const RuntimeError &e) {
-        return fail(e.description());
+// The label as the record or the workbooks tell it; nothing when neither has it.
+// Raises when they cannot be read; an ambiguous label is told in *why.
+std::optional<labels::Label> find(const Arguments &a, QString *why)
+{
+    if (!a.db.isEmpty())
+        return fromRecord(a.db, a.text, a.station, why);
+    const QString files = dayworkbooks::filesFolder(a.folder);
+    if (!QDir(files).exists()) {
+        *why = QStringLiteral("找不到文件夹 %1").arg(QDir::toNativeSeparators(files));
+        return std::nullopt;
     }
-    if (!label) {
-        std::fprintf(stderr, "zantrel-label：没有找到标签 %s\n", local(text).constData());
-        return kNotFound;
-    }
-    label->reprint = true;
-    label->sscc = print.sscc && label->kind == labels::Label::Kind::Outer && gs1::isSscc(text);
-    const labels::Drawn drawn = labels::draw(*label, {print.widthMm, print.heightMm, print.dpi});
-    if (drawn.pdf.isEmpty())
-        return fail(drawn.misfit);
+    const auto packs = packsearch::search(
+        files, [&](const packsearch::Listed &p) { return p.outerLabel == a.text || p.middleLabel == a.text; },
+        [](const QString &, const QString &reason) { std::fprintf(stderr, "zantrel-label：警告：%s。已跳过。\n", local(reason).constData()); });
+    return fromPacks(a.text, packs, plant::readSettings(a.folder).station);
+}
+
+// The drawn label into the PDF file, or to the printer.
+int deliver(const labels::Drawn &drawn, const QString &pdf, const settings::PrintSettings &print)
+{
     if (!pdf.isEmpty()) {
         // Written beside and moved into place; what stands there and is no file (a pipe, a
         // device, a folder) is refused, never opened or replaced.
@@ -200,4 +184,45 @@ int main(int argc, char **argv)
         return fail(e.description());
     }
     return kFound;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    // A label needs fonts, never a screen.
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
+    const std::optional<Arguments> a = parse(app.arguments().mid(1), QCoreApplication::applicationDirPath());
+    if (!a) {
+        std::fprintf(stderr, "用法：zantrel-label [--folder 程序文件夹 | --db 数据库 [--station 工位]] [--pdf 文件] 标签\n");
+        return kError;
+    }
+    program::setFolder(a->folder);
+    const settings::PrintSettings print = settings::readPrintSettings();
+    for (const QString &p : print.problems)
+        std::fprintf(stderr, "zantrel-label：警告：%s\n", local(p).constData());
+    if (a->pdf.isEmpty() && !print.configured())
+        return fail(QStringLiteral("%1 的 [print] printer 未设置：请设置打印队列，或用 --pdf 写入文件").arg(settings::displayPath()));
+
+    std::optional<labels::Label> label;
+    try {
+        QString why;
+        label = find(*a, &why);
+        if (!why.isEmpty())
+            return fail(why);
+    } catch (const RuntimeError &e) {
+        return fail(e.description());
+    }
+    if (!label) {
+        std::fprintf(stderr, "zantrel-label：没有找到标签 %s\n", local(a->text).constData());
+        return kNotFound;
+    }
+    label->reprint = true;
+    label->sscc = print.sscc && label->kind == labels::Label::Kind::Outer && gs1::isSscc(a->text);
+    const labels::Drawn drawn = labels::draw(*label, {print.widthMm, print.heightMm, print.dpi});
+    if (drawn.pdf.isEmpty())
+        return fail(drawn.misfit);
+    return deliver(drawn, a->pdf, print);
 }
