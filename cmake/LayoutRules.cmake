@@ -2,7 +2,8 @@
 #  - the logic library reaches no widgets, no sound and no database, not even through
 #    what it links;
 #  - only the plant library links libpq;
-#  - nothing under station/ includes a header of plant/ or ui/.
+#  - nothing under station/ includes a header of plant/ or ui/;
+#  - only settings/ writes config.ini.
 
 # Every library a target links, directly or through another.
 function(zantrel_links_of target out)
@@ -47,5 +48,15 @@ foreach(file ${station_files})
   file(STRINGS ${file} includes REGEX "^[ \t]*#[ \t]*include[ \t]*[\"<](plant|ui)/")
   if(includes)
     message(FATAL_ERROR "${file} includes ${includes}: the station sees the plant record and the windows only through its own ports")
+  endif()
+endforeach()
+
+file(GLOB_RECURSE program_files CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/app/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/station/*.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/ui/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/plant/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/labels/*.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/board/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/tools/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/packing/*.cpp)
+foreach(file ${program_files})
+  file(STRINGS ${file} writes REGEX "WriteIniValue")
+  if(writes)
+    message(FATAL_ERROR "${file} writes config.ini itself: the profile is written only through settings/")
   endif()
 endforeach()

@@ -222,4 +222,10 @@ QString displayPath()
     return modINI::DisplayPath(config::path());
 }
 
+void saveDigitCounts(const QString &outerDigits, const QString &middleDigits)
+{
+    modINI::WriteIniValue("length", "wlen", config::path(), outerDigits, QString());
+    modINI::WriteIniValue("length", "zlen", config::path(), middleDigits, QString());
+}
+
 } // namespace settings

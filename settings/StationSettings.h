@@ -90,6 +90,9 @@ using PasswordCheck = std::function<std::optional<QString>(const QString &url, Q
 // leaves the station without a central record.
 PlantSettings readPlantSettings(const QString &programFolder, const PasswordCheck &passwordIn);
 DigitSettings readDigitSettings();
+// Start keeps the digit counts as typed ([length] wlen and zlen). Raises a
+// RuntimeError when config.ini cannot be written.
+void saveDigitCounts(const QString &outerDigits, const QString &middleDigits);
 
 // The file the problems are in, as the operator should read it.
 QString displayPath();

@@ -6,13 +6,12 @@
 #include "packing/PackingState.h"
 #include "platform/MessageBox.h"
 #include "platform/ProgramEnvironment.h"
-#include "settings/ConfigFile.h"
 #include "settings/StationSettings.h"
-#include "settings/modINI.h"
 #include "ui/scan/frm_SCAN.h"
 #include "ui/ProgramIcon.h"
 #include "station/LabelHandoff.h"
 #include "station/StartChecks.h"
+#include "station/StartRules.h"
 #include "platform/qtwidgets/Twips.h"
 
 #include <QGuiApplication>
@@ -25,15 +24,6 @@ namespace {
 
 constexpr int kFirstRowTop = 1200;
 constexpr int kRowStep = 720;
-
-// What a capacity field holds after rounding, when it lies in 1..32767.
-std::optional<int16_t> capacity(const QString &text)
-{
-    const std::optional<int64_t> whole = textnum::tryWhole(text);
-    if (!whole || *whole < 1 || *whole > 32767)
-        return std::nullopt;
-    return int16_t(*whole);
-}
 
 } // namespace
 
@@ -132,55 +122,51 @@ void frm_MAIN::Form_Load()
                 .arg(settings::displayPath(), digits.problems.join(QLatin1Char('\n'))));
 }
 
-// Why Start must not go on, or "" when it may. Only fields Start would copy are judged.
-QString frm_MAIN::refusal() const
+startrules::Fields frm_MAIN::fields() const
 {
-    const QString keep = QStringLiteral("\n设置未保存，扫描窗口未打开。");
-    if (!capacity(Text5->text()))
-        return QStringLiteral("“中箱包装数量”必须在 1 到 32767 之间，现为“%1”。").arg(Text5->text()) + keep;
-    if (!textnum::isNumeric(Text6->text()))
-        return {};
-    if (!capacity(Text6->text()))
-        return QStringLiteral("“外箱包装数量”必须在 1 到 32767 之间，现为“%1”。").arg(Text6->text()) + keep;
-    if (!textnum::tryInt32(Text9->text()))
-        return QStringLiteral("“中箱序号”%1，现为“%2”。").arg(textnum::rangeRule(Text9->text(), INT32_MIN, INT32_MAX), Text9->text()) + keep;
-    if (!textnum::tryInt32(Text10->text()))
-        return QStringLiteral("“外箱序号”%1，现为“%2”。").arg(textnum::rangeRule(Text10->text(), INT32_MIN, INT32_MAX), Text10->text()) + keep;
-    return {};
+    return {Text5->text(), Text6->text(), Text2->text(), Text3->text(), Text4->text(),
+            Text9->text(), Text7->text(), Text8->text(), Text1->text(), Text10->text()};
+}
+
+void frm_MAIN::showFields(const startrules::Fields &f)
+{
+    Text5->setText(f.perMiddle);
+    Text6->setText(f.perOuter);
+    Text2->setText(f.middlePrefix);
+    Text3->setText(f.middleSuffix);
+    Text7->setText(f.outerPrefix);
+    Text8->setText(f.outerSuffix);
 }
 
 void frm_MAIN::cmdOK_Click()
 {
-    if (!textnum::isNumeric(Text5->text()))
-        return;
-    if (const QString why = refusal(); !why.isEmpty()) {
-        operatorMessages().show(why);
-        return;
-    }
+    const startrules::Fields typed = fields();
     PackingState &state = packingState();
-    if (!textnum::isNumeric(Text6->text())) {
-        state.iPerMiddle = textnum::toInt16(Text5->text());
+    const startrules::Verdict job = startrules::judge(typed, state, m_parts.labels);
+    switch (job.kind) {
+    case startrules::Verdict::Nothing:
         return;
-    }
-    const int16_t perOuter = textnum::toInt16(Text6->text());
-    const int32_t middleNo = textnum::toInt32(Text9->text());
-    const int32_t outerNo = textnum::toInt32(Text10->text());
-    if (const QString why = labelRefusal(perOuter, middleNo, outerNo); !why.isEmpty()) {
-        operatorMessages().show(why + QStringLiteral("\n设置未保存，扫描窗口未打开。"));
+    case startrules::Verdict::Refused:
+        operatorMessages().show(job.why);
         return;
+    case startrules::Verdict::MiddleSizeOnly:
+        state.iPerMiddle = textnum::toInt16(typed.perMiddle);
+        return;
+    case startrules::Verdict::Job:
+        break;
     }
 
     // Nothing is copied or saved until the open box is known to be safe.
-    PackingState typed = state;
-    typed.sOuterPrefix = Text7->text();
-    typed.sOuterSuffix = Text8->text();
-    const startchecks::StartRequest request{m_scan ? &m_scan->box() : nullptr, perOuter, middleNo, outerNo,
-                                            typed.outerLabelFor(outerNo)};
+    PackingState next = state;
+    next.sOuterPrefix = typed.outerPrefix;
+    next.sOuterSuffix = typed.outerSuffix;
+    const startchecks::StartRequest request{m_scan ? &m_scan->box() : nullptr, job.perOuter, job.middleNo, job.outerNo,
+                                            next.outerLabelFor(job.outerNo)};
     const startchecks::KeptBox kept = startchecks::beforeStart(m_parts.programFolder, request, m_parts.boxExport,
                                                                m_parts.plant, m_parts.messages);
     if (!kept.goOn)
         return;
-    copyFields(perOuter, middleNo, outerNo);
+    startrules::fieldsInto(state, typed, job);
     if (kept.box && kept.box->middleNo && kept.box->outerNo) {
         // The continued box's run goes on with its own numbers.
         state.lMiddleNo = *kept.box->middleNo;
@@ -188,125 +174,23 @@ void frm_MAIN::cmdOK_Click()
         Text9->setText(textnum::fromInteger(state.lMiddleNo));
         Text10->setText(textnum::fromInteger(state.lOuterNo));
     }
-    if (kept.box && kept.box->job)
-        takeUpJob(*kept.box->job, kept.box->outerLabel());
+    if (kept.box && kept.box->job) {
+        const startrules::TakenUp taken = startrules::takeUpJob(state, *kept.box->job, fields(), kept.box->outerLabel());
+        showFields(taken.fields);
+        if (!taken.message.isEmpty())
+            operatorMessages().show(taken.message);
+    }
     if (m_scan) {
-        saveDigitCounts();
-        journalNewJob();
+        startrules::saveDigitCounts(fields(), operatorMessages());
+        startrules::journalNewJob(m_scan->box(), state, operatorMessages());
     } else {
         // The digit counts are saved once the scan window stands: a folder the station
         // cannot write is then told once, by the window that could not open.
         if (!openScanWindow(kept.box))
             return;
-        saveDigitCounts();
+        startrules::saveDigitCounts(fields(), operatorMessages());
     }
     showScanWindow();
-}
-
-QString frm_MAIN::labelRefusal(int16_t perOuter, int32_t middleNo, int32_t outerNo) const
-{
-    // The job as Start would set it, judged before anything is copied.
-    PackingState job = packingState();
-    fieldsInto(job, perOuter, middleNo, outerNo);
-    if (const QString why = job.ssccProblem(outerNo); !why.isEmpty())
-        return why;
-    if (m_parts.labels)
-        if (const QString why = m_parts.labels->misfit(job); !why.isEmpty())
-            return QStringLiteral("标签放不下：%1。请改大 config.ini 的 [print] size 或缩短标签内容。").arg(why);
-    return {};
-}
-
-void frm_MAIN::copyFields(int16_t perOuter, int32_t middleNo, int32_t outerNo)
-{
-    fieldsInto(packingState(), perOuter, middleNo, outerNo);
-}
-
-void frm_MAIN::fieldsInto(PackingState &state, int16_t perOuter, int32_t middleNo, int32_t outerNo) const
-{
-    state.iPerMiddle = textnum::toInt16(Text5->text());
-    state.iPerOuter = perOuter;
-    state.sMiddlePrefix = Text2->text();
-    state.sMiddleSuffix = Text3->text();
-    state.sOuterPrefix = Text7->text();
-    state.sOuterSuffix = Text8->text();
-    state.lMiddleNo = middleNo;
-    state.lOuterNo = outerNo;
-}
-
-void frm_MAIN::takeUpJob(const PackingJob &job, const QString &outerLabel)
-{
-    PackingState &state = packingState();
-    const PackingJob typed = PackingJob::of(state);
-    job.applyTo(state);
-    // The box's own digit counts label that box only (its job carries them); the run
-    // goes on with its own, and Start saves what was typed.
-    state.iMiddleDigits = typed.middleDigits;
-    state.iOuterDigits = typed.outerDigits;
-    struct Field
-    {
-        QLineEdit *edit;
-        QString caption;
-        QString kept;
-        QString typed;
-    };
-    const QList<Field> fields = {
-        {Text5, QStringLiteral("中箱包装数量"), QString::number(job.perMiddle), QString::number(typed.perMiddle)},
-        {Text6, QStringLiteral("外箱包装数量"), QString::number(job.perOuter), QString::number(typed.perOuter)},
-        {Text2, QStringLiteral("中箱前缀"), job.middlePrefix, typed.middlePrefix},
-        {Text3, QStringLiteral("中箱后缀"), job.middleSuffix, typed.middleSuffix},
-        {Text7, QStringLiteral("外箱前缀"), job.outerPrefix, typed.outerPrefix},
-        {Text8, QStringLiteral("外箱后缀"), job.outerSuffix, typed.outerSuffix},
-    };
-    QStringList changed;
-    for (const Field &field : fields) {
-        if (field.kept != field.typed)
-            changed << QStringLiteral("%1：“%2”（输入的是“%3”）").arg(field.caption, field.kept, field.typed);
-        field.edit->setText(field.kept);
-    }
-    const QList<Field> digits = {
-        {Text4, QStringLiteral("中箱序号长度"), QString::number(job.middleDigits), Text4->text()},
-        {Text1, QStringLiteral("外箱序号长度"), QString::number(job.outerDigits), Text1->text()},
-    };
-    for (const Field &field : digits)
-        if (textnum::tryInt16(field.typed) != std::optional<int16_t>(field.kept.toShort()))
-            changed << QStringLiteral("%1：这一箱按“%2”，输入的“%3”照常保存").arg(field.caption, field.kept, field.typed);
-    if (!changed.isEmpty())
-        operatorMessages().show(QStringLiteral("外箱 %1 按它开始时的设置继续装，以下各栏已改回：\n%2")
-                                    .arg(outerLabel, changed.join(QLatin1Char('\n'))));
-}
-
-void frm_MAIN::journalNewJob()
-{
-    // The open box goes on with the job as Start now gives it; a restart must too.
-    if (m_scan->box().rowCount() > 0) {
-        try {
-            m_scan->box().setJob(PackingJob::of(packingState()));
-        } catch (const RuntimeError &e) {
-            operatorMessages().show(QStringLiteral("新的设置未能写入当前外箱记录：%1").arg(e.description()));
-        }
-    }
-    journalNewNumbers();
-}
-
-void frm_MAIN::journalNewNumbers()
-{
-    try {
-        m_scan->box().numbersAdvanced(packingState().lMiddleNo, packingState().lOuterNo);
-    } catch (const RuntimeError &e) {
-        operatorMessages().show(QStringLiteral("新的序号未能写入当前外箱记录：%1").arg(e.description()));
-    }
-}
-
-void frm_MAIN::saveDigitCounts()
-{
-    try {
-        modINI::WriteIniValue("length", "wlen", program::folder() + "\\config.ini", Text1->text(), QString());
-        modINI::WriteIniValue("length", "zlen", program::folder() + "\\config.ini", Text4->text(), QString());
-    } catch (const RuntimeError &e) {
-        // Scanning can go on without them; the operator learns they were not kept.
-        operatorMessages().show(QStringLiteral("序号长度未能保存到 %1：%2\n本次运行不受影响。")
-                                    .arg(modINI::DisplayPath(config::path()), e.description()));
-    }
 }
 
 bool frm_MAIN::openScanWindow(const std::optional<BoxJournal::Saved> &kept)

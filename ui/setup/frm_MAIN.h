@@ -1,20 +1,20 @@
 #pragma once
 
 #include "station/ScanSession.h"
+#include "station/StartRules.h"
 #include "ui/scan/frm_SCAN.h"
 
 #include <QPointer>
 #include <QWidget>
 
-class BoxExport;
-struct PackingJob;
 class QLabel;
 class QLineEdit;
 class QPushButton;
 class frm_SCAN;
 
-// The setup window: capacities, label texts, running numbers and digit counts.
-struct PackingState;
+// The setup window: capacities, label texts, running numbers and digit counts. It
+// lays them out, reads them and forwards them; what Start does with them is the
+// station's (startrules, startchecks).
 
 class frm_MAIN : public QWidget
 {
@@ -39,21 +39,12 @@ protected:
 private:
     QLineEdit *addRow(int labelIndex, int labelWidth, const QString &caption, const QString &textName, int row,
                       const QString &initialText);
-    QString refusal() const;
-    // What Start takes from the fields into the packing state.
-    // Why labels of the job these fields make cannot be made or printed; "" when they can.
-    QString labelRefusal(int16_t perOuter, int32_t middleNo, int32_t outerNo) const;
-    // The job's fields as typed, into a packing state.
-    void fieldsInto(PackingState &state, int16_t perOuter, int32_t middleNo, int32_t outerNo) const;
-    void copyFields(int16_t perOuter, int32_t middleNo, int32_t outerNo);
-    void saveDigitCounts();
+    // The fields as typed, and those Start puts back for a kept box.
+    startrules::Fields fields() const;
+    void showFields(const startrules::Fields &fields);
     // The scan window made, loaded and given its box; false when it did not open.
     bool openScanWindow(const std::optional<BoxJournal::Saved> &kept);
     void showScanWindow();
-    void journalNewNumbers();
-    void journalNewJob();
-    // 继续: the kept box's own job goes back into the fields and the packing state.
-    void takeUpJob(const PackingJob &job, const QString &outerLabel);
 
     ScanSession::Parts m_parts;
     QLabel *lblTitle;
