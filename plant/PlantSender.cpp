@@ -1,8 +1,9 @@
 #include "plant/PlantSender.h"
-#include "plant/RowKinds.h"
+#include "plant/BoxInsert.h"
+#include "plant/DeliverySteps.h"
+#include "plant/StationReport.h"
 
 #include "core/RuntimeError.h"
-#include "station/BoxLines.h"
 #include "plant/PlantSchema.h"
 
 #include <QFileInfo>
@@ -10,8 +11,6 @@
 
 namespace {
 
-// Rows per INSERT: four parameters each, well below the protocol's 65,535.
-constexpr int kRowsPerStatement = 1000;
 // Boxes read from the outbox and delivered before it is compacted.
 constexpr size_t kBoxesPerRound = 1000;
 // Boxes committed together: a backlog drains without a flush per box. Each box is
@@ -19,27 +18,8 @@ constexpr size_t kBoxesPerRound = 1000;
 constexpr size_t kBoxesPerTransaction = 50;
 
 const QString kSchemaSource = QStringLiteral("PlantSchema");
-// The schema version from which a box carries its number of packs.
-constexpr int kPackCountVersion = 3;
 
-QString conflictKey(const QString &boxId, const QString &barcode, const QString &earlierBox)
-{
-    return boxId + QLatin1Char(' ') + earlierBox + QLatin1Char(' ') + barcode;
-}
-// The version from which the station's state names the boxes the record refused.
-constexpr int kRefusedVersion = 4;
-
-std::function<void()> &stepHook()
-{
-    static std::function<void()> hook;
-    return hook;
-}
-
-void step()
-{
-    if (stepHook())
-        stepHook()();
-}
+using deliverysteps::step;
 
 } // namespace
 
@@ -53,7 +33,7 @@ PlantSender::~PlantSender() = default;
 
 void PlantSender::setStepHookForTests(std::function<void()> hook)
 {
-    stepHook() = std::move(hook);
+    deliverysteps::setHook(std::move(hook));
 }
 
 void PlantSender::connectIfNeeded()
@@ -111,7 +91,8 @@ PlantSender::Report PlantSender::deliver(const QString &packing)
                     delivered.insert(batch.entries[n].id);
             }
             report.refused = refusedLabels();
-            report.clockSkew = reportState(batch.total - int(batch.entries.size()), packing, report.refused);
+            report.clockSkew = stationreport::reportState(
+                *m_db, m_schemaVersion, {m_station, batch.total - int(batch.entries.size()), packing, report.refused, m_clock()});
         } catch (const RuntimeError &e) {
             m_db.reset(); // connect afresh next time
             report.refused = refusedLabels();
@@ -184,19 +165,7 @@ PlantSender::Levelled PlantSender::bringLevel(const std::vector<Outbox::Entry> &
 std::vector<PlantSender::Conflict> PlantSender::openConflicts()
 {
     connectIfNeeded();
-    if (m_schemaVersion < 2)
-        return {};
-    std::vector<Conflict> open;
-    for (const database::Row &row : m_db->run(
-             QStringLiteral("SELECT barcode, second_box, first_station, first_box, to_char(first_written, 'YYYY-MM-DD HH24:MI:SS'),"
-                            " second_box_id, first_box_id FROM zantrel.conflicts WHERE second_station = $1 AND NOT settled"
-                            " ORDER BY found_at, barcode"),
-             {m_station})) {
-        const QString barcode = row[0].value_or(QString());
-        open.push_back({barcode, row[1].value_or(QString()), row[2].value_or(QString()), row[3].value_or(QString()),
-                        row[4].value_or(QString()), conflictKey(row[5].value_or(QString()), barcode, row[6].value_or(QString()))});
-    }
-    return open;
+    return packconflicts::openOf(*m_db, m_schemaVersion, m_station);
 }
 
 int PlantSender::deliverAround(const Outbox::Entry *first, size_t count, std::vector<Conflict> &found,
@@ -286,102 +255,8 @@ int PlantSender::deliverBoxes(const Outbox::Entry *first, size_t count, std::vec
 
 bool PlantSender::insertBox(const Outbox::Entry &e, std::vector<Conflict> &found)
 {
-    QString outer;
-    int packs = 0;
-    for (const BoxRow &row : e.rows) {
-        if (row.kind == BoxRow::OuterLabel && outer.isEmpty())
-            outer = row.text;
-        packs += row.kind == BoxRow::Pack ? 1 : 0;
-    }
-    QStringList box{e.id.toString(QUuid::WithoutBraces), e.station, outer, e.workbook, QString::number(e.firstRow),
-                    QString::number(e.rows.size()), boxlines::timeText(e.writtenAt)};
-    // A database still at an older version has no pack count: the board then counts the rows.
-    const bool counted = m_schemaVersion >= kPackCountVersion;
-    if (counted)
-        box << QString::number(packs);
-    step();
-    const auto inserted = m_db->run(
-        counted ? QStringLiteral("INSERT INTO zantrel.boxes (box_id, station, outer_label, workbook, first_row, row_count, written_at,"
-                                 " pack_count) VALUES ($1, $2, $3, $4, $5, $6, $7, $8) ON CONFLICT DO NOTHING RETURNING box_id")
-                : QStringLiteral("INSERT INTO zantrel.boxes (box_id, station, outer_label, workbook, first_row, row_count, written_at)"
-                                 " VALUES ($1, $2, $3, $4, $5, $6, $7) ON CONFLICT DO NOTHING RETURNING box_id"),
-        box);
-    if (!inserted.empty()) {
-        // The rows go in batches; only placeholders are put together, never a value.
-        QString middle;
-        for (size_t first = 0; first < e.rows.size(); first += kRowsPerStatement) {
-            const size_t last = std::min(e.rows.size(), first + kRowsPerStatement);
-            QStringList values;
-            QStringList parameters{e.id.toString(QUuid::WithoutBraces)};
-            for (size_t r = first; r < last; ++r) {
-                const BoxRow &row = e.rows[r];
-                if (row.kind == BoxRow::MiddleLabel)
-                    middle = row.text;
-                const int at = int(parameters.size()) + 1;
-                values << QStringLiteral("($1, $%1::integer, $%2::smallint, $%3, $%4)").arg(at).arg(at + 1).arg(at + 2).arg(at + 3);
-                parameters << QString::number(r) << QString::number(int(row.kind)) << row.text
-                           << (row.kind == BoxRow::Pack ? middle : QString());
-            }
-            step();
-            m_db->run(QStringLiteral("INSERT INTO zantrel.box_rows (box_id, row_index, kind, text, middle_label) VALUES ")
-                          + values.join(QStringLiteral(", ")),
-                      parameters);
-        }
-        if (m_recordConflicts)
-            recordConflictsOf(e.id.toString(QUuid::WithoutBraces), outer, found);
-    }
-    return !inserted.empty();
-}
-
-void PlantSender::recordConflictsOf(const QString &boxId, const QString &outer, std::vector<Conflict> &found)
-{
-    // One lock per pack, taken in one order by every station, held to the commit: a
-    // box with the same pack delivered at the same moment waits, then sees this one.
-    step();
-    m_db->run(rowkind::named(QStringLiteral("SELECT pg_advisory_xact_lock(h) FROM (SELECT DISTINCT hashtextextended(text, 7401) AS h"
-                                            " FROM zantrel.box_rows WHERE box_id = $1 AND kind = {pack} ORDER BY h) s")),
-              {boxId});
-    step();
-    // Another box holds the pack: as packed, or, once boxes change, where it is now.
-    // Where packs are now is a union the planner cannot join into: asked pack by pack
-    // (OFFSET 0 keeps the subquery whole), or every pack of the record would be read.
-    const QString elsewhere = m_schemaVersion >= plantschema::kReworkVersion
-                                  ? QStringLiteral("CROSS JOIN LATERAL (SELECT n.box_id FROM zantrel.packs_now n WHERE n.barcode = r.text OFFSET 0) o")
-                                  : QStringLiteral("JOIN zantrel.box_rows o ON o.kind = {pack} AND o.text = r.text");
-    const auto rows = m_db->run(rowkind::named(
-        QStringLiteral("WITH found AS (INSERT INTO zantrel.pack_conflicts (barcode, box_id, earlier_box)"
-                       "   SELECT DISTINCT r.text, r.box_id, o.box_id FROM zantrel.box_rows r ")
-            + elsewhere
-            + QStringLiteral("   WHERE r.box_id = $1 AND r.kind = {pack} AND o.box_id <> r.box_id ON CONFLICT DO NOTHING RETURNING barcode, earlier_box)"
-                       " SELECT f.barcode, b.station, b.outer_label, to_char(b.written_at, 'YYYY-MM-DD HH24:MI:SS'), f.earlier_box"
-                       " FROM found f JOIN zantrel.boxes b ON b.box_id = f.earlier_box ORDER BY f.barcode, b.written_at")),
-        {boxId});
-    for (const database::Row &row : rows)
-        found.push_back({row[0].value_or(QString()), outer, row[1].value_or(QString()), row[2].value_or(QString()),
-                         row[3].value_or(QString()), conflictKey(boxId, row[0].value_or(QString()), row[4].value_or(QString()))});
-}
-
-int PlantSender::reportState(int backlog, const QString &packing, const QStringList &refused)
-{
-    const QStringList params{m_station, QString::number(backlog), packing.isNull() ? QStringLiteral("") : packing}; // "": not packing
-    // This station's clock against the server's, at every report (the network's delay is
-    // far below what matters here).
-    const QString local = boxlines::timeText(m_clock());
-    if (m_schemaVersion < kRefusedVersion) {
-        m_db->run(QStringLiteral("INSERT INTO zantrel.station_state (station, heard_at, backlog, packing) VALUES ($1, now(), $2, $3)"
-                                 " ON CONFLICT (station) DO UPDATE SET heard_at = now(), backlog = $2, packing = $3"),
-                  params);
-        const auto skew = m_db->run(QStringLiteral("SELECT round(extract(epoch FROM $1::timestamptz - statement_timestamp()))::integer"), {local});
-        return skew[0][0].value_or(QString()).toInt();
-    }
-    // The boxes the record refused, named where a supervisor looks (a few, and how many in all).
-    const QString named = refused.isEmpty() ? QString()
-                                            : QStringLiteral("%1 箱：%2").arg(refused.size()).arg(refused.mid(0, 5).join(QStringLiteral("，")).left(200));
-    const auto skew = m_db->run(
-        QStringLiteral("INSERT INTO zantrel.station_state (station, heard_at, backlog, packing, refused, clock_skew)"
-                       " VALUES ($1, now(), $2, $3, $4, round(extract(epoch FROM $5::timestamptz - statement_timestamp())))"
-                       " ON CONFLICT (station) DO UPDATE SET heard_at = now(), backlog = $2, packing = $3, refused = $4,"
-                       " clock_skew = excluded.clock_skew RETURNING clock_skew"),
-        params + QStringList{named.isNull() ? QStringLiteral("") : named, local});
-    return skew.empty() ? 0 : skew[0][0].value_or(QString()).toInt();
+    const std::optional<QString> outer = boxinsert::insert(*m_db, m_schemaVersion, e);
+    if (outer && m_recordConflicts)
+        packconflicts::recordOf(*m_db, m_schemaVersion, e.id.toString(QUuid::WithoutBraces), *outer, found);
+    return bool(outer);
 }

@@ -2,6 +2,7 @@
 
 #include "platform/Database.h"
 #include "plant/Outbox.h"
+#include "plant/PackConflicts.h"
 
 #include <QDateTime>
 #include <QString>
@@ -18,16 +19,7 @@
 class PlantSender
 {
 public:
-    // A pack of a box just delivered that an earlier box of the plant already holds.
-    struct Conflict
-    {
-        QString barcode;
-        QString ourBox;        // this station's outer label
-        QString otherStation;  // where the pack was first
-        QString otherBox;
-        QString otherWritten;  // when that box was written, as the database says it
-        QString key;           // the conflict's own: this box, the pack, the other box
-    };
+    using Conflict = PackConflict;
 
     struct Report
     {
@@ -111,10 +103,6 @@ private:
     int deliverBoxes(const Outbox::Entry *first, size_t count, std::vector<Conflict> &found);
     // False when the record holds the box already (its id, or its place).
     bool insertBox(const Outbox::Entry &entry, std::vector<Conflict> &found);
-    void recordConflictsOf(const QString &boxId, const QString &outer, std::vector<Conflict> &found);
-    // The station's state, and the boxes the record refused it; returns how many seconds
-    // this station's clock is ahead of the server's.
-    int reportState(int backlog, const QString &packing, const QStringList &refused);
 
     QString m_url;
     QString m_station;

@@ -1,0 +1,67 @@
+#include "plant/BoxInsert.h"
+
+#include "platform/Database.h"
+#include "plant/DeliverySteps.h"
+#include "station/BoxLines.h"
+
+#include <QStringList>
+
+namespace boxinsert {
+
+namespace {
+
+// Rows per INSERT: four parameters each, well below the protocol's 65,535.
+constexpr int kRowsPerStatement = 1000;
+// The schema version from which a box carries its number of packs.
+constexpr int kPackCountVersion = 3;
+
+} // namespace
+
+std::optional<QString> insert(database::Connection &db, int schemaVersion, const Outbox::Entry &e)
+{
+    QString outer;
+    int packs = 0;
+    for (const BoxRow &row : e.rows) {
+        if (row.kind == BoxRow::OuterLabel && outer.isEmpty())
+            outer = row.text;
+        packs += row.kind == BoxRow::Pack ? 1 : 0;
+    }
+    QStringList box{e.id.toString(QUuid::WithoutBraces), e.station, outer, e.workbook, QString::number(e.firstRow),
+                    QString::number(e.rows.size()), boxlines::timeText(e.writtenAt)};
+    // A database still at an older version has no pack count: the board then counts the rows.
+    const bool counted = schemaVersion >= kPackCountVersion;
+    if (counted)
+        box << QString::number(packs);
+    deliverysteps::step();
+    const auto inserted = db.run(
+        counted ? QStringLiteral("INSERT INTO zantrel.boxes (box_id, station, outer_label, workbook, first_row, row_count, written_at,"
+                                 " pack_count) VALUES ($1, $2, $3, $4, $5, $6, $7, $8) ON CONFLICT DO NOTHING RETURNING box_id")
+                : QStringLiteral("INSERT INTO zantrel.boxes (box_id, station, outer_label, workbook, first_row, row_count, written_at)"
+                                 " VALUES ($1, $2, $3, $4, $5, $6, $7) ON CONFLICT DO NOTHING RETURNING box_id"),
+        box);
+    if (!inserted.empty()) {
+        // The rows go in batches; only placeholders are put together, never a value.
+        QString middle;
+        for (size_t first = 0; first < e.rows.size(); first += kRowsPerStatement) {
+            const size_t last = std::min(e.rows.size(), first + kRowsPerStatement);
+            QStringList values;
+            QStringList parameters{e.id.toString(QUuid::WithoutBraces)};
+            for (size_t r = first; r < last; ++r) {
+                const BoxRow &row = e.rows[r];
+                if (row.kind == BoxRow::MiddleLabel)
+                    middle = row.text;
+                const int at = int(parameters.size()) + 1;
+                values << QStringLiteral("($1, $%1::integer, $%2::smallint, $%3, $%4)").arg(at).arg(at + 1).arg(at + 2).arg(at + 3);
+                parameters << QString::number(r) << QString::number(int(row.kind)) << row.text
+                           << (row.kind == BoxRow::Pack ? middle : QString());
+            }
+            deliverysteps::step();
+            db.run(QStringLiteral("INSERT INTO zantrel.box_rows (box_id, row_index, kind, text, middle_label) VALUES ")
+                       + values.join(QStringLiteral(", ")),
+                   parameters);
+        }
+    }
+    return inserted.empty() ? std::nullopt : std::optional<QString>(outer);
+}
+
+} // namespace boxinsert

@@ -1,0 +1,64 @@
+#include "plant/PackConflicts.h"
+
+#include "platform/Database.h"
+#include "plant/DeliverySteps.h"
+#include "plant/PlantSchema.h"
+#include "plant/RowKinds.h"
+
+namespace packconflicts {
+
+namespace {
+
+QString conflictKey(const QString &boxId, const QString &barcode, const QString &earlierBox)
+{
+    return boxId + QLatin1Char(' ') + earlierBox + QLatin1Char(' ') + barcode;
+}
+
+} // namespace
+
+void recordOf(database::Connection &db, int schemaVersion, const QString &boxId, const QString &outer, std::vector<PackConflict> &found)
+{
+    // One lock per pack, taken in one order by every station, held to the commit: a
+    // box with the same pack delivered at the same moment waits, then sees this one.
+    deliverysteps::step();
+    db.run(rowkind::named(QStringLiteral("SELECT pg_advisory_xact_lock(h) FROM (SELECT DISTINCT hashtextextended(text, 7401) AS h"
+                                            " FROM zantrel.box_rows WHERE box_id = $1 AND kind = {pack} ORDER BY h) s")),
+              {boxId});
+    deliverysteps::step();
+    // Another box holds the pack: as packed, or, once boxes change, where it is now.
+    // Where packs are now is a union the planner cannot join into: asked pack by pack
+    // (OFFSET 0 keeps the subquery whole), or every pack of the record would be read.
+    const QString elsewhere = schemaVersion >= plantschema::kReworkVersion
+                                  ? QStringLiteral("CROSS JOIN LATERAL (SELECT n.box_id FROM zantrel.packs_now n WHERE n.barcode = r.text OFFSET 0) o")
+                                  : QStringLiteral("JOIN zantrel.box_rows o ON o.kind = {pack} AND o.text = r.text");
+    const auto rows = db.run(rowkind::named(
+        QStringLiteral("WITH found AS (INSERT INTO zantrel.pack_conflicts (barcode, box_id, earlier_box)"
+                       "   SELECT DISTINCT r.text, r.box_id, o.box_id FROM zantrel.box_rows r ")
+            + elsewhere
+            + QStringLiteral("   WHERE r.box_id = $1 AND r.kind = {pack} AND o.box_id <> r.box_id ON CONFLICT DO NOTHING RETURNING barcode, earlier_box)"
+                       " SELECT f.barcode, b.station, b.outer_label, to_char(b.written_at, 'YYYY-MM-DD HH24:MI:SS'), f.earlier_box"
+                       " FROM found f JOIN zantrel.boxes b ON b.box_id = f.earlier_box ORDER BY f.barcode, b.written_at")),
+        {boxId});
+    for (const database::Row &row : rows)
+        found.push_back({row[0].value_or(QString()), outer, row[1].value_or(QString()), row[2].value_or(QString()),
+                         row[3].value_or(QString()), conflictKey(boxId, row[0].value_or(QString()), row[4].value_or(QString()))});
+}
+
+std::vector<PackConflict> openOf(database::Connection &db, int schemaVersion, const QString &station)
+{
+    if (schemaVersion < 2)
+        return {};
+    std::vector<PackConflict> open;
+    for (const database::Row &row : db.run(
+             QStringLiteral("SELECT barcode, second_box, first_station, first_box, to_char(first_written, 'YYYY-MM-DD HH24:MI:SS'),"
+                            " second_box_id, first_box_id FROM zantrel.conflicts WHERE second_station = $1 AND NOT settled"
+                            " ORDER BY found_at, barcode"),
+             {station})) {
+        const QString barcode = row[0].value_or(QString());
+        open.push_back({barcode, row[1].value_or(QString()), row[2].value_or(QString()), row[3].value_or(QString()),
+                        row[4].value_or(QString()), conflictKey(row[5].value_or(QString()), barcode, row[6].value_or(QString()))});
+    }
+    return open;
+}
+
+} // namespace packconflicts
