@@ -207,7 +207,9 @@ std::unique_ptr<Connection> connect(const QString &url, int timeoutSeconds, int 
         const QByteArray why = QByteArray(PQerrorMessage(conn)).trimmed();
         PQfinish(conn);
         // A server that accepts and never answers (stopped, or a host gone behind a
-        // proxy) is told apart from one that refuses or is not there.
+        // proxy) is told apart from one that refuses or is not there. libpq gives a
+        // failed connection no code: its words for a timeout are the only sign when
+        // the url's own connect_timeout is shorter than ours.
         const bool timedOut = why.contains("timeout expired") || (timeoutSeconds > 0 && took.elapsed() >= timeoutSeconds * 1000 - 50);
         throw RuntimeError(timedOut ? RuntimeError::DatabaseTimedOut : RuntimeError::DatabaseUnreachable, kSource,
                            QStringLiteral("无法连接数据库：%1").arg(QString::fromUtf8(why)), RuntimeError::Kind::Database);
