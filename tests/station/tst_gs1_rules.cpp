@@ -1,0 +1,74 @@
+#include "station/Gs1Rules.h"
+
+#include <QTest>
+
+namespace {
+
+const QDate kToday(2026, 12, 9);
+
+gs1::ElementString scan(const QString &text)
+{
+    const gs1::ScanRead r = gs1::readScan(text, kToday);
+    if (!r.read)
+        qFatal("the test's scan does not read: %s", qPrintable(r.why));
+    return *r.read;
+}
+
+} // namespace
+
+class TestGs1Rules : public QObject
+{
+    Q_OBJECT
+private slots:
+    // The same pack in two spellings is one pack; another serial, or the same serial of
+    // another product, is another.
+    void aPackIsItsProductAndSerial()
+    {
+        const QString gs(QChar(gs1::kGroupSeparator));
+        const QString a = gs1rules::identityOf(scan("(01)09501101530003(21)A1B2(10)L24(17)270630"));
+        QCOMPARE(gs1rules::identityOf(scan("]d2" + gs + "17270630" "0109501101530003" "10L24" + gs + "21A1B2" + gs)), a);
+        QVERIFY(gs1rules::identityOf(scan("(01)09501101530003(21)A1B3")) != a);
+        QVERIFY(gs1rules::identityOf(scan("(01)00614141123452(21)A1B2")) != a);
+        QCOMPARE(gs1rules::identityOf(scan("(01)09501101530003")), QString());
+    }
+
+    void oneProductLotAndExpiryPerBox()
+    {
+        const gs1::ElementString first = scan("(01)09501101530003(21)1(10)L24(17)270630");
+        const gs1rules::BoxKind box = gs1rules::kindOf(first);
+        QCOMPARE(gs1rules::refusal(first, std::nullopt, kToday, 0), QString());
+        QCOMPARE(gs1rules::refusal(scan("(01)09501101530003(21)2(10)L24(17)270630"), box, kToday, 0), QString());
+        QCOMPARE(gs1rules::refusal(scan("(01)00614141123452(21)2(10)L24(17)270630"), box, kToday, 0),
+                 QStringLiteral("产品与本箱不同！本箱 (01)09501101530003 此包 (01)00614141123452"));
+        QCOMPARE(gs1rules::refusal(scan("(01)09501101530003(21)2(10)L25(17)270630"), box, kToday, 0),
+                 QStringLiteral("批号与本箱不同！本箱 (10)L24 此包 (10)L25"));
+        QCOMPARE(gs1rules::refusal(scan("(01)09501101530003(21)2(17)270630"), box, kToday, 0),
+                 QStringLiteral("批号与本箱不同！本箱 (10)L24 此包 无批号"));
+        QCOMPARE(gs1rules::refusal(scan("(01)09501101530003(21)2(10)L24(17)270700"), box, kToday, 0),
+                 QStringLiteral("有效期与本箱不同！本箱 (17)270630 此包 (17)270700"));
+        // A box begun without a lot takes none.
+        const gs1rules::BoxKind plain = gs1rules::kindOf(scan("(01)09501101530003(21)1"));
+        QCOMPARE(gs1rules::refusal(scan("(01)09501101530003(21)2(10)L24"), plain, kToday, 0),
+                 QStringLiteral("批号与本箱不同！本箱 无批号 此包 (10)L24"));
+        QCOMPARE(gs1rules::refusal(scan("(01)09501101530003(10)L24"), std::nullopt, kToday, 0), QStringLiteral("缺少序列号 (21)"));
+        QCOMPARE(gs1rules::refusal(scan("(21)A(10)L24"), std::nullopt, kToday, 0), QStringLiteral("缺少产品代码 (01)"));
+    }
+
+    // Expired before today; too short a shelf life before today plus shelf_days. DD 00
+    // is the month's last day.
+    void shelfLifeLeft()
+    {
+        auto packExpiring = [](const QString &yymmdd) { return scan("(01)09501101530003(21)1(17)" + yymmdd); };
+        QCOMPARE(gs1rules::refusal(packExpiring("261209"), std::nullopt, kToday, 0), QString()); // good through today
+        QCOMPARE(gs1rules::refusal(packExpiring("261208"), std::nullopt, kToday, 0), QStringLiteral("已过期！\n有效期至 2026-12-08"));
+        QCOMPARE(gs1rules::refusal(packExpiring("261100"), std::nullopt, kToday, 0), QStringLiteral("已过期！\n有效期至 2026-11-30"));
+        QCOMPARE(gs1rules::refusal(packExpiring("261200"), std::nullopt, kToday, 0), QString());
+        QCOMPARE(gs1rules::refusal(packExpiring("270107"), std::nullopt, kToday, 30),
+                 QStringLiteral("有效期不足 30 天！\n有效期至 2027-01-07"));
+        QCOMPARE(gs1rules::refusal(packExpiring("270108"), std::nullopt, kToday, 30), QString()); // exactly 30 days left
+        QCOMPARE(gs1rules::refusal(scan("(01)09501101530003(21)1"), std::nullopt, kToday, 3650), QString()); // no expiry: nothing to check
+    }
+};
+
+QTEST_GUILESS_MAIN(TestGs1Rules)
+#include "tst_gs1_rules.moc"
