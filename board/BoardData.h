@@ -38,9 +38,6 @@ public:
     // A change as rework::record makes it, through the board's login; its id.
     qint64 rework(const rework::Change &change);
 
-    static constexpr int kListedConflicts = board::kListedConflicts;
-    static constexpr int kLongestName = board::kLongestName;
-    static constexpr int kLongestReason = board::kLongestReason;
 
 private:
     database::Connection &db();

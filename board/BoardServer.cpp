@@ -289,7 +289,7 @@ void BoardServer::decide(const http::Request &request, http::Done done)
                 break;
             }
             done(secured(problem(400, QStringLiteral("请填写姓名（至多 %1 字）和原因（至多 %2 字），并选择保留在哪一箱")
-                                          .arg(BoardData::kLongestName).arg(BoardData::kLongestReason))));
+                                          .arg(kLongestName).arg(kLongestReason))));
         } catch (const RuntimeError &e) {
             done(secured(unavailable(e, QStringLiteral("决定未记录"))));
         }

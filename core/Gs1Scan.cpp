@@ -1,6 +1,7 @@
 #include "core/Gs1Scan.h"
 
 #include "core/Gs1.h"
+#include "core/LineCodec.h"
 
 #include <QHash>
 #include <QStringList>
@@ -112,12 +113,6 @@ QString wrong(const QString &ai, const QString &what)
     return QStringLiteral("GS1 条码不正确：(%1) %2").arg(ai, what);
 }
 
-QString shownChar(QChar c)
-{
-    return c.unicode() < 0x20 || c.unicode() == 0x7F ? QStringLiteral("<0x%1>").arg(c.unicode(), 2, 16, QLatin1Char('0')).toUpper()
-                                                     : QString(c);
-}
-
 // Why the data does not fit the AI's format; "" when it does.
 QString checkData(const QString &ai, const AiFormat &f, const QString &data, const QDate &today)
 {
@@ -138,7 +133,7 @@ QString checkData(const QString &ai, const AiFormat &f, const QString &data, con
         const QString piece = data.mid(at, last ? left : p.most);
         for (QChar c : piece)
             if (p.digits ? !isDigit(c) : !isCset82(c))
-                return wrong(ai, (p.digits ? QStringLiteral("只能是数字，含有“%1”") : QStringLiteral("含有不允许的字符“%1”")).arg(shownChar(c)));
+                return wrong(ai, (p.digits ? QStringLiteral("只能是数字，含有“%1”") : QStringLiteral("含有不允许的字符“%1”")).arg(linecodec::shown(c)));
         if (p.check == Check::CheckDigit) {
             const int expected = checkDigit(piece.chopped(1));
             if (expected != piece.back().unicode() - '0')

@@ -7,6 +7,19 @@ bool isControl(char16_t u)
     return u < 0x20 || (u >= 0x7F && u <= 0x9F);
 }
 
+QString shown(QChar c)
+{
+    if (!isControl(c.unicode()))
+        return QString(c);
+    switch (c.unicode()) {
+    case 0x00: return QStringLiteral("<NUL>");
+    case 0x09: return QStringLiteral("<TAB>");
+    case 0x0A: return QStringLiteral("<LF>");
+    case 0x0D: return QStringLiteral("<CR>");
+    default: return QStringLiteral("<0x%1>").arg(QString::number(c.unicode(), 16).toUpper().rightJustified(2, QLatin1Char('0')));
+    }
+}
+
 namespace {
 
 bool mustEscape(char16_t u, Escape what)

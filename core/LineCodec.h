@@ -16,6 +16,10 @@ namespace linecodec {
 // control codes just as 0x00–0x1F are).
 bool isControl(char16_t u);
 
+// A character as a message shows it: a control character by name ("<TAB>", "<0x1D>"),
+// any other as itself.
+QString shown(QChar c);
+
 enum class Escape {
     Controls,          // a text that fills the rest of a line
     ControlsAndBlanks, // a text among other fields of a line

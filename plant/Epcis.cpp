@@ -17,6 +17,8 @@ namespace epcis {
 
 namespace {
 
+using database::text;
+
 constexpr int kRowsPerFetch = 5000;
 // The namespace of this program's event ids (a fixed, random UUID).
 const QUuid kEventNamespace(QStringLiteral("{9d6f3c2a-4b71-4e0c-8a5f-1f2e7c3b9d40}"));
@@ -136,11 +138,6 @@ void eachRow(database::Connection &db, const QString &select, const QStringList 
             break;
     }
     db.runScript(QStringLiteral("CLOSE rows"));
-}
-
-QString text(const database::Row &r, size_t i)
-{
-    return r[i].value_or(QString());
 }
 
 } // namespace

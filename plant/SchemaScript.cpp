@@ -11,8 +11,10 @@ namespace {
 
 std::optional<QString> expanded(const QString &path, int depth)
 {
+    if (depth > 4) // the program's own files include at most one level
+        return std::nullopt;
     const std::optional<QByteArray> bytes = builtin::read(path);
-    if (!bytes || depth > 4) // the program's own files include at most one level
+    if (!bytes)
         return std::nullopt;
     const QString folder = path.section(QLatin1Char('/'), 0, -2);
     QStringList lines = QString::fromUtf8(*bytes).split(QLatin1Char('\n'));

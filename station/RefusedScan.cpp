@@ -21,17 +21,6 @@ bool isControl(QChar c)
     return linecodec::isControl(c.unicode());
 }
 
-QString controlName(QChar c)
-{
-    switch (c.unicode()) {
-    case 0x00: return QStringLiteral("<NUL>");
-    case 0x09: return QStringLiteral("<TAB>");
-    case 0x0A: return QStringLiteral("<LF>");
-    case 0x0D: return QStringLiteral("<CR>");
-    default: return QStringLiteral("<0x%1>").arg(QString::number(c.unicode(), 16).toUpper().rightJustified(2, QLatin1Char('0')));
-    }
-}
-
 } // namespace
 
 std::optional<qsizetype> firstControlCharacter(const QString &barcode)
@@ -47,7 +36,7 @@ QString readable(const QString &text)
     QString out;
     const qsizetype shown = std::min(text.size(), kShownCharacters);
     for (qsizetype i = 0; i < shown; ++i)
-        out += isControl(text[i]) ? controlName(text[i]) : QString(text[i]);
+        out += linecodec::shown(text[i]);
     if (text.size() > shown)
         out += QStringLiteral("……（共 %1 个字符）").arg(text.size());
     return out;
@@ -86,7 +75,7 @@ QString controlCharacterDetails(const QString &text, qsizetype position)
     return QStringLiteral("收到：%1\n第 %2 个字符是控制字符 %3，可能是扫描枪读错或线路干扰。\n该条码没有记录，请重新扫描该内包。")
         .arg(readable(text))
         .arg(position + 1)
-        .arg(controlName(text[position]));
+        .arg(linecodec::shown(text[position]));
 }
 
 QString shownBytes(const QByteArray &bytes)

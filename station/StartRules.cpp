@@ -118,13 +118,19 @@ TakenUp takeUpJob(PackingState &state, const PackingJob &job, const Fields &type
             changed << QStringLiteral("%1：“%2”（输入的是“%3”）").arg(field.caption, field.kept, field.typed);
         *field.shown = field.kept;
     }
-    const QList<Field> digits = {
-        {nullptr, QStringLiteral("中箱序号长度"), QString::number(job.middleDigits), typedFields.middleDigits},
-        {nullptr, QStringLiteral("外箱序号长度"), QString::number(job.outerDigits), typedFields.outerDigits},
+    // The digit counts stay as typed; the box is labelled by its own.
+    const struct
+    {
+        QString caption;
+        int16_t kept;
+        QString typed;
+    } digits[] = {
+        {QStringLiteral("中箱序号长度"), job.middleDigits, typedFields.middleDigits},
+        {QStringLiteral("外箱序号长度"), job.outerDigits, typedFields.outerDigits},
     };
-    for (const Field &field : digits)
-        if (textnum::tryInt16(field.typed) != std::optional<int16_t>(field.kept.toShort()))
-            changed << QStringLiteral("%1：这一箱按“%2”，输入的“%3”照常保存").arg(field.caption, field.kept, field.typed);
+    for (const auto &d : digits)
+        if (textnum::tryInt16(d.typed) != std::optional<int16_t>(d.kept))
+            changed << QStringLiteral("%1：这一箱按“%2”，输入的“%3”照常保存").arg(d.caption, QString::number(d.kept), d.typed);
     if (!changed.isEmpty())
         out.message = QStringLiteral("外箱 %1 按它开始时的设置继续装，以下各栏已改回：\n%2").arg(outerLabel, changed.join(QLatin1Char('\n')));
     return out;
