@@ -169,6 +169,18 @@ ScanRead refused(const QString &why)
     return {std::nullopt, why};
 }
 
+// In the human-readable form, "(" two to four digits ")" begins the next field: a
+// known AI's, or an unknown one that is refused by its name.
+bool looksLikeAi(const QString &inside)
+{
+    if (inside.size() < 2 || inside.size() > 4)
+        return false;
+    for (QChar c : inside)
+        if (!isDigit(c))
+            return false;
+    return true;
+}
+
 // The human-readable form: "(AI)data(AI)data…".
 ScanRead readHumanReadable(const QString &text, ElementString &out, const QDate &today)
 {
@@ -180,7 +192,7 @@ ScanRead readHumanReadable(const QString &text, ElementString &out, const QDate 
         const QString ai = text.mid(at + 1, close - at - 1);
         if (!table().contains(ai))
             return refused(QStringLiteral("未知的应用标识符 (%1)").arg(ai));
-        // The data runs to the next "(AI)" whose AI is known, or to the end.
+        // The data runs to the next "(AI)", or to the end.
         qsizetype next = close + 1;
         while (next < text.size()) {
             next = text.indexOf(QLatin1Char('('), next);
@@ -189,7 +201,7 @@ ScanRead readHumanReadable(const QString &text, ElementString &out, const QDate 
                 break;
             }
             const qsizetype end = text.indexOf(QLatin1Char(')'), next);
-            if (end > next && table().contains(text.mid(next + 1, end - next - 1)))
+            if (end > next && looksLikeAi(text.mid(next + 1, end - next - 1)))
                 break;
             ++next;
         }

@@ -173,6 +173,9 @@ Outbox::Parsed Outbox::parse(size_t limit, QByteArray *content) const
                 log.unreadable(line);
             if (wanted)
                 open->rows.push_back({*kind, *text});
+        } else if (keyword == kGs1) {
+            if (wanted && !attachFields(open->rows, rest))
+                log.unreadable(line);
         } else if (keyword == kEnd) {
             parsed.spans.push_back({open->id, openFrom, line.to});
             if (wanted)

@@ -115,6 +115,7 @@ ScanSettings readScanSettings()
                        QStringLiteral("全厂查重的等待时间（毫秒）%1；本次按 150").arg(textnum::rangeRule(budget, 0, kMaxSettleMs)));
     }
 
+    s.gs1 = readGs1Settings(s.problems);
     s.stime = read("waittime", "stime", config::path());
     const std::optional<int32_t> ms = textnum::tryInt32(s.stime);
     s.stimeUsable = ms && *ms >= 0 && *ms <= kMaxSettleMs;
@@ -122,6 +123,27 @@ ScanSettings readScanSettings()
         addProblem(s.problems, "waittime", "stime", s.stime,
                    QStringLiteral("等待时间（毫秒）") + textnum::rangeRule(s.stime, 0, kMaxSettleMs));
     return s;
+}
+
+Gs1Settings readGs1Settings(QStringList &problems)
+{
+    Gs1Settings g;
+    Reader read(problems);
+    const QString scans = read("gs1", "scans", config::path()).trimmed();
+    if (scans == QLatin1String("1"))
+        g.scans = true;
+    else if (!scans.isEmpty() && scans != QLatin1String("0"))
+        addProblem(problems, "gs1", "scans", scans, QStringLiteral("只能为 1（内包为 GS1 条码）或 0；本次按 0"));
+    const QString days = read("gs1", "shelf_days", config::path()).trimmed();
+    if (!days.isEmpty()) {
+        const std::optional<int32_t> n = textnum::tryInt32(days);
+        if (n && *n >= 0 && *n <= kMaxShelfDays)
+            g.shelfDays = *n;
+        else
+            addProblem(problems, "gs1", "shelf_days", days,
+                       QStringLiteral("最短剩余有效期（天）%1；本次按 0").arg(textnum::rangeRule(days, 0, kMaxShelfDays)));
+    }
+    return g;
 }
 
 PlantSettings readPlantSettings(const QString &programFolder, const PasswordCheck &passwordIn)

@@ -23,9 +23,19 @@ constexpr qsizetype kMaxStationName = 200;
 // The digit count that labels use while a stored one is missing or not a whole number.
 constexpr int16_t kFallbackDigits = 3;
 
+// Inner packs marked with GS1 element strings.
+struct Gs1Settings
+{
+    bool scans = false; // [gs1] scans = 1: a scan is a GS1 element string, known by its GTIN and serial
+    int32_t shelfDays = 0; // [gs1] shelf_days: the least shelf life, in days, a pack must have left
+};
+// The longest shelf life asked for: a hundred years.
+constexpr int32_t kMaxShelfDays = 36500;
+
 // What the scan window needs.
 struct ScanSettings
 {
+    Gs1Settings gs1;
     std::optional<int16_t> innerLen; // [length] nlen, when usable
     std::optional<int32_t> port;     // [com] ComPort1, when 1..32767
     QString cfMode;                  // [cf] cf, as stored
@@ -82,6 +92,8 @@ struct PrintSettings
 };
 
 ScanSettings readScanSettings();
+// [gs1], its problems added to problems.
+Gs1Settings readGs1Settings(QStringList &problems);
 PrintSettings readPrintSettings();
 // What a url's password is ("" when none), or nothing with *problem set when the
 // url cannot be read; the plant record's library knows (plant::readSettings).

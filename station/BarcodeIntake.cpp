@@ -8,6 +8,7 @@
 #include "platform/MessageBox.h"
 #include "platform/Sound.h"
 #include "station/DayIndex.h"
+#include "station/Gs1Rules.h"
 #include "station/PlantHandoff.h"
 #include "station/RefusalRecord.h"
 #include "station/RefusedScan.h"
@@ -30,6 +31,9 @@ const QString BarcodeIntake::kUndecodable = QStringLiteral("条码中含有无�
 const QString BarcodeIntake::kHandlingFailed = QStringLiteral("扫描处理失败！");
 const QString BarcodeIntake::kDiscarded = QStringLiteral("串口打开前收到的数据已丢弃！");
 const QString BarcodeIntake::kSsccUsedUp = QStringLiteral("外箱序号已用完！");
+const QString BarcodeIntake::kNotOneScan = QStringLiteral("收到的不是一次完整的扫描！");
+const QString BarcodeIntake::kEndOfLot = QStringLiteral("\n本批最后一箱请按 F8 封箱。");
+const QString BarcodeIntake::kNothingToClose = QStringLiteral("当前外箱中还没有内包，无需封箱。");
 
 BarcodeIntake::BarcodeIntake(PackingState &state, Box &box, MessageBox &messages, BoxExport &boxExport,
                              SoundPlayer &sounds, std::function<QDateTime()> clock)
@@ -59,6 +63,12 @@ void BarcodeIntake::receiveBytes(const QByteArray &bytes, qint64 dropped)
 void BarcodeIntake::receive(const QString &text, qint64 dropped)
 {
     m_lastScanListed = false;
+    if (const std::optional<Pack> pack = m_gs1 ? gs1PackOf(text, dropped) : packOf(text, dropped))
+        take(text, *pack);
+}
+
+std::optional<Pack> BarcodeIntake::packOf(const QString &text, qint64 dropped)
+{
     // Counted in characters as decoded: one beyond the Basic Multilingual Plane is one.
     const QList<uint> characters = text.toUcs4();
     if (characters.size() != m_state.iInnerLen) {
@@ -68,7 +78,7 @@ void BarcodeIntake::receive(const QString &text, qint64 dropped)
         m_sounds.play(Sound::Refused);
         m_messages.show(kWrongLength + QLatin1Char('\n')
                         + refused::wrongLengthDetails(text, m_state.iInnerLen, dropped, recorded.file) + recorded.problem);
-        return;
+        return std::nullopt;
     }
     const int barcodeLength = m_state.iInnerLen - kTerminatorLength;
     if (barcodeLength < 0)
@@ -81,8 +91,56 @@ void BarcodeIntake::receive(const QString &text, qint64 dropped)
         const Recorded recorded = recordRefusal(kControlCharacter, text);
         m_sounds.play(Sound::Refused);
         m_messages.show(kControlCharacter + QLatin1Char('\n') + refused::controlCharacterDetails(text, *at) + recorded.problem);
-        return;
+        return std::nullopt;
     }
+    return Pack(barcode);
+}
+
+std::optional<Pack> BarcodeIntake::gs1PackOf(const QString &text, qint64 dropped)
+{
+    // One scan, ended by CR LF: GS1 scans have no fixed length, but what one read
+    // holds is still all or nothing.
+    static const QString kCrLf = QStringLiteral("\r\n");
+    if (!text.endsWith(kCrLf) || text.count(kCrLf) != 1) {
+        const Recorded recorded = recordRefusal(kNotOneScan, text);
+        m_sounds.play(Sound::Refused);
+        m_messages.show(kNotOneScan + QLatin1Char('\n') + refused::wrongLengthDetails(text, 0, dropped, recorded.file)
+                        + recorded.problem);
+        return std::nullopt;
+    }
+    const QString barcode = text.chopped(kTerminatorLength);
+    // GS separates fields; every other control character is a misread.
+    if (const std::optional<qsizetype> at = refused::firstControlCharacter(barcode, gs1::kGroupSeparator)) {
+        const Recorded recorded = recordRefusal(kControlCharacter, text);
+        m_sounds.play(Sound::Refused);
+        m_messages.show(kControlCharacter + QLatin1Char('\n') + refused::controlCharacterDetails(text, *at) + recorded.problem);
+        return std::nullopt;
+    }
+    const gs1::ScanRead read = gs1::readScan(barcode, m_clock().date());
+    if (!read.read) {
+        refuse(read.why, QStringLiteral("收到：%1\n该条码没有记录，请重新扫描该内包。").arg(refused::readable(barcode)), text);
+        return std::nullopt;
+    }
+    return gs1rules::packOf(*read.read);
+}
+
+QString BarcodeIntake::gs1Refusal(const Pack &pack) const
+{
+    std::optional<gs1rules::BoxKind> kind;
+    if (const BoxRow *first = m_box.firstPack(); first && !m_box.exportPending())
+        kind = gs1rules::kindOf(first->pack());
+    return gs1rules::refusal(pack, kind, m_clock().date(), m_shelfDays);
+}
+
+void BarcodeIntake::refuse(const QString &reason, const QString &details, const QString &text)
+{
+    const Recorded recorded = recordRefusal(reason, text);
+    m_sounds.play(Sound::Refused);
+    m_messages.show(reason + QLatin1Char('\n') + details + recorded.problem);
+}
+
+void BarcodeIntake::take(const QString &text, const Pack &pack)
+{
     // A full box that could not be exported blocks the next one: no barcode may
     // land in a box that is already complete.
     if (m_box.exportPending())
@@ -91,28 +149,32 @@ void BarcodeIntake::receive(const QString &text, qint64 dropped)
     // A new box whose SSCC would not fit its digits would repeat another box's SSCC
     // or carry a wrong check digit: it is never opened.
     if (m_box.iInnerCount() == 0 && !m_state.ssccProblem(m_state.lOuterNo).isEmpty()) {
-        const Recorded recorded = recordRefusal(kSsccUsedUp, text);
-        m_sounds.play(Sound::Refused);
-        m_messages.show(QStringLiteral("%1\n前缀 %2 只留 %3 位序号，外箱序号 %4 放不下。"
-                                       "这个内包没有装箱；请在设置窗口换用新的外箱前缀或序号。")
-                            .arg(kSsccUsedUp, m_state.sOuterPrefix)
-                            .arg(17 - m_state.sOuterPrefix.size())
-                            .arg(m_state.lOuterNo)
-                        + recorded.problem);
+        refuse(kSsccUsedUp,
+               QStringLiteral("前缀 %1 只留 %2 位序号，外箱序号 %3 放不下。这个内包没有装箱；请在设置窗口换用新的外箱前缀或序号。")
+                   .arg(m_state.sOuterPrefix)
+                   .arg(17 - m_state.sOuterPrefix.size())
+                   .arg(m_state.lOuterNo),
+               text);
         return;
+    }
+    if (pack.isGs1()) {
+        if (const QString why = gs1Refusal(pack); !why.isEmpty()) {
+            refuse(why, QStringLiteral("此包：%1\n该内包没有装箱。").arg(pack.text()) + (gs1rules::isOtherKind(why) ? kEndOfLot : QString()),
+                   text);
+            return;
+        }
     }
     // Everything the scan does is worked out first and made in one step: a refusal
     // or a failure on the way (an overflow) leaves the box and the numbers as they were.
-    const Pack pack(barcode);
     if (const std::optional<DuplicateAt> repeat = findRepeat(pack)) {
-        const Recorded recorded = recordRefusal(kDuplicate, text);
-        m_sounds.play(Sound::Refused);
         QString where;
         if (repeat->earlier)
-            where = QStringLiteral("\n已在外箱 %1（%2 第 %3 行）").arg(repeat->earlier->outerLabel, repeat->earlier->workbook).arg(repeat->earlier->row);
+            where = QStringLiteral("已在外箱 %1（%2 第 %3 行）").arg(repeat->earlier->outerLabel, repeat->earlier->workbook).arg(repeat->earlier->row);
         else if (repeat->plant)
-            where = QStringLiteral("\n已在 %1 的外箱 %2（%3 写入）").arg(repeat->plant->station, repeat->plant->outerLabel, repeat->plant->writtenAt);
-        m_messages.show(kDuplicate + where + recorded.problem);
+            where = QStringLiteral("已在 %1 的外箱 %2（%3 写入）").arg(repeat->plant->station, repeat->plant->outerLabel, repeat->plant->writtenAt);
+        const Recorded recorded = recordRefusal(kDuplicate, text);
+        m_sounds.play(Sound::Refused);
+        m_messages.show(kDuplicate + (where.isEmpty() ? QString() : QLatin1Char('\n') + where) + recorded.problem);
         return;
     }
     const BoxChange change = changeFor(pack);
@@ -126,6 +188,43 @@ void BarcodeIntake::receive(const QString &text, qint64 dropped)
         m_labels->middleFilled(m_box, middleOfLastPack());
     if (m_box.iInnerCount() == m_state.iPerOuter)
         exportFullBox();
+}
+
+void BarcodeIntake::closeShortBox()
+{
+    if (m_box.exportPending()) {
+        exportFullBox(); // closed already, or full: it waits for its export only
+        return;
+    }
+    if (!m_box.holdsPacks()) {
+        m_messages.show(kNothingToClose);
+        return;
+    }
+    const int perOuter = m_box.capacity() == INT16_MAX ? m_state.iPerOuter : m_box.capacity();
+    const int answer = m_messages.ask(QStringLiteral("外箱 %1 只有 %2 个内包（每箱 %3 个）。现在封箱并写入工作簿吗？")
+                                          .arg(m_box.outerLabel()).arg(m_box.iInnerCount()).arg(perOuter),
+                                      {QStringLiteral("封箱"), QStringLiteral("不封箱")}, 1);
+    if (answer != 0)
+        return;
+    // The next middle box, begun when the last one filled, has no pack: its label is
+    // taken back, and its number with it when it is the last one given out.
+    RunningNumbers numbers{m_state.lMiddleNo, m_state.lOuterNo};
+    if (m_box.endsWithEmptyMiddle()) {
+        PackingState labels = m_state;
+        if (m_box.job())
+            m_box.job()->applyTo(labels);
+        if (numbers.middleNo > INT32_MIN && m_box.rows().back().text == labels.middleLabelFor(numbers.middleNo - 1))
+            numbers.middleNo -= 1;
+    }
+    const bool middleUnfilled = !m_box.endsWithEmptyMiddle() && m_state.iPerMiddle > 0
+                                && m_box.iInnerCount() % m_state.iPerMiddle != 0;
+    m_box.closeShort(numbers);
+    m_state.lMiddleNo = numbers.middleNo;
+    m_state.buildLabels();
+    // The short middle box's label is printed now, with its real count.
+    if (m_labels && middleUnfilled)
+        m_labels->middleFilled(m_box, middleOfLastPack());
+    exportFullBox();
 }
 
 QString BarcodeIntake::middleOfLastPack() const
@@ -146,7 +245,11 @@ BarcodeIntake::Recorded BarcodeIntake::recordRefusal(const QString &reason, cons
     if (m_refusalFolder.isEmpty())
         return recorded;
     const QDateTime at = m_clock();
-    const QString why = refusalrecord::record(m_refusalFolder, at, reason.chopped(1), text, bytes);
+    // On record: the reason's first line, without its exclamation mark.
+    QString said = reason.section(QLatin1Char('\n'), 0, 0);
+    if (said.endsWith(QStringLiteral("！")))
+        said.chop(1);
+    const QString why = refusalrecord::record(m_refusalFolder, at, said, text, bytes);
     if (why.isEmpty())
         recorded.file = QStringLiteral("files/") + refusalrecord::fileName(at.date());
     else

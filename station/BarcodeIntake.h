@@ -28,6 +28,9 @@ public:
     static const QString kDuplicate;
     static const QString kControlCharacter;
     static const QString kUndecodable;
+    static const QString kNotOneScan;
+    static const QString kEndOfLot;
+    static const QString kNothingToClose;
 
     // Sounds and the clock default to the operator's and the system's (logic tests
     // that do not listen or set the time).
@@ -44,6 +47,20 @@ public:
     void receiveBytes(const QByteArray &bytes, qint64 dropped = 0);
     // How the scanner's bytes are read: GB18030 (the default), UTF-8 or ISO-8859-1.
     void setEncoding(const QByteArray &encoding) { m_encoding = encoding; }
+
+    // Scans are GS1 element strings: no fixed length, known by their GTIN and serial,
+    // one product, lot and expiry per box, at least shelfDays of shelf life left.
+    void takeGs1Scans(bool on, int shelfDays)
+    {
+        m_gs1 = on;
+        m_shelfDays = shelfDays;
+    }
+    bool takesGs1Scans() const { return m_gs1; }
+
+    // F8: the open box, with fewer packs than its size, written as it is once the
+    // operator confirms; the next pack opens a new box. Told when the box holds no
+    // pack. Raises as the export of a full box does, the box then waiting for it.
+    void closeShortBox();
 
     // A box put back from the journal that is already full goes out at once; a
     // failure raises and leaves it pending for the next scan.
@@ -87,6 +104,15 @@ public:
     static const QString kSsccUsedUp;
 
 private:
+    // The pack a scan holds, or nothing when it was refused (and told).
+    std::optional<Pack> packOf(const QString &text, qint64 dropped);
+    std::optional<Pack> gs1PackOf(const QString &text, qint64 dropped);
+    // The pack goes into the box, unless a rule of the box refuses it.
+    void take(const QString &text, const Pack &pack);
+    // Why a GS1 pack may not go into this box; "" when it may.
+    QString gs1Refusal(const Pack &pack) const;
+    // Told, on record and sounded: reason (its first line on record) and what follows it.
+    void refuse(const QString &reason, const QString &details, const QString &text);
     // Where a repeated barcode already is: this box (no earlier) or an earlier box of the day.
     struct DuplicateAt
     {
@@ -128,4 +154,6 @@ private:
     int m_plantBudgetMs = 0;
     std::function<void(int)> m_pause;
     QByteArray m_encoding = "GB18030";
+    bool m_gs1 = false;
+    int m_shelfDays = 0;
 };

@@ -38,6 +38,14 @@ QString Box::outerLabel() const
     return {};
 }
 
+const BoxRow *Box::firstPack() const
+{
+    for (const BoxRow &row : m_rows)
+        if (row.kind == BoxRow::Pack)
+            return &row;
+    return nullptr;
+}
+
 int16_t Box::capacity() const
 {
     return m_job && m_job->perOuter > 0 ? m_job->perOuter : INT16_MAX;
@@ -141,6 +149,25 @@ void Box::empty(int32_t middleNo, int32_t outerNo)
     } clear{*this};
     if (m_log)
         m_log->emptied(middleNo, outerNo);
+}
+
+bool Box::endsWithEmptyMiddle() const
+{
+    return m_rows.size() > 2 && m_rows.back().kind == BoxRow::MiddleLabel;
+}
+
+bool Box::closeShort(const RunningNumbers &numbers)
+{
+    const bool takeBack = endsWithEmptyMiddle();
+    if (m_log)
+        m_log->closedShort(takeBack, numbers);
+    if (takeBack) {
+        m_rows.pop_back();
+        if (m_view)
+            m_view->reset();
+    }
+    m_exportPending = true;
+    return takeBack;
 }
 
 void Box::numbersAdvanced(int32_t middleNo, int32_t outerNo)

@@ -16,14 +16,18 @@
 struct BoxRow
 {
     enum Kind : uint8_t { OuterLabel = 0, MiddleLabel = 1, Pack = 2 };
+    BoxRow() = default;
+    BoxRow(Kind k, QString t, std::vector<gs1::Element> f = {}) : kind(k), text(std::move(t)), fields(std::move(f)) {}
+
     Kind kind = Pack;
     QString text;
+    std::vector<gs1::Element> fields; // a GS1 pack's, as scanned; none for a label or a pack known by its text
 
     QString cell(int column) const { return column == int(kind) ? text : QString(); }
     // The pack a pack row holds.
-    ::Pack pack() const { return ::Pack(text); }
-    static BoxRow of(const ::Pack &pack) { return {Pack, pack.text()}; }
-    bool operator==(const BoxRow &o) const { return kind == o.kind && text == o.text; }
+    ::Pack pack() const { return fields.empty() ? ::Pack(text) : ::Pack(fields, text); }
+    static BoxRow of(const ::Pack &pack) { return {Pack, pack.text(), pack.fields()}; }
+    bool operator==(const BoxRow &o) const { return kind == o.kind && text == o.text && fields == o.fields; }
 };
 
 // The running numbers as they stand after a change.
@@ -55,6 +59,10 @@ public:
     virtual void jobChanged(const PackingJob &job) = 0;
     virtual void emptied(int32_t middleNo, int32_t outerNo) = 0;
     virtual void numbersAdvanced(int32_t middleNo, int32_t outerNo) = 0;
+    // The box is closed short: the last row taken back when takeBack (a middle label
+    // with no pack under it), the running numbers as they then stand, and the box
+    // waiting for its export, all as one.
+    virtual void closedShort(bool takeBack, const RunningNumbers &numbers) = 0;
 };
 
 // The open outer box: its rows in the order listed, the pack count, the job it is
@@ -83,6 +91,8 @@ public:
     bool holdsPacks() const { return m_packs > 0; }
     // The label of its outer label row, "" before it has one.
     QString outerLabel() const;
+    // The first pack row, if the box has one: what a GS1 box's product and lot are set by.
+    const BoxRow *firstPack() const;
     // Whether the box holds this pack (by its identity, however it was spelled).
     bool contains(const ::Pack &pack) const { return m_barcodes.contains(pack.identity()); }
     const std::optional<PackingJob> &job() const { return m_job; }
@@ -109,6 +119,13 @@ public:
     // but the box is emptied all the same.
     void empty(int32_t middleNo, int32_t outerNo);
     void numbersAdvanced(int32_t middleNo, int32_t outerNo);
+    // Closed with fewer packs than its size, to be exported as it is: a middle label
+    // row after the last pack (the next middle box, begun when the last one filled)
+    // is taken back. Returns whether it was; numbers are the running numbers after it.
+    // Logged first, as one; a failing log raises and changes nothing.
+    bool closeShort(const RunningNumbers &numbers);
+    // Whether the last row is a middle label with no pack under it.
+    bool endsWithEmptyMiddle() const;
 
     // Puts back a box as a journal kept it; not logged (it came from the log).
     // Raises, changing nothing, when it holds more packs than a box can.

@@ -135,6 +135,9 @@ std::optional<BoxJournal::Saved> BoxJournal::load(const QString &programFolder)
             if (!text)
                 log.unreadable(line);
             saved.rows.push_back({*kind, *text});
+        } else if (keyword == kGs1) {
+            if (!attachFields(saved.rows, rest))
+                log.unreadable(line);
         } else if (keyword == kRemove) {
             if (saved.rows.empty())
                 log.unreadable(line);
@@ -241,6 +244,15 @@ void BoxJournal::emptied(int32_t middleNo, int32_t outerNo)
         m_rewriteFirst = content;
         throw;
     }
+}
+
+void BoxJournal::closedShort(bool takeBack, const RunningNumbers &numbers)
+{
+    QByteArray lines = linecodec::line(kBegin);
+    if (takeBack)
+        lines += linecodec::line(kRemove);
+    lines += numbersLine(numbers.middleNo, numbers.outerNo) + linecodec::line(kPending, {"1"}) + linecodec::line(kEnd);
+    write(lines);
 }
 
 void BoxJournal::numbersAdvanced(int32_t middleNo, int32_t outerNo)

@@ -18,7 +18,8 @@
 //   outer W002         an outer label row added
 //   middle Z004        a middle label row added
 //   pack A00017        an inner pack row added
-//   remove             the last row taken back (written by earlier versions)
+//   gs1 01 09501101530003 21 A1B2   a GS1 pack's fields, AI and data by turns (after its row)
+//   remove             the last row taken back (a box closed short gives back its empty middle label)
 //   pending 1          the full box waits for its export (0: no longer)
 //   export 14 files/20261207.xls   the box is about to be written there, from sheet row 14
 //   begin … end        the lines between belong to one scan: all of them count, or none
@@ -69,6 +70,7 @@ public:
     // box already in the workbook never stays in front of the next one.
     void emptied(int32_t middleNo, int32_t outerNo) override;
     void numbersAdvanced(int32_t middleNo, int32_t outerNo) override;
+    void closedShort(bool takeBack, const RunningNumbers &numbers) override;
 
     const QString &path() const { return m_log.path(); }
 

@@ -38,7 +38,38 @@ std::optional<QString> unescaped(const QByteArray &bytes)
 
 QByteArray rowLine(const BoxRow &row)
 {
-    return linecodec::line(keywordOf(row.kind), {escaped(row.text)});
+    QByteArray out = linecodec::line(keywordOf(row.kind), {escaped(row.text)});
+    if (row.kind != BoxRow::Pack || row.fields.empty())
+        return out;
+    QByteArrayList fields;
+    for (const gs1::Element &e : row.fields)
+        fields << escaped(e.ai, true) << escaped(e.data, true);
+    QByteArray rest = fields.join(' ');
+    return out + linecodec::line(keyword::kGs1, {rest});
+}
+
+std::optional<std::vector<gs1::Element>> fieldsFrom(const QByteArray &rest)
+{
+    const QByteArrayList parts = rest.split(' ');
+    if (parts.size() % 2 != 0 || rest.isEmpty())
+        return std::nullopt;
+    std::vector<gs1::Element> fields;
+    for (qsizetype i = 0; i < parts.size(); i += 2) {
+        const std::optional<QString> ai = unescaped(parts[i]), data = unescaped(parts[i + 1]);
+        if (!ai || !data || ai->isEmpty())
+            return std::nullopt;
+        fields.push_back({*ai, *data});
+    }
+    return fields;
+}
+
+bool attachFields(std::vector<BoxRow> &rows, const QByteArray &rest)
+{
+    std::optional<std::vector<gs1::Element>> fields = fieldsFrom(rest);
+    if (!fields || rows.empty() || rows.back().kind != BoxRow::Pack || !rows.back().fields.empty())
+        return false;
+    rows.back().fields = std::move(*fields);
+    return true;
 }
 
 QString timeText(const QDateTime &at)

@@ -19,6 +19,7 @@ namespace keyword {
 inline const QByteArray kOuter = "outer";     // an outer label row
 inline const QByteArray kMiddle = "middle";   // a middle label row
 inline const QByteArray kPack = "pack";       // an inner pack row
+inline const QByteArray kGs1 = "gs1";         // the GS1 fields of the pack row before it, AI and data by turns
 inline const QByteArray kJob = "job";         // the box's job
 inline const QByteArray kNumbers = "numbers"; // journal: the running numbers as they now stand
 inline const QByteArray kRemove = "remove";   // journal: the last row taken back (earlier versions)
@@ -43,8 +44,14 @@ std::optional<QString> unescaped(const QByteArray &bytes);
 // instant wherever it is read, the station's clock as the operator saw it.
 QString timeText(const QDateTime &at);
 
-// "pack A00017\n"
+// "pack A00017\n"; a GS1 pack's row is followed by its fields:
+// "pack (01)09501101530003(21)A1B2\ngs1 01 09501101530003 21 A1B2\n".
 QByteArray rowLine(const BoxRow &row);
+// The fields from what follows "gs1 "; nothing when they do not read.
+std::optional<std::vector<gs1::Element>> fieldsFrom(const QByteArray &rest);
+// A "gs1" line read: it gives its fields to the pack row before it, which must not have
+// any yet. False when it cannot (the file is then unreadable there).
+bool attachFields(std::vector<BoxRow> &rows, const QByteArray &rest);
 // "job 2 10 3 3 Z  W \n": sizes, digit counts, prefixes and suffixes.
 QByteArray jobLine(const PackingJob &job);
 // The job from what follows "job "; nothing when it does not read.

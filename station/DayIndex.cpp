@@ -4,6 +4,7 @@
 #include "station/Box.h"
 #include "station/BoxExport.h"
 #include "station/DayWorkbooks.h"
+#include "station/Gs1Rules.h"
 #include "station/PackSearch.h"
 
 #include <QFileInfo>
@@ -15,9 +16,12 @@ void DayIndex::load(const QString &programFolder, const QDate &day)
     m_barcodes.clear();
     for (const int n : dayworkbooks::existing(programFolder, day)) {
         try {
-            for (const packsearch::Listed &p : packsearch::packsOf(dayworkbooks::path(programFolder, day, n)))
-                if (!p.pack.isEmpty()) // a cleared cell is nothing a scan repeats
-                    m_barcodes.insert(p.pack.identity(), {p.outerLabel, p.workbook, p.row}); // the later row wins: either says "already there"
+            for (const packsearch::Listed &p : packsearch::packsOf(dayworkbooks::path(programFolder, day, n))) {
+                if (p.pack.isEmpty()) // a cleared cell is nothing a scan repeats
+                    continue;
+                const Pack pack = m_gs1 ? gs1rules::listedPack(p.pack.text(), day) : p.pack;
+                m_barcodes.insert(pack.identity(), {p.outerLabel, p.workbook, p.row}); // the later row wins: either says "already there"
+            }
         } catch (const RuntimeError &) {
             // An unreadable workbook cannot be checked against; the export tells about it.
         }

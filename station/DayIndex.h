@@ -24,6 +24,8 @@ public:
         int32_t row = 0;  // sheet row from 1
     };
 
+    // Workbook cells that read as GS1 packs are known by their GTIN and serial.
+    void readGs1Packs(bool on) { m_gs1 = on; }
     // Reads the day's workbooks (those that cannot be read are skipped: their
     // boxes are told about when the station writes to them).
     void load(const QString &programFolder, const QDate &day);
@@ -38,5 +40,6 @@ public:
 private:
     QString m_folder;
     QDate m_day;
+    bool m_gs1 = false;
     QHash<QString, Where> m_barcodes; // by pack identity
 };

@@ -23,19 +23,28 @@ QString differs(const QString &what, const QString &ai, const std::optional<QStr
 
 } // namespace
 
-BoxKind kindOf(const gs1::ElementString &pack)
+BoxKind kindOf(const Pack &pack)
 {
     return {pack.value(kGtin).value_or(QString()), pack.value(kLot), pack.value(kExpiry)};
 }
 
-QString identityOf(const gs1::ElementString &pack)
+Pack listedPack(const QString &text, const QDate &day)
 {
-    const std::optional<QString> gtin = pack.value(kGtin), serial = pack.value(kSerial);
-    // A serial is unique only within its GTIN; the separator is no character of either.
-    return gtin && serial ? *gtin + QLatin1Char('\n') + *serial : QString();
+    if (!text.startsWith(QLatin1Char('(')))
+        return Pack(text);
+    const gs1::ScanRead read = gs1::readScan(text, day);
+    if (!read.read || !read.read->value(kGtin) || !read.read->value(kSerial))
+        return Pack(text);
+    return Pack(read.read->elements, text);
 }
 
-QString refusal(const gs1::ElementString &pack, const std::optional<BoxKind> &box, const QDate &today, int shelfDays)
+bool isOtherKind(const QString &refusal)
+{
+    return refusal.startsWith(QStringLiteral("产品与本箱不同")) || refusal.startsWith(QStringLiteral("批号与本箱不同"))
+           || refusal.startsWith(QStringLiteral("有效期与本箱不同"));
+}
+
+QString refusal(const Pack &pack, const std::optional<BoxKind> &box, const QDate &today, int shelfDays)
 {
     if (!pack.value(kGtin))
         return QStringLiteral("缺少产品代码 (01)");

@@ -23,10 +23,10 @@ bool isControl(QChar c)
 
 } // namespace
 
-std::optional<qsizetype> firstControlCharacter(const QString &barcode)
+std::optional<qsizetype> firstControlCharacter(const QString &barcode, std::optional<char16_t> allowed)
 {
     for (qsizetype i = 0; i < barcode.size(); ++i)
-        if (isControl(barcode[i]))
+        if (isControl(barcode[i]) && barcode[i].unicode() != allowed)
             return i;
     return std::nullopt;
 }
@@ -46,8 +46,12 @@ QString wrongLengthDetails(const QString &text, int16_t expectedLength, qint64 d
 {
     const QStringList pieces = refusalrecord::piecesOf(text);
     QStringList lines;
-    lines << QStringLiteral("收到 %1 个字符（每次扫描应为 %2 个），按回车换行分为 %3 段：")
-                 .arg(text.size()).arg(expectedLength).arg(pieces.size());
+    if (expectedLength > 0)
+        lines << QStringLiteral("收到 %1 个字符（每次扫描应为 %2 个），按回车换行分为 %3 段：")
+                     .arg(text.size()).arg(expectedLength).arg(pieces.size());
+    else
+        lines << QStringLiteral("收到 %1 个字符（每次扫描应为以回车换行结束的一段），按回车换行分为 %2 段：")
+                     .arg(text.size()).arg(pieces.size());
     auto list = [&](qsizetype i) {
         lines << QStringLiteral("  %1. %2").arg(i + 1).arg(readable(pieces[i]));
     };

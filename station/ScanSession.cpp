@@ -33,6 +33,8 @@ void ScanSession::configure(const settings::ScanSettings &read, std::function<vo
     }
     m_intake.sCfMode = read.cfMode;
     m_intake.recordRefusalsIn(dayworkbooks::filesFolder(m_parts.programFolder));
+    m_intake.takeGs1Scans(read.gs1.scans, read.gs1.shelfDays);
+    m_dayIndex.readGs1Packs(read.gs1.scans);
     if (read.dayWide) {
         m_dayIndex.load(m_parts.programFolder, m_parts.clock().date());
         m_intake.checkWholeDay(&m_dayIndex);
@@ -113,6 +115,28 @@ void ScanSession::MSComm1_OnComm()
     m_handlingScan = false;
 }
 
+void ScanSession::closeShortBox()
+{
+    if (m_handlingScan)
+        return; // a scan's wait or message is up: the operator presses F8 once it is done
+    m_handlingScan = true;
+    SerialPort &port = m_link.port();
+    const bool listening = port.rThreshold() > 0;
+    if (listening)
+        port.setRThreshold(0); // a scan during the question stays buffered for its own event
+    try {
+        m_intake.closeShortBox();
+    } catch (const RuntimeError &e) {
+        noteFailure(e);
+        m_parts.sounds.play(Sound::Refused);
+        m_parts.messages.show(QStringLiteral("封箱失败：%1\n外箱 %2 的内包都保留在清单中，等待写入工作簿。")
+                                  .arg(e.description(), m_box.outerLabel()));
+    }
+    m_handlingScan = false;
+    if (listening)
+        port.setRThreshold(1);
+}
+
 void ScanSession::errorPath(const RuntimeError &error, const QString &text, bool listed)
 {
     noteFailure(error);
@@ -175,6 +199,7 @@ ScanSession::Status ScanSession::status() const
     } else {
         s.lastBox = QStringLiteral("上一箱：尚无");
     }
+    s.keys = QStringLiteral("F8 不足一箱时封箱");
     if (m_parts.labels)
         s.print = m_parts.labels->stateLine();
     s.plantRecord = plantRecordLine();

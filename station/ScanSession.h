@@ -70,6 +70,10 @@ public:
     // The port's event: a scan is waited for (the settle time), read and taken in;
     // a failure on the way is told, put on record and the port opened afresh.
     void MSComm1_OnComm();
+    // F8: the open box closed short and written, once the operator confirms. A scan
+    // that comes meanwhile waits on the line and is taken in afterwards; a failure
+    // is told and the box waits for its export like a full one.
+    void closeShortBox();
     // Whether a scan is being handled further up the call chain (in its wait or a message).
     bool handlingScan() const { return m_handlingScan; }
     // One scan as read from the port; raises as intake does.
@@ -96,6 +100,7 @@ public:
         QString plantRecord; // where the plant record stands; "" without one
         QString alarm;       // what the operator must see at once, in red; "" when nothing
         QString print;       // where the labels stand; "" without a printer
+        QString keys;        // the window's keys
     };
     Status status() const;
     QString plantRecordLine() const;

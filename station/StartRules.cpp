@@ -66,7 +66,7 @@ Verdict judge(const Fields &f, const PackingState &current, const LabelHandoff *
     if (const QString why = fieldRefusal(f); !why.isEmpty())
         return {Verdict::Refused, why};
     if (!textnum::isNumeric(f.perOuter))
-        return {Verdict::MiddleSizeOnly};
+        return {Verdict::MiddleSizeOnly, {}};
     v.perOuter = textnum::toInt16(f.perOuter);
     v.middleNo = textnum::toInt32(f.middleNo);
     v.outerNo = textnum::toInt32(f.outerNo);

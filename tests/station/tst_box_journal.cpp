@@ -64,6 +64,7 @@ public:
     void jobChanged(const PackingJob &) override {}
     void emptied(int32_t m, int32_t o) override { note(); m_middle = m; m_outer = o; }
     void numbersAdvanced(int32_t m, int32_t o) override { note(); m_middle = m; m_outer = o; }
+    void closedShort(bool, const RunningNumbers &n) override { note(); m_middle = n.middleNo; m_outer = n.outerNo; }
     void note() { states << describe(m_box, m_middle, m_outer); }
     QStringList states;
 
@@ -211,6 +212,7 @@ private slots:
                 throw RuntimeError(RuntimeError::WorkbookFailed, QStringLiteral("test"), QStringLiteral("磁盘已满"));
             }
             void numbersAdvanced(int32_t, int32_t) override {}
+            void closedShort(bool, const RunningNumbers &) override {}
         } log;
         PackingState state;
         journalscript::setUp(state);

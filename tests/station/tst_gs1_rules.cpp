@@ -6,12 +6,12 @@ namespace {
 
 const QDate kToday(2026, 12, 9);
 
-gs1::ElementString scan(const QString &text)
+Pack scan(const QString &text)
 {
     const gs1::ScanRead r = gs1::readScan(text, kToday);
     if (!r.read)
         qFatal("the test's scan does not read: %s", qPrintable(r.why));
-    return *r.read;
+    return gs1rules::packOf(*r.read);
 }
 
 } // namespace
@@ -25,16 +25,30 @@ private slots:
     void aPackIsItsProductAndSerial()
     {
         const QString gs(QChar(gs1::kGroupSeparator));
-        const QString a = gs1rules::identityOf(scan("(01)09501101530003(21)A1B2(10)L24(17)270630"));
-        QCOMPARE(gs1rules::identityOf(scan("]d2" + gs + "17270630" "0109501101530003" "10L24" + gs + "21A1B2" + gs)), a);
-        QVERIFY(gs1rules::identityOf(scan("(01)09501101530003(21)A1B3")) != a);
-        QVERIFY(gs1rules::identityOf(scan("(01)00614141123452(21)A1B2")) != a);
-        QCOMPARE(gs1rules::identityOf(scan("(01)09501101530003")), QString());
+        const Pack a = scan("(01)09501101530003(21)A1B2(10)L24(17)270630");
+        const Pack b = scan("]d2" + gs + "17270630" "0109501101530003" "10L24" + gs + "21A1B2" + gs);
+        QCOMPARE(b, a);
+        QCOMPARE(qHash(b), qHash(a));
+        QCOMPARE(b.text(), QStringLiteral("(17)270630(01)09501101530003(10)L24(21)A1B2")); // fields in the order scanned
+        QVERIFY(scan("(01)09501101530003(21)A1B3") != a);
+        QVERIFY(scan("(01)00614141123452(21)A1B2") != a);
+        // Without a serial a pack is its text (it is never accepted, see below).
+        QCOMPARE(scan("(01)09501101530003").identity(), QStringLiteral("(01)09501101530003"));
+        // A workbook's cell: a GS1 pack when it reads as one, else its text; the cell's text kept.
+        QCOMPARE(gs1rules::listedPack(a.text(), kToday), a);
+        QCOMPARE(gs1rules::listedPack(a.text(), kToday).text(), a.text());
+        QVERIFY(gs1rules::listedPack(QStringLiteral("(01)09501101530003(21)A1B3"), kToday).isGs1());
+        QVERIFY(!gs1rules::listedPack(QStringLiteral("A0001"), kToday).isGs1());
+        QVERIFY(!gs1rules::listedPack(QStringLiteral("(01)09501101530004(21)A1B3"), kToday).isGs1()); // wrong check digit
+        // Data may hold parentheses: the next field begins only at a known "(AI)".
+        const Pack paren = scan("(01)09501101530003(21)A(1)B");
+        QCOMPARE(paren.value(QStringLiteral("21")), QStringLiteral("A(1)B"));
+        QCOMPARE(gs1rules::listedPack(paren.text(), kToday), paren);
     }
 
     void oneProductLotAndExpiryPerBox()
     {
-        const gs1::ElementString first = scan("(01)09501101530003(21)1(10)L24(17)270630");
+        const Pack first = scan("(01)09501101530003(21)1(10)L24(17)270630");
         const gs1rules::BoxKind box = gs1rules::kindOf(first);
         QCOMPARE(gs1rules::refusal(first, std::nullopt, kToday, 0), QString());
         QCOMPARE(gs1rules::refusal(scan("(01)09501101530003(21)2(10)L24(17)270630"), box, kToday, 0), QString());

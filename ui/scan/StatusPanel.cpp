@@ -23,7 +23,8 @@ StatusPanel::StatusPanel(QWidget *parent) : QWidget(parent)
     lblAlarm = line("lblAlarm");
     lblAlarm->setStyleSheet(QStringLiteral("color: #c00000; font-weight: bold;"));
     lblAlarm->hide();
-    for (QLabel *l : {lblBox, lblPacks, lblLastBox, lblScanner, lblPlant, lblPrint, lblAlarm})
+    lblKeys = line("lblKeys");
+    for (QLabel *l : {lblBox, lblPacks, lblLastBox, lblScanner, lblPlant, lblPrint, lblAlarm, lblKeys})
         layout->addWidget(l);
     layout->addStretch();
 }
@@ -48,6 +49,11 @@ void StatusPanel::showLabels(const QString &outer, const QString &middle)
 void StatusPanel::showPacks(int packs, int perOuter)
 {
     lblPacks->setText(QStringLiteral("内包 %1 / %2").arg(packs).arg(perOuter));
+}
+
+void StatusPanel::showKeys(const QString &text)
+{
+    lblKeys->setText(text);
 }
 
 void StatusPanel::showLastBox(const QString &text)

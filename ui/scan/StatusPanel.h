@@ -23,6 +23,8 @@ public:
     void showPrint(const QString &text);
     // In red, while there is something the operator must see at once ("": hidden).
     void showAlarm(const QString &text);
+    // The window's keys.
+    void showKeys(const QString &text);
 
 private:
     QLabel *line(const char *name);
@@ -34,4 +36,5 @@ private:
     QLabel *lblPlant;
     QLabel *lblPrint;
     QLabel *lblAlarm;
+    QLabel *lblKeys;
 };

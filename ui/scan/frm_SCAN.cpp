@@ -34,6 +34,15 @@ frm_SCAN::frm_SCAN(std::unique_ptr<ScanSession> session, QWidget *parent)
     connect(&m_backgroundWatch, &QTimer::timeout, this, &frm_SCAN::watchBackgroundWork);
     if (m_session->plant() || m_session->labels())
         m_backgroundWatch.start();
+    // F8 closes a box short: the end of a lot or a shift.
+    auto *closeShort = new QShortcut(QKeySequence(Qt::Key_F8), this);
+    closeShort->setContext(Qt::WindowShortcut);
+    connect(closeShort, &QShortcut::activated, this, [this] {
+        m_session->closeShortBox();
+        refreshStatus();
+        if (m_closeWhenIdle)
+            close(); // closed while the question was up
+    });
     if (m_session->labels()) {
         // F9 prints the last outer label again; the panel's print line says so.
         auto *reprint = new QShortcut(QKeySequence(Qt::Key_F9), this);
@@ -119,6 +128,7 @@ void frm_SCAN::refreshStatus()
     m_status->showPlantRecord(status.plantRecord);
     m_status->showAlarm(status.alarm);
     m_status->showPrint(status.print);
+    m_status->showKeys(status.keys);
     if (PlantHandoff *plant = m_session->plant())
         plant->packing(status.outerLabel);
 }
