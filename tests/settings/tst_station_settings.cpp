@@ -185,6 +185,28 @@ private slots:
         QVERIFY2(plant.problems.size() == 1 && plant.problems[0].startsWith(QStringLiteral("[db] url = ")), qPrintable(plant.problems.join('|')));
     }
 
+    // GS1 scans only when asked for; a shelf life that is no number of days is told and
+    // read as none, never as a guess.
+    void gs1ScansAndShelfLife()
+    {
+        writeConfig("[length]\nnlen=8;\n");
+        settings::ScanSettings scan = settings::readScanSettings();
+        QVERIFY(!scan.gs1.scans);
+        QCOMPARE(scan.gs1.shelfDays, 0);
+        writeConfig("[gs1]\nscans=1;\nshelf_days=30;\n");
+        scan = settings::readScanSettings();
+        QVERIFY(scan.gs1.scans);
+        QCOMPARE(scan.gs1.shelfDays, 30);
+        writeConfig("[gs1]\nscans=yes;\nshelf_days=-1;\n");
+        scan = settings::readScanSettings();
+        QVERIFY(!scan.gs1.scans);
+        QCOMPARE(scan.gs1.shelfDays, 0);
+        QVERIFY2(scan.problems.filter(QStringLiteral("[gs1] scans = \"yes\"")).size() == 1, qPrintable(scan.problems.join('|')));
+        QVERIFY2(scan.problems.filter(QStringLiteral("[gs1] shelf_days = \"-1\"")).size() == 1, qPrintable(scan.problems.join('|')));
+        writeConfig("[gs1]\nscans=1;\nshelf_days=36501;\n");
+        QCOMPARE(settings::readScanSettings().gs1.shelfDays, 0);
+    }
+
     void limitsAndRoundingAreKept()
     {
         // A fraction rounds half to even before the range is judged: 2.5 is 2 (refused), 3.5 is 4.

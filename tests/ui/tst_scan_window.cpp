@@ -6,6 +6,10 @@
 #include "platform/ProgramEnvironment.h"
 #include "platform/qtwidgets/QtMessageBox.h"
 #include "platform/qtwidgets/ToolkitTranslation.h"
+#include "platform/xls/NativeWorkbookFile.h"
+#include "station/DailyWorkbookExport.h"
+#include "station/DayWorkbooks.h"
+#include "../platform/WorkbookReaders.h"
 #include "ui/scan/frm_SCAN.h"
 
 #include <QAbstractButton>
@@ -281,6 +285,76 @@ private slots:
         scanner.send("A00004\r\n");
         QTRY_COMPARE(barcodes(*w), QStringList({"A00001", "A00004"}));
         QCOMPARE(m_messages.texts.size(), 3); // and A00001 was not listed or refused twice
+    }
+
+    // GS1 scans from the wire, in every spelling a scanner sends: listed and written in
+    // human-readable form, as xlrd reads it; the same pack spelled otherwise is a repeat
+    // of the day; F8 writes a short box.
+    void gs1ScansFromTheWireLandInTheWorkbook()
+    {
+        QFile config(folder() + "/config.ini");
+        QVERIFY(config.open(QIODevice::WriteOnly));
+        config.write("[length]\r\nnlen=8;\r\n[com]\r\nComPort1=1;\r\n[cf]\r\ncf=0;\r\nscope=day;\r\n"
+                     "[gs1]\r\nscans=1;\r\n[waittime]\r\nstime=100;\r\n");
+        config.close();
+        packingState().iPerMiddle = 2;
+        packingState().iPerOuter = 3;
+        packingState().sOuterPrefix = "W";
+        packingState().sMiddlePrefix = "Z";
+        xls::NativeWorkbookFile file;
+        DailyWorkbookExport daily(file);
+        Pty scanner(folder(), 1);
+        auto w = std::make_unique<frm_SCAN>(
+            std::make_unique<ScanSession>(ScanSession::Parts{folder(), packingState(), daily, m_messages, m_sounds, program::now}));
+        w->Form_Load();
+        w->show();
+        QVERIFY(w->port().portOpen());
+        const QByteArray gs("\x1d");
+        const QString lot = QStringLiteral("(10)L24(17)%1").arg(QDate::currentDate().addYears(1).toString("yyMMdd"));
+        const QByteArray tail = lot.mid(4, 3).toLatin1() + gs + "17" + lot.right(6).toLatin1();
+        scanner.send("]d2" "0109501101530003" "21A1" + gs + "10" + tail + gs + "\r\n");
+        QTRY_COMPARE(barcodes(*w).size(), 1);
+        scanner.send(gs + "0109501101530003" "21A2" + gs + "10" + tail + "\r\n");
+        QTRY_COMPARE(barcodes(*w).size(), 2);
+        scanner.send(("(01)09501101530003(21)A3" + lot + "\r\n").toUtf8());
+        QTRY_COMPARE(w->box().rowCount(), 0); // full, written
+        QCOMPARE(m_messages.texts, QStringList());
+
+        const QString workbook = dayworkbooks::path(folder(), QDate::currentDate());
+        const QString a1 = "(01)09501101530003(21)A1" + lot;
+        XlrdView view = readWithXlrd(workbook);
+        QCOMPARE(view.rows.size(), 1);
+        QCOMPARE(view.rows[0].rows.mid(1), QStringList({"W001", "|Z001", "||" + a1, "||(01)09501101530003(21)A2" + lot, "|Z002",
+                                                        "||(01)09501101530003(21)A3" + lot}));
+
+        // A1 again, its fields in another order: a repeat of the day's box.
+        scanner.send("]C1" "0109501101530003" "10" + tail + gs + "21A1\r\n");
+        QTRY_COMPARE(m_messages.texts.size(), 1);
+        QCOMPARE(m_messages.firstLines(), QStringList{BarcodeIntake::kDuplicate});
+        QVERIFY2(m_messages.texts[0].contains(QStringLiteral("W001")), qPrintable(m_messages.texts[0]));
+
+        // The end of the lot: one pack, F8, 封箱.
+        scanner.send(("(01)09501101530003(21)A4" + lot + "\r\n").toUtf8());
+        QTRY_COMPARE(barcodes(*w).size(), 1);
+        m_messages.answers = QStringList{QStringLiteral("封箱")};
+        QTest::keyClick(w.get(), Qt::Key_F8);
+        QTRY_COMPARE(w->box().rowCount(), 0);
+        QCOMPARE(m_messages.questions.last(), QStringLiteral("外箱 W002 只有 1 个内包（每箱 3 个）。现在封箱并写入工作簿吗？"));
+        view = readWithXlrd(workbook);
+        QCOMPARE(view.rows[0].rows.mid(7), QStringList({"W002", "|Z003", "||(01)09501101530003(21)A4" + lot}));
+        QCOMPARE(w->findChild<QLabel *>("lblKeys")->text(), QStringLiteral("F8 不足一箱时封箱"));
+
+        // A window opened afresh knows the day's packs from the workbook's cells.
+        w.reset();
+        w = std::make_unique<frm_SCAN>(
+            std::make_unique<ScanSession>(ScanSession::Parts{folder(), packingState(), daily, m_messages, m_sounds, program::now}));
+        w->Form_Load();
+        w->show();
+        m_messages.texts.clear();
+        scanner.send("0109501101530003" "10" + tail + gs + "21A2\r\n");
+        QTRY_COMPARE(m_messages.texts.size(), 1);
+        QCOMPARE(m_messages.firstLines(), QStringList{BarcodeIntake::kDuplicate});
+        QVERIFY2(m_messages.texts[0].contains(QStringLiteral("第 5 行")), qPrintable(m_messages.texts[0]));
     }
 
     void scansDuringAMessageAreNamedAndTheLineStaysAlive()
