@@ -3,7 +3,8 @@
 // With a third argument N, boxes go to real workbooks in the folder's files/, and
 // the child kills itself at the N-th step of a file replace (workbook or journal):
 // the fifth step of a workbook's replace comes right after the new file took the
-// old one's name.
+// old one's name. With a fourth argument "short", the script is four packs, F8's
+// short box (封箱), "closed", and two packs of the next box.
 #include "JournalScript.h"
 
 #include "platform/AtomicFile.h"
@@ -19,7 +20,7 @@
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
-    if (argc != 3 && argc != 4)
+    if (argc < 3 || argc > 5)
         return 2;
     const QString folder = QString::fromLocal8Bit(argv[1]);
     const quint32 seed = quint32(QByteArray(argv[2]).toUInt());
@@ -27,8 +28,8 @@ int main(int argc, char **argv)
     xls::NativeWorkbookFile workbook;
     DailyWorkbookExport daily(workbook);
     BarcodeIntake realIntake(station.state, station.box, station.messages, daily);
-    BarcodeIntake &intake = argc == 4 ? realIntake : station.intake;
-    if (argc == 4) {
+    BarcodeIntake &intake = argc >= 4 ? realIntake : station.intake;
+    if (argc >= 4) {
         program::setFolder(folder);
         program::setClock(journalscript::clock);
         realIntake.sCfMode = QStringLiteral("0");
@@ -42,6 +43,17 @@ int main(int argc, char **argv)
     BoxJournal journal(folder);
     journal.startWith({}, false, station.state.lMiddleNo, station.state.lOuterNo);
     station.box.setLog(&journal);
+    if (argc == 5) {
+        for (const char *pack : {"S00001\r\n", "S00002\r\n", "S00003\r\n", "S00004\r\n"})
+            intake.receive(QString::fromLatin1(pack));
+        station.messages.answers = QStringList{QStringLiteral("封箱")};
+        intake.closeShortBox();
+        std::printf("closed\n");
+        std::fflush(stdout);
+        for (const char *pack : {"S00005\r\n", "S00006\r\n"})
+            intake.receive(QString::fromLatin1(pack));
+        return 0;
+    }
     const QStringList scans = journalscript::scans(seed);
     for (int i = 0; i < scans.size(); ++i) {
         intake.receive(scans[i]);
