@@ -34,7 +34,7 @@ std::optional<QStringList> list(const QJsonValue &v)
 
 QJsonObject Label::toJson() const
 {
-    return QJsonObject{
+    QJsonObject o{
         {QStringLiteral("kind"), kind == Kind::Outer ? QStringLiteral("outer") : QStringLiteral("middle")},
         {QStringLiteral("text"), text},
         {QStringLiteral("sscc"), sscc},
@@ -47,6 +47,11 @@ QJsonObject Label::toJson() const
         {QStringLiteral("reprint"), reprint},
         {QStringLiteral("timeKnown"), timeKnown},
     };
+    if (content)
+        o.insert(QStringLiteral("content"), QJsonObject{{QStringLiteral("gtin"), content->gtin},
+                                                        {QStringLiteral("lot"), content->lot},
+                                                        {QStringLiteral("expiry"), content->expiry}});
+    return o;
 }
 
 std::optional<Label> Label::fromJson(const QJsonObject &o)
@@ -77,6 +82,19 @@ std::optional<Label> Label::fromJson(const QJsonObject &o)
         return std::nullopt;
     l.middles = *middles;
     l.packList = *packList;
+    if (o.contains(QStringLiteral("content"))) {
+        const QJsonObject c = o.value(QStringLiteral("content")).toObject();
+        Content content;
+        QString *fields[] = {&content.gtin, &content.lot, &content.expiry};
+        const char *keys[] = {"gtin", "lot", "expiry"};
+        for (int i = 0; i < 3; ++i) {
+            const QJsonValue v = c.value(QLatin1String(keys[i]));
+            if (!v.isString() || v.toString().size() > kLongestText)
+                return std::nullopt;
+            *fields[i] = v.toString();
+        }
+        l.content = content;
+    }
     return l;
 }
 

@@ -9,6 +9,16 @@
 // What one printed label says: an outer box's or a middle box's.
 namespace labels {
 
+// What a GS1 box holds, as its first pack set it: the GTIN of its packs, their lot
+// (10) and expiry (17, YYMMDD), "" where the packs carry none.
+struct Content
+{
+    QString gtin;
+    QString lot;
+    QString expiry;
+    bool operator==(const Content &o) const = default;
+};
+
 struct Label
 {
     enum class Kind { Outer, Middle };
@@ -23,6 +33,7 @@ struct Label
     QString outer;       // a middle box's outer label
     QStringList packList; // a middle box's packs
     bool reprint = false; // says 补打
+    std::optional<Content> content; // an outer label of GS1 packs: says what it holds
 
     QJsonObject toJson() const;
     // Nothing when the object is no label this program wrote (a damaged or edited file).

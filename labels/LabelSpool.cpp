@@ -49,6 +49,12 @@ Label outerLabelOf(const Box &box, const QString &station, const QDateTime &at, 
         else if (r.kind == BoxRow::Pack)
             ++l.packs;
     }
+    // A box of GS1 packs holds one product and lot, those of its first pack.
+    if (const BoxRow *first = box.firstPack(); first && !first->fields.empty()) {
+        const Pack pack = first->pack();
+        l.content = Content{pack.value(QStringLiteral("01")).value_or(QString()), pack.value(QStringLiteral("10")).value_or(QString()),
+                            pack.value(QStringLiteral("17")).value_or(QString())};
+    }
     return l;
 }
 
@@ -262,6 +268,8 @@ QString LabelSpool::misfit(const PackingState &job) const
     const int middles = job.iPerMiddle > 0 ? (job.iPerOuter + job.iPerMiddle - 1) / job.iPerMiddle : 1;
     for (int i = 0; i < middles; ++i)
         outer.middles << job.middleLabelFor(job.lMiddleNo + i);
+    if (m_options.print.gs1) // the longest lot a pack may carry
+        outer.content = Content{QStringLiteral("09501101530003"), QString(20, QLatin1Char('W')), QStringLiteral("271231")};
     PageSize size{m_options.print.widthMm, m_options.print.heightMm, m_options.print.dpi};
     const Drawn drawn = draw(outer, size);
     if (!drawn.misfit.isEmpty() || !m_options.print.middle)

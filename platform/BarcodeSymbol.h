@@ -11,12 +11,13 @@ namespace barcode {
 enum class Kind {
     Code128,     // any text the symbology can carry
     Gs1Sscc,     // GS1-128 with AI (00): the text is the 18-digit SSCC
+    Gs1,         // GS1-128 of an element string: the text is "[02]…[37]…", each AI in brackets
 };
 
 struct Symbol
 {
     std::vector<bool> modules; // left to right, true for a bar; without the quiet zones
-    QString text;              // as printed under it: the text, or "(00)" and the SSCC
+    QString text;              // as printed under it: the text, or each AI in parentheses ("(00)" and the SSCC)
 };
 
 constexpr int kQuietModules = 10; // each side

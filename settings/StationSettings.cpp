@@ -226,6 +226,8 @@ PrintSettings readPrintSettings()
         p.sscc = true;
     else if (!outer.isEmpty())
         addProblem(p.problems, "label", "outer", outer, QStringLiteral("只能为 sscc 或空；本次按普通外箱号"));
+    QStringList toldByTheScanWindow; // [gs1]'s problems are told where scans are read
+    p.gs1 = readGs1Settings(toldByTheScanWindow).scans;
     p.printer = printer;
     return p;
 }

@@ -86,6 +86,7 @@ struct PrintSettings
     int dpi = 203;      // [print] dpi, the printer's resolution
     bool middle = false; // [print] middle = 1: each middle box's label too
     bool sscc = false;  // [label] outer = sscc: outer labels are Serial Shipping Container Codes
+    bool gs1 = false;   // [gs1] scans = 1: outer labels say what the box holds (a GS1 logistic label with sscc)
     QStringList problems;
 
     bool configured() const { return !printer.isEmpty(); }

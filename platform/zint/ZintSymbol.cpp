@@ -40,6 +40,10 @@ std::optional<Symbol> encode(Kind kind, const QString &text, QString *why)
         symbol->symbology = BARCODE_GS1_128;
         data = "[00]" + text.toLatin1();
         out.text = QStringLiteral("(00)") + text;
+    } else if (kind == Kind::Gs1) {
+        symbol->symbology = BARCODE_GS1_128;
+        data = text.toLatin1();
+        out.text = QString(text).replace(QLatin1Char('['), QLatin1Char('(')).replace(QLatin1Char(']'), QLatin1Char(')'));
     } else {
         symbol->symbology = BARCODE_CODE128;
         symbol->input_mode = UNICODE_MODE;

@@ -8,6 +8,7 @@
 #include "support/ToolRun.h"
 
 #include "core/Gs1.h"
+#include "core/Gs1Scan.h"
 #include "labels/Label.h"
 #include "labels/LabelPage.h"
 #include "labels/LabelSpool.h"
@@ -396,6 +397,94 @@ private slots:
     // when its last pack is listed, the outer label once the box is written; a box put
     // back written after a crash is not printed twice; zantrel-label finds and prints
     // a label of the workbooks again, or writes it to a file.
+    // A short box of GS1 packs with SSCC outer labels: its logistic label, printed through
+    // the scheduler and read at 203 dpi, carries (02) GTIN, (37) the real count, (10) and
+    // (17) above the (00) SSCC, and says what the box holds in words. Start refuses a
+    // page too small for it.
+    void aGs1LogisticLabel()
+    {
+        QTemporaryDir folder;
+        program::setFolder(folder.path());
+        xls::NativeWorkbookFile file;
+        DailyWorkbookExport daily(file);
+        PackingState state;
+        journalscript::setUp(state); // 3 packs a middle box, 7 an outer box
+        state.bSscc = true;
+        state.sOuterPrefix = QStringLiteral("10614141");
+        state.lOuterNo = 5;
+        state.buildLabels();
+        Box box;
+        RecordingMessages messages;
+        RecordingSounds sounds;
+        BarcodeIntake intake(state, box, messages, daily, sounds);
+        intake.takeGs1Scans(true, 0);
+        settings::PrintSettings print = printer(QStringLiteral("labels"));
+        print.sscc = print.gs1 = true;
+        print.heightMm = 60;
+        {
+            labels::LabelSpool small({folder.path(), QStringLiteral("line3-a"), print, 1});
+            QVERIFY(small.misfit(state).contains(QStringLiteral("[print] size 为 100×60")));
+        }
+        print.heightMm = 150;
+        const int before = int(m_cups.jobs().size());
+        labels::LabelSpool spool({folder.path(), QStringLiteral("line3-a"), print, 1});
+        QCOMPARE(spool.misfit(state), QString());
+        intake.printLabelsWith(&spool);
+        for (int i = 1; i <= 5; ++i)
+            intake.receive(QStringLiteral("]d2\x1d" "0109501101530003" "21S%1\x1d" "10L24\x1d" "17270600\r\n").arg(i));
+        QCOMPARE(int(box.iInnerCount()), 5);
+        messages.answers = QStringList{QStringLiteral("封箱")};
+        intake.closeShortBox();
+        QCOMPARE(box.rowCount(), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(int(m_cups.jobs().size()), before + 1, 20000);
+
+        const QByteArray page = m_cups.document(m_cups.jobs().last());
+        QString why;
+        QStringList found = decodePage(page, 203, &why);
+        QVERIFY2(why.isEmpty(), qPrintable(why));
+        QStringList read;
+        for (QString symbol : found) {
+            if (symbol.startsWith(QStringLiteral("]C1")))
+                symbol = symbol.mid(3);
+            const gs1::ScanRead r = gs1::readScan(symbol, QDate(2026, 12, 9));
+            QVERIFY2(r.read, qPrintable(symbol + ": " + r.why));
+            read << r.read->humanReadable();
+        }
+        read.sort();
+        const QString sscc = *gs1::sscc(state.sOuterPrefix, 5);
+        QCOMPARE(read, QStringList({"(00)" + sscc, "(02)09501101530003(37)5(10)L24(17)270600"}));
+        const QString words = pageText(page);
+        for (const QString &shown : {QStringLiteral("CONTENT 内装产品：09501101530003"), QStringLiteral("COUNT 数量：5"),
+                                     QStringLiteral("BATCH/LOT 批号：L24"), QStringLiteral("USE BY 有效期至：2027-06-30"),
+                                     QStringLiteral("(02)09501101530003(37)5(10)L24(17)270600"), "(00)" + sscc})
+            QVERIFY2(words.contains(shown), qPrintable(shown + " in " + words));
+
+        // Without SSCC outer labels the outer label keeps its Code 128 and says what it holds.
+        labels::Label plain;
+        plain.text = QStringLiteral("W00012");
+        plain.station = QStringLiteral("line3-a");
+        plain.written = QDateTime(QDate(2026, 12, 9), QTime(10, 0));
+        plain.packs = 7;
+        plain.content = labels::Content{QStringLiteral("09501101530003"), QString(), QString()};
+        const labels::Drawn d = labels::draw(plain, {100, 80, 203});
+        QVERIFY2(d.misfit.isEmpty(), qPrintable(d.misfit));
+        QCOMPARE(decodePage(d.pdf, 203, &why), QStringList{QStringLiteral("W00012")});
+        QVERIFY(pageText(d.pdf).contains(QStringLiteral("CONTENT 内装产品：09501101530003")));
+        QVERIFY(!pageText(d.pdf).contains(QStringLiteral("BATCH")));
+        // A lot too long for one symbol across the page: the lot and expiry get their own.
+        labels::Label longLot = plain;
+        longLot.text = sscc;
+        longLot.sscc = true;
+        longLot.content = labels::Content{QStringLiteral("09501101530003"), QString(20, QLatin1Char('W')), QStringLiteral("271231")};
+        const labels::Drawn split = labels::draw(longLot, {100, 150, 203});
+        QVERIFY2(split.misfit.isEmpty(), qPrintable(split.misfit));
+        found = decodePage(split.pdf, 203, &why);
+        QCOMPARE(found.size(), 3);
+        QVERIFY(pageText(split.pdf).contains(QStringLiteral("(10)WWWWWWWWWWWWWWWWWWWW(17)271231")));
+        // The content survives the label's file.
+        QCOMPARE(labels::Label::fromJson(plain.toJson())->content, plain.content);
+    }
+
     void theStationPrintsAsItPacks()
     {
         QTemporaryDir folder;
