@@ -3,7 +3,12 @@
 // refused one), beside the floor of copying the scan's text.
 #include "Quantile.h"
 
+#include "BenchFakes.h"
 #include "core/Gs1Scan.h"
+#include "station/DayIndex.h"
+
+#include <QCoreApplication>
+#include <QTemporaryDir>
 
 #include <QDate>
 #include <QElapsedTimer>
@@ -38,10 +43,54 @@ std::vector<double> timed(const std::vector<QString> &scans, bool parse, size_t 
     return us;
 }
 
+QString packScan(int serial)
+{
+    static const QString expiry = QDate::currentDate().addYears(1).toString(QStringLiteral("yyMMdd"));
+    return QStringLiteral("]d2" "0109501101530003" "21S%1\x1d" "10L24\x1d" "17%2\r\n").arg(serial).arg(expiry);
+}
+
+// A scan's whole intake: read, the box's rules, the repeat looked for in a box of 60 and
+// in a day that already holds 60,000 packs, listed; boxes written nowhere.
+void intakeFigures()
+{
+    QTemporaryDir folder;
+    DayIndex day;
+    day.load(folder.path(), QDate::currentDate());
+    day.readGs1Packs(true);
+    PackingState state;
+    state.iPerMiddle = 10;
+    state.iPerOuter = 60;
+    state.lMiddleNo = state.lOuterNo = 1;
+    Box box;
+    SilentMessages messages;
+    CountingExport written;
+    BarcodeIntake intake(state, box, messages, written);
+    intake.sCfMode = QStringLiteral("0");
+    intake.takeGs1Scans(true, 30);
+    intake.checkWholeDay(&day);
+    for (int i = 0; i < kScans; ++i)
+        intake.receive(packScan(i));
+    const long long dayBefore = day.size();
+    std::vector<double> us;
+    int listed = 0;
+    QElapsedTimer clock;
+    for (int i = kScans; i < kScans + 6000; ++i) {
+        clock.start();
+        intake.receive(packScan(i));
+        us.push_back(double(clock.nsecsElapsed()) / 1000.0);
+        listed += intake.lastScanListed();
+    }
+    std::sort(us.begin(), us.end());
+    std::printf("gs1_intake_median: %.2f us (box of %d, day of %lld packs, %d of 6000 listed)\n", quantile(us, 0.5),
+                int(state.iPerOuter), dayBefore, listed);
+    std::printf("gs1_intake_p99: %.2f us\n", quantile(us, 0.99));
+}
+
 } // namespace
 
-int main()
+int main(int argc, char **argv)
 {
+    QCoreApplication app(argc, argv);
     const QString gs(QChar(gs1::kGroupSeparator));
     const struct
     {
@@ -66,5 +115,6 @@ int main()
                     quantile(floor, 0.5), read, kScans);
         std::printf("gs1_read_%s_p99: %.2f us (floor %.2f us)\n", form.name, quantile(parsed, 0.99), quantile(floor, 0.99));
     }
+    intakeFigures();
     return 0;
 }
