@@ -25,6 +25,18 @@ namespace {
 constexpr int kSettleMs = 20;
 constexpr int kScans = 300;
 
+// The run's packing job: boxes of that size, numbers from 1.
+PackingState &freshJob(int16_t perMiddle, int16_t perOuter)
+{
+    PackingState &state = packingState();
+    state = PackingState();
+    state.iPerMiddle = perMiddle;
+    state.iPerOuter = perOuter;
+    state.iMiddleDigits = state.iOuterDigits = 3;
+    state.lMiddleNo = state.lOuterNo = 1;
+    return state;
+}
+
 // A DataMatrix as a scanner sends it: identifier, GS-separated fields, CR LF.
 QByteArray gs1Scan(int i)
 {
@@ -43,12 +55,7 @@ int gs1Latencies(SilentMessages &messages)
     RawPty pty;
     if (!prepareScanFolder(dir.path(), kSettleMs, pty, QStringLiteral("[gs1]\r\nscans=1;\r\n[cf]\r\nscope=day;\r\n")))
         return 1;
-    PackingState &state = packingState();
-    state = PackingState();
-    state.iPerMiddle = 10;
-    state.iPerOuter = 60;
-    state.iMiddleDigits = state.iOuterDigits = 3;
-    state.lMiddleNo = state.lOuterNo = 1;
+    PackingState &state = freshJob(10, 60);
     CountingExport counting;
     frm_SCAN window(std::make_unique<ScanSession>(
         ScanSession::Parts{dir.path(), state, counting, messages, operatorSounds(), program::now}));
@@ -79,11 +86,7 @@ int main(int argc, char **argv)
 
     SilentMessages messages;
     setOperatorMessages(&messages);
-    PackingState &state = packingState();
-    state.iPerMiddle = 10;
-    state.iPerOuter = 32000;
-    state.iMiddleDigits = state.iOuterDigits = 3;
-    state.lMiddleNo = state.lOuterNo = 1;
+    PackingState &state = freshJob(10, 32000);
     NoExport none;
     frm_SCAN window(std::make_unique<ScanSession>(
         ScanSession::Parts{dir.path(), state, none, messages, operatorSounds(), program::now}));
