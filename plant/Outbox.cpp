@@ -145,12 +145,15 @@ Outbox::Parsed Outbox::parse(size_t limit, QByteArray *content) const
     // Every line is checked, however many boxes are wanted: damage anywhere is told.
     // Only the wanted boxes are built, so a long backlog costs its bytes, not its rows.
     std::optional<Entry> open; // the box being read, until its "end"
+    bool fieldsMayFollow = false; // the last line was a pack row: a "gs1" line may give it its fields
     qsizetype openFrom = 0;
     DurableLogReader::Line line;
     while (log.next(line)) {
         const QByteArray &keyword = line.keyword;
         const QByteArray &rest = line.rest;
         const bool wanted = parsed.entries.size() < limit;
+        const bool afterPack = fieldsMayFollow;
+        fieldsMayFollow = false;
         if (keyword == kBox && !open) {
             open = Entry();
             openFrom = line.from;
@@ -173,8 +176,10 @@ Outbox::Parsed Outbox::parse(size_t limit, QByteArray *content) const
                 log.unreadable(line);
             if (wanted)
                 open->rows.push_back({*kind, *text});
+            fieldsMayFollow = *kind == BoxRow::Pack;
         } else if (keyword == kGs1) {
-            if (wanted && !attachFields(open->rows, rest))
+            // Checked whether the box is wanted or not, as every line is.
+            if (!afterPack || !fieldsFrom(rest) || (wanted && !attachFields(open->rows, rest)))
                 log.unreadable(line);
         } else if (keyword == kEnd) {
             parsed.spans.push_back({open->id, openFrom, line.to});

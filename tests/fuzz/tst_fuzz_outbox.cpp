@@ -24,7 +24,8 @@ private slots:
             e.firstRow = 2 + 7 * n;
             e.writtenAt = QDateTime(QDate(2026, 12, 7), QTime(10, n, 0), Qt::UTC);
             e.job = PackingJob{2, 4, 3, 3, QStringLiteral("Z"), {}, QStringLiteral("W"), {}};
-            e.rows = {{BoxRow::OuterLabel, QStringLiteral("W00%1").arg(n)}, {BoxRow::Pack, QStringLiteral("A\x01%1").arg(n)}};
+            e.rows = {{BoxRow::OuterLabel, QStringLiteral("W00%1").arg(n)}, {BoxRow::Pack, QStringLiteral("A\x01%1").arg(n)},
+                      {BoxRow::Pack, QStringLiteral("(01)09501101530003(21)%1").arg(n), {{"01", "09501101530003"}, {"21", QString::number(n)}}}};
             outbox.add(e);
         }
         const QByteArray base = bytesOf(outbox.path());
