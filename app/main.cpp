@@ -64,6 +64,7 @@ int main(int argc, char **argv)
         options.station = plantSettings.station;
         options.recordConflicts = plantSettings.recordsConflicts;
         options.maxClockSkewSeconds = plantSettings.maxClockSkewSeconds;
+        options.gs1Packs = settings::readScanSettings().gs1.scans;
         plant = std::make_unique<PlantLink>(folder, options);
     }
     // Labels on paper, when config.ini names a print queue: labels kept from the last

@@ -2,6 +2,7 @@
 
 #include "platform/Database.h"
 #include "plant/DeliverySteps.h"
+#include "plant/PlantSchema.h"
 #include "station/BoxLines.h"
 
 #include <QStringList>
@@ -10,10 +11,19 @@ namespace boxinsert {
 
 namespace {
 
-// Rows per INSERT: four parameters each, well below the protocol's 65,535.
+// Rows per INSERT: at most eight parameters each, well below the protocol's 65,535.
 constexpr int kRowsPerStatement = 1000;
 // The schema version from which a box carries its number of packs.
 constexpr int kPackCountVersion = 3;
+
+// A pack's GS1 field, or NULL (a null text) when it has none.
+QString field(const BoxRow &row, const char *ai)
+{
+    for (const gs1::Element &e : row.fields)
+        if (e.ai == QLatin1String(ai))
+            return e.data;
+    return {};
+}
 
 } // namespace
 
@@ -42,6 +52,8 @@ std::optional<QString> insert(database::Connection &db, int schemaVersion, const
     if (!inserted.empty()) {
         // The rows go in batches; only placeholders are put together, never a value.
         QString middle;
+        // An older record has no place for a GS1 pack's fields: it keeps its text alone.
+        const bool gs1 = schemaVersion >= plantschema::kGs1Version;
         for (size_t first = 0; first < e.rows.size(); first += kRowsPerStatement) {
             const size_t last = std::min(e.rows.size(), first + kRowsPerStatement);
             QStringList values;
@@ -51,12 +63,20 @@ std::optional<QString> insert(database::Connection &db, int schemaVersion, const
                 if (row.kind == BoxRow::MiddleLabel)
                     middle = row.text;
                 const int at = int(parameters.size()) + 1;
-                values << QStringLiteral("($1, $%1::integer, $%2::smallint, $%3, $%4)").arg(at).arg(at + 1).arg(at + 2).arg(at + 3);
+                if (gs1) {
+                    values << QStringLiteral("($1, $%1::integer, $%2::smallint, $%3, $%4, $%5, $%6, $%7, $%8)")
+                                  .arg(at).arg(at + 1).arg(at + 2).arg(at + 3).arg(at + 4).arg(at + 5).arg(at + 6).arg(at + 7);
+                } else {
+                    values << QStringLiteral("($1, $%1::integer, $%2::smallint, $%3, $%4)").arg(at).arg(at + 1).arg(at + 2).arg(at + 3);
+                }
                 parameters << QString::number(r) << QString::number(int(row.kind)) << row.text
                            << (row.kind == BoxRow::Pack ? middle : QString());
+                if (gs1)
+                    parameters << field(row, "01") << field(row, "21") << field(row, "10") << field(row, "17");
             }
             deliverysteps::step();
-            db.run(QStringLiteral("INSERT INTO zantrel.box_rows (box_id, row_index, kind, text, middle_label) VALUES ")
+            db.run((gs1 ? QStringLiteral("INSERT INTO zantrel.box_rows (box_id, row_index, kind, text, middle_label, gtin, serial, lot, expiry) VALUES ")
+                        : QStringLiteral("INSERT INTO zantrel.box_rows (box_id, row_index, kind, text, middle_label) VALUES "))
                        + values.join(QStringLiteral(", ")),
                    parameters);
         }

@@ -21,16 +21,22 @@ void recordOf(database::Connection &db, int schemaVersion, const QString &boxId,
     // One lock per pack, taken in one order by every station, held to the commit: a
     // box with the same pack delivered at the same moment waits, then sees this one.
     deliverysteps::step();
-    db.run(rowkind::named(QStringLiteral("SELECT pg_advisory_xact_lock(h) FROM (SELECT DISTINCT hashtextextended(text, 7401) AS h"
-                                            " FROM zantrel.box_rows WHERE box_id = $1 AND kind = {pack} ORDER BY h) s")),
+    // A GS1 pack's lock is its GTIN and serial's, as rework takes it.
+    const bool byIdentity = schemaVersion >= plantschema::kGs1Version;
+    const QString key = byIdentity ? QStringLiteral("zantrel.pack_key(text, gtin, serial)") : QStringLiteral("text");
+    db.run(rowkind::named(QStringLiteral("SELECT pg_advisory_xact_lock(h) FROM (SELECT DISTINCT hashtextextended(%1, 7401) AS h"
+                                            " FROM zantrel.box_rows WHERE box_id = $1 AND kind = {pack} ORDER BY h) s").arg(key)),
               {boxId});
     deliverysteps::step();
     // Another box holds the pack: as packed, or, once boxes change, where it is now.
     // Where packs are now is a union the planner cannot join into: asked pack by pack
     // (OFFSET 0 keeps the subquery whole), or every pack of the record would be read.
-    const QString elsewhere = schemaVersion >= plantschema::kReworkVersion
-                                  ? QStringLiteral("CROSS JOIN LATERAL (SELECT n.box_id FROM zantrel.packs_now n WHERE n.barcode = r.text OFFSET 0) o")
-                                  : QStringLiteral("JOIN zantrel.box_rows o ON o.kind = {pack} AND o.text = r.text");
+    const QString elsewhere =
+        byIdentity ? QStringLiteral("CROSS JOIN LATERAL (SELECT n.box_id FROM zantrel.packs_now n"
+                                    " WHERE (r.gtin IS NULL AND n.barcode = r.text) OR (n.gtin = r.gtin AND n.serial = r.serial) OFFSET 0) o")
+        : schemaVersion >= plantschema::kReworkVersion
+            ? QStringLiteral("CROSS JOIN LATERAL (SELECT n.box_id FROM zantrel.packs_now n WHERE n.barcode = r.text OFFSET 0) o")
+            : QStringLiteral("JOIN zantrel.box_rows o ON o.kind = {pack} AND o.text = r.text");
     const auto rows = db.run(rowkind::named(
         QStringLiteral("WITH found AS (INSERT INTO zantrel.pack_conflicts (barcode, box_id, earlier_box)"
                        "   SELECT DISTINCT r.text, r.box_id, o.box_id FROM zantrel.box_rows r ")

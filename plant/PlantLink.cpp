@@ -93,7 +93,7 @@ struct PlantLink::Shared
     // workbook was read and the record answered throughout.
     bool bringLevel(PlantSender &sender, const QDate &from)
     {
-        workbookboxes::Found found = workbookboxes::read(folder, options.station, from);
+        workbookboxes::Found found = workbookboxes::read(folder, options.station, from, options.gs1Packs);
         // A box on its way is not missing. Read after the workbooks, the expected boxes
         // before the outbox: a box is expected before it enters its workbook and stays
         // so until it is in the outbox.

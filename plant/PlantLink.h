@@ -29,6 +29,7 @@ public:
         int heartbeatSeconds = 30; // the state is reported at least this often
         int longestPauseSeconds = 30; // back-off ceiling between failed tries
         bool recordConflicts = false; // the station refuses repeats: conflicts are recorded
+        bool gs1Packs = false;        // [gs1] scans = 1: workbook cells read back as GS1 packs
         int maxClockSkewSeconds = 60; // a clock further from the server's is told in red
         std::function<QDateTime()> clock = &QDateTime::currentDateTime; // the station's
     };

@@ -18,6 +18,9 @@ constexpr int kReworkVersion = 6;
 // From this version the record has an id of its own, carried by its rows, and offers
 // its tables to a company database (publication zantrel_record).
 constexpr int kCompanyFeedVersion = 7;
+// From this version a GS1 pack's fields are stored beside its text, and packs are
+// compared by them (zantrel.pack_key): the same pack however it was spelled.
+constexpr int kGs1Version = 10;
 
 // The newest version this program knows.
 int knownVersion();

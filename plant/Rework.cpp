@@ -1,5 +1,8 @@
 #include "plant/Rework.h"
 
+#include "plant/PlantSchema.h"
+#include "station/Gs1Rules.h"
+
 #include "core/Characters.h"
 #include "core/RuntimeError.h"
 #include "platform/Database.h"
@@ -119,11 +122,21 @@ qint64 record(database::Connection &db, const Change &c)
     db.runScript(QStringLiteral("BEGIN; SET LOCAL ROLE zantrel_rework"));
     try {
         const QString box = boxOf(db, c);
-        const auto id = db.run(QStringLiteral("INSERT INTO zantrel.box_changes (kind, box_id, barcode, middle_label, person, reason, note)"
-                                              " VALUES ($1, $2::uuid, nullif($3, ''), nullif($4, ''), $5, $6, coalesce($7, ''))"
-                                              " RETURNING change_id"),
-                               {word(c.kind), box, c.barcode.isNull() ? QStringLiteral("") : c.barcode,
-                                c.middle.isNull() ? QStringLiteral("") : c.middle, c.person.trimmed(), c.reason, c.note});
+        QStringList values{word(c.kind), box, c.barcode.isNull() ? QStringLiteral("") : c.barcode,
+                           c.middle.isNull() ? QStringLiteral("") : c.middle, c.person.trimmed(), c.reason, c.note};
+        // A GS1 pack, however it is written here, is the pack of that GTIN and serial.
+        const bool gs1 = pack && plantschema::installedVersion(db) >= plantschema::kGs1Version;
+        const Pack named = gs1 ? gs1rules::listedPack(c.barcode, QDate::currentDate()) : Pack(c.barcode);
+        for (const char *ai : {"01", "21", "10", "17"})
+            values << named.value(QLatin1String(ai)).value_or(QString());
+        const auto id = db.run(gs1 ? QStringLiteral("INSERT INTO zantrel.box_changes (kind, box_id, barcode, middle_label, person, reason, note,"
+                                                    " gtin, serial, lot, expiry)"
+                                                    " VALUES ($1, $2::uuid, nullif($3, ''), nullif($4, ''), $5, $6, coalesce($7, ''),"
+                                                    " $8, $9, $10, $11) RETURNING change_id")
+                                   : QStringLiteral("INSERT INTO zantrel.box_changes (kind, box_id, barcode, middle_label, person, reason, note)"
+                                                    " VALUES ($1, $2::uuid, nullif($3, ''), nullif($4, ''), $5, $6, coalesce($7, ''))"
+                                                    " RETURNING change_id"),
+                               gs1 ? values : values.mid(0, 7));
         db.runScript(QStringLiteral("COMMIT"));
         return id.at(0)[0].value_or(QStringLiteral("0")).toLongLong();
     } catch (const RuntimeError &e) {

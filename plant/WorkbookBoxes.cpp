@@ -1,5 +1,7 @@
 #include "plant/WorkbookBoxes.h"
 
+#include "station/Gs1Rules.h"
+
 #include "core/RuntimeError.h"
 #include "platform/WorkbookReader.h"
 #include "station/BoxSheet.h"
@@ -49,7 +51,7 @@ QDateTime writtenAt(const DayWorkbook &book)
 }
 
 void addBoxes(const DayWorkbook &book, const QString &station, const std::vector<QStringList> &columns,
-              std::vector<Outbox::Entry> &boxes)
+              std::vector<Outbox::Entry> &boxes, bool gs1Packs)
 {
     const QString name = QFileInfo(book.path).fileName();
     const QDateTime at = writtenAt(book);
@@ -61,18 +63,22 @@ void addBoxes(const DayWorkbook &book, const QString &station, const std::vector
         box.id = idOf(station, name, box.firstRow);
         box.writtenAt = at;
         box.rows = std::move(sheetBox.rows);
+        if (gs1Packs)
+            for (BoxRow &row : box.rows)
+                if (row.kind == BoxRow::Pack)
+                    row.fields = gs1rules::listedPack(row.text, book.day).fields();
         boxes.push_back(std::move(box));
     }
 }
 
 } // namespace
 
-Found read(const QString &programFolder, const QString &station, const QDate &from)
+Found read(const QString &programFolder, const QString &station, const QDate &from, bool gs1Packs)
 {
     Found found;
     for (const DayWorkbook &book : dayWorkbooks(programFolder, from)) {
         try {
-            addBoxes(book, station, workbook::readFirstSheetColumns(book.path, boxsheet::kColumns), found.boxes);
+            addBoxes(book, station, workbook::readFirstSheetColumns(book.path, boxsheet::kColumns), found.boxes, gs1Packs);
         } catch (const RuntimeError &e) {
             found.unreadable << e.description(); // the others are still brought level
         }

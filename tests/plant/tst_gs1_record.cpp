@@ -1,0 +1,128 @@
+#include "support/DeliverBox.h"
+#include "support/PlantDb.h"
+
+#include "core/RuntimeError.h"
+#include "plant/PlantCheck.h"
+#include "plant/PlantSender.h"
+#include "plant/Rework.h"
+#include "station/Gs1Rules.h"
+
+#include <QDateTime>
+#include <QTest>
+
+namespace {
+
+const QString kGs(QChar(gs1::kGroupSeparator));
+
+// A pack as the station's intake makes it from one scan.
+Pack scanned(const QString &scan)
+{
+    const gs1::ScanRead r = gs1::readScan(scan, QDate(2026, 12, 9));
+    if (!r.read)
+        qFatal("the test's scan does not read: %s", qPrintable(r.why));
+    return gs1rules::packOf(*r.read);
+}
+
+} // namespace
+
+// The plant record knows a GS1 pack by its GTIN and serial, as a station does: the
+// plant-wide check, the conflicts and rework find it however it was spelled.
+class TestGs1Record : public QObject
+{
+    Q_OBJECT
+    PgServer m_server;
+    QString m_db;
+    int m_delivered = 0;
+
+    QString url(const QString &user) const { return m_server.url(user, m_db); }
+
+    PlantSender::Report deliver(const QString &station, const QString &outer, const std::vector<Pack> &packs, bool conflicts = false)
+    {
+        std::vector<BoxRow> rows{{BoxRow::OuterLabel, outer}, {BoxRow::MiddleLabel, QStringLiteral("Z-") + outer}};
+        for (const Pack &p : packs)
+            rows.push_back(BoxRow::of(p));
+        return deliverBox(url(QStringLiteral("line3")), station, 2 + 10 * m_delivered++, QDateTime::currentDateTime(), rows, conflicts);
+    }
+
+    // The outer label the plant-wide check names for the pack, "" for free.
+    QString check(const Pack &pack)
+    {
+        PlantCheck question(url(QStringLiteral("line3")));
+        const uint64_t ticket = question.ask(pack);
+        std::optional<DuplicateQuestion::Answer> answer;
+        [&] { QTRY_VERIFY_WITH_TIMEOUT((answer = question.answer(ticket)).has_value(), 10000); }();
+        [&] { QVERIFY(answer && answer->reached); }();
+        return answer && answer->found ? answer->found->station + ' ' + answer->found->outerLabel : QString();
+    }
+
+    qint64 change(rework::Kind kind, const QString &box, const QString &barcode)
+    {
+        auto db = database::connect(url(QStringLiteral("fixer")));
+        return rework::record(*db, {kind, box, {}, barcode, {}, QStringLiteral("质检 张工"), QStringLiteral("重新装箱"), {}});
+    }
+
+private slots:
+    void initTestCase()
+    {
+        const QString why = m_server.start();
+        QVERIFY2(why.isEmpty(), qPrintable(why));
+        m_db = plantdb::make(m_server, QStringLiteral("gs1"));
+        database::connect(url(QStringLiteral("postgres")))->runScript("CREATE ROLE fixer LOGIN; GRANT zantrel_rework TO fixer;");
+    }
+
+    void aPackIsItsGtinAndSerialAcrossStations()
+    {
+        const Pack a1 = scanned("(01)09501101530003(21)A1(10)L24(17)270630");
+        const PlantSender::Report first = deliver("line3-a", "W001", {a1, Pack(QStringLiteral("P00001"))});
+        QVERIFY2(first.recorded, qPrintable(first.why));
+        auto db = database::connect(url(QStringLiteral("postgres")));
+        QCOMPARE(plantdb::one(*db, "SELECT concat_ws('|', gtin, serial, lot, expiry) FROM zantrel.box_rows WHERE text = $1", {a1.text()}),
+                 QStringLiteral("09501101530003|A1|L24|270630"));
+        QCOMPARE(plantdb::one(*db, "SELECT count(*) FROM zantrel.box_rows WHERE gtin IS NOT NULL"), QStringLiteral("1"));
+
+        // Asked at another station in every spelling: the same pack, recorded at line3-a.
+        for (const QString &spelling : {"]d2" "0109501101530003" "21A1" + kGs + "10L24" + kGs + "17270630",
+                                        QString("(21)A1(01)09501101530003(10)L24(17)270630"),
+                                        "]C1" "17270630" "0109501101530003" "21A1" + kGs})
+            QCOMPARE(check(scanned(spelling)), QStringLiteral("line3-a W001"));
+        QCOMPARE(check(scanned("(01)09501101530003(21)A2(10)L24(17)270630")), QString());
+        QCOMPARE(check(scanned("(01)00614141123452(21)A1")), QString()); // the serial of another product
+        QCOMPARE(check(Pack(QStringLiteral("P00001"))), QStringLiteral("line3-a W001")); // packs without GS1 as before
+
+        // Delivered second in another spelling, it is a conflict naming the first box.
+        const Pack again = scanned("]d2" "0109501101530003" "10L24" + kGs + "21A1" + kGs + "17270630");
+        const PlantSender::Report second = deliver("line3-b", "V001", {again}, true);
+        QVERIFY2(second.recorded, qPrintable(second.why));
+        QCOMPARE(second.conflicts.size(), size_t(1));
+        QCOMPARE(second.conflicts[0].barcode, again.text());
+        QCOMPARE(second.conflicts[0].otherStation, QStringLiteral("line3-a"));
+        QCOMPARE(second.conflicts[0].otherBox, QStringLiteral("W001"));
+    }
+
+    // Rework takes a GS1 pack out and puts it in by any spelling; where it is now follows.
+    void reworkByIdentity()
+    {
+        const Pack b1 = scanned("(01)09501101530003(21)B1(10)L24");
+        QVERIFY(deliver("line3-a", "W010", {b1}).recorded);
+        QVERIFY(deliver("line3-a", "W011", {scanned("(01)09501101530003(21)B2(10)L24")}).recorded);
+        QVERIFY(change(rework::Kind::TakeOut, "W010", "(10)L24(21)B1(01)09501101530003") > 0);
+        QCOMPARE(check(b1), QString());
+        QVERIFY(change(rework::Kind::PutIn, "W011", "(21)B1(10)L24(01)09501101530003") > 0);
+        QCOMPARE(check(b1), QStringLiteral("line3-a W011"));
+        // Once in a box, in no other, whatever it is called.
+        try {
+            change(rework::Kind::PutIn, "W010", b1.text());
+            QFAIL("a pack went into two boxes under two spellings");
+        } catch (const RuntimeError &e) {
+            QVERIFY2(e.description().contains(QStringLiteral("请先取出")), qPrintable(e.description()));
+        }
+        // Its lot stays with it: where packs are now says so.
+        auto db = database::connect(url(QStringLiteral("postgres")));
+        QCOMPARE(plantdb::one(*db, "SELECT string_agg(outer_label || ':' || lot, ',') FROM zantrel.pack_locations"
+                                   " WHERE gtin = '09501101530003' AND serial = 'B1'"),
+                 QStringLiteral("W011:L24"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestGs1Record)
+#include "tst_gs1_record.moc"
