@@ -2,6 +2,7 @@
 
 #include "plant/PlantSchema.h"
 #include "platform/Database.h"
+#include "station/Gs1Rules.h"
 
 #include <QDateTime>
 
@@ -32,6 +33,13 @@ std::vector<Location> read(const std::vector<database::Row> &rows)
 
 std::vector<Location> byBarcode(database::Connection &db, const QString &barcode)
 {
+    // A GS1 pack written in human-readable form is found however its box spelled it.
+    const Pack pack = gs1rules::listedPack(barcode, QDate::currentDate());
+    if (pack.isGs1() && plantschema::installedVersion(db) >= plantschema::kGs1Version)
+        return read(db.run(QStringLiteral("SELECT workbook, sheet_row, outer_label, coalesce(middle_label, ''), barcode, station,"
+                                          "       extract(epoch FROM written_at)::bigint"
+                                          " FROM zantrel.pack_locations WHERE gtin = $1 AND serial = $2 ORDER BY station, workbook, sheet_row"),
+                           {*pack.value(QStringLiteral("01")), *pack.value(QStringLiteral("21"))}));
     return read(db.run(QStringLiteral("SELECT workbook, sheet_row, outer_label, coalesce(middle_label, ''), barcode, station,"
                                       "       extract(epoch FROM written_at)::bigint"
                                       " FROM zantrel.pack_locations WHERE barcode = $1 ORDER BY station, workbook, sheet_row"),

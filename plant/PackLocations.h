@@ -22,7 +22,8 @@ struct Location
     QString writtenAt; // "yyyy-MM-dd HH:mm:ss" in this program's time zone (not the database session's)
 };
 
-// The packs with this barcode, in every box that holds it.
+// The packs with this barcode, in every box that holds it; a GS1 pack (in human-readable
+// form, with its GTIN and serial) in whatever spelling its box has it.
 std::vector<Location> byBarcode(database::Connection &db, const QString &barcode);
 // Every pack of the boxes with this outer label.
 std::vector<Location> byOuterLabel(database::Connection &db, const QString &label);

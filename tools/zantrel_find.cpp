@@ -5,9 +5,13 @@
 //   zantrel-find --box W003          every pack of that outer box
 //   --folder DIR                     another program folder (default: this program's)
 //   --db URL                         the plant record instead: every station's boxes
+//   zantrel-find --db URL --lot GTIN LOT   a recall: every box holding packs of that lot now
+//   zantrel-find --db URL --gtin GTIN      the lots of that product, with their packs and boxes
 //
 // Each line: workbook, sheet row, outer label, middle label, barcode, separated by tabs;
 // with --db the station follows (in a company's database as "plant / station").
+// A recall's line: outer label, station, when written, packs of the lot, middle labels;
+// a product's: lot ("" for packs without one), packs, boxes.
 // Exit status: 0 found; 1 not found, and every workbook was read; 3 not found, but
 // some workbooks could not be read (each named on stderr with the reason), so the
 // pack may be in one of them; 2 an error (told on stderr).
@@ -15,6 +19,7 @@
 #include "platform/Database.h"
 #include "station/DayWorkbooks.h"
 #include "plant/PackLocations.h"
+#include "plant/Recall.h"
 #include "station/PackSearch.h"
 
 #include <QCoreApplication>
@@ -39,7 +44,31 @@ QByteArray local(const QString &s)
 void usage()
 {
     std::fprintf(stderr, "用法：zantrel-find [--folder 程序文件夹 | --db 数据库] 条码...\n"
-                         "      zantrel-find [--folder 程序文件夹 | --db 数据库] --box 外箱号\n");
+                         "      zantrel-find [--folder 程序文件夹 | --db 数据库] --box 外箱号\n"
+                         "      zantrel-find --db 数据库 --lot 产品代码 批号\n"
+                         "      zantrel-find --db 数据库 --gtin 产品代码\n");
+}
+
+// Every box of a lot, or every lot of a product, as the plant record has them now.
+int recallFromPlantRecord(const QString &url, const QString &gtin, const std::optional<QString> &lot)
+{
+    try {
+        const std::unique_ptr<database::Connection> db = database::connect(url);
+        if (lot) {
+            const std::vector<recall::Box> boxes = recall::boxesOf(*db, gtin, *lot);
+            for (const recall::Box &b : boxes)
+                std::printf("%s\t%s\t%s\t%d\t%s\n", local(b.outerLabel).constData(), local(b.station).constData(),
+                            local(b.writtenAt).constData(), b.packs, local(b.middles).constData());
+            return boxes.empty() ? kNotFound : kFound;
+        }
+        const std::vector<recall::Lot> lots = recall::lotsOf(*db, gtin);
+        for (const recall::Lot &l : lots)
+            std::printf("%s\t%d\t%d\n", local(l.lot).constData(), l.packs, l.boxes);
+        return lots.empty() ? kNotFound : kFound;
+    } catch (const RuntimeError &e) {
+        std::fprintf(stderr, "zantrel-find：%s\n", local(e.description()).constData());
+        return kError;
+    }
 }
 
 // The plant record's pack_locations, every station's boxes; one query per barcode.
@@ -78,6 +107,8 @@ int main(int argc, char **argv)
     QString box;
     QString db;
     QSet<QString> barcodes;
+    QString gtin;
+    std::optional<QString> lot;
     const QStringList args = app.arguments().mid(1);
     for (qsizetype i = 0; i < args.size(); ++i) {
         if (args[i] == QLatin1String("--folder") && i + 1 < args.size()) {
@@ -86,12 +117,24 @@ int main(int argc, char **argv)
             db = args[++i];
         } else if (args[i] == QLatin1String("--box") && i + 1 < args.size()) {
             box = args[++i];
+        } else if (args[i] == QLatin1String("--lot") && i + 2 < args.size()) {
+            gtin = args[++i];
+            lot = args[++i];
+        } else if (args[i] == QLatin1String("--gtin") && i + 1 < args.size()) {
+            gtin = args[++i];
         } else if (args[i] == QLatin1String("--help") || args[i].startsWith(QLatin1String("--"))) {
             usage();
             return kError;
         } else {
             barcodes.insert(args[i]);
         }
+    }
+    if (!gtin.isEmpty()) {
+        if (db.isEmpty() || !box.isEmpty() || !barcodes.isEmpty()) {
+            usage();
+            return kError;
+        }
+        return recallFromPlantRecord(db, gtin, lot);
     }
     if (box.isEmpty() == barcodes.isEmpty()) {
         usage();
