@@ -1,8 +1,10 @@
 #include "plant/Epcis.h"
 
+#include "plant/PlantSchema.h"
 #include "plant/RowKinds.h"
 
 #include "core/Gs1.h"
+#include "core/Gs1Scan.h"
 #include "core/RuntimeError.h"
 #include "platform/Database.h"
 
@@ -46,14 +48,30 @@ public:
 
     QString outer(const QString &label) const
     {
-        const QString urn = gs1::isSscc(label) ? ssccUrn(label, m_options.companyPrefixDigits) : QString();
-        return urn.isEmpty() ? idFor(m_options.idBase, "outer", label) : urn;
+        if (!gs1::isSscc(label))
+            return idFor(m_options.idBase, "outer", label);
+        // GS1's table knows the prefix or the SSCC is a Digital Link; without a table,
+        // the plant's length (as before).
+        const std::optional<int> digits =
+            m_options.gcpTable ? m_options.gcpTable->of(label.mid(1)) : std::optional<int>(m_options.gcpLength.value_or(m_options.companyPrefixDigits));
+        const QString urn = digits ? ssccUrn(label, *digits) : QString();
+        return urn.isEmpty() ? gs1uri::ssccDigitalLink(m_options.dlBase, label) : urn;
     }
     QString middle(const QString &label) const { return idFor(m_options.idBase, "middle", label); }
-    QString pack(const QString &barcode) const { return idFor(m_options.idBase, "pack", barcode); }
+    QString pack(const QString &barcode, const QString &gtin = {}, const QString &serial = {}) const
+    {
+        if (gtin.isEmpty())
+            return idFor(m_options.idBase, "pack", barcode);
+        std::optional<int> digits = m_options.gcpTable ? m_options.gcpTable->of(gtin.mid(1)) : std::nullopt;
+        if (!digits)
+            digits = m_options.gcpLength;
+        const QString urn = digits ? gs1uri::sgtin(gtin, serial, *digits) : QString();
+        return urn.isEmpty() ? gs1uri::digitalLink(m_options.dlBase, gtin, serial) : urn;
+    }
 
+    // lotAndExpiry: a GS1 box's, as CBV master data of the packs ("" where they have none).
     void event(const QString &key, qint64 epochMs, const QString &action, const QString &parent, const QStringList &children,
-               const QString &station, bool packing)
+               const QString &station, bool packing, const std::pair<QString, QString> &lotAndExpiry = {})
     {
         QJsonObject e{{QStringLiteral("type"), QStringLiteral("AggregationEvent")},
                       {QStringLiteral("eventID"), eventId(key)}};
@@ -67,6 +85,10 @@ public:
         e.insert(QStringLiteral("bizStep"), packing ? QStringLiteral("packing") : QStringLiteral("unpacking"));
         e.insert(QStringLiteral("disposition"), QStringLiteral("in_progress"));
         e.insert(QStringLiteral("readPoint"), QJsonObject{{QStringLiteral("id"), idFor(m_options.idBase, "station", station)}});
+        if (!lotAndExpiry.first.isEmpty())
+            e.insert(QStringLiteral("cbvmda:lotNumber"), lotAndExpiry.first);
+        if (const QDate expiry = gs1::dateOf(lotAndExpiry.second, QDateTime::fromMSecsSinceEpoch(epochMs).date()); expiry.isValid())
+            e.insert(QStringLiteral("cbvmda:itemExpirationDate"), expiry.toString(Qt::ISODate));
         put((m_events++ ? QByteArrayLiteral(",\n") : QByteArrayLiteral("\n")) + QJsonDocument(e).toJson(QJsonDocument::Compact));
     }
 
@@ -92,36 +114,35 @@ struct PackedBox
     QStringList middles;
     std::vector<std::pair<QString, QStringList>> packsByMiddle; // in listing order
     QStringList loose;                                          // packs under no middle label
+    std::pair<QString, QString> lotAndExpiry;                   // of its first GS1 pack
 
-    void add(int kind, const QString &text, const QString &middle)
+    // A pack comes with its id already made.
+    void add(int kind, const QString &text, const QString &middle, const QString &packId)
     {
         if (kind == 1) {
             middles << text;
         } else if (kind == 2) {
             if (middle.isEmpty()) {
-                loose << text;
+                loose << packId;
                 return;
             }
             if (packsByMiddle.empty() || packsByMiddle.back().first != middle)
                 packsByMiddle.push_back({middle, {}});
-            packsByMiddle.back().second << text;
+            packsByMiddle.back().second << packId;
         }
     }
 
     void writeTo(Writer &w) const
     {
-        for (const auto &[middle, packs] : packsByMiddle) {
-            QStringList children;
-            for (const QString &p : packs)
-                children << w.pack(p);
-            w.event(QStringLiteral("packed:%1:%2").arg(id, middle), at, QStringLiteral("ADD"), w.middle(middle), children, station, true);
-        }
+        for (const auto &[middle, packs] : packsByMiddle)
+            w.event(QStringLiteral("packed:%1:%2").arg(id, middle), at, QStringLiteral("ADD"), w.middle(middle), packs, station, true,
+                    lotAndExpiry);
         QStringList children;
         for (const QString &m : middles)
             children << w.middle(m);
-        for (const QString &p : loose)
-            children << w.pack(p);
-        w.event(QStringLiteral("packed:%1").arg(id), at, QStringLiteral("ADD"), w.outer(outer), children, station, true);
+        children << loose;
+        w.event(QStringLiteral("packed:%1").arg(id), at, QStringLiteral("ADD"), w.outer(outer), children, station, true,
+                loose.isEmpty() ? std::pair<QString, QString>() : lotAndExpiry);
     }
 };
 
@@ -162,9 +183,17 @@ QString eventId(const QString &key)
 qint64 write(database::Connection &db, const Options &o, QIODevice &out)
 {
     Writer w(out, o);
+    // A record before version 10 has no GS1 fields: its packs are named by their texts.
+    const bool gs1 = plantschema::installedVersion(db) >= plantschema::kGs1Version;
+    const auto fields = [gs1](const char *table) {
+        return gs1 ? QStringLiteral("%1.gtin, %1.serial, %1.lot, %1.expiry").arg(QLatin1String(table))
+                   : QStringLiteral("NULL::text, NULL::text, NULL::text, NULL::text");
+    };
     const QDateTime now = QDateTime::currentDateTime();
-    w.put(QByteArrayLiteral("{\"@context\":[\"https://ref.gs1.org/standards/epcis/epcis-context.jsonld\"],"
-                            "\"type\":\"EPCISDocument\",\"schemaVersion\":\"2.0\",\"creationDate\":\"")
+    // The CBV's master data attributes (a GS1 box's lot and expiry) by their prefix.
+    w.put(QByteArrayLiteral("{\"@context\":[\"https://ref.gs1.org/standards/epcis/epcis-context.jsonld\"")
+          + (gs1 ? QByteArrayLiteral(",{\"cbvmda\":\"urn:epcglobal:cbv:mda:\"}") : QByteArray())
+          + QByteArrayLiteral("],\"type\":\"EPCISDocument\",\"schemaVersion\":\"2.0\",\"creationDate\":\"")
           + (now.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzz")) + offsetText(now.offsetFromUtc())).toUtf8()
           + QByteArrayLiteral("\",\"epcisBody\":{\"eventList\":["));
     const QStringList range{QString::number(o.from.toMSecsSinceEpoch() / 1000.0, 'f', 3), QString::number(o.to.toMSecsSinceEpoch() / 1000.0, 'f', 3),
@@ -175,18 +204,21 @@ qint64 write(database::Connection &db, const Options &o, QIODevice &out)
         PackedBox box;
         eachRow(db,
                 QStringLiteral("SELECT b.box_id, b.station, b.outer_label, (extract(epoch FROM b.written_at) * 1000)::bigint,"
-                               "       r.kind, r.text, r.middle_label"
+                               "       r.kind, r.text, r.middle_label, %1"
                                " FROM zantrel.boxes b JOIN zantrel.box_rows r USING (box_id)"
                                " WHERE b.written_at >= to_timestamp($1::float8) AND b.written_at < to_timestamp($2::float8)"
                                "   AND ($3 = '' OR b.station = $3)"
-                               " ORDER BY b.written_at, b.box_id, r.row_index"),
+                               " ORDER BY b.written_at, b.box_id, r.row_index").arg(fields("r")),
                 range, [&](const database::Row &r) {
                     if (text(r, 0) != box.id) {
                         if (!box.id.isEmpty())
                             box.writeTo(w);
-                        box = PackedBox{text(r, 0), text(r, 1), text(r, 2), text(r, 3).toLongLong(), {}, {}, {}};
+                        box = PackedBox{text(r, 0), text(r, 1), text(r, 2), text(r, 3).toLongLong(), {}, {}, {}, {}};
                     }
-                    box.add(text(r, 4).toInt(), text(r, 5), text(r, 6));
+                    const QString gtin = text(r, 7), serial = text(r, 8);
+                    if (!gtin.isEmpty() && box.lotAndExpiry == std::pair<QString, QString>())
+                        box.lotAndExpiry = {text(r, 9), text(r, 10)};
+                    box.add(text(r, 4).toInt(), text(r, 5), text(r, 6), text(r, 4).toInt() == 2 ? w.pack(text(r, 5), gtin, serial) : QString());
                 });
         if (!box.id.isEmpty())
             box.writeTo(w);
@@ -204,11 +236,11 @@ qint64 write(database::Connection &db, const Options &o, QIODevice &out)
                                "       (extract(epoch FROM c.changed_at) * 1000)::bigint,"
                                "       CASE WHEN c.barcode IS NULL THEN (SELECT string_agg(r.text, E'\\n' ORDER BY r.row_index)"
                                "            FROM zantrel.box_rows r WHERE r.box_id = c.box_id AND r.kind = {middle}) END,"
-                               "       to_jsonb(c) ->> 'plant_id'"
+                               "       to_jsonb(c) ->> 'plant_id', %1"
                                " FROM zantrel.box_changes c JOIN zantrel.boxes b USING (box_id)"
                                " WHERE c.changed_at >= to_timestamp($1::float8) AND c.changed_at < to_timestamp($2::float8)"
                                "   AND ($3 = '' OR b.station = $3)"
-                               " ORDER BY c.changed_at, c.change_id")),
+                               " ORDER BY c.changed_at, c.change_id").arg(fields("c"))),
                 range, [&](const database::Row &r) {
                     const QString kind = text(r, 1);
                     // Change numbers start at 1 in every plant: the plant's record id makes
@@ -219,7 +251,7 @@ qint64 write(database::Connection &db, const Options &o, QIODevice &out)
                     const QString parent = text(r, 6).isEmpty() ? w.outer(text(r, 4)) : w.middle(text(r, 6));
                     if (kind == QLatin1String("take-out") || kind == QLatin1String("put-in")) {
                         w.event(key, at, kind == QLatin1String("put-in") ? QStringLiteral("ADD") : QStringLiteral("DELETE"), parent,
-                                {w.pack(text(r, 5))}, text(r, 3), kind == QLatin1String("put-in"));
+                                {w.pack(text(r, 5), text(r, 10), text(r, 11))}, text(r, 3), kind == QLatin1String("put-in"));
                     } else {
                         QStringList middles;
                         for (const QString &m : text(r, 8).split(QLatin1Char('\n'), Qt::SkipEmptyParts))

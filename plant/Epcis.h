@@ -1,14 +1,20 @@
 #pragma once
 
+#include "core/Gs1Uris.h"
+
 #include <QDateTime>
 #include <QString>
+#include <optional>
 
 class QIODevice;
 namespace database {
 class Connection;
 }
 
-// The record's aggregation as one EPCIS 2.0 JSON-LD document (EPCISDocument):
+// The record's aggregation as one EPCIS 2.0 JSON-LD document (EPCISDocument). A GS1
+// pack is named by its GTIN and serial (SGTIN or Digital Link), every other pack by
+// its text under the plant's base, as always; a GS1 box's events carry its lot and
+// expiry (CBV master data attributes):
 // per recorded box, AggregationEvents ADD of the packs into each middle box and of
 // the middle boxes into the outer box; per take-out a DELETE, per put-in an ADD, per
 // void a DELETE of the whole box (a restore ADDs it again). Written as it is read, a
@@ -21,6 +27,11 @@ struct Options
     QString station;          // "" for every station
     QString idBase;           // labels and barcodes become URIs under it, percent-encoded
     int companyPrefixDigits = 7; // of an SSCC: where the GS1 company prefix ends
+    // A GS1 pack (and an SSCC) is an EPC URI when its company prefix's length is known:
+    // from GS1's table, else the plant's one length; else a Digital Link under dlBase.
+    std::optional<int> gcpLength;
+    std::optional<gs1uri::GcpLengths> gcpTable;
+    QString dlBase = QStringLiteral("https://id.gs1.org/");
 };
 
 // The SSCC's EPC URI (urn:epc:id:sscc:CompanyPrefix.SerialReference); "" when the

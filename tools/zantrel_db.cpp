@@ -20,6 +20,7 @@
 //                              or a box id; R is 抽样, 损坏更换, 重新装箱, 重复包裁定 or 其他;
 //                              prints the change's id
 //   zantrel-db epcis URL --from TIME --to TIME --id-base URI [--station S] [--company-prefix-digits N]
+//                    [--gcp-length N | --gcp-table FILE] [--dl-base URI]
 //                              the boxes written and the changes made in [from, to) as one EPCIS 2.0
 //                              JSON-LD document on stdout; TIME as 2026-12-08 or 2026-12-08T06:00[+08:00]
 //   zantrel-db company init URL
@@ -40,6 +41,7 @@
 #include "platform/Database.h"
 #include "platform/StandardOutput.h"
 #include "plant/Epcis.h"
+#include "platform/RegularFile.h"
 #include "plant/PlantSchema.h"
 #include "plant/PlantSender.h"
 #include "plant/PlantSettings.h"
@@ -216,6 +218,28 @@ QDateTime timeArgument(const QString &text)
     return t;
 }
 
+// GS1's list is a few MiB; far beyond it is no such list.
+constexpr int64_t kGcpTableLimit = 256ll << 20;
+
+// GS1's list of company prefix lengths, from a file a person downloaded; told when it does not read.
+bool readGcpTable(const QString &path, epcis::Options &o)
+{
+    QString why = QStringLiteral("没有这个文件");
+    std::optional<QByteArray> bytes;
+    try {
+        bytes = regularfile::read(path, kGcpTableLimit);
+    } catch (const RuntimeError &e) {
+        why = e.description();
+    }
+    if (bytes)
+        o.gcpTable = gs1uri::GcpLengths::fromJson(*bytes, &why);
+    if (!bytes || !o.gcpTable) {
+        std::fprintf(stderr, "zantrel-db：--gcp-table %s 无法使用：%s\n", local(path).constData(), local(why).constData());
+        return false;
+    }
+    return true;
+}
+
 int epcisCommand(const QStringList &args)
 {
     if (args.size() < 2)
@@ -235,8 +259,24 @@ int epcisCommand(const QStringList &args)
             o.idBase = value;
         else if (option == QLatin1String("--company-prefix-digits"))
             o.companyPrefixDigits = value.toInt();
+        else if (option == QLatin1String("--gcp-length"))
+            o.gcpLength = value.toInt();
+        else if (option == QLatin1String("--gcp-table")) {
+            if (!readGcpTable(value, o))
+                return kError;
+        } else if (option == QLatin1String("--dl-base"))
+            o.dlBase = value;
         else
             return -1;
+    }
+    if (o.gcpLength && (*o.gcpLength < 6 || *o.gcpLength > 12)) {
+        std::fprintf(stderr, "zantrel-db：--gcp-length 须在 6 到 12 之间\n");
+        return kError;
+    }
+    const QUrl dl(o.dlBase, QUrl::StrictMode);
+    if (!dl.isValid() || !dl.scheme().startsWith(QLatin1String("http")) || !o.dlBase.endsWith(QLatin1Char('/'))) {
+        std::fprintf(stderr, "zantrel-db：--dl-base 须为以 / 结尾的 http(s) 地址，如 https://id.gs1.org/\n");
+        return kError;
     }
     const QUrl base(o.idBase, QUrl::StrictMode);
     if (!o.from.isValid() || !o.to.isValid() || o.from >= o.to) {
@@ -313,6 +353,7 @@ void usage()
                          "      zantrel-db rework URL void|restore 外箱 --by 姓名 --reason 原因 [--note 说明] [--station 工位]\n"
                          "      （原因：抽样、损坏更换、重新装箱、重复包裁定、其他）\n"
                          "      zantrel-db epcis URL --from 时间 --to 时间 --id-base URI [--station 工位] [--company-prefix-digits N]\n"
+                         "                [--gcp-length N | --gcp-table 文件] [--dl-base URI]\n"
                          "      zantrel-db company init URL\n"
                          "      zantrel-db company add-plant 公司库URL 厂名 工厂库URL\n"
                          "      zantrel-db company drop-plant 公司库URL 厂名\n");

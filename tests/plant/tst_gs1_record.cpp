@@ -1,5 +1,6 @@
 #include "support/DeliverBox.h"
 #include "support/PlantDb.h"
+#include "support/EpcisSchema.h"
 #include "support/ToolRun.h"
 
 #include "core/RuntimeError.h"
@@ -9,6 +10,10 @@
 #include "station/Gs1Rules.h"
 
 #include <QDateTime>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTemporaryDir>
 #include <QTest>
 
 namespace {
@@ -163,6 +168,71 @@ private slots:
         ToolRun one = ToolRun::of("zantrel-find", {"--db", db, "(21)2(01)" + gtin});
         QCOMPARE(one.status, 0);
         QCOMPARE(one.out.section('\t', 2, 2), QStringLiteral("R004"));
+    }
+
+    // EPCIS names a GS1 pack by its GTIN and serial: an SGTIN where the company prefix's
+    // length is known (one length, or GS1's table), else a Digital Link; its box's events
+    // carry the lot and expiry; packs without GS1 keep their ids; every document valid.
+    void epcisWithGs1Identifiers()
+    {
+        const QString name = plantdb::make(m_server, QStringLiteral("gs1epcis"));
+        const QDateTime now = QDateTime::currentDateTime();
+        const QString sscc = QStringLiteral("106141411234567897");
+        std::vector<BoxRow> rows{{BoxRow::OuterLabel, sscc}, {BoxRow::MiddleLabel, "Z1"},
+                                 BoxRow::of(scanned("(01)80614141123458(21)12345(10)L24(17)270600")),
+                                 BoxRow::of(scanned("(01)80614141123458(21)A/B%1(10)L24(17)270600")),
+                                 BoxRow::of(scanned("(01)09501101530003(21)7(10)L24(17)270600"))};
+        QVERIFY(deliverBox(m_server.url("line3", name), "line3-a", 2, now.addSecs(-60), rows).recorded);
+        QVERIFY(deliverBox(m_server.url("line3", name), "line3-b", 2, now.addSecs(-30),
+                           {{BoxRow::OuterLabel, "W001"}, {BoxRow::MiddleLabel, "Z2"}, {BoxRow::Pack, "P1"}}).recorded);
+        const QStringList base{"epcis", m_server.url("postgres", name), "--from", now.addSecs(-3600).toString(Qt::ISODate),
+                               "--to", now.addSecs(3600).toString(Qt::ISODate), "--id-base", "https://id.example.com/"};
+        const auto children = [](const ToolRun &run, int event) {
+            const QJsonArray events = QJsonDocument::fromJson(run.out.toUtf8()).object()["epcisBody"].toObject()["eventList"].toArray();
+            QStringList out{events.at(event).toObject()["parentID"].toString()};
+            for (const QJsonValue &c : events.at(event).toObject()["childEPCs"].toArray())
+                out << c.toString();
+            return out;
+        };
+        const ToolRun known = ToolRun::of("zantrel-db", base + QStringList{"--gcp-length", "7"});
+        QVERIFY2(known.status == 0, qPrintable(known.errors));
+        QCOMPARE(children(known, 0), QStringList({"https://id.example.com/middle/Z1", "urn:epc:id:sgtin:0614141.812345.12345",
+                                                  "urn:epc:id:sgtin:0614141.812345.A%2FB%251", "urn:epc:id:sgtin:9501101.053000.7"}));
+        QCOMPARE(children(known, 1).first(), QStringLiteral("urn:epc:id:sscc:0614141.1123456789"));
+        QCOMPARE(children(known, 2), QStringList({"https://id.example.com/middle/Z2", "https://id.example.com/pack/P1"}));
+        const QJsonObject packed = QJsonDocument::fromJson(known.out.toUtf8()).object()["epcisBody"].toObject()["eventList"].toArray().at(0).toObject();
+        QCOMPARE(packed["cbvmda:lotNumber"].toString(), QStringLiteral("L24"));
+        QCOMPARE(packed["cbvmda:itemExpirationDate"].toString(), QStringLiteral("2027-06-30"));
+
+        const ToolRun unknown = ToolRun::of("zantrel-db", base);
+        QCOMPARE(children(unknown, 0).mid(1, 2), QStringList({"https://id.gs1.org/01/80614141123458/21/12345",
+                                                             "https://id.gs1.org/01/80614141123458/21/A%2FB%251"}));
+        QCOMPARE(children(unknown, 1).first(), QStringLiteral("urn:epc:id:sscc:0614141.1123456789")); // as before: 7 digits
+
+        // GS1's table: the prefix it lists, a Digital Link for the rest, the SSCC included.
+        QTemporaryDir dir;
+        QFile table(dir.filePath("gcp.json"));
+        QVERIFY(table.open(QIODevice::WriteOnly));
+        table.write(R"({"GCPPrefixFormatList":{"entry":[{"prefix":"061","gcpLength":9},{"prefix":"0614141","gcpLength":7}]}})");
+        table.close();
+        const ToolRun listed = ToolRun::of("zantrel-db", base + QStringList{"--gcp-table", table.fileName(), "--dl-base", "https://r.example.com/"});
+        QVERIFY2(listed.status == 0, qPrintable(listed.errors));
+        QCOMPARE(children(listed, 0).mid(1), QStringList({"urn:epc:id:sgtin:0614141.812345.12345", "urn:epc:id:sgtin:0614141.812345.A%2FB%251",
+                                                         "https://r.example.com/01/09501101530003/21/7"}));
+        QCOMPARE(children(listed, 1).first(), QStringLiteral("urn:epc:id:sscc:0614141.1123456789"));
+        table.open(QIODevice::WriteOnly | QIODevice::Truncate);
+        table.write(R"({"GCPPrefixFormatList":{"entry":[]}})");
+        table.close();
+        QCOMPARE(children(ToolRun::of("zantrel-db", base + QStringList{"--gcp-table", table.fileName()}), 1).first(),
+                 QStringLiteral("https://id.gs1.org/00/") + sscc);
+        QCOMPARE(ToolRun::of("zantrel-db", base + QStringList{"--gcp-table", dir.filePath("none.json")}).status, 2);
+        QCOMPARE(ToolRun::of("zantrel-db", base + QStringList{"--gcp-length", "13"}).status, 2);
+
+        for (const ToolRun *run : {&known, &unknown, &listed}) {
+            QString why;
+            QCOMPARE(epcisSchemaVerdict(run->out.toUtf8(), &why), QStringLiteral("valid"));
+            QVERIFY2(why.isEmpty(), qPrintable(why));
+        }
     }
 };
 
