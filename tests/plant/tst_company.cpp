@@ -1,5 +1,6 @@
 #include "support/DeliverBox.h"
 #include "support/PlantDb.h"
+#include "station/Gs1Rules.h"
 #include "support/ToolRun.h"
 
 #include "board/BoardData.h"
@@ -311,6 +312,34 @@ private slots:
         const ToolRun again = ToolRun::of(QStringLiteral("zantrel-db"), {QStringLiteral("company"), QStringLiteral("init"), companyUrl()});
         QCOMPARE(again.status, 0);
         QVERIFY(again.out.contains(QStringLiteral("nothing to do")));
+    }
+
+    // GS1 packs reach the company with their fields, and a recall over it names each plant.
+    void aRecallOverThePlants()
+    {
+        for (PgServer *plant : {&m_plantA, &m_plantB}) {
+            std::vector<BoxRow> rows{{BoxRow::OuterLabel, QStringLiteral("G001")}, {BoxRow::MiddleLabel, QStringLiteral("Z-G001")}};
+            for (const char *serial : {"1", "2"}) {
+                const gs1::ScanRead r = gs1::readScan(QStringLiteral("(01)80614141123458(21)%1(10)LOT7").arg(QLatin1String(serial)), QDate::currentDate());
+                QVERIFY(r.read);
+                rows.push_back(BoxRow::of(gs1rules::packOf(*r.read)));
+            }
+            const PlantSender::Report sent = deliverBox(plantUrl(*plant, QStringLiteral("line3")), QStringLiteral("line3-e"), 2 + 10 * m_delivered++,
+                                                        QDateTime::currentDateTime(), rows);
+            QVERIFY2(sent.recorded, qPrintable(sent.why));
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(companyHoldsAllOf(m_plantA) && companyHoldsAllOf(m_plantB), 30000);
+        auto company = database::connect(companyUrl());
+        QCOMPARE(plantdb::one(*company, QStringLiteral("SELECT count(*) FROM zantrel.box_rows WHERE gtin = '80614141123458' AND lot = 'LOT7'")),
+                 QStringLiteral("4"));
+        const ToolRun recall = ToolRun::of(QStringLiteral("zantrel-find"), {QStringLiteral("--db"), companyUrl(), QStringLiteral("--lot"),
+                                                                            QStringLiteral("80614141123458"), QStringLiteral("LOT7")});
+        QCOMPARE(recall.status, 0);
+        QStringList stations;
+        for (const QString &line : recall.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+            stations << line.section(QLatin1Char('\t'), 1, 1) + QLatin1Char('=') + line.section(QLatin1Char('\t'), 3, 3);
+        stations.sort();
+        QCOMPARE(stations, QStringList({QStringLiteral("一厂 / line3-e=2"), QStringLiteral("二厂 / line3-e=2")}));
     }
 };
 
