@@ -63,6 +63,26 @@ QString stateText(const Station &s, int idleMinutes, qint64 midnight)
     return s.heardAt == 0 ? QStringLiteral("未联系") : QStringLiteral("未联系（最后 %1）").arg(when(s.heardAt, midnight));
 }
 
+// The open box and what it holds: "W003 (01)09501101530003 (10)L24".
+QString openBoxText(const Station &s)
+{
+    QString text = s.packing;
+    if (!s.product.isEmpty())
+        text += QStringLiteral(" (01)") + s.product;
+    if (!s.lot.isEmpty())
+        text += QStringLiteral(" (10)") + s.lot;
+    return text.trimmed();
+}
+
+// "(01)09501101530003 (10)L24：120 包；…", one lot after another.
+QString lotsText(const Station &s)
+{
+    QStringList lots;
+    for (const Station::LotCount &l : s.lotsToday)
+        lots << QStringLiteral("(01)%1%2：%3 包").arg(l.gtin, l.lot.isEmpty() ? QString() : QStringLiteral(" (10)") + l.lot).arg(l.packs);
+    return lots.join(QStringLiteral("；"));
+}
+
 QJsonObject stationJson(const Station &s, int idleMinutes, qint64 midnight)
 {
     return QJsonObject{
@@ -73,6 +93,8 @@ QJsonObject stationJson(const Station &s, int idleMinutes, qint64 midnight)
         {QStringLiteral("lastBoxAt"), when(s.lastBoxAt, midnight)},
         {QStringLiteral("backlog"), s.backlog < 0 ? QString() : QString::number(s.backlog)},
         {QStringLiteral("packing"), s.packing},
+        {QStringLiteral("open"), openBoxText(s)},
+        {QStringLiteral("lots"), lotsText(s)},
         // "" when the clock is within a minute of the server's or unknown; else how far off, in minutes.
         {QStringLiteral("clock"), s.clockSkew && std::abs(*s.clockSkew) > 60
                                       ? QStringLiteral("时钟相差 %1 分钟").arg((std::abs(*s.clockSkew) + 30) / 60)

@@ -1,6 +1,7 @@
 #include "board/BoardSnapshot.h"
 
 #include "platform/Database.h"
+#include "plant/PlantSchema.h"
 #include "plant/RowKinds.h"
 
 #include <algorithm>
@@ -49,14 +50,16 @@ std::vector<database::Row> stationRows(database::Connection &c, const SnapshotSo
                      "               UNION SELECT %2 FROM zantrel.boxes WHERE written_at >= to_timestamp($1))"
                      " SELECT n.station, l.outer_label, extract(epoch FROM l.written_at)::bigint,"
                      "        extract(epoch FROM now() - l.written_at)::bigint, extract(epoch FROM s.heard_at)::bigint,"
-                     "        extract(epoch FROM now() - s.heard_at)::bigint, s.backlog, s.packing, %1, %3"
+                     "        extract(epoch FROM now() - s.heard_at)::bigint, s.backlog, s.packing, %1, %3, %6"
                      " FROM names n"
                      " LEFT JOIN LATERAL (SELECT outer_label, written_at FROM zantrel.boxes b WHERE %4"
                      "                    ORDER BY written_at DESC LIMIT 1) l ON true"
                      " LEFT JOIN zantrel.station_state s ON %5"
                      " ORDER BY 10, 1")
                      .arg(source.schemaVersion >= kClockSchemaVersion ? QStringLiteral("s.clock_skew") : QStringLiteral("NULL"), k.key,
-                          k.plant, k.sameAs(QStringLiteral("b"), source.company), k.sameAs(QStringLiteral("s"), source.company)),
+                          k.plant, k.sameAs(QStringLiteral("b"), source.company), k.sameAs(QStringLiteral("s"), source.company))
+                     .arg(source.schemaVersion >= plantschema::kGs1Version ? QStringLiteral("s.product, s.lot")
+                                                                           : QStringLiteral("NULL, NULL")),
                  day);
 }
 
@@ -77,6 +80,21 @@ std::vector<database::Row> hourRows(database::Connection &c, const SnapshotSourc
                                     "         AND pack_count IS NULL) n"
                                     " GROUP BY %1, 3 ORDER BY 1, 2, 3")
                                     .arg(k.key, k.plant)),
+                 day);
+}
+
+// Today's GS1 packs of each station by product and lot (none before the record knows them).
+std::vector<database::Row> lotRows(database::Connection &c, const SnapshotSource &source, const QStringList &day)
+{
+    if (source.schemaVersion < plantschema::kGs1Version)
+        return {};
+    return c.run(rowkind::named(QStringLiteral(
+                                    "SELECT %1, b.station, r.gtin, coalesce(r.lot, ''), count(*)"
+                                    " FROM zantrel.boxes b JOIN zantrel.box_rows r USING (box_id)"
+                                    " WHERE b.written_at >= to_timestamp($1) AND b.written_at < to_timestamp($1) + interval '25 hours'"
+                                    "   AND r.kind = {pack} AND r.gtin IS NOT NULL"
+                                    " GROUP BY 1, 2, 3, 4 ORDER BY 1, 2, 3, 4")
+                                    .arg(source.company ? QStringLiteral("zantrel.plant_name(b.plant_id)") : QStringLiteral("''"))),
                  day);
 }
 
@@ -114,6 +132,8 @@ Station stationOf(const database::Row &r, std::map<QString, std::vector<HourCoun
     st.secondsSinceHeard = age(r, 5);
     st.backlog = int(number(r, 6, -1));
     st.packing = text(r, 7);
+    st.product = text(r, 10);
+    st.lot = text(r, 11);
     if (r[8])
         st.clockSkew = int(number(r, 8));
     st.state = stateOf(st.secondsSinceBox, st.secondsSinceHeard, idleMinutes);
@@ -168,13 +188,19 @@ Snapshot readSnapshot(database::Connection &c, const SnapshotSource &source, qin
     const std::vector<database::Row> stations = stationRows(c, source, day);
     const std::vector<database::Row> hours = hourRows(c, source, day);
     const std::vector<database::Row> conflicts = conflictRows(c, day);
+    const std::vector<database::Row> lots = lotRows(c, source, day);
     c.runScript(QStringLiteral("COMMIT"));
 
     std::map<QString, std::vector<HourCount>> byStation;
     for (const database::Row &r : hours)
         byStation[shown(text(r, 0), text(r, 1))].push_back({int(number(r, 2)), int(number(r, 3)), number(r, 4)});
-    for (const database::Row &r : stations)
+    std::map<QString, std::vector<Station::LotCount>> lotsByStation;
+    for (const database::Row &r : lots)
+        lotsByStation[shown(text(r, 0), text(r, 1))].push_back({text(r, 2), text(r, 3), number(r, 4)});
+    for (const database::Row &r : stations) {
         s.stations.push_back(stationOf(r, byStation, source.idleMinutes));
+        s.stations.back().lotsToday = std::move(lotsByStation[s.stations.back().name]);
+    }
     for (const database::Row &r : conflicts) {
         s.openConflicts = int(number(r, 14));
         s.conflicts.push_back(conflictOf(r));

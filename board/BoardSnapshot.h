@@ -38,6 +38,14 @@ struct Station
     qint64 secondsSinceHeard = -1; // -1: never heard from
     int backlog = -1;             // boxes waiting in its outbox when it last reported; -1: unknown
     QString packing;
+    QString product, lot; // of the GS1 packs of its open box; "" when none
+    // GS1 packs written today, by product and lot, in that order.
+    struct LotCount
+    {
+        QString gtin, lot;
+        qint64 packs = 0;
+    };
+    std::vector<LotCount> lotsToday;
     std::optional<int> clockSkew; // seconds its clock is ahead of the server's, as it last reported
     StationState state = StationState::NotHeard;
     std::vector<HourCount> hours; // only hours with boxes, in order

@@ -24,6 +24,11 @@ ALTER TABLE zantrel.box_changes
     ADD COLUMN expiry text;
 CREATE INDEX box_changes_gs1 ON zantrel.box_changes (gtin, serial) WHERE gtin IS NOT NULL;
 
+-- What a station packs now: the product and lot of its open box's first GS1 pack.
+ALTER TABLE zantrel.station_state
+    ADD COLUMN product text,
+    ADD COLUMN lot text;
+
 \ir shared/packs_by_identity.sql
 
 -- A station records a conflict for a pack another box holds now, however it was spelled there.

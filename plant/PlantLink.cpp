@@ -47,7 +47,7 @@ struct PlantLink::Shared
     bool stop = false;
     bool boxWaiting = false;
     int addedDuringDelivery = 0; // handed over after the sender read the outbox
-    QString packing;
+    OpenBoxReport packing;
     QSet<QString> expected; // places of boxes being written, until handed over
     QSet<QString> toldRefusals; // boxes of the workbooks the record refused, told once
     ToldConflicts told{folder};
@@ -210,10 +210,10 @@ void PlantLink::expect(const QString &workbook, int32_t firstRow)
     m_shared->expected.insert(Outbox::placeOf(workbook, firstRow));
 }
 
-void PlantLink::packing(const QString &outerLabel)
+void PlantLink::packing(const OpenBoxReport &box)
 {
     const std::lock_guard<std::mutex> hold(m_shared->lock);
-    m_shared->packing = outerLabel;
+    m_shared->packing = box;
 }
 
 PlantLink::State PlantLink::state() const
@@ -298,7 +298,7 @@ void PlantLink::run(std::shared_ptr<Shared> shared)
     while (!shared->stop) {
         shared->boxWaiting = false;
         shared->addedDuringDelivery = 0;
-        const QString packing = shared->packing;
+        const OpenBoxReport packing = shared->packing;
         hold.unlock();
         const PlantSender::Report report = sender.deliver(packing);
         hold.lock();

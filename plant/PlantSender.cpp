@@ -61,7 +61,7 @@ void PlantSender::connectIfNeeded()
     m_db = std::move(db);
 }
 
-PlantSender::Report PlantSender::deliver(const QString &packing)
+PlantSender::Report PlantSender::deliver(const OpenBoxReport &packing)
 {
     Report report;
     // Round by round, so that a long backlog is never all in memory at once and

@@ -2,6 +2,7 @@
 
 #include "platform/Database.h"
 #include "plant/Outbox.h"
+#include "station/PlantHandoff.h"
 #include "plant/PackConflicts.h"
 
 #include <QDateTime>
@@ -53,7 +54,7 @@ public:
     void recordConflicts(bool on) { m_recordConflicts = on; }
 
     // Connects when needed, delivers what waits, says where things stand; never raises.
-    Report deliver(const QString &packing = QString());
+    Report deliver(const OpenBoxReport &packing = {});
 
     // Brings the record level with the station's workbooks: of these boxes (read from
     // them), every one the record lacks at its place (this station, workbook, first

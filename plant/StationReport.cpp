@@ -1,6 +1,7 @@
 #include "plant/StationReport.h"
 
 #include "platform/Database.h"
+#include "plant/PlantSchema.h"
 #include "station/BoxLines.h"
 
 namespace stationreport {
@@ -14,7 +15,8 @@ constexpr int kRefusedVersion = 4;
 
 int reportState(database::Connection &db, int schemaVersion, const StateReport &r)
 {
-    const QStringList params{r.station, QString::number(r.backlog), r.packing.isNull() ? QStringLiteral("") : r.packing}; // "": not packing
+    const QString outer = r.packing.outerLabel;
+    const QStringList params{r.station, QString::number(r.backlog), outer.isNull() ? QStringLiteral("") : outer}; // "": not packing
     // This station's clock against the server's, at every report (the network's delay is
     // far below what matters here).
     const QString local = boxlines::timeText(r.localTime);
@@ -28,6 +30,18 @@ int reportState(database::Connection &db, int schemaVersion, const StateReport &
     // The boxes the record refused, named where a supervisor looks (a few, and how many in all).
     const QString named = r.refused.isEmpty() ? QString()
                                             : QStringLiteral("%1 箱：%2").arg(r.refused.size()).arg(r.refused.mid(0, 5).join(QStringLiteral("，")).left(200));
+    if (schemaVersion >= plantschema::kGs1Version) {
+        // And the product and lot of its open box, from the version that knows them.
+        const auto skew = db.run(
+            QStringLiteral("INSERT INTO zantrel.station_state (station, heard_at, backlog, packing, refused, clock_skew, product, lot)"
+                           " VALUES ($1, now(), $2, $3, $4, round(extract(epoch FROM $5::timestamptz - statement_timestamp())),"
+                           "         nullif($6, ''), nullif($7, ''))"
+                           " ON CONFLICT (station) DO UPDATE SET heard_at = now(), backlog = $2, packing = $3, refused = $4,"
+                           " clock_skew = excluded.clock_skew, product = excluded.product, lot = excluded.lot RETURNING clock_skew"),
+            params + QStringList{named.isNull() ? QStringLiteral("") : named, local, r.packing.gtin.isNull() ? QStringLiteral("") : r.packing.gtin,
+                                 r.packing.lot.isNull() ? QStringLiteral("") : r.packing.lot});
+        return skew.empty() ? 0 : skew[0][0].value_or(QString()).toInt();
+    }
     const auto skew = db.run(
         QStringLiteral("INSERT INTO zantrel.station_state (station, heard_at, backlog, packing, refused, clock_skew)"
                        " VALUES ($1, now(), $2, $3, $4, round(extract(epoch FROM $5::timestamptz - statement_timestamp())))"

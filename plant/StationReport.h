@@ -1,5 +1,7 @@
 #pragma once
 
+#include "station/PlantHandoff.h"
+
 #include <QDateTime>
 #include <QString>
 #include <QStringList>
@@ -17,7 +19,7 @@ struct StateReport
 {
     QString station;
     int backlog = 0;
-    QString packing;     // "" when not packing
+    OpenBoxReport packing;
     QStringList refused; // the boxes the record refused, each named with why
     QDateTime localTime; // the station's clock now
 };

@@ -8,6 +8,16 @@ struct ExportReceipt;
 
 // Where a box goes once it is in its workbook, when the plant keeps a record of
 // every station's boxes; and what the scan window shows and tells of that record.
+// The box being packed as the record hears of it: its outer label ("" when none) and,
+// of GS1 packs, the product and lot its first pack set ("" when none).
+struct OpenBoxReport
+{
+    QString outerLabel;
+    QString gtin;
+    QString lot;
+    bool operator==(const OpenBoxReport &o) const = default;
+};
+
 class PlantHandoff
 {
 public:
@@ -19,8 +29,8 @@ public:
     // A box is about to be written there (the workbook's file name, its first sheet
     // row): it is on its way, not missing, until it is handed over.
     virtual void expect(const QString &workbook, int32_t firstRow) = 0;
-    // The outer label of the box being packed ("" when none), reported with the state.
-    virtual void packing(const QString &outerLabel) = 0;
+    // The box being packed, reported with the state.
+    virtual void packing(const OpenBoxReport &box) = 0;
     // Where the record stands, as the status panel's lines say it.
     virtual QString stateLines() const = 0;
     // What the operator is to be told once; "" when nothing new.

@@ -189,6 +189,11 @@ ScanSession::Status ScanSession::status() const
         if (row->kind == BoxRow::MiddleLabel)
             s.middleLabel = row->text;
     s.outerLabel = m_box.outerLabel();
+    if (const BoxRow *first = m_box.firstPack()) {
+        const Pack pack = first->pack();
+        s.gtin = pack.value(QStringLiteral("01")).value_or(QString());
+        s.lot = pack.value(QStringLiteral("10")).value_or(QString());
+    }
     s.packs = m_box.iInnerCount();
     s.perOuter = m_parts.state.iPerOuter;
     if (m_box.exportPending()) {

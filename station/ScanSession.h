@@ -101,6 +101,7 @@ public:
         QString alarm;       // what the operator must see at once, in red; "" when nothing
         QString print;       // where the labels stand; "" without a printer
         QString keys;        // the window's keys
+        QString gtin, lot;   // of the box's first GS1 pack; "" when none
     };
     Status status() const;
     QString plantRecordLine() const;

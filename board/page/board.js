@@ -53,6 +53,8 @@ function showStations(data) {
     cell(tr, s.lastBox, 'lastBox cut wide');
     cell(tr, s.lastBoxAt, 'lastBoxAt wide');
     cell(tr, s.backlog === '' ? '—' : s.backlog, 'backlog number wide');
+    cell(tr, s.open, 'open cut wide');
+    cell(tr, s.lots, 'lots cut wide');
   });
   const total = $('total');
   total.querySelector('.boxes').textContent = data.total.boxes;

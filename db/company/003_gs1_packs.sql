@@ -17,6 +17,10 @@ ALTER TABLE zantrel.box_changes
     ADD COLUMN expiry text;
 CREATE INDEX box_changes_gs1 ON zantrel.box_changes (gtin, serial) WHERE gtin IS NOT NULL;
 
+ALTER TABLE zantrel.station_state
+    ADD COLUMN product text,
+    ADD COLUMN lot text;
+
 \ir ../shared/packs_by_identity.sql
 
 GRANT SELECT ON ALL TABLES IN SCHEMA zantrel TO zantrel_reader;

@@ -231,6 +231,14 @@ try:
     if len(cells('#chart svg rect.bar')) != (3 if earlier.hour != now.hour else 2):
         fail('the chart has bars of hours without boxes')
 
+    # GS1 packs: the open box's product and lot as the station reports them, and today's lots.
+    deliver('line3-b', now, False, 'G001', '(01)09501101530003(21)S1(10)L24', '(01)09501101530003(21)S2(10)L24',
+            '(01)09501101530003(21)S3(10)L25')
+    psql("UPDATE zantrel.station_state SET packing = 'G002', product = '09501101530003', lot = 'L25' WHERE station = 'line3-b'")
+    wait('the open box and its lot', lambda: station_cell('line3-b', 'open') == 'G002 (01)09501101530003 (10)L25')
+    if station_cell('line3-b', 'lots') != '(01)09501101530003 (10)L24：2 包；(01)09501101530003 (10)L25：1 包':
+        fail('station b\'s lots today: %r' % station_cell('line3-b', 'lots'))
+
     # The lookup: a script-like barcode is found in both boxes, and shows as text.
     driver.find_element(By.ID, 'query').send_keys(SCRIPT_BARCODE)
     driver.find_element(By.CSS_SELECTOR, '#find button').click()
@@ -298,7 +306,7 @@ try:
                    " FROM zantrel.conflict_decisions d JOIN zantrel.boxes b ON b.outer_label = 'W001'")
     if decided != '王主管|A 箱已封箱发货|true':
         fail('the record holds the decision as %r' % decided)
-    if psql('SELECT count(*) FROM zantrel.pack_conflicts') != '1' or psql('SELECT count(*) FROM zantrel.boxes') != '5':
+    if psql('SELECT count(*) FROM zantrel.pack_conflicts') != '1' or psql('SELECT count(*) FROM zantrel.boxes') != '6':
         fail('a recorded box or conflict changed')
 
     # A correction through the page: a new decision record, the first one kept.

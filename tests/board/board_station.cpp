@@ -3,10 +3,12 @@
 // it wrote the box to its workbook.
 //   board_station URL STATION FOLDER WRITTEN_AT PLANT_CHECK OUTER BARCODE...
 // WRITTEN_AT: yyyy-MM-ddTHH:mm:ss local time, or "now"; PLANT_CHECK: 1 records packs
-// found in an earlier box as conflicts. Prints the conflicts found, one per line.
+// found in an earlier box as conflicts. Prints the conflicts found, one per line. A
+// barcode in GS1's human-readable form is a GS1 pack, as a station that reads GS1 scans lists it.
 // Exit status: 0 delivered, 1 not delivered (why on stderr), 2 wrong arguments.
 #include "plant/Outbox.h"
 #include "plant/PlantSender.h"
+#include "station/Gs1Rules.h"
 
 #include <QCoreApplication>
 #include <QUuid>
@@ -41,7 +43,7 @@ int main(int argc, char **argv)
     e.rows.push_back({BoxRow::OuterLabel, a[5]});
     e.rows.push_back({BoxRow::MiddleLabel, QStringLiteral("Z-") + a[5]});
     for (const QString &barcode : a.mid(6))
-        e.rows.push_back({BoxRow::Pack, barcode});
+        e.rows.push_back(BoxRow::of(gs1rules::listedPack(barcode, at.date())));
     Outbox outbox(a[2]);
     outbox.add(e);
     PlantSender sender(a[0], a[1], outbox);

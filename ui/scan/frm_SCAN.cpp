@@ -130,7 +130,7 @@ void frm_SCAN::refreshStatus()
     m_status->showPrint(status.print);
     m_status->showKeys(status.keys);
     if (PlantHandoff *plant = m_session->plant())
-        plant->packing(status.outerLabel);
+        plant->packing({status.outerLabel, status.gtin, status.lot});
 }
 
 void frm_SCAN::watchBackgroundWork()
