@@ -8,6 +8,7 @@
 // Prints "figure_name: value unit" lines.
 #include "Quantile.h"
 #include "BenchDatabase.h"
+#include "ExportFigures.h"
 #include "TimedCheck.h"
 
 #include "plant/Epcis.h"
@@ -37,32 +38,6 @@ QString pack(qint64 box, int p)
 {
     return QStringLiteral("P%1").arg(box * kPacksPerBox + p, 9, 10, QLatin1Char('0'));
 }
-
-qint64 peakKib()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    status.open(QIODevice::ReadOnly);
-    for (const QByteArray &line : status.readAll().split('\n'))
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').at(0).toLongLong();
-    return -1;
-}
-
-// A /dev/null that counts.
-class Counter : public QIODevice
-{
-public:
-    qint64 bytes = 0;
-    Counter() { open(QIODevice::WriteOnly); }
-
-protected:
-    qint64 readData(char *, qint64) override { return -1; }
-    qint64 writeData(const char *, qint64 n) override
-    {
-        bytes += n;
-        return n;
-    }
-};
 
 } // namespace
 
@@ -157,7 +132,7 @@ int main(int argc, char **argv)
     o.to = QDateTime::currentDateTime().addSecs(60);
     o.from = QDateTime::currentDateTime().addSecs(-130000);
     o.idBase = QStringLiteral("https://id.example.com/");
-    Counter out;
+    CountingDevice out;
     const qint64 before = peakKib();
     QElapsedTimer clock;
     clock.start();

@@ -161,6 +161,74 @@ void eachRow(database::Connection &db, const QString &select, const QStringList 
     db.runScript(QStringLiteral("CLOSE rows"));
 }
 
+// The recorded boxes as packed, in the order written.
+void writePackedBoxes(database::Connection &db, Writer &w, const QStringList &range, const QString &fields)
+{
+    PackedBox box;
+    eachRow(db,
+            QStringLiteral("SELECT b.box_id, b.station, b.outer_label, (extract(epoch FROM b.written_at) * 1000)::bigint,"
+                           "       r.kind, r.text, r.middle_label, %1"
+                           " FROM zantrel.boxes b JOIN zantrel.box_rows r USING (box_id)"
+                           " WHERE b.written_at >= to_timestamp($1::float8) AND b.written_at < to_timestamp($2::float8)"
+                           "   AND ($3 = '' OR b.station = $3)"
+                           " ORDER BY b.written_at, b.box_id, r.row_index").arg(fields),
+            range, [&](const database::Row &r) {
+                if (text(r, 0) != box.id) {
+                    if (!box.id.isEmpty())
+                        box.writeTo(w);
+                    box = PackedBox{text(r, 0), text(r, 1), text(r, 2), text(r, 3).toLongLong(), {}, {}, {}, {}};
+                }
+                const QString gtin = text(r, 7), serial = text(r, 8);
+                if (!gtin.isEmpty() && box.lotAndExpiry == std::pair<QString, QString>())
+                    box.lotAndExpiry = {text(r, 9), text(r, 10)};
+                box.add(text(r, 4).toInt(), text(r, 5), text(r, 6), text(r, 4).toInt() == 2 ? w.pack(text(r, 5), gtin, serial) : QString());
+            });
+    if (!box.id.isEmpty())
+        box.writeTo(w);
+}
+
+void writeChanges(database::Connection &db, Writer &w, const QStringList &range, const QString &fields)
+{
+    // Changes: where the pack was (its middle box, or the outer box), what happened.
+    // A pack is where its last put-in into the box up to this change placed it, or,
+    // never put in, where it was packed.
+    eachRow(db,
+            rowkind::named(QStringLiteral("SELECT c.change_id, c.kind, c.box_id, b.station, b.outer_label, c.barcode,"
+                           "       (SELECT w.middle_label FROM (SELECT p.middle_label, p.change_id FROM zantrel.box_changes p"
+                           "                                    WHERE p.box_id = c.box_id AND p.barcode = c.barcode"
+                           "                                      AND p.kind = 'put-in' AND p.change_id <= c.change_id"
+                           "                                    UNION ALL SELECT r.middle_label, 0 FROM zantrel.box_rows r"
+                           "                                    WHERE r.box_id = c.box_id AND r.kind = {pack} AND r.text = c.barcode) w"
+                           "        ORDER BY w.change_id DESC LIMIT 1),"
+                           "       (extract(epoch FROM c.changed_at) * 1000)::bigint,"
+                           "       CASE WHEN c.barcode IS NULL THEN (SELECT string_agg(r.text, E'\\n' ORDER BY r.row_index)"
+                           "            FROM zantrel.box_rows r WHERE r.box_id = c.box_id AND r.kind = {middle}) END,"
+                           "       to_jsonb(c) ->> 'plant_id', %1"
+                           " FROM zantrel.box_changes c JOIN zantrel.boxes b USING (box_id)"
+                           " WHERE c.changed_at >= to_timestamp($1::float8) AND c.changed_at < to_timestamp($2::float8)"
+                           "   AND ($3 = '' OR b.station = $3)"
+                           " ORDER BY c.changed_at, c.change_id").arg(fields)),
+            range, [&](const database::Row &r) {
+                const QString kind = text(r, 1);
+                // Change numbers start at 1 in every plant: the plant's record id makes
+                // the event's id unique across plants and company databases (a record
+                // before version 7 has none, and is one plant's).
+                const QString key = QStringLiteral("change:%1:%2").arg(text(r, 9), text(r, 0));
+                const qint64 at = text(r, 7).toLongLong();
+                const QString parent = text(r, 6).isEmpty() ? w.outer(text(r, 4)) : w.middle(text(r, 6));
+                if (kind == QLatin1String("take-out") || kind == QLatin1String("put-in")) {
+                    w.event(key, at, kind == QLatin1String("put-in") ? QStringLiteral("ADD") : QStringLiteral("DELETE"), parent,
+                            {w.pack(text(r, 5), text(r, 10), text(r, 11))}, text(r, 3), kind == QLatin1String("put-in"));
+                } else {
+                    QStringList middles;
+                    for (const QString &m : text(r, 8).split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+                        middles << w.middle(m);
+                    w.event(key, at, kind == QLatin1String("void") ? QStringLiteral("DELETE") : QStringLiteral("ADD"),
+                            w.outer(text(r, 4)), middles, text(r, 3), kind == QLatin1String("restore"));
+                }
+            });
+}
+
 } // namespace
 
 QString ssccUrn(const QString &sscc, int digits)
@@ -201,65 +269,8 @@ qint64 write(database::Connection &db, const Options &o, QIODevice &out)
     // One view of the record for the whole document.
     db.runScript(QStringLiteral("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY"));
     try {
-        PackedBox box;
-        eachRow(db,
-                QStringLiteral("SELECT b.box_id, b.station, b.outer_label, (extract(epoch FROM b.written_at) * 1000)::bigint,"
-                               "       r.kind, r.text, r.middle_label, %1"
-                               " FROM zantrel.boxes b JOIN zantrel.box_rows r USING (box_id)"
-                               " WHERE b.written_at >= to_timestamp($1::float8) AND b.written_at < to_timestamp($2::float8)"
-                               "   AND ($3 = '' OR b.station = $3)"
-                               " ORDER BY b.written_at, b.box_id, r.row_index").arg(fields("r")),
-                range, [&](const database::Row &r) {
-                    if (text(r, 0) != box.id) {
-                        if (!box.id.isEmpty())
-                            box.writeTo(w);
-                        box = PackedBox{text(r, 0), text(r, 1), text(r, 2), text(r, 3).toLongLong(), {}, {}, {}, {}};
-                    }
-                    const QString gtin = text(r, 7), serial = text(r, 8);
-                    if (!gtin.isEmpty() && box.lotAndExpiry == std::pair<QString, QString>())
-                        box.lotAndExpiry = {text(r, 9), text(r, 10)};
-                    box.add(text(r, 4).toInt(), text(r, 5), text(r, 6), text(r, 4).toInt() == 2 ? w.pack(text(r, 5), gtin, serial) : QString());
-                });
-        if (!box.id.isEmpty())
-            box.writeTo(w);
-        // Changes: where the pack was (its middle box, or the outer box), what happened.
-        // A pack is where its last put-in into the box up to this change placed it, or,
-        // never put in, where it was packed.
-        eachRow(db,
-                rowkind::named(QStringLiteral("SELECT c.change_id, c.kind, c.box_id, b.station, b.outer_label, c.barcode,"
-                               "       (SELECT w.middle_label FROM (SELECT p.middle_label, p.change_id FROM zantrel.box_changes p"
-                               "                                    WHERE p.box_id = c.box_id AND p.barcode = c.barcode"
-                               "                                      AND p.kind = 'put-in' AND p.change_id <= c.change_id"
-                               "                                    UNION ALL SELECT r.middle_label, 0 FROM zantrel.box_rows r"
-                               "                                    WHERE r.box_id = c.box_id AND r.kind = {pack} AND r.text = c.barcode) w"
-                               "        ORDER BY w.change_id DESC LIMIT 1),"
-                               "       (extract(epoch FROM c.changed_at) * 1000)::bigint,"
-                               "       CASE WHEN c.barcode IS NULL THEN (SELECT string_agg(r.text, E'\\n' ORDER BY r.row_index)"
-                               "            FROM zantrel.box_rows r WHERE r.box_id = c.box_id AND r.kind = {middle}) END,"
-                               "       to_jsonb(c) ->> 'plant_id', %1"
-                               " FROM zantrel.box_changes c JOIN zantrel.boxes b USING (box_id)"
-                               " WHERE c.changed_at >= to_timestamp($1::float8) AND c.changed_at < to_timestamp($2::float8)"
-                               "   AND ($3 = '' OR b.station = $3)"
-                               " ORDER BY c.changed_at, c.change_id").arg(fields("c"))),
-                range, [&](const database::Row &r) {
-                    const QString kind = text(r, 1);
-                    // Change numbers start at 1 in every plant: the plant's record id makes
-                    // the event's id unique across plants and company databases (a record
-                    // before version 7 has none, and is one plant's).
-                    const QString key = QStringLiteral("change:%1:%2").arg(text(r, 9), text(r, 0));
-                    const qint64 at = text(r, 7).toLongLong();
-                    const QString parent = text(r, 6).isEmpty() ? w.outer(text(r, 4)) : w.middle(text(r, 6));
-                    if (kind == QLatin1String("take-out") || kind == QLatin1String("put-in")) {
-                        w.event(key, at, kind == QLatin1String("put-in") ? QStringLiteral("ADD") : QStringLiteral("DELETE"), parent,
-                                {w.pack(text(r, 5), text(r, 10), text(r, 11))}, text(r, 3), kind == QLatin1String("put-in"));
-                    } else {
-                        QStringList middles;
-                        for (const QString &m : text(r, 8).split(QLatin1Char('\n'), Qt::SkipEmptyParts))
-                            middles << w.middle(m);
-                        w.event(key, at, kind == QLatin1String("void") ? QStringLiteral("DELETE") : QStringLiteral("ADD"),
-                                w.outer(text(r, 4)), middles, text(r, 3), kind == QLatin1String("restore"));
-                    }
-                });
+        writePackedBoxes(db, w, range, fields("r"));
+        writeChanges(db, w, range, fields("c"));
         db.runScript(QStringLiteral("COMMIT"));
     } catch (const RuntimeError &) {
         database::rollBackAfterFailure(db);
