@@ -1,5 +1,9 @@
 #include "board/BoardData.h"
 
+#include "core/Gs1Scan.h"
+#include "plant/PlantSchema.h"
+#include "plant/Recall.h"
+
 #include "company/CompanyRecord.h"
 #include "core/RuntimeError.h"
 #include "platform/Database.h"
@@ -113,6 +117,15 @@ std::vector<packlocations::Location> BoardData::lookup(const QString &text)
 {
     return readOnFreshOnFailure([&] {
         database::Connection &c = db();
+        // "(01)…(10)…" without a serial: the boxes of that lot, as a recall lists them.
+        const gs1::ScanRead read = gs1::readScan(text, QDate::currentDate());
+        if (read.read && read.read->value(QStringLiteral("01")) && read.read->value(QStringLiteral("10"))
+            && !read.read->value(QStringLiteral("21")) && plantschema::installedVersion(c) >= plantschema::kGs1Version) {
+            std::vector<packlocations::Location> lot;
+            for (const recall::Box &b : recall::boxesOf(c, *read.read->value(QStringLiteral("01")), *read.read->value(QStringLiteral("10"))))
+                lot.push_back({QString(), 0, b.outerLabel, b.middles, read.read->humanReadable(), b.station, b.writtenAt, b.packs});
+            return lot;
+        }
         std::vector<packlocations::Location> found = packlocations::byBarcode(c, text);
         for (packlocations::Location &l : packlocations::byOuterLabel(c, text))
             if (l.barcode != text) // already there as the pack itself

@@ -263,6 +263,7 @@ QJsonObject lookupJson(const QString &query, const std::vector<packlocations::Lo
             {QStringLiteral("middleLabel"), l.middleLabel},
             {QStringLiteral("barcode"), l.barcode},
             {QStringLiteral("writtenAt"), l.writtenAt},
+            {QStringLiteral("lotPacks"), l.lotPacks},
         });
     return QJsonObject{{QStringLiteral("query"), query}, {QStringLiteral("found"), rows}, {QStringLiteral("history"), story}};
 }

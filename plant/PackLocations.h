@@ -20,6 +20,7 @@ struct Location
     QString barcode;
     QString station;
     QString writtenAt; // "yyyy-MM-dd HH:mm:ss" in this program's time zone (not the database session's)
+    int lotPacks = 0;  // a lot's row (a recall): its packs in the box, "barcode" naming the lot; 0 for a pack
 };
 
 // The packs with this barcode, in every box that holds it; a GS1 pack (in human-readable

@@ -210,9 +210,10 @@ async function lookup(event) {
     const data = await getJson('/api/find?q=' + encodeURIComponent(q));
     fill($('found').tBodies[0], data.found, (tr, l) => {
       cell(tr, l.station, 'cut'); cell(tr, l.workbook); cell(tr, l.row === 0 ? '—' : l.row, 'number'); cell(tr, l.outerLabel, 'cut');
-      cell(tr, l.middleLabel, 'cut'); cell(tr, l.barcode, 'barcode cut'); cell(tr, l.writtenAt);
+      cell(tr, l.middleLabel, 'cut'); cell(tr, l.lotPacks > 0 ? l.barcode + ' × ' + l.lotPacks : l.barcode, 'barcode cut');
+      cell(tr, l.writtenAt);
       const action = cell(tr, '', 'action');
-      if (canRework) {
+      if (canRework && l.lotPacks === 0) { // a lot's row names no pack to take out
         const button = document.createElement('button');
         button.type = 'button';
         button.className = 'takeOut';

@@ -238,6 +238,13 @@ try:
     wait('the open box and its lot', lambda: station_cell('line3-b', 'open') == 'G002 (01)09501101530003 (10)L25')
     if station_cell('line3-b', 'lots') != '(01)09501101530003 (10)L24：2 包；(01)09501101530003 (10)L25：1 包':
         fail('station b\'s lots today: %r' % station_cell('line3-b', 'lots'))
+    # A lot looked up: its boxes, each with the lot's packs in it, no pack to take out.
+    driver.find_element(By.ID, 'query').send_keys('(10)L24(01)09501101530003')
+    driver.find_element(By.CSS_SELECTOR, '#find button').click()
+    wait('the lot\'s boxes', lambda: cells('#found td.barcode') == ['(10)L24(01)09501101530003 × 2'])
+    if cells('#found tbody tr')[0].find('G001') < 0 or driver.find_elements(By.CSS_SELECTOR, '#found button.takeOut'):
+        fail('the lot\'s box shows as %r' % cells('#found tbody tr'))
+    driver.find_element(By.ID, 'query').clear()
 
     # The lookup: a script-like barcode is found in both boxes, and shows as text.
     driver.find_element(By.ID, 'query').send_keys(SCRIPT_BARCODE)
