@@ -7,6 +7,10 @@
 #include "plant/PlantCheck.h"
 #include "plant/PlantSender.h"
 #include "plant/Rework.h"
+#include "plant/WorkbookBoxes.h"
+#include "platform/ProgramEnvironment.h"
+#include "platform/xls/NativeWorkbookFile.h"
+#include "station/DailyWorkbookExport.h"
 #include "station/Gs1Rules.h"
 
 #include <QDateTime>
@@ -233,6 +237,31 @@ private slots:
             QCOMPARE(epcisSchemaVerdict(run->out.toUtf8(), &why), QStringLiteral("valid"));
             QVERIFY2(why.isEmpty(), qPrintable(why));
         }
+    }
+
+    // Boxes read back from a station's workbooks for the record get the fields a scan
+    // gave them, from column C; a station that does not read GS1 sends texts alone.
+    void workbookBoxesCarryTheirFields()
+    {
+        QTemporaryDir folder;
+        program::setFolder(folder.path());
+        xls::NativeWorkbookFile file;
+        DailyWorkbookExport daily(file);
+        Box box;
+        box.appendOuterLabel(QStringLiteral("W001"));
+        box.appendMiddleLabel(QStringLiteral("Z001"));
+        const Pack a = scanned("]d2" "0109501101530003" "21A(1)" + kGs + "10L24");
+        box.apply({{BoxRow::of(a)}, {}, {}});
+        box.appendPack(QStringLiteral("P00001"));
+        daily.exportBox(box, {});
+        const workbookboxes::Found gs1 = workbookboxes::read(folder.path(), QStringLiteral("line3-a"), QDate(), true);
+        QCOMPARE(gs1.boxes.size(), size_t(1));
+        QCOMPARE(gs1.boxes[0].rows[2].text, a.text());
+        QCOMPARE(gs1.boxes[0].rows[2].fields, a.fields());
+        QVERIFY(gs1.boxes[0].rows[3].fields.empty());
+        const workbookboxes::Found plain = workbookboxes::read(folder.path(), QStringLiteral("line3-a"), QDate(), false);
+        QVERIFY(plain.boxes[0].rows[2].fields.empty());
+        program::setFolder(QString());
     }
 };
 
