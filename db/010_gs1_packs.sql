@@ -12,9 +12,10 @@ ALTER TABLE zantrel.box_rows
 -- Checked on the rows from now on; the rows before have none of them.
 ALTER TABLE zantrel.box_rows ADD CONSTRAINT box_rows_gs1_fields
     CHECK (gtin IS NULL OR (kind = 2 AND gtin ~ '^[0-9]{14}$' AND serial IS NOT NULL AND serial <> '')) NOT VALID;
--- The plant-wide check by GTIN and serial; the recall by GTIN and lot.
+-- The plant-wide check by GTIN and serial; the recall by GTIN and lot (its boxes and
+-- middle boxes read from the index alone).
 CREATE INDEX box_rows_gs1 ON zantrel.box_rows (gtin, serial) WHERE kind = 2 AND gtin IS NOT NULL;
-CREATE INDEX box_rows_lot ON zantrel.box_rows (gtin, lot) WHERE kind = 2 AND gtin IS NOT NULL;
+CREATE INDEX box_rows_lot ON zantrel.box_rows (gtin, lot) INCLUDE (box_id, middle_label) WHERE kind = 2 AND gtin IS NOT NULL;
 
 -- A pack taken out or put in carries the same fields (given by the record itself).
 ALTER TABLE zantrel.box_changes

@@ -12,18 +12,21 @@ namespace recall {
 namespace {
 
 // The packs of the product (and lot) where they are now. A pack packed in a box that
-// rework never touched is there still: only in changed boxes is each pack asked. A
-// pack put in counts where its last change put it, unless the box was packed with it.
+// rework never touched is there still (read from the index alone): only in changed
+// boxes is each pack asked. A pack put in counts where its last change put it, unless
+// the box was packed with it.
 QString packsNow(bool oneLot)
 {
     const QString lot = oneLot ? QStringLiteral(" AND r.lot = $2") : QString();
     const QString changedLot = oneLot ? QStringLiteral(" AND c.lot = $2") : QString();
     return QStringLiteral(
-               "WITH packed AS (SELECT r.box_id, r.text, r.gtin, r.serial, r.lot, r.middle_label FROM zantrel.box_rows r"
+               "WITH packed AS (SELECT r.box_id, r.lot, r.middle_label FROM zantrel.box_rows r"
                "                WHERE r.kind = {pack} AND r.gtin = $1%1),"
                " touched AS (SELECT DISTINCT c.box_id FROM zantrel.box_changes c WHERE c.box_id IN (SELECT box_id FROM packed)),"
-               " now AS (SELECT p.box_id, p.lot, p.middle_label FROM packed p"
-               "         WHERE p.box_id NOT IN (SELECT box_id FROM touched) OR zantrel.pack_in_box(p.box_id, p.text, p.gtin, p.serial)"
+               " now AS (SELECT p.box_id, p.lot, p.middle_label FROM packed p WHERE p.box_id NOT IN (SELECT box_id FROM touched)"
+               "         UNION ALL"
+               "         SELECT r.box_id, r.lot, r.middle_label FROM zantrel.box_rows r JOIN touched t USING (box_id)"
+               "         WHERE r.kind = {pack} AND r.gtin = $1%1 AND zantrel.pack_in_box(r.box_id, r.text, r.gtin, r.serial)"
                "         UNION ALL"
                "         SELECT c.box_id, c.lot, c.middle_label FROM zantrel.box_changes c"
                "         WHERE c.kind = 'put-in' AND c.gtin = $1%2"
@@ -51,10 +54,11 @@ std::vector<Box> boxesOf(database::Connection &db, const QString &gtin, const QS
 {
     needsFields(db);
     const auto rows = db.run(rowkind::named(packsNow(true) + QStringLiteral(
+                                 // Counted by middle box first: a box's few middle labels are then joined.
                                  " SELECT b.outer_label, zantrel.station_named(b.plant_id, b.station),"
-                                 "        extract(epoch FROM b.written_at)::bigint, count(*),"
-                                 "        string_agg(DISTINCT coalesce(n.middle_label, ''), ' ' ORDER BY coalesce(n.middle_label, ''))"
-                                 " FROM now n JOIN zantrel.boxes b USING (box_id)"
+                                 "        extract(epoch FROM b.written_at)::bigint, sum(m.packs), string_agg(m.middle, ' ' ORDER BY m.middle)"
+                                 " FROM (SELECT box_id, coalesce(middle_label, '') AS middle, count(*) AS packs FROM now GROUP BY 1, 2) m"
+                                 " JOIN zantrel.boxes b USING (box_id)"
                                  " GROUP BY b.box_id ORDER BY b.written_at, b.outer_label")),
                              {gtin, lot});
     std::vector<Box> out;

@@ -8,7 +8,7 @@ ALTER TABLE zantrel.box_rows
     ADD COLUMN lot text,
     ADD COLUMN expiry text;
 CREATE INDEX box_rows_gs1 ON zantrel.box_rows (gtin, serial) WHERE kind = 2 AND gtin IS NOT NULL;
-CREATE INDEX box_rows_lot ON zantrel.box_rows (gtin, lot) WHERE kind = 2 AND gtin IS NOT NULL;
+CREATE INDEX box_rows_lot ON zantrel.box_rows (gtin, lot) INCLUDE (box_id, middle_label) WHERE kind = 2 AND gtin IS NOT NULL;
 
 ALTER TABLE zantrel.box_changes
     ADD COLUMN gtin text,
