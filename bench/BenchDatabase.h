@@ -3,6 +3,8 @@
 #include "support/PgServer.h"
 #include "support/PlantDb.h"
 
+#include "core/Gs1.h"
+
 #include <cstdio>
 #include <cstdlib>
 
@@ -22,11 +24,39 @@ inline QString benchDatabase(PgServer &server, const QString &name)
     return plantdb::make(server, name, stations);
 }
 
-// A plant's record at scale, made by the server itself (the figures are about reading,
-// not loading): boxes 1 … boxes ("W" n, box id md5(n), one a second back from now),
-// each with its outer and middle label rows and packs "P" + the 9-digit n × perBox + p.
-// From a first box other than 1, a record grows in steps.
-inline void loadBoxes(database::Connection &db, qint64 boxes, int perBox, qint64 first = 1)
+// GS1 packs of benchmarks: ten products of one company prefix (0614141, seven digits);
+// box n holds product n / 3,000 mod 10 of lot "L" n / 3,000.
+constexpr int kBenchProducts = 10;
+constexpr int kBenchBoxesPerLot = 3000;
+inline QStringList benchGtins()
+{
+    QStringList out;
+    for (int i = 0; i < kBenchProducts; ++i) {
+        const QString body = QStringLiteral("8061414100%1").arg(i, 3, 10, QLatin1Char('0'));
+        out << body + QString::number(gs1::checkDigit(body));
+    }
+    return out;
+}
+inline QString benchGtinOf(qint64 box)
+{
+    return benchGtins()[int((box / kBenchBoxesPerLot) % kBenchProducts)];
+}
+inline QString benchLotOf(qint64 box)
+{
+    return QStringLiteral("L%1").arg(box / kBenchBoxesPerLot);
+}
+// The SQL of a box n's product, for the server to fill rows with.
+inline QString benchGtinSql()
+{
+    return QStringLiteral("(ARRAY['%1'])[(n / %2) %3 %4 + 1]")
+        .arg(benchGtins().join(QStringLiteral("','")))
+        .arg(kBenchBoxesPerLot)
+        .arg(QLatin1Char('%'))
+        .arg(kBenchProducts);
+}
+
+// The boxes and their label rows, for loadBoxes.
+inline void loadLabelsAndBoxes(database::Connection &db, qint64 boxes, int perBox, qint64 first)
 {
     db.runScript(QStringLiteral(
         "INSERT INTO zantrel.boxes (box_id, station, outer_label, workbook, first_row, row_count, written_at, pack_count)"
@@ -35,7 +65,29 @@ inline void loadBoxes(database::Connection &db, qint64 boxes, int perBox, qint64
         "INSERT INTO zantrel.box_rows (box_id, row_index, kind, text, middle_label)"
         " SELECT md5(n::text)::uuid, 0, 0, 'W' || n, NULL FROM generate_series(%3, %1) n;"
         "INSERT INTO zantrel.box_rows (box_id, row_index, kind, text, middle_label)"
-        " SELECT md5(n::text)::uuid, 1, 1, 'Z' || n, NULL FROM generate_series(%3, %1) n;"
+        " SELECT md5(n::text)::uuid, 1, 1, 'Z' || n, NULL FROM generate_series(%3, %1) n;")
+                     .arg(first + boxes - 1).arg(perBox).arg(first));
+}
+
+// A plant's record at scale, made by the server itself (the figures are about reading,
+// not loading): boxes 1 … boxes ("W" n, box id md5(n), one a second back from now),
+// each with its outer and middle label rows and packs "P" + the 9-digit n × perBox + p.
+// With gs1, each pack also has its GS1 fields: the product and lot above, the serial
+// n × perBox + p. From a first box other than 1, a record grows in steps.
+inline void loadBoxes(database::Connection &db, qint64 boxes, int perBox, qint64 first = 1, bool gs1 = false)
+{
+    if (gs1) {
+        loadLabelsAndBoxes(db, boxes, perBox, first);
+        db.runScript(QStringLiteral(
+            "INSERT INTO zantrel.box_rows (box_id, row_index, kind, text, middle_label, gtin, serial, lot, expiry)"
+            " SELECT md5(n::text)::uuid, 2 + p, 2, 'P' || lpad((n * %2 + p)::text, 9, '0'), 'Z' || n,"
+            "        %4, (n * %2 + p)::text, 'L' || (n / %5), '271231'"
+            " FROM generate_series(%3, %1) n, generate_series(0, %2 - 1) p;")
+                         .arg(first + boxes - 1).arg(perBox).arg(first).arg(benchGtinSql()).arg(kBenchBoxesPerLot));
+        return;
+    }
+    loadLabelsAndBoxes(db, boxes, perBox, first);
+    db.runScript(QStringLiteral(
         "INSERT INTO zantrel.box_rows (box_id, row_index, kind, text, middle_label)"
         " SELECT md5(n::text)::uuid, 2 + p, 2, 'P' || lpad((n * %2 + p)::text, 9, '0'), 'Z' || n"
         " FROM generate_series(%3, %1) n, generate_series(0, %2 - 1) p;")

@@ -30,50 +30,21 @@ namespace {
 constexpr qint64 kYearBoxes = 303031; // 10 million packs
 qint64 kBoxes = kYearBoxes;            // fewer for a quick run (BOXES on the command line)
 constexpr int kPacksPerBox = 33;
-constexpr int kBoxesPerLot = 3000;
-constexpr int kProducts = 10;
+constexpr int kBoxesPerLot = kBenchBoxesPerLot;
 constexpr int kQuestions = 2000;
 constexpr int kRecalls = 20;
 
-// Ten products of one company prefix (0614141, seven digits).
-QStringList gtins()
+// Box n's packs: the product and lot of BenchDatabase's GS1 packs, serial n * 33 + p, in
+// human-readable form as a station lists them.
+void load(database::Connection &db)
 {
-    QStringList out;
-    for (int i = 0; i < kProducts; ++i) {
-        const QString body = QStringLiteral("8061414100%1").arg(i, 3, 10, QLatin1Char('0'));
-        out << body + QString::number(gs1::checkDigit(body));
-    }
-    return out;
-}
-
-// Box n's product and lot; its pack p's serial is n * 33 + p.
-QString gtinOf(qint64 box, const QStringList &all)
-{
-    return all[int((box / kBoxesPerLot) % kProducts)];
-}
-QString lotOf(qint64 box)
-{
-    return QStringLiteral("L%1").arg(box / kBoxesPerLot);
-}
-
-void load(database::Connection &db, const QStringList &all)
-{
-    const QString products = QStringLiteral("ARRAY['") + all.join(QStringLiteral("','")) + QStringLiteral("']");
+    loadLabelsAndBoxes(db, kBoxes, kPacksPerBox, 1);
     db.runScript(QStringLiteral(
-        "INSERT INTO zantrel.boxes (box_id, station, outer_label, workbook, first_row, row_count, written_at, pack_count)"
-        " SELECT md5(n::text)::uuid, 'line' || (n % 20), 'W' || n, '20261208.xls', 2 + (%2 + 2) * (n / 20), %2 + 2,"
-        "        now() - interval '1 second' * n, %2 FROM generate_series(1, %1) n;"
-        "INSERT INTO zantrel.box_rows (box_id, row_index, kind, text, middle_label)"
-        " SELECT md5(n::text)::uuid, 0, 0, 'W' || n, NULL FROM generate_series(1, %1) n;"
-        "INSERT INTO zantrel.box_rows (box_id, row_index, kind, text, middle_label)"
-        " SELECT md5(n::text)::uuid, 1, 1, 'Z' || n, NULL FROM generate_series(1, %1) n;"
         "INSERT INTO zantrel.box_rows (box_id, row_index, kind, text, middle_label, gtin, serial, lot, expiry)"
         " SELECT md5(n::text)::uuid, 2 + p, 2, '(01)' || g || '(21)' || (n * %2 + p) || '(10)L' || (n / %3) || '(17)271231',"
         "        'Z' || n, g, (n * %2 + p)::text, 'L' || (n / %3), '271231'"
-        " FROM generate_series(1, %1) n CROSS JOIN LATERAL (SELECT (%4)[(n / %3) %% %5 + 1] AS g) x,"
-        "      generate_series(0, %2 - 1) p;")
-                     .arg(kBoxes).arg(kPacksPerBox).arg(kBoxesPerLot).arg(products).arg(kProducts)
-                     .replace(QStringLiteral("%%"), QStringLiteral("%")));
+        " FROM generate_series(1, %1) n CROSS JOIN LATERAL (SELECT %4 AS g) x, generate_series(0, %2 - 1) p;")
+                     .arg(kBoxes).arg(kPacksPerBox).arg(kBenchBoxesPerLot).arg(benchGtinSql()));
 }
 
 } // namespace
@@ -86,10 +57,9 @@ int main(int argc, char **argv)
     PgServer server(true);
     const QString name = benchDatabase(server, QStringLiteral("gs1bench"));
     auto admin = database::connect(server.url(QStringLiteral("postgres"), name));
-    const QStringList products = gtins();
     QElapsedTimer loading;
     loading.start();
-    load(*admin, products);
+    load(*admin);
     admin->runScript(QStringLiteral("VACUUM ANALYZE zantrel.boxes"));
     admin->runScript(QStringLiteral("VACUUM ANALYZE zantrel.box_rows"));
     std::printf("recorded: %s GS1 packs in %s boxes (loaded in %.0f s)\n",
@@ -104,7 +74,7 @@ int main(int argc, char **argv)
         const bool recorded = n % 2 == 0;
         const qint64 box = 1 + qint64(random.bounded(int(kBoxes)));
         const QString serial = recorded ? QString::number(box * kPacksPerBox) : QStringLiteral("X%1").arg(n);
-        const Pack pack({{"10", lotOf(box)}, {"21", serial}, {"01", gtinOf(box, products)}});
+        const Pack pack({{"10", benchLotOf(box)}, {"21", serial}, {"01", benchGtinOf(box)}});
         const auto [answer, took] = timedCheck(check, pack);
         if (!answer.reached || answer.found.has_value() != recorded) {
             std::fprintf(stderr, "wrong answer for %s\n", qPrintable(pack.text()));
@@ -123,7 +93,7 @@ int main(int argc, char **argv)
         const qint64 box = kBoxesPerLot * (1 + qint64(random.bounded(int(kBoxes / kBoxesPerLot) - 1)));
         QElapsedTimer clock;
         clock.start();
-        const std::vector<recall::Box> found = recall::boxesOf(*admin, gtinOf(box, products), lotOf(box));
+        const std::vector<recall::Box> found = recall::boxesOf(*admin, benchGtinOf(box), benchLotOf(box));
         recalls.push_back(double(clock.nsecsElapsed()) / 1e6);
         boxes = int(found.size());
         packs = 0;

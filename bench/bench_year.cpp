@@ -6,8 +6,10 @@
 //  - a station's plant-wide check (p99 target < 5 ms), for recorded and unknown packs;
 //  - a lookup as the board makes it, where a pack or box is and its story (target < 50 ms);
 //  - a station's delivery of a box with its conflicts recorded;
-//  - the board's data of a day (target < 300 ms).
-// Usage: bench_year [BOXES_IN_MILLIONS] (10 by default; 1 for a quick run).
+//  - the board's data of a day (target < 300 ms);
+//  - with gs1: every pack also has GS1 fields (ten products, lots of 3,000 boxes), and the
+//    check by GTIN and serial (p99 < 5 ms) and a recall of a lot (< 200 ms) are timed too.
+// Usage: bench_year [BOXES_IN_MILLIONS [gs1]] (10 by default; 1 for a quick run).
 // Prints "figure_name: value unit" lines.
 #include "Quantile.h"
 #include "BenchDatabase.h"
@@ -16,6 +18,7 @@
 #include "board/BoardData.h"
 #include "support/DeliverBox.h"
 #include "plant/PlantCheck.h"
+#include "plant/Recall.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -41,7 +44,42 @@ double mib(database::Connection &db, const QString &sizeOf)
     return plantdb::one(db, QStringLiteral("SELECT %1").arg(sizeOf)).toDouble() / (1024.0 * 1024.0);
 }
 
-void measure(PgServer &server, const QString &name, database::Connection &admin, qint64 boxes)
+// The check by GTIN and serial, and recalls of whole lots.
+void measureGs1(PlantCheck &check, database::Connection &admin, qint64 boxes, QRandomGenerator &random)
+{
+    std::vector<double> checks;
+    for (int n = 0; n < 2000; ++n) {
+        const bool recorded = n % 4 != 0;
+        const qint64 box = 1 + random.bounded(boxes);
+        const QString serial = recorded ? QString::number(box * kPacksPerBox + random.bounded(kPacksPerBox)) : QStringLiteral("X%1").arg(n);
+        const auto [answer, ms] = timedCheck(check, Pack({{"21", serial}, {"01", benchGtinOf(box)}}));
+        checks.push_back(ms);
+        if (!answer.reached || answer.found.has_value() != recorded) {
+            std::fprintf(stderr, "wrong answer for GS1 serial %s\n", qPrintable(serial));
+            std::exit(1);
+        }
+    }
+    std::sort(checks.begin(), checks.end());
+    std::printf("gs1_check_median: %.3f ms\ngs1_check_p99: %.3f ms (target < 5 ms)\n", quantile(checks, 0.5), quantile(checks, 0.99));
+    if (boxes < 2 * kBenchBoxesPerLot)
+        return;
+    std::vector<double> recalls;
+    int packs = 0;
+    for (int n = 0; n < 10; ++n) {
+        const qint64 box = kBenchBoxesPerLot * (1 + random.bounded(boxes / kBenchBoxesPerLot - 1));
+        QElapsedTimer clock;
+        clock.start();
+        packs = 0;
+        for (const recall::Box &b : recall::boxesOf(admin, benchGtinOf(box), benchLotOf(box)))
+            packs += b.packs;
+        recalls.push_back(clock.nsecsElapsed() / 1e6);
+    }
+    std::sort(recalls.begin(), recalls.end());
+    std::printf("gs1_recall_median: %.1f ms, max %.1f ms (target < 200 ms) for a lot of %d packs\n", quantile(recalls, 0.5),
+                recalls.back(), packs);
+}
+
+void measure(PgServer &server, const QString &name, database::Connection &admin, qint64 boxes, bool gs1)
 {
     const qint64 packs = boxes * kPacksPerBox;
     std::printf("\n== %lld packs ==\n", static_cast<long long>(packs));
@@ -72,6 +110,8 @@ void measure(PgServer &server, const QString &name, database::Connection &admin,
     std::sort(checks.begin(), checks.end());
     std::printf("check_median: %.3f ms\ncheck_p95: %.3f ms\ncheck_p99: %.3f ms (target < 5 ms)\ncheck_max: %.3f ms\n", quantile(checks, 0.5),
                 quantile(checks, 0.95), quantile(checks, 0.99), checks.back());
+    if (gs1)
+        measureGs1(check, admin, boxes, random);
 
     const qint64 midnight = QDateTime(QDate::currentDate(), QTime(0, 0)).toSecsSinceEpoch();
     board::BoardData board(server.url(QStringLiteral("board"), name), 10);
@@ -135,6 +175,7 @@ int main(int argc, char **argv)
     QCoreApplication app(argc, argv);
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     const qint64 boxes = qint64((argc > 1 ? QByteArray(argv[1]).toDouble() : 10) * 1e6);
+    const bool gs1 = argc > 2 && QByteArray(argv[2]) == "gs1";
     PgServer server(true);
     // A plant server's memory, not the defaults of a fresh cluster.
     server.set(QStringLiteral("shared_buffers"), QStringLiteral("4GB"));
@@ -159,7 +200,7 @@ int main(int argc, char **argv)
         step.start();
         while (loaded < milestone) {
             const qint64 count = std::min(kStep, milestone - loaded);
-            loadBoxes(*admin, count, kPacksPerBox, loaded + 1);
+            loadBoxes(*admin, count, kPacksPerBox, loaded + 1, gs1);
             loaded += count;
         }
         const double seconds = step.elapsed() / 1000.0;
@@ -173,7 +214,7 @@ int main(int argc, char **argv)
         loadSeconds += seconds;
         std::printf("loaded: %lld packs in %.0f s (this step %.0f s, %.0f packs/s)\n", static_cast<long long>(loaded * kPacksPerBox),
                     loadSeconds, seconds, double(milestone * kPacksPerBox) / loadSeconds);
-        measure(server, name, *admin, loaded);
+        measure(server, name, *admin, loaded, gs1);
     }
     std::printf("\nall: %.0f s\n", total.elapsed() / 1000.0);
     return 0;
