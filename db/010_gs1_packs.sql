@@ -4,31 +4,10 @@
 -- conflicts, where packs are now and every change by rework compare packs by them.
 -- Nothing stored is rewritten: the new columns of earlier rows stay empty.
 
-ALTER TABLE zantrel.box_rows
-    ADD COLUMN gtin text,   -- (01), 14 digits
-    ADD COLUMN serial text, -- (21)
-    ADD COLUMN lot text,    -- (10)
-    ADD COLUMN expiry text; -- (17), YYMMDD as scanned
--- Checked on the rows from now on; the rows before have none of them.
+\ir shared/gs1_fields.sql
+-- Checked on a plant's rows from now on; the rows before have none of them.
 ALTER TABLE zantrel.box_rows ADD CONSTRAINT box_rows_gs1_fields
     CHECK (gtin IS NULL OR (kind = 2 AND gtin ~ '^[0-9]{14}$' AND serial IS NOT NULL AND serial <> '')) NOT VALID;
--- The plant-wide check by GTIN and serial; the recall by GTIN and lot (its boxes and
--- middle boxes read from the index alone).
-CREATE INDEX box_rows_gs1 ON zantrel.box_rows (gtin, serial) WHERE kind = 2 AND gtin IS NOT NULL;
-CREATE INDEX box_rows_lot ON zantrel.box_rows (gtin, lot) INCLUDE (box_id, middle_label) WHERE kind = 2 AND gtin IS NOT NULL;
-
--- A pack taken out or put in carries the same fields (given by the record itself).
-ALTER TABLE zantrel.box_changes
-    ADD COLUMN gtin text,
-    ADD COLUMN serial text,
-    ADD COLUMN lot text,
-    ADD COLUMN expiry text;
-CREATE INDEX box_changes_gs1 ON zantrel.box_changes (gtin, serial) WHERE gtin IS NOT NULL;
-
--- What a station packs now: the product and lot of its open box's first GS1 pack.
-ALTER TABLE zantrel.station_state
-    ADD COLUMN product text,
-    ADD COLUMN lot text;
 
 \ir shared/packs_by_identity.sql
 
