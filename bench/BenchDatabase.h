@@ -55,18 +55,20 @@ inline QString benchGtinSql()
         .arg(kBenchProducts);
 }
 
-// The boxes and their label rows, for loadBoxes.
-inline void loadLabelsAndBoxes(database::Connection &db, qint64 boxes, int perBox, qint64 first)
+// The boxes and their label rows, for loadBoxes; a GS1 box with its product and lot.
+inline void loadLabelsAndBoxes(database::Connection &db, qint64 boxes, int perBox, qint64 first, bool gs1 = false)
 {
     db.runScript(QStringLiteral(
-        "INSERT INTO zantrel.boxes (box_id, station, outer_label, workbook, first_row, row_count, written_at, pack_count)"
+        "INSERT INTO zantrel.boxes (box_id, station, outer_label, workbook, first_row, row_count, written_at, pack_count%4)"
         " SELECT md5(n::text)::uuid, 'line' || (n % 20), 'W' || n, '20261208.xls', 2 + (%2 + 2) * (n / 20), %2 + 2,"
-        "        now() - interval '1 second' * n, %2 FROM generate_series(%3, %1) n;"
+        "        now() - interval '1 second' * n, %2%5 FROM generate_series(%3, %1) n;"
         "INSERT INTO zantrel.box_rows (box_id, row_index, kind, text, middle_label)"
         " SELECT md5(n::text)::uuid, 0, 0, 'W' || n, NULL FROM generate_series(%3, %1) n;"
         "INSERT INTO zantrel.box_rows (box_id, row_index, kind, text, middle_label)"
         " SELECT md5(n::text)::uuid, 1, 1, 'Z' || n, NULL FROM generate_series(%3, %1) n;")
-                     .arg(first + boxes - 1).arg(perBox).arg(first));
+                     .arg(first + boxes - 1).arg(perBox).arg(first)
+                     .arg(gs1 ? QStringLiteral(", gtin, lot") : QString(),
+                          gs1 ? QStringLiteral(", %1, 'L' || (n / %2)").arg(benchGtinSql()).arg(kBenchBoxesPerLot) : QString()));
 }
 
 // A plant's record at scale, made by the server itself (the figures are about reading,
@@ -77,7 +79,7 @@ inline void loadLabelsAndBoxes(database::Connection &db, qint64 boxes, int perBo
 inline void loadBoxes(database::Connection &db, qint64 boxes, int perBox, qint64 first = 1, bool gs1 = false)
 {
     if (gs1) {
-        loadLabelsAndBoxes(db, boxes, perBox, first);
+        loadLabelsAndBoxes(db, boxes, perBox, first, true);
         db.runScript(QStringLiteral(
             "INSERT INTO zantrel.box_rows (box_id, row_index, kind, text, middle_label, gtin, serial, lot, expiry)"
             " SELECT md5(n::text)::uuid, 2 + p, 2, 'P' || lpad((n * %2 + p)::text, 9, '0'), 'Z' || n,"

@@ -38,7 +38,7 @@ constexpr int kRecalls = 20;
 // human-readable form as a station lists them.
 void load(database::Connection &db)
 {
-    loadLabelsAndBoxes(db, kBoxes, kPacksPerBox, 1);
+    loadLabelsAndBoxes(db, kBoxes, kPacksPerBox, 1, true);
     db.runScript(QStringLiteral(
         "INSERT INTO zantrel.box_rows (box_id, row_index, kind, text, middle_label, gtin, serial, lot, expiry)"
         " SELECT md5(n::text)::uuid, 2 + p, 2, '(01)' || g || '(21)' || (n * %2 + p) || '(10)L' || (n / %3) || '(17)271231',"

@@ -88,13 +88,13 @@ std::vector<database::Row> lotRows(database::Connection &c, const SnapshotSource
 {
     if (source.schemaVersion < plantschema::kGs1Version)
         return {};
-    return c.run(rowkind::named(QStringLiteral(
-                                    "SELECT %1, b.station, r.gtin, coalesce(r.lot, ''), count(*)"
-                                    " FROM zantrel.boxes b JOIN zantrel.box_rows r USING (box_id)"
-                                    " WHERE b.written_at >= to_timestamp($1) AND b.written_at < to_timestamp($1) + interval '25 hours'"
-                                    "   AND r.kind = {pack} AND r.gtin IS NOT NULL"
-                                    " GROUP BY 1, 2, 3, 4 ORDER BY 1, 2, 3, 4")
-                                    .arg(source.company ? QStringLiteral("zantrel.plant_name(b.plant_id)") : QStringLiteral("''"))),
+    // A GS1 box holds one product and lot: counted from the boxes alone (an index of GS1 boxes).
+    return c.run(QStringLiteral("SELECT %1, b.station, b.gtin, coalesce(b.lot, ''), sum(b.pack_count)"
+                                " FROM zantrel.boxes b"
+                                " WHERE b.gtin IS NOT NULL AND b.written_at >= to_timestamp($1)"
+                                "   AND b.written_at < to_timestamp($1) + interval '25 hours'"
+                                " GROUP BY 1, 2, 3, 4 ORDER BY 1, 2, 3, 4")
+                     .arg(source.company ? QStringLiteral("zantrel.plant_name(b.plant_id)") : QStringLiteral("''")),
                  day);
 }
 

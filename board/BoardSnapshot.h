@@ -39,7 +39,7 @@ struct Station
     int backlog = -1;             // boxes waiting in its outbox when it last reported; -1: unknown
     QString packing;
     QString product, lot; // of the GS1 packs of its open box; "" when none
-    // GS1 packs written today, by product and lot, in that order.
+    // GS1 packs written today, by product and lot (each box's, its first pack's), in that order.
     struct LotCount
     {
         QString gtin, lot;

@@ -5,6 +5,7 @@
 -- Nothing stored is rewritten: the new columns of earlier rows stay empty.
 
 \ir shared/gs1_fields.sql
+CREATE INDEX boxes_lots_written ON zantrel.boxes (written_at) INCLUDE (station, gtin, lot, pack_count) WHERE gtin IS NOT NULL;
 -- Checked on a plant's rows from now on; the rows before have none of them.
 ALTER TABLE zantrel.box_rows ADD CONSTRAINT box_rows_gs1_fields
     CHECK (gtin IS NULL OR (kind = 2 AND gtin ~ '^[0-9]{14}$' AND serial IS NOT NULL AND serial <> '')) NOT VALID;

@@ -31,10 +31,13 @@ std::optional<QString> insert(database::Connection &db, int schemaVersion, const
 {
     QString outer;
     int packs = 0;
+    const BoxRow *firstGs1 = nullptr; // a GS1 box's product and lot are its first pack's
     for (const BoxRow &row : e.rows) {
         if (row.kind == BoxRow::OuterLabel && outer.isEmpty())
             outer = row.text;
         packs += row.kind == BoxRow::Pack ? 1 : 0;
+        if (row.kind == BoxRow::Pack && !row.fields.empty() && !firstGs1)
+            firstGs1 = &row;
     }
     QStringList box{e.id.toString(QUuid::WithoutBraces), e.station, outer, e.workbook, QString::number(e.firstRow),
                     QString::number(e.rows.size()), boxlines::timeText(e.writtenAt)};
@@ -43,8 +46,13 @@ std::optional<QString> insert(database::Connection &db, int schemaVersion, const
     if (counted)
         box << QString::number(packs);
     deliverysteps::step();
+    const bool gs1 = schemaVersion >= plantschema::kGs1Version;
+    if (gs1)
+        box << (firstGs1 ? field(*firstGs1, "01") : QString()) << (firstGs1 ? field(*firstGs1, "10") : QString());
     const auto inserted = db.run(
-        counted ? QStringLiteral("INSERT INTO zantrel.boxes (box_id, station, outer_label, workbook, first_row, row_count, written_at,"
+        gs1 ? QStringLiteral("INSERT INTO zantrel.boxes (box_id, station, outer_label, workbook, first_row, row_count, written_at,"
+                             " pack_count, gtin, lot) VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10) ON CONFLICT DO NOTHING RETURNING box_id")
+        : counted ? QStringLiteral("INSERT INTO zantrel.boxes (box_id, station, outer_label, workbook, first_row, row_count, written_at,"
                                  " pack_count) VALUES ($1, $2, $3, $4, $5, $6, $7, $8) ON CONFLICT DO NOTHING RETURNING box_id")
                 : QStringLiteral("INSERT INTO zantrel.boxes (box_id, station, outer_label, workbook, first_row, row_count, written_at)"
                                  " VALUES ($1, $2, $3, $4, $5, $6, $7) ON CONFLICT DO NOTHING RETURNING box_id"),
@@ -53,7 +61,6 @@ std::optional<QString> insert(database::Connection &db, int schemaVersion, const
         // The rows go in batches; only placeholders are put together, never a value.
         QString middle;
         // An older record has no place for a GS1 pack's fields: it keeps its text alone.
-        const bool gs1 = schemaVersion >= plantschema::kGs1Version;
         for (size_t first = 0; first < e.rows.size(); first += kRowsPerStatement) {
             const size_t last = std::min(e.rows.size(), first + kRowsPerStatement);
             QStringList values;

@@ -3,6 +3,7 @@
 -- database lacks, while columns that no plant publishes yet only stay empty.
 
 \ir ../shared/gs1_fields.sql
+CREATE INDEX boxes_lots_written ON zantrel.boxes (written_at) INCLUDE (plant_id, station, gtin, lot, pack_count) WHERE gtin IS NOT NULL;
 \ir ../shared/packs_by_identity.sql
 
 GRANT SELECT ON ALL TABLES IN SCHEMA zantrel TO zantrel_reader;

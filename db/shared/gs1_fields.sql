@@ -20,6 +20,12 @@ ALTER TABLE zantrel.box_changes
     ADD COLUMN expiry text;
 CREATE INDEX box_changes_gs1 ON zantrel.box_changes (gtin, serial) WHERE gtin IS NOT NULL;
 
+-- A box of GS1 packs holds one product and lot, those of its first pack: the board counts
+-- a day's packs by lot from the boxes alone.
+ALTER TABLE zantrel.boxes
+    ADD COLUMN gtin text,
+    ADD COLUMN lot text;
+
 -- What a station packs now: the product and lot of its open box's first GS1 pack.
 ALTER TABLE zantrel.station_state
     ADD COLUMN product text,

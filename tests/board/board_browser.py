@@ -232,10 +232,11 @@ try:
         fail('the chart has bars of hours without boxes')
 
     # GS1 packs: the open box's product and lot as the station reports them, and today's lots.
-    deliver('line3-b', now, False, 'G001', '(01)09501101530003(21)S1(10)L24', '(01)09501101530003(21)S2(10)L24',
-            '(01)09501101530003(21)S3(10)L25')
-    psql("UPDATE zantrel.station_state SET packing = 'G002', product = '09501101530003', lot = 'L25' WHERE station = 'line3-b'")
-    wait('the open box and its lot', lambda: station_cell('line3-b', 'open') == 'G002 (01)09501101530003 (10)L25')
+    # One product and one lot to a box, as a station that reads GS1 packs them.
+    deliver('line3-b', now, False, 'G001', '(01)09501101530003(21)S1(10)L24', '(01)09501101530003(21)S2(10)L24')
+    deliver('line3-b', now, False, 'G002', '(01)09501101530003(21)S3(10)L25')
+    psql("UPDATE zantrel.station_state SET packing = 'G003', product = '09501101530003', lot = 'L25' WHERE station = 'line3-b'")
+    wait('the open box and its lot', lambda: station_cell('line3-b', 'open') == 'G003 (01)09501101530003 (10)L25')
     if station_cell('line3-b', 'lots') != '(01)09501101530003 (10)L24：2 包；(01)09501101530003 (10)L25：1 包':
         fail('station b\'s lots today: %r' % station_cell('line3-b', 'lots'))
     # A lot looked up: its boxes, each with the lot's packs in it, no pack to take out.
@@ -313,7 +314,7 @@ try:
                    " FROM zantrel.conflict_decisions d JOIN zantrel.boxes b ON b.outer_label = 'W001'")
     if decided != '王主管|A 箱已封箱发货|true':
         fail('the record holds the decision as %r' % decided)
-    if psql('SELECT count(*) FROM zantrel.pack_conflicts') != '1' or psql('SELECT count(*) FROM zantrel.boxes') != '6':
+    if psql('SELECT count(*) FROM zantrel.pack_conflicts') != '1' or psql('SELECT count(*) FROM zantrel.boxes') != '7':
         fail('a recorded box or conflict changed')
 
     # A correction through the page: a new decision record, the first one kept.
