@@ -19,10 +19,7 @@ constexpr int kPackCountVersion = 3;
 // A pack's GS1 field, or NULL (a null text) when it has none.
 QString field(const BoxRow &row, const char *ai)
 {
-    for (const gs1::Element &e : row.fields)
-        if (e.ai == QLatin1String(ai))
-            return e.data;
-    return {};
+    return row.pack().value(QLatin1String(ai)).value_or(QString());
 }
 
 } // namespace
