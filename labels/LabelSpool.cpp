@@ -67,7 +67,8 @@ QString now()
 
 LabelSpool::LabelSpool(Options options) : m_options(std::move(options))
 {
-    QDir().mkpath(folder());
+    // A folder that cannot be made is told when the first label cannot be kept.
+    regularfile::makeFolders(folder());
     // The last outer label printed, for a reprint after a restart.
     try {
         if (const std::optional<QByteArray> last = regularfile::read(QDir(folder()).filePath(kLast), kKeptLimit))
@@ -150,7 +151,7 @@ bool LabelSpool::writeKept(const QString &path, const Kept &k, QString *why)
     if (!k.failed.isEmpty())
         o.insert(QStringLiteral("failed"), k.failed);
     try {
-        QDir().mkpath(folder());
+        regularfile::makeFolders(folder()); // the replace below tells why it could not
         replaceFileAtomically(path, QJsonDocument(o).toJson(QJsonDocument::Compact));
         return true;
     } catch (const RuntimeError &e) {

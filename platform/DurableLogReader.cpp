@@ -53,5 +53,5 @@ QString DurableLogReader::setAside(const QString &path, const QDateTime &at)
 {
     const QFileInfo file(path);
     const QString aside = QStringLiteral("%1.damaged-%2.txt").arg(file.completeBaseName(), at.toString(QStringLiteral("yyyyMMdd-HHmmss")));
-    return QFile::rename(path, file.dir().filePath(aside)) ? aside : QString();
+    return regularfile::rename(path, file.dir().filePath(aside)).isEmpty() ? aside : QString();
 }

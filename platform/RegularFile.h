@@ -43,6 +43,8 @@ void append(const QString &path, const QByteArray &bytes);
 // block). "" when done, or when nothing was there to remove; else why not, in Chinese.
 QString rename(const QString &from, const QString &to);
 QString remove(const QString &path);
+// The folder and any missing folder above it; "" when done or already there, else why not.
+QString makeFolders(const QString &path);
 
 // Tests make opening a path fail as the system would (EACCES, EIO …), also when
 // they run as root, who reads through any permission. The hook returns an errno

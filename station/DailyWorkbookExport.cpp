@@ -4,6 +4,7 @@
 #include "core/RuntimeError.h"
 #include "platform/SheetLimits.h"
 #include "platform/ProgramEnvironment.h"
+#include "platform/RegularFile.h"
 #include "platform/WorkbookFile.h"
 #include "platform/WorkbookReader.h"
 #include "station/Box.h"
@@ -21,9 +22,10 @@ void makeFolderFor(const QString &path)
 {
     // The files folder is made when missing, rather than failing every box.
     const QString folder = QFileInfo(path).absolutePath();
-    if (!QDir().mkpath(folder))
+    const QString why = regularfile::makeFolders(folder);
+    if (!why.isEmpty())
         throw RuntimeError(RuntimeError::PathNotFound, QStringLiteral("export"),
-                           QStringLiteral("无法创建文件夹 %1").arg(folder), RuntimeError::Kind::Workbook);
+                           QStringLiteral("无法创建文件夹 %1（%2）").arg(folder, why), RuntimeError::Kind::Workbook);
 }
 
 QString shown(const QString &path)

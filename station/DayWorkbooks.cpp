@@ -41,6 +41,16 @@ QString unfinishedPath(const QString &programFolder, const QDateTime &at)
         .filePath(QStringLiteral("unfinished-") + at.toString(QStringLiteral("yyyyMMdd-HHmmss")) + QStringLiteral(".xls"));
 }
 
+QStringList unfinishedWorkbooks(const QString &programFolder)
+{
+    const QDir files(filesFolder(programFolder));
+    QStringList paths;
+    // The time in the name orders them.
+    for (const QString &name : files.entryList({QStringLiteral("unfinished-*.xls")}, QDir::Files, QDir::Name))
+        paths << files.filePath(name);
+    return paths;
+}
+
 QList<int> existing(const QString &programFolder, const QDate &date)
 {
     QList<int> numbers;

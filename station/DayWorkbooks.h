@@ -25,6 +25,9 @@ QString path(const QString &programFolder, const QDate &date, int number = 1);
 // The box that will not be finished, kept in a workbook of its own.
 QString unfinishedPath(const QString &programFolder, const QDateTime &at);
 
+// Every workbook of an unfinished box in the files folder, oldest first.
+QStringList unfinishedWorkbooks(const QString &programFolder);
+
 // The numbers of the day's workbooks that exist, in order (1 first when it exists).
 QList<int> existing(const QString &programFolder, const QDate &date);
 

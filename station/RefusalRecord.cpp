@@ -41,8 +41,8 @@ QString record(const QString &filesFolder, const QDateTime &at, const QString &r
     for (qsizetype i = 0; i < pieces.size(); ++i)
         lines += stamp + '\t' + reason.toUtf8() + '\t' + QByteArray::number(i + 1) + '/' + QByteArray::number(pieces.size())
                  + '\t' + escaped(pieces[i], bytes) + '\n';
-    if (!QDir().mkpath(filesFolder))
-        return QStringLiteral("无法创建文件夹 %1").arg(QDir::toNativeSeparators(filesFolder));
+    if (const QString why = regularfile::makeFolders(filesFolder); !why.isEmpty())
+        return QStringLiteral("无法创建文件夹 %1（%2）").arg(QDir::toNativeSeparators(filesFolder), why);
     const QString path = QDir(filesFolder).filePath(fileName(at.date()));
     try {
         regularfile::append(path, lines);

@@ -69,6 +69,24 @@ Written alreadyWritten(const QString &programFolder, const BoxJournal::Saved &ke
     return Written::YesAndNoted;
 }
 
+// 不继续 saves the box to a workbook of its own before the journal forgets it; a stop
+// in between (a crash, a power cut) leaves it in both. Found there, it is not offered
+// again: its packs would be packed twice. "" when no such workbook holds it.
+QString savedAsUnfinished(const QString &programFolder, const BoxJournal::Saved &kept, BoxExport &boxExport)
+{
+    Box box;
+    box.restore(kept.rows, false);
+    for (const QString &path : dayworkbooks::unfinishedWorkbooks(programFolder)) {
+        try {
+            if (boxExport.holds(box, ExportTarget{path, 2, {}}))
+                return path;
+        } catch (const RuntimeError &) {
+            // A workbook that cannot be read holds no box that could be offered back.
+        }
+    }
+    return {};
+}
+
 } // namespace
 
 QString openBoxRefusal(int16_t packsInBox, bool exportPending, int16_t perOuter, int32_t middleNo, int32_t outerNo)
@@ -120,6 +138,20 @@ KeptBox offerKeptBox(const QString &programFolder, int16_t perOuter, BoxExport &
         return result;
     case Written::YesButNotNoted:
         result.goOn = false;
+        return result;
+    }
+    if (const QString saved = savedAsUnfinished(programFolder, *kept, boxExport); !saved.isEmpty()) {
+        try {
+            BoxJournal(programFolder).startWith({}, false, kept->middleNo.value_or(1), kept->outerNo.value_or(1));
+        } catch (const RuntimeError &e) {
+            messages.show(QStringLiteral("上次的外箱 %1 的 %2 个内包已保存在 %3，但当前外箱记录未能更新：%4\n请检查程序文件夹后再点击“开始”。")
+                              .arg(label).arg(packs).arg(QStringLiteral("files/") + QFileInfo(saved).fileName(), e.description())
+                          + kNothingSaved);
+            result.goOn = false;
+            return result;
+        }
+        messages.show(QStringLiteral("上次的外箱 %1 的 %2 个内包已保存到 %3。")
+                          .arg(label).arg(packs).arg(QStringLiteral("files/") + QFileInfo(saved).fileName()));
         return result;
     }
     const int answer = messages.ask(QStringLiteral("上次的外箱 %1 还有 %2 个内包没有写入工作簿。继续装这一箱吗？").arg(label).arg(packs),

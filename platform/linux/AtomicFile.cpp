@@ -38,7 +38,7 @@ struct TemporaryFile
         if (fd >= 0)
             ::close(fd);
         if (!renamed && !path.isEmpty())
-            ::unlink(path.constData());
+            sys::removePath(path.constData());
     }
 };
 
@@ -70,7 +70,7 @@ void replaceFileAtomically(const QString &path, const std::function<int(int fd)>
     tmp.path = target + ".tmp-XXXXXX";
     int err = injected(AtomicStep::CreateTemporary);
     if (err == 0) {
-        tmp.fd = sys::retried([&] { return ::mkstemp(tmp.path.data()); });
+        tmp.fd = sys::makeTemporary(tmp.path.data());
         if (tmp.fd < 0)
             err = errno;
     }
@@ -81,12 +81,12 @@ void replaceFileAtomically(const QString &path, const std::function<int(int fd)>
     if ((err = injected(AtomicStep::Write)) != 0 || (::fchmod(tmp.fd, mode) != 0 && (err = errno))
         || (err = write(tmp.fd)) != 0)
         fail(err, path, QStringLiteral("无法写入"));
-    if ((err = injected(AtomicStep::SyncFile)) != 0 || (sys::retried([&] { return ::fsync(tmp.fd); }) != 0 && (err = errno)))
+    if ((err = injected(AtomicStep::SyncFile)) != 0 || (sys::syncFile(tmp.fd, false) != 0 && (err = errno)))
         fail(err, path, QStringLiteral("无法写入磁盘"));
     ::close(tmp.fd);
     tmp.fd = -1;
     if ((err = injected(AtomicStep::Rename)) != 0
-        || (::rename(tmp.path.constData(), target.constData()) != 0 && (err = errno)))
+        || (sys::renamePath(tmp.path.constData(), target.constData()) != 0 && (err = errno)))
         fail(err, path, QStringLiteral("无法替换"));
     tmp.renamed = true;
 
@@ -95,11 +95,7 @@ void replaceFileAtomically(const QString &path, const std::function<int(int fd)>
     // callers redo work that already landed (a box appended twice), so it is not raised.
     if (injected(AtomicStep::SyncFolder) != 0)
         return;
-    const int dirFd = sys::retried([&] { return ::open(folderName.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); });
-    if (dirFd >= 0) {
-        sys::retried([&] { return ::fsync(dirFd); });
-        ::close(dirFd);
-    }
+    sys::syncFolder(folderName.constData());
 }
 
 int removeLeftoverTemporaries(const QString &folder, const QStringList &fileNamePatterns)
@@ -112,7 +108,7 @@ int removeLeftoverTemporaries(const QString &folder, const QStringList &fileName
         const QRegularExpressionMatch m = suffix.match(entry);
         if (!m.hasMatch() || !QDir::match(fileNamePatterns, m.captured(1)))
             continue;
-        if (QFile::remove(dir.filePath(entry)))
+        if (sys::removePath(QFile::encodeName(dir.filePath(entry)).constData()) == 0)
             ++removed;
     }
     return removed;

@@ -60,7 +60,7 @@ void DurableLog::append(const QByteArray &lines)
                                QStringLiteral("%1 在运行中被改动、移走或替换").arg(m_path), m_kind);
     }
     // Non-blocking: a pipe without a reader fails at once instead of waiting for one.
-    Descriptor file{sys::retried([&] { return ::open(name.constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0644); })};
+    Descriptor file{sys::openForWriting(name.constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0644)};
     if (file.fd < 0)
         fail(errno, QStringLiteral("无法打开 %1"));
     struct stat st {};
@@ -70,11 +70,11 @@ void DurableLog::append(const QByteArray &lines)
         throw RuntimeError(RuntimeError::FileRefused, kSource, QStringLiteral("%1：%2").arg(m_path, reason::notARegularFile()), m_kind);
     const off_t before = st.st_size;
     int err = sys::writeAll(file.fd, lines.constData(), size_t(lines.size()));
-    if (err == 0 && sys::retried([&] { return ::fdatasync(file.fd); }) != 0)
+    if (err == 0 && sys::syncFile(file.fd, true) != 0)
         err = errno;
     if (err != 0) {
         // Cut off what part of the lines got in, so the next append starts on a line of its own.
-        if (::ftruncate(file.fd, before) != 0) {
+        if (sys::truncateFile(file.fd, before) != 0) {
             // Nothing more can be done here; a torn last line is skipped when the log is read.
         }
         remember(file.fd);

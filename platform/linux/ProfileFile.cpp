@@ -3,6 +3,7 @@
 #include "core/RuntimeError.h"
 #include "platform/AtomicFile.h"
 #include "platform/RegularFile.h"
+#include "platform/linux/SystemCall.h"
 
 #include <QDir>
 #include <QFile>
@@ -258,7 +259,7 @@ void createEmptyFile(const QString &path)
     const QByteArray name = QFile::encodeName(path);
     // Only where nothing is: opening a pipe or a device for writing could block, and a
     // link must not make its target appear.
-    const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NONBLOCK | O_CLOEXEC, 0644);
+    const int fd = sys::openForWriting(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NONBLOCK | O_CLOEXEC, 0644);
     if (fd < 0 && errno == EEXIST)
         return; // the write that follows reads it, and tells what it is
     if (fd < 0)

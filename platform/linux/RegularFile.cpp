@@ -5,7 +5,9 @@
 #include "platform/MemoryUse.h"
 #include "platform/linux/SystemCall.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
@@ -55,7 +57,9 @@ struct Descriptor
 bool openRegular(Descriptor &file, const QString &path, int flags, struct stat &st)
 {
     const QByteArray name = QFile::encodeName(path);
-    file.fd = sys::retried([&] { return ::open(name.constData(), flags | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0644); });
+    const int all = flags | O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
+    file.fd = (flags & O_CREAT) ? sys::openForWriting(name.constData(), all, 0644)
+                                : sys::retried([&] { return ::open(name.constData(), all, 0644); });
     if (file.fd < 0 && errno == ENOENT && !(flags & O_CREAT))
         return false;
     if (file.fd < 0 || ::fstat(file.fd, &st) != 0)
@@ -137,18 +141,35 @@ void append(const QString &path, const QByteArray &bytes)
     openRegular(file, path, O_WRONLY | O_APPEND | O_CREAT, st);
     if (const int err = sys::writeAll(file.fd, bytes.constData(), size_t(bytes.size())))
         refuse(reason::fromErrno(err));
-    if (sys::retried([&] { return ::fdatasync(file.fd); }) != 0)
+    if (sys::syncFile(file.fd, true) != 0)
         refuse(reason::fromErrno(errno));
 }
 
 QString rename(const QString &from, const QString &to)
 {
-    return ::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0 ? QString() : reason::fromErrno(errno);
+    return sys::renamePath(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0 ? QString() : reason::fromErrno(errno);
 }
 
 QString remove(const QString &path)
 {
-    return ::unlink(QFile::encodeName(path).constData()) == 0 || errno == ENOENT ? QString() : reason::fromErrno(errno);
+    return sys::removePath(QFile::encodeName(path).constData()) == 0 || errno == ENOENT ? QString() : reason::fromErrno(errno);
+}
+
+QString makeFolders(const QString &path)
+{
+    const QString clean = QDir::cleanPath(QDir(path).absolutePath());
+    struct stat st {};
+    if (::stat(QFile::encodeName(clean).constData(), &st) == 0)
+        return S_ISDIR(st.st_mode) ? QString() : QStringLiteral("已有同名的文件，不是文件夹");
+    const QString parent = QFileInfo(clean).path();
+    if (parent != clean) {
+        const QString why = makeFolders(parent);
+        if (!why.isEmpty())
+            return why;
+    }
+    if (sys::makeFolder(QFile::encodeName(clean).constData(), 0755) != 0 && errno != EEXIST)
+        return reason::fromErrno(errno);
+    return {};
 }
 
 QString whyNotReadable(const QString &path, int64_t limit)

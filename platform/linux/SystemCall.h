@@ -21,16 +21,19 @@ auto retried(F &&f)
 }
 
 // Writes all of it; 0, or the errno of the failure.
-inline int writeAll(int fd, const char *data, size_t size)
-{
-    while (size > 0) {
-        const ssize_t n = retried([&] { return ::write(fd, data, size); });
-        if (n < 0)
-            return errno;
-        data += n;
-        size -= size_t(n);
-    }
-    return 0;
-}
+int writeAll(int fd, const char *data, size_t size);
+
+// The calls that change files and folders, each told to a test's file tracer
+// (platform/FileTrace.h) once it succeeded. Each returns what the system call does
+// (-1 with errno), except syncFolder: 0 or the errno.
+int openForWriting(const char *path, int flags, mode_t mode);
+int makeTemporary(char *pathTemplate); // mkstemp
+int syncFile(int fd, bool dataOnly);   // fsync, or fdatasync
+int truncateFile(int fd, off_t size);
+int renamePath(const char *from, const char *to);
+int removePath(const char *path);
+int makeFolder(const char *path, mode_t mode);
+// The folder's entries on disk: a rename or a new file in it survives a power cut.
+int syncFolder(const char *path);
 
 } // namespace sys
