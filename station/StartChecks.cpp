@@ -4,7 +4,9 @@
 #include "platform/DurableLogReader.h"
 #include "platform/MessageBox.h"
 #include "platform/ProgramEnvironment.h"
+#include "platform/WorkbookReader.h"
 #include "station/Box.h"
+#include "station/BoxSheet.h"
 #include "station/BoxExport.h"
 #include "station/DayWorkbooks.h"
 #include "station/PlantHandoff.h"
@@ -78,7 +80,14 @@ QString savedAsUnfinished(const QString &programFolder, const BoxJournal::Saved 
     box.restore(kept.rows, false);
     for (const QString &path : dayworkbooks::unfinishedWorkbooks(programFolder)) {
         try {
-            if (boxExport.holds(box, ExportTarget{path, 2, {}}))
+            // The box's cells from row 2 on, and nothing below them: a box that is only
+            // the start of the one saved there is another box.
+            if (!boxExport.holds(box, ExportTarget{path, 2, {}}))
+                continue;
+            qsizetype used = 0;
+            for (const QStringList &column : workbook::readFirstSheetColumns(path, boxsheet::kColumns))
+                used = std::max(used, column.size());
+            if (used <= qsizetype(box.rowCount()) + 1)
                 return path;
         } catch (const RuntimeError &) {
             // A workbook that cannot be read holds no box that could be offered back.

@@ -495,6 +495,47 @@ private slots:
         QVERIFY(foundWritten > 0);
     }
 
+    void aBoxSavedByNotContinuingIsNotOfferedAgain()
+    {
+        // The state a power cut left between 不继续's workbook and the journal's rewrite:
+        // the box in both. Start says where it is, asks nothing, and the journal forgets it.
+        QTemporaryDir dir;
+        program::setFolder(dir.path());
+        program::setClock(journalscript::clock);
+        journalscript::Station station;
+        BoxJournal journal(dir.path());
+        journal.startWith({}, false, 1, 1);
+        station.box.setLog(&journal);
+        for (const char *pack : {"A00001\r\n", "A00002\r\n"})
+            station.intake.receive(QString::fromLatin1(pack));
+        xls::NativeWorkbookFile file;
+        DailyWorkbookExport daily(file);
+        Box copy;
+        copy.restore(station.box.rows(), false);
+        const QString saved = daily.keepUnfinished(copy);
+
+        RecordingMessages messages;
+        const startchecks::KeptBox kept = startchecks::offerKeptBox(dir.path(), 7, daily, nullptr, messages);
+        QVERIFY(kept.goOn && !kept.box);
+        QVERIFY(messages.questions.isEmpty());
+        QCOMPARE(messages.texts.size(), 1);
+        QVERIFY2(messages.texts[0].contains(QStringLiteral("已保存到 files/") + QFileInfo(saved).fileName()), qPrintable(messages.texts[0]));
+        QVERIFY(!BoxJournal::load(dir.path())->holdsUnwrittenPacks());
+        QCOMPARE(BoxJournal::load(dir.path())->middleNo, std::optional<int32_t>(2)); // the numbers stay as they stood
+
+        // Another box is offered as ever, with that workbook there.
+        journalscript::Station next;
+        BoxJournal again(dir.path());
+        again.startWith({}, false, 1, 1);
+        next.box.setLog(&again);
+        next.intake.receive(QStringLiteral("A00001\r\n"));
+        RecordingMessages asked;
+        asked.answers = QStringList{QStringLiteral("继续")};
+        QVERIFY(startchecks::offerKeptBox(dir.path(), 7, daily, nullptr, asked).box);
+        QCOMPARE(asked.questions.size(), 1);
+        program::setClock(nullptr);
+    }
+
     void aShortBoxIsWrittenOnceAcrossAKillAtEveryStep()
     {
         // F8's close is on disk before the export begins: wherever the station dies,
