@@ -3,8 +3,12 @@
 // folder) the disk is rebuilt as a power cut may leave it, in a few of the states
 // it allows (all of them where there are few), and the station starts on it.
 // ZANTREL_POWER_CUT_STATES=N looks at up to N states at each cut (3 by default,
-// the bounded run); ZANTREL_POWER_CUT_SAMPLE=K looks at every K-th cut only.
+// the bounded run); ZANTREL_POWER_CUT_SAMPLE=K looks at every K-th cut only;
+// ZANTREL_POWER_CUT_DELIVER_EVERY=K delivers the outbox of every K-th state to a
+// real plant record (25 by default).
 #include "Fakes.h"
+#include "support/PgServer.h"
+#include "support/PlantDb.h"
 #include "support/PowerCut.h"
 
 #include "labels/Label.h"
@@ -17,6 +21,8 @@
 #include "platform/xls/NativeWorkbookFile.h"
 #include "plant/Outbox.h"
 #include "plant/PlantLink.h"
+#include "plant/PlantSchema.h"
+#include "plant/PlantSender.h"
 #include "settings/StationSettings.h"
 #include "station/BoxJournal.h"
 #include "station/DailyWorkbookExport.h"
@@ -181,7 +187,7 @@ struct Found
     QStringList problems;
 };
 
-void readWorkbooks(const QString &folder, Found &found)
+void readWorkbooks(const QString &folder, int rowsBefore, Found &found)
 {
     const QDir files(dayworkbooks::filesFolder(folder));
     for (const QString &name : files.entryList({QStringLiteral("*.xls")}, QDir::Files, QDir::Name)) {
@@ -193,7 +199,7 @@ void readWorkbooks(const QString &folder, Found &found)
             continue;
         }
         const bool unfinished = name.startsWith(QLatin1String("unfinished-"));
-        const qsizetype from = name == QLatin1String("20261207.xls") ? kRowsBefore : 1; // after the header row
+        const qsizetype from = name == QLatin1String("20261207.xls") ? rowsBefore : 1; // after the header row
         for (qsizetype r = from; r < qsizetype(columns[0].size()); ++r) {
             const QString outer = columns[0][r], packText = columns.size() > 2 && r < columns[2].size() ? columns[2][r] : QString();
             if (!outer.isEmpty() && !unfinished)
@@ -211,7 +217,8 @@ void readWorkbooks(const QString &folder, Found &found)
 }
 
 // What must hold after a power cut at this point, whatever state the disk was left in.
-QStringList check(const QString &folder, const QStringList &notes, const QList<QByteArray> &configs, const QStringList &written)
+QStringList check(const QString &folder, int rowsBefore, const QStringList &notes, const QList<QByteArray> &configs,
+                  const QStringList &written)
 {
     Found found;
     program::setFolder(folder);
@@ -240,12 +247,13 @@ QStringList check(const QString &folder, const QStringList &notes, const QList<Q
     } catch (const RuntimeError &e) {
         found.problems << QStringLiteral("the outbox cannot be read: %1").arg(e.description());
     }
-    QSet<QString> places;
+    // Each place holds one box: the same box again (after a stop) comes under its own id.
+    QHash<QString, QUuid> places;
     for (const Outbox::Entry &e : outbox)
-        if (places.contains(e.place()))
-            found.problems << QStringLiteral("the outbox holds the box at %1 twice").arg(e.place());
+        if (places.contains(e.place()) && places[e.place()] != e.id)
+            found.problems << QStringLiteral("the outbox holds two boxes at %1").arg(e.place());
         else
-            places.insert(e.place());
+            places.insert(e.place(), e.id);
 
     // Labels: every kept one still there and readable.
     const QDir labelDir(folder + "/labels");
@@ -273,15 +281,17 @@ QStringList check(const QString &folder, const QStringList &notes, const QList<Q
             if (r.kind == BoxRow::Pack)
                 found.open << r.text;
         try {
-            if (int(Outbox(folder).pending().size()) < promisedOutbox)
-                found.problems << QStringLiteral("%1 boxes in the outbox after Start, %2 were handed over")
-                                      .arg(Outbox(folder).pending().size()).arg(promisedOutbox);
+            QSet<QUuid> ids;
+            for (const Outbox::Entry &e : Outbox(folder).pending())
+                ids.insert(e.id);
+            if (int(ids.size()) < promisedOutbox)
+                found.problems << QStringLiteral("%1 boxes in the outbox after Start, %2 were handed over").arg(ids.size()).arg(promisedOutbox);
         } catch (const RuntimeError &) {
             // Told above.
         }
     }
 
-    readWorkbooks(folder, found);
+    readWorkbooks(folder, rowsBefore, found);
     QStringList everywhere = found.unfinished + found.open;
     for (const QStringList &box : found.boxes) {
         everywhere += box;
@@ -296,6 +306,42 @@ QStringList check(const QString &folder, const QStringList &notes, const QList<Q
             found.problems << QStringLiteral("%1 is on file %2 times").arg(p).arg(everywhere.count(p));
     found.problems.removeDuplicates();
     return found.problems;
+}
+
+// The outbox delivered as the station's sender delivers it: every box in it reaches
+// the record once, and no pack is in two boxes there.
+QStringList deliver(PgServer &server, const QString &folder, int n)
+{
+    const QString name = plantdb::make(server, QStringLiteral("cut%1").arg(n), {QStringLiteral("line1")});
+    QStringList problems;
+    std::vector<Outbox::Entry> held;
+    try {
+        Outbox outbox(folder);
+        held = outbox.pending();
+        PlantSender sender(server.url(QStringLiteral("line3"), name), QStringLiteral("line1"), outbox);
+        for (int tries = 0; tries < 5 && !outbox.pending().empty(); ++tries) {
+            const PlantSender::Report report = sender.deliver();
+            if (!report.recorded)
+                problems << QStringLiteral("delivery: %1").arg(report.why);
+        }
+        if (!outbox.pending().empty())
+            problems << QStringLiteral("%1 boxes still in the outbox").arg(outbox.pending().size());
+    } catch (const RuntimeError &e) {
+        return {QStringLiteral("the outbox cannot be delivered: %1").arg(e.description())};
+    }
+    auto db = database::connect(server.url(QStringLiteral("postgres"), name));
+    // A box handed over again after a stop comes under the same id: the record keeps it once.
+    QSet<QUuid> ids;
+    for (const Outbox::Entry &e : held)
+        ids.insert(e.id);
+    const QString boxes = plantdb::one(*db, QStringLiteral("SELECT count(*) FROM zantrel.boxes"));
+    if (boxes.toInt() != int(ids.size()))
+        problems << QStringLiteral("%1 boxes in the record, %2 were in the outbox").arg(boxes).arg(ids.size());
+    const QString twice = plantdb::one(*db, QStringLiteral("SELECT count(*) FROM (SELECT barcode FROM zantrel.pack_locations"
+                                                           " GROUP BY barcode HAVING count(*) > 1) t"));
+    if (twice != QLatin1String("0"))
+        problems << QStringLiteral("%1 packs are in two boxes of the record").arg(twice);
+    return problems;
 }
 
 bool xlrdOpens(const QString &folder, QString *why)
@@ -328,13 +374,25 @@ private slots:
         program::setClock(stationClock);
     }
 
+    void aPowerCutAtAnyWriteLosesNothing_data()
+    {
+        QTest::addColumn<bool>("nearlyFull");
+        // A new station's folder: files/ and labels/ are made during the day.
+        QTest::newRow("a new station") << false;
+        // The day's first workbook fills with the second box; the rest of the day goes to the next.
+        QTest::newRow("a full workbook") << true;
+    }
+
     void aPowerCutAtAnyWriteLosesNothing()
     {
+        QFETCH(bool, nearlyFull);
         QTemporaryDir dir;
         const QString folder = dir.path() + "/station";
-        QVERIFY(QDir().mkpath(folder + "/files"));
+        QVERIFY(QDir().mkpath(folder));
         QVERIFY(QFile::copy(qEnvironmentVariable("ZANTREL_SOURCE_DIR") + "/app/config.ini", folder + "/config.ini"));
-        {
+        const int rowsBefore = nearlyFull ? kRowsBefore : 1;
+        if (nearlyFull) {
+            QVERIFY(QDir().mkpath(folder + "/files"));
             // The day's first workbook, nearly full since the morning.
             xls::NativeWorkbookFile book;
             book.create(folder + "/files/20261207.xls");
@@ -361,6 +419,13 @@ private slots:
         PowerCutReplay replay(disk);
         int cuts = 0, states = 0;
         double allowed = 0;
+        PgServer server;
+        const QString started = server.start();
+        QVERIFY2(started.isEmpty(), qPrintable(started));
+        const int deliverEvery = qEnvironmentVariableIsSet("ZANTREL_POWER_CUT_DELIVER_EVERY")
+                                     ? std::max(1, qEnvironmentVariableIntValue("ZANTREL_POWER_CUT_DELIVER_EVERY"))
+                                     : 25;
+        int delivered = 0;
         QStringList failures;
         while (replay.next() && failures.size() < 40) {
             if (replay.cut() % sample != 0 && replay.cut() != disk.changes())
@@ -372,9 +437,11 @@ private slots:
                 QTemporaryDir state;
                 replay.write(choices[c], state.path());
                 ++states;
-                const QStringList problems = check(state.path(), replay.notes(), configs, written);
+                QStringList problems = check(state.path(), rowsBefore, replay.notes(), configs, written);
+                if (problems.isEmpty() && states % deliverEvery == 0)
+                    problems += deliver(server, state.path(), ++delivered);
                 QString why;
-                if (!problems.isEmpty() || (states % 200 == 0 && !xlrdOpens(state.path(), &why))) {
+                if (!problems.isEmpty() || (states % 50 == 0 && !xlrdOpens(state.path(), &why))) {
                     failures << QStringLiteral("cut %1 after \"%2\", state %3: %4")
                                     .arg(replay.cut()).arg(replay.lastChange()).arg(c).arg((problems + QStringList(why)).join("; "));
                     break; // one state tells what is wrong at this cut
@@ -382,8 +449,8 @@ private slots:
             }
         }
         program::setFolder({});
-        qInfo("%d changes recorded; %d cuts looked at, %d states started on (of %.0f the cuts allow)", disk.changes(), cuts,
-              states, allowed);
+        qInfo("%d changes recorded; %d cuts looked at, %d states started on (of %.0f the cuts allow); %d outboxes delivered to the record",
+              disk.changes(), cuts, states, allowed, delivered);
         QVERIFY2(failures.isEmpty(), qPrintable(failures.join('\n')));
     }
 };
