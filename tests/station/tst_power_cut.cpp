@@ -96,9 +96,11 @@ struct Station
     }
     ScanSession &session()
     {
-        if (!m_session)
+        if (!m_session) {
             m_session = std::make_unique<ScanSession>(
                 ScanSession::Parts{folder, state, daily, messages, sounds, stationClock, &link, {}, &labels, QStringLiteral("line1")});
+            m_session->configure(settings::readScanSettings()); // as the scan window reads config.ini
+        }
         return *m_session;
     }
 
@@ -157,7 +159,11 @@ void scriptedDay(const QString &folder, PowerCut &disk, QList<QByteArray> &confi
         Station s(folder);
         saveConfig();
         start(s, {});
-        scan(s, 10); // a box written in the day's first workbook, and four packs
+        scan(s, 3);
+        s.messages.answers.clear();
+        s.session().receive(QStringLiteral("BAD\r\n"), 0); // refused, and on record in files/
+        QVERIFY(!s.session().intake().lastScanListed());
+        scan(s, 7); // a box written in the day's first workbook, and four packs
     }
     {
         Station s(folder); // 继续: the box goes on and fills, into the day's next workbook
