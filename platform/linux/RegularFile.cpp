@@ -167,8 +167,12 @@ QString makeFolders(const QString &path)
         if (!why.isEmpty())
             return why;
     }
-    if (sys::makeFolder(QFile::encodeName(clean).constData(), 0755) != 0 && errno != EEXIST)
-        return reason::fromErrno(errno);
+    if (sys::makeFolder(QFile::encodeName(clean).constData(), 0755) != 0)
+        return errno == EEXIST ? QString() : reason::fromErrno(errno);
+    // The new folder's name on disk before anything is put into it: a file synced in a
+    // folder whose own entry a power cut took is lost with it. A failing sync only weakens
+    // that, as after a file's replace; the folder is there and in use, so it is not told.
+    sys::syncFolder(QFile::encodeName(parent).constData());
     return {};
 }
 

@@ -1,5 +1,7 @@
 #include "platform/AtomicFile.h"
 #include "platform/InstanceLock.h"
+#include "platform/RegularFile.h"
+#include "support/PowerCut.h"
 
 #include <QDir>
 #include <QFile>
@@ -65,6 +67,38 @@ private slots:
         QStringList expected = kept;
         expected.sort();
         QCOMPARE(left, expected);
+    }
+
+    void aNewFolderOutlivesAPowerCutOnceAFileInItDid()
+    {
+        // The state the power-cut test showed at a new station: files/ made, the day's
+        // workbook in it and synced, the journal told the box was written, and then a cut
+        // kept the journal's rename but not the new folder. A file in place in a new folder
+        // must be there after any cut, its folders with it.
+        QTemporaryDir dir;
+        PowerCut disk(dir.path());
+        QCOMPARE(regularfile::makeFolders(dir.path() + "/files/2026"), QString());
+        replaceFileAtomically(dir.path() + "/files/2026/book.xls", "box");
+        disk.note(QStringLiteral("in place"));
+        replaceFileAtomically(dir.path() + "/open-box.txt", "empty");
+        disk.stop();
+
+        PowerCutReplay replay(disk);
+        int states = 0;
+        while (replay.next()) {
+            if (replay.notes().isEmpty())
+                continue;
+            QRandomGenerator random(1);
+            for (const PowerCutReplay::Choice &c : replay.states(1000, random)) {
+                QTemporaryDir state;
+                replay.write(c, state.path());
+                ++states;
+                QFile book(state.path() + "/files/2026/book.xls");
+                QVERIFY2(book.open(QIODevice::ReadOnly) && book.readAll() == "box",
+                         qPrintable(QStringLiteral("cut %1 after %2").arg(replay.cut()).arg(replay.lastChange())));
+            }
+        }
+        QVERIFY(states >= 4); // the journal's replace: before it, during it, after it
     }
 };
 

@@ -2,7 +2,7 @@
 // recorded once, then at every change (each system call that changes a file or a
 // folder) the disk is rebuilt as a power cut may leave it, in a few of the states
 // it allows (all of them where there are few), and the station starts on it.
-// ZANTREL_POWER_CUT_STATES=N looks at up to N states at each cut (3 by default,
+// ZANTREL_POWER_CUT_STATES=N looks at up to N states at each cut (6 by default,
 // the bounded run); ZANTREL_POWER_CUT_SAMPLE=K looks at every K-th cut only;
 // ZANTREL_POWER_CUT_DELIVER_EVERY=K delivers the outbox of every K-th state to a
 // real plant record (25 by default).
@@ -419,7 +419,7 @@ private slots:
                 written << s.note.mid(4);
         QCOMPARE(written.size(), 3);
 
-        const int most = qEnvironmentVariableIsSet("ZANTREL_POWER_CUT_STATES") ? qEnvironmentVariableIntValue("ZANTREL_POWER_CUT_STATES") : 3;
+        const int most = qEnvironmentVariableIsSet("ZANTREL_POWER_CUT_STATES") ? qEnvironmentVariableIntValue("ZANTREL_POWER_CUT_STATES") : 6;
         const int sample = std::max(1, qEnvironmentVariableIntValue("ZANTREL_POWER_CUT_SAMPLE"));
         QRandomGenerator random(20261209);
         PowerCutReplay replay(disk);

@@ -303,6 +303,14 @@ std::vector<PowerCutReplay::Choice> PowerCutReplay::states(int most, QRandomGene
     for (const Choice &c : {all, Choice(opts.size(), 0)})
         if (seen.insert(c).second)
             out.push_back(c);
+    // Everything kept but one file's writes or one folder change, the latest first: the
+    // states a cut most often leaves that a program forgets.
+    for (size_t i = opts.size(); i-- > 0 && int(out.size()) < most;) {
+        Choice c = all;
+        c[i] = 0;
+        if (seen.insert(c).second)
+            out.push_back(c);
+    }
     for (int tries = 0; int(out.size()) < most && tries < most * 20; ++tries) {
         Choice c(opts.size());
         for (size_t i = 0; i < opts.size(); ++i) {

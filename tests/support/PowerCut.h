@@ -76,7 +76,7 @@ public:
     // kept; for each unsynced folder change, whether it happened.
     using Choice = std::vector<int>;
     // All the states when there are at most `most`; else `most` of them: everything
-    // kept, nothing kept, and the rest drawn with `random`.
+    // kept, nothing kept, everything but one change kept, and the rest drawn with `random`.
     std::vector<Choice> states(int most, QRandomGenerator &random) const;
     // How many states there are in all (capped at a billion).
     double stateCount() const;
