@@ -125,7 +125,9 @@ struct PlantLink::Shared
         state.levelled += levelled.delivered;
         tellConflicts(levelled.conflicts);
         tellConflicts(open); // recorded while the station was down, or never shown
-        state.levelledAt = QDateTime::currentDateTime();
+        // Compared only when the record answered throughout; a try that failed says nothing.
+        if (levelled.why.isEmpty())
+            state.levelledAt = QDateTime::currentDateTime();
         return levelled.why.isEmpty() && found.unreadable.isEmpty();
     }
 

@@ -15,6 +15,7 @@
 #include "plant/Outbox.h"
 #include "plant/PlantCheck.h"
 #include "plant/PlantLink.h"
+#include "plant/PlantSender.h"
 #include "plant/PlantSchema.h"
 #include "station/StartChecks.h"
 
@@ -275,6 +276,21 @@ private slots:
         auto otherAdmin = database::connect(m_server.url(QStringLiteral("postgres"), other));
         QCOMPARE(boxesInRecord(*otherAdmin), boxesInWorkbooks(folder.path()));
         QCOMPARE(ToolRun::of(QStringLiteral("zantrel-db"), {QStringLiteral("backfill"), m_server.url(QStringLiteral("line3"), other)}).status, 2);
+    }
+
+    void aComparisonThatFailedIsNoComparison()
+    {
+        // The record answers deliveries, but the station cannot compare it with its
+        // workbooks (here: its refused boxes cannot be read). It must not say it did: a
+        // station that stops once delivered and compared (the failover test's) would
+        // otherwise stop with boxes the record lacks.
+        const QString name = freshDatabase();
+        QTemporaryDir folder;
+        writeBytes(folder.filePath(PlantSender::refusedFileName()), "whatever a person typed\nand more\n");
+        PlantLink link(folder.path(), quick(m_server.url(QStringLiteral("line3"), name), QStringLiteral("line3-a")));
+        // Two deliveries, each followed by a try at the comparison (one a second).
+        QTRY_VERIFY_WITH_TIMEOUT(link.state().kind == PlantLink::State::Recorded && link.state().attempts >= 3, 15000);
+        QVERIFY(!link.state().levelledAt.isValid());
     }
 
     void aBoxFoundWrittenAtStartGoesOnceUnderItsId()
