@@ -71,6 +71,18 @@ Written alreadyWritten(const QString &programFolder, const BoxJournal::Saved &ke
     return Written::YesAndNoted;
 }
 
+// A workbook of the files folder as the operator reads it.
+QString shownInFiles(const QString &path)
+{
+    return QStringLiteral("files/") + QFileInfo(path).fileName();
+}
+
+// What 不继续 tells once the kept box is in a workbook of its own.
+QString savedMessage(const QString &label, int16_t packs, const QString &path)
+{
+    return QStringLiteral("上次的外箱 %1 的 %2 个内包已保存到 %3。").arg(label).arg(packs).arg(shownInFiles(path));
+}
+
 // 不继续 saves the box to a workbook of its own before the journal forgets it; a stop
 // in between (a crash, a power cut) leaves it in both. Found there, it is not offered
 // again: its packs would be packed twice. "" when no such workbook holds it.
@@ -154,13 +166,12 @@ KeptBox offerKeptBox(const QString &programFolder, int16_t perOuter, BoxExport &
             BoxJournal(programFolder).startWith({}, false, kept->middleNo.value_or(1), kept->outerNo.value_or(1));
         } catch (const RuntimeError &e) {
             messages.show(QStringLiteral("上次的外箱 %1 的 %2 个内包已保存在 %3，但当前外箱记录未能更新：%4\n请检查程序文件夹后再点击“开始”。")
-                              .arg(label).arg(packs).arg(QStringLiteral("files/") + QFileInfo(saved).fileName(), e.description())
+                              .arg(label).arg(packs).arg(shownInFiles(saved), e.description())
                           + kNothingSaved);
             result.goOn = false;
             return result;
         }
-        messages.show(QStringLiteral("上次的外箱 %1 的 %2 个内包已保存到 %3。")
-                          .arg(label).arg(packs).arg(QStringLiteral("files/") + QFileInfo(saved).fileName()));
+        messages.show(savedMessage(label, packs, saved));
         return result;
     }
     const int answer = messages.ask(QStringLiteral("上次的外箱 %1 还有 %2 个内包没有写入工作簿。继续装这一箱吗？").arg(label).arg(packs),
@@ -182,8 +193,7 @@ KeptBox offerKeptBox(const QString &programFolder, int16_t perOuter, BoxExport &
     box.restore(kept->rows, false);
     try {
         const QString path = boxExport.keepUnfinished(box);
-        messages.show(QStringLiteral("上次的外箱 %1 的 %2 个内包已保存到 %3。")
-                          .arg(label).arg(packs).arg(QStringLiteral("files/") + QFileInfo(path).fileName()));
+        messages.show(savedMessage(label, packs, path));
     } catch (const RuntimeError &e) {
         messages.show(QStringLiteral("上次的外箱 %1 未能保存：%2\n它仍保留在记录中，下次点击“开始”时会再次询问。").arg(label, e.description())
                       + kNothingSaved);

@@ -21,7 +21,6 @@
 #include "platform/xls/NativeWorkbookFile.h"
 #include "plant/Outbox.h"
 #include "plant/PlantLink.h"
-#include "plant/PlantSchema.h"
 #include "plant/PlantSender.h"
 #include "settings/StationSettings.h"
 #include "station/BoxJournal.h"
