@@ -55,11 +55,20 @@ std::vector<Box> boxesOf(database::Connection &db, const QString &gtin, const QS
     needsFields(db);
     const auto rows = db.run(rowkind::named(packsNow(true) + QStringLiteral(
                                  // Counted by middle box first: a box's few middle labels are then joined.
+                                 ", held AS (SELECT box_id, coalesce(middle_label, '') AS middle, count(*) AS packs FROM now GROUP BY 1, 2),"
+                                 // The boxes whose first pack is of the lot, read together; any other box
+                                 // holding packs of it, by its id.
+                                 " lot_boxes AS (SELECT box_id, outer_label, plant_id, station, written_at FROM zantrel.boxes"
+                                 "               WHERE gtin = $1 AND lot = $2),"
+                                 " found AS (SELECT * FROM lot_boxes"
+                                 "           UNION ALL"
+                                 "           SELECT b.box_id, b.outer_label, b.plant_id, b.station, b.written_at FROM zantrel.boxes b"
+                                 "           WHERE b.box_id IN (SELECT box_id FROM held EXCEPT SELECT box_id FROM lot_boxes))"
                                  " SELECT b.outer_label, zantrel.station_named(b.plant_id, b.station),"
                                  "        extract(epoch FROM b.written_at)::bigint, sum(m.packs), string_agg(m.middle, ' ' ORDER BY m.middle)"
-                                 " FROM (SELECT box_id, coalesce(middle_label, '') AS middle, count(*) AS packs FROM now GROUP BY 1, 2) m"
-                                 " JOIN zantrel.boxes b USING (box_id)"
-                                 " GROUP BY b.box_id ORDER BY b.written_at, b.outer_label")),
+                                 " FROM held m JOIN found b USING (box_id)"
+                                 " GROUP BY b.box_id, b.outer_label, b.plant_id, b.station, b.written_at"
+                                 " ORDER BY b.written_at, b.outer_label")),
                              {gtin, lot});
     std::vector<Box> out;
     for (const database::Row &r : rows)
