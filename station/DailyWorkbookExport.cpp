@@ -28,11 +28,6 @@ void makeFolderFor(const QString &path)
                            QStringLiteral("无法创建文件夹 %1（%2）").arg(folder, why), RuntimeError::Kind::Workbook);
 }
 
-QString shown(const QString &path)
-{
-    return QStringLiteral("files/") + QFileInfo(path).fileName();
-}
-
 } // namespace
 
 int32_t DailyWorkbookExport::openOrCreate(const QString &path)
@@ -65,7 +60,7 @@ ExportReceipt DailyWorkbookExport::exportBox(const Box &box, const BeforeReplace
             path = sXlsFile;
             lastUsed = openOrCreate(path);
             receipt.notice = QStringLiteral("工作簿 %1 已满（每个工作表最多 %2 行）。本箱及今天以后的箱子写入 %3。")
-                                 .arg(shown(full)).arg(dayworkbooks::kSheetRowLimit).arg(shown(path));
+                                 .arg(dayworkbooks::shownName(full)).arg(dayworkbooks::kSheetRowLimit).arg(dayworkbooks::shownName(path));
         }
         appendRows(box, lastUsed);
         if (beforeReplace)

@@ -28,6 +28,11 @@ QString filesFolder(const QString &programFolder)
     return entryIgnoringCase(programFolder, kFolder);
 }
 
+QString shownName(const QString &path)
+{
+    return kFolder + QLatin1Char('/') + QFileInfo(path).fileName();
+}
+
 QString path(const QString &programFolder, const QDate &date, int number)
 {
     const QString day = date.toString(QStringLiteral("yyyyMMdd"));
@@ -75,7 +80,7 @@ std::optional<Use> findOuterLabel(const QString &programFolder, const QDate &dat
         }
         const qsizetype row = column.indexOf(label);
         if (row >= 0)
-            return Use{QStringLiteral("files/") + QFileInfo(file).fileName(), int32_t(row + 1)};
+            return Use{shownName(file), int32_t(row + 1)};
     }
     return std::nullopt;
 }

@@ -19,6 +19,8 @@ constexpr int32_t kSheetRowLimit = sheet::kRows;
 
 // The program folder's files folder.
 QString filesFolder(const QString &programFolder);
+// A workbook of the files folder as the operator reads it: files/yyyymmdd.xls.
+QString shownName(const QString &path);
 
 // Number 1 is the day's first workbook, yyyymmdd.xls; n >= 2 is yyyymmdd-n.xls.
 QString path(const QString &programFolder, const QDate &date, int number = 1);

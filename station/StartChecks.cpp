@@ -12,7 +12,6 @@
 #include "station/PlantHandoff.h"
 
 #include <QDir>
-#include <QFileInfo>
 
 namespace startchecks {
 
@@ -37,7 +36,7 @@ Written alreadyWritten(const QString &programFolder, const BoxJournal::Saved &ke
     if (!kept.exportPending || !kept.target)
         return Written::No;
     const QString label = kept.outerLabel();
-    const QString where = QStringLiteral("files/") + QFileInfo(kept.target->workbook).fileName();
+    const QString where = dayworkbooks::shownName(kept.target->workbook);
     Box box;
     box.restore(kept.rows, false, kept.job, kept.target);
     try {
@@ -71,16 +70,10 @@ Written alreadyWritten(const QString &programFolder, const BoxJournal::Saved &ke
     return Written::YesAndNoted;
 }
 
-// A workbook of the files folder as the operator reads it.
-QString shownInFiles(const QString &path)
-{
-    return QStringLiteral("files/") + QFileInfo(path).fileName();
-}
-
 // What 不继续 tells once the kept box is in a workbook of its own.
 QString savedMessage(const QString &label, int16_t packs, const QString &path)
 {
-    return QStringLiteral("上次的外箱 %1 的 %2 个内包已保存到 %3。").arg(label).arg(packs).arg(shownInFiles(path));
+    return QStringLiteral("上次的外箱 %1 的 %2 个内包已保存到 %3。").arg(label).arg(packs).arg(dayworkbooks::shownName(path));
 }
 
 // 不继续 saves the box to a workbook of its own before the journal forgets it; a stop
@@ -166,7 +159,7 @@ KeptBox offerKeptBox(const QString &programFolder, int16_t perOuter, BoxExport &
             BoxJournal(programFolder).startWith({}, false, kept->middleNo.value_or(1), kept->outerNo.value_or(1));
         } catch (const RuntimeError &e) {
             messages.show(QStringLiteral("上次的外箱 %1 的 %2 个内包已保存在 %3，但当前外箱记录未能更新：%4\n请检查程序文件夹后再点击“开始”。")
-                              .arg(label).arg(packs).arg(shownInFiles(saved), e.description())
+                              .arg(label).arg(packs).arg(dayworkbooks::shownName(saved), e.description())
                           + kNothingSaved);
             result.goOn = false;
             return result;
