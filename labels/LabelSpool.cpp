@@ -8,6 +8,7 @@
 #include "platform/RegularFile.h"
 #include "station/Box.h"
 #include "station/BoxExport.h"
+#include "station/Gs1Rules.h"
 
 #include <QCryptographicHash>
 #include <QDateTime>
@@ -49,12 +50,8 @@ Label outerLabelOf(const Box &box, const QString &station, const QDateTime &at, 
         else if (r.kind == BoxRow::Pack)
             ++l.packs;
     }
-    // A box of GS1 packs holds one product and lot, those of its first pack.
-    if (const BoxRow *first = box.firstPack(); first && !first->fields.empty()) {
-        const Pack pack = first->pack();
-        l.content = Content{pack.value(QStringLiteral("01")).value_or(QString()), pack.value(QStringLiteral("10")).value_or(QString()),
-                            pack.value(QStringLiteral("17")).value_or(QString())};
-    }
+    if (const std::optional<gs1rules::BoxKind> kind = gs1rules::kindOfBox(box.rows()))
+        l.content = Content{kind->gtin, kind->lot.value_or(QString()), kind->expiry.value_or(QString())};
     return l;
 }
 

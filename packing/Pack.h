@@ -18,7 +18,8 @@ public:
     Pack() = default;
     explicit Pack(QString text) : m_text(std::move(text)) {}
     // A GS1 pack as its fields were scanned, in that order; its text is their
-    // human-readable form unless given (a workbook's cell as it stands).
+    // human-readable form (bracketed where data holds "(NN)", see gs1::cellForm)
+    // unless given (a workbook's cell as it stands).
     explicit Pack(std::vector<gs1::Element> fields, QString text = {});
 
     const QString &text() const { return m_text; }

@@ -1,9 +1,11 @@
 #include "plant/BoxInsert.h"
 
+#include "core/Gs1Ais.h"
 #include "platform/Database.h"
 #include "plant/DeliverySteps.h"
 #include "plant/PlantSchema.h"
 #include "station/BoxLines.h"
+#include "station/Gs1Rules.h"
 
 #include <QStringList>
 
@@ -17,9 +19,9 @@ constexpr int kRowsPerStatement = 1000;
 constexpr int kPackCountVersion = 3;
 
 // A pack's GS1 field, or NULL (a null text) when it has none.
-QString field(const BoxRow &row, const char *ai)
+QString field(const BoxRow &row, const QString &ai)
 {
-    return row.pack().value(QLatin1String(ai)).value_or(QString());
+    return row.pack().value(ai).value_or(QString());
 }
 
 } // namespace
@@ -28,13 +30,10 @@ std::optional<QString> insert(database::Connection &db, int schemaVersion, const
 {
     QString outer;
     int packs = 0;
-    const BoxRow *firstGs1 = nullptr; // a GS1 box's product and lot are its first pack's
     for (const BoxRow &row : e.rows) {
         if (row.kind == BoxRow::OuterLabel && outer.isEmpty())
             outer = row.text;
         packs += row.kind == BoxRow::Pack ? 1 : 0;
-        if (row.kind == BoxRow::Pack && !row.fields.empty() && !firstGs1)
-            firstGs1 = &row;
     }
     QStringList box{e.id.toString(QUuid::WithoutBraces), e.station, outer, e.workbook, QString::number(e.firstRow),
                     QString::number(e.rows.size()), boxlines::timeText(e.writtenAt)};
@@ -44,8 +43,10 @@ std::optional<QString> insert(database::Connection &db, int schemaVersion, const
         box << QString::number(packs);
     deliverysteps::step();
     const bool gs1 = schemaVersion >= plantschema::kGs1Version;
-    if (gs1)
-        box << (firstGs1 ? field(*firstGs1, "01") : QString()) << (firstGs1 ? field(*firstGs1, "10") : QString());
+    if (gs1) {
+        const std::optional<gs1rules::BoxKind> kind = gs1rules::kindOfBox(e.rows);
+        box << (kind ? kind->gtin : QString()) << (kind ? kind->lot.value_or(QString()) : QString());
+    }
     const auto inserted = db.run(
         gs1 ? QStringLiteral("INSERT INTO zantrel.boxes (box_id, station, outer_label, workbook, first_row, row_count, written_at,"
                              " pack_count, gtin, lot) VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10) ON CONFLICT DO NOTHING RETURNING box_id")
@@ -76,7 +77,8 @@ std::optional<QString> insert(database::Connection &db, int schemaVersion, const
                 parameters << QString::number(r) << QString::number(int(row.kind)) << row.text
                            << (row.kind == BoxRow::Pack ? middle : QString());
                 if (gs1)
-                    parameters << field(row, "01") << field(row, "21") << field(row, "10") << field(row, "17");
+                    parameters << field(row, gs1::ai::kGtin) << field(row, gs1::ai::kSerial) << field(row, gs1::ai::kLot)
+                               << field(row, gs1::ai::kExpiry);
             }
             deliverysteps::step();
             db.run((gs1 ? QStringLiteral("INSERT INTO zantrel.box_rows (box_id, row_index, kind, text, middle_label, gtin, serial, lot, expiry) VALUES ")

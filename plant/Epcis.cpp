@@ -4,9 +4,11 @@
 #include "plant/RowKinds.h"
 
 #include "core/Gs1.h"
+#include "core/Gs1Ais.h"
 #include "core/Gs1Scan.h"
 #include "core/RuntimeError.h"
 #include "platform/Database.h"
+#include "station/Gs1Rules.h"
 
 #include <QIODevice>
 #include <QJsonArray>
@@ -106,6 +108,19 @@ private:
     qint64 m_events = 0;
 };
 
+// A GS1 box's kind as its first recorded pack decides it, as the station did.
+gs1rules::BoxKind kindOfRecorded(const QString &gtin, const QString &serial, const QString &lot, const QString &expiry)
+{
+    std::vector<gs1::Element> fields{{gs1::ai::kGtin, gtin}};
+    if (!serial.isEmpty())
+        fields.push_back({gs1::ai::kSerial, serial});
+    if (!lot.isEmpty())
+        fields.push_back({gs1::ai::kLot, lot});
+    if (!expiry.isEmpty())
+        fields.push_back({gs1::ai::kExpiry, expiry});
+    return gs1rules::kindOf(Pack(fields));
+}
+
 // One recorded box as packed: packs into each middle box, the middle boxes into the outer box.
 struct PackedBox
 {
@@ -114,7 +129,8 @@ struct PackedBox
     QStringList middles;
     std::vector<std::pair<QString, QStringList>> packsByMiddle; // in listing order
     QStringList loose;                                          // packs under no middle label
-    std::pair<QString, QString> lotAndExpiry;                   // of its first GS1 pack
+    std::optional<gs1rules::BoxKind> kind;                      // of its first GS1 pack
+    std::pair<QString, QString> lotAndExpiry;                   // the kind's, "" where it has none
 
     // A pack comes with its id already made.
     void add(int kind, const QString &text, const QString &middle, const QString &packId)
@@ -179,8 +195,10 @@ void writePackedBoxes(database::Connection &db, Writer &w, const QStringList &ra
                     box = PackedBox{text(r, 0), text(r, 1), text(r, 2), text(r, 3).toLongLong(), {}, {}, {}, {}};
                 }
                 const QString gtin = text(r, 7), serial = text(r, 8);
-                if (!gtin.isEmpty() && box.lotAndExpiry == std::pair<QString, QString>())
-                    box.lotAndExpiry = {text(r, 9), text(r, 10)};
+                if (!gtin.isEmpty() && !box.kind) {
+                    box.kind = kindOfRecorded(gtin, serial, text(r, 9), text(r, 10));
+                    box.lotAndExpiry = {box.kind->lot.value_or(QString()), box.kind->expiry.value_or(QString())};
+                }
                 box.add(text(r, 4).toInt(), text(r, 5), text(r, 6), text(r, 4).toInt() == 2 ? w.pack(text(r, 5), gtin, serial) : QString());
             });
     if (!box.id.isEmpty())

@@ -124,12 +124,12 @@ std::optional<Pack> BarcodeIntake::gs1PackOf(const QString &text, qint64 dropped
     return gs1rules::packOf(*read.read);
 }
 
-QString BarcodeIntake::gs1Refusal(const Pack &pack) const
+gs1rules::PackRefusal BarcodeIntake::gs1Refusal(const Pack &pack) const
 {
     std::optional<gs1rules::BoxKind> kind;
-    if (const BoxRow *first = m_box.firstPack(); first && !m_box.exportPending())
-        kind = gs1rules::kindOf(first->pack());
-    return gs1rules::refusal(pack, kind, m_clock().date(), m_shelfDays);
+    if (!m_box.exportPending())
+        kind = gs1rules::kindOfBox(m_box.rows());
+    return gs1rules::check(pack, kind, m_clock().date(), m_shelfDays);
 }
 
 void BarcodeIntake::refuse(const QString &reason, const QString &details, const QString &text)
@@ -158,9 +158,9 @@ void BarcodeIntake::take(const QString &text, const Pack &pack)
         return;
     }
     if (pack.isGs1()) {
-        if (const QString why = gs1Refusal(pack); !why.isEmpty()) {
-            refuse(why, QStringLiteral("此包：%1\n该内包没有装箱。").arg(pack.text()) + (gs1rules::isOtherKind(why) ? kEndOfLot : QString()),
-                   text);
+        if (const gs1rules::PackRefusal why = gs1Refusal(pack); why.fault != gs1rules::PackFault::None) {
+            refuse(gs1rules::describe(why),
+                   QStringLiteral("此包：%1\n该内包没有装箱。").arg(pack.text()) + (gs1rules::isOtherKind(why.fault) ? kEndOfLot : QString()), text);
             return;
         }
     }

@@ -6,6 +6,7 @@
 #include "station/BoxExport.h"
 #include "station/DayIndex.h"
 #include "station/DuplicateQuestion.h"
+#include "station/Gs1Rules.h"
 
 #include <QDate>
 #include <QDateTime>
@@ -110,7 +111,7 @@ private:
     // The pack goes into the box, unless a rule of the box refuses it.
     void take(const QString &text, const Pack &pack);
     // Why a GS1 pack may not go into this box; "" when it may.
-    QString gs1Refusal(const Pack &pack) const;
+    gs1rules::PackRefusal gs1Refusal(const Pack &pack) const;
     // Told, on record and sounded: reason (its first line on record) and what follows it.
     void refuse(const QString &reason, const QString &details, const QString &text);
     // Where a repeated barcode already is: this box (no earlier) or an earlier box of the day.

@@ -3,6 +3,7 @@
 #include "core/TextNumber.h"
 #include "packing/PackingState.h"
 #include "platform/MessageBox.h"
+#include "station/Gs1Rules.h"
 #include "platform/Sound.h"
 #include "settings/StationSettings.h"
 #include "station/DayWorkbooks.h"
@@ -189,10 +190,9 @@ ScanSession::Status ScanSession::status() const
         if (row->kind == BoxRow::MiddleLabel)
             s.middleLabel = row->text;
     s.outerLabel = m_box.outerLabel();
-    if (const BoxRow *first = m_box.firstPack()) {
-        const Pack pack = first->pack();
-        s.gtin = pack.value(QStringLiteral("01")).value_or(QString());
-        s.lot = pack.value(QStringLiteral("10")).value_or(QString());
+    if (const std::optional<gs1rules::BoxKind> kind = gs1rules::kindOfBox(m_box.rows())) {
+        s.gtin = kind->gtin;
+        s.lot = kind->lot.value_or(QString());
     }
     s.packs = m_box.iInnerCount();
     s.perOuter = m_parts.state.iPerOuter;

@@ -97,13 +97,28 @@ private slots:
         st.messages.texts.clear();
         st.scan("]d1" "0109501101530003" "21A");                 // a DataMatrix that is not GS1
         st.scan("(01)09501101530004(21)A");                      // check digit
-        st.scan("(01)09501101530003(99)A");                      // an AI the station does not know
+        st.scan("(01)09501101530003(23)A");                      // an AI GS1 has not allocated
         st.scan("(01)09501101530003(10)L24");                    // no serial
         st.scan("(01)09501101530003(21)A\tB");                   // a control character other than GS
+        st.scan("(01)09501101530003(02)09501101530003(21)A");    // a pair GS1 forbids
+        st.scan("81234567890123456789");                         // a Chinese drug code
+        st.scan("(01)09501101530003(21)A(21)B");                 // one AI, two values
         QCOMPARE(st.messages.firstLines(),
-                 QStringList({gs1::kNotGs1, QStringLiteral("GS1 条码不正确：(01) 校验位应为 3"), QStringLiteral("未知的应用标识符 (99)"),
-                              QStringLiteral("缺少序列号 (21)"), BarcodeIntake::kControlCharacter}));
+                 QStringList({gs1::kNotGs1, QStringLiteral("GS1 条码不正确：(01) 校验位应为 3"), QStringLiteral("未知的应用标识符 (23)"),
+                              QStringLiteral("缺少序列号 (21)"), BarcodeIntake::kControlCharacter,
+                              QStringLiteral("GS1 条码不正确：(02) 不能与 (01) 同在一个条码中"), gs1::kNotGs1,
+                              QStringLiteral("GS1 条码不正确：(21) 出现了两次，值不同：A 和 B")}));
+        QVERIFY(st.messages.texts[6].contains(QStringLiteral("81234567890123456789")));
         QCOMPARE(st.box.rowCount(), 0);
+
+        // AIs the station has no use for are read, kept with the pack and shown.
+        st.messages.texts.clear();
+        st.scan("]d2" "010460012345678221" "5Cq7rZk4fe3Ye" + kGs + "91EE07" + kGs + "92Wn2mQ7hsvB8P1eZ+R8dFzQ0wY2kT6Kc0P1XyzQmB9C4=");
+        st.scan("(01)04600123456782(21)X(21)X(93)Ab1C");       // the same AI twice with one value: one field
+        QVERIFY2(st.messages.texts.isEmpty(), qPrintable(st.messages.texts.join('|')));
+        QCOMPARE(st.texts().mid(2), QStringList({"(01)04600123456782(21)5Cq7rZk4fe3Ye(91)EE07(92)Wn2mQ7hsvB8P1eZ+R8dFzQ0wY2kT6Kc0P1XyzQmB9C4=",
+                                                 "(01)04600123456782(21)X(93)Ab1C"}));
+        QCOMPARE(st.box.rows()[2].fields.size(), size_t(4));
     }
 
     // One product, one lot, one expiry per box, set by its first pack; shelf life left.
@@ -116,7 +131,8 @@ private slots:
         st.scan(Gs1Station::pack(2, QStringLiteral("L25")));
         st.scan(Gs1Station::pack(3, QStringLiteral("L24"), QStringLiteral("00614141123452")));
         st.scan("(01)09501101530003(21)S4(10)L24(17)270700");
-        QCOMPARE(st.texts(), before);
+        st.scan("(01)09501101530003(21)S5(10)L24(17)270600"); // DD 00: 30 June, the box's day
+        QCOMPARE(st.texts(), QStringList(before) << "(01)09501101530003(21)S5(10)L24(17)270600");
         QCOMPARE(st.messages.firstLines(), QStringList({QStringLiteral("批号与本箱不同！本箱 (10)L24 此包 (10)L25"),
                                                         QStringLiteral("产品与本箱不同！本箱 (01)09501101530003 此包 (01)00614141123452"),
                                                         QStringLiteral("有效期与本箱不同！本箱 (17)270630 此包 (17)270700")}));

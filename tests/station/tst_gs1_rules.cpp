@@ -44,6 +44,19 @@ private slots:
         const Pack paren = scan("(01)09501101530003(21)A(1)B");
         QCOMPARE(paren.value(QStringLiteral("21")), QStringLiteral("A(1)B"));
         QCOMPARE(gs1rules::listedPack(paren.text(), kToday), paren);
+        // Data holding "(NN)" is written bracketed, and its cell reads back as the same
+        // pack: serial A(10)B is not serial A with lot B, and X(24)Y is a serial.
+        for (const QString &serial : {QStringLiteral("A(10)B"), QStringLiteral("X(24)Y"), QStringLiteral("(21)1"), QStringLiteral("Q(7003)")}) {
+            const Pack p({{"01", "09501101530003"}, {"21", serial}, {"10", "L(17)2"}});
+            QCOMPARE(p.text(), "[01]09501101530003[21]" + serial + "[10]L(17)2");
+            const Pack back = gs1rules::listedPack(p.text(), kToday);
+            QVERIFY2(back.isGs1(), qPrintable(p.text()));
+            QCOMPARE(back.fields(), p.fields());
+            QCOMPARE(back, p);
+            QCOMPARE(back.identity(), "09501101530003\n" + serial);
+        }
+        // A workbook written before: its human-readable cells read as they always did.
+        QCOMPARE(gs1rules::listedPack(QStringLiteral("(01)09501101530003(21)A(1)B"), kToday).value("21"), QStringLiteral("A(1)B"));
     }
 
     void oneProductLotAndExpiryPerBox()
@@ -65,7 +78,11 @@ private slots:
         QCOMPARE(gs1rules::refusal(scan("(01)09501101530003(21)2(10)L24"), plain, kToday, 0),
                  QStringLiteral("批号与本箱不同！本箱 无批号 此包 (10)L24"));
         QCOMPARE(gs1rules::refusal(scan("(01)09501101530003(10)L24"), std::nullopt, kToday, 0), QStringLiteral("缺少序列号 (21)"));
-        QCOMPARE(gs1rules::refusal(scan("(21)A(10)L24"), std::nullopt, kToday, 0), QStringLiteral("缺少产品代码 (01)"));
+        QCOMPARE(gs1rules::refusal(Pack({{"21", "A"}, {"10", "L24"}}), std::nullopt, kToday, 0), QStringLiteral("缺少产品代码 (01)"));
+        // Expiries are days: DD 00 is the month's last.
+        QCOMPARE(gs1rules::refusal(scan("(01)09501101530003(21)2(10)L24(17)270600"), box, kToday, 0), QString());
+        QVERIFY(gs1rules::sameKind(box, gs1rules::kindOf(scan("(01)09501101530003(21)3(10)L24(17)270600")), kToday));
+        QVERIFY(!gs1rules::sameKind(box, gs1rules::kindOf(scan("(01)09501101530003(21)3(10)L24(17)270629")), kToday));
     }
 
     // Expired before today; too short a shelf life before today plus shelf_days. DD 00
