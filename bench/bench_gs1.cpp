@@ -1,6 +1,6 @@
 // Reading GS1 scans: the time the parser takes per scan, for the forms a station
-// receives (a DataMatrix with its identifier and GS, the human-readable form, a
-// refused one), beside the floor of copying the scan's text.
+// receives (a DataMatrix with its identifier and GS, the human-readable form, an EAEU
+// pack with its crypto fields, a refused one), beside the floor of copying the scan's text.
 #include "Quantile.h"
 
 #include "BenchFakes.h"
@@ -100,6 +100,8 @@ int main(int argc, char **argv)
         {"datamatrix", QStringLiteral("]d20109501101530003") + QStringLiteral("21"), gs + QStringLiteral("10L24") + gs,
          QStringLiteral("17270630")},
         {"human_readable", QStringLiteral("(01)09501101530003(21)"), QStringLiteral("(10)L24"), QStringLiteral("(17)270630")},
+        {"eaeu", QStringLiteral("]d20104600123456782") + QStringLiteral("21"), gs + QStringLiteral("91EE07") + gs,
+         QStringLiteral("92Wn2mQ7hsvB8P1eZ+R8dFzQ0wY2kT6Kc0P1XyzQmB9C4=")},
         {"refused_check_digit", QStringLiteral("]d20109501101530004") + QStringLiteral("21"), gs + QStringLiteral("10L24") + gs,
          QStringLiteral("17270630")},
     };

@@ -404,6 +404,18 @@ QString cellForm(const std::vector<Element> &elements)
     return bracketed;
 }
 
+int dataCharacters(const std::vector<Element> &elements)
+{
+    int count = 0;
+    for (size_t i = 0; i < elements.size(); ++i) {
+        const AiEntry *e = aiEntry(elements[i].ai);
+        count += int(elements[i].ai.size() + elements[i].data.size());
+        if (i + 1 < elements.size() && !(e && e->predefinedLength))
+            ++count;
+    }
+    return count;
+}
+
 std::optional<ScanRefusal> checkPairs(const std::vector<Element> &elements)
 {
     for (const Element &e : elements) {

@@ -104,4 +104,11 @@ bool isKnownAi(const QString &ai);
 // exactly.
 QString cellForm(const std::vector<Element> &elements);
 
+// The most data characters one GS1-128 symbol may carry.
+constexpr int kMostGs1128Characters = 48;
+
+// The data characters of the elements in one GS1-128 symbol: AIs, data, and the FNC1
+// after each field of no predefined length that is not the last.
+int dataCharacters(const std::vector<Element> &elements);
+
 } // namespace gs1

@@ -88,6 +88,14 @@ std::optional<GcpLengths> GcpLengths::fromJson(const QByteArray &json, QString *
     return table;
 }
 
+bool GcpLengths::addCompany(const QString &prefix)
+{
+    if (prefix.size() < 6 || prefix.size() > kLongestPrefix || !digits(prefix, prefix.size()))
+        return false;
+    m_lengths.insert(prefix, int(prefix.size()));
+    return true;
+}
+
 std::optional<int> GcpLengths::of(const QString &digits) const
 {
     for (qsizetype length = std::min<qsizetype>(kLongestPrefix, digits.size()); length > 0; --length) {

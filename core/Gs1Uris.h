@@ -24,6 +24,8 @@ class GcpLengths
 public:
     // Nothing, with why, when the text is no such list.
     static std::optional<GcpLengths> fromJson(const QByteArray &json, QString *why);
+    // A company's own prefix, 6 to 12 digits, as long as it is; false when it is none.
+    bool addCompany(const QString &prefix);
     // The length for a key's digits after its indicator (or extension digit): that of
     // the longest prefix listed that they start with.
     std::optional<int> of(const QString &digits) const;

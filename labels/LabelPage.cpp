@@ -1,5 +1,6 @@
 #include "labels/LabelPage.h"
 
+#include "core/Gs1Ais.h"
 #include "core/Gs1Scan.h"
 #include "platform/BarcodeSymbol.h"
 
@@ -135,19 +136,31 @@ QStringList contentLines(const Label &l)
     return out;
 }
 
+QString bracketed(const std::vector<gs1::Element> &elements)
+{
+    QString out;
+    for (const gs1::Element &e : elements)
+        out += QLatin1Char('[') + e.ai + QLatin1Char(']') + e.data;
+    return out;
+}
+
 // The element strings of the box's content: (02) GTIN, (37) count, its lot and expiry;
-// split in two (the lot and expiry in a second symbol) when one is too wide for the page.
+// split in two (the lot and expiry in a second symbol) when one is too wide for the page
+// or holds more than GS1-128's 48 data characters.
 QStringList contentElements(const Label &l, bool split)
 {
-    QString product = QStringLiteral("[02]%1[37]%2").arg(l.content->gtin).arg(l.packs);
-    QString lot;
+    using namespace gs1::ai;
+    const std::vector<gs1::Element> product{{kContent, l.content->gtin}, {kCount, QString::number(l.packs)}};
+    std::vector<gs1::Element> lot;
     if (!l.content->lot.isEmpty())
-        lot += QStringLiteral("[10]") + l.content->lot;
+        lot.push_back({kLot, l.content->lot});
     if (!l.content->expiry.isEmpty())
-        lot += QStringLiteral("[17]") + l.content->expiry;
-    if (split && !lot.isEmpty())
-        return {product, lot};
-    return {product + lot};
+        lot.push_back({kExpiry, l.content->expiry});
+    std::vector<gs1::Element> all = product;
+    all.insert(all.end(), lot.begin(), lot.end());
+    if (!lot.empty() && (split || gs1::dataCharacters(all) > gs1::kMostGs1128Characters))
+        return {bracketed(product), bracketed(lot)};
+    return {bracketed(all)};
 }
 
 bool hasLotOrExpiry(const Label &l)

@@ -52,8 +52,7 @@ public:
     {
         if (!gs1::isSscc(label))
             return idFor(m_options.idBase, "outer", label);
-        // GS1's table knows the prefix or the SSCC is a Digital Link; without a table,
-        // the plant's length (as before).
+        // Known prefixes name it, or it is a Digital Link; without them, the plant's length.
         const std::optional<int> digits =
             m_options.gcpTable ? m_options.gcpTable->of(label.mid(1)) : std::optional<int>(m_options.gcpLength.value_or(m_options.companyPrefixDigits));
         const QString urn = digits ? ssccUrn(label, *digits) : QString();
@@ -64,9 +63,7 @@ public:
     {
         if (gtin.isEmpty())
             return idFor(m_options.idBase, "pack", barcode);
-        std::optional<int> digits = m_options.gcpTable ? m_options.gcpTable->of(gtin.mid(1)) : std::nullopt;
-        if (!digits)
-            digits = m_options.gcpLength;
+        const std::optional<int> digits = m_options.gcpTable ? m_options.gcpTable->of(gtin.mid(1)) : m_options.gcpLength;
         const QString urn = digits ? gs1uri::sgtin(gtin, serial, *digits) : QString();
         return urn.isEmpty() ? gs1uri::digitalLink(m_options.dlBase, gtin, serial) : urn;
     }

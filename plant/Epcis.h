@@ -27,8 +27,11 @@ struct Options
     QString station;          // "" for every station
     QString idBase;           // labels and barcodes become URIs under it, percent-encoded
     int companyPrefixDigits = 7; // of an SSCC: where the GS1 company prefix ends
-    // A GS1 pack (and an SSCC) is an EPC URI when its company prefix's length is known:
-    // from GS1's table, else the plant's one length; else a Digital Link under dlBase.
+    // A GS1 pack (and an SSCC) is an EPC URI only where its company prefix is known:
+    // with known prefixes (GS1's table, companies' own prefixes), from them alone, every
+    // other key a Digital Link under dlBase; else with the plant's one length for every
+    // key (a plant that packs only its own products); else a GTIN is a Digital Link and
+    // an SSCC split at companyPrefixDigits.
     std::optional<int> gcpLength;
     std::optional<gs1uri::GcpLengths> gcpTable;
     QString dlBase = QStringLiteral("https://id.gs1.org/");

@@ -20,7 +20,7 @@
 //                              or a box id; R is 抽样, 损坏更换, 重新装箱, 重复包裁定 or 其他;
 //                              prints the change's id
 //   zantrel-db epcis URL --from TIME --to TIME --id-base URI [--station S] [--company-prefix-digits N]
-//                    [--gcp-length N | --gcp-table FILE] [--dl-base URI]
+//                    [--gcp PREFIX]... [--gcp-table FILE] | [--gcp-length N]  [--dl-base URI]
 //                              the boxes written and the changes made in [from, to) as one EPCIS 2.0
 //                              JSON-LD document on stdout; TIME as 2026-12-08 or 2026-12-08T06:00[+08:00]
 //   zantrel-db company init URL
@@ -245,6 +245,7 @@ int epcisCommand(const QStringList &args)
     if (args.size() < 2)
         return -1;
     epcis::Options o;
+    QStringList companies;
     for (qsizetype i = 2; i < args.size(); i += 2) {
         if (i + 1 >= args.size())
             return -1;
@@ -261,6 +262,8 @@ int epcisCommand(const QStringList &args)
             o.companyPrefixDigits = value.toInt();
         else if (option == QLatin1String("--gcp-length"))
             o.gcpLength = value.toInt();
+        else if (option == QLatin1String("--gcp"))
+            companies << value;
         else if (option == QLatin1String("--gcp-table")) {
             if (!readGcpTable(value, o))
                 return kError;
@@ -268,6 +271,17 @@ int epcisCommand(const QStringList &args)
             o.dlBase = value;
         else
             return -1;
+    }
+    if (!companies.isEmpty() && !o.gcpTable)
+        o.gcpTable = gs1uri::GcpLengths();
+    for (const QString &prefix : companies)
+        if (!o.gcpTable->addCompany(prefix)) {
+            std::fprintf(stderr, "zantrel-db：--gcp %s 不是 6 到 12 位数字的厂商识别代码\n", local(prefix).constData());
+            return kError;
+        }
+    if (o.gcpLength && o.gcpTable) {
+        std::fprintf(stderr, "zantrel-db：--gcp-length 不能与 --gcp 或 --gcp-table 同用：已知的厂商识别代码之外，一律用数字链接\n");
+        return kError;
     }
     if (o.gcpLength && (*o.gcpLength < 6 || *o.gcpLength > 12)) {
         std::fprintf(stderr, "zantrel-db：--gcp-length 须在 6 到 12 之间\n");
@@ -353,7 +367,7 @@ void usage()
                          "      zantrel-db rework URL void|restore 外箱 --by 姓名 --reason 原因 [--note 说明] [--station 工位]\n"
                          "      （原因：抽样、损坏更换、重新装箱、重复包裁定、其他）\n"
                          "      zantrel-db epcis URL --from 时间 --to 时间 --id-base URI [--station 工位] [--company-prefix-digits N]\n"
-                         "                [--gcp-length N | --gcp-table 文件] [--dl-base URI]\n"
+                         "                [--gcp 厂商识别代码]... [--gcp-table 文件] | [--gcp-length N]  [--dl-base URI]\n"
                          "      zantrel-db company init URL\n"
                          "      zantrel-db company add-plant 公司库URL 厂名 工厂库URL\n"
                          "      zantrel-db company drop-plant 公司库URL 厂名\n");

@@ -3,10 +3,11 @@
 -- its text, as always. Applied by a plant's migration and by a company's alike, after
 -- where_packs_are.sql: change it here only.
 
--- The key two records of one pack share.
+-- The key two records of one pack share: as the station keys a pack, by its GTIN and
+-- serial when it has both, else by its text.
 CREATE OR REPLACE FUNCTION zantrel.pack_key(pack text, pack_gtin text, pack_serial text) RETURNS text
     LANGUAGE sql IMMUTABLE PARALLEL SAFE
-    RETURN CASE WHEN pack_gtin IS NULL THEN pack ELSE pack_gtin || E'\n' || pack_serial END;
+    RETURN CASE WHEN pack_gtin IS NULL OR pack_serial IS NULL THEN pack ELSE pack_gtin || E'\n' || pack_serial END;
 
 -- Whether the box holds the pack now (its GTIN and serial, or without them its text).
 CREATE OR REPLACE FUNCTION zantrel.pack_in_box(box uuid, pack text, pack_gtin text, pack_serial text) RETURNS boolean

@@ -55,6 +55,12 @@ std::optional<Symbol> encode(Kind kind, const QString &text, QString *why)
         *why = QStringLiteral("条码无法生成：%1（条码库代码 %2）").arg(plainly(status)).arg(status);
         return std::nullopt;
     }
+    // A GS1 symbol that breaks GS1's rules is still drawn, with a warning: a scanner
+    // that checks would refuse it, so no label carries it.
+    if (status == ZINT_WARN_NONCOMPLIANT) {
+        *why = QStringLiteral("条码不符合 GS1 规则：%1").arg(QString::fromLatin1(symbol->errtxt));
+        return std::nullopt;
+    }
     // A linear symbol has one row; its modules are packed eight to a byte, lowest bit first.
     for (int x = 0; x < symbol->width; ++x)
         out.modules.push_back((symbol->encoded_data[0][x >> 3] >> (x & 7)) & 1);

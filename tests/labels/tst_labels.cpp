@@ -443,13 +443,16 @@ private slots:
         QStringList found = decodePage(page, 203, &why);
         QVERIFY2(why.isEmpty(), qPrintable(why));
         QStringList read;
+        std::vector<gs1::Element> onTheLabel; // GS1's pairs hold over every symbol of one item
         for (QString symbol : found) {
             if (symbol.startsWith(QStringLiteral("]C1")))
                 symbol = symbol.mid(3);
-            const gs1::ScanRead r = gs1::readScan(symbol, QDate(2026, 12, 9));
+            const gs1::ScanRead r = gs1::readScan(symbol, QDate(2026, 12, 9), gs1::Pairs::Unchecked);
             QVERIFY2(r.read, qPrintable(symbol + ": " + r.why));
             read << r.read->humanReadable();
+            onTheLabel.insert(onTheLabel.end(), r.read->elements.begin(), r.read->elements.end());
         }
+        QVERIFY(!gs1::checkPairs(onTheLabel));
         read.sort();
         const QString sscc = *gs1::sscc(state.sOuterPrefix, 5);
         QCOMPARE(read, QStringList({"(00)" + sscc, "(02)09501101530003(37)5(10)L24(17)270600"}));
@@ -481,6 +484,20 @@ private slots:
         found = decodePage(split.pdf, 203, &why);
         QCOMPARE(found.size(), 3);
         QVERIFY(pageText(split.pdf).contains(QStringLiteral("(10)WWWWWWWWWWWWWWWWWWWW(17)271231")));
+        // However wide the page, no symbol carries more than GS1-128's 48 data characters:
+        // (02)(37)(10)(17) with a 20-character lot and a count of 12 would be 50.
+        longLot.packs = 12;
+        for (const int width : {100, 200}) {
+            const labels::Drawn wide = labels::draw(longLot, {width, 150, 203});
+            QVERIFY2(wide.misfit.isEmpty(), qPrintable(wide.misfit));
+            found = decodePage(wide.pdf, 203, &why);
+            QCOMPARE(found.size(), 3);
+            for (QString symbol : found) {
+                const gs1::ScanRead r = gs1::readScan(symbol.mid(symbol.startsWith(QLatin1Char(']')) ? 3 : 0), QDate(2026, 12, 9), gs1::Pairs::Unchecked);
+                QVERIFY2(r.read, qPrintable(symbol));
+                QVERIFY2(gs1::dataCharacters(r.read->elements) <= gs1::kMostGs1128Characters, qPrintable(symbol));
+            }
+        }
         // The content survives the label's file.
         QCOMPARE(labels::Label::fromJson(plain.toJson())->content, plain.content);
     }

@@ -109,6 +109,20 @@ private slots:
         QCOMPARE(second.conflicts[0].otherBox, QStringLiteral("W001"));
     }
 
+    // The record's key of a pack is the station's, for every kind of pack: a GS1 pack by
+    // its GTIN and serial, every other one (a GTIN without a serial too) by its text.
+    void theRecordKeysAPackAsTheStationDoes()
+    {
+        auto db = database::connect(url(QStringLiteral("postgres")));
+        for (const Pack &p : {scanned("(01)09501101530003(21)A1(10)L24"), scanned("]d2" "0109501101530003" "21A(10)B"),
+                              Pack(std::vector<gs1::Element>{{"01", "09501101530003"}, {"10", "L24"}}), Pack(std::vector<gs1::Element>{{"21", "S1"}}), Pack(QStringLiteral("P00001")),
+                              Pack(QStringLiteral("(01)09501101530003"))}) {
+            const QString key = plantdb::one(*db, "SELECT zantrel.pack_key($1, $2, $3)",
+                                             {p.text(), p.value("01").value_or(QString()), p.value("21").value_or(QString())});
+            QCOMPARE(key, p.identity());
+        }
+    }
+
     // Rework takes a GS1 pack out and puts it in by any spelling; where it is now follows.
     void reworkByIdentity()
     {
@@ -232,7 +246,23 @@ private slots:
         QCOMPARE(ToolRun::of("zantrel-db", base + QStringList{"--gcp-table", dir.filePath("none.json")}).status, 2);
         QCOMPARE(ToolRun::of("zantrel-db", base + QStringList{"--gcp-length", "13"}).status, 2);
 
-        for (const ToolRun *run : {&known, &unknown, &listed}) {
+        // The plant's own prefix: its packs are SGTINs, another company's product a Digital
+        // Link, not an SGTIN split at the plant's length; its SSCC an SSCC EPC.
+        const ToolRun own = ToolRun::of("zantrel-db", base + QStringList{"--gcp", "0614141"});
+        QVERIFY2(own.status == 0, qPrintable(own.errors));
+        QCOMPARE(children(own, 0).mid(1), QStringList({"urn:epc:id:sgtin:0614141.812345.12345", "urn:epc:id:sgtin:0614141.812345.A%2FB%251",
+                                                      "https://id.gs1.org/01/09501101530003/21/7"}));
+        QCOMPARE(children(own, 1).first(), QStringLiteral("urn:epc:id:sscc:0614141.1123456789"));
+        // Another company's prefix alone: this plant's SSCC and packs are Digital Links.
+        const ToolRun other = ToolRun::of("zantrel-db", base + QStringList{"--gcp", "9501101", "--gcp", "061414199"});
+        QCOMPARE(children(other, 0).mid(1), QStringList({"https://id.gs1.org/01/80614141123458/21/12345",
+                                                        "https://id.gs1.org/01/80614141123458/21/A%2FB%251",
+                                                        "urn:epc:id:sgtin:9501101.053000.7"}));
+        QCOMPARE(children(other, 1).first(), QStringLiteral("https://id.gs1.org/00/") + sscc);
+        QCOMPARE(ToolRun::of("zantrel-db", base + QStringList{"--gcp", "0614141", "--gcp-length", "7"}).status, 2);
+        QCOMPARE(ToolRun::of("zantrel-db", base + QStringList{"--gcp", "06141"}).status, 2);
+
+        for (const ToolRun *run : {&known, &unknown, &listed, &own, &other}) {
             QString why;
             QCOMPARE(epcisSchemaVerdict(run->out.toUtf8(), &why), QStringLiteral("valid"));
             QVERIFY2(why.isEmpty(), qPrintable(why));
@@ -253,12 +283,22 @@ private slots:
         const Pack a = scanned("]d2" "0109501101530003" "21A(1)" + kGs + "10L24");
         box.apply({{BoxRow::of(a)}, {}, {}});
         box.appendPack(QStringLiteral("P00001"));
+        // Data that holds "(NN)": its GTIN and serial as scanned, not another pack's.
+        const Pack b = scanned("]d2" "0109501101530003" "21A(10)B");
+        const Pack c = scanned("]d2" "0109501101530003" "21X(24)Y" + kGs + "10(21)7");
+        box.apply({{BoxRow::of(b), BoxRow::of(c)}, {}, {}});
         daily.exportBox(box, {});
         const workbookboxes::Found gs1 = workbookboxes::read(folder.path(), QStringLiteral("line3-a"), QDate(), true);
         QCOMPARE(gs1.boxes.size(), size_t(1));
         QCOMPARE(gs1.boxes[0].rows[2].text, a.text());
         QCOMPARE(gs1.boxes[0].rows[2].fields, a.fields());
         QVERIFY(gs1.boxes[0].rows[3].fields.empty());
+        for (const auto &[row, pack] : {std::pair{4, b}, std::pair{5, c}}) {
+            QCOMPARE(gs1.boxes[0].rows[size_t(row)].text, pack.text());
+            QCOMPARE(gs1.boxes[0].rows[size_t(row)].pack().value("01"), QStringLiteral("09501101530003"));
+            QCOMPARE(gs1.boxes[0].rows[size_t(row)].pack().value("21"), pack.value("21"));
+            QCOMPARE(gs1.boxes[0].rows[size_t(row)].pack().identity(), pack.identity());
+        }
         const workbookboxes::Found plain = workbookboxes::read(folder.path(), QStringLiteral("line3-a"), QDate(), false);
         QVERIFY(plain.boxes[0].rows[2].fields.empty());
         program::setFolder(QString());

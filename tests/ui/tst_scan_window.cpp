@@ -357,6 +357,80 @@ private slots:
         QVERIFY2(m_messages.texts[0].contains(QStringLiteral("第 5 行")), qPrintable(m_messages.texts[0]));
     }
 
+    // GS1 as GS1 defines it, from the wire: AIs the station has no use for are listed and
+    // written; pairs GS1 forbids and codes that are no GS1 are refused. A pack whose data
+    // holds "(NN)" is still the same pack when the window opens afresh and reads the
+    // day's workbook: scanned again, it is a repeat.
+    void gs1PacksKeepTheirIdentityInTheWorkbook()
+    {
+        QFile config(folder() + "/config.ini");
+        QVERIFY(config.open(QIODevice::WriteOnly));
+        config.write("[length]\r\nnlen=8;\r\n[com]\r\nComPort1=1;\r\n[cf]\r\ncf=0;\r\nscope=day;\r\n"
+                     "[gs1]\r\nscans=1;\r\n[waittime]\r\nstime=100;\r\n");
+        config.close();
+        packingState().iPerMiddle = 2;
+        packingState().iPerOuter = 4;
+        packingState().sOuterPrefix = "W";
+        packingState().sMiddlePrefix = "Z";
+        xls::NativeWorkbookFile file;
+        DailyWorkbookExport daily(file);
+        Pty scanner(folder(), 1);
+        const auto open = [&] {
+            auto w = std::make_unique<frm_SCAN>(
+                std::make_unique<ScanSession>(ScanSession::Parts{folder(), packingState(), daily, m_messages, m_sounds, program::now}));
+            w->Form_Load();
+            w->show();
+            return w;
+        };
+        auto w = open();
+        QVERIFY(w->port().portOpen());
+        const QByteArray gs("\x1d");
+        const QByteArray eaeu = "]d2" "010460012345678221" "5Cq7rZk4fe3Ye" + gs + "91EE07" + gs + "92Wn2mQ7hsvB8P1eZ+R8dFzQ0wY2kT6Kc0P1XyzQmB9C4=";
+        // Serials and a lot that hold what looks like an AI; one lot a box.
+        const QByteArray lot = gs + "10(21)9(17)";
+        const QList<QByteArray> tricky{"]d2" "0109501101530003" "21A(10)B" + lot, "]d2" "0109501101530003" "21X(24)Y" + lot,
+                                       "]d2" "0109501101530003" "21S7" + lot, "]d2" "0109501101530003" "21(10)" + lot};
+        scanner.send(eaeu + "\r\n");
+        QTRY_COMPARE(barcodes(*w).size(), 1);
+        scanner.send("(01)09501101530003(02)09501101530003(21)Q\r\n");
+        QTRY_COMPARE(m_messages.texts.size(), 1);
+        scanner.send("81234567890123456789\r\n");
+        QTRY_COMPARE(m_messages.texts.size(), 2);
+        QCOMPARE(m_messages.firstLines(), QStringList({QStringLiteral("GS1 条码不正确：(02) 不能与 (01) 同在一个条码中"), gs1::kNotGs1}));
+        m_messages.answers = QStringList{QStringLiteral("封箱")}; // another product follows: its box closed short
+        QTest::keyClick(w.get(), Qt::Key_F8);
+        QTRY_COMPARE(w->box().rowCount(), 0);
+        for (const QByteArray &scan : tricky) {
+            scanner.send(scan + "\r\n");
+            if (&scan != &tricky.back())
+                QTRY_COMPARE(barcodes(*w).size() + m_messages.texts.size(), int(&scan - &tricky[0]) + 3);
+            QVERIFY2(m_messages.texts.size() == 2, qPrintable(m_messages.texts.join('|')));
+        }
+        QTRY_COMPARE(w->box().rowCount(), 0); // four packs: written
+
+        const XlrdView view = readWithXlrd(dayworkbooks::path(folder(), QDate::currentDate()));
+        QCOMPARE(view.rows[0].rows.mid(1), QStringList({"W001", "|Z001",
+                                                        "||(01)04600123456782(21)5Cq7rZk4fe3Ye(91)EE07(92)Wn2mQ7hsvB8P1eZ+R8dFzQ0wY2kT6Kc0P1XyzQmB9C4=",
+                                                        "W002", "|Z002", "||[01]09501101530003[21]A(10)B[10](21)9(17)",
+                                                        "||[01]09501101530003[21]X(24)Y[10](21)9(17)", "|Z003",
+                                                        "||[01]09501101530003[21]S7[10](21)9(17)", "||[01]09501101530003[21](10)[10](21)9(17)"}));
+
+        // The station stopped and started: each pack again, spelled as a person types it
+        // where it can be, is a repeat of the day.
+        w.reset();
+        w = open();
+        m_messages.texts.clear();
+        const QList<QByteArray> again{"(01)04600123456782(21)5Cq7rZk4fe3Ye(91)EE07(92)Wn2mQ7hsvB8P1eZ+R8dFzQ0wY2kT6Kc0P1XyzQmB9C4=",
+                                      "0109501101530003" "21A(10)B", "[01]09501101530003[21]X(24)Y[10](21)9(17)",
+                                      "0109501101530003" "21S7" + lot, "]C1" "0109501101530003" "21(10)"};
+        for (const QByteArray &scan : again) {
+            scanner.send(scan + "\r\n");
+            QTRY_COMPARE(m_messages.texts.size(), int(&scan - &again[0]) + 1);
+            QVERIFY2(m_messages.texts.last().startsWith(BarcodeIntake::kDuplicate), qPrintable(scan + ": " + m_messages.texts.last()));
+        }
+        QCOMPARE(barcodes(*w), QStringList());
+    }
+
     void scansDuringAMessageAreNamedAndTheLineStaysAlive()
     {
         writeConfig(folder(), "40");
