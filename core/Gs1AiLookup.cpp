@@ -1,6 +1,7 @@
 #include "core/Gs1AiTable.h"
 
 #include <QHash>
+#include <array>
 #include <QString>
 
 namespace gs1 {
@@ -20,12 +21,16 @@ const AiEntry *aiEntry(QStringView ai)
 
 int aiLengthOfPrefix(QStringView twoDigits)
 {
-    if (twoDigits.size() != 2)
+    static const std::array<int, 100> byPrefix = [] {
+        std::array<int, 100> a{};
+        for (int i = 0; i < kPrefixLengthsSize; ++i)
+            a[size_t((kPrefixLengths[i].prefix[0] - '0') * 10 + kPrefixLengths[i].prefix[1] - '0')] = kPrefixLengths[i].length;
+        return a;
+    }();
+    if (twoDigits.size() != 2 || !twoDigits[0].isDigit() || !twoDigits[1].isDigit() || twoDigits[0].unicode() > '9'
+        || twoDigits[1].unicode() > '9')
         return 0;
-    for (int i = 0; i < kPrefixLengthsSize; ++i)
-        if (twoDigits == QLatin1String(kPrefixLengths[i].prefix))
-            return kPrefixLengths[i].length;
-    return 0;
+    return byPrefix[size_t((twoDigits[0].unicode() - '0') * 10 + twoDigits[1].unicode() - '0')];
 }
 
 const char *lintName(Lint lint)

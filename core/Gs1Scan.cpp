@@ -416,25 +416,57 @@ int dataCharacters(const std::vector<Element> &elements)
     return count;
 }
 
+namespace {
+
+// An entry's pairs, split once: the patterns it excludes; per req key, its alternatives,
+// each the patterns that must all be there.
+struct PairRules
+{
+    QStringList excluded;
+    std::vector<std::vector<QStringList>> required;
+    std::vector<QStringList> requiredShown; // each key's alternatives as written
+};
+
+const PairRules &pairRulesOf(const AiEntry *entry)
+{
+    static const std::vector<PairRules> rules = [] {
+        std::vector<PairRules> all(static_cast<size_t>(kAiTableSize), PairRules());
+        for (int i = 0; i < kAiTableSize; ++i) {
+            for (const QString &key : QString::fromLatin1(kAiTable[i].ex).split(QLatin1Char(' '), Qt::SkipEmptyParts))
+                all[size_t(i)].excluded << key.split(QLatin1Char(','));
+            for (const QString &key : QString::fromLatin1(kAiTable[i].req).split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+                const QStringList alts = key.split(QLatin1Char(','));
+                std::vector<QStringList> split;
+                for (const QString &alt : alts)
+                    split.push_back(alt.split(QLatin1Char('+')));
+                all[size_t(i)].required.push_back(std::move(split));
+                all[size_t(i)].requiredShown.push_back(alts);
+            }
+        }
+        return all;
+    }();
+    return rules[size_t(entry - kAiTable)];
+}
+
+} // namespace
+
 std::optional<ScanRefusal> checkPairs(const std::vector<Element> &elements)
 {
     for (const Element &e : elements) {
         const AiEntry *entry = aiEntry(e.ai);
         if (!entry)
             continue;
-        for (const QString &key : QString::fromLatin1(entry->ex).split(QLatin1Char(' '), Qt::SkipEmptyParts))
-            for (const QString &pattern : key.split(QLatin1Char(',')))
-                for (const Element &other : elements)
-                    if (other.ai != e.ai && matches(pattern, other.ai))
-                        return ScanRefusal{ScanFault::Excluded, e.ai, {other.ai}};
-        for (const QString &key : QString::fromLatin1(entry->req).split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
-            const QStringList alts = key.split(QLatin1Char(','));
-            const bool met = std::any_of(alts.begin(), alts.end(), [&](const QString &alt) {
-                const QStringList all = alt.split(QLatin1Char('+'));
+        const PairRules &rules = pairRulesOf(entry);
+        for (const QString &pattern : rules.excluded)
+            for (const Element &other : elements)
+                if (other.ai != e.ai && matches(pattern, other.ai))
+                    return ScanRefusal{ScanFault::Excluded, e.ai, {other.ai}};
+        for (size_t k = 0; k < rules.required.size(); ++k) {
+            const bool met = std::any_of(rules.required[k].begin(), rules.required[k].end(), [&](const QStringList &all) {
                 return std::all_of(all.begin(), all.end(), [&](const QString &p) { return present(p, elements); });
             });
             if (!met)
-                return ScanRefusal{ScanFault::Required, e.ai, alts};
+                return ScanRefusal{ScanFault::Required, e.ai, rules.requiredShown[k]};
         }
     }
     return std::nullopt;
