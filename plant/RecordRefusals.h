@@ -15,8 +15,12 @@ inline constexpr QLatin1StringView kPackInABox{"ZR005"};            // put-in of
 inline constexpr QLatin1StringView kVoidAlready{"ZR006"};           // void of a void box
 inline constexpr QLatin1StringView kNotVoid{"ZR007"};               // restore of a box that is not void
 inline constexpr QLatin1StringView kRestoreWouldDouble{"ZR008"};    // restore while one of its packs is elsewhere (detail: pack, box, station)
+inline constexpr QLatin1StringView kNotAGs1Pack{"ZR009"};           // put-in into a GS1 box of what is no GS1 pack with GTIN and serial
+inline constexpr QLatin1StringView kOtherKindThanTheBox{"ZR010"};   // put-in into a GS1 box of another product, lot or expiry
+inline constexpr QLatin1StringView kNoSuchMiddleBox{"ZR011"};       // put-in into a middle box that is not one of that outer box
 
-inline constexpr QLatin1StringView kAll[] = {kRecordNeverChanges, kNotThatDecision, kPackNotInBox, kPutIntoVoidBox,
-                                             kPackInABox,         kVoidAlready,     kNotVoid,      kRestoreWouldDouble};
+inline constexpr QLatin1StringView kAll[] = {kRecordNeverChanges, kNotThatDecision, kPackNotInBox,       kPutIntoVoidBox,
+                                             kPackInABox,         kVoidAlready,     kNotVoid,            kRestoreWouldDouble,
+                                             kNotAGs1Pack,        kOtherKindThanTheBox, kNoSuchMiddleBox};
 
 } // namespace refusal

@@ -4,6 +4,7 @@
 #include "station/Gs1Rules.h"
 
 #include "core/Characters.h"
+#include "core/Gs1Ais.h"
 #include "core/RuntimeError.h"
 #include "platform/Database.h"
 #include "plant/RecordRefusals.h"
@@ -83,7 +84,76 @@ std::optional<QString> plainly(const Change &c, const RuntimeError &e)
         return QStringLiteral("外箱 %1 已作废，不能放入").arg(c.box);
     if (code == refusal::kNotVoid)
         return QStringLiteral("外箱 %1 未作废，无需恢复").arg(c.box);
+    if (code == refusal::kNotAGs1Pack)
+        return QStringLiteral("外箱 %1 装的是 GS1 内包：%2 不是带产品代码和序列号的 GS1 条码").arg(c.box, c.barcode);
+    if (code == refusal::kOtherKindThanTheBox)
+        return QStringLiteral("内包 %1 的产品或批号与外箱 %2 不同").arg(c.barcode, c.box);
+    if (code == refusal::kNoSuchMiddleBox)
+        return QStringLiteral("%1 不是外箱 %2 的中箱；新的中箱请加 --new-middle").arg(c.middle, c.box);
     return std::nullopt;
+}
+
+[[noreturn]] void refuseWithCode(QLatin1StringView code, const QString &why)
+{
+    throw RuntimeError(RuntimeError::ChangeRefused, kSource, why, RuntimeError::Kind::Database).withServerCode(QString(code), {});
+}
+
+// A GS1 box's kind as the record holds it: its product and lot, and its first GS1
+// pack's expiry; nothing for a box of packs without GS1 fields.
+std::optional<gs1rules::BoxKind> kindOfRecordedBox(database::Connection &db, const QString &box)
+{
+    const auto rows = db.run(QStringLiteral("SELECT b.gtin, b.lot, (SELECT r.expiry FROM zantrel.box_rows r"
+                                            "  WHERE r.box_id = b.box_id AND r.gtin IS NOT NULL ORDER BY r.row_index LIMIT 1)"
+                                            " FROM zantrel.boxes b WHERE b.box_id = $1::uuid AND b.gtin IS NOT NULL"),
+                             {box});
+    if (rows.empty())
+        return std::nullopt;
+    return gs1rules::BoxKind{rows[0][0].value_or(QString()), rows[0][1], rows[0][2]};
+}
+
+// A pack typed without its lot or expiry has those it was packed with, where the record
+// has packed it.
+Pack withRecordedLotAndExpiry(database::Connection &db, const Pack &typed)
+{
+    using namespace gs1::ai;
+    if (!typed.value(kGtin) || !typed.value(kSerial) || (typed.value(kLot) && typed.value(kExpiry)))
+        return typed;
+    const auto rows = db.run(QStringLiteral("SELECT lot, expiry FROM zantrel.box_rows WHERE gtin = $1 AND serial = $2"
+                                            " ORDER BY box_id, row_index LIMIT 1"),
+                             {*typed.value(kGtin), *typed.value(kSerial)});
+    if (rows.empty())
+        return typed;
+    std::vector<gs1::Element> fields = typed.fields();
+    if (!typed.value(kLot) && rows[0][0])
+        fields.push_back({kLot, *rows[0][0]});
+    if (!typed.value(kExpiry) && rows[0][1])
+        fields.push_back({kExpiry, *rows[0][1]});
+    return Pack(fields);
+}
+
+// The pack as a station reads the text typed: a GS1 pack by the fields of its element
+// string in any form a scanner sends or a person types; else the pack of that text.
+// A put-in into a GS1 box must be what the station would put there.
+Pack packNamed(database::Connection &db, const Change &c, const QString &box)
+{
+    const QDate today = QDate::currentDate();
+    const gs1::ScanRead read = gs1::readScan(c.barcode, today);
+    const bool gs1Pack = read.read && read.read->value(gs1::ai::kGtin) && read.read->value(gs1::ai::kSerial);
+    if (c.kind != Kind::PutIn)
+        return gs1Pack ? gs1rules::packOf(*read.read) : gs1rules::listedPack(c.barcode, today);
+    const std::optional<gs1rules::BoxKind> kind = kindOfRecordedBox(db, box);
+    if (!kind)
+        return gs1Pack ? gs1rules::packOf(*read.read) : gs1rules::listedPack(c.barcode, today);
+    if (!read.read)
+        refuseWithCode(refusal::kNotAGs1Pack, read.why);
+    const Pack pack = withRecordedLotAndExpiry(db, gs1rules::packOf(*read.read));
+    // An expired pack is the station's to refuse at packing; rework puts back what was packed.
+    const gs1rules::PackRefusal why = gs1rules::check(pack, kind, today, 0);
+    if (why.fault == gs1rules::PackFault::NoGtin || why.fault == gs1rules::PackFault::NoSerial)
+        refuseWithCode(refusal::kNotAGs1Pack, gs1rules::describe(why));
+    if (gs1rules::isOtherKind(why.fault))
+        refuseWithCode(refusal::kOtherKindThanTheBox, gs1rules::describe(why));
+    return pack;
 }
 
 } // namespace
@@ -122,13 +192,20 @@ qint64 record(database::Connection &db, const Change &c)
     db.runScript(QStringLiteral("BEGIN; SET LOCAL ROLE zantrel_rework"));
     try {
         const QString box = boxOf(db, c);
-        QStringList values{word(c.kind), box, c.barcode.isNull() ? QStringLiteral("") : c.barcode,
-                           c.middle.isNull() ? QStringLiteral("") : c.middle, c.person.trimmed(), c.reason, c.note};
-        // A GS1 pack, however it is written here, is the pack of that GTIN and serial.
+        // A GS1 pack, however it is written here, is the pack of that GTIN and serial,
+        // recorded with the text a station lists it by.
         const bool gs1 = pack && plantschema::installedVersion(db) >= plantschema::kGs1Version;
-        const Pack named = gs1 ? gs1rules::listedPack(c.barcode, QDate::currentDate()) : Pack(c.barcode);
-        for (const char *ai : {"01", "21", "10", "17"})
-            values << named.value(QLatin1String(ai)).value_or(QString());
+        const Pack named = gs1 ? packNamed(db, c, box) : Pack(c.barcode);
+        const QString barcode = named.isGs1() ? named.text() : c.barcode;
+        if (c.newMiddle) {
+            if (c.middle.isEmpty())
+                refuse(RuntimeError::ChangeRefused, QStringLiteral("--new-middle 须与 --middle 同用"));
+            db.run(QStringLiteral("SELECT set_config('zantrel.new_middle', $1, true)"), {c.middle});
+        }
+        QStringList values{word(c.kind), box, barcode.isNull() ? QStringLiteral("") : barcode,
+                           c.middle.isNull() ? QStringLiteral("") : c.middle, c.person.trimmed(), c.reason, c.note};
+        for (const QString &ai : {gs1::ai::kGtin, gs1::ai::kSerial, gs1::ai::kLot, gs1::ai::kExpiry})
+            values << named.value(ai).value_or(QString());
         const auto id = db.run(gs1 ? QStringLiteral("INSERT INTO zantrel.box_changes (kind, box_id, barcode, middle_label, person, reason, note,"
                                                     " gtin, serial, lot, expiry)"
                                                     " VALUES ($1, $2::uuid, nullif($3, ''), nullif($4, ''), $5, $6, coalesce($7, ''),"

@@ -25,6 +25,7 @@ struct Change
     QString person;
     QString reason;  // one of reasons()
     QString note;
+    bool newMiddle = false; // put-in: the middle box is a new one of the outer box
 };
 
 // 抽样 / 损坏更换 / 重新装箱 / 重复包裁定 / 其他
@@ -32,10 +33,13 @@ QStringList reasons();
 // "take-out" … as the command line and the record spell them; nothing for another word.
 std::optional<Kind> kindNamed(const QString &word);
 
-// The change's id. Raises a RuntimeError with a plain reason in Chinese: the login
-// may not (DatabaseNotAllowed); no such box or more than one, or the change does not
-// fit where the pack and the box stand now (ChangeRefused); a refusal of the server's
-// this program cannot put in plain words (DatabaseRefusedData, with the server's words).
+// The change's id. A pack is read as a station reads its scan, and a put-in holds to
+// the station's rules: into a GS1 box only a GS1 pack of its product, lot and expiry.
+// Raises a RuntimeError with a plain reason in Chinese: the login may not
+// (DatabaseNotAllowed); no such box or more than one, or the change does not fit where
+// the pack and the box stand now (ChangeRefused, with the record's ZR code where it has
+// one); a refusal of the server's this program cannot put in plain words
+// (DatabaseRefusedData, with the server's words).
 qint64 record(database::Connection &db, const Change &change);
 
 } // namespace rework

@@ -13,7 +13,8 @@
 //                              of DIR/files/yyyymmdd*.xls that the record lacks for station S
 //                              (default: as the station in DIR calls itself) is recorded
 //
-//   zantrel-db rework URL take-out|put-in BOX BARCODE --by NAME --reason R [--note TEXT] [--station S] [--middle Z]
+//   zantrel-db rework URL take-out|put-in BOX BARCODE --by NAME --reason R [--note TEXT] [--station S]
+//                              [--middle Z [--new-middle]]
 //   zantrel-db rework URL void|restore BOX --by NAME --reason R [--note TEXT] [--station S]
 //                              a change to a recorded box, by a login in zantrel_rework; BOX is
 //                              an outer label (with --station where several stations used it)
@@ -165,7 +166,7 @@ int backfill(const QString &url, const QString &folder, QString station)
 
 int reworkCommand(const QStringList &args)
 {
-    // rework URL KIND BOX [BARCODE] --by … --reason … [--note …] [--station …] [--middle …]
+    // rework URL KIND BOX [BARCODE] --by … --reason … [--note …] [--station …] [--middle … [--new-middle]]
     if (args.size() < 4)
         return -1;
     const std::optional<rework::Kind> kind = rework::kindNamed(args[2]);
@@ -180,8 +181,15 @@ int reworkCommand(const QStringList &args)
             return -1;
         c.barcode = args[i++];
     }
-    for (; i + 1 < args.size(); i += 2) {
+    for (; i < args.size(); i += 2) {
         const QString &option = args[i];
+        if (option == QLatin1String("--new-middle") && *kind == rework::Kind::PutIn) {
+            c.newMiddle = true;
+            --i; // a flag: no value follows
+            continue;
+        }
+        if (i + 1 >= args.size())
+            return -1;
         QString *into = option == QLatin1String("--by")        ? &c.person
                         : option == QLatin1String("--reason")  ? &c.reason
                         : option == QLatin1String("--note")    ? &c.note
@@ -363,7 +371,7 @@ void usage()
     std::fprintf(stderr, "用法：zantrel-db init URL\n      zantrel-db status URL\n      zantrel-db conflicts URL\n"
                          "      zantrel-db station add NAME LOGIN URL\n"
                          "      zantrel-db backfill URL --folder DIR [--station S]\n"
-                         "      zantrel-db rework URL take-out|put-in 外箱 内包条码 --by 姓名 --reason 原因 [--note 说明] [--station 工位] [--middle 中箱]\n"
+                         "      zantrel-db rework URL take-out|put-in 外箱 内包条码 --by 姓名 --reason 原因 [--note 说明] [--station 工位] [--middle 中箱 [--new-middle]]\n"
                          "      zantrel-db rework URL void|restore 外箱 --by 姓名 --reason 原因 [--note 说明] [--station 工位]\n"
                          "      （原因：抽样、损坏更换、重新装箱、重复包裁定、其他）\n"
                          "      zantrel-db epcis URL --from 时间 --to 时间 --id-base URI [--station 工位] [--company-prefix-digits N]\n"

@@ -584,7 +584,7 @@ private slots:
         rework::record(*fixer, {rework::Kind::TakeOut, "W001", {}, "P2", {}, QStringLiteral("张"), QStringLiteral("损坏更换"), {}});
         rework::record(*fixer, {rework::Kind::PutIn, "106141411234567897", {}, "P2", {}, QStringLiteral("张"), QStringLiteral("损坏更换"), {}});
         // Put into a middle box, then taken out: out of that middle box.
-        rework::record(*fixer, {rework::Kind::PutIn, "106141411234567897", {}, "P4", "ZT", QStringLiteral("张"), QStringLiteral("其他"), {}});
+        rework::record(*fixer, {rework::Kind::PutIn, "106141411234567897", {}, "P4", "ZT", QStringLiteral("张"), QStringLiteral("其他"), {}, true});
         rework::record(*fixer, {rework::Kind::TakeOut, "106141411234567897", {}, "P4", {}, QStringLiteral("张"), QStringLiteral("抽样"), {}});
         rework::record(*fixer, {rework::Kind::Void, "W001", {}, {}, {}, QStringLiteral("张"), QStringLiteral("重新装箱"), {}});
 
