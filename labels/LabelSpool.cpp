@@ -272,13 +272,19 @@ QString LabelSpool::misfit(const PackingState &job) const
     const Drawn drawn = draw(outer, size);
     if (!drawn.misfit.isEmpty() || !m_options.print.middle)
         return drawn.misfit;
-    Label middle = outer;
+    // A middle label as middleFilled makes one: its own barcode (never an SSCC), its
+    // outer box and its packs, the longest a pack's text may be.
+    Label middle;
     middle.kind = Label::Kind::Middle;
     middle.text = job.middleLabelFor(job.lMiddleNo);
     middle.outer = outer.text;
+    middle.station = m_options.station;
+    middle.written = outer.written;
     middle.packs = job.iPerMiddle;
+    const QString longestPack = m_options.print.gs1 ? QStringLiteral("(01)09501101530003(21)%1(10)%1(17)271231").arg(QString(20, QLatin1Char('W')))
+                                                    : QString(std::max<int>(1, job.iInnerLen - 1), QLatin1Char('0'));
     for (int i = 0; i < job.iPerMiddle; ++i)
-        middle.packList << QString(std::max<int>(1, job.iInnerLen - 1), QLatin1Char('0'));
+        middle.packList << longestPack;
     return draw(middle, size).misfit;
 }
 

@@ -427,6 +427,13 @@ private slots:
         }
         print.heightMm = 150;
         const int before = int(m_cups.jobs().size());
+        {
+            // Middle labels beside SSCC outer labels: the sample is a middle label, no SSCC.
+            settings::PrintSettings withMiddles = print;
+            withMiddles.middle = true;
+            labels::LabelSpool both({folder.path(), QStringLiteral("line3-a"), withMiddles, 1});
+            QCOMPARE(both.misfit(state), QString());
+        }
         labels::LabelSpool spool({folder.path(), QStringLiteral("line3-a"), print, 1});
         QCOMPARE(spool.misfit(state), QString());
         intake.printLabelsWith(&spool);
