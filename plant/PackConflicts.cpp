@@ -16,18 +16,25 @@ QString conflictKey(const QString &boxId, const QString &barcode, const QString 
 
 } // namespace
 
-void recordOf(database::Connection &db, int schemaVersion, const QString &boxId, const QString &outer, std::vector<PackConflict> &found)
+void lockPacks(database::Connection &db, int schemaVersion, const QString &boxId)
 {
-    // One lock per pack, taken in one order by every station, held to the commit: a
-    // box with the same pack delivered at the same moment waits, then sees this one.
+    // One lock per pack, taken in one order by every station and by rework, held to the
+    // commit: a box with the same pack delivered at the same moment waits, then sees
+    // this one, and so does a put-in of it.
     deliverysteps::step();
     // A GS1 pack's lock is its GTIN and serial's, as rework takes it.
-    const bool byIdentity = schemaVersion >= plantschema::kGs1Version;
-    const QString key = byIdentity ? QStringLiteral("zantrel.pack_key(text, gtin, serial)") : QStringLiteral("text");
+    const QString key = schemaVersion >= plantschema::kGs1Version ? QStringLiteral("zantrel.pack_key(text, gtin, serial)")
+                                                                  : QStringLiteral("text");
     db.run(rowkind::named(QStringLiteral("SELECT pg_advisory_xact_lock(h) FROM (SELECT DISTINCT hashtextextended(%1, 7401) AS h"
                                             " FROM zantrel.box_rows WHERE box_id = $1 AND kind = {pack} ORDER BY h) s").arg(key)),
               {boxId});
     deliverysteps::step();
+}
+
+void recordOf(database::Connection &db, int schemaVersion, const QString &boxId, const QString &outer, std::vector<PackConflict> &found)
+{
+    lockPacks(db, schemaVersion, boxId);
+    const bool byIdentity = schemaVersion >= plantschema::kGs1Version;
     // Another box holds the pack: as packed, or, once boxes change, where it is now.
     // Where packs are now is a union the planner cannot join into: asked pack by pack
     // (OFFSET 0 keeps the subquery whole), or every pack of the record would be read.

@@ -22,7 +22,11 @@ struct PackConflict
 // asked for while nobody has decided on them.
 namespace packconflicts {
 
-// Within the delivery's transaction: every pack of the box (just inserted) that
+// Within the delivery's transaction: the locks of the box's packs (just inserted), held
+// to the commit, which every delivery and every change of a pack takes.
+void lockPacks(database::Connection &db, int schemaVersion, const QString &boxId);
+
+// Within the delivery's transaction, its packs locked: every pack of the box that
 // another box holds is recorded, and what was new is added to found. Two stations
 // delivering the same pack take turns on it, so the second always sees the first.
 void recordOf(database::Connection &db, int schemaVersion, const QString &boxId, const QString &outer,

@@ -297,10 +297,19 @@ private slots:
     }
 
     // A put-in of a pack whose delivery a station holds open before its commit waits
-    // for it, then sees the pack in that box and is refused.
+    // for it, then sees the pack in that box and is refused: whether the station records
+    // conflicts (cf=1 … scope=plant) or not.
+    void aPutInWaitsForADeliveryOfThePack_data()
+    {
+        QTest::addColumn<bool>("conflicts");
+        QTest::newRow("conflicts recorded") << true;
+        QTest::newRow("conflicts not recorded") << false;
+    }
     void aPutInWaitsForADeliveryOfThePack()
     {
-        deliver(QStringLiteral("line3-a"), QStringLiteral("RACE-1"), {"RC0"});
+        QFETCH(bool, conflicts);
+        const QString tag = conflicts ? QStringLiteral("C") : QStringLiteral("N");
+        deliver(QStringLiteral("line3-a"), "RACE-1" + tag, {"RC0" + tag});
         const QString adminUrl = url(QStringLiteral("postgres"));
         std::mutex lock;
         std::condition_variable changed;
@@ -321,7 +330,7 @@ private slots:
             changed.wait(g, [&] { return release; });
         });
         const auto unhook = qScopeGuard([] { PlantSender::setStepHookForTests({}); });
-        std::thread station([&] { deliver(QStringLiteral("line3-b"), QStringLiteral("RACE-2"), {"RC1"}, true); });
+        std::thread station([&] { deliver(QStringLiteral("line3-b"), "RACE-2" + tag, {"RC1" + tag}, conflicts); });
         {
             std::unique_lock<std::mutex> g(lock);
             QVERIFY(changed.wait_for(g, std::chrono::seconds(30), [&] { return held; }));
@@ -330,7 +339,7 @@ private slots:
         QString refusal;
         std::thread fixer([&] {
             try {
-                change(rework::Kind::PutIn, "RACE-1", "RC1");
+                change(rework::Kind::PutIn, "RACE-1" + tag, "RC1" + tag);
             } catch (const RuntimeError &e) {
                 refusal = e.description();
             }
@@ -347,7 +356,7 @@ private slots:
         station.join();
         fixer.join();
         QVERIFY2(refusal.contains(QStringLiteral("请先取出")), qPrintable(refusal.isEmpty() ? QStringLiteral("the put-in went through") : refusal));
-        QCOMPARE(whereIs("RC1"), QStringList{"RACE-2"});
+        QCOMPARE(whereIs("RC1" + tag), QStringList{"RACE-2" + tag});
     }
 
     void onlyReworkMayChangeAndNothingChangesAChange()
