@@ -127,7 +127,12 @@ struct PackedBox
     std::vector<std::pair<QString, QStringList>> packsByMiddle; // in listing order
     QStringList loose;                                          // packs under no middle label
     std::optional<gs1rules::BoxKind> kind;                      // of its first GS1 pack
-    std::pair<QString, QString> lotAndExpiry;                   // the kind's, "" where it has none
+
+    // The kind's lot and expiry, "" where it has none.
+    std::pair<QString, QString> lotAndExpiry() const
+    {
+        return kind ? std::pair{kind->lot.value_or(QString()), kind->expiry.value_or(QString())} : std::pair<QString, QString>();
+    }
 
     // A pack comes with its id already made.
     void add(int kind, const QString &text, const QString &middle, const QString &packId)
@@ -149,13 +154,13 @@ struct PackedBox
     {
         for (const auto &[middle, packs] : packsByMiddle)
             w.event(QStringLiteral("packed:%1:%2").arg(id, middle), at, QStringLiteral("ADD"), w.middle(middle), packs, station, true,
-                    lotAndExpiry);
+                    lotAndExpiry());
         QStringList children;
         for (const QString &m : middles)
             children << w.middle(m);
         children << loose;
         w.event(QStringLiteral("packed:%1").arg(id), at, QStringLiteral("ADD"), w.outer(outer), children, station, true,
-                loose.isEmpty() ? std::pair<QString, QString>() : lotAndExpiry);
+                loose.isEmpty() ? std::pair<QString, QString>() : lotAndExpiry());
     }
 };
 
@@ -192,10 +197,8 @@ void writePackedBoxes(database::Connection &db, Writer &w, const QStringList &ra
                     box = PackedBox{text(r, 0), text(r, 1), text(r, 2), text(r, 3).toLongLong(), {}, {}, {}, {}};
                 }
                 const QString gtin = text(r, 7), serial = text(r, 8);
-                if (!gtin.isEmpty() && !box.kind) {
+                if (!gtin.isEmpty() && !box.kind)
                     box.kind = kindOfRecorded(gtin, serial, text(r, 9), text(r, 10));
-                    box.lotAndExpiry = {box.kind->lot.value_or(QString()), box.kind->expiry.value_or(QString())};
-                }
                 box.add(text(r, 4).toInt(), text(r, 5), text(r, 6), text(r, 4).toInt() == 2 ? w.pack(text(r, 5), gtin, serial) : QString());
             });
     if (!box.id.isEmpty())

@@ -139,9 +139,7 @@ Pack packNamed(database::Connection &db, const Change &c, const QString &box)
     const QDate today = QDate::currentDate();
     const gs1::ScanRead read = gs1::readScan(c.barcode, today);
     const bool gs1Pack = read.read && read.read->value(gs1::ai::kGtin) && read.read->value(gs1::ai::kSerial);
-    if (c.kind != Kind::PutIn)
-        return gs1Pack ? gs1rules::packOf(*read.read) : gs1rules::listedPack(c.barcode, today);
-    const std::optional<gs1rules::BoxKind> kind = kindOfRecordedBox(db, box);
+    const std::optional<gs1rules::BoxKind> kind = c.kind == Kind::PutIn ? kindOfRecordedBox(db, box) : std::nullopt;
     if (!kind)
         return gs1Pack ? gs1rules::packOf(*read.read) : gs1rules::listedPack(c.barcode, today);
     if (!read.read)

@@ -72,6 +72,21 @@ class TestScanWindow : public QObject
         return w;
     }
 
+    // A GS1 station checking the day, boxes W… of middle boxes Z… of two packs.
+    bool setUpGs1Day(int16_t perOuter)
+    {
+        QFile config(folder() + "/config.ini");
+        if (!config.open(QIODevice::WriteOnly))
+            return false;
+        config.write("[length]\r\nnlen=8;\r\n[com]\r\nComPort1=1;\r\n[cf]\r\ncf=0;\r\nscope=day;\r\n"
+                     "[gs1]\r\nscans=1;\r\n[waittime]\r\nstime=100;\r\n");
+        packingState().iPerMiddle = 2;
+        packingState().iPerOuter = perOuter;
+        packingState().sOuterPrefix = "W";
+        packingState().sMiddlePrefix = "Z";
+        return true;
+    }
+
 private slots:
     void init()
     {
@@ -292,15 +307,7 @@ private slots:
     // of the day; F8 writes a short box.
     void gs1ScansFromTheWireLandInTheWorkbook()
     {
-        QFile config(folder() + "/config.ini");
-        QVERIFY(config.open(QIODevice::WriteOnly));
-        config.write("[length]\r\nnlen=8;\r\n[com]\r\nComPort1=1;\r\n[cf]\r\ncf=0;\r\nscope=day;\r\n"
-                     "[gs1]\r\nscans=1;\r\n[waittime]\r\nstime=100;\r\n");
-        config.close();
-        packingState().iPerMiddle = 2;
-        packingState().iPerOuter = 3;
-        packingState().sOuterPrefix = "W";
-        packingState().sMiddlePrefix = "Z";
+        QVERIFY(setUpGs1Day(3));
         xls::NativeWorkbookFile file;
         DailyWorkbookExport daily(file);
         Pty scanner(folder(), 1);
@@ -363,15 +370,7 @@ private slots:
     // day's workbook: scanned again, it is a repeat.
     void gs1PacksKeepTheirIdentityInTheWorkbook()
     {
-        QFile config(folder() + "/config.ini");
-        QVERIFY(config.open(QIODevice::WriteOnly));
-        config.write("[length]\r\nnlen=8;\r\n[com]\r\nComPort1=1;\r\n[cf]\r\ncf=0;\r\nscope=day;\r\n"
-                     "[gs1]\r\nscans=1;\r\n[waittime]\r\nstime=100;\r\n");
-        config.close();
-        packingState().iPerMiddle = 2;
-        packingState().iPerOuter = 4;
-        packingState().sOuterPrefix = "W";
-        packingState().sMiddlePrefix = "Z";
+        QVERIFY(setUpGs1Day(4));
         xls::NativeWorkbookFile file;
         DailyWorkbookExport daily(file);
         Pty scanner(folder(), 1);
