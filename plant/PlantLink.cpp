@@ -4,9 +4,11 @@
 #include "station/BoxExport.h"
 #include "plant/PlantCheck.h"
 #include "plant/PlantSender.h"
+#include "plant/RecordedLabels.h"
 #include "plant/ToldConflicts.h"
 #include "plant/WorkbookBoxes.h"
 
+#include <QEventLoop>
 #include <QFileInfo>
 #include <QSet>
 #include <algorithm>
@@ -266,6 +268,29 @@ QString PlantLink::alarm() const
         return {};
     // Boxes carry this station's time: a clock far off puts them into the wrong hour or day.
     return QStringLiteral("本机时钟与中央记录相差 %1 分钟，请校准本机时间").arg((std::abs(*now.clockSkew) + 30) / 60);
+}
+
+std::optional<QString> PlantLink::recordedUse(const QString &outerLabel)
+{
+    if (state().kind == State::Offline)
+        return std::nullopt; // not waited for: the station goes on as without a record
+    const int answer = m_shared->options.answerSeconds > 0 ? m_shared->options.answerSeconds : 10;
+    std::optional<QString> use;
+    QEventLoop loop;
+    QEventLoop *waiting = &loop; // lives until the thread is joined
+    std::thread asking([&use, &waiting, url = m_shared->options.url, outerLabel, answer] {
+        try {
+            auto db = database::connect(url, answer, answer);
+            use = recordedlabels::firstUse(*db, outerLabel);
+        } catch (const RuntimeError &) {
+            // Not reached in time: what the workbooks say is all Start can know.
+        }
+        QMetaObject::invokeMethod(waiting, &QEventLoop::quit, Qt::QueuedConnection);
+    });
+    // The windows keep painting; clicks wait, so Start is not clicked twice meanwhile.
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
+    asking.join();
+    return use;
 }
 
 QString PlantLink::takeNotice()

@@ -65,6 +65,9 @@ public:
     QString takeNotice() override;
     // A clock too far from the server's.
     QString alarm() const override;
+    // Asked on a thread of its own, at most answerSeconds (10 when unbounded); nothing
+    // at once while the record is offline, and when it does not answer.
+    std::optional<QString> recordedUse(const QString &outerLabel) override;
 
     // Makes the plant-wide duplicate check's questions, each on a connection of its own.
     std::function<std::unique_ptr<DuplicateQuestion>()> questions() const;

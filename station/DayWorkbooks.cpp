@@ -67,10 +67,11 @@ QList<int> existing(const QString &programFolder, const QDate &date)
     return numbers;
 }
 
-std::optional<Use> findOuterLabel(const QString &programFolder, const QDate &date, const QString &label)
+namespace {
+
+std::optional<Use> findIn(const QStringList &files, const QString &label)
 {
-    for (const int n : existing(programFolder, date)) {
-        const QString file = path(programFolder, date, n);
+    for (const QString &file : files) {
         QStringList column;
         try {
             column = workbook::readFirstSheetColumn(file, kOuterLabelColumn);
@@ -83,6 +84,26 @@ std::optional<Use> findOuterLabel(const QString &programFolder, const QDate &dat
             return Use{shownName(file), int32_t(row + 1)};
     }
     return std::nullopt;
+}
+
+} // namespace
+
+std::optional<Use> findOuterLabel(const QString &programFolder, const QDate &date, const QString &label)
+{
+    QStringList files;
+    for (const int n : existing(programFolder, date))
+        files << path(programFolder, date, n);
+    return findIn(files, label);
+}
+
+std::optional<Use> findOuterLabelOnAnyDay(const QString &programFolder, const QString &label)
+{
+    const QDir folder(filesFolder(programFolder));
+    QStringList files;
+    // Without QDir::CaseSensitive the filter also takes the .XLS of a folder copied from Windows.
+    for (const QString &name : folder.entryList({QStringLiteral("*.xls")}, QDir::Files, QDir::Name))
+        files << folder.filePath(name);
+    return findIn(files, label);
 }
 
 } // namespace dayworkbooks

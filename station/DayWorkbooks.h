@@ -41,5 +41,8 @@ struct Use
 };
 // The first use of the label; workbooks that cannot be read are skipped.
 std::optional<Use> findOuterLabel(const QString &programFolder, const QDate &date, const QString &label);
+// The first use of the label in any workbook of the files folder, of any day and
+// the unfinished boxes' too, oldest name first; unreadable workbooks are skipped.
+std::optional<Use> findOuterLabelOnAnyDay(const QString &programFolder, const QString &label);
 
 } // namespace dayworkbooks

@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <cstdint>
+#include <optional>
 
 class Box;
 struct ExportReceipt;
@@ -37,4 +38,8 @@ public:
     virtual QString takeNotice() = 0;
     // What the operator must see at once, shown in red while it lasts; "" when nothing.
     virtual QString alarm() const = 0;
+    // Where the record has a box with this outer label, as the operator reads it
+    // (station, workbook and row); nothing when it has none or cannot say in time.
+    // Waits for the record, keeping the windows painted: for Start only.
+    virtual std::optional<QString> recordedUse(const QString &outerLabel) = 0;
 };

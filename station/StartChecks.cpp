@@ -213,9 +213,30 @@ KeptBox beforeStart(const QString &programFolder, const StartRequest &request, B
     }
     if (!kept.box) {
         const QString openLabel = request.openBox ? request.openBox->outerLabel() : QString();
-        kept.goOn = confirmOuterLabel(programFolder, request.nextOuterLabel, openLabel, messages);
+        if (!request.sscc) {
+            kept.goOn = confirmOuterLabel(programFolder, request.nextOuterLabel, openLabel, messages);
+        } else if (const QString used = ssccUse(programFolder, request.nextOuterLabel, openLabel, plant); !used.isEmpty()) {
+            // Two boxes with one SSCC are two shipments no receiver can tell apart: never asked.
+            messages.show(QStringLiteral("SSCC %1 已经用过（%2），不能再用于另一箱。\n请修改“外箱序号”后再点击“开始”。")
+                              .arg(request.nextOuterLabel, used)
+                          + kNothingSaved);
+            kept.goOn = false;
+        }
     }
     return kept;
+}
+
+QString ssccUse(const QString &programFolder, const QString &sscc, const QString &openBoxLabel, PlantHandoff *plant)
+{
+    if (!openBoxLabel.isEmpty() && sscc == openBoxLabel)
+        return QStringLiteral("正在装的这一箱");
+    if (const std::optional<dayworkbooks::Use> use = dayworkbooks::findOuterLabelOnAnyDay(programFolder, sscc))
+        return QStringLiteral("%1 第 %2 行").arg(use->workbook).arg(use->row);
+    if (plant) {
+        if (const std::optional<QString> recorded = plant->recordedUse(sscc))
+            return QStringLiteral("中央记录：") + *recorded;
+    }
+    return {};
 }
 
 bool confirmOuterLabel(const QString &programFolder, const QString &label, const QString &openBoxLabel,

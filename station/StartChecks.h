@@ -44,6 +44,7 @@ struct StartRequest
     int32_t middleNo = 0;
     int32_t outerNo = 0;
     QString nextOuterLabel;
+    bool sscc = false; // outer labels are SSCCs: one used anywhere is refused, never asked
 };
 KeptBox beforeStart(const QString &programFolder, const StartRequest &request, BoxExport &boxExport, PlantHandoff *plant,
                     MessageBox &messages);
@@ -52,5 +53,9 @@ KeptBox beforeStart(const QString &programFolder, const StartRequest &request, B
 // still open, and the operator keeps the default answer, not to start with it.
 bool confirmOuterLabel(const QString &programFolder, const QString &label, const QString &openBoxLabel,
                        MessageBox &messages);
+
+// Where an SSCC was used already: the box still open, a workbook of any day in
+// files/, or the plant record (plant, when there is one); "" when it is new.
+QString ssccUse(const QString &programFolder, const QString &sscc, const QString &openBoxLabel, PlantHandoff *plant);
 
 } // namespace startchecks

@@ -5,6 +5,7 @@
 
 #include "core/RuntimeError.h"
 #include "plant/PlantCheck.h"
+#include "plant/PlantLink.h"
 #include "plant/PlantSender.h"
 #include "plant/RecordRefusals.h"
 #include "plant/Rework.h"
@@ -13,6 +14,8 @@
 #include "platform/xls/NativeWorkbookFile.h"
 #include "station/DailyWorkbookExport.h"
 #include "station/Gs1Rules.h"
+#include "station/StartChecks.h"
+#include "core/Gs1.h"
 
 #include <QDateTime>
 #include <QJsonArray>
@@ -330,6 +333,29 @@ private slots:
             QCOMPARE(epcisSchemaVerdict(run->out.toUtf8(), &why), QStringLiteral("valid"));
             QVERIFY2(why.isEmpty(), qPrintable(why));
         }
+    }
+
+    // An SSCC another station shipped is refused at Start here, named where it went;
+    // a station the record cannot answer goes by its workbooks alone, at once.
+    void anSsccInTheRecordIsNotStartedAgain()
+    {
+        const QString sscc = *gs1::sscc(QStringLiteral("10614141"), 77);
+        std::vector<BoxRow> rows{{BoxRow::OuterLabel, sscc}, {BoxRow::MiddleLabel, "Z1"}, {BoxRow::Pack, "P77"}};
+        const PlantSender::Report sent = deliverBox(url(QStringLiteral("line3")), QStringLiteral("line3-b"), 12,
+                                                    QDateTime::currentDateTime(), rows);
+        QVERIFY2(sent.recorded, qPrintable(sent.why));
+
+        QTemporaryDir folder;
+        PlantLink::Options options;
+        options.url = url(QStringLiteral("line3"));
+        options.station = QStringLiteral("line3-a");
+        PlantLink link(folder.path(), options);
+        QCOMPARE(startchecks::ssccUse(folder.path(), sscc, {}, &link), QStringLiteral("中央记录：工位 line3-b，files/20261208.xls 第 12 行"));
+        QCOMPARE(startchecks::ssccUse(folder.path(), *gs1::sscc(QStringLiteral("10614141"), 78), {}, &link), QString());
+
+        options.url = m_server.url(QStringLiteral("line3"), QStringLiteral("no_such_record"));
+        PlantLink unknown(folder.path(), options);
+        QCOMPARE(startchecks::ssccUse(folder.path(), sscc, {}, &unknown), QString());
     }
 
     // Boxes read back from a station's workbooks for the record get the fields a scan

@@ -2,6 +2,7 @@
 #include "../station/Fakes.h"
 #include "../station/Pty.h"
 
+#include "core/Gs1.h"
 #include "packing/PackingState.h"
 #include "platform/ProgramEnvironment.h"
 #include "platform/AtomicFile.h"
@@ -637,6 +638,51 @@ private slots:
         clickStart(*w);
         QCOMPARE(m_messages.questions.last(), QStringLiteral("外箱号 00002 是正在装的这一箱的箱号。仍然从 00002 开始下一箱吗？"));
         QCOMPARE(packingState().lOuterNo, 3); // answered no: nothing copied
+        program::setClock(nullptr);
+    }
+
+    // An SSCC is one shipment: used on any day, or by the box still open, Start refuses
+    // it and asks nothing, whatever the answer would have been.
+    void aUsedSsccIsRefusedNotQuestioned()
+    {
+        program::setClock([] { return QDateTime(QDate(2026, 12, 7), QTime(9, 0)); });
+        packingState().bSscc = true;
+        const QString prefix = QStringLiteral("10614141");
+        const QString first = *gs1::sscc(prefix, 1);
+        QDir(m_dir->path()).mkdir("files");
+        xls::Workbook book;
+        book.sheets.resize(1);
+        xls::Cell label;
+        label.kind = xls::Cell::Text;
+        label.text = first;
+        book.sheets[0].set(2, 0, label);
+        // Another day's workbook, named as a folder copied from Windows may name it.
+        replaceFileAtomically(m_dir->path() + "/files/20261201.XLS", xls::compoundDocument(xls::workbookStream(book)));
+        const QByteArray before = bytesOf(config());
+
+        auto w = openSetup();
+        type(*w, "Text7", prefix);
+        type(*w, "Text8", "");
+        m_messages.answers = QStringList{QStringLiteral("是")}; // would start with a label that is not an SSCC
+        clickStart(*w);
+        QVERIFY(m_messages.questions.isEmpty());
+        QCOMPARE(m_messages.texts.size(), 1);
+        QVERIFY2(m_messages.texts.last().startsWith(QStringLiteral("SSCC %1 已经用过（files/20261201.XLS 第 3 行），不能再用于另一箱。").arg(first)),
+                 qPrintable(m_messages.texts.last()));
+        QVERIFY(!w->scanWindow());
+        QCOMPARE(bytesOf(config()), before);
+
+        type(*w, "Text10", "2");
+        clickStart(*w);
+        QVERIFY(w->scanWindow());
+        scanPack(*w->scanWindow(), 1);
+        QCOMPARE(w->scanWindow()->box().outerLabel(), *gs1::sscc(prefix, 2));
+        // The box still open holds SSCC 2.
+        type(*w, "Text10", "2");
+        clickStart(*w);
+        QVERIFY(m_messages.questions.isEmpty());
+        QVERIFY2(m_messages.texts.last().contains(QStringLiteral("（正在装的这一箱）")), qPrintable(m_messages.texts.last()));
+        QCOMPARE(packingState().lOuterNo, 3);
         program::setClock(nullptr);
     }
 

@@ -161,7 +161,7 @@ void frm_MAIN::cmdOK_Click()
     next.sOuterPrefix = typed.outerPrefix;
     next.sOuterSuffix = typed.outerSuffix;
     const startchecks::StartRequest request{m_scan ? &m_scan->box() : nullptr, job.perOuter, job.middleNo, job.outerNo,
-                                            next.outerLabelFor(job.outerNo)};
+                                            next.outerLabelFor(job.outerNo), next.bSscc};
     const startchecks::KeptBox kept = startchecks::beforeStart(m_parts.programFolder, request, m_parts.boxExport,
                                                                m_parts.plant, m_parts.messages);
     if (!kept.goOn)
