@@ -1,5 +1,6 @@
 #include "plant/Epcis.h"
 
+#include "plant/BoxContents.h"
 #include "plant/PlantSchema.h"
 #include "plant/RowKinds.h"
 
@@ -58,7 +59,12 @@ public:
         const QString urn = digits ? ssccUrn(label, *digits) : QString();
         return urn.isEmpty() ? gs1uri::ssccDigitalLink(m_options.dlBase, label) : urn;
     }
-    QString middle(const QString &label) const { return idFor(m_options.idBase, "middle", label); }
+    // Middle labels start again at every Start: under its outer box's record id, a
+    // middle box is one box in the whole plant and the company.
+    QString middle(const QString &boxId, const QString &label) const
+    {
+        return m_options.idBase + QStringLiteral("middle/") + boxId + QLatin1Char('/') + QString::fromLatin1(QUrl::toPercentEncoding(label));
+    }
     QString pack(const QString &barcode, const QString &gtin = {}, const QString &serial = {}) const
     {
         if (gtin.isEmpty())
@@ -153,11 +159,11 @@ struct PackedBox
     void writeTo(Writer &w) const
     {
         for (const auto &[middle, packs] : packsByMiddle)
-            w.event(QStringLiteral("packed:%1:%2").arg(id, middle), at, QStringLiteral("ADD"), w.middle(middle), packs, station, true,
+            w.event(QStringLiteral("packed:%1:%2").arg(id, middle), at, QStringLiteral("ADD"), w.middle(id, middle), packs, station, true,
                     lotAndExpiry());
         QStringList children;
         for (const QString &m : middles)
-            children << w.middle(m);
+            children << w.middle(id, m);
         children << loose;
         w.event(QStringLiteral("packed:%1").arg(id), at, QStringLiteral("ADD"), w.outer(outer), children, station, true,
                 loose.isEmpty() ? std::pair<QString, QString>() : lotAndExpiry());
@@ -205,7 +211,57 @@ void writePackedBoxes(database::Connection &db, Writer &w, const QStringList &ra
         box.writeTo(w);
 }
 
-void writeChanges(database::Connection &db, Writer &w, const QStringList &range, const QString &fields)
+// The lot and expiry all these packs share ("" where they differ or have none).
+std::pair<QString, QString> sharedLotAndExpiry(const std::vector<boxcontents::Held> &packs)
+{
+    if (packs.empty())
+        return {};
+    std::pair<QString, QString> shared{packs.front().lot, packs.front().expiry};
+    for (const boxcontents::Held &h : packs) {
+        if (h.lot != shared.first)
+            shared.first.clear();
+        if (h.expiry != shared.second)
+            shared.second.clear();
+    }
+    return shared;
+}
+
+// A void takes everything the box held out of it, a restore puts it back: the outer
+// box's middle boxes and its own packs in one event, each middle box's packs in one each.
+void writeWholeBox(database::Connection &db, Writer &w, const database::Row &r, bool gs1)
+{
+    const bool restore = text(r, 1) == QLatin1String("restore");
+    const QString boxId = text(r, 2), key = QStringLiteral("change:%1:%2").arg(text(r, 9), text(r, 0));
+    const qint64 at = text(r, 7).toLongLong();
+    const QString station = text(r, 3), action = restore ? QStringLiteral("ADD") : QStringLiteral("DELETE");
+    // Nothing can change in a void box: at a restore it holds what it held at its void.
+    const boxcontents::Contents held = boxcontents::of(db, boxId, text(r, 0).toLongLong(), gs1);
+    const auto packIds = [&w](const std::vector<boxcontents::Held> &packs) {
+        QStringList ids;
+        for (const boxcontents::Held &h : packs)
+            ids << w.pack(h.text, h.gtin, h.serial);
+        return ids;
+    };
+    const auto middles = [&] {
+        for (const QString &m : held.middles) {
+            const std::vector<boxcontents::Held> packs = held.in(m);
+            if (!packs.empty())
+                w.event(key + QLatin1Char(':') + m, at, action, w.middle(boxId, m), packIds(packs), station, restore, sharedLotAndExpiry(packs));
+        }
+    };
+    if (restore)
+        middles(); // as packed: the packs into their middle boxes first
+    QStringList children;
+    for (const QString &m : held.middles)
+        children << w.middle(boxId, m);
+    const std::vector<boxcontents::Held> own = held.in(QString());
+    children << packIds(own);
+    w.event(key, at, action, w.outer(text(r, 4)), children, station, restore, sharedLotAndExpiry(own));
+    if (!restore)
+        middles();
+}
+
+void writeChanges(database::Connection &db, Writer &w, const QStringList &range, const QString &fields, bool gs1)
 {
     // Changes: where the pack was (its middle box, or the outer box), what happened.
     // A pack is where its last put-in into the box up to this change placed it, or,
@@ -219,8 +275,13 @@ void writeChanges(database::Connection &db, Writer &w, const QStringList &range,
                            "                                    WHERE r.box_id = c.box_id AND r.kind = {pack} AND r.text = c.barcode) w"
                            "        ORDER BY w.change_id DESC LIMIT 1),"
                            "       (extract(epoch FROM c.changed_at) * 1000)::bigint,"
-                           "       CASE WHEN c.barcode IS NULL THEN (SELECT string_agg(r.text, E'\\n' ORDER BY r.row_index)"
-                           "            FROM zantrel.box_rows r WHERE r.box_id = c.box_id AND r.kind = {middle}) END,"
+                           // A put-in into a middle box the box never had brings that middle box in first.
+                           "       (c.kind = 'put-in' AND c.middle_label IS NOT NULL"
+                           "        AND NOT EXISTS (SELECT FROM zantrel.box_rows r WHERE r.box_id = c.box_id AND r.kind = {middle}"
+                           "                                                      AND r.text = c.middle_label)"
+                           "        AND NOT EXISTS (SELECT FROM zantrel.box_changes e WHERE e.box_id = c.box_id AND e.kind = 'put-in'"
+                           "                                                        AND e.middle_label = c.middle_label"
+                           "                                                        AND e.change_id < c.change_id)),"
                            "       to_jsonb(c) ->> 'plant_id', %1"
                            " FROM zantrel.box_changes c JOIN zantrel.boxes b USING (box_id)"
                            " WHERE c.changed_at >= to_timestamp($1::float8) AND c.changed_at < to_timestamp($2::float8)"
@@ -228,22 +289,22 @@ void writeChanges(database::Connection &db, Writer &w, const QStringList &range,
                            " ORDER BY c.changed_at, c.change_id").arg(fields)),
             range, [&](const database::Row &r) {
                 const QString kind = text(r, 1);
+                if (kind != QLatin1String("take-out") && kind != QLatin1String("put-in")) {
+                    writeWholeBox(db, w, r, gs1);
+                    return;
+                }
                 // Change numbers start at 1 in every plant: the plant's record id makes
                 // the event's id unique across plants and company databases (a record
                 // before version 7 has none, and is one plant's).
                 const QString key = QStringLiteral("change:%1:%2").arg(text(r, 9), text(r, 0));
                 const qint64 at = text(r, 7).toLongLong();
-                const QString parent = text(r, 6).isEmpty() ? w.outer(text(r, 4)) : w.middle(text(r, 6));
-                if (kind == QLatin1String("take-out") || kind == QLatin1String("put-in")) {
-                    w.event(key, at, kind == QLatin1String("put-in") ? QStringLiteral("ADD") : QStringLiteral("DELETE"), parent,
-                            {w.pack(text(r, 5), text(r, 10), text(r, 11))}, text(r, 3), kind == QLatin1String("put-in"));
-                } else {
-                    QStringList middles;
-                    for (const QString &m : text(r, 8).split(QLatin1Char('\n'), Qt::SkipEmptyParts))
-                        middles << w.middle(m);
-                    w.event(key, at, kind == QLatin1String("void") ? QStringLiteral("DELETE") : QStringLiteral("ADD"),
-                            w.outer(text(r, 4)), middles, text(r, 3), kind == QLatin1String("restore"));
-                }
+                const QString boxId = text(r, 2);
+                const QString parent = text(r, 6).isEmpty() ? w.outer(text(r, 4)) : w.middle(boxId, text(r, 6));
+                const bool putIn = kind == QLatin1String("put-in");
+                if (putIn && database::isTrue(r[8]))
+                    w.event(key + QStringLiteral(":middle"), at, QStringLiteral("ADD"), w.outer(text(r, 4)), {parent}, text(r, 3), true);
+                w.event(key, at, putIn ? QStringLiteral("ADD") : QStringLiteral("DELETE"), parent,
+                        {w.pack(text(r, 5), text(r, 10), text(r, 11))}, text(r, 3), putIn, {text(r, 12), text(r, 13)});
             });
 }
 
@@ -288,7 +349,7 @@ qint64 write(database::Connection &db, const Options &o, QIODevice &out)
     db.runScript(QStringLiteral("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY"));
     try {
         writePackedBoxes(db, w, range, fields("r"));
-        writeChanges(db, w, range, fields("c"));
+        writeChanges(db, w, range, fields("c"), gs1);
         db.runScript(QStringLiteral("COMMIT"));
     } catch (const RuntimeError &) {
         database::rollBackAfterFailure(db);

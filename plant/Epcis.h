@@ -16,9 +16,13 @@ class Connection;
 // its text under the plant's base, as always; a GS1 box's events carry its lot and
 // expiry (CBV master data attributes):
 // per recorded box, AggregationEvents ADD of the packs into each middle box and of
-// the middle boxes into the outer box; per take-out a DELETE, per put-in an ADD, per
-// void a DELETE of the whole box (a restore ADDs it again). Written as it is read, a
-// few thousand rows at a time, so that a day of a line streams out in flat memory.
+// the middle boxes into the outer box; per take-out a DELETE, per put-in an ADD (of a
+// middle box the box never had, into the outer box first), each with the pack's lot
+// and expiry; per void a DELETE of everything the box held then (its middle boxes
+// and its own packs from the outer box, each middle box's packs from it), per
+// restore the same as ADDs. A middle box is named under its outer box's record id.
+// Written as it is read, a few thousand rows at a time, so that a day of a line
+// streams out in flat memory.
 namespace epcis {
 
 struct Options

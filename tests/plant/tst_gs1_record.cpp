@@ -269,6 +269,14 @@ private slots:
         QVERIFY(deliverBox(m_server.url("line3", name), "line3-a", 2, now.addSecs(-60), rows).recorded);
         QVERIFY(deliverBox(m_server.url("line3", name), "line3-b", 2, now.addSecs(-30),
                            {{BoxRow::OuterLabel, "W001"}, {BoxRow::MiddleLabel, "Z2"}, {BoxRow::Pack, "P1"}}).recorded);
+        // Taken out and put back by rework: each event carries the pack's lot and expiry.
+        auto fixer = database::connect(m_server.url(QStringLiteral("fixer"), name));
+        const QString reworked = scanned("(01)80614141123458(21)A/B%1(10)L24(17)270600").text();
+        rework::record(*fixer, {rework::Kind::TakeOut, sscc, {}, reworked, {}, QStringLiteral("质检 张工"), QStringLiteral("抽样"), {}});
+        rework::record(*fixer, {rework::Kind::PutIn, sscc, {}, reworked, QStringLiteral("Z1"), QStringLiteral("质检 张工"), QStringLiteral("抽样"), {}});
+        auto admin = database::connect(m_server.url(QStringLiteral("postgres"), name));
+        const QString middles = "https://id.example.com/middle/" + plantdb::one(*admin, "SELECT box_id FROM zantrel.boxes WHERE outer_label = $1", {sscc});
+        const QString w001Middles = "https://id.example.com/middle/" + plantdb::one(*admin, "SELECT box_id FROM zantrel.boxes WHERE outer_label = 'W001'");
         const QStringList base{"epcis", m_server.url("postgres", name), "--from", now.addSecs(-3600).toString(Qt::ISODate),
                                "--to", now.addSecs(3600).toString(Qt::ISODate), "--id-base", "https://id.example.com/"};
         const auto children = [](const ToolRun &run, int event) {
@@ -280,13 +288,20 @@ private slots:
         };
         const ToolRun known = ToolRun::of("zantrel-db", base + QStringList{"--gcp-length", "7"});
         QVERIFY2(known.status == 0, qPrintable(known.errors));
-        QCOMPARE(children(known, 0), QStringList({"https://id.example.com/middle/Z1", "urn:epc:id:sgtin:0614141.812345.12345",
+        QCOMPARE(children(known, 0), QStringList({middles + "/Z1", "urn:epc:id:sgtin:0614141.812345.12345",
                                                   "urn:epc:id:sgtin:0614141.812345.A%2FB%251", "urn:epc:id:sgtin:9501101.053000.7"}));
         QCOMPARE(children(known, 1).first(), QStringLiteral("urn:epc:id:sscc:0614141.1123456789"));
-        QCOMPARE(children(known, 2), QStringList({"https://id.example.com/middle/Z2", "https://id.example.com/pack/P1"}));
-        const QJsonObject packed = QJsonDocument::fromJson(known.out.toUtf8()).object()["epcisBody"].toObject()["eventList"].toArray().at(0).toObject();
-        QCOMPARE(packed["cbvmda:lotNumber"].toString(), QStringLiteral("L24"));
-        QCOMPARE(packed["cbvmda:itemExpirationDate"].toString(), QStringLiteral("2027-06-30"));
+        QCOMPARE(children(known, 2), QStringList({w001Middles + "/Z2", "https://id.example.com/pack/P1"}));
+        const QJsonArray knownEvents = QJsonDocument::fromJson(known.out.toUtf8()).object()["epcisBody"].toObject()["eventList"].toArray();
+        QCOMPARE(knownEvents.size(), 6);
+        QCOMPARE(children(known, 4), QStringList({middles + "/Z1", "urn:epc:id:sgtin:0614141.812345.A%2FB%251"}));
+        QCOMPARE(children(known, 5), children(known, 4));
+        for (const int event : {0, 4, 5}) {
+            const QJsonObject e = knownEvents.at(event).toObject();
+            QCOMPARE(e["cbvmda:lotNumber"].toString(), QStringLiteral("L24"));
+            QCOMPARE(e["cbvmda:itemExpirationDate"].toString(), QStringLiteral("2027-06-30"));
+        }
+        QVERIFY(!knownEvents.at(2).toObject().contains("cbvmda:lotNumber"));
 
         const ToolRun unknown = ToolRun::of("zantrel-db", base);
         QCOMPARE(children(unknown, 0).mid(1, 2), QStringList({"https://id.gs1.org/01/80614141123458/21/12345",

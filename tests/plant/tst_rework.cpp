@@ -7,6 +7,7 @@
 #include "board/BoardJson.h"
 #include "board/BoardServer.h"
 #include "core/RuntimeError.h"
+#include "plant/Epcis.h"
 #include "plant/Outbox.h"
 #include "plant/PlantCheck.h"
 #include "plant/PlantSender.h"
@@ -23,6 +24,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QMap>
 #include <QProcess>
 #include <QScopeGuard>
 #include <QSet>
@@ -595,6 +597,8 @@ private slots:
         // Put into a middle box, then taken out: out of that middle box.
         rework::record(*fixer, {rework::Kind::PutIn, "106141411234567897", {}, "P4", "ZT", QStringLiteral("张"), QStringLiteral("其他"), {}, true});
         rework::record(*fixer, {rework::Kind::TakeOut, "106141411234567897", {}, "P4", {}, QStringLiteral("张"), QStringLiteral("抽样"), {}});
+        // Put into the outer box itself, then the box is void: every pack leaves it.
+        rework::record(*fixer, {rework::Kind::PutIn, "W001", {}, "P5", {}, QStringLiteral("张"), QStringLiteral("其他"), {}});
         rework::record(*fixer, {rework::Kind::Void, "W001", {}, {}, {}, QStringLiteral("张"), QStringLiteral("重新装箱"), {}});
 
         const QString url = m_server.url(QStringLiteral("board"), name);
@@ -605,19 +609,46 @@ private slots:
         QJsonParseError error;
         const QJsonDocument document = QJsonDocument::fromJson(run.out.toUtf8(), &error);
         QVERIFY2(error.error == QJsonParseError::NoError, qPrintable(error.errorString()));
-        const QString m = QStringLiteral("https://id.example.com/middle/"), p = QStringLiteral("https://id.example.com/pack/");
-        const QString sscc = QStringLiteral("urn:epc:id:sscc:0614141.1123456789");
-        QCOMPARE(eventsOf(document.object()),
+        // A middle box is named under its outer box's id: Z1 of another Start is another box.
+        const auto boxId = [&](const QString &outer) { return plantdb::one(*db, "SELECT box_id FROM zantrel.boxes WHERE outer_label = $1", {outer}); };
+        const QString m = "https://id.example.com/middle/" + boxId("W001") + "/", p = QStringLiteral("https://id.example.com/pack/");
+        const QString m2 = "https://id.example.com/middle/" + boxId("106141411234567897") + "/";
+        const QString sscc = QStringLiteral("urn:epc:id:sscc:0614141.1123456789"), w001 = QStringLiteral("https://id.example.com/outer/W001");
+        const QStringList events = eventsOf(document.object());
+        QCOMPARE(events,
                  QStringList({"ADD " + m + "Z1 <- " + p + "P1 " + p + "P2",
                               "ADD " + m + "Z2 <- " + p + "P3",
-                              "ADD https://id.example.com/outer/W001 <- " + m + "Z1 " + m + "Z2",
-                              "ADD " + m + "Z9 <- " + p + "%3Ca%23b%20c%3E%22%27 " + p + "%E6%9D%A1%E7%A0%81%201",
-                              "ADD " + sscc + " <- " + m + "Z9",
+                              "ADD " + w001 + " <- " + m + "Z1 " + m + "Z2",
+                              "ADD " + m2 + "Z9 <- " + p + "%3Ca%23b%20c%3E%22%27 " + p + "%E6%9D%A1%E7%A0%81%201",
+                              "ADD " + sscc + " <- " + m2 + "Z9",
                               "DELETE " + m + "Z1 <- " + p + "P2",
                               "ADD " + sscc + " <- " + p + "P2",
-                              "ADD " + m + "ZT <- " + p + "P4",
-                              "DELETE " + m + "ZT <- " + p + "P4",
-                              "DELETE https://id.example.com/outer/W001 <- " + m + "Z1 " + m + "Z2"}));
+                              "ADD " + sscc + " <- " + m2 + "ZT", // the new middle box comes into its outer box
+                              "ADD " + m2 + "ZT <- " + p + "P4",
+                              "DELETE " + m2 + "ZT <- " + p + "P4",
+                              "ADD " + w001 + " <- " + p + "P5",
+                              "DELETE " + w001 + " <- " + m + "Z1 " + m + "Z2 " + p + "P5",
+                              "DELETE " + m + "Z1 <- " + p + "P1",
+                              "DELETE " + m + "Z2 <- " + p + "P3"}));
+        // Played back, the document puts every pack where packs_now has it, and nowhere else.
+        QMap<QString, QString> parentOf;
+        for (const QString &e : events) {
+            const QStringList sides = e.split(" <- ");
+            const QString action = sides[0].section(' ', 0, 0), parent = sides[0].section(' ', 1);
+            for (const QString &child : sides[1].split(' ', Qt::SkipEmptyParts)) {
+                if (action == "ADD")
+                    parentOf[child] = parent;
+                else if (parentOf.value(child) == parent)
+                    parentOf.remove(child);
+            }
+        }
+        QMap<QString, QString> played, recorded;
+        for (auto i = parentOf.cbegin(); i != parentOf.cend(); ++i)
+            if (i.key().startsWith(p))
+                played[i.key()] = i.value().startsWith("https://id.example.com/middle/") ? parentOf.value(i.value(), "nowhere") : i.value();
+        for (const database::Row &r : db->run("SELECT b.outer_label, n.barcode FROM zantrel.packs_now n JOIN zantrel.boxes b USING (box_id)"))
+            recorded[epcis::idFor("https://id.example.com/", "pack", database::text(r, 1))] = database::text(r, 0) == "W001" ? w001 : sscc;
+        QCOMPARE(played, recorded);
         const QJsonObject first = document.object().value("epcisBody").toObject().value("eventList").toArray().at(0).toObject();
         QCOMPARE(first.value("bizStep").toString(), QStringLiteral("packing"));
         QVERIFY(first.value("eventTime").toString().contains(first.value("eventTimeZoneOffset").toString()));
@@ -630,7 +661,7 @@ private slots:
         };
         const QStringList eventIds = ids(document);
         QCOMPARE(ids(QJsonDocument::fromJson(ToolRun::of("zantrel-db", args).out.toUtf8())), eventIds);
-        QCOMPARE(QSet<QString>(eventIds.begin(), eventIds.end()).size(), 10);
+        QCOMPARE(QSet<QString>(eventIds.begin(), eventIds.end()).size(), 14);
 
         // A document that cannot be written is a failure, small as it is: a full disk, a closed output.
         for (const QString &shell : {QStringLiteral("exec \"$0\" \"$@\" > /dev/full"), QStringLiteral("exec \"$0\" \"$@\" >&-")}) {
@@ -656,7 +687,7 @@ private slots:
         QStringList one = args;
         one << "--station" << "line3-b";
         const ToolRun b = ToolRun::of("zantrel-db", one);
-        QCOMPARE(eventsOf(QJsonDocument::fromJson(b.out.toUtf8()).object()).size(), 5);
+        QCOMPARE(eventsOf(QJsonDocument::fromJson(b.out.toUtf8()).object()).size(), 6);
         QCOMPARE(valid(b.out.toUtf8()), QStringLiteral("valid"));
         const ToolRun none = ToolRun::of("zantrel-db", {"epcis", url, "--from", "2000-01-01", "--to", "2000-01-02", "--id-base", "https://id.example.com/"});
         QCOMPARE(valid(none.out.toUtf8()), QStringLiteral("valid"));

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <optional>
+#include <vector>
+
+namespace database {
+class Connection;
+}
+
+// What a recorded box holds, rework included: the packs it was packed with, less those
+// taken out, with those put in; its middle boxes, those it was packed with and those a
+// put-in named. Changes are replayed in their order, as the record's own rules read them.
+namespace boxcontents {
+
+struct Held
+{
+    QString text;   // as the record has it
+    QString middle; // the middle box it is in; "" when in the outer box itself
+    QString gtin, serial, lot, expiry; // a GS1 pack's ("" when not)
+};
+
+struct Contents
+{
+    QStringList middles;     // in the order they came into the box
+    std::vector<Held> packs; // the same
+    // The packs in that middle box ("" for those put into the outer box itself).
+    std::vector<Held> in(const QString &middle) const;
+};
+
+// The box as it stood just before the change numbered `before`, or after every
+// change (nothing). gs1: the record has GS1 fields (version 10 and later).
+Contents of(database::Connection &db, const QString &boxId, std::optional<qint64> before, bool gs1);
+
+} // namespace boxcontents
