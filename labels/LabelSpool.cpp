@@ -1,6 +1,7 @@
 #include "labels/LabelSpool.h"
 
 #include "core/RuntimeError.h"
+#include "labels/BoxLabel.h"
 #include "labels/LabelPage.h"
 #include "packing/PackingState.h"
 #include "platform/AtomicFile.h"
@@ -34,25 +35,6 @@ QString keyOf(const QString &kind, const QString &identity)
 {
     return kind + QLatin1Char('-')
            + QString::fromLatin1(QCryptographicHash::hash(identity.toUtf8(), QCryptographicHash::Sha1).toHex().left(24));
-}
-
-Label outerLabelOf(const Box &box, const QString &station, const QDateTime &at, bool sscc)
-{
-    Label l;
-    l.kind = Label::Kind::Outer;
-    l.text = box.outerLabel();
-    l.sscc = sscc;
-    l.station = station;
-    l.written = at;
-    for (const BoxRow &r : box.rows()) {
-        if (r.kind == BoxRow::MiddleLabel)
-            l.middles << r.text;
-        else if (r.kind == BoxRow::Pack)
-            ++l.packs;
-    }
-    if (const std::optional<gs1rules::BoxKind> kind = gs1rules::kindOfBox(box.rows()))
-        l.content = Content{kind->gtin, kind->lot.value_or(QString()), kind->expiry.value_or(QString())};
-    return l;
 }
 
 QString now()
@@ -106,8 +88,12 @@ QString LabelSpool::composeLine() const
 {
     QStringList parts;
     const Kept *failed = m_failed.empty() ? nullptr : &m_failed.front();
+    // The label that waits is named: never the one before, as if this one were printed.
+    const QString waitingOne = m_handingOver.isEmpty() ? QString() : QLatin1Char(' ') + m_handingOver;
     if (!m_error.isEmpty())
-        parts << QStringLiteral("未打印：%1（待打印 %2 张，打印服务恢复后自动打印）").arg(m_error).arg(waitingUnlocked());
+        parts << QStringLiteral("未打印%1：%2（待打印 %3 张，打印服务恢复后自动打印）").arg(waitingOne, m_error).arg(waitingUnlocked());
+    else if (!m_handingOver.isEmpty())
+        parts << QStringLiteral("正在交打印 %1（待打印 %2 张）").arg(m_handingOver).arg(waitingUnlocked());
     else if (failed)
         parts << QStringLiteral("%1 打印失败（%2）%3，按 F9 补打")
                      .arg(failed->label.text, failed->failed,
@@ -192,7 +178,7 @@ void LabelSpool::keep(const QString &key, const Label &label)
 
 void LabelSpool::boxWritten(const Box &box, const ExportReceipt &receipt)
 {
-    const Label label = outerLabelOf(box, m_options.station, receipt.at, m_options.print.sscc);
+    const Label label = outerLabelOf(box.rows(), m_options.station, receipt.at, m_options.print.sscc);
     // A box has its id from its export target; one without (never in practice) by its place.
     const QString identity = box.exportTarget() && !box.exportTarget()->boxId.isNull()
                                  ? box.exportTarget()->boxId.toString(QUuid::WithoutBraces)
@@ -359,6 +345,12 @@ LabelSpool::Outcome LabelSpool::settle(Kept &k)
         std::lock_guard<std::mutex> g(m_lock);
         known = m_jobs.value(k.title, known);
     }
+    if (known == 0) {
+        // Its hand-over begins with the look for its title: a print system that does not
+        // answer raises here or in the hand-over, and the line names this label meanwhile.
+        std::lock_guard<std::mutex> g(m_lock);
+        m_handingOver = k.label.text;
+    }
     // A job is ours only under our title: the id alone may since name another label's job.
     std::optional<printing::Job> job;
     if (known > 0) {
@@ -380,6 +372,10 @@ LabelSpool::Outcome LabelSpool::settle(Kept &k)
     }
     if (!job)
         return handOver(k);
+    {
+        std::lock_guard<std::mutex> g(m_lock);
+        m_handingOver.clear(); // answered: its job is known
+    }
     if (job->id != known)
         recordJob(k, job->id);
     switch (job->state) {
@@ -504,6 +500,7 @@ bool LabelSpool::pass()
     }
     std::lock_guard<std::mutex> g(m_lock);
     m_error.clear();
+    m_handingOver.clear();
     m_inFlight = onItsWay;
     m_failed = failed;
     return !onItsWay.isEmpty();

@@ -87,6 +87,7 @@ private:
     bool m_added = false;
     // What the print line is made of (under m_lock).
     QString m_error;         // the print system's refusal in the last pass
+    QString m_handingOver;   // the label whose hand-over this pass began and has no answer yet
     QString m_keepProblem;   // why labels could not be kept on disk; until one can be
     QString m_notice;        // a kept file set aside; until the next label is kept
     QStringList m_inFlight;  // handed over, not yet completed, oldest first

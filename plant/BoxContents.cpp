@@ -1,5 +1,6 @@
 #include "plant/BoxContents.h"
 
+#include "plant/PlantSchema.h"
 #include "plant/RowKinds.h"
 #include "platform/Database.h"
 
@@ -16,8 +17,14 @@ std::vector<Held> Contents::in(const QString &middle) const
     return held;
 }
 
-Contents of(database::Connection &db, const QString &boxId, std::optional<qint64> before, bool gs1)
+Schema Schema::of(int version)
 {
+    return {version >= plantschema::kGs1Version, version >= plantschema::kReworkVersion};
+}
+
+Contents of(database::Connection &db, const QString &boxId, std::optional<qint64> before, Schema schema)
+{
+    const bool gs1 = schema.gs1;
     using database::text;
     // A pack is one pack by the record's key (a GS1 pack's GTIN and serial), however spelled.
     const QString key = gs1 ? QStringLiteral("zantrel.pack_key(%1.text, %1.gtin, %1.serial)") : QStringLiteral("%1.text");
@@ -27,12 +34,12 @@ Contents of(database::Connection &db, const QString &boxId, std::optional<qint64
                                .arg(key.arg(QLatin1String("r")), fields.arg(QLatin1String("r")));
     QString changes = QStringLiteral("SELECT c.change_id, 0, c.kind, {pack}, c.barcode, c.middle_label, %1, %2"
                                      " FROM zantrel.box_changes c WHERE c.box_id = $1::uuid AND c.barcode IS NOT NULL"
-                                     "   AND ($2 = '' OR c.change_id < $2::bigint)")
+                                     "   AND (coalesce($2, '') = '' OR c.change_id < $2::bigint)")
                           .arg(key.arg(QLatin1String("c")).replace(QLatin1String("c.text"), QLatin1String("c.barcode")),
                                fields.arg(QLatin1String("c")));
     const std::vector<database::Row> rows =
-        db.run(rowkind::named(packed + QStringLiteral(" UNION ALL ") + changes + QStringLiteral(" ORDER BY 1, 2")),
-               {boxId, before ? QString::number(*before) : QString()});
+        db.run(rowkind::named(packed + (schema.changes ? QStringLiteral(" UNION ALL ") + changes : QString()) + QStringLiteral(" ORDER BY 1, 2")),
+               schema.changes ? QStringList{boxId, before ? QString::number(*before) : QString()} : QStringList{boxId});
 
     Contents box;
     QHash<QString, size_t> at; // key -> index in box.packs

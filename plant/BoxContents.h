@@ -29,8 +29,16 @@ struct Contents
     std::vector<Held> in(const QString &middle) const;
 };
 
+// What the record's version holds: GS1 fields (version 10 and later), changes (6 and later).
+struct Schema
+{
+    bool gs1 = true;
+    bool changes = true;
+    static Schema of(int version);
+};
+
 // The box as it stood just before the change numbered `before`, or after every
-// change (nothing). gs1: the record has GS1 fields (version 10 and later).
-Contents of(database::Connection &db, const QString &boxId, std::optional<qint64> before, bool gs1);
+// change (nothing).
+Contents of(database::Connection &db, const QString &boxId, std::optional<qint64> before, Schema schema);
 
 } // namespace boxcontents

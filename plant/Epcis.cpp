@@ -235,7 +235,7 @@ void writeWholeBox(database::Connection &db, Writer &w, const database::Row &r, 
     const qint64 at = text(r, 7).toLongLong();
     const QString station = text(r, 3), action = restore ? QStringLiteral("ADD") : QStringLiteral("DELETE");
     // Nothing can change in a void box: at a restore it holds what it held at its void.
-    const boxcontents::Contents held = boxcontents::of(db, boxId, text(r, 0).toLongLong(), gs1);
+    const boxcontents::Contents held = boxcontents::of(db, boxId, text(r, 0).toLongLong(), {gs1, true});
     const auto packIds = [&w](const std::vector<boxcontents::Held> &packs) {
         QStringList ids;
         for (const boxcontents::Held &h : packs)

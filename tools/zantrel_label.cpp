@@ -1,5 +1,8 @@
 // zantrel-label: prints a box's label again, marked 补打: an outer or a middle label
 // found in the workbooks of files/, or with --db an outer label in the plant record.
+// An outer label is the label as the box was printed, GS1 block and symbols included;
+// a box the plant record has (with --db, or the station's own [db]) is printed as the
+// record has it now, rework included.
 //
 //   zantrel-label [--folder 程序文件夹 | --db 数据库 [--station 工位]] [--pdf 文件] 标签
 //
@@ -8,6 +11,7 @@
 // Exit status: 0 printed or written, 1 no such label, 2 an error (told on stderr).
 #include "core/Gs1.h"
 #include "core/RuntimeError.h"
+#include "labels/BoxLabel.h"
 #include "labels/Label.h"
 #include "labels/LabelPage.h"
 #include "platform/AtomicFile.h"
@@ -15,10 +19,11 @@
 #include "platform/PrintSpooler.h"
 #include "platform/ProgramEnvironment.h"
 #include "platform/RegularFile.h"
-#include "plant/PackLocations.h"
+#include "plant/RecordedLabels.h"
 #include "plant/PlantSettings.h"
 #include "settings/StationSettings.h"
 #include "station/DayWorkbooks.h"
+#include "station/Gs1Rules.h"
 #include "station/PackSearch.h"
 
 #include <QDir>
@@ -52,23 +57,46 @@ QDateTime dayOf(const QString &workbook)
     return QDateTime(QDate::fromString(workbook.left(8), QStringLiteral("yyyyMMdd")), QTime(0, 0));
 }
 
-// An outer label, or else a middle label, from the packs listed under it.
-std::optional<labels::Label> fromPacks(const QString &text, const std::vector<packsearch::Listed> &packs, const QString &station)
+// The middle label the last rows are under; "" when none.
+QString middleOf(const std::vector<BoxRow> &rows)
 {
+    for (auto r = rows.rbegin(); r != rows.rend(); ++r)
+        if (r->kind == BoxRow::MiddleLabel)
+            return r->text;
+    return {};
+}
+
+void warn(const QString &what)
+{
+    std::fprintf(stderr, "zantrel-label：警告：%s\n", local(what).constData());
+}
+
+// An outer label, or else a middle label, from the packs listed under it. gs1: the
+// station reads its packs as GS1 ([gs1] scans), and so does its label.
+std::optional<labels::Label> fromPacks(const QString &text, const std::vector<packsearch::Listed> &packs, const QString &station,
+                                       bool gs1)
+{
+    std::vector<BoxRow> rows{{BoxRow::OuterLabel, text}};
+    QString workbook;
+    for (const packsearch::Listed &p : packs) {
+        if (p.outerLabel != text)
+            continue;
+        if (rows.back().kind == BoxRow::OuterLabel || (!p.middleLabel.isEmpty() && p.middleLabel != middleOf(rows)))
+            rows.push_back({BoxRow::MiddleLabel, p.middleLabel});
+        rows.push_back(gs1 ? BoxRow::of(gs1rules::listedPack(p.pack.text(), dayOf(p.workbook).date())) : BoxRow(BoxRow::Pack, p.pack.text()));
+        workbook = p.workbook;
+    }
+    if (!workbook.isEmpty()) {
+        if (rows[1].text.isEmpty())
+            rows.erase(rows.begin() + 1); // packs under no middle label
+        labels::Label l = labels::outerLabelOf(rows, station, dayOf(workbook), false);
+        l.timeKnown = false;
+        return l;
+    }
     labels::Label l;
     l.text = text;
     l.station = station;
     l.timeKnown = false;
-    for (const packsearch::Listed &p : packs) {
-        if (p.outerLabel == text) {
-            if (!l.middles.contains(p.middleLabel))
-                l.middles << p.middleLabel;
-            ++l.packs;
-            l.written = dayOf(p.workbook);
-        }
-    }
-    if (l.packs > 0)
-        return l;
     l.kind = labels::Label::Kind::Middle;
     for (const packsearch::Listed &p : packs) {
         if (p.middleLabel == text) {
@@ -81,38 +109,23 @@ std::optional<labels::Label> fromPacks(const QString &text, const std::vector<pa
     return l.packs > 0 ? std::optional<labels::Label>(l) : std::nullopt;
 }
 
-// The outer label of one recorded box. A label that several boxes carry (two stations,
-// or one label used again) is refused unless --station leaves one: a label made of two
-// boxes would match neither.
+// The outer label of one recorded box as the record has it now. A label that several
+// boxes carry (two stations, or one label used again) is refused unless --station
+// leaves one: a label made of two boxes would match neither.
 std::optional<labels::Label> fromRecord(const QString &url, const QString &text, const QString &station, QString *ambiguous)
 {
     const std::unique_ptr<database::Connection> db = database::connect(url);
-    std::vector<packlocations::Location> found = packlocations::byOuterLabel(*db, text);
-    if (!station.isEmpty())
-        found.erase(std::remove_if(found.begin(), found.end(), [&](const packlocations::Location &p) { return p.station != station; }),
-                    found.end());
+    const std::vector<recordedlabels::Box> found = recordedlabels::boxesNow(*db, text, station);
     if (found.empty())
         return std::nullopt;
-    QStringList boxes;
-    for (const packlocations::Location &p : found) {
-        const QString box = QStringLiteral("%1（%2 写入）").arg(p.station, p.writtenAt);
-        if (!boxes.contains(box))
-            boxes << box;
-    }
-    if (boxes.size() > 1) {
-        *ambiguous = QStringLiteral("外箱 %1 有 %2 个：%3；请用 --station 指明工位").arg(text).arg(boxes.size()).arg(boxes.join(QStringLiteral("、")));
+    if (found.size() > 1) {
+        QStringList boxes;
+        for (const recordedlabels::Box &b : found)
+            boxes << QStringLiteral("%1（%2 写入）").arg(b.station, b.written.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
+        *ambiguous = QStringLiteral("外箱 %1 有 %2 个：%3；请用 --station 指明工位").arg(text).arg(found.size()).arg(boxes.join(QStringLiteral("、")));
         return std::nullopt;
     }
-    labels::Label l;
-    l.text = text;
-    l.station = found.front().station;
-    l.written = QDateTime::fromString(found.front().writtenAt, QStringLiteral("yyyy-MM-dd HH:mm:ss"));
-    for (const packlocations::Location &p : found) {
-        if (!l.middles.contains(p.middleLabel))
-            l.middles << p.middleLabel;
-        ++l.packs;
-    }
-    return l;
+    return labels::outerLabelOf(recordedlabels::rowsNow(*db, found.front(), text), found.front().station, found.front().written, false);
 }
 
 struct Arguments
@@ -145,7 +158,7 @@ std::optional<Arguments> parse(const QStringList &args, const QString &defaultFo
 
 // The label as the record or the workbooks tell it; nothing when neither has it.
 // Raises when they cannot be read; an ambiguous label is told in *why.
-std::optional<labels::Label> find(const Arguments &a, QString *why)
+std::optional<labels::Label> find(const Arguments &a, bool gs1, QString *why)
 {
     if (!a.db.isEmpty())
         return fromRecord(a.db, a.text, a.station, why);
@@ -156,8 +169,22 @@ std::optional<labels::Label> find(const Arguments &a, QString *why)
     }
     const auto packs = packsearch::search(
         files, [&](const packsearch::Listed &p) { return p.outerLabel == a.text || p.middleLabel == a.text; },
-        [](const QString &, const QString &reason) { std::fprintf(stderr, "zantrel-label：警告：%s。已跳过。\n", local(reason).constData()); });
-    return fromPacks(a.text, packs, plant::readSettings(a.folder).station);
+        [](const QString &, const QString &reason) { warn(reason + QStringLiteral("。已跳过")); });
+    const settings::PlantSettings plant = plant::readSettings(a.folder);
+    std::optional<labels::Label> label = fromPacks(a.text, packs, plant.station, gs1);
+    if (!label || label->kind != labels::Label::Kind::Outer || plant.url.isEmpty())
+        return label;
+    // The station's record knows what rework did to the box since it was written.
+    try {
+        QString ambiguous;
+        if (std::optional<labels::Label> recorded = fromRecord(plant.url, a.text, plant.station, &ambiguous))
+            return recorded;
+        if (!ambiguous.isEmpty())
+            warn(ambiguous);
+    } catch (const RuntimeError &e) {
+        warn(QStringLiteral("中央记录无法读取（%1），按工作簿中的外箱补打").arg(e.description()));
+    }
+    return label;
 }
 
 // The drawn label into the PDF file, or to the printer.
@@ -209,7 +236,7 @@ int main(int argc, char **argv)
     std::optional<labels::Label> label;
     try {
         QString why;
-        label = find(*a, &why);
+        label = find(*a, print.gs1, &why);
         if (!why.isEmpty())
             return fail(why);
     } catch (const RuntimeError &e) {

@@ -1,3 +1,4 @@
+#include "support/BarcodeDecode.h"
 #include "support/DeliverBox.h"
 #include "support/PlantDb.h"
 #include "support/EpcisSchema.h"
@@ -356,7 +357,8 @@ private slots:
     {
         const QString sscc = *gs1::sscc(QStringLiteral("10614141"), 77);
         std::vector<BoxRow> rows{{BoxRow::OuterLabel, sscc}, {BoxRow::MiddleLabel, "Z1"}, {BoxRow::Pack, "P77"}};
-        const PlantSender::Report sent = deliverBox(url(QStringLiteral("line3")), QStringLiteral("line3-b"), 12,
+        // A place of its own: a box at the place of one recorded is that box.
+        const PlantSender::Report sent = deliverBox(url(QStringLiteral("line3")), QStringLiteral("line3-b"), 9012,
                                                     QDateTime::currentDateTime(), rows);
         QVERIFY2(sent.recorded, qPrintable(sent.why));
 
@@ -365,12 +367,88 @@ private slots:
         options.url = url(QStringLiteral("line3"));
         options.station = QStringLiteral("line3-a");
         PlantLink link(folder.path(), options);
-        QCOMPARE(startchecks::ssccUse(folder.path(), sscc, {}, &link), QStringLiteral("中央记录：工位 line3-b，files/20261208.xls 第 12 行"));
+        QCOMPARE(startchecks::ssccUse(folder.path(), sscc, {}, &link), QStringLiteral("中央记录：工位 line3-b，files/20261208.xls 第 9012 行"));
         QCOMPARE(startchecks::ssccUse(folder.path(), *gs1::sscc(QStringLiteral("10614141"), 78), {}, &link), QString());
 
         options.url = m_server.url(QStringLiteral("line3"), QStringLiteral("no_such_record"));
         PlantLink unknown(folder.path(), options);
         QCOMPARE(startchecks::ssccUse(folder.path(), sscc, {}, &unknown), QString());
+    }
+
+    // A reprint is the label of the box as the record has it now: a pack taken out is
+    // not counted, the GS1 block and symbols are there, the middle list is the box's.
+    // From the workbook, a station with a record asks the record too.
+    void aReprintIsTheBoxAsTheRecordHasIt()
+    {
+        const QString sscc = *gs1::sscc(QStringLiteral("10614141"), 31);
+        QTemporaryDir folder;
+        program::setFolder(folder.path());
+        xls::NativeWorkbookFile file;
+        DailyWorkbookExport daily(file);
+        Box box;
+        box.appendOuterLabel(sscc);
+        std::vector<BoxRow> rows{{BoxRow::OuterLabel, sscc}};
+        for (int i = 1; i <= 4; ++i) {
+            if (i % 2 == 1) {
+                box.appendMiddleLabel(QStringLiteral("Z%1").arg(i / 2 + 1));
+                rows.push_back({BoxRow::MiddleLabel, QStringLiteral("Z%1").arg(i / 2 + 1)});
+            }
+            const Pack p = scanned(QStringLiteral("(01)09501101530003(21)R%1(10)L24(17)270600").arg(i));
+            box.apply({{BoxRow::of(p)}, {}, {}});
+            rows.push_back(BoxRow::of(p));
+        }
+        daily.exportBox(box, {});
+        program::setFolder(QString());
+        QVERIFY(deliverBox(url(QStringLiteral("line3")), QStringLiteral("line3-a"), 9002, QDateTime::currentDateTime(), rows).recorded);
+        try {
+            change(rework::Kind::TakeOut, sscc, scanned("(01)09501101530003(21)R4(10)L24(17)270600").text());
+        } catch (const RuntimeError &e) {
+            QFAIL(qPrintable(e.description()));
+        }
+
+        const auto reprint = [&](const QStringList &args, const QByteArray &config) {
+            QFile ini(folder.filePath("config.ini"));
+            [&] { QVERIFY(ini.open(QIODevice::WriteOnly | QIODevice::Truncate)); }();
+            ini.write("[print]\nsize=100x150;\n[label]\nouter=sscc;\n[gs1]\nscans=1;\n" + config);
+            ini.close();
+            const QString pdf = folder.filePath("again.pdf");
+            QFile::remove(pdf);
+            const ToolRun run = ToolRun::of("zantrel-label", QStringList{"--folder", folder.path(), "--pdf", pdf} + args + QStringList{sscc});
+            [&] { QVERIFY2(run.status == 0, qPrintable(run.errors)); }();
+            if (!run.errors.trimmed().isEmpty())
+                qInfo("%s", qPrintable(run.errors));
+            QFile page(pdf);
+            page.open(QIODevice::ReadOnly);
+            return page.readAll();
+        };
+        const auto check = [&](const QByteArray &page, int packs) {
+            QString why;
+            QStringList read;
+            for (QString symbol : decodePage(page, 203, &why)) {
+                const gs1::ScanRead r = gs1::readScan(symbol.mid(symbol.startsWith(QStringLiteral("]C1")) ? 3 : 0), QDate(2026, 12, 9), gs1::Pairs::Unchecked);
+                [&] { QVERIFY2(r.read, qPrintable(symbol)); }();
+                if (r.read)
+                    read << r.read->humanReadable();
+            }
+            read.sort();
+            [&] { QVERIFY2(why.isEmpty(), qPrintable(why)); }();
+            QCOMPARE(read, QStringList({"(00)" + sscc, QStringLiteral("(02)09501101530003(37)%1(10)L24(17)270600").arg(packs)}));
+            const QString words = pageText(page);
+            for (const QString &shown : {QStringLiteral("COUNT 数量：%1").arg(packs), QStringLiteral("BATCH/LOT 批号：L24"),
+                                         QStringLiteral("补打"), QStringLiteral("中箱：Z1、Z2\n")})
+                QVERIFY2(words.contains(shown), qPrintable(shown + " in " + words));
+        };
+        check(reprint({"--db", url(QStringLiteral("line3"))}, {}), 3);
+        check(reprint({}, {}), 4); // a station without a record: its workbook is all there is
+        check(reprint({}, "[db]\nurl=" + url(QStringLiteral("line3")).toUtf8() + ";\nstation=line3-a;\n"), 3);
+        // A record that cannot be reached: the workbook's box, and a warning saying so.
+        QFile ini(folder.filePath("config.ini"));
+        QVERIFY(ini.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        ini.write("[print]\nsize=100x150;\n[label]\nouter=sscc;\n[gs1]\nscans=1;\n[db]\nurl=" + m_server.url("line3", "no_such_record").toUtf8()
+                  + ";\nstation=line3-a;\n");
+        ini.close();
+        const ToolRun offline = ToolRun::of("zantrel-label", {"--folder", folder.path(), "--pdf", folder.filePath("off.pdf"), sscc});
+        QVERIFY2(offline.status == 0 && offline.errors.contains(QStringLiteral("按工作簿中的外箱补打")), qPrintable(offline.errors));
     }
 
     // Boxes read back from a station's workbooks for the record get the fields a scan
