@@ -62,7 +62,7 @@ int main(int argc, char **argv)
         PlantLink::Options options;
         options.url = plantSettings.url;
         options.station = plantSettings.station;
-        options.recordConflicts = plantSettings.recordsConflicts;
+        options.tellConflicts = plantSettings.tellsConflicts;
         options.maxClockSkewSeconds = plantSettings.maxClockSkewSeconds;
         options.gs1Packs = settings::readScanSettings().gs1.scans;
         plant = std::make_unique<PlantLink>(folder, options);

@@ -144,7 +144,7 @@ void measure(PgServer &server, const QString &name, database::Connection &admin,
         QElapsedTimer clock;
         clock.start();
         const PlantSender::Report r = deliverBox(server.url(QStringLiteral("line3"), name), QStringLiteral("load-00"), 2 + 12 * delivered,
-                                                 QDateTime::currentDateTime(), rows, true);
+                                                 QDateTime::currentDateTime(), rows);
         deliveries.push_back(clock.nsecsElapsed() / 1e6);
         if (!r.recorded) {
             std::fprintf(stderr, "a delivery failed: %s\n", qPrintable(r.why));

@@ -45,7 +45,7 @@ int main(int argc, char **argv)
     PlantLink::Options options;
     options.url = url;
     options.station = QStringLiteral("load-%1").arg(index, 2, 10, QLatin1Char('0'));
-    options.recordConflicts = true;
+    options.tellConflicts = true;
     options.heartbeatSeconds = 5;
     options.longestPauseSeconds = 2;
     PlantLink link(folder, options);

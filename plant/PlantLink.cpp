@@ -136,6 +136,8 @@ struct PlantLink::Shared
     // Conflicts not yet told go into the notice, each once.
     void tellConflicts(const std::vector<PlantSender::Conflict> &conflicts)
     {
+        if (!options.tellConflicts)
+            return; // repeats are this station's way: the board tells a supervisor
         QStringList lines;
         for (const PlantSender::Conflict &c : conflicts) {
             if (toldKeys.contains(c.key) || untold.contains(c.key))
@@ -314,7 +316,6 @@ void PlantLink::run(std::shared_ptr<Shared> shared)
 {
     const Options &o = shared->options;
     PlantSender sender(o.url, o.station, shared->outbox, o.answerSeconds, o.clock);
-    sender.recordConflicts(o.recordConflicts);
     int pause = 1; // seconds before the next try after a failure, doubled each time
     // The workbooks are the station's truth: what the outbox lost (a damaged, cut or
     // moved file) reaches the record from them.

@@ -28,7 +28,9 @@ public:
         int answerSeconds = 10;    // the longest the thread waits for one answer
         int heartbeatSeconds = 30; // the state is reported at least this often
         int longestPauseSeconds = 30; // back-off ceiling between failed tries
-        bool recordConflicts = false; // the station refuses repeats: conflicts are recorded
+        // The station refuses repeats ([cf] cf=0): its operator is told of its boxes'
+        // conflicts. The record has them either way, on the board.
+        bool tellConflicts = false;
         bool gs1Packs = false;        // [gs1] scans = 1: workbook cells read back as GS1 packs
         int maxClockSkewSeconds = 60; // a clock further from the server's is told in red
         std::function<QDateTime()> clock = &QDateTime::currentDateTime; // the station's

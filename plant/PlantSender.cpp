@@ -256,11 +256,10 @@ int PlantSender::deliverBoxes(const Outbox::Entry *first, size_t count, std::vec
 bool PlantSender::insertBox(const Outbox::Entry &e, std::vector<Conflict> &found)
 {
     const std::optional<QString> outer = boxinsert::insert(*m_db, m_schemaVersion, e);
-    // Every delivery holds its packs' locks, conflicts recorded or not: a put-in of one
-    // of them waits for the commit and is then refused.
-    if (outer && m_recordConflicts)
+    // Every delivery holds its packs' locks and records its conflicts, whatever the
+    // station's settings: a put-in of one of them waits for the commit and is then
+    // refused, and a pack two offline stations both packed is on the board.
+    if (outer)
         packconflicts::recordOf(*m_db, m_schemaVersion, e.id.toString(QUuid::WithoutBraces), *outer, found);
-    else if (outer)
-        packconflicts::lockPacks(*m_db, m_schemaVersion, e.id.toString(QUuid::WithoutBraces));
     return bool(outer);
 }

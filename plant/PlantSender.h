@@ -48,10 +48,10 @@ public:
                 std::function<QDateTime()> clock = &QDateTime::currentDateTime);
     ~PlantSender();
 
-    // With the plant-wide check, every pack of a delivered box that an earlier box
-    // holds is recorded as a conflict. Two stations delivering the same pack at once
-    // take turns on it, so the second always sees the first.
-    void recordConflicts(bool on) { m_recordConflicts = on; }
+    // Every pack of a delivered box that an earlier box holds is recorded as a conflict,
+    // whatever the station's settings: a pack is in one box, or a person is told on the
+    // board. Two stations delivering the same pack at once take turns on it, so the
+    // second always sees the first.
 
     // Connects when needed, delivers what waits, says where things stand; never raises.
     Report deliver(const OpenBoxReport &packing = {});
@@ -111,7 +111,6 @@ private:
     Outbox &m_outbox;
     Outbox m_refused; // boxes the record refused for good
     int m_answerSeconds;
-    bool m_recordConflicts = false;
     int m_schemaVersion = 0; // of the connected database
     std::unique_ptr<database::Connection> m_db;
 };

@@ -156,7 +156,7 @@ PlantSettings readPlantSettings(const QString &programFolder, const PasswordChec
                     ? QSysInfo::machineHostName() + QLatin1Char('-') + QFileInfo(programFolder).fileName()
                     : station;
     p.stationNamed = !station.isEmpty();
-    p.recordsConflicts = readScanSettings().cfMode == QLatin1String("0");
+    p.tellsConflicts = readScanSettings().cfMode == QLatin1String("0");
     const QString skew = read("db", "max_clock_skew", config::path()).trimmed();
     if (!skew.isEmpty()) {
         const std::optional<int32_t> seconds = textnum::tryInt32(skew);

@@ -68,9 +68,9 @@ struct PlantSettings
     QString url;     // [db] url, a libpq connection string or URI; "" : no central record
     QString station; // [db] station, or the host name and the program folder's name
     bool stationNamed = false; // [db] station is given
-    // [cf] cf = 0, whatever the scope: a pack this station delivers that an earlier box of
-    // the plant holds is recorded as a conflict.
-    bool recordsConflicts = false;
+    // [cf] cf = 0, whatever the scope: the operator is told when a pack this station
+    // delivers is in an earlier box of the plant (every station's are recorded).
+    bool tellsConflicts = false;
     int maxClockSkewSeconds = 60; // [db] max_clock_skew: a clock further off is told in red
     QStringList problems;
 

@@ -149,7 +149,6 @@ int backfill(const QString &url, const QString &folder, QString station)
         std::fprintf(stderr, "zantrel-db：%s\n", local(why).constData());
     Outbox untouched(folder); // the station's own outbox: read by the station, never here
     PlantSender sender(url, station, untouched, 30);
-    sender.recordConflicts(true);
     const PlantSender::Levelled levelled = sender.bringLevel(found.boxes);
     if (!levelled.why.isEmpty()) {
         std::fprintf(stderr, "zantrel-db：%s\n", local(levelled.why).constData());

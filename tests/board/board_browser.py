@@ -44,12 +44,12 @@ def run(*args, **kw):
     return subprocess.run(args, check=True, capture_output=True, text=True, **kw).stdout
 
 
-def deliver(station, at, plant_check, outer, *barcodes):
+def deliver(station, at, outer, *barcodes):
     """A box written at a station and handed to its sender; the conflicts it found."""
     folder = os.path.join(work, station)
     os.makedirs(folder, exist_ok=True)
     out = run(os.path.join(build, 'tests', 'board_station'), url + ' user=line3', station, folder,
-              at.strftime('%Y-%m-%dT%H:%M:%S'), '1' if plant_check else '0', outer, *barcodes)
+              at.strftime('%Y-%m-%dT%H:%M:%S'), outer, *barcodes)
     return out.splitlines()
 
 
@@ -152,10 +152,10 @@ try:
     now = datetime.datetime.now().replace(microsecond=0)
     midnight = now.replace(hour=0, minute=0, second=0)
     earlier = max(now - datetime.timedelta(hours=2), midnight + datetime.timedelta(seconds=30))
-    deliver('line3-a', earlier, False, 'W001', 'A0000001', 'A0000002', SCRIPT_BARCODE)
-    deliver('line3-a', now, False, 'W002', 'A0000003', 'A0000004')
-    deliver('line3-b', now, True, 'V001', 'B0000001')
-    found = deliver('line3-b', now, True, SCRIPT_LABEL, 'B0000002', SCRIPT_BARCODE)
+    deliver('line3-a', earlier, 'W001', 'A0000001', 'A0000002', SCRIPT_BARCODE)
+    deliver('line3-a', now, 'W002', 'A0000003', 'A0000004')
+    deliver('line3-b', now, 'V001', 'B0000001')
+    found = deliver('line3-b', now, SCRIPT_LABEL, 'B0000002', SCRIPT_BARCODE)
     if found != [SCRIPT_BARCODE]:
         fail('station b should have found the pack of station a: %r' % found)
 
@@ -233,8 +233,8 @@ try:
 
     # GS1 packs: the open box's product and lot as the station reports them, and today's lots.
     # One product and one lot to a box, as a station that reads GS1 packs them.
-    deliver('line3-b', now, False, 'G001', '(01)09501101530003(21)S1(10)L24', '(01)09501101530003(21)S2(10)L24')
-    deliver('line3-b', now, False, 'G002', '(01)09501101530003(21)S3(10)L25')
+    deliver('line3-b', now, 'G001', '(01)09501101530003(21)S1(10)L24', '(01)09501101530003(21)S2(10)L24')
+    deliver('line3-b', now, 'G002', '(01)09501101530003(21)S3(10)L25')
     psql("UPDATE zantrel.station_state SET packing = 'G003', product = '09501101530003', lot = 'L25' WHERE station = 'line3-b'")
     wait('the open box and its lot', lambda: station_cell('line3-b', 'open') == 'G003 (01)09501101530003 (10)L25')
     if station_cell('line3-b', 'lots') != '(01)09501101530003 (10)L24：2 包；(01)09501101530003 (10)L25：1 包':
@@ -285,7 +285,7 @@ try:
 
     # New boxes arrive without a reload.
     driver.execute_script('window.sameLoad = true;')
-    deliver('line3-a', datetime.datetime.now().replace(microsecond=0), False, 'W003', 'A0000005')
+    deliver('line3-a', datetime.datetime.now().replace(microsecond=0), 'W003', 'A0000005')
     wait('the new box', lambda: station_cell('line3-a', 'boxes') == '3' and station_cell('line3-a', 'lastBox') == 'W003')
     if driver.execute_script('return window.sameLoad === true;') is not True:
         fail('the page was loaded again')

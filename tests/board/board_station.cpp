@@ -1,9 +1,9 @@
 // A station's delivery, for the board's browser test: one box put in a station's
 // outbox and delivered by the station's own sender, as a packing station does after
 // it wrote the box to its workbook.
-//   board_station URL STATION FOLDER WRITTEN_AT PLANT_CHECK OUTER BARCODE...
-// WRITTEN_AT: yyyy-MM-ddTHH:mm:ss local time, or "now"; PLANT_CHECK: 1 records packs
-// found in an earlier box as conflicts. Prints the conflicts found, one per line. A
+//   board_station URL STATION FOLDER WRITTEN_AT OUTER BARCODE...
+// WRITTEN_AT: yyyy-MM-ddTHH:mm:ss local time, or "now". Prints the conflicts found
+// (packs of an earlier box), one per line. A
 // barcode in GS1's human-readable form is a GS1 pack, as a station that reads GS1 scans lists it.
 // Exit status: 0 delivered, 1 not delivered (why on stderr), 2 wrong arguments.
 #include "plant/Outbox.h"
@@ -18,8 +18,8 @@ int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     const QStringList a = app.arguments().mid(1);
-    if (a.size() < 7) {
-        std::fprintf(stderr, "usage: board_station URL STATION FOLDER WRITTEN_AT PLANT_CHECK OUTER BARCODE...\n");
+    if (a.size() < 6) {
+        std::fprintf(stderr, "usage: board_station URL STATION FOLDER WRITTEN_AT OUTER BARCODE...\n");
         return 2;
     }
     const QDateTime at = a[3] == QLatin1String("now") ? QDateTime::currentDateTime()
@@ -40,14 +40,13 @@ int main(int argc, char **argv)
                      .value_or(QStringLiteral("2"))
                      .toInt();
     e.writtenAt = at;
-    e.rows.push_back({BoxRow::OuterLabel, a[5]});
-    e.rows.push_back({BoxRow::MiddleLabel, QStringLiteral("Z-") + a[5]});
-    for (const QString &barcode : a.mid(6))
+    e.rows.push_back({BoxRow::OuterLabel, a[4]});
+    e.rows.push_back({BoxRow::MiddleLabel, QStringLiteral("Z-") + a[4]});
+    for (const QString &barcode : a.mid(5))
         e.rows.push_back(BoxRow::of(gs1rules::listedPack(barcode, at.date())));
     Outbox outbox(a[2]);
     outbox.add(e);
     PlantSender sender(a[0], a[1], outbox);
-    sender.recordConflicts(a[4] == QLatin1String("1"));
     const PlantSender::Report r = sender.deliver();
     for (const PlantSender::Conflict &c : r.conflicts)
         std::printf("%s\n", qPrintable(c.barcode));

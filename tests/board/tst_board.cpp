@@ -117,14 +117,14 @@ class TestBoard : public QObject
     QString url(const QString &user) const { return m_server.url(user, m_db); }
 
     // A box through the stations' own sender, written at midnight + minutes.
-    QStringList deliver(const QString &station, int minutes, const QString &outer, const QStringList &packs, bool plant = false)
+    QStringList deliver(const QString &station, int minutes, const QString &outer, const QStringList &packs)
     {
         std::vector<BoxRow> rows{{BoxRow::OuterLabel, outer}, {BoxRow::MiddleLabel, QStringLiteral("Z1")}};
         for (const QString &p : packs)
             rows.push_back({BoxRow::Pack, p});
         // Each box at a place of its own.
         const PlantSender::Report r = deliverBox(url(QStringLiteral("line3")), station, 2 + 10 * m_delivered++,
-                                                 QDateTime::fromSecsSinceEpoch(m_midnight + minutes * 60), rows, plant);
+                                                 QDateTime::fromSecsSinceEpoch(m_midnight + minutes * 60), rows);
         [&] { QVERIFY2(r.recorded, qPrintable(r.why)); }();
         QStringList found;
         for (const auto &c : r.conflicts)
@@ -376,8 +376,8 @@ private slots:
     void lookupAndDecisionsOnConflicts()
     {
         const QString odd = QStringLiteral("P'1\"; DROP TABLE zantrel.boxes; --");
-        deliver("line3-d", 100, "X001", {"D1", odd}, true);
-        QCOMPARE(deliver("line3-e", 110, "Y001", {odd, "E1"}, true), QStringList({odd}));
+        deliver("line3-d", 100, "X001", {"D1", odd});
+        QCOMPARE(deliver("line3-e", 110, "Y001", {odd, "E1"}), QStringList({odd}));
 
         // The same answer as zantrel-find --db, for a pack and for a box.
         board::BoardData data(url("board"), 10);

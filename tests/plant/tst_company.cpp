@@ -35,11 +35,11 @@ class TestCompany : public QObject
     QString companyUrl() const { return m_company.url(QStringLiteral("postgres"), QStringLiteral("company")); }
 
     // A box of one pack (and a middle label) from a station of that plant.
-    void deliver(const PgServer &plant, const QString &station, const QString &outer, const QString &pack, bool conflicts = false)
+    void deliver(const PgServer &plant, const QString &station, const QString &outer, const QString &pack)
     {
         const std::vector<BoxRow> rows{{BoxRow::OuterLabel, outer}, {BoxRow::MiddleLabel, QStringLiteral("Z-") + outer}, {BoxRow::Pack, pack}};
         const PlantSender::Report r = deliverBox(plantUrl(plant, QStringLiteral("line3")), station, 2 + 10 * m_delivered++,
-                                                 QDateTime::currentDateTime(), rows, conflicts);
+                                                 QDateTime::currentDateTime(), rows);
         QVERIFY2(r.recorded, qPrintable(r.why));
     }
 
@@ -114,7 +114,7 @@ private slots:
         // decision and change numbers start at 1 in both plants.
         for (PgServer *plant : {&m_plantA, &m_plantB}) {
             deliver(*plant, QStringLiteral("line3-a"), QStringLiteral("W001"), QStringLiteral("P-SAME"));
-            deliver(*plant, QStringLiteral("line3-b"), QStringLiteral("W001"), QStringLiteral("P-SAME"), true);
+            deliver(*plant, QStringLiteral("line3-b"), QStringLiteral("W001"), QStringLiteral("P-SAME"));
         }
         const ToolRun addA = ToolRun::of(QStringLiteral("zantrel-db"), {QStringLiteral("company"), QStringLiteral("add-plant"), companyUrl(),
                                                                         QStringLiteral("一厂"), feedUrl(m_plantA)});

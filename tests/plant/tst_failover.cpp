@@ -68,8 +68,7 @@ private slots:
         for (const auto &[station, outer, row] : {std::tuple{"line3-c", "C001", 2}, std::tuple{"line3-d", "D001", 2}}) {
             const PlantSender::Report r = deliverBox(m_primary.url(QStringLiteral("line3"), m_db), QLatin1String(station), row, now,
                                                      {{BoxRow::OuterLabel, QLatin1String(outer)}, {BoxRow::MiddleLabel, "Z"},
-                                                      {BoxRow::Pack, "SHARED"}},
-                                                     true);
+                                                      {BoxRow::Pack, "SHARED"}});
             QVERIFY2(r.recorded, qPrintable(r.why));
         }
         // The board's login and the boxes reach the standby before the board reads it.

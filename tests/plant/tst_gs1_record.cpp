@@ -51,12 +51,12 @@ class TestGs1Record : public QObject
 
     QString url(const QString &user) const { return m_server.url(user, m_db); }
 
-    PlantSender::Report deliver(const QString &station, const QString &outer, const std::vector<Pack> &packs, bool conflicts = false)
+    PlantSender::Report deliver(const QString &station, const QString &outer, const std::vector<Pack> &packs)
     {
         std::vector<BoxRow> rows{{BoxRow::OuterLabel, outer}, {BoxRow::MiddleLabel, QStringLiteral("Z-") + outer}};
         for (const Pack &p : packs)
             rows.push_back(BoxRow::of(p));
-        return deliverBox(url(QStringLiteral("line3")), station, 2 + 10 * m_delivered++, QDateTime::currentDateTime(), rows, conflicts);
+        return deliverBox(url(QStringLiteral("line3")), station, 2 + 10 * m_delivered++, QDateTime::currentDateTime(), rows);
     }
 
     // The outer label the plant-wide check names for the pack, "" for free.
@@ -106,7 +106,7 @@ private slots:
 
         // Delivered second in another spelling, it is a conflict naming the first box.
         const Pack again = scanned("]d2" "0109501101530003" "10L24" + kGs + "21A1" + kGs + "17270630");
-        const PlantSender::Report second = deliver("line3-b", "V001", {again}, true);
+        const PlantSender::Report second = deliver("line3-b", "V001", {again});
         QVERIFY2(second.recorded, qPrintable(second.why));
         QCOMPARE(second.conflicts.size(), size_t(1));
         QCOMPARE(second.conflicts[0].barcode, again.text());

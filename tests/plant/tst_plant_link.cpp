@@ -350,7 +350,7 @@ private slots:
         auto admin = database::connect(m_server.url(QStringLiteral("postgres"), name));
         QTemporaryDir a, b, c;
         PlantLink::Options checking = quick(m_server.url(QStringLiteral("line3"), name), QStringLiteral("line3-a"));
-        checking.recordConflicts = true;
+        checking.tellConflicts = true;
         PlantLink first(a.path(), checking);
         checking.station = QStringLiteral("line3-b");
         PlantLink second(b.path(), checking);
@@ -383,11 +383,16 @@ private slots:
         QCOMPARE(listed.status, 0);
         QCOMPARE(listed.out.count('\n'), kRounds + 1);
 
-        // A station that allows repeats records none; a recorded conflict never changes.
+        // A station that allows repeats is not told, but a pack in a third box is a
+        // conflict with both earlier ones all the same; a recorded conflict never changes.
         PlantLink third(c.path(), quick(m_server.url(QStringLiteral("line3"), name), QStringLiteral("line3-c")));
         handOverBox(third, 0, QStringLiteral("Q'0\\\"; --"));
         QTRY_COMPARE(one(*admin, "SELECT count(*) FROM zantrel.boxes"), QString::number(2 * kRounds + 1));
-        QCOMPARE(one(*admin, "SELECT count(*) FROM zantrel.pack_conflicts"), QString::number(kRounds));
+        QTRY_COMPARE(third.state().backlog, 0);
+        QCOMPARE(one(*admin, "SELECT count(*) FROM zantrel.pack_conflicts"), QString::number(kRounds + 2));
+        QCOMPARE(one(*admin, "SELECT count(*) FROM zantrel.conflicts WHERE second_station = 'line3-c'"), QStringLiteral("2"));
+        QCOMPARE(third.state().conflicts, 0);
+        QVERIFY(!third.takeNotice().contains(QStringLiteral("重复")));
         auto station = database::connect(m_server.url(QStringLiteral("line3"), name));
         QVERIFY_THROWS_EXCEPTION(RuntimeError, station->run("DELETE FROM zantrel.pack_conflicts"));
         QVERIFY_THROWS_EXCEPTION(RuntimeError, admin->run("UPDATE zantrel.pack_conflicts SET barcode = 'x'"));
@@ -402,7 +407,7 @@ private slots:
         PlantLink::Options behind = quick(m_server.url(QStringLiteral("line3"), name), QStringLiteral("line3-b"));
         const auto tenHoursBehind = [] { return QDateTime::currentDateTime().addSecs(-10 * 3600); };
         behind.clock = tenHoursBehind;
-        behind.recordConflicts = true;
+        behind.tellConflicts = true;
         PlantLink late(b.path(), behind);
         QTRY_VERIFY_WITH_TIMEOUT(late.state().clockSkew && inStep.state().clockSkew, 15000);
         QVERIFY2(std::abs(*late.state().clockSkew + 36000) <= 5, qPrintable(QString::number(*late.state().clockSkew)));
@@ -453,7 +458,7 @@ private slots:
         handOverBox(first, 1, QStringLiteral("R1"));
         QTRY_COMPARE(one(*admin, "SELECT count(*) FROM zantrel.boxes"), QStringLiteral("1"));
         PlantLink::Options refusing = quick(m_server.url(QStringLiteral("line3"), name), QStringLiteral("line3-b"));
-        refusing.recordConflicts = true;
+        refusing.tellConflicts = true;
         {
             // Killed after its conflicting delivery, before the window showed the notice.
             PlantLink second(b.path(), refusing);

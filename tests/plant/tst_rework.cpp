@@ -49,13 +49,13 @@ class TestRework : public QObject
     std::unique_ptr<database::Connection> admin() { return database::connect(url(QStringLiteral("postgres"))); }
 
     // A box through the stations' own sender.
-    void deliver(const QString &station, const QString &outer, const QStringList &packs, bool conflicts = false)
+    void deliver(const QString &station, const QString &outer, const QStringList &packs)
     {
         std::vector<BoxRow> rows{{BoxRow::OuterLabel, outer}, {BoxRow::MiddleLabel, QStringLiteral("Z-") + outer}};
         for (const QString &p : packs)
             rows.push_back({BoxRow::Pack, p});
         const PlantSender::Report r = deliverBox(url(QStringLiteral("line3")), station, 2 + 10 * m_delivered++,
-                                                 QDateTime::currentDateTime(), rows, conflicts);
+                                                 QDateTime::currentDateTime(), rows);
         QVERIFY2(r.recorded, qPrintable(r.why));
     }
 
@@ -228,13 +228,13 @@ private slots:
         // The void box's pack packed again at a station.
         deliver(QStringLiteral("line3-a"), QStringLiteral("RW-V"), {"VB0001"});
         QVERIFY(change(rework::Kind::Void, "RW-V") > 0);
-        deliver(QStringLiteral("line3-b"), QStringLiteral("W00091"), {"VB0001"}, true);
+        deliver(QStringLiteral("line3-b"), QStringLiteral("W00091"), {"VB0001"});
         QVERIFY_THROWS_EXCEPTION(RuntimeError, change(rework::Kind::Restore, "RW-V"));
         QCOMPARE(whereIs("VB0001"), QStringList{"W00091"});
 
         // A change citing a decision it does not carry out.
-        deliver(QStringLiteral("line3-d"), QStringLiteral("RW-X"), {"DX1"}, true);
-        deliver(QStringLiteral("line3-e"), QStringLiteral("RW-Y"), {"DX1"}, true);
+        deliver(QStringLiteral("line3-d"), QStringLiteral("RW-X"), {"DX1"});
+        deliver(QStringLiteral("line3-e"), QStringLiteral("RW-Y"), {"DX1"});
         auto db = admin();
         db->runScript("INSERT INTO zantrel.conflict_decisions (box_id, barcode, earlier_box, keep_in, decided_by, reason)"
                       " SELECT box_id, barcode, earlier_box, earlier_box, '王主管', '先装的箱' FROM zantrel.pack_conflicts WHERE barcode = 'DX1'");
@@ -299,18 +299,10 @@ private slots:
     }
 
     // A put-in of a pack whose delivery a station holds open before its commit waits
-    // for it, then sees the pack in that box and is refused: whether the station records
-    // conflicts (cf=1 … scope=plant) or not.
-    void aPutInWaitsForADeliveryOfThePack_data()
-    {
-        QTest::addColumn<bool>("conflicts");
-        QTest::newRow("conflicts recorded") << true;
-        QTest::newRow("conflicts not recorded") << false;
-    }
+    // for it, then sees the pack in that box and is refused, whatever the station's [cf].
     void aPutInWaitsForADeliveryOfThePack()
     {
-        QFETCH(bool, conflicts);
-        const QString tag = conflicts ? QStringLiteral("C") : QStringLiteral("N");
+        const QString tag = QStringLiteral("N");
         deliver(QStringLiteral("line3-a"), "RACE-1" + tag, {"RC0" + tag});
         const QString adminUrl = url(QStringLiteral("postgres"));
         std::mutex lock;
@@ -332,7 +324,7 @@ private slots:
             changed.wait(g, [&] { return release; });
         });
         const auto unhook = qScopeGuard([] { PlantSender::setStepHookForTests({}); });
-        std::thread station([&] { deliver(QStringLiteral("line3-b"), "RACE-2" + tag, {"RC1" + tag}, conflicts); });
+        std::thread station([&] { deliver(QStringLiteral("line3-b"), "RACE-2" + tag, {"RC1" + tag}); });
         {
             std::unique_lock<std::mutex> g(lock);
             QVERIFY(changed.wait_for(g, std::chrono::seconds(30), [&] { return held; }));
@@ -455,11 +447,12 @@ private slots:
     }
 
     // A decision on a conflict takes the pack out of the box it is not kept in; a
-    // correction puts it back: one story with the packing.
+    // correction puts it back: one story with the packing. The second box's station
+    // need not refuse repeats: a pack in two boxes is a conflict on the board either way.
     void aSettledConflictIsAChangeOfItsOwn()
     {
-        deliver(QStringLiteral("line3-d"), QStringLiteral("X001"), {"D1", "K1"}, true);
-        deliver(QStringLiteral("line3-e"), QStringLiteral("Y001"), {"K1", "E1"}, true);
+        deliver(QStringLiteral("line3-d"), QStringLiteral("X001"), {"D1", "K1"});
+        deliver(QStringLiteral("line3-e"), QStringLiteral("Y001"), {"K1", "E1"});
         QCOMPARE(whereIs("K1"), QStringList({"X001", "Y001"}));
         board::BoardData data(url("board"), 10);
         board::Snapshot s = data.snapshot(QDateTime(QDate::currentDate(), QTime(0, 0)).toSecsSinceEpoch());
@@ -512,7 +505,7 @@ private slots:
         const std::vector<BoxRow> rows{{BoxRow::OuterLabel, QStringLiteral("W-GROWN")}, {BoxRow::MiddleLabel, QStringLiteral("Z-GROWN")},
                                        {BoxRow::Pack, QStringLiteral("G77-3")}, {BoxRow::Pack, QStringLiteral("NEW-1")}};
         const PlantSender::Report r = deliverBox(m_server.url(QStringLiteral("line3"), grown), QStringLiteral("line3-b"), 2,
-                                                 QDateTime::currentDateTime(), rows, true);
+                                                 QDateTime::currentDateTime(), rows);
         QVERIFY2(r.recorded, qPrintable(r.why));
         QCOMPARE(plantdb::one(*db, QStringLiteral("SELECT barcode FROM zantrel.pack_conflicts")), QStringLiteral("G77-3"));
         // The station's session has ended and told its counts once its inserts show.

@@ -165,15 +165,15 @@ private slots:
         // The plant-wide check: refused repeats go to the record as conflicts too.
         writeConfig("[cf]\ncf=0;\nscope=Plant;\nbudget=80;\n[db]\nurl=service=zantrel;\n");
         plant = plant::readSettings(m_dir.path());
-        QVERIFY(plant.configured() && plant.recordsConflicts);
+        QVERIFY(plant.configured() && plant.tellsConflicts);
         settings::ScanSettings scan = settings::readScanSettings();
         QVERIFY(scan.wholePlant && scan.dayWide);
         QCOMPARE(scan.budgetMs, 80);
         writeConfig("[cf]\ncf=1;\nscope=plant;\nbudget=twenty;\n[db]\nurl=service=zantrel;\n");
-        QVERIFY(!plant::readSettings(m_dir.path()).recordsConflicts);
+        QVERIFY(!plant::readSettings(m_dir.path()).tellsConflicts);
         // A station that refuses repeats records the conflicts it finds, whatever it checks itself.
         writeConfig("[cf]\ncf=0;\nscope=box;\n[db]\nurl=service=zantrel;\n");
-        QVERIFY(plant::readSettings(m_dir.path()).recordsConflicts);
+        QVERIFY(plant::readSettings(m_dir.path()).tellsConflicts);
         writeConfig("[cf]\ncf=1;\nscope=plant;\nbudget=twenty;\n[db]\nurl=service=zantrel;\n");
         scan = settings::readScanSettings();
         QCOMPARE(scan.budgetMs, 150);

@@ -9,7 +9,7 @@
 // One box delivered as a station's own sender delivers it, from an outbox of its own:
 // rows as listed, at a place and time of the caller's choice.
 inline PlantSender::Report deliverBox(const QString &url, const QString &station, int firstRow, const QDateTime &writtenAt,
-                                      const std::vector<BoxRow> &rows, bool recordConflicts = false)
+                                      const std::vector<BoxRow> &rows)
 {
     Outbox::Entry e;
     e.id = QUuid::createUuid();
@@ -22,6 +22,5 @@ inline PlantSender::Report deliverBox(const QString &url, const QString &station
     Outbox outbox(folder.path());
     outbox.add(e);
     PlantSender sender(url, station, outbox);
-    sender.recordConflicts(recordConflicts);
     return sender.deliver();
 }
