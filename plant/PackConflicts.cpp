@@ -36,22 +36,43 @@ void recordOf(database::Connection &db, int schemaVersion, const QString &boxId,
     lockPacks(db, schemaVersion, boxId);
     const bool byIdentity = schemaVersion >= plantschema::kGs1Version;
     // Another box holds the pack: as packed, or, once boxes change, where it is now.
-    // Where packs are now is a union the planner cannot join into: asked pack by pack
-    // (OFFSET 0 keeps the subquery whole), or every pack of the record would be read.
-    const QString elsewhere =
-        byIdentity ? QStringLiteral("CROSS JOIN LATERAL (SELECT n.box_id FROM zantrel.packs_now n"
-                                    " WHERE (r.gtin IS NULL AND n.barcode = r.text) OR (n.gtin = r.gtin AND n.serial = r.serial) OFFSET 0) o")
-        : schemaVersion >= plantschema::kReworkVersion
-            ? QStringLiteral("CROSS JOIN LATERAL (SELECT n.box_id FROM zantrel.packs_now n WHERE n.barcode = r.text OFFSET 0) o")
-            : QStringLiteral("JOIN zantrel.box_rows o ON o.kind = {pack} AND o.text = r.text");
-    const auto rows = db.run(rowkind::named(
-        QStringLiteral("WITH found AS (INSERT INTO zantrel.pack_conflicts (barcode, box_id, earlier_box)"
-                       "   SELECT DISTINCT r.text, r.box_id, o.box_id FROM zantrel.box_rows r ")
-            + elsewhere
-            + QStringLiteral("   WHERE r.box_id = $1 AND r.kind = {pack} AND o.box_id <> r.box_id ON CONFLICT DO NOTHING RETURNING barcode, earlier_box)"
-                       " SELECT f.barcode, b.station, b.outer_label, to_char(b.written_at, 'YYYY-MM-DD HH24:MI:SS'), f.earlier_box"
-                       " FROM found f JOIN zantrel.boxes b ON b.box_id = f.earlier_box ORDER BY f.barcode, b.written_at")),
-        {boxId});
+    QString candidates;
+    if (byIdentity) {
+        // Every delivery asks this of each of its packs, and almost none is anywhere else:
+        // each pack is looked up in the indexes of packed rows and put-ins by its key
+        // (one arm per key, so that each arm has its index), and only a box found there
+        // is asked whether it holds the pack now.
+        candidates = QStringLiteral(
+            "WITH mine AS (SELECT r.text, r.gtin, r.serial FROM zantrel.box_rows r WHERE r.box_id = $1 AND r.kind = {pack}),"
+            " cand AS (SELECT m.text, m.gtin, m.serial, o.box_id FROM mine m JOIN zantrel.box_rows o"
+            "            ON m.gtin IS NULL AND o.kind = {pack} AND o.text = m.text"
+            "          UNION SELECT m.text, m.gtin, m.serial, o.box_id FROM mine m JOIN zantrel.box_rows o"
+            "            ON o.kind = {pack} AND o.gtin = m.gtin AND o.serial = m.serial"
+            "          UNION SELECT m.text, m.gtin, m.serial, c.box_id FROM mine m JOIN zantrel.box_changes c"
+            "            ON m.gtin IS NULL AND c.barcode = m.text AND c.kind = 'put-in'"
+            "          UNION SELECT m.text, m.gtin, m.serial, c.box_id FROM mine m JOIN zantrel.box_changes c"
+            "            ON c.gtin = m.gtin AND c.serial = m.serial AND c.kind = 'put-in'),"
+            " found AS (INSERT INTO zantrel.pack_conflicts (barcode, box_id, earlier_box)"
+            "   SELECT DISTINCT c.text, $1::uuid, c.box_id FROM cand c"
+            "   WHERE c.box_id <> $1::uuid AND zantrel.pack_in_box(c.box_id, c.text, c.gtin, c.serial)"
+            "   ON CONFLICT DO NOTHING RETURNING barcode, earlier_box)");
+    } else {
+        // Where packs are now is a union the planner cannot join into: asked pack by pack
+        // (OFFSET 0 keeps the subquery whole), or every pack of the record would be read.
+        const QString elsewhere =
+            schemaVersion >= plantschema::kReworkVersion
+                ? QStringLiteral("CROSS JOIN LATERAL (SELECT n.box_id FROM zantrel.packs_now n WHERE n.barcode = r.text OFFSET 0) o")
+                : QStringLiteral("JOIN zantrel.box_rows o ON o.kind = {pack} AND o.text = r.text");
+        candidates = QStringLiteral("WITH found AS (INSERT INTO zantrel.pack_conflicts (barcode, box_id, earlier_box)"
+                                    "   SELECT DISTINCT r.text, r.box_id, o.box_id FROM zantrel.box_rows r ")
+                     + elsewhere
+                     + QStringLiteral("   WHERE r.box_id = $1 AND r.kind = {pack} AND o.box_id <> r.box_id ON CONFLICT DO NOTHING"
+                                      " RETURNING barcode, earlier_box)");
+    }
+    const auto rows = db.run(rowkind::named(candidates
+                                            + QStringLiteral(" SELECT f.barcode, b.station, b.outer_label, to_char(b.written_at, 'YYYY-MM-DD HH24:MI:SS'), f.earlier_box"
+                                                             " FROM found f JOIN zantrel.boxes b ON b.box_id = f.earlier_box ORDER BY f.barcode, b.written_at")),
+                             {boxId});
     for (const database::Row &row : rows)
         found.push_back({row[0].value_or(QString()), outer, row[1].value_or(QString()), row[2].value_or(QString()),
                          row[3].value_or(QString()), conflictKey(boxId, row[0].value_or(QString()), row[4].value_or(QString()))});

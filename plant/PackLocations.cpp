@@ -34,7 +34,7 @@ std::vector<Location> read(const std::vector<database::Row> &rows)
 std::vector<Location> byBarcode(database::Connection &db, const QString &barcode)
 {
     // A GS1 pack written in human-readable form is found however its box spelled it.
-    const Pack pack = gs1rules::listedPack(barcode, QDate::currentDate());
+    const Pack pack = gs1rules::packTyped(barcode, QDate::currentDate());
     if (pack.isGs1() && plantschema::installedVersion(db) >= plantschema::kGs1Version)
         return read(db.run(QStringLiteral("SELECT workbook, sheet_row, outer_label, coalesce(middle_label, ''), barcode, station,"
                                           "       extract(epoch FROM written_at)::bigint"

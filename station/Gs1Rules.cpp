@@ -59,6 +59,15 @@ Pack listedPack(const QString &text, const QDate &day)
     return Pack(read.read->elements, text);
 }
 
+Pack packTyped(const QString &text, const QDate &day)
+{
+    // A lookup asks where a pack is, not whether it may be packed: its pairs go unchecked.
+    const gs1::ScanRead read = gs1::readScan(text, day, gs1::Pairs::Unchecked);
+    if (!read.read || !read.read->value(kGtin) || !read.read->value(kSerial))
+        return Pack(text);
+    return Pack(read.read->elements);
+}
+
 bool isOtherKind(PackFault fault)
 {
     return fault == PackFault::OtherProduct || fault == PackFault::OtherLot || fault == PackFault::OtherExpiry;

@@ -44,6 +44,10 @@ inline Pack packOf(const gs1::ElementString &scan)
 // its product and serial, in the human-readable or the bracketed form (day: the day
 // it was written, for the century of its dates), else a pack known by its text.
 Pack listedPack(const QString &text, const QDate &day);
+// A pack as a person types or scans it into a lookup: read with the station's reader
+// in any form (a scanner's symbology identifier, GS-led, plain or human-readable), a
+// GS1 pack when it names a product and serial, else a pack known by its text.
+Pack packTyped(const QString &text, const QDate &day);
 
 // Why a pack may not go into the box; its values in this order:
 enum class PackFault {

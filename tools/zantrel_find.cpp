@@ -20,6 +20,7 @@
 #include "station/DayWorkbooks.h"
 #include "plant/PackLocations.h"
 #include "plant/Recall.h"
+#include "station/Gs1Rules.h"
 #include "station/PackSearch.h"
 
 #include <QCoreApplication>
@@ -154,9 +155,17 @@ int main(int argc, char **argv)
     clock.start();
     bool progressShown = false;
     int skipped = 0;
+    // A pack is asked for by its identity, as the station keys it: a GS1 pack by its
+    // product and serial, however it was scanned or typed here.
+    const QDate today = QDate::currentDate();
+    QSet<QString> wanted;
+    for (const QString &b : barcodes)
+        wanted.insert(gs1rules::packTyped(b, today).identity());
     const auto found = packsearch::search(
         files,
-        [&](const packsearch::Listed &p) { return box.isEmpty() ? barcodes.contains(p.pack.text()) : p.outerLabel == box; },
+        [&](const packsearch::Listed &p) {
+            return box.isEmpty() ? wanted.contains(gs1rules::listedPack(p.pack.text(), today).identity()) : p.outerLabel == box;
+        },
         [&](const QString &, const QString &why) {
             ++skipped; // the reason names the file
             std::fprintf(stderr, "zantrel-find：警告：%s。已跳过。\n", local(why).constData());

@@ -150,6 +150,9 @@ private slots:
         QCOMPARE(plantdb::one(*db, "SELECT string_agg(outer_label || ':' || lot, ',') FROM zantrel.pack_locations"
                                    " WHERE gtin = '09501101530003' AND serial = 'B1'"),
                  QStringLiteral("W011:L24"));
+        // Looked up as scanned, with the scanner's symbology identifier: that pack, there.
+        const ToolRun found = ToolRun::of("zantrel-find", {"--db", url("postgres"), "]d2" "0109501101530003" "21B1" + kGs + "10L24"});
+        QVERIFY2(found.status == 0 && found.out.count('\n') == 1 && found.out.contains("W011"), qPrintable(found.out + found.errors));
     }
 
     // Rework reads a pack as the station reads a scan, and puts into a box only what the
@@ -438,6 +441,9 @@ private slots:
                                          QStringLiteral("补打"), QStringLiteral("中箱：Z1、Z2\n")})
                 QVERIFY2(words.contains(shown), qPrintable(shown + " in " + words));
         };
+        // zantrel-find in the workbooks knows a pack however it is scanned.
+        const ToolRun found = ToolRun::of("zantrel-find", {"--folder", folder.path(), "]d2" "0109501101530003" "21R2" + kGs + "17270600" "10L24"});
+        QVERIFY2(found.status == 0 && found.out.count('\n') == 1 && found.out.contains(sscc), qPrintable(found.out + found.errors));
         check(reprint({"--db", url(QStringLiteral("line3"))}, {}), 3);
         check(reprint({}, {}), 4); // a station without a record: its workbook is all there is
         check(reprint({}, "[db]\nurl=" + url(QStringLiteral("line3")).toUtf8() + ";\nstation=line3-a;\n"), 3);
