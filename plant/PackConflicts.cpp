@@ -25,7 +25,7 @@ void lockPacks(database::Connection &db, int schemaVersion, const QString &boxId
     // A GS1 pack's lock is its GTIN and serial's, as rework takes it.
     const QString key = schemaVersion >= plantschema::kGs1Version ? QStringLiteral("zantrel.pack_key(text, gtin, serial)")
                                                                   : QStringLiteral("text");
-    db.run(rowkind::named(QStringLiteral("SELECT pg_advisory_xact_lock(h) FROM (SELECT DISTINCT hashtextextended(%1, 7401) AS h"
+    db.runOften(rowkind::named(QStringLiteral("SELECT pg_advisory_xact_lock(h) FROM (SELECT DISTINCT hashtextextended(%1, 7401) AS h"
                                             " FROM zantrel.box_rows WHERE box_id = $1 AND kind = {pack} ORDER BY h) s").arg(key)),
               {boxId});
     deliverysteps::step();
@@ -69,10 +69,10 @@ void recordOf(database::Connection &db, int schemaVersion, const QString &boxId,
                      + QStringLiteral("   WHERE r.box_id = $1 AND r.kind = {pack} AND o.box_id <> r.box_id ON CONFLICT DO NOTHING"
                                       " RETURNING barcode, earlier_box)");
     }
-    const auto rows = db.run(rowkind::named(candidates
-                                            + QStringLiteral(" SELECT f.barcode, b.station, b.outer_label, to_char(b.written_at, 'YYYY-MM-DD HH24:MI:SS'), f.earlier_box"
-                                                             " FROM found f JOIN zantrel.boxes b ON b.box_id = f.earlier_box ORDER BY f.barcode, b.written_at")),
-                             {boxId});
+    const auto rows = db.runOften(rowkind::named(candidates
+                                                 + QStringLiteral(" SELECT f.barcode, b.station, b.outer_label, to_char(b.written_at, 'YYYY-MM-DD HH24:MI:SS'), f.earlier_box"
+                                                                  " FROM found f JOIN zantrel.boxes b ON b.box_id = f.earlier_box ORDER BY f.barcode, b.written_at")),
+                                  {boxId});
     for (const database::Row &row : rows)
         found.push_back({row[0].value_or(QString()), outer, row[1].value_or(QString()), row[2].value_or(QString()),
                          row[3].value_or(QString()), conflictKey(boxId, row[0].value_or(QString()), row[4].value_or(QString()))});

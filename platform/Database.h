@@ -27,6 +27,10 @@ public:
     // A statement with $1, $2 … standing for the parameters, which are sent apart
     // from it: no value is ever pasted into SQL text.
     virtual std::vector<Row> run(const QString &sql, const QStringList &parameters = {}) = 0;
+    // The same, for a statement this connection runs over and over (every delivery):
+    // prepared on the server at its first use and kept there with its plan, so that it
+    // is not planned again each time.
+    virtual std::vector<Row> runOften(const QString &sql, const QStringList &parameters = {}) = 0;
     // Several statements without parameters, as one string (a migration file).
     virtual void runScript(const QString &sql) = 0;
 };

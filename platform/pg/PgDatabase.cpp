@@ -6,6 +6,7 @@
 #include <QDateTime>
 #include <QSet>
 #include <cerrno>
+#include <map>
 #include <libpq-fe.h>
 #include <poll.h>
 
@@ -61,18 +62,38 @@ public:
 
     std::vector<Row> run(const QString &sql, const QStringList &parameters) override
     {
-        std::vector<QByteArray> values;
-        values.reserve(size_t(parameters.size()));
-        std::vector<const char *> pointers;
-        for (const QString &p : parameters) {
-            values.push_back(p.toUtf8());
-            pointers.push_back(p.isNull() ? nullptr : values.back().constData());
-        }
+        const Values values(parameters);
         const QByteArray text = sql.toUtf8();
         usable();
         if (!m_answerSeconds)
-            return rowsOf(PQexecParams(m_conn, text.constData(), int(pointers.size()), nullptr, pointers.data(), nullptr, nullptr, 0));
-        if (!PQsendQueryParams(m_conn, text.constData(), int(pointers.size()), nullptr, pointers.data(), nullptr, nullptr, 0))
+            return rowsOf(PQexecParams(m_conn, text.constData(), values.count(), nullptr, values.pointers(), nullptr, nullptr, 0));
+        if (!PQsendQueryParams(m_conn, text.constData(), values.count(), nullptr, values.pointers(), nullptr, nullptr, 0))
+            fail(QStringLiteral("数据库语句无法发送"), PQerrorMessage(m_conn));
+        return awaitResults();
+    }
+
+    std::vector<Row> runOften(const QString &sql, const QStringList &parameters) override
+    {
+        const Values values(parameters);
+        const QByteArray text = sql.toUtf8();
+        usable();
+        auto known = m_prepared.find(text);
+        if (known == m_prepared.end()) {
+            // A statement prepared outside the protocol's transactions stays when one rolls back.
+            const QByteArray name = "zantrel_" + QByteArray::number(m_prepared.size() + 1);
+            if (!m_answerSeconds) {
+                rowsOf(PQprepare(m_conn, name.constData(), text.constData(), values.count(), nullptr));
+            } else {
+                if (!PQsendPrepare(m_conn, name.constData(), text.constData(), values.count(), nullptr))
+                    fail(QStringLiteral("数据库语句无法发送"), PQerrorMessage(m_conn));
+                awaitResults();
+            }
+            known = m_prepared.emplace(text, name).first;
+        }
+        const char *name = known->second.constData();
+        if (!m_answerSeconds)
+            return rowsOf(PQexecPrepared(m_conn, name, values.count(), values.pointers(), nullptr, nullptr, 0));
+        if (!PQsendQueryPrepared(m_conn, name, values.count(), values.pointers(), nullptr, nullptr, 0))
             fail(QStringLiteral("数据库语句无法发送"), PQerrorMessage(m_conn));
         return awaitResults();
     }
@@ -91,6 +112,26 @@ public:
     }
 
 private:
+    // Parameters as libpq takes them: UTF-8, a null QString as SQL NULL.
+    class Values
+    {
+    public:
+        explicit Values(const QStringList &parameters)
+        {
+            m_bytes.reserve(size_t(parameters.size()));
+            for (const QString &p : parameters) {
+                m_bytes.push_back(p.toUtf8());
+                m_pointers.push_back(p.isNull() ? nullptr : m_bytes.back().constData());
+            }
+        }
+        int count() const { return int(m_pointers.size()); }
+        const char *const *pointers() const { return m_pointers.data(); }
+
+    private:
+        std::vector<QByteArray> m_bytes;
+        std::vector<const char *> m_pointers;
+    };
+
     void usable()
     {
         if (!m_conn)
@@ -159,6 +200,7 @@ private:
 
     PGconn *m_conn;
     int m_answerSeconds;
+    std::map<QByteArray, QByteArray> m_prepared; // statement text -> its name on the server
 };
 
 } // namespace
