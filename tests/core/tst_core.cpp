@@ -1,8 +1,10 @@
 #include "core/Checked.h"
+#include "core/Gs1.h"
 #include "core/RuntimeError.h"
 #include "core/TextNumber.h"
 
 #include <QTest>
+#include <cmath>
 
 class TestCore : public QObject
 {
@@ -105,6 +107,32 @@ private slots:
             QCOMPARE(prefixed.number(), e.number());
             QCOMPARE(prefixed.source(), e.source());
             QCOMPARE(prefixed.description(), QStringLiteral("[x]") + e.description());
+        }
+    }
+
+    void gs1Keys()
+    {
+        // Known keys: an SSCC of GS1's examples and a GTIN-13.
+        QCOMPARE(gs1::checkDigit(QStringLiteral("10614141123456789")), 7);
+        QCOMPARE(gs1::checkDigit(QStringLiteral("629104150021")), 3);
+        QCOMPARE(gs1::checkDigit(QStringLiteral("12a")), -1);
+        QVERIFY(gs1::isSscc(QStringLiteral("106141411234567897")));
+        QVERIFY(!gs1::isSscc(QStringLiteral("106141411234567890")));
+        QCOMPARE(gs1::sscc(QStringLiteral("10614141"), 123456789), std::optional<QString>(QStringLiteral("106141411234567897")));
+        QCOMPARE(gs1::sscc(QStringLiteral("1061414"), 12).value_or(QString()), QStringLiteral("10614140000000012") + QString::number(gs1::checkDigit(QStringLiteral("10614140000000012"))));
+        QVERIFY(!gs1::sscc(QStringLiteral("1234567890123"), 12345)); // four digits left
+        for (const char *bad : {"123456", "12345678901234", "12a4567", ""})
+            QVERIFY2(!gs1::isSsccPrefix(QLatin1String(bad)), bad);
+
+        // An SSCC's serial never runs past the digits its prefix leaves: the largest of
+        // every prefix length is valid, the next is none.
+        const QString digits = QStringLiteral("1234567890123");
+        for (int length = 7; length <= 13; ++length) {
+            const QString prefix = digits.left(length);
+            const qint64 largest = qint64(std::pow(10.0, 17 - length)) - 1;
+            const std::optional<QString> last = gs1::sscc(prefix, largest);
+            QVERIFY2(last && gs1::isSscc(*last) && last->startsWith(prefix + QString(17 - length, QLatin1Char('9'))), qPrintable(prefix));
+            QVERIFY2(!gs1::sscc(prefix, largest + 1), qPrintable(prefix));
         }
     }
 };

@@ -20,7 +20,6 @@
 #include "station/Box.h"
 #include "station/DailyWorkbookExport.h"
 #include "station/DayWorkbooks.h"
-#include "station/PackSearch.h"
 #include "station/ScanSession.h"
 #include "ui/scan/frm_SCAN.h"
 #include "station/BoxExport.h"
@@ -28,7 +27,6 @@
 #include <cups/cups.h>
 
 #include <QJsonDocument>
-#include <cmath>
 #include <QScopeGuard>
 #include <QLabel>
 #include <QRandomGenerator>
@@ -133,83 +131,6 @@ private slots:
         const QString why = m_cups.start();
         QVERIFY2(why.isEmpty(), qPrintable(why));
         QCOMPARE(m_cups.addQueue(QStringLiteral("labels")), QString());
-    }
-
-    void gs1Numbers()
-    {
-        // Known keys: an SSCC of GS1's examples and a GTIN-13.
-        QCOMPARE(gs1::checkDigit(QStringLiteral("10614141123456789")), 7);
-        QCOMPARE(gs1::checkDigit(QStringLiteral("629104150021")), 3);
-        QCOMPARE(gs1::checkDigit(QStringLiteral("12a")), -1);
-        QVERIFY(gs1::isSscc(QStringLiteral("106141411234567897")));
-        QVERIFY(!gs1::isSscc(QStringLiteral("106141411234567890")));
-        QCOMPARE(gs1::sscc(QStringLiteral("10614141"), 123456789), std::optional<QString>(QStringLiteral("106141411234567897")));
-        QCOMPARE(gs1::sscc(QStringLiteral("1061414"), 12).value_or(QString()), QStringLiteral("10614140000000012") + QString::number(gs1::checkDigit(QStringLiteral("10614140000000012"))));
-        QVERIFY(!gs1::sscc(QStringLiteral("1234567890123"), 12345)); // four digits left
-        for (const char *bad : {"123456", "12345678901234", "12a4567", ""})
-            QVERIFY2(!gs1::isSsccPrefix(QLatin1String(bad)), bad);
-
-        // Start's check names the field; an outer label then is the SSCC.
-        PackingState job;
-        job.bSscc = true;
-        job.sOuterPrefix = QStringLiteral("10614141");
-        QCOMPARE(job.ssccProblem(123456789), QString());
-        QCOMPARE(job.outerLabelFor(123456789), QStringLiteral("106141411234567897"));
-        job.sOuterSuffix = QStringLiteral("X");
-        QVERIFY(job.ssccProblem(1).contains(QStringLiteral("外箱后缀")));
-        job.sOuterSuffix.clear();
-        job.sOuterPrefix = QStringLiteral("W0");
-        QVERIFY(job.ssccProblem(1).contains(QStringLiteral("外箱前缀")));
-        job.sOuterPrefix = QStringLiteral("1234567890123");
-        QVERIFY(job.ssccProblem(100000).contains(QStringLiteral("外箱序号")));
-        job.bSscc = false;
-        QCOMPARE(job.ssccProblem(100000), QString());
-    }
-
-    // An SSCC's serial never runs past the digits its prefix leaves: the largest of
-    // every prefix length is valid, the next is none, and the intake refuses to open
-    // a box whose SSCC would not fit (it would repeat another box's, or misread).
-    void ssccsNeverRepeat()
-    {
-        const QString digits = QStringLiteral("1234567890123");
-        for (int length = 7; length <= 13; ++length) {
-            const QString prefix = digits.left(length);
-            const qint64 largest = qint64(std::pow(10.0, 17 - length)) - 1;
-            const std::optional<QString> last = gs1::sscc(prefix, largest);
-            QVERIFY2(last && gs1::isSscc(*last) && last->startsWith(prefix + QString(17 - length, QLatin1Char('9'))), qPrintable(prefix));
-            QVERIFY2(!gs1::sscc(prefix, largest + 1), qPrintable(prefix));
-        }
-
-        QTemporaryDir folder;
-        program::setFolder(folder.path());
-        xls::NativeWorkbookFile file;
-        DailyWorkbookExport daily(file);
-        PackingState state;
-        journalscript::setUp(state);
-        state.iPerMiddle = 1;
-        state.iPerOuter = 1;
-        state.bSscc = true;
-        state.sOuterPrefix = digits;
-        state.sOuterSuffix.clear();
-        state.lOuterNo = 9999;
-        state.buildLabels();
-        Box box;
-        RecordingMessages messages;
-        RecordingSounds sounds;
-        BarcodeIntake intake(state, box, messages, daily, sounds);
-        intake.receive(QStringLiteral("P00001\r\n"));
-        QCOMPARE(messages.texts, QStringList());
-        QCOMPARE(state.lOuterNo, 10000);
-        intake.receive(QStringLiteral("P00002\r\n"));
-        QCOMPARE(messages.texts.size(), 1);
-        QVERIFY2(messages.texts[0].startsWith(BarcodeIntake::kSsccUsedUp) && messages.texts[0].contains(QStringLiteral("只留 4 位序号")),
-                 qPrintable(messages.texts[0]));
-        QCOMPARE(box.iInnerCount(), 0);
-        QCOMPARE(state.lOuterNo, 10000);
-        const auto packs = packsearch::search(dayworkbooks::filesFolder(folder.path()), [](const packsearch::Listed &) { return true; }, {});
-        QCOMPARE(int(packs.size()), 1);
-        QCOMPARE(packs[0].outerLabel, *gs1::sscc(digits, 9999));
-        QVERIFY(state.outerLabelFor(10000).size() != 18);
     }
 
     void aPrintedLabelScans()

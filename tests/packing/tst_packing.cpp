@@ -71,6 +71,25 @@ private slots:
         s.advanceOuter();
         QCOMPARE(s.lOuterNo, 0);
     }
+
+    void ssccLabels()
+    {
+        // Start's check names the field; an outer label then is the SSCC.
+        PackingState job;
+        job.bSscc = true;
+        job.sOuterPrefix = QStringLiteral("10614141");
+        QCOMPARE(job.ssccProblem(123456789), QString());
+        QCOMPARE(job.outerLabelFor(123456789), QStringLiteral("106141411234567897"));
+        job.sOuterSuffix = QStringLiteral("X");
+        QVERIFY(job.ssccProblem(1).contains(QStringLiteral("外箱后缀")));
+        job.sOuterSuffix.clear();
+        job.sOuterPrefix = QStringLiteral("W0");
+        QVERIFY(job.ssccProblem(1).contains(QStringLiteral("外箱前缀")));
+        job.sOuterPrefix = QStringLiteral("1234567890123");
+        QVERIFY(job.ssccProblem(100000).contains(QStringLiteral("外箱序号")));
+        job.bSscc = false;
+        QCOMPARE(job.ssccProblem(100000), QString());
+    }
 };
 
 QTEST_APPLESS_MAIN(TestPacking)

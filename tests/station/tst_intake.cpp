@@ -1,9 +1,17 @@
 #include "Fakes.h"
+#include "JournalScript.h"
 
 #include "packing/PackingState.h"
 #include "station/Box.h"
 #include "station/BarcodeIntake.h"
+#include "core/Gs1.h"
+#include "platform/ProgramEnvironment.h"
+#include "platform/xls/NativeWorkbookFile.h"
+#include "station/DailyWorkbookExport.h"
+#include "station/DayWorkbooks.h"
+#include "station/PackSearch.h"
 
+#include <QTemporaryDir>
 #include <QTest>
 #include <memory>
 
@@ -348,6 +356,43 @@ private slots:
         QVERIFY(!st.intake.exportPending());
     }
 
+
+    // The intake refuses to open a box whose SSCC would not fit (it would repeat
+    // another box's, or misread).
+    void anSsccThatNoLongerFitsOpensNoBox()
+    {
+        const QString digits = QStringLiteral("1234567890123");
+        QTemporaryDir folder;
+        program::setFolder(folder.path());
+        xls::NativeWorkbookFile file;
+        DailyWorkbookExport daily(file);
+        PackingState state;
+        journalscript::setUp(state);
+        state.iPerMiddle = 1;
+        state.iPerOuter = 1;
+        state.bSscc = true;
+        state.sOuterPrefix = digits;
+        state.sOuterSuffix.clear();
+        state.lOuterNo = 9999;
+        state.buildLabels();
+        Box box;
+        RecordingMessages messages;
+        RecordingSounds sounds;
+        BarcodeIntake intake(state, box, messages, daily, sounds);
+        intake.receive(QStringLiteral("P00001\r\n"));
+        QCOMPARE(messages.texts, QStringList());
+        QCOMPARE(state.lOuterNo, 10000);
+        intake.receive(QStringLiteral("P00002\r\n"));
+        QCOMPARE(messages.texts.size(), 1);
+        QVERIFY2(messages.texts[0].startsWith(BarcodeIntake::kSsccUsedUp) && messages.texts[0].contains(QStringLiteral("只留 4 位序号")),
+                 qPrintable(messages.texts[0]));
+        QCOMPARE(box.iInnerCount(), 0);
+        QCOMPARE(state.lOuterNo, 10000);
+        const auto packs = packsearch::search(dayworkbooks::filesFolder(folder.path()), [](const packsearch::Listed &) { return true; }, {});
+        QCOMPARE(int(packs.size()), 1);
+        QCOMPARE(packs[0].outerLabel, *gs1::sscc(digits, 9999));
+        QVERIFY(state.outerLabelFor(10000).size() != 18);
+    }
 };
 
 QTEST_MAIN(TestIntake)
