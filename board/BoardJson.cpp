@@ -1,9 +1,9 @@
 #include "board/BoardJson.h"
 
 #include "board/HourChart.h"
+#include "plant/ChangeKinds.h"
 
 #include <QDateTime>
-#include <QHash>
 #include <QJsonArray>
 #include <QTimeZone>
 #include <algorithm>
@@ -236,15 +236,10 @@ QJsonObject snapshotJson(const Snapshot *last, const Freshness &f, qint64 now, c
 
 QJsonObject lookupJson(const QString &query, const std::vector<packlocations::Location> &found, const std::vector<HistoryEntry> &history)
 {
-    static const QHash<QString, QString> events{{QStringLiteral("packed"), QStringLiteral("装箱")},
-                                                {QStringLiteral("take-out"), QStringLiteral("取出")},
-                                                {QStringLiteral("put-in"), QStringLiteral("放入")},
-                                                {QStringLiteral("void"), QStringLiteral("整箱作废")},
-                                                {QStringLiteral("restore"), QStringLiteral("整箱恢复")}};
     QJsonArray story;
     for (const HistoryEntry &h : history)
         story.append(QJsonObject{
-            {QStringLiteral("event"), events.value(h.event, h.event)},
+            {QStringLiteral("event"), changekind::shown(h.event)},
             {QStringLiteral("at"), QDateTime::fromSecsSinceEpoch(h.at).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))},
             {QStringLiteral("station"), h.station},
             {QStringLiteral("outerLabel"), h.outerLabel},

@@ -229,7 +229,7 @@ void BoardServer::rework(const http::Request &request, http::Done done)
 {
     QJsonParseError error;
     const QJsonDocument doc = QJsonDocument::fromJson(request.body, &error);
-    const std::optional<rework::Kind> kind = rework::kindNamed(doc.object().value(QStringLiteral("kind")).toString());
+    const std::optional<rework::Kind> kind = changekind::named(doc.object().value(QStringLiteral("kind")).toString());
     if (error.error != QJsonParseError::NoError || !doc.isObject() || !kind)
         return done(secured(problem(400, QStringLiteral("提交的内容无法识别"))));
     const QJsonObject o = doc.object();

@@ -1,5 +1,6 @@
 #include "plant/BoxContents.h"
 
+#include "plant/ChangeKinds.h"
 #include "plant/PlantSchema.h"
 #include "plant/RowKinds.h"
 #include "platform/Database.h"
@@ -45,13 +46,13 @@ Contents of(database::Connection &db, const QString &boxId, std::optional<qint64
     QHash<QString, size_t> at; // key -> index in box.packs
     std::vector<bool> gone;
     for (const database::Row &r : rows) {
-        const QString kind = text(r, 2);
+        const std::optional<changekind::Kind> kind = changekind::named(text(r, 2));
         if (text(r, 3).toInt() == 1) {
             box.middles << text(r, 4);
             continue;
         }
         const QString k = text(r, 6);
-        if (kind == QLatin1String("take-out")) {
+        if (kind == changekind::Kind::TakeOut) {
             if (const auto i = at.constFind(k); i != at.cend()) {
                 gone[*i] = true;
                 at.erase(i);

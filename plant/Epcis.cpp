@@ -1,6 +1,7 @@
 #include "plant/Epcis.h"
 
 #include "plant/BoxContents.h"
+#include "plant/ChangeKinds.h"
 #include "plant/PlantSchema.h"
 #include "plant/RowKinds.h"
 
@@ -230,7 +231,7 @@ std::pair<QString, QString> sharedLotAndExpiry(const std::vector<boxcontents::He
 // box's middle boxes and its own packs in one event, each middle box's packs in one each.
 void writeWholeBox(database::Connection &db, Writer &w, const database::Row &r, bool gs1)
 {
-    const bool restore = text(r, 1) == QLatin1String("restore");
+    const bool restore = changekind::named(text(r, 1)) == changekind::Kind::Restore;
     const QString boxId = text(r, 2), key = QStringLiteral("change:%1:%2").arg(text(r, 9), text(r, 0));
     const qint64 at = text(r, 7).toLongLong();
     const QString station = text(r, 3), action = restore ? QStringLiteral("ADD") : QStringLiteral("DELETE");
@@ -288,8 +289,8 @@ void writeChanges(database::Connection &db, Writer &w, const QStringList &range,
                            "   AND ($3 = '' OR b.station = $3)"
                            " ORDER BY c.changed_at, c.change_id").arg(fields)),
             range, [&](const database::Row &r) {
-                const QString kind = text(r, 1);
-                if (kind != QLatin1String("take-out") && kind != QLatin1String("put-in")) {
+                const std::optional<changekind::Kind> kind = changekind::named(text(r, 1));
+                if (!kind || !changekind::ofOnePack(*kind)) {
                     writeWholeBox(db, w, r, gs1);
                     return;
                 }
@@ -300,7 +301,7 @@ void writeChanges(database::Connection &db, Writer &w, const QStringList &range,
                 const qint64 at = text(r, 7).toLongLong();
                 const QString boxId = text(r, 2);
                 const QString parent = text(r, 6).isEmpty() ? w.outer(text(r, 4)) : w.middle(boxId, text(r, 6));
-                const bool putIn = kind == QLatin1String("put-in");
+                const bool putIn = *kind == changekind::Kind::PutIn;
                 if (putIn && database::isTrue(r[8]))
                     w.event(key + QStringLiteral(":middle"), at, QStringLiteral("ADD"), w.outer(text(r, 4)), {parent}, text(r, 3), true);
                 w.event(key, at, putIn ? QStringLiteral("ADD") : QStringLiteral("DELETE"), parent,

@@ -26,10 +26,13 @@
 //   outer W001
 //   middle Z001
 //   pack A00001
+//   pack (01)09501101530003(21)7A1B2C
+//   gs1 01 09501101530003 21 7A1B2C
 //   end
 //
-// The id is made when the box enters the outbox; the plant record stores a box once
-// whatever how often it is delivered. Safe to use from the window's thread and the
+// A GS1 pack's row is followed by its fields, AI and data by turns. The id is the
+// box's own, given once when it is written; the plant record stores a box once
+// however often it is delivered. Safe to use from the window's thread and the
 // sender's at once.
 class Outbox
 {

@@ -25,21 +25,6 @@ const QString kSource = QStringLiteral("Rework");
     throw RuntimeError(number, kSource, why, RuntimeError::Kind::Database);
 }
 
-QString word(Kind k)
-{
-    switch (k) {
-    case Kind::TakeOut:
-        return QStringLiteral("take-out");
-    case Kind::PutIn:
-        return QStringLiteral("put-in");
-    case Kind::Void:
-        return QStringLiteral("void");
-    case Kind::Restore:
-        break;
-    }
-    return QStringLiteral("restore");
-}
-
 // The box the change names: by id, or by its outer label (and station).
 QString boxOf(database::Connection &db, const Change &c)
 {
@@ -161,17 +146,9 @@ QStringList reasons()
     return {QStringLiteral("抽样"), QStringLiteral("损坏更换"), QStringLiteral("重新装箱"), QStringLiteral("重复包裁定"), QStringLiteral("其他")};
 }
 
-std::optional<Kind> kindNamed(const QString &w)
-{
-    for (Kind k : {Kind::TakeOut, Kind::PutIn, Kind::Void, Kind::Restore})
-        if (word(k) == w)
-            return k;
-    return std::nullopt;
-}
-
 qint64 record(database::Connection &db, const Change &c)
 {
-    const bool pack = c.kind == Kind::TakeOut || c.kind == Kind::PutIn;
+    const bool pack = changekind::ofOnePack(c.kind);
     for (const QString *typed : {&c.box, &c.station, &c.barcode, &c.middle, &c.person, &c.note})
         if (characters::holdsNul(*typed)) // the server would be sent the text up to it: refused, never cut short
             refuse(RuntimeError::ChangeRefused, QStringLiteral("外箱号、条码、姓名和说明中不能含有空字符（U+0000）"));
@@ -200,7 +177,7 @@ qint64 record(database::Connection &db, const Change &c)
                 refuse(RuntimeError::ChangeRefused, QStringLiteral("--new-middle 须与 --middle 同用"));
             db.run(QStringLiteral("SELECT set_config('zantrel.new_middle', $1, true)"), {c.middle});
         }
-        QStringList values{word(c.kind), box, barcode.isNull() ? QStringLiteral("") : barcode,
+        QStringList values{changekind::word(c.kind), box, barcode.isNull() ? QStringLiteral("") : barcode,
                            c.middle.isNull() ? QStringLiteral("") : c.middle, c.person.trimmed(), c.reason, c.note};
         for (const QString &ai : {gs1::ai::kGtin, gs1::ai::kSerial, gs1::ai::kLot, gs1::ai::kExpiry})
             values << named.value(ai).value_or(QString());

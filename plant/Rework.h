@@ -1,5 +1,7 @@
 #pragma once
 
+#include "plant/ChangeKinds.h"
+
 #include <QString>
 #include <QStringList>
 #include <optional>
@@ -13,7 +15,7 @@ class Connection;
 // keeps who and when, the person's name and the reason are given here.
 namespace rework {
 
-enum class Kind { TakeOut, PutIn, Void, Restore };
+using Kind = changekind::Kind;
 
 struct Change
 {
@@ -30,8 +32,6 @@ struct Change
 
 // 抽样 / 损坏更换 / 重新装箱 / 重复包裁定 / 其他
 QStringList reasons();
-// "take-out" … as the command line and the record spell them; nothing for another word.
-std::optional<Kind> kindNamed(const QString &word);
 
 // The change's id. A pack is read as a station reads its scan, and a put-in holds to
 // the station's rules: into a GS1 box only a GS1 pack of its product, lot and expiry.

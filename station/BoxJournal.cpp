@@ -29,7 +29,8 @@ QByteArray exportLine(const QString &folder, const ExportTarget &target)
     return linecodec::line(kExport, {QByteArray::number(target.firstRow), target.boxId.toByteArray(QUuid::WithoutBraces), escaped(relative)});
 }
 
-// "export ROW [ID] PATH": the id came with the plant record; a path never reads as one.
+// "export ROW [ID] PATH": the box's id, in journals written since boxes have one; a
+// path never reads as one.
 constexpr qsizetype kIdLength = 36;
 
 std::optional<ExportTarget> exportFrom(const QString &folder, const QByteArray &rest)

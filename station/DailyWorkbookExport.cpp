@@ -64,7 +64,7 @@ ExportReceipt DailyWorkbookExport::exportBox(const Box &box, const BeforeReplace
         }
         appendRows(box, lastUsed);
         if (beforeReplace)
-            beforeReplace({path, lastUsed + 1, QUuid()}); // the journal gives the box its id
+            beforeReplace({path, lastUsed + 1, QUuid()}); // the box gives itself its id
         xlBook.replaceFile();
         receipt.workbook = path;
         receipt.firstRow = lastUsed + 1;

@@ -1,39 +1,28 @@
-// zantrel-db: the plant record's schema, made and shown from the command line.
+// zantrel-db: the plant record's schema, made and shown from the command line. Each
+// command's arguments are written once, in usage() below; what the commands do:
 //
-//   zantrel-db init URL        creates or updates the schema zantrel and the group roles
-//                              zantrel_station and zantrel_reader; run again, it changes nothing
-//   zantrel-db status URL      every station: boxes today, the last box and its time, when
-//                              it was last heard from
-//   zantrel-db conflicts URL   the packs found in two boxes that nobody has decided on yet
-//   zantrel-db station add NAME LOGIN URL
-//                              the station NAME belongs to LOGIN: only that login may add its
-//                              boxes, its state and its conflicts
-//   zantrel-db backfill URL --folder DIR [--station S]
-//                              brings the record level with a station's workbooks: every box
-//                              of DIR/files/yyyymmdd*.xls that the record lacks for station S
-//                              (default: as the station in DIR calls itself) is recorded
-//
-//   zantrel-db rework URL take-out|put-in BOX BARCODE --by NAME --reason R [--note TEXT] [--station S]
-//                              [--middle Z [--new-middle]]
-//   zantrel-db rework URL void|restore BOX --by NAME --reason R [--note TEXT] [--station S]
-//                              a change to a recorded box, by a login in zantrel_rework; BOX is
-//                              an outer label (with --station where several stations used it)
-//                              or a box id; R is 抽样, 损坏更换, 重新装箱, 重复包裁定 or 其他;
-//                              prints the change's id
-//   zantrel-db epcis URL --from TIME --to TIME --id-base URI [--station S] [--company-prefix-digits N]
-//                    [--gcp PREFIX]... [--gcp-table FILE] | [--gcp-length N]  [--dl-base URI]
-//                              the boxes written and the changes made in [from, to) as one EPCIS 2.0
-//                              JSON-LD document on stdout; TIME as 2026-12-08 or 2026-12-08T06:00[+08:00]
-//   zantrel-db company init URL
-//                              makes the database at URL a company's: the records of several
-//                              plants, received by PostgreSQL's logical replication
-//   zantrel-db company add-plant COMPANY_URL PLANT_NAME PLANT_URL
-//                              the company database follows the plant record at PLANT_URL (as the
-//                              company's server reaches it; wal_level = logical there), under
-//                              PLANT_NAME; as a superuser of the company's server
-//   zantrel-db company drop-plant COMPANY_URL PLANT_NAME
-//                              the company stops following that plant and forgets its rows (added
-//                              again, it is copied whole: after the plant's own failover)
+//   init              creates or updates the schema zantrel and the group roles
+//                     zantrel_station and zantrel_reader; run again, it changes nothing
+//   status            every station: boxes today, the last box and its time, when it was
+//                     last heard from
+//   conflicts         the packs found in two boxes that nobody has decided on yet
+//   station add       the station NAME belongs to LOGIN: only that login may add its boxes,
+//                     its state and its conflicts
+//   backfill          brings the record level with a station's workbooks: every box of
+//                     DIR/files/yyyymmdd*.xls that the record lacks for station S (default:
+//                     as the station in DIR calls itself) is recorded
+//   rework            a change to a recorded box, by a login in zantrel_rework; the box is an
+//                     outer label (with --station where several stations used it) or a box
+//                     id; prints the change's id
+//   epcis             the boxes written and the changes made in [from, to) as one EPCIS 2.0
+//                     JSON-LD document on stdout; a time as 2026-12-08 or 2026-12-08T06:00[+08:00]
+//   company init      makes the database at URL a company's: the records of several plants,
+//                     received by PostgreSQL's logical replication
+//   company add-plant the company database follows the plant record at PLANT_URL (as the
+//                     company's server reaches it; wal_level = logical there), under its
+//                     name; as a superuser of the company's server
+//   company drop-plant the company stops following that plant and forgets its rows (added
+//                     again, it is copied whole: after the plant's own failover)
 //
 // URL is a libpq connection string or URI (service=…, postgresql://…); passwords come
 // from libpq's password or service file. Exit status: 0 done, 2 an error (told on stderr).
@@ -168,7 +157,7 @@ int reworkCommand(const QStringList &args)
     // rework URL KIND BOX [BARCODE] --by … --reason … [--note …] [--station …] [--middle … [--new-middle]]
     if (args.size() < 4)
         return -1;
-    const std::optional<rework::Kind> kind = rework::kindNamed(args[2]);
+    const std::optional<rework::Kind> kind = changekind::named(args[2]);
     if (!kind)
         return -1;
     rework::Change c;
