@@ -3,24 +3,20 @@
 #include <QString>
 #include <cstdint>
 
-struct PackingState;
-
 // What an outer box is packed by: the sizes, the label texts and the digit counts
 // that the setup window gives. A box keeps the job it was started with, so that a
-// box taken up again after a restart goes on with its own labels.
+// box taken up again after a restart goes on with its own labels. The packing
+// state is a job with the run's numbers added (PackingState::job, takeJob).
 struct PackingJob
 {
-    int16_t perMiddle = 0;
-    int16_t perOuter = 0;
-    int16_t middleDigits = 0;
-    int16_t outerDigits = 0;
-    QString middlePrefix;
-    QString middleSuffix;
-    QString outerPrefix;
-    QString outerSuffix;
-
-    static PackingJob of(const PackingState &state);
-    void applyTo(PackingState &state) const;
+    int16_t iPerMiddle = 0;
+    int16_t iPerOuter = 0;
+    int16_t iMiddleDigits = 0;
+    int16_t iOuterDigits = 0;
+    QString sMiddlePrefix;
+    QString sMiddleSuffix;
+    QString sOuterPrefix;
+    QString sOuterSuffix;
 
     bool operator==(const PackingJob &other) const = default;
 };

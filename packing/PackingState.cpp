@@ -14,6 +14,12 @@ QString paddedNumber(int32_t number, int16_t width)
     return number < 0 ? QLatin1Char('-') + digits : digits;
 }
 
+void PackingState::takeJob(const PackingJob &job)
+{
+    static_cast<PackingJob &>(*this) = job;
+    buildLabels();
+}
+
 void PackingState::buildLabels()
 {
     sMiddleNo = paddedNumber(lMiddleNo, iMiddleDigits);

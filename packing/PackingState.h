@@ -1,5 +1,7 @@
 #pragma once
 
+#include "packing/PackingJob.h"
+
 #include <QString>
 #include <cstdint>
 
@@ -8,25 +10,22 @@
 // "-" followed by its padded magnitude.
 QString paddedNumber(int32_t number, int16_t width);
 
-// The values that describe the packing job. One instance lives for the whole run
-// (packingState()); tests make their own.
-struct PackingState
+// The values that describe the packing job: the job a box is packed by, and the
+// run's scan length, running numbers and label kind. One instance lives for the
+// whole run (packingState()); tests make their own.
+struct PackingState : PackingJob
 {
     int16_t iInnerLen = 0;
-    int16_t iPerMiddle = 0;
-    int16_t iPerOuter = 0;
-    int16_t iMiddleDigits = 0;
-    int16_t iOuterDigits = 0;
     int32_t lMiddleNo = 0;
     int32_t lOuterNo = 0;
-    QString sMiddlePrefix;
-    QString sMiddleSuffix;
-    QString sOuterPrefix;
-    QString sOuterSuffix;
     QString sMiddleNo;
     QString sOuterNo;
     // Outer labels are SSCCs: the outer prefix, the number padded to 17 digits, the check digit.
     bool bSscc = false;
+
+    const PackingJob &job() const { return *this; }
+    // Packs by this job from now on; the labels follow it.
+    void takeJob(const PackingJob &job);
 
     // Refreshes sMiddleNo and sOuterNo from the running numbers and widths.
     void buildLabels();

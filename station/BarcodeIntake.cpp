@@ -212,7 +212,7 @@ void BarcodeIntake::closeShortBox()
     if (m_box.endsWithEmptyMiddle()) {
         PackingState labels = m_state;
         if (m_box.job())
-            m_box.job()->applyTo(labels);
+            labels.takeJob(*m_box.job());
         if (numbers.middleNo > INT32_MIN && m_box.rows().back().text == labels.middleLabelFor(numbers.middleNo - 1))
             numbers.middleNo -= 1;
     }
@@ -299,14 +299,14 @@ BoxChange BarcodeIntake::changeFor(const Pack &pack) const
     // counts); a new one by the job as Start set it.
     PackingState labels = m_state;
     if (packsBefore > 0 && m_box.job())
-        m_box.job()->applyTo(labels);
+        labels.takeJob(*m_box.job());
     if (packsBefore == 0) {
         // A new outer box: its label, its first middle label and the job it is packed by.
         change.rows.push_back({BoxRow::OuterLabel, labels.outerLabelFor(numbers.outerNo)});
         change.rows.push_back({BoxRow::MiddleLabel, labels.middleLabelFor(numbers.middleNo)});
         numbers.outerNo = checked::add32(numbers.outerNo, 1);
         numbers.middleNo = checked::add32(numbers.middleNo, 1);
-        change.job = PackingJob::of(m_state);
+        change.job = m_state.job();
     }
     change.rows.push_back(BoxRow::of(pack));
     const int16_t packs = checked::add16(packsBefore, 1);

@@ -48,7 +48,7 @@ const BoxRow *Box::firstPack() const
 
 int16_t Box::capacity() const
 {
-    return m_job && m_job->perOuter > 0 ? m_job->perOuter : INT16_MAX;
+    return m_job && m_job->iPerOuter > 0 ? m_job->iPerOuter : INT16_MAX;
 }
 
 void Box::countPack(const ::Pack &pack, int32_t change)
@@ -69,7 +69,7 @@ void Box::countPack(const ::Pack &pack, int32_t change)
 void Box::apply(const BoxChange &change)
 {
     // Checked before anything is logged: a box never holds more than it can.
-    const int16_t capacity = change.job && change.job->perOuter > 0 ? change.job->perOuter : this->capacity();
+    const int16_t capacity = change.job && change.job->iPerOuter > 0 ? change.job->iPerOuter : this->capacity();
     const int16_t packs = checked::add16(m_packs, packsIn(change.rows));
     if (packs > capacity)
         throw RuntimeError(RuntimeError::Overflow, QStringLiteral("Box"),

@@ -73,10 +73,10 @@ void checkWhole(const QString &path, const BoxJournal::Saved &saved)
     if (packs > INT16_MAX)
         impossible(path, QStringLiteral("%1 个内包，一箱最多 %2 个").arg(packs).arg(INT16_MAX));
     if (saved.job) {
-        if (saved.job->perMiddle < 1 || saved.job->perOuter < 1)
-            impossible(path, QStringLiteral("包装数量 %1 / %2 无效").arg(saved.job->perMiddle).arg(saved.job->perOuter));
-        if (packs > saved.job->perOuter)
-            impossible(path, QStringLiteral("%1 个内包，超过该箱的外箱包装数量 %2").arg(packs).arg(saved.job->perOuter));
+        if (saved.job->iPerMiddle < 1 || saved.job->iPerOuter < 1)
+            impossible(path, QStringLiteral("包装数量 %1 / %2 无效").arg(saved.job->iPerMiddle).arg(saved.job->iPerOuter));
+        if (packs > saved.job->iPerOuter)
+            impossible(path, QStringLiteral("%1 个内包，超过该箱的外箱包装数量 %2").arg(packs).arg(saved.job->iPerOuter));
     }
     if (saved.rows.empty())
         return;

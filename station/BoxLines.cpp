@@ -79,10 +79,10 @@ QString timeText(const QDateTime &at)
 
 QByteArray jobLine(const PackingJob &job)
 {
-    return linecodec::line(keyword::kJob, {QByteArray::number(job.perMiddle), QByteArray::number(job.perOuter),
-                                           QByteArray::number(job.middleDigits), QByteArray::number(job.outerDigits),
-                                           escaped(job.middlePrefix, true), escaped(job.middleSuffix, true),
-                                           escaped(job.outerPrefix, true), escaped(job.outerSuffix, true)});
+    return linecodec::line(keyword::kJob, {QByteArray::number(job.iPerMiddle), QByteArray::number(job.iPerOuter),
+                                           QByteArray::number(job.iMiddleDigits), QByteArray::number(job.iOuterDigits),
+                                           escaped(job.sMiddlePrefix, true), escaped(job.sMiddleSuffix, true),
+                                           escaped(job.sOuterPrefix, true), escaped(job.sOuterSuffix, true)});
 }
 
 std::optional<PackingJob> jobFrom(const QByteArray &rest)
@@ -91,7 +91,7 @@ std::optional<PackingJob> jobFrom(const QByteArray &rest)
     if (fields.size() != kJobFields)
         return std::nullopt;
     PackingJob job;
-    int16_t *numbers[] = {&job.perMiddle, &job.perOuter, &job.middleDigits, &job.outerDigits};
+    int16_t *numbers[] = {&job.iPerMiddle, &job.iPerOuter, &job.iMiddleDigits, &job.iOuterDigits};
     for (int i = 0; i < 4; ++i) {
         bool ok = false;
         const int value = fields[i].toInt(&ok);
@@ -99,7 +99,7 @@ std::optional<PackingJob> jobFrom(const QByteArray &rest)
             return std::nullopt;
         *numbers[i] = int16_t(value);
     }
-    QString *texts[] = {&job.middlePrefix, &job.middleSuffix, &job.outerPrefix, &job.outerSuffix};
+    QString *texts[] = {&job.sMiddlePrefix, &job.sMiddleSuffix, &job.sOuterPrefix, &job.sOuterSuffix};
     for (int i = 0; i < 4; ++i) {
         const std::optional<QString> text = unescaped(fields[4 + i]);
         if (!text)

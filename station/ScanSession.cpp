@@ -50,7 +50,7 @@ bool ScanSession::startBox(const std::optional<BoxJournal::Saved> &kept)
     try {
         // The journal first: it still holds the kept box if this fails.
         if (kept) {
-            const std::optional<PackingJob> job = kept->job ? kept->job : std::optional<PackingJob>(PackingJob::of(state));
+            const std::optional<PackingJob> job = kept->job ? kept->job : std::optional<PackingJob>(state.job());
             m_journal.startWith(kept->rows, kept->exportPending, state.lMiddleNo, state.lOuterNo, job, kept->target);
             m_box.restore(kept->rows, kept->exportPending, job, kept->target);
         } else {

@@ -2,7 +2,6 @@
 
 #include "core/RuntimeError.h"
 #include "core/TextNumber.h"
-#include "packing/PackingJob.h"
 #include "packing/PackingState.h"
 #include "platform/MessageBox.h"
 #include "settings/ConfigFile.h"
@@ -90,12 +89,12 @@ void fieldsInto(PackingState &state, const Fields &f, const Verdict &job)
 
 TakenUp takeUpJob(PackingState &state, const PackingJob &job, const Fields &typedFields, const QString &outerLabel)
 {
-    const PackingJob typed = PackingJob::of(state);
-    job.applyTo(state);
+    const PackingJob typed = state.job();
+    state.takeJob(job);
     // The box's own digit counts label that box only (its job carries them); the run
     // goes on with its own, and Start saves what was typed.
-    state.iMiddleDigits = typed.middleDigits;
-    state.iOuterDigits = typed.outerDigits;
+    state.iMiddleDigits = typed.iMiddleDigits;
+    state.iOuterDigits = typed.iOuterDigits;
     TakenUp out{typedFields, {}};
     struct Field
     {
@@ -105,12 +104,12 @@ TakenUp takeUpJob(PackingState &state, const PackingJob &job, const Fields &type
         QString typed;
     };
     const QList<Field> fields = {
-        {&out.fields.perMiddle, QStringLiteral("中箱包装数量"), QString::number(job.perMiddle), QString::number(typed.perMiddle)},
-        {&out.fields.perOuter, QStringLiteral("外箱包装数量"), QString::number(job.perOuter), QString::number(typed.perOuter)},
-        {&out.fields.middlePrefix, QStringLiteral("中箱前缀"), job.middlePrefix, typed.middlePrefix},
-        {&out.fields.middleSuffix, QStringLiteral("中箱后缀"), job.middleSuffix, typed.middleSuffix},
-        {&out.fields.outerPrefix, QStringLiteral("外箱前缀"), job.outerPrefix, typed.outerPrefix},
-        {&out.fields.outerSuffix, QStringLiteral("外箱后缀"), job.outerSuffix, typed.outerSuffix},
+        {&out.fields.perMiddle, QStringLiteral("中箱包装数量"), QString::number(job.iPerMiddle), QString::number(typed.iPerMiddle)},
+        {&out.fields.perOuter, QStringLiteral("外箱包装数量"), QString::number(job.iPerOuter), QString::number(typed.iPerOuter)},
+        {&out.fields.middlePrefix, QStringLiteral("中箱前缀"), job.sMiddlePrefix, typed.sMiddlePrefix},
+        {&out.fields.middleSuffix, QStringLiteral("中箱后缀"), job.sMiddleSuffix, typed.sMiddleSuffix},
+        {&out.fields.outerPrefix, QStringLiteral("外箱前缀"), job.sOuterPrefix, typed.sOuterPrefix},
+        {&out.fields.outerSuffix, QStringLiteral("外箱后缀"), job.sOuterSuffix, typed.sOuterSuffix},
     };
     QStringList changed;
     for (const Field &field : fields) {
@@ -125,8 +124,8 @@ TakenUp takeUpJob(PackingState &state, const PackingJob &job, const Fields &type
         int16_t kept;
         QString typed;
     } digits[] = {
-        {QStringLiteral("中箱序号长度"), job.middleDigits, typedFields.middleDigits},
-        {QStringLiteral("外箱序号长度"), job.outerDigits, typedFields.outerDigits},
+        {QStringLiteral("中箱序号长度"), job.iMiddleDigits, typedFields.middleDigits},
+        {QStringLiteral("外箱序号长度"), job.iOuterDigits, typedFields.outerDigits},
     };
     for (const auto &d : digits)
         if (textnum::tryInt16(d.typed) != std::optional<int16_t>(d.kept))
@@ -141,7 +140,7 @@ void journalNewJob(Box &box, const PackingState &state, MessageBox &messages)
     // The open box goes on with the job as Start now gives it; a restart must too.
     if (box.rowCount() > 0) {
         try {
-            box.setJob(PackingJob::of(state));
+            box.setJob(state.job());
         } catch (const RuntimeError &e) {
             messages.show(QStringLiteral("新的设置未能写入当前外箱记录：%1").arg(e.description()));
         }

@@ -25,7 +25,7 @@ bool possible(const BoxJournal::Saved &saved, QString &why)
     int64_t packs = 0;
     for (const BoxRow &row : saved.rows)
         packs += row.kind == BoxRow::Pack;
-    if (packs > INT16_MAX || (saved.job && packs > saved.job->perOuter))
+    if (packs > INT16_MAX || (saved.job && packs > saved.job->iPerOuter))
         why = QStringLiteral("%1 packs").arg(packs);
     else if (!saved.rows.empty() && saved.rows.front().kind != BoxRow::OuterLabel)
         why = QStringLiteral("first row not an outer label");

@@ -23,10 +23,10 @@ Outbox::Entry entry(int n, const QString &barcode = QString())
     e.firstRow = 2 + 7 * n;
     e.writtenAt = QDateTime(QDate(2026, 12, 7), QTime(10, 0, n % 60), Qt::UTC);
     PackingJob job;
-    job.perMiddle = 2;
-    job.perOuter = 4;
-    job.middleDigits = job.outerDigits = 3;
-    job.middlePrefix = QStringLiteral("Z ");
+    job.iPerMiddle = 2;
+    job.iPerOuter = 4;
+    job.iMiddleDigits = job.iOuterDigits = 3;
+    job.sMiddlePrefix = QStringLiteral("Z ");
     e.job = job;
     e.rows = {{BoxRow::OuterLabel, QStringLiteral("W%1").arg(n)},
               {BoxRow::MiddleLabel, QStringLiteral("Z %1").arg(n)},

@@ -89,12 +89,12 @@ private slots:
         Box box;
         box.setLog(&journal);
         PackingJob job;
-        job.perMiddle = 2;
-        job.perOuter = 5;
-        job.middleDigits = 3;
-        job.outerDigits = 4;
-        job.middlePrefix = QStringLiteral("中 Z\U00020000"); // beyond the Basic Multilingual Plane too
-        job.outerSuffix = QStringLiteral("\\-x");
+        job.iPerMiddle = 2;
+        job.iPerOuter = 5;
+        job.iMiddleDigits = 3;
+        job.iOuterDigits = 4;
+        job.sMiddlePrefix = QStringLiteral("中 Z\U00020000"); // beyond the Basic Multilingual Plane too
+        job.sOuterSuffix = QStringLiteral("\\-x");
         box.apply({{{BoxRow::OuterLabel, QStringLiteral("W\\001")}, {BoxRow::MiddleLabel, QStringLiteral("中箱 \U00020000Z001\U0001F4E6")},
                     {BoxRow::Pack, QStringLiteral("Äé\x01#x")}},
                    RunningNumbers{2, 2}, job});
@@ -183,8 +183,8 @@ private slots:
     void theBoxNeverHoldsMoreThanItsSize()
     {
         PackingJob job;
-        job.perMiddle = 1;
-        job.perOuter = 2;
+        job.iPerMiddle = 1;
+        job.iPerOuter = 2;
         Box box;
         box.apply({{{BoxRow::OuterLabel, QStringLiteral("W1")}, {BoxRow::Pack, QStringLiteral("A1")}}, {}, job});
         box.appendPack(QStringLiteral("A2"));

@@ -2,7 +2,6 @@
 
 #include "core/RuntimeError.h"
 #include "core/TextNumber.h"
-#include "packing/PackingJob.h"
 #include "packing/PackingState.h"
 #include "platform/MessageBox.h"
 #include "platform/ProgramEnvironment.h"
