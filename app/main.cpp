@@ -16,7 +16,7 @@
 #include "platform/xls/NativeWorkbookFile.h"
 #include "station/BoxJournal.h"
 #include "station/DailyWorkbookExport.h"
-#include "station/DayWorkbooks.h"
+#include "station/files/DayWorkbooks.h"
 #include "station/ScanSession.h"
 #include "ui/setup/frm_MAIN.h"
 

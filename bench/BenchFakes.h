@@ -3,8 +3,8 @@
 #include "packing/PackingState.h"
 #include "platform/MessageBox.h"
 #include "station/BarcodeIntake.h"
-#include "station/Box.h"
-#include "station/BoxExport.h"
+#include "packing/Box.h"
+#include "station/ports/BoxExport.h"
 
 // A message box nobody reads and an export that goes nowhere: the benchmarks time
 // the station's own work, not a person or a disk.

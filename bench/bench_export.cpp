@@ -7,7 +7,7 @@
 #include "platform/MemoryUse.h"
 #include "platform/ProgramEnvironment.h"
 #include "platform/xls/NativeWorkbookFile.h"
-#include "station/Box.h"
+#include "packing/Box.h"
 #include "station/DailyWorkbookExport.h"
 
 #include <QCoreApplication>

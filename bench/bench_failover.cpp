@@ -9,7 +9,7 @@
 #include "BenchDatabase.h"
 
 #include "plant/PlantLink.h"
-#include "station/BoxExport.h"
+#include "station/ports/BoxExport.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -6,9 +6,9 @@
 #include "platform/ProgramEnvironment.h"
 #include "platform/xls/NativeWorkbookFile.h"
 #include "station/BarcodeIntake.h"
-#include "station/Box.h"
-#include "station/DayIndex.h"
-#include "station/PackSearch.h"
+#include "packing/Box.h"
+#include "station/files/DayIndex.h"
+#include "station/files/PackSearch.h"
 
 #include <QCoreApplication>
 #include <QDir>

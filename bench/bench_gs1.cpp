@@ -5,7 +5,7 @@
 
 #include "BenchFakes.h"
 #include "core/Gs1Scan.h"
-#include "station/DayIndex.h"
+#include "station/files/DayIndex.h"
 
 #include <QCoreApplication>
 #include <QTemporaryDir>

@@ -3,7 +3,7 @@
 #include "packing/PackingState.h"
 #include "BenchFakes.h"
 #include "station/BarcodeIntake.h"
-#include "station/Box.h"
+#include "packing/Box.h"
 #include "station/BoxJournal.h"
 
 #include <QCoreApplication>

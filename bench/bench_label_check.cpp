@@ -4,7 +4,7 @@
 #include "platform/xls/BiffWorkbookWriter.h"
 #include "support/OleContainer.h"
 #include "platform/xls/WorkbookData.h"
-#include "station/DayWorkbooks.h"
+#include "station/files/DayWorkbooks.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -3,6 +3,9 @@
 #    what it links;
 #  - only the plant library links libpq;
 #  - nothing under station/ includes a header of plant/ or ui/;
+#  - the packing job, its box and its rules (packing/) include nothing of station/;
+#  - plant/, tools/, labels/, board/ and company/ reach into station/ only for the
+#    station's files (station/files/) and the ports it is served through (station/ports/);
 #  - only settings/ writes config.ini.
 
 # Every library a target links, directly or through another.
@@ -43,11 +46,31 @@ if(PkgConfig::PQ IN_LIST ui_links)
   message(FATAL_ERROR "zantrel_ui links libpq: only plant/ speaks to the database")
 endif()
 
-file(GLOB station_files CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/station/*.h ${CMAKE_CURRENT_SOURCE_DIR}/station/*.cpp)
+file(GLOB_RECURSE station_files CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/station/*.h ${CMAKE_CURRENT_SOURCE_DIR}/station/*.cpp)
 foreach(file ${station_files})
   file(STRINGS ${file} includes REGEX "^[ \t]*#[ \t]*include[ \t]*[\"<](plant|ui)/")
   if(includes)
     message(FATAL_ERROR "${file} includes ${includes}: the station sees the plant record and the windows only through its own ports")
+  endif()
+endforeach()
+
+file(GLOB packing_files CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/packing/*.h ${CMAKE_CURRENT_SOURCE_DIR}/packing/*.cpp)
+foreach(file ${packing_files})
+  file(STRINGS ${file} includes REGEX "^[ \t]*#[ \t]*include[ \t]*[\"<](station|plant|ui)/")
+  if(includes)
+    message(FATAL_ERROR "${file} includes ${includes}: a box and its rules know nothing of the station that packs it")
+  endif()
+endforeach()
+
+file(GLOB_RECURSE outside_files CONFIGURE_DEPENDS
+  ${CMAKE_CURRENT_SOURCE_DIR}/plant/*.h ${CMAKE_CURRENT_SOURCE_DIR}/plant/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/tools/*.h
+  ${CMAKE_CURRENT_SOURCE_DIR}/tools/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/labels/*.h ${CMAKE_CURRENT_SOURCE_DIR}/labels/*.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/board/*.h ${CMAKE_CURRENT_SOURCE_DIR}/board/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/company/*.h
+  ${CMAKE_CURRENT_SOURCE_DIR}/company/*.cpp)
+foreach(file ${outside_files})
+  file(STRINGS ${file} includes REGEX "^[ \t]*#[ \t]*include[ \t]*[\"<]station/[A-Za-z0-9_]+\\.h")
+  if(includes)
+    message(FATAL_ERROR "${file} includes ${includes}: outside the station only its files (station/files/) and its ports (station/ports/) are seen")
   endif()
 endforeach()
 

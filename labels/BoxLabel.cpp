@@ -1,6 +1,6 @@
 #include "labels/BoxLabel.h"
 
-#include "station/Gs1Rules.h"
+#include "packing/Gs1Rules.h"
 
 namespace labels {
 

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "labels/Label.h"
-#include "station/Box.h"
+#include "packing/Box.h"
 
 #include <vector>
 

@@ -7,9 +7,9 @@
 #include "platform/AtomicFile.h"
 #include "platform/PrintSpooler.h"
 #include "platform/RegularFile.h"
-#include "station/Box.h"
-#include "station/BoxExport.h"
-#include "station/Gs1Rules.h"
+#include "packing/Box.h"
+#include "station/ports/BoxExport.h"
+#include "packing/Gs1Rules.h"
 
 #include <QCryptographicHash>
 #include <QDateTime>

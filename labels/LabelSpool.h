@@ -2,7 +2,7 @@
 
 #include "labels/Label.h"
 #include "settings/StationSettings.h"
-#include "station/LabelHandoff.h"
+#include "station/ports/LabelHandoff.h"
 
 #include <QHash>
 #include <QString>

@@ -4,8 +4,9 @@
 #include "platform/Database.h"
 #include "plant/DeliverySteps.h"
 #include "plant/PlantSchema.h"
-#include "station/BoxLines.h"
-#include "station/Gs1Rules.h"
+#include "plant/SqlArrays.h"
+#include "station/files/BoxLines.h"
+#include "packing/Gs1Rules.h"
 
 #include <QStringList>
 
@@ -13,8 +14,6 @@ namespace boxinsert {
 
 namespace {
 
-// Rows per INSERT: at most eight parameters each, well below the protocol's 65,535.
-constexpr int kRowsPerStatement = 1000;
 // The schema version from which a box carries its number of packs.
 constexpr int kPackCountVersion = 3;
 
@@ -26,7 +25,7 @@ QString field(const BoxRow &row, const QString &ai)
 
 } // namespace
 
-std::optional<QString> insert(database::Connection &db, int schemaVersion, const Outbox::Entry &e)
+std::optional<QString> insertBox(database::Connection &db, int schemaVersion, const Outbox::Entry &e)
 {
     QString outer;
     int packs = 0;
@@ -47,7 +46,7 @@ std::optional<QString> insert(database::Connection &db, int schemaVersion, const
         const std::optional<gs1rules::BoxKind> kind = gs1rules::kindOfBox(e.rows);
         box << (kind ? kind->gtin : QString()) << (kind ? kind->lot.value_or(QString()) : QString());
     }
-    const auto inserted = db.run(
+    const auto inserted = db.runOften(
         gs1 ? QStringLiteral("INSERT INTO zantrel.boxes (box_id, station, outer_label, workbook, first_row, row_count, written_at,"
                              " pack_count, gtin, lot) VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10) ON CONFLICT DO NOTHING RETURNING box_id")
         : counted ? QStringLiteral("INSERT INTO zantrel.boxes (box_id, station, outer_label, workbook, first_row, row_count, written_at,"
@@ -55,39 +54,43 @@ std::optional<QString> insert(database::Connection &db, int schemaVersion, const
                 : QStringLiteral("INSERT INTO zantrel.boxes (box_id, station, outer_label, workbook, first_row, row_count, written_at)"
                                  " VALUES ($1, $2, $3, $4, $5, $6, $7) ON CONFLICT DO NOTHING RETURNING box_id"),
         box);
-    if (!inserted.empty()) {
-        // The rows go in batches; only placeholders are put together, never a value.
-        QString middle;
-        // An older record has no place for a GS1 pack's fields: it keeps its text alone.
-        for (size_t first = 0; first < e.rows.size(); first += kRowsPerStatement) {
-            const size_t last = std::min(e.rows.size(), first + kRowsPerStatement);
-            QStringList values;
-            QStringList parameters{e.id.toString(QUuid::WithoutBraces)};
-            for (size_t r = first; r < last; ++r) {
-                const BoxRow &row = e.rows[r];
-                if (row.kind == BoxRow::MiddleLabel)
-                    middle = row.text;
-                const int at = int(parameters.size()) + 1;
-                if (gs1) {
-                    values << QStringLiteral("($1, $%1::integer, $%2::smallint, $%3, $%4, $%5, $%6, $%7, $%8)")
-                                  .arg(at).arg(at + 1).arg(at + 2).arg(at + 3).arg(at + 4).arg(at + 5).arg(at + 6).arg(at + 7);
-                } else {
-                    values << QStringLiteral("($1, $%1::integer, $%2::smallint, $%3, $%4)").arg(at).arg(at + 1).arg(at + 2).arg(at + 3);
-                }
-                parameters << QString::number(r) << QString::number(int(row.kind)) << row.text
-                           << (row.kind == BoxRow::Pack ? middle : QString());
-                if (gs1)
-                    parameters << field(row, gs1::ai::kGtin) << field(row, gs1::ai::kSerial) << field(row, gs1::ai::kLot)
-                               << field(row, gs1::ai::kExpiry);
-            }
-            deliverysteps::step();
-            db.run((gs1 ? QStringLiteral("INSERT INTO zantrel.box_rows (box_id, row_index, kind, text, middle_label, gtin, serial, lot, expiry) VALUES ")
-                        : QStringLiteral("INSERT INTO zantrel.box_rows (box_id, row_index, kind, text, middle_label) VALUES "))
-                       + values.join(QStringLiteral(", ")),
-                   parameters);
-        }
-    }
     return inserted.empty() ? std::nullopt : std::optional<QString>(outer);
+}
+
+void insertRows(database::Connection &db, int schemaVersion, const Outbox::Entry &e)
+{
+    // Column by column, each an array: one statement whatever the box's size. Only
+    // placeholders are in the text, never a value.
+    QStringList index, kind, text, middle, gtin, serial, lot, expiry;
+    QString under;
+    for (size_t r = 0; r < e.rows.size(); ++r) {
+        const BoxRow &row = e.rows[r];
+        if (row.kind == BoxRow::MiddleLabel)
+            under = row.text;
+        index << QString::number(r);
+        kind << QString::number(int(row.kind));
+        text << row.text;
+        middle << (row.kind == BoxRow::Pack ? under : QString());
+        gtin << field(row, gs1::ai::kGtin);
+        serial << field(row, gs1::ai::kSerial);
+        lot << field(row, gs1::ai::kLot);
+        expiry << field(row, gs1::ai::kExpiry);
+    }
+    QStringList parameters{e.id.toString(QUuid::WithoutBraces), sqlarrays::textArray(index), sqlarrays::textArray(kind),
+                           sqlarrays::textArray(text), sqlarrays::textArray(middle)};
+    deliverysteps::step();
+    // An older record has no place for a GS1 pack's fields: it keeps its text alone.
+    if (schemaVersion < plantschema::kGs1Version) {
+        db.runOften(QStringLiteral("INSERT INTO zantrel.box_rows (box_id, row_index, kind, text, middle_label)"
+                                   " SELECT $1::uuid, * FROM unnest($2::integer[], $3::smallint[], $4::text[], $5::text[])"),
+                    parameters);
+        return;
+    }
+    parameters << sqlarrays::textArray(gtin) << sqlarrays::textArray(serial) << sqlarrays::textArray(lot) << sqlarrays::textArray(expiry);
+    db.runOften(QStringLiteral("INSERT INTO zantrel.box_rows (box_id, row_index, kind, text, middle_label, gtin, serial, lot, expiry)"
+                               " SELECT $1::uuid, * FROM unnest($2::integer[], $3::smallint[], $4::text[], $5::text[],"
+                               "                          $6::text[], $7::text[], $8::text[], $9::text[])"),
+                parameters);
 }
 
 } // namespace boxinsert

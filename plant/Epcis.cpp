@@ -10,7 +10,7 @@
 #include "core/Gs1Scan.h"
 #include "core/RuntimeError.h"
 #include "platform/Database.h"
-#include "station/Gs1Rules.h"
+#include "packing/Gs1Rules.h"
 
 #include <QIODevice>
 #include <QJsonArray>

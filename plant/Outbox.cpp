@@ -4,7 +4,7 @@
 #include "core/RuntimeError.h"
 #include "platform/DurableLogReader.h"
 #include "platform/RegularFile.h"
-#include "station/BoxLines.h"
+#include "station/files/BoxLines.h"
 
 #include <QDir>
 #include <QFileInfo>

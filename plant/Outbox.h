@@ -2,7 +2,7 @@
 
 #include "packing/PackingJob.h"
 #include "platform/DurableLog.h"
-#include "station/Box.h"
+#include "packing/Box.h"
 
 #include <QDateTime>
 #include <QMutex>

@@ -1,6 +1,9 @@
 #pragma once
 
+#include "packing/Box.h"
+
 #include <QString>
+#include <QStringList>
 #include <vector>
 
 namespace database {
@@ -22,15 +25,32 @@ struct PackConflict
 // asked for while nobody has decided on them.
 namespace packconflicts {
 
-// Within the delivery's transaction: the locks of the box's packs (just inserted), held
-// to the commit, which every delivery and every change of a pack takes.
-void lockPacks(database::Connection &db, int schemaVersion, const QString &boxId);
+// A delivered box's packs, as its rows give them: text, and the GTIN and serial of a
+// GS1 pack (null otherwise).
+struct Packs
+{
+    QStringList text, gtin, serial;
+};
+Packs packsOf(const std::vector<BoxRow> &rows);
 
-// Within the delivery's transaction, its packs locked: every pack of the box that
-// another box holds is recorded, and what was new is added to found. Two stations
-// delivering the same pack take turns on it, so the second always sees the first.
+// Within the delivery's transaction: the locks of the box's packs, held to the commit,
+// which every delivery and every change of a pack takes.
+void lockPacks(database::Connection &db, int schemaVersion, const Packs &packs);
+
+// A pack of the box that another box holds now.
+struct Elsewhere
+{
+    QString barcode, earlierBox;
+};
+// Within the delivery's transaction, its packs locked and its rows not yet stored:
+// the packs another box holds now (a record from the GS1 version on; an older one
+// is asked by recordOf). Two stations delivering the same pack take turns on it, so
+// the second always sees the first.
+std::vector<Elsewhere> heldElsewhere(database::Connection &db, int schemaVersion, const QString &boxId, const Packs &packs);
+// Then, the box's rows stored: those become conflicts of the record, and what was new
+// is added to found.
 void recordOf(database::Connection &db, int schemaVersion, const QString &boxId, const QString &outer,
-              std::vector<PackConflict> &found);
+              const std::vector<Elsewhere> &elsewhere, std::vector<PackConflict> &found);
 
 // Every conflict of the station's boxes nobody has decided on yet, oldest first.
 std::vector<PackConflict> openOf(database::Connection &db, int schemaVersion, const QString &station);

@@ -2,7 +2,7 @@
 
 #include "plant/PlantSchema.h"
 #include "platform/Database.h"
-#include "station/Gs1Rules.h"
+#include "packing/Gs1Rules.h"
 
 #include <QDateTime>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "station/DuplicateQuestion.h"
+#include "station/ports/DuplicateQuestion.h"
 
 #include <QString>
 #include <cstdint>

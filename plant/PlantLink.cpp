@@ -1,7 +1,7 @@
 #include "plant/PlantLink.h"
 
 #include "core/RuntimeError.h"
-#include "station/BoxExport.h"
+#include "station/ports/BoxExport.h"
 #include "plant/PlantCheck.h"
 #include "plant/PlantSender.h"
 #include "plant/RecordedLabels.h"

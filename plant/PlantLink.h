@@ -1,8 +1,8 @@
 #pragma once
 
 #include "plant/Outbox.h"
-#include "station/DuplicateQuestion.h"
-#include "station/PlantHandoff.h"
+#include "station/ports/DuplicateQuestion.h"
+#include "station/ports/PlantHandoff.h"
 
 #include <QDateTime>
 #include <QString>

@@ -255,11 +255,17 @@ int PlantSender::deliverBoxes(const Outbox::Entry *first, size_t count, std::vec
 
 bool PlantSender::insertBox(const Outbox::Entry &e, std::vector<Conflict> &found)
 {
-    const std::optional<QString> outer = boxinsert::insert(*m_db, m_schemaVersion, e);
+    const std::optional<QString> outer = boxinsert::insertBox(*m_db, m_schemaVersion, e);
+    if (!outer)
+        return false;
     // Every delivery holds its packs' locks and records its conflicts, whatever the
     // station's settings: a put-in of one of them waits for the commit and is then
     // refused, and a pack two offline stations both packed is on the board.
-    if (outer)
-        packconflicts::recordOf(*m_db, m_schemaVersion, e.id.toString(QUuid::WithoutBraces), *outer, found);
-    return bool(outer);
+    const QString id = e.id.toString(QUuid::WithoutBraces);
+    const packconflicts::Packs packs = packconflicts::packsOf(e.rows);
+    packconflicts::lockPacks(*m_db, m_schemaVersion, packs);
+    const std::vector<packconflicts::Elsewhere> elsewhere = packconflicts::heldElsewhere(*m_db, m_schemaVersion, id, packs);
+    boxinsert::insertRows(*m_db, m_schemaVersion, e);
+    packconflicts::recordOf(*m_db, m_schemaVersion, id, *outer, elsewhere, found);
+    return true;
 }

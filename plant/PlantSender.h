@@ -2,7 +2,7 @@
 
 #include "platform/Database.h"
 #include "plant/Outbox.h"
-#include "station/PlantHandoff.h"
+#include "station/ports/PlantHandoff.h"
 #include "plant/PackConflicts.h"
 
 #include <QDateTime>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "platform/Database.h"
-#include "station/Box.h"
+#include "packing/Box.h"
 
 #include <QDateTime>
 #include <QString>

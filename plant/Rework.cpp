@@ -1,7 +1,7 @@
 #include "plant/Rework.h"
 
 #include "plant/PlantSchema.h"
-#include "station/Gs1Rules.h"
+#include "packing/Gs1Rules.h"
 
 #include "core/Characters.h"
 #include "core/Gs1Ais.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "station/Box.h"
+#include "packing/Box.h"
 
 #include <QString>
 

@@ -2,7 +2,7 @@
 
 #include "platform/Database.h"
 #include "plant/PlantSchema.h"
-#include "station/BoxLines.h"
+#include "station/files/BoxLines.h"
 
 namespace stationreport {
 

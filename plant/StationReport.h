@@ -1,6 +1,6 @@
 #pragma once
 
-#include "station/PlantHandoff.h"
+#include "station/ports/PlantHandoff.h"
 
 #include <QDateTime>
 #include <QString>

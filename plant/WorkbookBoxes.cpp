@@ -1,11 +1,11 @@
 #include "plant/WorkbookBoxes.h"
 
-#include "station/Gs1Rules.h"
+#include "packing/Gs1Rules.h"
 
 #include "core/RuntimeError.h"
 #include "platform/WorkbookReader.h"
-#include "station/BoxSheet.h"
-#include "station/DayWorkbooks.h"
+#include "station/files/BoxSheet.h"
+#include "station/files/DayWorkbooks.h"
 
 #include <QDir>
 #include <QFileInfo>

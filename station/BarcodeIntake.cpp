@@ -1,17 +1,17 @@
 #include "station/BarcodeIntake.h"
 
-#include "station/LabelHandoff.h"
+#include "station/ports/LabelHandoff.h"
 
 #include "core/Checked.h"
 #include "core/RuntimeError.h"
 #include "packing/PackingState.h"
 #include "platform/MessageBox.h"
 #include "platform/Sound.h"
-#include "station/DayIndex.h"
-#include "station/Gs1Rules.h"
-#include "station/PlantHandoff.h"
-#include "station/RefusalRecord.h"
-#include "station/RefusedScan.h"
+#include "station/files/DayIndex.h"
+#include "packing/Gs1Rules.h"
+#include "station/ports/PlantHandoff.h"
+#include "station/files/RefusalRecord.h"
+#include "station/files/RefusedScan.h"
 #include "platform/ProgramEnvironment.h"
 
 #include <QElapsedTimer>

@@ -2,11 +2,11 @@
 
 #include "platform/ProgramEnvironment.h"
 #include "platform/Sound.h"
-#include "station/Box.h"
-#include "station/BoxExport.h"
-#include "station/DayIndex.h"
-#include "station/DuplicateQuestion.h"
-#include "station/Gs1Rules.h"
+#include "packing/Box.h"
+#include "station/ports/BoxExport.h"
+#include "station/files/DayIndex.h"
+#include "station/ports/DuplicateQuestion.h"
+#include "packing/Gs1Rules.h"
 
 #include <QDate>
 #include <QDateTime>

@@ -7,9 +7,9 @@
 #include "platform/RegularFile.h"
 #include "platform/WorkbookFile.h"
 #include "platform/WorkbookReader.h"
-#include "station/Box.h"
-#include "station/BoxSheet.h"
-#include "station/DayWorkbooks.h"
+#include "packing/Box.h"
+#include "station/files/BoxSheet.h"
+#include "station/files/DayWorkbooks.h"
 
 #include <QDir>
 #include <QFileInfo>

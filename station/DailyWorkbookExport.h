@@ -1,6 +1,6 @@
 #pragma once
 
-#include "station/BoxExport.h"
+#include "station/ports/BoxExport.h"
 
 #include <QString>
 #include <cstdint>

@@ -3,13 +3,13 @@
 #include "core/TextNumber.h"
 #include "packing/PackingState.h"
 #include "platform/MessageBox.h"
-#include "station/Gs1Rules.h"
+#include "packing/Gs1Rules.h"
 #include "platform/Sound.h"
 #include "settings/StationSettings.h"
-#include "station/DayWorkbooks.h"
-#include "station/PlantHandoff.h"
+#include "station/files/DayWorkbooks.h"
+#include "station/ports/PlantHandoff.h"
 
-#include "station/LabelHandoff.h"
+#include "station/ports/LabelHandoff.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -2,10 +2,10 @@
 
 #include "core/RuntimeError.h"
 #include "station/BarcodeIntake.h"
-#include "station/Box.h"
+#include "packing/Box.h"
 #include "station/BoxJournal.h"
-#include "station/DayIndex.h"
-#include "station/DuplicateQuestion.h"
+#include "station/files/DayIndex.h"
+#include "station/ports/DuplicateQuestion.h"
 #include "station/ScannerLink.h"
 #include "wait/clsWait.h"
 

@@ -5,11 +5,11 @@
 #include "platform/MessageBox.h"
 #include "platform/ProgramEnvironment.h"
 #include "platform/WorkbookReader.h"
-#include "station/Box.h"
-#include "station/BoxSheet.h"
-#include "station/BoxExport.h"
-#include "station/DayWorkbooks.h"
-#include "station/PlantHandoff.h"
+#include "packing/Box.h"
+#include "station/files/BoxSheet.h"
+#include "station/ports/BoxExport.h"
+#include "station/files/DayWorkbooks.h"
+#include "station/ports/PlantHandoff.h"
 
 #include <QDir>
 

@@ -7,8 +7,8 @@
 #include "settings/ConfigFile.h"
 #include "settings/StationSettings.h"
 #include "settings/modINI.h"
-#include "station/Box.h"
-#include "station/LabelHandoff.h"
+#include "packing/Box.h"
+#include "station/ports/LabelHandoff.h"
 
 namespace startrules {
 

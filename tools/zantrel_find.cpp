@@ -17,11 +17,11 @@
 // pack may be in one of them; 2 an error (told on stderr).
 #include "core/RuntimeError.h"
 #include "platform/Database.h"
-#include "station/DayWorkbooks.h"
+#include "station/files/DayWorkbooks.h"
 #include "plant/PackLocations.h"
 #include "plant/Recall.h"
-#include "station/Gs1Rules.h"
-#include "station/PackSearch.h"
+#include "packing/Gs1Rules.h"
+#include "station/files/PackSearch.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -22,9 +22,9 @@
 #include "plant/RecordedLabels.h"
 #include "plant/PlantSettings.h"
 #include "settings/StationSettings.h"
-#include "station/DayWorkbooks.h"
-#include "station/Gs1Rules.h"
-#include "station/PackSearch.h"
+#include "station/files/DayWorkbooks.h"
+#include "packing/Gs1Rules.h"
+#include "station/files/PackSearch.h"
 
 #include <QDir>
 #include <QGuiApplication>

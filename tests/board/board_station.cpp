@@ -8,7 +8,7 @@
 // Exit status: 0 delivered, 1 not delivered (why on stderr), 2 wrong arguments.
 #include "plant/Outbox.h"
 #include "plant/PlantSender.h"
-#include "station/Gs1Rules.h"
+#include "packing/Gs1Rules.h"
 
 #include <QCoreApplication>
 #include <QUuid>

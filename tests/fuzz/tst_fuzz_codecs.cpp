@@ -1,9 +1,9 @@
 #include "Mutator.h"
 
 #include "core/LineCodec.h"
-#include "station/BoxLines.h"
-#include "station/BoxSheet.h"
-#include "station/RefusedScan.h"
+#include "station/files/BoxLines.h"
+#include "station/files/BoxSheet.h"
+#include "station/files/RefusedScan.h"
 
 #include <QElapsedTimer>
 #include <QTest>

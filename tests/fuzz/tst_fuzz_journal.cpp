@@ -3,7 +3,7 @@
 
 #include "core/RuntimeError.h"
 #include "platform/ProgramEnvironment.h"
-#include "station/Box.h"
+#include "packing/Box.h"
 #include "station/BoxJournal.h"
 #include "station/StartChecks.h"
 

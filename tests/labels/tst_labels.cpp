@@ -17,12 +17,12 @@
 #include "platform/ProgramEnvironment.h"
 #include "platform/xls/NativeWorkbookFile.h"
 #include "station/BarcodeIntake.h"
-#include "station/Box.h"
+#include "packing/Box.h"
 #include "station/DailyWorkbookExport.h"
-#include "station/DayWorkbooks.h"
+#include "station/files/DayWorkbooks.h"
 #include "station/ScanSession.h"
 #include "ui/scan/frm_SCAN.h"
-#include "station/BoxExport.h"
+#include "station/ports/BoxExport.h"
 
 #include <cups/cups.h>
 

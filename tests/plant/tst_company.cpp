@@ -1,6 +1,6 @@
 #include "support/DeliverBox.h"
 #include "support/PlantDb.h"
-#include "station/Gs1Rules.h"
+#include "packing/Gs1Rules.h"
 #include "support/ToolRun.h"
 
 #include "board/BoardData.h"

@@ -14,7 +14,7 @@
 #include "platform/ProgramEnvironment.h"
 #include "platform/xls/NativeWorkbookFile.h"
 #include "station/DailyWorkbookExport.h"
-#include "station/Gs1Rules.h"
+#include "packing/Gs1Rules.h"
 #include "station/StartChecks.h"
 #include "core/Gs1.h"
 

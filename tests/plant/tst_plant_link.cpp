@@ -444,6 +444,14 @@ private slots:
         handOverBox(link, 1, pack);
         QTRY_COMPARE_WITH_TIMEOUT(one(*admin, "SELECT count(*) FROM zantrel.boxes"), QStringLiteral("1"), 15000);
         QCOMPARE(one(*admin, "SELECT station || '|' || barcode FROM zantrel.pack_locations"), station + '|' + pack);
+        // What an array's text form would read otherwise: a word, braces, quotes, blanks.
+        const QStringList awkward{QStringLiteral("NULL"), QStringLiteral("{a,b}"), QStringLiteral(" x "), QStringLiteral("\"q\""),
+                                  QStringLiteral("\\"), QStringLiteral("a\\\"b,"), QStringLiteral("()")};
+        for (int n = 0; n < awkward.size(); ++n)
+            handOverBox(link, 2 + n, awkward[n]);
+        QTRY_COMPARE_WITH_TIMEOUT(one(*admin, "SELECT count(*) FROM zantrel.boxes"), QString::number(1 + awkward.size()), 15000);
+        for (const QString &odd : awkward)
+            QCOMPARE(plantdb::one(*admin, "SELECT count(*) FROM zantrel.box_rows WHERE kind = 2 AND text = $1", {odd}), QStringLiteral("1"));
         const ToolRun found = ToolRun::of(QStringLiteral("zantrel-find"), {"--db", m_server.url(QStringLiteral("line3"), name), pack});
         QCOMPARE(found.status, 0);
         QVERIFY2(found.out.endsWith(pack + '\t' + station + '\n'), qPrintable(found.out));

@@ -3,8 +3,8 @@
 #include "core/RuntimeError.h"
 #include "platform/MessageBox.h"
 #include "platform/Sound.h"
-#include "station/Box.h"
-#include "station/BoxExport.h"
+#include "packing/Box.h"
+#include "station/ports/BoxExport.h"
 
 #include <QFileInfo>
 #include <QStringList>

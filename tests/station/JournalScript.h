@@ -4,7 +4,7 @@
 
 #include "packing/PackingState.h"
 #include "station/BarcodeIntake.h"
-#include "station/Box.h"
+#include "packing/Box.h"
 
 #include <QDateTime>
 #include <QRandomGenerator>

@@ -4,13 +4,13 @@
 
 #include "packing/PackingState.h"
 #include "platform/ProgramEnvironment.h"
-#include "station/Box.h"
+#include "packing/Box.h"
 #include "platform/xls/BiffWorkbookWriter.h"
 #include "platform/xls/NativeWorkbookFile.h"
 #include "support/OleContainer.h"
 #include "station/BarcodeIntake.h"
 #include "station/DailyWorkbookExport.h"
-#include "station/DayIndex.h"
+#include "station/files/DayIndex.h"
 
 #include <QCryptographicHash>
 #include <QDir>

@@ -3,7 +3,7 @@
 #include "core/Gs1Scan.h"
 #include "packing/PackingState.h"
 #include "station/BarcodeIntake.h"
-#include "station/Box.h"
+#include "packing/Box.h"
 #include "station/BoxJournal.h"
 
 #include <QTemporaryDir>

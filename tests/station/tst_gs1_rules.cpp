@@ -1,4 +1,4 @@
-#include "station/Gs1Rules.h"
+#include "packing/Gs1Rules.h"
 
 #include <QTest>
 

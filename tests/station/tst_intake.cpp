@@ -2,14 +2,14 @@
 #include "JournalScript.h"
 
 #include "packing/PackingState.h"
-#include "station/Box.h"
+#include "packing/Box.h"
 #include "station/BarcodeIntake.h"
 #include "core/Gs1.h"
 #include "platform/ProgramEnvironment.h"
 #include "platform/xls/NativeWorkbookFile.h"
 #include "station/DailyWorkbookExport.h"
-#include "station/DayWorkbooks.h"
-#include "station/PackSearch.h"
+#include "station/files/DayWorkbooks.h"
+#include "station/files/PackSearch.h"
 
 #include <QTemporaryDir>
 #include <QTest>

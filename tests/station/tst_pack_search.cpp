@@ -1,7 +1,7 @@
 #include "support/ToolRun.h"
 
 #include "platform/xls/NativeWorkbookFile.h"
-#include "station/PackSearch.h"
+#include "station/files/PackSearch.h"
 
 #include <QDir>
 #include <QFile>

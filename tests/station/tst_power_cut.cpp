@@ -25,7 +25,7 @@
 #include "settings/StationSettings.h"
 #include "station/BoxJournal.h"
 #include "station/DailyWorkbookExport.h"
-#include "station/DayWorkbooks.h"
+#include "station/files/DayWorkbooks.h"
 #include "station/ScanSession.h"
 #include "station/StartChecks.h"
 

@@ -8,7 +8,7 @@
 #include "platform/qtwidgets/ToolkitTranslation.h"
 #include "platform/xls/NativeWorkbookFile.h"
 #include "station/DailyWorkbookExport.h"
-#include "station/DayWorkbooks.h"
+#include "station/files/DayWorkbooks.h"
 #include "../platform/WorkbookReaders.h"
 #include "ui/scan/frm_SCAN.h"
 

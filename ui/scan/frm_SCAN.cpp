@@ -10,8 +10,8 @@
 #include "ui/scan/StatusPanel.h"
 #include "core/SystemReason.h"
 #include "platform/qtwidgets/Twips.h"
-#include "station/LabelHandoff.h"
-#include "station/PlantHandoff.h"
+#include "station/ports/LabelHandoff.h"
+#include "station/ports/PlantHandoff.h"
 
 #include <QCloseEvent>
 #include <QDir>

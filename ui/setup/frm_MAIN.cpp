@@ -8,7 +8,7 @@
 #include "settings/StationSettings.h"
 #include "ui/scan/frm_SCAN.h"
 #include "ui/ProgramIcon.h"
-#include "station/LabelHandoff.h"
+#include "station/ports/LabelHandoff.h"
 #include "station/StartChecks.h"
 #include "station/StartRules.h"
 #include "platform/qtwidgets/Twips.h"

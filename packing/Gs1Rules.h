@@ -2,7 +2,7 @@
 
 #include "core/Gs1Scan.h"
 #include "packing/Pack.h"
-#include "station/Box.h"
+#include "packing/Box.h"
 
 #include <QDate>
 #include <QString>

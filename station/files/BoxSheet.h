@@ -1,7 +1,7 @@
 #pragma once
 
 #include "platform/SheetLimits.h"
-#include "station/Box.h"
+#include "packing/Box.h"
 
 #include <QString>
 #include <QStringList>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "station/ExportTarget.h"
+#include "packing/ExportTarget.h"
 
 #include <QDateTime>
 #include <QString>

@@ -1,11 +1,11 @@
-#include "station/DayIndex.h"
+#include "station/files/DayIndex.h"
 
 #include "core/RuntimeError.h"
-#include "station/Box.h"
-#include "station/BoxExport.h"
-#include "station/DayWorkbooks.h"
-#include "station/Gs1Rules.h"
-#include "station/PackSearch.h"
+#include "packing/Box.h"
+#include "station/ports/BoxExport.h"
+#include "station/files/DayWorkbooks.h"
+#include "packing/Gs1Rules.h"
+#include "station/files/PackSearch.h"
 
 #include <QFileInfo>
 

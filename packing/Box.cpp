@@ -1,4 +1,4 @@
-#include "station/Box.h"
+#include "packing/Box.h"
 
 #include "core/Checked.h"
 #include "core/RuntimeError.h"

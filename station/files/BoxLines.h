@@ -1,7 +1,7 @@
 #pragma once
 
 #include "packing/PackingJob.h"
-#include "station/Box.h"
+#include "packing/Box.h"
 
 #include <QByteArray>
 #include <QDateTime>

@@ -1,4 +1,4 @@
-#include "station/BoxSheet.h"
+#include "station/files/BoxSheet.h"
 
 namespace boxsheet {
 

@@ -1,8 +1,8 @@
-#include "station/PackSearch.h"
+#include "station/files/PackSearch.h"
 
 #include "core/RuntimeError.h"
 #include "platform/WorkbookReader.h"
-#include "station/BoxSheet.h"
+#include "station/files/BoxSheet.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,4 +1,4 @@
-#include "station/BoxLines.h"
+#include "station/files/BoxLines.h"
 
 #include "core/LineCodec.h"
 

@@ -3,7 +3,7 @@
 #include "packing/Pack.h"
 #include "packing/PackingJob.h"
 #include "platform/RecordGrid.h"
-#include "station/ExportTarget.h"
+#include "packing/ExportTarget.h"
 
 #include <QHash>
 #include <QString>

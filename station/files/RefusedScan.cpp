@@ -1,6 +1,6 @@
-#include "station/RefusedScan.h"
+#include "station/files/RefusedScan.h"
 
-#include "station/RefusalRecord.h"
+#include "station/files/RefusalRecord.h"
 
 #include "core/LineCodec.h"
 

@@ -1,4 +1,4 @@
-#include "station/DayWorkbooks.h"
+#include "station/files/DayWorkbooks.h"
 
 #include "core/RuntimeError.h"
 #include "platform/ProfileFile.h"

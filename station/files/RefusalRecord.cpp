@@ -1,4 +1,4 @@
-#include "station/RefusalRecord.h"
+#include "station/files/RefusalRecord.h"
 
 #include "core/LineCodec.h"
 #include "core/RuntimeError.h"
