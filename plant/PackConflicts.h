@@ -25,32 +25,36 @@ struct PackConflict
 // asked for while nobody has decided on them.
 namespace packconflicts {
 
-// A delivered box's packs, as its rows give them: text, and the GTIN and serial of a
-// GS1 pack (null otherwise).
+// The packs of boxes being delivered, as their rows give them: the box's id, the
+// text, and the GTIN and serial of a GS1 pack (null otherwise).
 struct Packs
 {
-    QStringList text, gtin, serial;
+    QStringList box, text, gtin, serial;
 };
-Packs packsOf(const std::vector<BoxRow> &rows);
+void addPacksOf(Packs &packs, const QString &boxId, const std::vector<BoxRow> &rows);
 
-// Within the delivery's transaction: the locks of the box's packs, held to the commit,
+// Within the delivery's transaction: the locks of these packs, held to the commit,
 // which every delivery and every change of a pack takes.
 void lockPacks(database::Connection &db, int schemaVersion, const Packs &packs);
 
-// A pack of the box that another box holds now.
+// A pack of a box being delivered that another box holds now.
 struct Elsewhere
 {
-    QString barcode, earlierBox;
+    QString box, barcode, earlierBox;
 };
-// Within the delivery's transaction, its packs locked and its rows not yet stored:
-// the packs another box holds now (a record from the GS1 version on; an older one
-// is asked by recordOf). Two stations delivering the same pack take turns on it, so
-// the second always sees the first.
-std::vector<Elsewhere> heldElsewhere(database::Connection &db, int schemaVersion, const QString &boxId, const Packs &packs);
-// Then, the box's rows stored: those become conflicts of the record, and what was new
-// is added to found.
+// Within the delivery's transaction, from the GS1 version on, the packs locked and the
+// boxes' rows not yet stored: the packs another box of the record holds now, then those
+// an earlier box of the same delivery holds. Two stations delivering the same pack take
+// turns on it, so the second always sees the first.
+std::vector<Elsewhere> heldElsewhere(database::Connection &db, const Packs &packs);
+// Then, the boxes' rows stored: those become conflicts of the record, and what was new
+// is added to found, box by box in the delivery's order.
+void record(database::Connection &db, const std::vector<Elsewhere> &elsewhere, const QStringList &boxes,
+            const QStringList &outers, std::vector<PackConflict> &found);
+// Before the GS1 version: a box's rows stored and its packs locked, its packs that
+// another box holds become conflicts, and what was new is added to found.
 void recordOf(database::Connection &db, int schemaVersion, const QString &boxId, const QString &outer,
-              const std::vector<Elsewhere> &elsewhere, std::vector<PackConflict> &found);
+              std::vector<PackConflict> &found);
 
 // Every conflict of the station's boxes nobody has decided on yet, oldest first.
 std::vector<PackConflict> openOf(database::Connection &db, int schemaVersion, const QString &station);

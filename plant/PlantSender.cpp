@@ -240,9 +240,8 @@ int PlantSender::deliverBoxes(const Outbox::Entry *first, size_t count, std::vec
     step();
     m_db->runScript(QStringLiteral("BEGIN"));
     try {
-        int stored = 0;
-        for (size_t n = 0; n < count; ++n)
-            stored += insertBox(first[n], found) ? 1 : 0;
+        const int stored = m_schemaVersion >= plantschema::kGs1Version ? insertTogether(first, count, found)
+                                                                       : insertOneByOne(first, count, found);
         step();
         m_db->runScript(QStringLiteral("COMMIT"));
         return stored;
@@ -253,19 +252,47 @@ int PlantSender::deliverBoxes(const Outbox::Entry *first, size_t count, std::vec
     }
 }
 
-bool PlantSender::insertBox(const Outbox::Entry &e, std::vector<Conflict> &found)
+// Every delivery holds its packs' locks and records its conflicts, whatever the
+// station's settings: a put-in of one of them waits for the commit and is then
+// refused, and a pack two offline stations both packed is on the board.
+int PlantSender::insertTogether(const Outbox::Entry *first, size_t count, std::vector<Conflict> &found)
 {
-    const std::optional<QString> outer = boxinsert::insertBox(*m_db, m_schemaVersion, e);
-    if (!outer)
-        return false;
-    // Every delivery holds its packs' locks and records its conflicts, whatever the
-    // station's settings: a put-in of one of them waits for the commit and is then
-    // refused, and a pack two offline stations both packed is on the board.
-    const QString id = e.id.toString(QUuid::WithoutBraces);
-    const packconflicts::Packs packs = packconflicts::packsOf(e.rows);
+    // The boxes, their packs' locks, where else their packs are, their rows, their
+    // conflicts: a statement each for all the transaction's boxes.
+    const std::vector<boxinsert::Stored> stored = boxinsert::insertBoxes(*m_db, m_schemaVersion, first, count);
+    if (stored.empty())
+        return 0;
+    packconflicts::Packs packs;
+    QStringList ids, outers;
+    for (const boxinsert::Stored &s : stored) {
+        ids << s.entry->id.toString(QUuid::WithoutBraces);
+        outers << s.outer;
+        packconflicts::addPacksOf(packs, ids.back(), s.entry->rows);
+    }
     packconflicts::lockPacks(*m_db, m_schemaVersion, packs);
-    const std::vector<packconflicts::Elsewhere> elsewhere = packconflicts::heldElsewhere(*m_db, m_schemaVersion, id, packs);
-    boxinsert::insertRows(*m_db, m_schemaVersion, e);
-    packconflicts::recordOf(*m_db, m_schemaVersion, id, *outer, elsewhere, found);
-    return true;
+    const std::vector<packconflicts::Elsewhere> elsewhere = packconflicts::heldElsewhere(*m_db, packs);
+    boxinsert::insertRows(*m_db, m_schemaVersion, stored);
+    packconflicts::record(*m_db, elsewhere, ids, outers, found);
+    return int(stored.size());
+}
+
+// A record before the GS1 version: box by box, its rows stored before its packs are
+// looked for.
+int PlantSender::insertOneByOne(const Outbox::Entry *first, size_t count, std::vector<Conflict> &found)
+{
+    int stored = 0;
+    for (size_t n = 0; n < count; ++n) {
+        const Outbox::Entry &e = first[n];
+        const std::optional<QString> outer = boxinsert::insertBox(*m_db, m_schemaVersion, e);
+        if (!outer)
+            continue;
+        const std::vector<boxinsert::Stored> box{{&e, *outer}};
+        boxinsert::insertRows(*m_db, m_schemaVersion, box);
+        packconflicts::Packs packs;
+        packconflicts::addPacksOf(packs, e.id.toString(QUuid::WithoutBraces), e.rows);
+        packconflicts::lockPacks(*m_db, m_schemaVersion, packs);
+        packconflicts::recordOf(*m_db, m_schemaVersion, e.id.toString(QUuid::WithoutBraces), *outer, found);
+        ++stored;
+    }
+    return stored;
 }

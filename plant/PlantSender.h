@@ -102,8 +102,9 @@ private:
     QStringList refusedLabels() const;
     // Boxes in one transaction: all stored, or none; how many were not there before.
     int deliverBoxes(const Outbox::Entry *first, size_t count, std::vector<Conflict> &found);
-    // False when the record holds the box already (its id, or its place).
-    bool insertBox(const Outbox::Entry &entry, std::vector<Conflict> &found);
+    // Within that transaction, how many were stored now: all at once from the GS1 version on, else one by one.
+    int insertTogether(const Outbox::Entry *first, size_t count, std::vector<Conflict> &found);
+    int insertOneByOne(const Outbox::Entry *first, size_t count, std::vector<Conflict> &found);
 
     QString m_url;
     QString m_station;

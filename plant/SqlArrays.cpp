@@ -2,32 +2,38 @@
 
 namespace sqlarrays {
 
+void TextArray::add(const QString &value)
+{
+    if (m_text.size() > 1)
+        m_text += QLatin1Char(',');
+    if (value.isNull()) {
+        m_text += QLatin1String("NULL");
+        return;
+    }
+    m_text += QLatin1Char('"');
+    for (const QChar c : value) {
+        if (c == QLatin1Char('"') || c == QLatin1Char('\\'))
+            m_text += QLatin1Char('\\');
+        m_text += c;
+    }
+    m_text += QLatin1Char('"');
+}
+
+const QString &TextArray::text()
+{
+    if (!m_closed) {
+        m_text += QLatin1Char('}');
+        m_closed = true;
+    }
+    return m_text;
+}
+
 QString textArray(const QStringList &values)
 {
-    QString out;
-    qsizetype size = 2;
+    TextArray array;
     for (const QString &v : values)
-        size += v.size() + 3;
-    out.reserve(size);
-    out += QLatin1Char('{');
-    for (qsizetype i = 0; i < values.size(); ++i) {
-        if (i)
-            out += QLatin1Char(',');
-        const QString &v = values[i];
-        if (v.isNull()) {
-            out += QLatin1String("NULL");
-            continue;
-        }
-        out += QLatin1Char('"');
-        for (const QChar c : v) {
-            if (c == QLatin1Char('"') || c == QLatin1Char('\\'))
-                out += QLatin1Char('\\');
-            out += c;
-        }
-        out += QLatin1Char('"');
-    }
-    out += QLatin1Char('}');
-    return out;
+        array.add(v);
+    return array.text();
 }
 
 } // namespace sqlarrays

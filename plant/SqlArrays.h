@@ -11,4 +11,16 @@ namespace sqlarrays {
 
 QString textArray(const QStringList &values);
 
+// The same, element by element, for a column too long to keep twice.
+class TextArray
+{
+public:
+    void add(const QString &value);
+    const QString &text();
+
+private:
+    QString m_text = QStringLiteral("{");
+    bool m_closed = false;
+};
+
 } // namespace sqlarrays

@@ -263,6 +263,42 @@ private slots:
         QCOMPARE(one(*admin, "SELECT count(*) FROM zantrel.boxes"), QStringLiteral("4"));
     }
 
+    // Boxes delivered together see each other as boxes delivered one by one would: a
+    // pack in two of them is a conflict of the later one, as is a pack the record holds.
+    void packsRepeatedWithinOneDeliveryAreConflicts()
+    {
+        const QString name = freshDatabase();
+        QCOMPARE(zantrelDb({"init", m_server.url(QStringLiteral("postgres"), name)}).status, 0);
+        auto admin = database::connect(m_server.url(QStringLiteral("postgres"), name));
+        admin->runScript("DO $$ BEGIN IF NOT EXISTS (SELECT FROM pg_roles WHERE rolname = 'line3') THEN "
+                         "CREATE ROLE line3 LOGIN; END IF; END $$; GRANT zantrel_station TO line3;");
+        plantschema::addStation(*admin, QStringLiteral("line3-a"), QStringLiteral("line3"));
+        QTemporaryDir folder;
+        Outbox outbox(folder.path());
+        PlantSender sender(m_server.url(QStringLiteral("line3"), name), QStringLiteral("line3-a"), outbox, 5);
+        const auto box = [](int n, std::vector<BoxRow> packs) {
+            std::vector<BoxRow> rows{{BoxRow::OuterLabel, QStringLiteral("W%1").arg(n)}, {BoxRow::MiddleLabel, QStringLiteral("Z%1").arg(n)}};
+            rows.insert(rows.end(), packs.begin(), packs.end());
+            return boxAt(2 + 4 * n, rows);
+        };
+        const BoxRow gs1Pack{BoxRow::Pack, QStringLiteral("(01)09501101530003(21)S1"),
+                             {{QStringLiteral("01"), QStringLiteral("09501101530003")}, {QStringLiteral("21"), QStringLiteral("S1")}}};
+        outbox.add(box(0, {{BoxRow::Pack, QStringLiteral("Q")}}));
+        QVERIFY2(sender.deliver().recorded, "the earlier box");
+        outbox.add(box(1, {{BoxRow::Pack, QStringLiteral("P1")}, gs1Pack}));
+        outbox.add(box(2, {{BoxRow::Pack, QStringLiteral("P1")}, {BoxRow::Pack, QStringLiteral("Q")}}));
+        outbox.add(box(3, {{BoxRow::Pack, QStringLiteral("P1")}, gs1Pack, {BoxRow::Pack, QStringLiteral("P1")}}));
+        const PlantSender::Report report = sender.deliver();
+        QVERIFY2(report.recorded, qPrintable(report.why));
+        QStringList told;
+        for (const PackConflict &c : report.conflicts)
+            told << c.ourBox + QLatin1Char(':') + c.barcode + QLatin1Char('<') + c.otherBox;
+        QCOMPARE(told.join(QLatin1Char(' ')), QStringLiteral("W2:P1<W1 W2:Q<W0 W3:(01)09501101530003(21)S1<W1 W3:P1<W1 W3:P1<W2"));
+        QCOMPARE(one(*admin, "SELECT string_agg(second_box || ':' || barcode || '<' || first_box, ' ' ORDER BY second_box, barcode, first_box)"
+                             " FROM zantrel.conflicts"),
+                 told.join(QLatin1Char(' ')));
+    }
+
     void aBoxTheRecordRefusesBlocksNoOther()
     {
         const QString name = freshDatabase();
