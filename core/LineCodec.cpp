@@ -108,4 +108,18 @@ Parts split(QByteArrayView line)
     return {line.first(space), line.sliced(space + 1)};
 }
 
+std::optional<Leading> leading(QByteArrayView rest, int fields)
+{
+    Leading out;
+    for (int n = 0; n < fields; ++n) {
+        const qsizetype space = rest.indexOf(' ');
+        if (space < 0)
+            return std::nullopt;
+        out.fields.push_back(rest.first(space));
+        rest = rest.sliced(space + 1);
+    }
+    out.tail = rest;
+    return out;
+}
+
 } // namespace linecodec

@@ -5,6 +5,7 @@
 #include <QString>
 #include <initializer_list>
 #include <optional>
+#include <vector>
 
 // The lines of the station's own files (the open-box journal, the outbox, the told
 // conflicts, the refusal record): UTF-8, one record a line, "keyword field field…",
@@ -43,5 +44,15 @@ struct Parts
     QByteArrayView rest;
 };
 Parts split(QByteArrayView line);
+
+// A line's rest as that many fields, each up to the next blank, and the text after
+// them, which fills the rest of the line and may hold blanks; nothing when the rest
+// has fewer blanks than fields.
+struct Leading
+{
+    std::vector<QByteArrayView> fields;
+    QByteArrayView tail;
+};
+std::optional<Leading> leading(QByteArrayView rest, int fields);
 
 } // namespace linecodec

@@ -33,14 +33,14 @@ QByteArray linesOf(const Outbox::Entry &e)
 // The "box" line's fields; false when they do not read.
 bool readBoxLine(const QByteArray &rest, Outbox::Entry &e)
 {
-    const QByteArrayList f = rest.split(' ');
-    if (f.size() < 4)
+    const std::optional<linecodec::Leading> f = linecodec::leading(rest, 3);
+    if (!f)
         return false;
-    e.id = QUuid::fromString(QLatin1String(f[0]));
-    e.writtenAt = QDateTime::fromString(QString::fromLatin1(f[1]), Qt::ISODateWithMs);
+    e.id = QUuid::fromString(QLatin1StringView(f->fields[0]));
+    e.writtenAt = QDateTime::fromString(QString::fromLatin1(f->fields[1]), Qt::ISODateWithMs);
     bool ok = false;
-    e.firstRow = f[2].toInt(&ok);
-    const std::optional<QString> workbook = unescaped(rest.mid(f[0].size() + f[1].size() + f[2].size() + 3));
+    e.firstRow = f->fields[2].toInt(&ok);
+    const std::optional<QString> workbook = unescaped(f->tail.toByteArray());
     if (e.id.isNull() || !e.writtenAt.isValid() || !ok || e.firstRow < 1 || !workbook)
         return false;
     e.workbook = *workbook;

@@ -9,7 +9,6 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QRegularExpression>
 
 namespace workbookboxes {
 
@@ -27,15 +26,13 @@ struct DayWorkbook
 
 std::vector<DayWorkbook> dayWorkbooks(const QString &programFolder, const QDate &from)
 {
-    static const QRegularExpression name(QStringLiteral("^(\\d{8})(?:-(\\d+))?\\.xls$"), QRegularExpression::CaseInsensitiveOption);
     std::vector<DayWorkbook> found;
     const QDir files(dayworkbooks::filesFolder(programFolder));
     for (const QFileInfo &file : files.entryInfoList(QDir::Files)) {
-        const QRegularExpressionMatch m = name.match(file.fileName());
-        const QDate day = m.hasMatch() ? QDate::fromString(m.captured(1), QStringLiteral("yyyyMMdd")) : QDate();
-        if (!day.isValid() || (from.isValid() && day < from))
+        const std::optional<dayworkbooks::Named> named = dayworkbooks::named(file.fileName());
+        if (!named || (from.isValid() && named->day < from))
             continue;
-        found.push_back({day, m.captured(2).isEmpty() ? 1 : m.captured(2).toInt(), file.absoluteFilePath()});
+        found.push_back({named->day, named->number, file.absoluteFilePath()});
     }
     std::sort(found.begin(), found.end(), [](const DayWorkbook &a, const DayWorkbook &b) {
         return a.day != b.day ? a.day < b.day : a.number < b.number;

@@ -31,24 +31,24 @@ QByteArray exportLine(const QString &folder, const ExportTarget &target)
 
 // "export ROW [ID] PATH": the box's id, in journals written since boxes have one; a
 // path never reads as one.
-constexpr qsizetype kIdLength = 36;
-
 std::optional<ExportTarget> exportFrom(const QString &folder, const QByteArray &rest)
 {
-    const qsizetype space = rest.indexOf(' ');
-    bool ok = false;
-    const int row = space < 0 ? 0 : rest.left(space).toInt(&ok);
-    QByteArray path = space < 0 ? QByteArray() : rest.mid(space + 1);
-    QUuid id;
-    if (path.size() > kIdLength && path[kIdLength] == ' ') {
-        id = QUuid::fromString(QLatin1String(path.left(kIdLength)));
-        if (!id.isNull())
-            path = path.mid(kIdLength + 1);
-    }
-    const std::optional<QString> relative = unescaped(path);
-    if (!ok || row < 1 || !relative || relative->isEmpty())
+    const std::optional<linecodec::Leading> row = linecodec::leading(rest, 1);
+    if (!row)
         return std::nullopt;
-    return ExportTarget{QDir::cleanPath(QDir(folder).absoluteFilePath(*relative)), row, id};
+    bool ok = false;
+    const int firstRow = row->fields[0].toInt(&ok);
+    QByteArrayView path = row->tail;
+    QUuid id;
+    if (const std::optional<linecodec::Leading> withId = linecodec::leading(path, 1)) {
+        id = QUuid::fromString(QLatin1StringView(withId->fields[0]));
+        if (!id.isNull())
+            path = withId->tail;
+    }
+    const std::optional<QString> relative = unescaped(path.toByteArray());
+    if (!ok || firstRow < 1 || !relative || relative->isEmpty())
+        return std::nullopt;
+    return ExportTarget{QDir::cleanPath(QDir(folder).absoluteFilePath(*relative)), firstRow, id};
 }
 
 [[noreturn]] void impossible(const QString &path, const QString &why)

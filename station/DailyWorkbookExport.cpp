@@ -82,22 +82,7 @@ bool DailyWorkbookExport::holds(const Box &box, const ExportTarget &target)
 {
     if (!QFileInfo::exists(target.workbook))
         return false;
-    const std::vector<QStringList> columns = workbook::readFirstSheetColumns(target.workbook, kColumns);
-    const int64_t first = int64_t(target.firstRow) - 1;
-    if (first < 0 || box.rowCount() == 0 || columns.size() != size_t(kColumns) || first >= columns[0].size())
-        return false;
-    // Cells past the last one read are empty (a box may end in an empty barcode).
-    auto cell = [&](int column, int64_t row) {
-        const QStringList &cells = columns[size_t(column)];
-        return row < cells.size() ? cells[qsizetype(row)] : QString();
-    };
-    for (int32_t row = 0; row < box.rowCount(); ++row) {
-        const boxsheet::Cells cells = boxsheet::cellsOf(box.rows()[size_t(row)]);
-        for (int column = 0; column < kColumns; ++column)
-            if (cell(column, first + row) != cells[size_t(column)])
-                return false;
-    }
-    return true;
+    return boxsheet::holdsAt(workbook::readFirstSheetColumns(target.workbook, kColumns), target.firstRow, box.rows());
 }
 
 QString DailyWorkbookExport::keepUnfinished(const Box &box)

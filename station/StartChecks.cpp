@@ -89,10 +89,7 @@ QString savedAsUnfinished(const QString &programFolder, const BoxJournal::Saved 
             // the start of the one saved there is another box.
             if (!boxExport.holds(box, ExportTarget{path, 2, {}}))
                 continue;
-            qsizetype used = 0;
-            for (const QStringList &column : workbook::readFirstSheetColumns(path, boxsheet::kColumns))
-                used = std::max(used, column.size());
-            if (used <= qsizetype(box.rowCount()) + 1)
+            if (boxsheet::usedRows(workbook::readFirstSheetColumns(path, boxsheet::kColumns)) <= qsizetype(box.rowCount()) + 1)
                 return path;
         } catch (const RuntimeError &) {
             // A workbook that cannot be read holds no box that could be offered back.

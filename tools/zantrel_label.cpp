@@ -27,6 +27,7 @@
 #include "station/files/PackSearch.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QUuid>
 #include <algorithm>
@@ -54,7 +55,8 @@ int fail(const QString &why)
 // The day a workbook holds, from its name (20261208.xls, 20261208-2.xls).
 QDateTime dayOf(const QString &workbook)
 {
-    return QDateTime(QDate::fromString(workbook.left(8), QStringLiteral("yyyyMMdd")), QTime(0, 0));
+    const std::optional<dayworkbooks::Named> named = dayworkbooks::named(QFileInfo(workbook).fileName());
+    return named ? QDateTime(named->day, QTime(0, 0)) : QDateTime();
 }
 
 // The middle label the last rows are under; "" when none.

@@ -20,6 +20,9 @@ constexpr int kColumns = sheet::kBoxColumns;
 // Sheet row 1 is above the first box of a day (a new workbook's first row).
 constexpr int32_t kFirstBoxRow = 2;
 
+// The column that holds a box's outer label, where every box starts.
+constexpr int kOuterLabelColumn = int(BoxRow::OuterLabel);
+
 using Cells = std::array<QString, kColumns>;
 
 // The cells of the sheet row a box row is written in.
@@ -38,5 +41,11 @@ struct SheetBox
 // barcode cell is empty (a cell a person cleared): the box keeps every row it was
 // written with. Rows above the first outer label belong to no box.
 std::vector<SheetBox> boxesIn(const std::vector<QStringList> &columns);
+
+// Whether the sheet holds exactly these rows from that sheet row (from 1) on, cells
+// past the columns' ends being empty (a box may end in an empty barcode).
+bool holdsAt(const std::vector<QStringList> &columns, int32_t firstRow, const std::vector<BoxRow> &rows);
+// The sheet rows its first columns use: the longest column.
+qsizetype usedRows(const std::vector<QStringList> &columns);
 
 } // namespace boxsheet

@@ -3,16 +3,17 @@
 #include "core/RuntimeError.h"
 #include "platform/ProfileFile.h"
 #include "platform/WorkbookReader.h"
+#include "station/files/BoxSheet.h"
 
 #include <QDir>
 #include <QFileInfo>
+#include <QRegularExpression>
 
 namespace dayworkbooks {
 
 namespace {
 
 const QString kFolder = QStringLiteral("files");
-constexpr int kOuterLabelColumn = 0;
 
 // The entry of that folder named so whatever its case: folders copied from Windows
 // may say Files or 20261207.XLS. The profile file's lookup serves the same purpose.
@@ -33,11 +34,25 @@ QString shownName(const QString &path)
     return kFolder + QLatin1Char('/') + QFileInfo(path).fileName();
 }
 
-QString path(const QString &programFolder, const QDate &date, int number)
+QString fileName(const QDate &date, int number)
 {
     const QString day = date.toString(QStringLiteral("yyyyMMdd"));
-    const QString name = number <= 1 ? day + QStringLiteral(".xls") : day + QStringLiteral("-%1.xls").arg(number);
-    return entryIgnoringCase(filesFolder(programFolder), name);
+    return number <= 1 ? day + QStringLiteral(".xls") : day + QStringLiteral("-%1.xls").arg(number);
+}
+
+QString path(const QString &programFolder, const QDate &date, int number)
+{
+    return entryIgnoringCase(filesFolder(programFolder), fileName(date, number));
+}
+
+std::optional<Named> named(const QString &name)
+{
+    static const QRegularExpression form(QStringLiteral("^(\\d{8})(?:-(\\d+))?\\.xls$"), QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch m = form.match(name);
+    const QDate day = m.hasMatch() ? QDate::fromString(m.captured(1), QStringLiteral("yyyyMMdd")) : QDate();
+    if (!day.isValid())
+        return std::nullopt;
+    return Named{day, m.captured(2).isEmpty() ? 1 : m.captured(2).toInt()};
 }
 
 QString unfinishedPath(const QString &programFolder, const QDateTime &at)
@@ -74,7 +89,7 @@ std::optional<Use> findIn(const QStringList &files, const QString &label)
     for (const QString &file : files) {
         QStringList column;
         try {
-            column = workbook::readFirstSheetColumn(file, kOuterLabelColumn);
+            column = workbook::readFirstSheetColumn(file, boxsheet::kOuterLabelColumn);
         } catch (const RuntimeError &) {
             // A workbook that cannot be read is told about by the export; here it can only be skipped.
             continue;

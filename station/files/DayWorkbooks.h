@@ -23,7 +23,16 @@ QString filesFolder(const QString &programFolder);
 QString shownName(const QString &path);
 
 // Number 1 is the day's first workbook, yyyymmdd.xls; n >= 2 is yyyymmdd-n.xls.
+QString fileName(const QDate &date, int number = 1);
 QString path(const QString &programFolder, const QDate &date, int number = 1);
+// The day and number a workbook's file name gives, in any case (20261208.XLS,
+// 20261208-2.xls); nothing for another name (an unfinished box's, say).
+struct Named
+{
+    QDate day;
+    int number = 1;
+};
+std::optional<Named> named(const QString &fileName);
 // The box that will not be finished, kept in a workbook of its own.
 QString unfinishedPath(const QString &programFolder, const QDateTime &at);
 
