@@ -31,10 +31,6 @@ PlantSender::PlantSender(QString url, QString station, Outbox &outbox, int answe
 
 PlantSender::~PlantSender() = default;
 
-void PlantSender::setStepHookForTests(std::function<void()> hook)
-{
-    deliverysteps::setHook(std::move(hook));
-}
 
 void PlantSender::connectIfNeeded()
 {

@@ -83,10 +83,6 @@ public:
     // raises when the record cannot be asked.
     std::vector<Conflict> openConflicts();
 
-    // Runs before each statement of a delivery and before the outbox is compacted
-    // (a test kills the process there); empty: nothing.
-    static void setStepHookForTests(std::function<void()> hook);
-
 private:
     void connectIfNeeded();
     // A box the server refuses for good, and why.

@@ -19,7 +19,4 @@ void replaceFileAtomically(const QString &path, const std::function<int(int fd)>
 // Returns how many were removed.
 int removeLeftoverTemporaries(const QString &folder, const QStringList &fileNamePatterns);
 
-// Steps at which tests can make the replace fail.
-enum class AtomicStep { CreateTemporary, Write, SyncFile, Rename, SyncFolder };
-// The hook returns an errno value to fail that step with, or 0 to let it run.
-void setAtomicFaultHookForTests(std::function<int(AtomicStep)> hook);
+// Each step asks the fault seam (platform/FaultSeam.h) whether a test makes it fail.

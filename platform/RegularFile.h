@@ -46,9 +46,6 @@ QString remove(const QString &path);
 // The folder and any missing folder above it; "" when done or already there, else why not.
 QString makeFolders(const QString &path);
 
-// Tests make opening a path fail as the system would (EACCES, EIO …), also when
-// they run as root, who reads through any permission. The hook returns an errno
-// value, or 0 to let the open run.
-void setOpenFaultHookForTests(std::function<int(const QString &path)> hook);
+// Opening a path asks the fault seam (platform/FaultSeam.h) whether a test makes it fail.
 
 } // namespace regularfile

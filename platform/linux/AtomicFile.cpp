@@ -7,6 +7,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include "platform/FaultSeam.h"
+
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -14,11 +16,9 @@
 
 namespace {
 
-std::function<int(AtomicStep)> g_faultHook;
-
-int injected(AtomicStep step)
+int injected(faultseam::Point step)
 {
-    return g_faultHook ? g_faultHook(step) : 0;
+    return faultseam::at(step);
 }
 
 [[noreturn]] void fail(int err, const QString &path, const QString &what)
@@ -44,10 +44,6 @@ struct TemporaryFile
 
 } // namespace
 
-void setAtomicFaultHookForTests(std::function<int(AtomicStep)> hook)
-{
-    g_faultHook = std::move(hook);
-}
 
 void replaceFileAtomically(const QString &path, const QByteArray &content)
 {
@@ -68,7 +64,7 @@ void replaceFileAtomically(const QString &path, const std::function<int(int fd)>
 
     TemporaryFile tmp;
     tmp.path = target + ".tmp-XXXXXX";
-    int err = injected(AtomicStep::CreateTemporary);
+    int err = injected(faultseam::Point::CreateTemporary);
     if (err == 0) {
         tmp.fd = sys::makeTemporary(tmp.path.data());
         if (tmp.fd < 0)
@@ -78,14 +74,14 @@ void replaceFileAtomically(const QString &path, const std::function<int(int fd)>
         tmp.path.clear(); // nothing was created
         fail(err, folder, QStringLiteral("无法在此文件夹中创建临时文件"));
     }
-    if ((err = injected(AtomicStep::Write)) != 0 || (::fchmod(tmp.fd, mode) != 0 && (err = errno))
+    if ((err = injected(faultseam::Point::Write)) != 0 || (::fchmod(tmp.fd, mode) != 0 && (err = errno))
         || (err = write(tmp.fd)) != 0)
         fail(err, path, QStringLiteral("无法写入"));
-    if ((err = injected(AtomicStep::SyncFile)) != 0 || (sys::syncFile(tmp.fd, false) != 0 && (err = errno)))
+    if ((err = injected(faultseam::Point::SyncFile)) != 0 || (sys::syncFile(tmp.fd, false) != 0 && (err = errno)))
         fail(err, path, QStringLiteral("无法写入磁盘"));
     ::close(tmp.fd);
     tmp.fd = -1;
-    if ((err = injected(AtomicStep::Rename)) != 0
+    if ((err = injected(faultseam::Point::Rename)) != 0
         || (sys::renamePath(tmp.path.constData(), target.constData()) != 0 && (err = errno)))
         fail(err, path, QStringLiteral("无法替换"));
     tmp.renamed = true;
@@ -93,7 +89,7 @@ void replaceFileAtomically(const QString &path, const std::function<int(int fd)>
     // The new content is in place and whole. A failing folder sync only weakens
     // durability across a power cut; reporting it as a failed replace would make
     // callers redo work that already landed (a box appended twice), so it is not raised.
-    if (injected(AtomicStep::SyncFolder) != 0)
+    if (injected(faultseam::Point::SyncFolder) != 0)
         return;
     sys::syncFolder(folderName.constData());
 }

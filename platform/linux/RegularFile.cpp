@@ -1,5 +1,7 @@
 #include "platform/RegularFile.h"
 
+#include "platform/FaultSeam.h"
+
 #include "core/RuntimeError.h"
 #include "core/SystemReason.h"
 #include "platform/MemoryUse.h"
@@ -20,7 +22,6 @@ namespace {
 
 const QString kSource = QStringLiteral("RegularFile");
 
-std::function<int(const QString &)> g_openFault;
 
 // What a non-regular file is, as the operator would call it.
 QString kindOf(mode_t mode)
@@ -69,20 +70,11 @@ bool openRegular(Descriptor &file, const QString &path, int flags, struct stat &
     return true;
 }
 
-} // namespace
-
-void setOpenFaultHookForTests(std::function<int(const QString &)> hook)
-{
-    g_openFault = std::move(hook);
-}
-
-namespace {
-
 // The whole file into bytes (QByteArray or std::string); false when nothing is there.
 template <typename Buffer>
 bool readWhole(const QString &path, int64_t limit, Buffer &bytes)
 {
-    if (const int injected = g_openFault ? g_openFault(path) : 0) {
+    if (const int injected = faultseam::at(faultseam::Point::Open, path)) {
         if (injected == ENOENT)
             return false;
         refuse(reason::fromErrno(injected));

@@ -11,6 +11,7 @@
 #include "station/JournalScript.h"
 
 #include "packing/PackingState.h"
+#include "platform/FaultSeam.h"
 #include "platform/AtomicFile.h"
 #include "platform/ProgramEnvironment.h"
 #include "platform/xls/NativeWorkbookFile.h"
@@ -52,11 +53,12 @@ int main(int argc, char **argv)
     const int count = QByteArray(argv[5]).toInt();
     program::setFolder(folder);
     program::setClock(journalscript::clock);
-    setAtomicFaultHookForTests([](AtomicStep) {
-        step();
+    // Every replace of a file and every step of a delivery is a point to be killed at.
+    faultseam::setForTests([](faultseam::Point p, const QString &) {
+        if (faultseam::replacing(p) || p == faultseam::Point::DeliveryStep)
+            step();
         return 0;
     });
-    PlantSender::setStepHookForTests(step);
 
     PlantLink::Options options;
     options.url = QString::fromLocal8Bit(argv[2]);

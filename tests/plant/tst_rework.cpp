@@ -1,3 +1,4 @@
+#include "platform/FaultSeam.h"
 #include "support/DeliverBox.h"
 #include "support/PlantDb.h"
 #include "support/ToolRun.h"
@@ -309,21 +310,24 @@ private slots:
         std::condition_variable changed;
         bool held = false, release = false;
         int lockedSteps = 0;
-        // The sender's second step with its pack locks held is the one before its COMMIT.
-        PlantSender::setStepHookForTests([&] {
+        // The sender's third step with its pack locks held is the one before its COMMIT.
+        faultseam::setForTests([&](faultseam::Point p, const QString &) {
+            if (p != faultseam::Point::DeliveryStep)
+                return 0;
             static thread_local std::unique_ptr<database::Connection> probe;
             if (!probe)
                 probe = database::connect(adminUrl);
             if (plantdb::one(*probe, "SELECT count(*) FROM pg_locks WHERE locktype = 'advisory' AND granted AND pid <> pg_backend_pid()") == "0")
-                return;
-            if (++lockedSteps != 2)
-                return;
+                return 0;
+            if (++lockedSteps != 3)
+                return 0;
             std::unique_lock<std::mutex> g(lock);
             held = true;
             changed.notify_all();
             changed.wait(g, [&] { return release; });
+            return 0;
         });
-        const auto unhook = qScopeGuard([] { PlantSender::setStepHookForTests({}); });
+        const auto unhook = qScopeGuard([] { faultseam::setForTests(nullptr); });
         std::thread station([&] { deliver(QStringLiteral("line3-b"), "RACE-2" + tag, {"RC1" + tag}); });
         {
             std::unique_lock<std::mutex> g(lock);

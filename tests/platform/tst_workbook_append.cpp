@@ -5,6 +5,7 @@
 
 #include "core/RuntimeError.h"
 #include "core/SystemReason.h"
+#include "platform/FaultSeam.h"
 #include "platform/RegularFile.h"
 #include "platform/xls/BiffWorkbookWriter.h"
 #include "platform/xls/ColumnReader.h"
@@ -384,7 +385,7 @@ private slots:
         const QString path = locked.filePath("20261207.xls");
         writeBytes(path, compoundDocument(workbookStream(Workbook{})));
         // A folder the station may not read (made to fail as the system would, also for root).
-        regularfile::setOpenFaultHookForTests([](const QString &) { return EACCES; });
+        faultseam::setForTests([](faultseam::Point p, const QString &) { return p == faultseam::Point::Open ? EACCES : 0; });
         NativeWorkbookFile file;
         try {
             file.open(path);
@@ -392,7 +393,7 @@ private slots:
         } catch (const RuntimeError &e) {
             QVERIFY2(e.description().contains(QStringLiteral("没有权限")), qPrintable(e.description()));
         }
-        regularfile::setOpenFaultHookForTests(nullptr);
+        faultseam::setForTests(nullptr);
         QCOMPARE(file.open(locked.filePath("absent.xls")), WorkbookFile::Opened::DoesNotExist);
     }
 };

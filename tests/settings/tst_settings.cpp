@@ -1,4 +1,5 @@
 #include "core/RuntimeError.h"
+#include "platform/FaultSeam.h"
 #include "platform/AtomicFile.h"
 #include "platform/ProfileFile.h"
 #include "platform/RegularFile.h"
@@ -44,7 +45,7 @@ class TestSettings : public QObject
 private slots:
     void cleanup()
     {
-        setAtomicFaultHookForTests(nullptr);
+        faultseam::setForTests(nullptr);
         QDir dir(folder());
         for (const QString &f : dir.entryList(QDir::Files | QDir::Hidden | QDir::Dirs | QDir::NoDotAndDotDot)) {
             QFile::setPermissions(dir.filePath(f), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
@@ -180,17 +181,17 @@ private slots:
     void interruptedWriteLeavesTheOldFile_data()
     {
         QTest::addColumn<int>("step");
-        QTest::newRow("no temporary file") << int(AtomicStep::CreateTemporary);
-        QTest::newRow("write fails") << int(AtomicStep::Write);
-        QTest::newRow("fsync fails") << int(AtomicStep::SyncFile);
-        QTest::newRow("before the rename") << int(AtomicStep::Rename);
+        QTest::newRow("no temporary file") << int(faultseam::Point::CreateTemporary);
+        QTest::newRow("write fails") << int(faultseam::Point::Write);
+        QTest::newRow("fsync fails") << int(faultseam::Point::SyncFile);
+        QTest::newRow("before the rename") << int(faultseam::Point::Rename);
     }
     void interruptedWriteLeavesTheOldFile()
     {
         QFETCH(int, step);
         const QByteArray original = "[length]\r\nwlen=5;\r\nzlen=3;\r\n";
         writeBytes(onDisk(), original);
-        setAtomicFaultHookForTests([step](AtomicStep s) { return int(s) == step ? EIO : 0; });
+        faultseam::setForTests([step](faultseam::Point s, const QString &) { return int(s) == step ? EIO : 0; });
         QVERIFY_THROWS_EXCEPTION(RuntimeError, WriteIniValue("length", "wlen", spelled("config.ini"), "6", ""));
         QCOMPARE(readBytes(onDisk()), original);
         QCOMPARE(QDir(folder()).entryList(QDir::Files | QDir::Hidden), QStringList{"config.ini"});
@@ -199,7 +200,7 @@ private slots:
     void folderSyncFailureAfterTheRenameIsNotAFailedWrite()
     {
         writeBytes(onDisk(), "[length]\r\nwlen=5;\r\n");
-        setAtomicFaultHookForTests([](AtomicStep s) { return s == AtomicStep::SyncFolder ? EIO : 0; });
+        faultseam::setForTests([](faultseam::Point s, const QString &) { return s == faultseam::Point::SyncFolder ? EIO : 0; });
         WriteIniValue("length", "wlen", spelled("config.ini"), "6", "");
         QCOMPARE(read("length", "wlen", spelled("config.ini")), QStringLiteral("6"));
     }
@@ -210,19 +211,19 @@ private slots:
         // as the system would, also for root, who writes into read-only folders).
         const QByteArray original = "[length]\r\nwlen=5;\r\n";
         writeBytes(onDisk(), original);
-        setAtomicFaultHookForTests([](AtomicStep s) { return s == AtomicStep::CreateTemporary ? EACCES : 0; });
+        faultseam::setForTests([](faultseam::Point s, const QString &) { return s == faultseam::Point::CreateTemporary ? EACCES : 0; });
         try {
             WriteIniValue("length", "wlen", spelled("config.ini"), "6", "");
             QFAIL("the write must fail");
         } catch (const RuntimeError &e) {
             QVERIFY2(e.description().contains(QStringLiteral("没有权限")), qPrintable(e.description()));
         }
-        setAtomicFaultHookForTests(nullptr);
+        faultseam::setForTests(nullptr);
         QCOMPARE(readBytes(onDisk()), original);
         // And what cannot be read is not replaced.
-        regularfile::setOpenFaultHookForTests([](const QString &) { return EACCES; });
+        faultseam::setForTests([](faultseam::Point p, const QString &) { return p == faultseam::Point::Open ? EACCES : 0; });
         QVERIFY_THROWS_EXCEPTION(RuntimeError, WriteIniValue("length", "wlen", spelled("config.ini"), "6", ""));
-        regularfile::setOpenFaultHookForTests(nullptr);
+        faultseam::setForTests(nullptr);
         QCOMPARE(readBytes(onDisk()), original);
     }
 };

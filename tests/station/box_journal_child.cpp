@@ -7,6 +7,7 @@
 // short box (封箱), "closed", and two packs of the next box.
 #include "JournalScript.h"
 
+#include "platform/FaultSeam.h"
 #include "platform/AtomicFile.h"
 #include "platform/ProgramEnvironment.h"
 #include "platform/xls/NativeWorkbookFile.h"
@@ -34,8 +35,8 @@ int main(int argc, char **argv)
         program::setClock(journalscript::clock);
         realIntake.sCfMode = QStringLiteral("0");
         const int killAt = QByteArray(argv[3]).toInt();
-        setAtomicFaultHookForTests([killAt, steps = 0](AtomicStep) mutable {
-            if (++steps == killAt)
+        faultseam::setForTests([killAt, steps = 0](faultseam::Point p, const QString &) mutable {
+            if (faultseam::replacing(p) && ++steps == killAt)
                 std::raise(SIGKILL);
             return 0;
         });

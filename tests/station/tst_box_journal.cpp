@@ -4,6 +4,7 @@
 #include "JournalScript.h"
 
 #include "core/RuntimeError.h"
+#include "platform/FaultSeam.h"
 #include "platform/AtomicFile.h"
 #include "platform/ProgramEnvironment.h"
 #include "platform/RegularFile.h"
@@ -331,14 +332,14 @@ private slots:
         RecordingExport exports;
         BarcodeIntake intake(state, box, messages, exports);
         intake.receive(QStringLiteral("P00001\r\n"));
-        setAtomicFaultHookForTests([](AtomicStep step) { return step == AtomicStep::Rename ? ENOSPC : 0; });
+        faultseam::setForTests([](faultseam::Point step, const QString &) { return step == faultseam::Point::Rename ? ENOSPC : 0; });
         try {
             intake.receive(QStringLiteral("P00002\r\n"));
             QFAIL("the journal failure must be told");
         } catch (const RuntimeError &e) {
             QCOMPARE(e.kind(), RuntimeError::Kind::Journal); // what failed, whatever the text says
         }
-        setAtomicFaultHookForTests(nullptr);
+        faultseam::setForTests(nullptr);
         QVERIFY(BoxJournal::load(dir.path())->exportPending); // still the old box, with where it went
         intake.receive(QStringLiteral("P00003\r\n"));
         std::optional<BoxJournal::Saved> saved = BoxJournal::load(dir.path());

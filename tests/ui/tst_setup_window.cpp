@@ -4,6 +4,7 @@
 
 #include "core/Gs1.h"
 #include "packing/PackingState.h"
+#include "platform/FaultSeam.h"
 #include "platform/ProgramEnvironment.h"
 #include "platform/AtomicFile.h"
 #include "plant/PlantSettings.h"
@@ -507,11 +508,11 @@ private slots:
     void aFolderTheStationCannotWriteIsToldOnce()
     {
         // Nothing in the program folder can be replaced: neither config.ini nor the journal.
-        setAtomicFaultHookForTests([](AtomicStep) { return EROFS; });
+        faultseam::setForTests([](faultseam::Point p, const QString &) { return faultseam::replacing(p) ? EROFS : 0; });
         auto w = openSetup();
         type(*w, "Text1", "6");
         clickStart(*w);
-        setAtomicFaultHookForTests(nullptr);
+        faultseam::setForTests(nullptr);
         QCOMPARE(m_messages.texts.size(), 1);
         QVERIFY(m_messages.texts[0].contains(QStringLiteral("无法写入当前外箱记录")));
         QVERIFY(m_messages.texts[0].contains(QStringLiteral("设置未保存，扫描窗口未打开")));
@@ -520,9 +521,11 @@ private slots:
         QVERIFY(bytesOf(config()).contains("wlen=5;\r\n"));
 
         // Only config.ini refused: the window opens, and the counts not kept are told.
-        setAtomicFaultHookForTests([this](AtomicStep) { return QFileInfo::exists(m_dir->path() + "/open-box.txt") ? EROFS : 0; });
+        faultseam::setForTests([this](faultseam::Point p, const QString &) {
+            return faultseam::replacing(p) && QFileInfo::exists(m_dir->path() + "/open-box.txt") ? EROFS : 0;
+        });
         clickStart(*w);
-        setAtomicFaultHookForTests(nullptr);
+        faultseam::setForTests(nullptr);
         QVERIFY(w->scanWindow());
         QCOMPARE(m_messages.texts.size(), 2);
         QVERIFY(m_messages.texts[1].contains(QStringLiteral("序号长度未能保存")));
@@ -582,10 +585,10 @@ private slots:
     {
         writeBytes(m_dir->path() + "/" + BoxJournal::fileName(), "numbers 3 2\nouter 00001\nmiddle Z1\npack A1\n");
         const QByteArray before = bytesOf(m_dir->path() + "/" + BoxJournal::fileName());
-        setAtomicFaultHookForTests([](AtomicStep step) { return step == AtomicStep::Write ? ENOSPC : 0; });
+        faultseam::setForTests([](faultseam::Point step, const QString &) { return step == faultseam::Point::Write ? ENOSPC : 0; });
         auto w = openSetup();
         clickStart(*w);
-        setAtomicFaultHookForTests(nullptr);
+        faultseam::setForTests(nullptr);
         QCOMPARE(m_messages.questions.size(), 1);
         QVERIFY(m_messages.texts.last().contains(QStringLiteral("无法继续上次的外箱 00001")));
         QTRY_VERIFY(!w->scanWindow());
