@@ -1,9 +1,8 @@
 #include "platform/FileTrace.h"
 
-#include "platform/linux/SystemCall.h"
+#include "platform/linux/FileTracing.h"
 
 #include <atomic>
-#include <fcntl.h>
 #include <mutex>
 #include <sys/stat.h>
 
@@ -12,19 +11,6 @@ namespace {
 std::mutex g_lock;
 std::function<void(const filetrace::Event &)> g_tracer;
 std::atomic<bool> g_on{false};
-
-uint64_t inodeOf(int fd)
-{
-    struct stat st {};
-    return ::fstat(fd, &st) == 0 ? uint64_t(st.st_ino) : 0;
-}
-
-void tell(filetrace::Event &&e)
-{
-    const std::lock_guard<std::mutex> hold(g_lock);
-    if (g_tracer)
-        g_tracer(e);
-}
 
 } // namespace
 
@@ -37,100 +23,22 @@ void setTracerForTests(std::function<void(const Event &)> tracer)
     g_on = bool(g_tracer);
 }
 
+bool tracing()
+{
+    return g_on;
+}
+
+void tell(Event &&e)
+{
+    const std::lock_guard<std::mutex> hold(g_lock);
+    if (g_tracer)
+        g_tracer(e);
+}
+
+uint64_t inodeOf(int fd)
+{
+    struct stat st {};
+    return ::fstat(fd, &st) == 0 ? uint64_t(st.st_ino) : 0;
+}
+
 } // namespace filetrace
-
-namespace sys {
-
-using filetrace::Event;
-
-int openForWriting(const char *path, int flags, mode_t mode)
-{
-    const bool tracing = g_on;
-    struct stat before {};
-    const bool existed = tracing && ::stat(path, &before) == 0;
-    const int fd = retried([&] { return ::open(path, flags, mode); });
-    if (fd >= 0 && tracing)
-        tell({Event::Opened, path, {}, inodeOf(fd), 0, {}, !existed});
-    return fd;
-}
-
-int makeTemporary(char *pathTemplate)
-{
-    const int fd = retried([&] { return ::mkstemp(pathTemplate); });
-    if (fd >= 0 && g_on)
-        tell({Event::Opened, pathTemplate, {}, inodeOf(fd), 0, {}, true});
-    return fd;
-}
-
-int writeAll(int fd, const char *data, size_t size)
-{
-    while (size > 0) {
-        const ssize_t n = retried([&] { return ::write(fd, data, size); });
-        if (n < 0)
-            return errno;
-        if (g_on) {
-            const off_t end = ::lseek(fd, 0, SEEK_CUR);
-            tell({Event::Wrote, {}, {}, inodeOf(fd), int64_t(end) - n, std::string(data, size_t(n)), false});
-        }
-        data += n;
-        size -= size_t(n);
-    }
-    return 0;
-}
-
-int syncFile(int fd, bool dataOnly)
-{
-    const int r = retried([&] { return dataOnly ? ::fdatasync(fd) : ::fsync(fd); });
-    if (r == 0 && g_on)
-        tell({Event::Synced, {}, {}, inodeOf(fd), 0, {}, false});
-    return r;
-}
-
-int truncateFile(int fd, off_t size)
-{
-    const int r = retried([&] { return ::ftruncate(fd, size); });
-    if (r == 0 && g_on)
-        tell({Event::Truncated, {}, {}, inodeOf(fd), int64_t(size), {}, false});
-    return r;
-}
-
-int renamePath(const char *from, const char *to)
-{
-    const int r = ::rename(from, to);
-    if (r == 0 && g_on) {
-        struct stat st {};
-        tell({Event::Renamed, from, to, ::stat(to, &st) == 0 ? uint64_t(st.st_ino) : 0, 0, {}, false});
-    }
-    return r;
-}
-
-int removePath(const char *path)
-{
-    const int r = ::unlink(path);
-    if (r == 0 && g_on)
-        tell({Event::Removed, path, {}, 0, 0, {}, false});
-    return r;
-}
-
-int makeFolder(const char *path, mode_t mode)
-{
-    const int r = ::mkdir(path, mode);
-    if (r == 0 && g_on)
-        tell({Event::MadeFolder, path, {}, 0, 0, {}, true});
-    return r;
-}
-
-int syncFolder(const char *path)
-{
-    const int fd = retried([&] { return ::open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC); });
-    if (fd < 0)
-        return errno;
-    const int r = retried([&] { return ::fsync(fd); });
-    const int err = r == 0 ? 0 : errno;
-    ::close(fd);
-    if (err == 0 && g_on)
-        tell({Event::SyncedFolder, path, {}, 0, 0, {}, false});
-    return err;
-}
-
-} // namespace sys
