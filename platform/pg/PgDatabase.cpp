@@ -53,7 +53,13 @@ int numberFor(const QByteArray &state)
 class PgConnection : public Connection
 {
 public:
-    PgConnection(PGconn *conn, int answerSeconds) : m_conn(conn), m_answerSeconds(answerSeconds) {}
+    PgConnection(PGconn *conn, int answerSeconds) : m_conn(conn), m_answerSeconds(answerSeconds)
+    {
+        // A bounded wait covers the sending too: a long statement to a server that
+        // stopped reading would otherwise wait in the send for as long as it stays so.
+        if (m_answerSeconds)
+            PQsetnonblocking(m_conn, 1);
+    }
     ~PgConnection() override
     {
         if (m_conn)
@@ -143,21 +149,34 @@ private:
     std::vector<Row> awaitResults()
     {
         const qint64 deadline = QDateTime::currentMSecsSinceEpoch() + qint64(m_answerSeconds) * 1000;
+        // Readable (or writable, while the statement is still being sent) within the time left.
+        auto waitFor = [&](short events) {
+            for (;;) {
+                const qint64 left = deadline - QDateTime::currentMSecsSinceEpoch();
+                pollfd p {PQsocket(m_conn), events, 0};
+                const int ready = left > 0 ? ::poll(&p, 1, int(left)) : 0;
+                if (ready < 0 && errno == EINTR)
+                    continue;
+                if (ready > 0)
+                    return p.revents;
+                PQfinish(m_conn);
+                m_conn = nullptr;
+                throw RuntimeError(RuntimeError::DatabaseTimedOut, kSource,
+                                   QStringLiteral("数据库服务器 %1 秒内没有应答").arg(m_answerSeconds), RuntimeError::Kind::Database);
+            }
+        };
+        for (int flushed = PQflush(m_conn); flushed != 0; flushed = PQflush(m_conn)) {
+            if (flushed < 0)
+                fail(QStringLiteral("数据库语句无法发送"), PQerrorMessage(m_conn));
+            // The server may answer before it has read everything (an error): read it then.
+            if ((waitFor(POLLIN | POLLOUT) & POLLIN) && !PQconsumeInput(m_conn))
+                fail(QStringLiteral("数据库连接中断"), PQerrorMessage(m_conn));
+        }
         std::vector<Row> rows;
         std::optional<RuntimeError> failure;
         for (;;) {
             while (PQisBusy(m_conn)) {
-                const qint64 left = deadline - QDateTime::currentMSecsSinceEpoch();
-                pollfd p {PQsocket(m_conn), POLLIN, 0};
-                const int ready = left > 0 ? ::poll(&p, 1, int(left)) : 0;
-                if (ready < 0 && errno == EINTR)
-                    continue;
-                if (ready <= 0) {
-                    PQfinish(m_conn);
-                    m_conn = nullptr;
-                    throw RuntimeError(RuntimeError::DatabaseTimedOut, kSource,
-                                       QStringLiteral("数据库服务器 %1 秒内没有应答").arg(m_answerSeconds), RuntimeError::Kind::Database);
-                }
+                waitFor(POLLIN);
                 if (!PQconsumeInput(m_conn))
                     fail(QStringLiteral("数据库连接中断"), PQerrorMessage(m_conn));
             }

@@ -3,14 +3,20 @@
 
 #include "core/RuntimeError.h"
 #include "platform/Database.h"
+#include "platform/FaultSeam.h"
 #include "plant/Outbox.h"
 #include "plant/PlantSchema.h"
 #include "plant/PlantSender.h"
 
 #include <QDateTime>
 #include <QRandomGenerator>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
+#include <condition_variable>
+#include <mutex>
+#include <optional>
+#include <thread>
 
 namespace {
 
@@ -261,6 +267,61 @@ private slots:
         QVERIFY2(report.recorded, qPrintable(report.why));
         QCOMPARE(report.backlog, 0);
         QCOMPARE(one(*admin, "SELECT count(*) FROM zantrel.boxes"), QStringLiteral("4"));
+    }
+
+    // A delivery far longer than the socket holds, sent while the server stops reading:
+    // the sending waits no longer than an answer would, and the boxes wait for the next try.
+    void aStoppedServerCannotHoldASendingUp()
+    {
+        const QString name = freshDatabase();
+        QCOMPARE(zantrelDb({"init", m_server.url(QStringLiteral("postgres"), name)}).status, 0);
+        auto admin = database::connect(m_server.url(QStringLiteral("postgres"), name));
+        admin->runScript("DO $$ BEGIN IF NOT EXISTS (SELECT FROM pg_roles WHERE rolname = 'line3') THEN "
+                         "CREATE ROLE line3 LOGIN; END IF; END $$; GRANT zantrel_station TO line3;");
+        plantschema::addStation(*admin, QStringLiteral("line3-a"), QStringLiteral("line3"));
+        QTemporaryDir folder;
+        Outbox outbox(folder.path());
+        PlantSender sender(m_server.url(QStringLiteral("line3"), name), QStringLiteral("line3-a"), outbox, 2);
+        outbox.add(boxAt(2, {{BoxRow::OuterLabel, QStringLiteral("W0")}, {BoxRow::Pack, QStringLiteral("A0")}}));
+        QVERIFY(sender.deliver().recorded); // connected
+        const QString filler(200, QLatin1Char('x'));
+        for (int n = 1; n <= 20; ++n) {
+            std::vector<BoxRow> rows{{BoxRow::OuterLabel, QStringLiteral("W%1").arg(n)}};
+            for (int p = 0; p < 500; ++p)
+                rows.push_back({BoxRow::Pack, QStringLiteral("%1-%2-").arg(n).arg(p) + filler});
+            outbox.add(boxAt(2 + 501 * n, rows));
+        }
+        // Stopped as the boxes' rows are about to go, after what came before was answered.
+        int steps = 0;
+        faultseam::setForTests([&](faultseam::Point p, const QString &) {
+            if (p == faultseam::Point::DeliveryStep && ++steps == 5)
+                m_server.pause();
+            return 0;
+        });
+        const auto unhook = qScopeGuard([] { faultseam::setForTests(nullptr); });
+        std::mutex lock;
+        std::condition_variable done;
+        std::optional<PlantSender::Report> report;
+        std::thread delivering([&] {
+            PlantSender::Report r = sender.deliver();
+            const std::lock_guard<std::mutex> g(lock);
+            report = r;
+            done.notify_all();
+        });
+        bool returned = false;
+        {
+            std::unique_lock<std::mutex> g(lock);
+            returned = done.wait_for(g, std::chrono::seconds(60), [&] { return report.has_value(); });
+        }
+        QVERIFY(m_server.resume());
+        delivering.join();
+        faultseam::setForTests(nullptr);
+        QCOMPARE(steps, 5);
+        QVERIFY2(returned, "the delivery waited for the stopped server");
+        QVERIFY(!report->recorded);
+        QCOMPARE(report->backlog, 20);
+        QTRY_VERIFY_WITH_TIMEOUT(sender.deliver().recorded, 30000);
+        QCOMPARE(one(*admin, "SELECT count(*) FROM zantrel.boxes"), QStringLiteral("21"));
     }
 
     // Boxes delivered together see each other as boxes delivered one by one would: a
