@@ -24,17 +24,12 @@ SharedSnapshot::SharedSnapshot(std::unique_ptr<BoardData> data, Compose compose,
       m_lastWatched(std::chrono::steady_clock::now()), m_nextRead(m_lastWatched)
 {
     // The first read starts at once, so that the first viewer seldom waits.
-    m_thread = std::thread([this] { run(); });
+    m_worker.start([this] { run(); });
 }
 
 SharedSnapshot::~SharedSnapshot()
 {
-    {
-        std::lock_guard<std::mutex> g(m_lock);
-        m_stop = true;
-    }
-    m_wake.notify_all();
-    m_thread.join();
+    m_worker.stop();
 }
 
 QString SharedSnapshot::reasonFor(int n)
@@ -49,11 +44,11 @@ void SharedSnapshot::watch(Ready whenReady)
 {
     PageData page;
     {
-        std::lock_guard<std::mutex> g(m_lock);
+        std::lock_guard<std::mutex> g(m_worker.lock());
         const bool wasIdle = std::chrono::steady_clock::now() - m_lastWatched >= kWatchedFor;
         m_lastWatched = std::chrono::steady_clock::now();
         if (wasIdle)
-            m_wake.notify_all();
+            m_worker.wake();
         page = m_page;
         if (!page) {
             m_waiting.push_back(std::move(whenReady));
@@ -67,18 +62,18 @@ void SharedSnapshot::run()
 {
     for (;;) {
         {
-            std::unique_lock<std::mutex> g(m_lock);
+            std::unique_lock<std::mutex> g(m_worker.lock());
             for (;;) {
-                if (m_stop)
+                if (m_worker.stopping())
                     return;
                 const auto now = std::chrono::steady_clock::now();
                 const bool watched = now - m_lastWatched < kWatchedFor;
                 if (watched && now >= m_nextRead)
                     break;
                 if (watched)
-                    m_wake.wait_until(g, m_nextRead);
+                    m_worker.waitUntil(g, m_nextRead, [] { return false; });
                 else
-                    m_wake.wait(g);
+                    m_worker.wait(g, [this] { return std::chrono::steady_clock::now() - m_lastWatched < kWatchedFor; });
             }
             m_nextRead = std::chrono::steady_clock::now() + m_period;
         }
@@ -107,7 +102,7 @@ void SharedSnapshot::readOnce()
     auto page = std::make_shared<const QByteArray>(m_compose(m_last.get(), f));
     std::vector<Ready> waiting;
     {
-        std::lock_guard<std::mutex> g(m_lock);
+        std::lock_guard<std::mutex> g(m_worker.lock());
         m_page = page;
         waiting.swap(m_waiting);
     }

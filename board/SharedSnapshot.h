@@ -1,15 +1,15 @@
 #pragma once
 
+#include "core/Worker.h"
+
 #include "board/BoardData.h"
 
 #include <QByteArray>
 #include <QString>
 #include <chrono>
-#include <condition_variable>
 #include <functional>
 #include <memory>
 #include <mutex>
-#include <thread>
 #include <vector>
 
 // The page's data, read from the record on a thread of its own and shared by every
@@ -53,9 +53,6 @@ private:
     Compose m_compose;
     std::chrono::milliseconds m_period;
 
-    std::mutex m_lock;
-    std::condition_variable m_wake;
-    bool m_stop = false;
     std::chrono::steady_clock::time_point m_lastWatched;
     std::chrono::steady_clock::time_point m_nextRead;
     PageData m_page;
@@ -66,7 +63,8 @@ private:
     qint64 m_lastAt = 0;
     QString m_lastLogged;
 
-    std::thread m_thread;
+    // The reading thread; its lock guards what watch() and the thread share.
+    Worker m_worker;
 };
 
 } // namespace board

@@ -55,17 +55,12 @@ LabelSpool::LabelSpool(Options options) : m_options(std::move(options))
     } catch (const RuntimeError &) {
         // Not a file this program wrote: there is nothing to reprint until the next box.
     }
-    m_thread = std::thread([this] { run(); });
+    m_worker.start([this] { run(); });
 }
 
 LabelSpool::~LabelSpool()
 {
-    {
-        std::lock_guard<std::mutex> g(m_lock);
-        m_stop = true;
-    }
-    m_wake.notify_all();
-    m_thread.join();
+    m_worker.stop();
 }
 
 QString LabelSpool::folder() const
@@ -80,7 +75,7 @@ int LabelSpool::waitingUnlocked() const
 
 int LabelSpool::waiting() const
 {
-    std::lock_guard<std::mutex> g(m_lock);
+    std::lock_guard<std::mutex> g(m_worker.lock());
     return waitingUnlocked();
 }
 
@@ -120,7 +115,7 @@ QString LabelSpool::composeLine() const
 
 QString LabelSpool::stateLine() const
 {
-    std::lock_guard<std::mutex> g(m_lock);
+    std::lock_guard<std::mutex> g(m_worker.lock());
     return composeLine();
 }
 
@@ -152,14 +147,14 @@ void LabelSpool::keep(const QString &key, const Label &label)
     qint64 added = QDateTime::currentMSecsSinceEpoch();
     {
         // Labels go in the order they were kept, also several within one millisecond.
-        std::lock_guard<std::mutex> g(m_lock);
+        std::lock_guard<std::mutex> g(m_worker.lock());
         added = m_lastAdded = std::max(added, m_lastAdded + 1);
     }
     Kept k{path, QStringLiteral("zantrel ") + key, added, label, 0, {}, false};
     QString why;
     const bool kept = writeKept(path, k, &why);
     {
-        std::lock_guard<std::mutex> g(m_lock);
+        std::lock_guard<std::mutex> g(m_worker.lock());
         m_notice.clear();
         if (!kept) {
             // Printing never stops the line: the label goes from memory, and the print
@@ -172,8 +167,8 @@ void LabelSpool::keep(const QString &key, const Label &label)
             m_keepProblem.clear();
         }
         m_added = true;
+        m_worker.wake();
     }
-    m_wake.notify_all();
 }
 
 void LabelSpool::boxWritten(const Box &box, const ExportReceipt &receipt)
@@ -217,7 +212,7 @@ void LabelSpool::reprintLast()
     std::optional<Kept> failed;
     std::optional<Label> again;
     {
-        std::lock_guard<std::mutex> g(m_lock);
+        std::lock_guard<std::mutex> g(m_worker.lock());
         if (!m_failed.empty())
             failed = m_failed.front();
         else
@@ -232,7 +227,7 @@ void LabelSpool::reprintLast()
         return;
     }
     if (!again) {
-        std::lock_guard<std::mutex> g(m_lock);
+        std::lock_guard<std::mutex> g(m_worker.lock());
         m_notice = QStringLiteral("还没有可补打的外箱标签");
         return;
     }
@@ -279,7 +274,7 @@ void LabelSpool::persistMemory()
 {
     std::vector<Kept> memory;
     {
-        std::lock_guard<std::mutex> g(m_lock);
+        std::lock_guard<std::mutex> g(m_worker.lock());
         memory = m_memory;
     }
     if (memory.empty())
@@ -289,11 +284,11 @@ void LabelSpool::persistMemory()
         k.memory = false;
         if (!writeKept(k.path, k, &why))
             break; // the folder is still not writable: the rest stay in memory too
-        std::lock_guard<std::mutex> g(m_lock);
+        std::lock_guard<std::mutex> g(m_worker.lock());
         m_memory.erase(std::remove_if(m_memory.begin(), m_memory.end(), [&](const Kept &m) { return m.title == k.title; }),
                        m_memory.end());
     }
-    std::lock_guard<std::mutex> g(m_lock);
+    std::lock_guard<std::mutex> g(m_worker.lock());
     m_keepProblem = m_memory.empty() ? QString() : why;
 }
 
@@ -318,7 +313,7 @@ std::vector<LabelSpool::Kept> LabelSpool::readKept()
             // Not a label this program kept: set aside under a name of its own and told, never printed.
             const QString why = regularfile::rename(path, path + QStringLiteral(".damaged-") + now());
             // Not renamed, it is found and told again at the next look; never printed.
-            std::lock_guard<std::mutex> g(m_lock);
+            std::lock_guard<std::mutex> g(m_worker.lock());
             m_notice = why.isEmpty() ? QStringLiteral("待打印标签文件 %1 无法识别，已另存").arg(name)
                                      : QStringLiteral("待打印标签文件 %1 无法识别，也无法另存（%2）").arg(name, why);
             continue;
@@ -328,7 +323,7 @@ std::vector<LabelSpool::Kept> LabelSpool::readKept()
                         job >= 1 && job <= 2147483647.0 ? int(job) : 0, o.value(QStringLiteral("failed")).toString(), false});
     }
     {
-        std::lock_guard<std::mutex> g(m_lock);
+        std::lock_guard<std::mutex> g(m_worker.lock());
         kept.insert(kept.end(), m_memory.begin(), m_memory.end());
     }
     std::sort(kept.begin(), kept.end(), [](const Kept &a, const Kept &b) { return a.added != b.added ? a.added < b.added : a.path < b.path; });
@@ -342,13 +337,13 @@ LabelSpool::Outcome LabelSpool::settle(Kept &k)
     const QString &queue = m_options.print.printer;
     int known = k.job;
     {
-        std::lock_guard<std::mutex> g(m_lock);
+        std::lock_guard<std::mutex> g(m_worker.lock());
         known = m_jobs.value(k.title, known);
     }
     if (known == 0) {
         // Its hand-over begins with the look for its title: a print system that does not
         // answer raises here or in the hand-over, and the line names this label meanwhile.
-        std::lock_guard<std::mutex> g(m_lock);
+        std::lock_guard<std::mutex> g(m_worker.lock());
         m_handingOver = k.label.text;
     }
     // A job is ours only under our title: the id alone may since name another label's job.
@@ -373,7 +368,7 @@ LabelSpool::Outcome LabelSpool::settle(Kept &k)
     if (!job)
         return handOver(k);
     {
-        std::lock_guard<std::mutex> g(m_lock);
+        std::lock_guard<std::mutex> g(m_worker.lock());
         m_handingOver.clear(); // answered: its job is known
     }
     if (job->id != known)
@@ -400,7 +395,7 @@ LabelSpool::Outcome LabelSpool::handOver(const Kept &k)
         if (!k.memory)
             regularfile::rename(k.path, k.path + QStringLiteral(".unprintable"));
         drop(k);
-        std::lock_guard<std::mutex> g(m_lock);
+        std::lock_guard<std::mutex> g(m_worker.lock());
         m_notice = QStringLiteral("未打印 %1：%2").arg(k.label.text, drawn.misfit);
         return Outcome::SetAside;
     }
@@ -413,7 +408,7 @@ LabelSpool::Outcome LabelSpool::handOver(const Kept &k)
 void LabelSpool::rewrite(const Kept &changed)
 {
     {
-        std::lock_guard<std::mutex> g(m_lock);
+        std::lock_guard<std::mutex> g(m_worker.lock());
         for (Kept &m : m_memory)
             if (m.title == changed.title)
                 m = changed;
@@ -427,7 +422,7 @@ void LabelSpool::rewrite(const Kept &changed)
 void LabelSpool::recordJob(const Kept &k, int id)
 {
     {
-        std::lock_guard<std::mutex> g(m_lock);
+        std::lock_guard<std::mutex> g(m_worker.lock());
         m_jobs.insert(k.title, id);
     }
     Kept with = k;
@@ -440,7 +435,7 @@ void LabelSpool::finished(const Kept &k)
     drop(k);
     Label done = k.label;
     {
-        std::lock_guard<std::mutex> g(m_lock);
+        std::lock_guard<std::mutex> g(m_worker.lock());
         m_lastDone = done;
         if (done.kind != Label::Kind::Outer)
             return;
@@ -467,7 +462,7 @@ void LabelSpool::drop(const Kept &k)
     // its job under its title, removed then; it is never printed twice.
     if (!k.memory)
         regularfile::remove(k.path);
-    std::lock_guard<std::mutex> g(m_lock);
+    std::lock_guard<std::mutex> g(m_worker.lock());
     m_memory.erase(std::remove_if(m_memory.begin(), m_memory.end(), [&](const Kept &m) { return m.title == k.title; }),
                    m_memory.end());
     m_failed.erase(std::remove_if(m_failed.begin(), m_failed.end(), [&](const Kept &m) { return m.title == k.title; }),
@@ -482,8 +477,8 @@ bool LabelSpool::pass()
     std::vector<Kept> failed;
     for (Kept &k : readKept()) {
         {
-            std::lock_guard<std::mutex> g(m_lock);
-            if (m_stop)
+            std::lock_guard<std::mutex> g(m_worker.lock());
+            if (m_worker.stopping())
                 return false;
         }
         switch (settle(k)) {
@@ -498,7 +493,7 @@ bool LabelSpool::pass()
             break;
         }
     }
-    std::lock_guard<std::mutex> g(m_lock);
+    std::lock_guard<std::mutex> g(m_worker.lock());
     m_error.clear();
     m_handingOver.clear();
     m_inFlight = onItsWay;
@@ -514,16 +509,16 @@ void LabelSpool::run()
             watching = pass();
         } catch (const RuntimeError &e) {
             failed = true;
-            std::lock_guard<std::mutex> g(m_lock);
+            std::lock_guard<std::mutex> g(m_worker.lock());
             m_error = e.description();
         }
-        std::unique_lock<std::mutex> g(m_lock);
+        std::unique_lock<std::mutex> g(m_worker.lock());
         const bool soon = std::chrono::steady_clock::now() - m_handedOver < kWatchSoonFor;
         const auto wait = failed     ? std::chrono::milliseconds(std::chrono::seconds(m_options.retrySeconds))
                           : watching ? (soon ? kWatchSoon : kWatchEvery)
                                      : std::chrono::milliseconds(std::chrono::hours(1));
-        m_wake.wait_for(g, wait, [this] { return m_stop || m_added; });
-        if (m_stop)
+        m_worker.waitUntil(g, std::chrono::steady_clock::now() + wait, [this] { return m_added; });
+        if (m_worker.stopping())
             return;
         m_added = false;
     }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/Worker.h"
 #include "labels/Label.h"
 #include "settings/StationSettings.h"
 #include "station/ports/LabelHandoff.h"
@@ -7,10 +8,8 @@
 #include <QHash>
 #include <QString>
 #include <chrono>
-#include <condition_variable>
 #include <mutex>
 #include <optional>
-#include <thread>
 #include <vector>
 
 // The station's labels on their way to the printer. Each label is first kept on disk
@@ -81,11 +80,8 @@ private:
     QString composeLine() const;
 
     Options m_options;
-    mutable std::mutex m_lock;
-    std::condition_variable m_wake;
-    bool m_stop = false;
     bool m_added = false;
-    // What the print line is made of (under m_lock).
+    // What the print line is made of (under the worker's lock).
     QString m_error;         // the print system's refusal in the last pass
     QString m_handingOver;   // the label whose hand-over this pass began and has no answer yet
     QString m_keepProblem;   // why labels could not be kept on disk; until one can be
@@ -98,7 +94,8 @@ private:
     QHash<QString, int> m_jobs;       // title -> job, also where the kept file could not say it
     qint64 m_lastAdded = 0;           // when the last label was kept, in ms: each later one is later
     std::chrono::steady_clock::time_point m_handedOver; // the last hand-over, on the printer's thread
-    std::thread m_thread;
+    // The printer's thread; its lock guards what the station's thread and it share.
+    mutable Worker m_worker;
 };
 
 } // namespace labels

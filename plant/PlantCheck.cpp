@@ -3,12 +3,11 @@
 #include "plant/PlantSchema.h"
 
 #include "core/RuntimeError.h"
+#include "core/Worker.h"
 #include "platform/Database.h"
 #include "plant/RowKinds.h"
 
-#include <condition_variable>
 #include <mutex>
-#include <thread>
 
 struct PlantCheck::Shared
 {
@@ -16,9 +15,8 @@ struct PlantCheck::Shared
 
     const QString url;
     const int answerSeconds;
-    mutable std::mutex lock;
-    std::condition_variable wake;
-    bool stop = false;
+    mutable Worker worker; // its lock guards the rest
+    database::Interrupt interrupt;
     uint64_t asked = 0;    // the newest question's ticket
     QString barcode;       // its pack's text
     QString gtin, serial;  // and GS1 identity, when it has one
@@ -30,29 +28,28 @@ struct PlantCheck::Shared
 PlantCheck::PlantCheck(QString url, int answerSeconds)
     : m_shared(std::make_shared<Shared>(std::move(url), answerSeconds))
 {
-    std::thread(run, m_shared).detach();
+    m_shared->worker.start([shared = m_shared.get()] { run(*shared); });
 }
 
 PlantCheck::~PlantCheck()
 {
-    const std::lock_guard<std::mutex> hold(m_shared->lock);
-    m_shared->stop = true;
-    m_shared->wake.notify_all();
+    // The question in flight is given up at once: no scan waits for it any more.
+    m_shared->worker.stop([this] { m_shared->interrupt.raise(); });
 }
 
 uint64_t PlantCheck::ask(const Pack &pack)
 {
-    const std::lock_guard<std::mutex> hold(m_shared->lock);
+    const std::lock_guard<std::mutex> hold(m_shared->worker.lock());
     m_shared->barcode = pack.text();
     m_shared->gtin = pack.value(QStringLiteral("01")).value_or(QString());
     m_shared->serial = pack.value(QStringLiteral("21")).value_or(QString());
-    m_shared->wake.notify_all();
+    m_shared->worker.wake();
     return ++m_shared->asked;
 }
 
 std::optional<PlantCheck::Answer> PlantCheck::answer(uint64_t ticket) const
 {
-    const std::lock_guard<std::mutex> hold(m_shared->lock);
+    const std::lock_guard<std::mutex> hold(m_shared->worker.lock());
     if (m_shared->answered != ticket)
         return std::nullopt;
     return m_shared->last;
@@ -60,13 +57,13 @@ std::optional<PlantCheck::Answer> PlantCheck::answer(uint64_t ticket) const
 
 bool PlantCheck::answeredInTime() const
 {
-    const std::lock_guard<std::mutex> hold(m_shared->lock);
+    const std::lock_guard<std::mutex> hold(m_shared->worker.lock());
     return m_shared->inTime;
 }
 
 void PlantCheck::noteInTime(bool inTime)
 {
-    const std::lock_guard<std::mutex> hold(m_shared->lock);
+    const std::lock_guard<std::mutex> hold(m_shared->worker.lock());
     m_shared->inTime = inTime;
 }
 
@@ -97,24 +94,24 @@ const QString kByIdentity = QStringLiteral(
 
 } // namespace
 
-void PlantCheck::run(std::shared_ptr<Shared> shared)
+void PlantCheck::run(Shared &shared)
 {
     std::unique_ptr<database::Connection> db;
     bool followsChanges = false;
     bool knowsGs1 = false;
     uint64_t done = 0;
-    std::unique_lock<std::mutex> hold(shared->lock);
+    std::unique_lock<std::mutex> hold(shared.worker.lock());
     for (;;) {
-        shared->wake.wait(hold, [&] { return shared->stop || shared->asked != done; });
-        if (shared->stop)
+        shared.worker.wait(hold, [&] { return shared.asked != done; });
+        if (shared.worker.stopping())
             return;
-        const uint64_t ticket = shared->asked;
-        const QString barcode = shared->barcode, gtin = shared->gtin, serial = shared->serial;
+        const uint64_t ticket = shared.asked;
+        const QString barcode = shared.barcode, gtin = shared.gtin, serial = shared.serial;
         hold.unlock();
         Answer answer;
         try {
             if (!db) {
-                db = database::connect(shared->url, shared->answerSeconds, shared->answerSeconds);
+                db = database::connect(shared.url, shared.answerSeconds, shared.answerSeconds, &shared.interrupt);
                 const int version = plantschema::installedVersion(*db);
                 followsChanges = version >= plantschema::kReworkVersion;
                 knowsGs1 = version >= plantschema::kGs1Version;
@@ -132,7 +129,7 @@ void PlantCheck::run(std::shared_ptr<Shared> shared)
         }
         hold.lock();
         done = ticket;
-        shared->answered = ticket;
-        shared->last = answer;
+        shared.answered = ticket;
+        shared.last = answer;
     }
 }

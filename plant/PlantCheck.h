@@ -14,7 +14,7 @@ class PlantCheck : public DuplicateQuestion
 public:
 
     PlantCheck(QString url, int answerSeconds = 10);
-    ~PlantCheck() override; // never waits for the database
+    ~PlantCheck() override; // never waits for the database: the question in flight is given up
     PlantCheck(const PlantCheck &) = delete;
     PlantCheck &operator=(const PlantCheck &) = delete;
 
@@ -25,6 +25,6 @@ public:
 
 private:
     struct Shared;
-    static void run(std::shared_ptr<Shared> shared);
+    static void run(Shared &shared);
     std::shared_ptr<Shared> m_shared;
 };

@@ -1,6 +1,7 @@
 #include "plant/PlantLink.h"
 
 #include "core/RuntimeError.h"
+#include "core/Worker.h"
 #include "station/ports/BoxExport.h"
 #include "plant/PlantCheck.h"
 #include "plant/PlantSender.h"
@@ -14,7 +15,6 @@
 #include <algorithm>
 #include <cstdlib>
 #include <chrono>
-#include <condition_variable>
 #include <mutex>
 #include <optional>
 
@@ -33,9 +33,9 @@ constexpr int kLevelDaysAtStart = 7;
 
 } // namespace
 
-// What the window's thread and the sender's thread share. The sender's thread owns
-// a reference of its own, so a link destroyed while the thread waits for a server
-// leaves it nothing dangling: the thread ends at its next look at `stop`.
+// What the window's thread and the sender's thread share, under the worker's lock.
+// A link destroyed while the thread waits for a server interrupts that wait, and the
+// thread ends before anything here does.
 struct PlantLink::Shared
 {
     Shared(const QString &programFolder, Options o) : options(std::move(o)), folder(programFolder), outbox(programFolder) {}
@@ -44,9 +44,8 @@ struct PlantLink::Shared
     const QString folder;
     Outbox outbox;
 
-    std::mutex lock;
-    std::condition_variable wake;
-    bool stop = false;
+    Worker worker;
+    database::Interrupt interrupt;
     bool boxWaiting = false;
     int addedDuringDelivery = 0; // handed over after the sender read the outbox
     OpenBoxReport packing;
@@ -99,7 +98,7 @@ struct PlantLink::Shared
         // A box on its way is not missing. Read after the workbooks, the expected boxes
         // before the outbox: a box is expected before it enters its workbook and stays
         // so until it is in the outbox.
-        std::unique_lock<std::mutex> hold(lock);
+        std::unique_lock<std::mutex> hold(worker.lock());
         QSet<QString> onTheirWay = expected;
         hold.unlock();
         try {
@@ -173,14 +172,13 @@ PlantLink::PlantLink(const QString &programFolder, Options options)
     } catch (const RuntimeError &) {
         // Neither read nor renamed: the sender finds the same and says so once.
     }
-    std::thread(run, m_shared).detach();
+    m_shared->worker.start([shared = m_shared.get()] { run(*shared); });
 }
 
 PlantLink::~PlantLink()
 {
-    const std::lock_guard<std::mutex> hold(m_shared->lock);
-    m_shared->stop = true;
-    m_shared->wake.notify_all();
+    // Never waits for the database: its wait ends at once, and the thread with it.
+    m_shared->worker.stop([this] { m_shared->interrupt.raise(); });
 }
 
 void PlantLink::handOver(const Box &box, const ExportReceipt &receipt)
@@ -200,31 +198,31 @@ void PlantLink::handOver(const Box &box, const ExportReceipt &receipt)
     entry.rows = box.rows();
     m_shared->outbox.add(entry);
     const QStringList changes = m_shared->outbox.takeChanges();
-    const std::lock_guard<std::mutex> hold(m_shared->lock);
+    const std::lock_guard<std::mutex> hold(m_shared->worker.lock());
     for (const QString &change : changes)
         tell(m_shared->notice, change + QStringLiteral("；新的外箱写入新的 %1，其中原有的外箱会从工作簿补记到中央记录。").arg(Outbox::fileName()));
     m_shared->expected.remove(entry.place()); // only once it is in the outbox
     ++m_shared->state.backlog;
     ++m_shared->addedDuringDelivery;
     m_shared->boxWaiting = true;
-    m_shared->wake.notify_all();
+    m_shared->worker.wake();
 }
 
 void PlantLink::expect(const QString &workbook, int32_t firstRow)
 {
-    const std::lock_guard<std::mutex> hold(m_shared->lock);
+    const std::lock_guard<std::mutex> hold(m_shared->worker.lock());
     m_shared->expected.insert(Outbox::placeOf(workbook, firstRow));
 }
 
 void PlantLink::packing(const OpenBoxReport &box)
 {
-    const std::lock_guard<std::mutex> hold(m_shared->lock);
+    const std::lock_guard<std::mutex> hold(m_shared->worker.lock());
     m_shared->packing = box;
 }
 
 PlantLink::State PlantLink::state() const
 {
-    const std::lock_guard<std::mutex> hold(m_shared->lock);
+    const std::lock_guard<std::mutex> hold(m_shared->worker.lock());
     return m_shared->state;
 }
 
@@ -297,7 +295,7 @@ std::optional<QString> PlantLink::recordedUse(const QString &outerLabel)
 
 QString PlantLink::takeNotice()
 {
-    const std::lock_guard<std::mutex> hold(m_shared->lock);
+    const std::lock_guard<std::mutex> hold(m_shared->worker.lock());
     if (!m_shared->untold.isEmpty()) {
         // Shown now: not again after a restart.
         try {
@@ -312,30 +310,30 @@ QString PlantLink::takeNotice()
     return std::exchange(m_shared->notice, QString());
 }
 
-void PlantLink::run(std::shared_ptr<Shared> shared)
+void PlantLink::run(Shared &shared)
 {
-    const Options &o = shared->options;
-    PlantSender sender(o.url, o.station, shared->outbox, o.answerSeconds, o.clock);
+    const Options &o = shared.options;
+    PlantSender sender(o.url, o.station, shared.outbox, o.answerSeconds, o.clock, &shared.interrupt);
     int pause = 1; // seconds before the next try after a failure, doubled each time
     // The workbooks are the station's truth: what the outbox lost (a damaged, cut or
     // moved file) reaches the record from them.
     QDate levelFrom = QDate::currentDate().addDays(-kLevelDaysAtStart);
     std::optional<std::chrono::steady_clock::time_point> levelledAt;
     bool wasRecorded = false;
-    std::unique_lock<std::mutex> hold(shared->lock);
-    while (!shared->stop) {
-        shared->boxWaiting = false;
-        shared->addedDuringDelivery = 0;
-        const OpenBoxReport packing = shared->packing;
+    std::unique_lock<std::mutex> hold(shared.worker.lock());
+    while (!shared.worker.stopping()) {
+        shared.boxWaiting = false;
+        shared.addedDuringDelivery = 0;
+        const OpenBoxReport packing = shared.packing;
         hold.unlock();
         const PlantSender::Report report = sender.deliver(packing);
         hold.lock();
-        shared->noteReport(report);
+        shared.noteReport(report);
         const auto now = std::chrono::steady_clock::now();
         if (report.recorded && (!wasRecorded || !levelledAt || now - *levelledAt > std::chrono::seconds(kLevelEverySeconds))) {
             const QDate today = QDate::currentDate();
             hold.unlock();
-            const bool level = shared->bringLevel(sender, levelFrom);
+            const bool level = shared.bringLevel(sender, levelFrom);
             hold.lock();
             if (level) {
                 levelFrom = today.addDays(-1); // past midnight, yesterday's last boxes still count
@@ -349,9 +347,9 @@ void PlantLink::run(std::shared_ptr<Shared> shared)
         const auto until = std::chrono::steady_clock::now()
                            + std::chrono::seconds(report.recorded ? o.heartbeatSeconds : pause);
         if (report.recorded)
-            shared->wake.wait_until(hold, until, [&] { return shared->stop || shared->boxWaiting; });
+            shared.worker.waitUntil(hold, until, [&] { return shared.boxWaiting; });
         else
-            shared->wake.wait_until(hold, until, [&] { return shared->stop; });
+            shared.worker.waitUntil(hold, until, [] { return false; });
         if (!report.recorded)
             pause = std::min(pause * 2, std::max(1, o.longestPauseSeconds));
     }

@@ -80,7 +80,7 @@ public:
 
 private:
     struct Shared;
-    static void run(std::shared_ptr<Shared> shared);
+    static void run(Shared &shared);
 
     QString m_station;
     std::shared_ptr<Shared> m_shared;

@@ -23,9 +23,11 @@ using deliverysteps::step;
 
 } // namespace
 
-PlantSender::PlantSender(QString url, QString station, Outbox &outbox, int answerSeconds, std::function<QDateTime()> clock)
+PlantSender::PlantSender(QString url, QString station, Outbox &outbox, int answerSeconds, std::function<QDateTime()> clock,
+                         const database::Interrupt *interrupt)
     : m_url(std::move(url)), m_station(std::move(station)), m_clock(std::move(clock)), m_outbox(outbox),
-      m_refused(QFileInfo(outbox.path()).absolutePath(), refusedFileName()), m_answerSeconds(answerSeconds)
+      m_refused(QFileInfo(outbox.path()).absolutePath(), refusedFileName()), m_answerSeconds(answerSeconds),
+      m_interrupt(interrupt)
 {
 }
 
@@ -36,7 +38,7 @@ void PlantSender::connectIfNeeded()
 {
     if (m_db)
         return;
-    std::unique_ptr<database::Connection> db = database::connect(m_url, m_answerSeconds, m_answerSeconds);
+    std::unique_ptr<database::Connection> db = database::connect(m_url, m_answerSeconds, m_answerSeconds, m_interrupt);
     const int installed = plantschema::installedVersion(*db);
     if (installed == 0)
         throw RuntimeError(RuntimeError::SchemaUnusable, kSchemaSource,

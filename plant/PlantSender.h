@@ -43,9 +43,10 @@ public:
         std::optional<int> clockSkew;
     };
 
-    // The clock is the station's (tests set it apart from the server's).
+    // The clock is the station's (tests set it apart from the server's). The interrupt,
+    // when given, ends any wait for the server at once (the delivery then fails).
     PlantSender(QString url, QString station, Outbox &outbox, int answerSeconds = 10,
-                std::function<QDateTime()> clock = &QDateTime::currentDateTime);
+                std::function<QDateTime()> clock = &QDateTime::currentDateTime, const database::Interrupt *interrupt = nullptr);
     ~PlantSender();
 
     // Every pack of a delivered box that an earlier box holds is recorded as a conflict,
@@ -108,6 +109,7 @@ private:
     Outbox &m_outbox;
     Outbox m_refused; // boxes the record refused for good
     int m_answerSeconds;
+    const database::Interrupt *m_interrupt;
     int m_schemaVersion = 0; // of the connected database
     std::unique_ptr<database::Connection> m_db;
 };

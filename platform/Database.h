@@ -52,13 +52,33 @@ bool isTrue(const std::optional<QString> &value);
 // gone, and the server rolls the transaction back by itself.
 void rollBackAfterFailure(Connection &db);
 
+// What the owner of a thread raises to end that thread's waits for a server at once:
+// a connection made with it closes and raises from any wait for an answer, and a
+// connect to one server ends too (one to several waits for libpq's timeouts). Once
+// raised it stays so.
+class Interrupt
+{
+public:
+    Interrupt();
+    ~Interrupt();
+    Interrupt(const Interrupt &) = delete;
+    Interrupt &operator=(const Interrupt &) = delete;
+    void raise();
+    int fd() const { return m_fd; } // readable once raised
+
+private:
+    int m_fd;
+};
+
 // Raises when the server cannot be reached or refuses the login. Every statement
 // of the connection then waits at most answerSeconds for the server (0: for ever):
 // a server process that was stopped accepts and never answers, and a caller must
 // get its thread back (the connection is closed; connect again).
 // Every connection reads and writes UTF-8 and has TCP keepalives (unless the url
 // sets its own).
-std::unique_ptr<Connection> connect(const QString &url, int timeoutSeconds = 10, int answerSeconds = 0);
+// With an interrupt, every wait also ends when it is raised.
+std::unique_ptr<Connection> connect(const QString &url, int timeoutSeconds = 10, int answerSeconds = 0,
+                                    const Interrupt *interrupt = nullptr);
 // The options connect() adds to the url's, as keyword and value.
 std::vector<std::pair<QByteArray, QByteArray>> optionsAdded(const QString &url, int timeoutSeconds);
 

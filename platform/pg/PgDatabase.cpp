@@ -8,7 +8,10 @@
 #include <cerrno>
 #include <map>
 #include <libpq-fe.h>
+#include <cstring>
 #include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
 
 namespace database {
 
@@ -50,14 +53,21 @@ int numberFor(const QByteArray &state)
         .withServerCode(QString::fromLatin1(code), detail ? QString::fromUtf8(detail) : QString());
 }
 
+RuntimeError interrupted()
+{
+    return RuntimeError(RuntimeError::DatabaseTimedOut, kSource, QStringLiteral("等待数据库已中止（程序正在结束）"),
+                        RuntimeError::Kind::Database);
+}
+
 class PgConnection : public Connection
 {
 public:
-    PgConnection(PGconn *conn, int answerSeconds) : m_conn(conn), m_answerSeconds(answerSeconds)
+    PgConnection(PGconn *conn, int answerSeconds, const Interrupt *interrupt)
+        : m_conn(conn), m_answerSeconds(answerSeconds), m_interrupt(interrupt)
     {
         // A bounded wait covers the sending too: a long statement to a server that
         // stopped reading would otherwise wait in the send for as long as it stays so.
-        if (m_answerSeconds)
+        if (waitsItself())
             PQsetnonblocking(m_conn, 1);
     }
     ~PgConnection() override
@@ -71,7 +81,7 @@ public:
         const Values values(parameters);
         const QByteArray text = sql.toUtf8();
         usable();
-        if (!m_answerSeconds)
+        if (!waitsItself())
             return rowsOf(PQexecParams(m_conn, text.constData(), values.count(), nullptr, values.pointers(), nullptr, nullptr, 0));
         if (!PQsendQueryParams(m_conn, text.constData(), values.count(), nullptr, values.pointers(), nullptr, nullptr, 0))
             fail(QStringLiteral("数据库语句无法发送"), PQerrorMessage(m_conn));
@@ -87,7 +97,7 @@ public:
         if (known == m_prepared.end()) {
             // A statement prepared outside the protocol's transactions stays when one rolls back.
             const QByteArray name = "zantrel_" + QByteArray::number(m_prepared.size() + 1);
-            if (!m_answerSeconds) {
+            if (!waitsItself()) {
                 rowsOf(PQprepare(m_conn, name.constData(), text.constData(), values.count(), nullptr));
             } else {
                 if (!PQsendPrepare(m_conn, name.constData(), text.constData(), values.count(), nullptr))
@@ -97,7 +107,7 @@ public:
             known = m_prepared.emplace(text, name).first;
         }
         const char *name = known->second.constData();
-        if (!m_answerSeconds)
+        if (!waitsItself())
             return rowsOf(PQexecPrepared(m_conn, name, values.count(), values.pointers(), nullptr, nullptr, 0));
         if (!PQsendQueryPrepared(m_conn, name, values.count(), values.pointers(), nullptr, nullptr, 0))
             fail(QStringLiteral("数据库语句无法发送"), PQerrorMessage(m_conn));
@@ -108,7 +118,7 @@ public:
     {
         const QByteArray text = sql.toUtf8();
         usable();
-        if (!m_answerSeconds) {
+        if (!waitsItself()) {
             rowsOf(PQexec(m_conn, text.constData()));
             return;
         }
@@ -148,19 +158,22 @@ private:
     // raises. Waits at most the answer time in all; then the connection is closed.
     std::vector<Row> awaitResults()
     {
-        const qint64 deadline = QDateTime::currentMSecsSinceEpoch() + qint64(m_answerSeconds) * 1000;
-        // Readable (or writable, while the statement is still being sent) within the time left.
+        const qint64 deadline = m_answerSeconds ? QDateTime::currentMSecsSinceEpoch() + qint64(m_answerSeconds) * 1000 : -1;
+        // Readable (or writable, while the statement is still being sent) within the time
+        // left, unless the interrupt comes first.
         auto waitFor = [&](short events) {
             for (;;) {
-                const qint64 left = deadline - QDateTime::currentMSecsSinceEpoch();
-                pollfd p {PQsocket(m_conn), events, 0};
-                const int ready = left > 0 ? ::poll(&p, 1, int(left)) : 0;
+                const qint64 left = deadline < 0 ? -1 : std::max<qint64>(0, deadline - QDateTime::currentMSecsSinceEpoch());
+                pollfd p[2] = {{PQsocket(m_conn), events, 0}, {m_interrupt ? m_interrupt->fd() : -1, POLLIN, 0}};
+                const int ready = left != 0 ? ::poll(p, 2, int(std::min<qint64>(left, INT32_MAX))) : 0;
                 if (ready < 0 && errno == EINTR)
                     continue;
-                if (ready > 0)
-                    return p.revents;
+                if (ready > 0 && !p[1].revents)
+                    return p[0].revents;
                 PQfinish(m_conn);
                 m_conn = nullptr;
+                if (ready > 0)
+                    throw interrupted();
                 throw RuntimeError(RuntimeError::DatabaseTimedOut, kSource,
                                    QStringLiteral("数据库服务器 %1 秒内没有应答").arg(m_answerSeconds), RuntimeError::Kind::Database);
             }
@@ -217,8 +230,12 @@ private:
         return rows;
     }
 
+    // Waits for the server by itself (bounded, or until the interrupt), rather than in libpq.
+    bool waitsItself() const { return m_answerSeconds > 0 || m_interrupt; }
+
     PGconn *m_conn;
     int m_answerSeconds;
+    const Interrupt *m_interrupt;
     std::map<QByteArray, QByteArray> m_prepared; // statement text -> its name on the server
 };
 
@@ -245,7 +262,70 @@ std::vector<std::pair<QByteArray, QByteArray>> optionsAdded(const QString &url, 
     return added;
 }
 
-std::unique_ptr<Connection> connect(const QString &url, int timeoutSeconds, int answerSeconds)
+Interrupt::Interrupt() : m_fd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+
+Interrupt::~Interrupt()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+}
+
+void Interrupt::raise()
+{
+    const uint64_t one = 1;
+    // Only a full counter refuses it, and a full counter is raised already.
+    [[maybe_unused]] const ssize_t written = ::write(m_fd, &one, sizeof one);
+}
+
+namespace {
+
+// Whether the url names one server only: a connect to it can be waited for here. With
+// several, libpq's own wait gives each its connect_timeout in turn.
+bool oneHost(const QString &url)
+{
+    PQconninfoOption *options = PQconninfoParse(url.toUtf8().constData(), nullptr);
+    if (!options)
+        return true; // refused by the connect itself, at once
+    bool one = true;
+    for (PQconninfoOption *o = options; o->keyword; ++o)
+        if ((qstrcmp(o->keyword, "host") == 0 || qstrcmp(o->keyword, "hostaddr") == 0) && o->val && std::strchr(o->val, ','))
+            one = false;
+    PQconninfoFree(options);
+    return one;
+}
+
+// A connect to one server, waited for here: within the timeout (0: for ever), or
+// until the interrupt. What libpq says of a failure is left in the connection.
+PGconn *connectHere(const char *const *keys, const char *const *values, int timeoutSeconds, const Interrupt &interrupt,
+                    bool &timedOut)
+{
+    PGconn *conn = PQconnectStartParams(keys, values, 1);
+    if (!conn || PQstatus(conn) == CONNECTION_BAD)
+        return conn;
+    const qint64 deadline = timeoutSeconds > 0 ? QDateTime::currentMSecsSinceEpoch() + qint64(timeoutSeconds) * 1000 : -1;
+    PostgresPollingStatusType status = PGRES_POLLING_WRITING;
+    while (status != PGRES_POLLING_OK && status != PGRES_POLLING_FAILED) {
+        const qint64 left = deadline < 0 ? -1 : std::max<qint64>(0, deadline - QDateTime::currentMSecsSinceEpoch());
+        pollfd p[2] = {{PQsocket(conn), short(status == PGRES_POLLING_READING ? POLLIN : POLLOUT), 0}, {interrupt.fd(), POLLIN, 0}};
+        const int ready = left != 0 ? ::poll(p, 2, int(std::min<qint64>(left, INT32_MAX))) : 0;
+        if (ready < 0 && errno == EINTR)
+            continue;
+        if (ready > 0 && p[1].revents) {
+            PQfinish(conn);
+            throw interrupted();
+        }
+        if (ready <= 0) {
+            timedOut = true;
+            break;
+        }
+        status = PQconnectPoll(conn);
+    }
+    return conn;
+}
+
+} // namespace
+
+std::unique_ptr<Connection> connect(const QString &url, int timeoutSeconds, int answerSeconds, const Interrupt *interrupt)
 {
     // The caller's string goes to libpq as it is; a few options are added (as a
     // second, expanded set of options, so a URI keeps its own meaning).
@@ -261,11 +341,13 @@ std::unique_ptr<Connection> connect(const QString &url, int timeoutSeconds, int 
     values.push_back(nullptr);
     QElapsedTimer took;
     took.start();
-    PGconn *conn = PQconnectdbParams(keys.data(), values.data(), 1);
+    bool waitedOut = false;
+    PGconn *conn = interrupt && oneHost(url) ? connectHere(keys.data(), values.data(), timeoutSeconds, *interrupt, waitedOut)
+                                             : PQconnectdbParams(keys.data(), values.data(), 1);
     if (!conn)
         fail(QStringLiteral("无法连接数据库"), "out of memory");
-    if (PQstatus(conn) != CONNECTION_OK) {
-        const QByteArray why = QByteArray(PQerrorMessage(conn)).trimmed();
+    if (PQstatus(conn) != CONNECTION_OK || waitedOut) {
+        const QByteArray why = waitedOut ? QByteArray("timeout expired") : QByteArray(PQerrorMessage(conn)).trimmed();
         PQfinish(conn);
         // A server that accepts and never answers (stopped, or a host gone behind a
         // proxy) is told apart from one that refuses or is not there. libpq gives a
@@ -275,7 +357,7 @@ std::unique_ptr<Connection> connect(const QString &url, int timeoutSeconds, int 
         throw RuntimeError(timedOut ? RuntimeError::DatabaseTimedOut : RuntimeError::DatabaseUnreachable, kSource,
                            QStringLiteral("无法连接数据库：%1").arg(QString::fromUtf8(why)), RuntimeError::Kind::Database);
     }
-    return std::make_unique<PgConnection>(conn, answerSeconds);
+    return std::make_unique<PgConnection>(conn, answerSeconds, interrupt);
 }
 
 bool isTrue(const std::optional<QString> &value)

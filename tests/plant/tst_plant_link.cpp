@@ -7,6 +7,7 @@
 #include "support/ToolRun.h"
 
 #include "core/RuntimeError.h"
+#include "platform/FaultSeam.h"
 #include "platform/ProgramEnvironment.h"
 #include "platform/xls/NativeWorkbookFile.h"
 #include "station/BarcodeIntake.h"
@@ -24,9 +25,13 @@
 #include <QDir>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QScopeGuard>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 
 using plantdb::one;
@@ -536,6 +541,62 @@ private slots:
         QVERIFY(s.station.intake.lastScanListed());
         QVERIFY(check.answeredInTime());
         QCOMPARE(s.station.box.iInnerCount(), int16_t(4));
+    }
+
+    // A link, a check and a link still connecting, each waiting for a server that will
+    // never answer (no bound on the wait): ended, each joins its thread at once.
+    void endingNeverWaitsForTheDatabase()
+    {
+        const QString name = freshDatabase();
+        const QString url = m_server.url(QStringLiteral("line3"), name);
+        PlantLink::Options unbounded = quick(url, QStringLiteral("line3-a"));
+        unbounded.answerSeconds = 0;
+        const auto threads = [] { return QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size(); };
+        const qsizetype before = threads();
+        QTemporaryDir a, b;
+        auto link = std::make_unique<PlantLink>(a.path(), unbounded);
+        handOverBox(*link, 1);
+        QTRY_COMPARE(link->state().kind, PlantLink::State::Recorded);
+        auto check = std::make_unique<PlantCheck>(url, 0);
+        const uint64_t first = check->ask(Pack(QStringLiteral("P1")));
+        QTRY_VERIFY(check->answer(first).has_value());
+
+        QVERIFY(m_server.pause());
+        std::atomic<bool> sending{false};
+        faultseam::setForTests([&](faultseam::Point p, const QString &) {
+            if (p == faultseam::Point::DeliveryStep)
+                sending = true;
+            return 0;
+        });
+        const auto unhook = qScopeGuard([] { faultseam::setForTests(nullptr); });
+        handOverBox(*link, 2);
+        QTRY_VERIFY(sending.load()); // back at the server, which never answers
+        check->ask(Pack(QStringLiteral("P2")));
+        unbounded.station = QStringLiteral("line3-b");
+        auto connecting = std::make_unique<PlantLink>(b.path(), unbounded);
+        std::mutex lock;
+        std::condition_variable done;
+        bool ended = false;
+        std::thread ending([&] {
+            link.reset();
+            check.reset();
+            connecting.reset();
+            const std::lock_guard<std::mutex> g(lock);
+            ended = true;
+            done.notify_all();
+        });
+        bool inTime = false;
+        qsizetype after = 0;
+        {
+            std::unique_lock<std::mutex> g(lock);
+            inTime = done.wait_for(g, std::chrono::seconds(60), [&] { return ended; });
+            after = threads();
+        }
+        QVERIFY(m_server.resume());
+        ending.join();
+        QVERIFY2(inTime, "ending waited for the stopped server");
+        // No thread of theirs is left: at most the one that ended them, on its way out.
+        QVERIFY2(after <= before + 1, qPrintable(QStringLiteral("%1 threads before, %2 after").arg(before).arg(after)));
     }
 
     void aDatabaseTheStationCannotUseIsToldOnce()
