@@ -2,6 +2,9 @@
 
 #include "core/RuntimeError.h"
 #include "labels/BoxLabel.h"
+#include "labels/LabelContent.h"
+#include "labels/LabelFit.h"
+#include "labels/PrintLine.h"
 #include "labels/LabelPage.h"
 #include "packing/PackingState.h"
 #include "platform/AtomicFile.h"
@@ -9,9 +12,7 @@
 #include "platform/RegularFile.h"
 #include "packing/Box.h"
 #include "station/ports/BoxExport.h"
-#include "packing/Gs1Rules.h"
 
-#include <QCryptographicHash>
 #include <QDateTime>
 #include <QDir>
 #include <QJsonDocument>
@@ -23,7 +24,6 @@ namespace labels {
 
 namespace {
 
-constexpr int64_t kKeptLimit = 16 << 20; // one label with its packs: far below
 const QString kLast = QStringLiteral("last-outer.json");
 // While a job is on its way: often right after it was handed over (a label printer
 // finishes within a second), then gently.
@@ -31,11 +31,6 @@ constexpr auto kWatchSoon = std::chrono::milliseconds(25);
 constexpr auto kWatchSoonFor = std::chrono::seconds(2);
 constexpr auto kWatchEvery = std::chrono::milliseconds(300);
 
-QString keyOf(const QString &kind, const QString &identity)
-{
-    return kind + QLatin1Char('-')
-           + QString::fromLatin1(QCryptographicHash::hash(identity.toUtf8(), QCryptographicHash::Sha1).toHex().left(24));
-}
 
 QString now()
 {
@@ -50,7 +45,7 @@ LabelSpool::LabelSpool(Options options) : m_options(std::move(options))
     regularfile::makeFolders(folder());
     // The last outer label printed, for a reprint after a restart.
     try {
-        if (const std::optional<QByteArray> last = regularfile::read(QDir(folder()).filePath(kLast), kKeptLimit))
+        if (const std::optional<QByteArray> last = regularfile::read(QDir(folder()).filePath(kLast), keptlabel::kLimit))
             m_lastOuter = Label::fromJson(QJsonDocument::fromJson(*last).object());
     } catch (const RuntimeError &) {
         // Not a file this program wrote: there is nothing to reprint until the next box.
@@ -81,36 +76,20 @@ int LabelSpool::waiting() const
 
 QString LabelSpool::composeLine() const
 {
-    QStringList parts;
-    const Kept *failed = m_failed.empty() ? nullptr : &m_failed.front();
-    // The label that waits is named: never the one before, as if this one were printed.
-    const QString waitingOne = m_handingOver.isEmpty() ? QString() : QLatin1Char(' ') + m_handingOver;
-    if (!m_error.isEmpty())
-        parts << QStringLiteral("未打印%1：%2（待打印 %3 张，打印服务恢复后自动打印）").arg(waitingOne, m_error).arg(waitingUnlocked());
-    else if (!m_handingOver.isEmpty())
-        parts << QStringLiteral("正在交打印 %1（待打印 %2 张）").arg(m_handingOver).arg(waitingUnlocked());
-    else if (failed)
-        parts << QStringLiteral("%1 打印失败（%2）%3，按 F9 补打")
-                     .arg(failed->label.text, failed->failed,
-                          m_failed.size() > 1 ? QStringLiteral("，另有 %1 张失败").arg(m_failed.size() - 1) : QString());
-    else if (!m_inFlight.isEmpty())
-        parts << QStringLiteral("已交打印 %1%2").arg(m_inFlight.back(), m_inFlight.size() > 1
-                                                                      ? QStringLiteral("（%1 张未打完）").arg(m_inFlight.size())
-                                                                      : QString());
-    else if (m_lastDone)
-        parts << QStringLiteral("已打印 %1%2").arg(m_lastDone->reprint ? QStringLiteral("补打 ") : QString(), m_lastDone->text);
-    else
-        parts << QStringLiteral("打印机 %1").arg(m_options.print.printer);
-    if (!m_keepProblem.isEmpty())
-        parts << QStringLiteral("无法保存待打印标签（%1），%2 张标签只在内存中，请勿退出程序").arg(m_keepProblem).arg(m_memory.size());
-    if (!m_notice.isEmpty())
-        parts << m_notice;
-    QString f9 = QStringLiteral("上一箱");
-    if (failed)
-        f9 = failed->label.text;
-    else if (m_lastOuter)
-        f9 = m_lastOuter->text;
-    return QStringLiteral("标签：%1（F9 补打 %2）").arg(parts.join(QStringLiteral("；")), f9);
+    PrintLineParts p;
+    p.printer = m_options.print.printer;
+    p.error = m_error;
+    p.handingOver = m_handingOver;
+    p.keepProblem = m_keepProblem;
+    p.notice = m_notice;
+    p.waiting = waitingUnlocked();
+    p.inMemory = int(m_memory.size());
+    p.oldestFailed = m_failed.empty() ? nullptr : &m_failed.front();
+    p.failedCount = m_failed.size();
+    p.inFlight = m_inFlight;
+    p.lastDone = m_lastDone;
+    p.lastOuter = m_lastOuter;
+    return printLine(p);
 }
 
 QString LabelSpool::stateLine() const
@@ -121,16 +100,9 @@ QString LabelSpool::stateLine() const
 
 bool LabelSpool::writeKept(const QString &path, const Kept &k, QString *why)
 {
-    QJsonObject o{{QStringLiteral("title"), k.title},
-                  {QStringLiteral("added"), double(k.added)},
-                  {QStringLiteral("label"), k.label.toJson()}};
-    if (k.job > 0)
-        o.insert(QStringLiteral("job"), k.job);
-    if (!k.failed.isEmpty())
-        o.insert(QStringLiteral("failed"), k.failed);
     try {
         regularfile::makeFolders(folder()); // the replace below tells why it could not
-        replaceFileAtomically(path, QJsonDocument(o).toJson(QJsonDocument::Compact));
+        replaceFileAtomically(path, keptlabel::bytesOf(k));
         return true;
     } catch (const RuntimeError &e) {
         if (why)
@@ -173,38 +145,15 @@ void LabelSpool::keep(const QString &key, const Label &label)
 
 void LabelSpool::boxWritten(const Box &box, const ExportReceipt &receipt)
 {
-    const Label label = outerLabelOf(box.rows(), m_options.station, receipt.at, m_options.print.sscc);
-    // A box has its id from its export target; one without (never in practice) by its place.
-    const QString identity = box.exportTarget() && !box.exportTarget()->boxId.isNull()
-                                 ? box.exportTarget()->boxId.toString(QUuid::WithoutBraces)
-                                 : receipt.workbook + QLatin1Char(':') + QString::number(receipt.firstRow);
-    keep(keyOf(QStringLiteral("box"), identity), label);
+    keep(outerKeyOf(box, receipt), outerLabelOf(box.rows(), m_options.station, receipt.at, m_options.print.sscc));
 }
 
 void LabelSpool::middleFilled(const Box &box, const QString &middleLabel)
 {
     if (!m_options.print.middle || middleLabel.isEmpty())
         return;
-    Label l;
-    l.kind = Label::Kind::Middle;
-    l.text = middleLabel;
-    l.outer = box.outerLabel();
-    l.station = m_options.station;
-    l.written = QDateTime::currentDateTime();
-    QString under;
-    for (const BoxRow &r : box.rows()) {
-        if (r.kind == BoxRow::MiddleLabel)
-            under = r.text;
-        else if (r.kind == BoxRow::Pack && under == middleLabel)
-            l.packList << r.text;
-    }
-    l.packs = int(l.packList.size());
-    // A middle box is filled once; the same label on another box of the day (an outer
-    // label used again) is another box's: its moment and packs are in the key.
-    keep(keyOf(QStringLiteral("middle"), l.outer + QLatin1Char('\n') + middleLabel + QLatin1Char('\n')
-                                             + l.written.toString(Qt::ISODateWithMs) + QLatin1Char('\n')
-                                             + l.packList.join(QLatin1Char('\n'))),
-         l);
+    const Label l = middleLabelOf(box, middleLabel, m_options.station, QDateTime::currentDateTime());
+    keep(middleKeyOf(l), l);
 }
 
 void LabelSpool::reprintLast()
@@ -237,36 +186,7 @@ void LabelSpool::reprintLast()
 
 QString LabelSpool::misfit(const PackingState &job) const
 {
-    // The largest label of this job: a full box with every middle label.
-    Label outer;
-    outer.text = job.outerLabelFor(job.lOuterNo);
-    outer.sscc = m_options.print.sscc;
-    outer.station = m_options.station;
-    outer.written = QDateTime::currentDateTime();
-    outer.packs = job.iPerOuter;
-    const int middles = job.iPerMiddle > 0 ? (job.iPerOuter + job.iPerMiddle - 1) / job.iPerMiddle : 1;
-    for (int i = 0; i < middles; ++i)
-        outer.middles << job.middleLabelFor(job.lMiddleNo + i);
-    if (m_options.print.gs1) // the longest lot a pack may carry
-        outer.content = Content{QStringLiteral("09501101530003"), QString(20, QLatin1Char('W')), QStringLiteral("271231")};
-    PageSize size{m_options.print.widthMm, m_options.print.heightMm, m_options.print.dpi};
-    const Drawn drawn = draw(outer, size);
-    if (!drawn.misfit.isEmpty() || !m_options.print.middle)
-        return drawn.misfit;
-    // A middle label as middleFilled makes one: its own barcode (never an SSCC), its
-    // outer box and its packs, the longest a pack's text may be.
-    Label middle;
-    middle.kind = Label::Kind::Middle;
-    middle.text = job.middleLabelFor(job.lMiddleNo);
-    middle.outer = outer.text;
-    middle.station = m_options.station;
-    middle.written = outer.written;
-    middle.packs = job.iPerMiddle;
-    const QString longestPack = m_options.print.gs1 ? QStringLiteral("(01)09501101530003(21)%1(10)%1(17)271231").arg(QString(20, QLatin1Char('W')))
-                                                    : QString(std::max<int>(1, job.iInnerLen - 1), QLatin1Char('0'));
-    for (int i = 0; i < job.iPerMiddle; ++i)
-        middle.packList << longestPack;
-    return draw(middle, size).misfit;
+    return labels::misfit(job, m_options.print, m_options.station);
 }
 
 
@@ -292,24 +212,20 @@ void LabelSpool::persistMemory()
     m_keepProblem = m_memory.empty() ? QString() : why;
 }
 
-std::vector<LabelSpool::Kept> LabelSpool::readKept()
+std::vector<Kept> LabelSpool::readKept()
 {
     std::vector<Kept> kept;
     const QDir dir(folder());
     for (const QString &name : dir.entryList({QStringLiteral("*.label")}, QDir::Files)) {
         const QString path = dir.filePath(name);
-        std::optional<Label> label;
-        QJsonObject o;
+        std::optional<Kept> read;
         try {
-            if (const std::optional<QByteArray> bytes = regularfile::read(path, kKeptLimit)) {
-                o = QJsonDocument::fromJson(*bytes).object();
-                label = Label::fromJson(o.value(QStringLiteral("label")).toObject());
-            }
+            if (const std::optional<QByteArray> bytes = regularfile::read(path, keptlabel::kLimit))
+                read = keptlabel::fromBytes(path, *bytes);
         } catch (const RuntimeError &) {
             // Told below like a damaged one.
         }
-        const QString title = o.value(QStringLiteral("title")).toString();
-        if (!label || !title.startsWith(QLatin1String("zantrel ")) || title.size() > 200) {
+        if (!read) {
             // Not a label this program kept: set aside under a name of its own and told, never printed.
             const QString why = regularfile::rename(path, path + QStringLiteral(".damaged-") + now());
             // Not renamed, it is found and told again at the next look; never printed.
@@ -318,9 +234,7 @@ std::vector<LabelSpool::Kept> LabelSpool::readKept()
                                      : QStringLiteral("待打印标签文件 %1 无法识别，也无法另存（%2）").arg(name, why);
             continue;
         }
-        const double job = o.value(QStringLiteral("job")).toDouble();
-        kept.push_back({path, title, qint64(o.value(QStringLiteral("added")).toDouble()), *label,
-                        job >= 1 && job <= 2147483647.0 ? int(job) : 0, o.value(QStringLiteral("failed")).toString(), false});
+        kept.push_back(*read);
     }
     {
         std::lock_guard<std::mutex> g(m_worker.lock());

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "core/Worker.h"
-#include "labels/Label.h"
+#include "labels/KeptLabel.h"
 #include "settings/StationSettings.h"
 #include "station/ports/LabelHandoff.h"
 
@@ -50,16 +50,6 @@ public:
     static constexpr const char *kFolder = "labels";
 
 private:
-    struct Kept
-    {
-        QString path; // "" while it is only in memory
-        QString title;
-        qint64 added = 0;
-        Label label;
-        int job = 0;    // the print system's job, once handed over
-        QString failed; // why its job failed: it waits for F9
-        bool memory = false; // not on disk (yet): path is where it belongs
-    };
     enum class Outcome { Printed, OnItsWay, Failed, SetAside };
 
     void keep(const QString &key, const Label &label);
