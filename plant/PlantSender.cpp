@@ -16,6 +16,8 @@ constexpr size_t kBoxesPerRound = 1000;
 // Boxes committed together: a backlog drains without a flush per box. Each box is
 // still stored once, however often it comes.
 constexpr size_t kBoxesPerTransaction = 50;
+// Rows of boxes inserted by one statement, at most (a larger box alone).
+constexpr size_t kRowsTogether = 5000;
 
 const QString kSchemaSource = QStringLiteral("PlantSchema");
 
@@ -255,8 +257,24 @@ int PlantSender::deliverBoxes(const Outbox::Entry *first, size_t count, std::vec
 // refused, and a pack two offline stations both packed is on the board.
 int PlantSender::insertTogether(const Outbox::Entry *first, size_t count, std::vector<Conflict> &found)
 {
+    // A statement's arrays stay small whatever the boxes' sizes: boxes go together up
+    // to this many rows (a larger box alone). Boxes of a later group see the earlier
+    // groups' rows in the record, as one by one.
+    int stored = 0;
+    for (size_t from = 0; from < count;) {
+        size_t to = from + 1;
+        for (size_t rows = first[from].rows.size(); to < count && rows + first[to].rows.size() <= kRowsTogether; ++to)
+            rows += first[to].rows.size();
+        stored += insertGroup(first + from, to - from, found);
+        from = to;
+    }
+    return stored;
+}
+
+int PlantSender::insertGroup(const Outbox::Entry *first, size_t count, std::vector<Conflict> &found)
+{
     // The boxes, their packs' locks, where else their packs are, their rows, their
-    // conflicts: a statement each for all the transaction's boxes.
+    // conflicts: a statement each for all the group's boxes.
     const std::vector<boxinsert::Stored> stored = boxinsert::insertBoxes(*m_db, m_schemaVersion, first, count);
     if (stored.empty())
         return 0;

@@ -101,6 +101,7 @@ private:
     int deliverBoxes(const Outbox::Entry *first, size_t count, std::vector<Conflict> &found);
     // Within that transaction, how many were stored now: all at once from the GS1 version on, else one by one.
     int insertTogether(const Outbox::Entry *first, size_t count, std::vector<Conflict> &found);
+    int insertGroup(const Outbox::Entry *first, size_t count, std::vector<Conflict> &found);
     int insertOneByOne(const Outbox::Entry *first, size_t count, std::vector<Conflict> &found);
 
     QString m_url;

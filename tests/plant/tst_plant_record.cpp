@@ -349,12 +349,17 @@ private slots:
         outbox.add(box(1, {{BoxRow::Pack, QStringLiteral("P1")}, gs1Pack}));
         outbox.add(box(2, {{BoxRow::Pack, QStringLiteral("P1")}, {BoxRow::Pack, QStringLiteral("Q")}}));
         outbox.add(box(3, {{BoxRow::Pack, QStringLiteral("P1")}, gs1Pack, {BoxRow::Pack, QStringLiteral("P1")}}));
+        // A box too large to go with the others: its statements come after theirs.
+        std::vector<BoxRow> large{{BoxRow::Pack, QStringLiteral("P1")}};
+        for (int p = 0; p < 5000; ++p)
+            large.push_back({BoxRow::Pack, QStringLiteral("L%1").arg(p)});
+        outbox.add(box(4, large));
         const PlantSender::Report report = sender.deliver();
         QVERIFY2(report.recorded, qPrintable(report.why));
         QStringList told;
         for (const PackConflict &c : report.conflicts)
             told << c.ourBox + QLatin1Char(':') + c.barcode + QLatin1Char('<') + c.otherBox;
-        QCOMPARE(told.join(QLatin1Char(' ')), QStringLiteral("W2:P1<W1 W2:Q<W0 W3:(01)09501101530003(21)S1<W1 W3:P1<W1 W3:P1<W2"));
+        QCOMPARE(told.join(QLatin1Char(' ')), QStringLiteral("W2:P1<W1 W2:Q<W0 W3:(01)09501101530003(21)S1<W1 W3:P1<W1 W3:P1<W2 W4:P1<W1 W4:P1<W2 W4:P1<W3"));
         QCOMPARE(one(*admin, "SELECT string_agg(second_box || ':' || barcode || '<' || first_box, ' ' ORDER BY second_box, barcode, first_box)"
                              " FROM zantrel.conflicts"),
                  told.join(QLatin1Char(' ')));
