@@ -46,40 +46,32 @@ if(PkgConfig::PQ IN_LIST ui_links)
   message(FATAL_ERROR "zantrel_ui links libpq: only plant/ speaks to the database")
 endif()
 
+# Fails the build when one of these files has a line that matches the pattern.
+function(zantrel_forbid pattern why)
+  foreach(file ${ARGN})
+    file(STRINGS ${file} found REGEX "${pattern}")
+    if(found)
+      message(FATAL_ERROR "${file}: ${found}: ${why}")
+    endif()
+  endforeach()
+endfunction()
+set(include_of "^[ \t]*#[ \t]*include[ \t]*[\"<]")
+
 file(GLOB_RECURSE station_files CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/station/*.h ${CMAKE_CURRENT_SOURCE_DIR}/station/*.cpp)
-foreach(file ${station_files})
-  file(STRINGS ${file} includes REGEX "^[ \t]*#[ \t]*include[ \t]*[\"<](plant|ui)/")
-  if(includes)
-    message(FATAL_ERROR "${file} includes ${includes}: the station sees the plant record and the windows only through its own ports")
-  endif()
-endforeach()
+zantrel_forbid("${include_of}(plant|ui)/" "the station sees the plant record and the windows only through its own ports" ${station_files})
 
 file(GLOB packing_files CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/packing/*.h ${CMAKE_CURRENT_SOURCE_DIR}/packing/*.cpp)
-foreach(file ${packing_files})
-  file(STRINGS ${file} includes REGEX "^[ \t]*#[ \t]*include[ \t]*[\"<](station|plant|ui)/")
-  if(includes)
-    message(FATAL_ERROR "${file} includes ${includes}: a box and its rules know nothing of the station that packs it")
-  endif()
-endforeach()
+zantrel_forbid("${include_of}(station|plant|ui)/" "a box and its rules know nothing of the station that packs it" ${packing_files})
 
 file(GLOB_RECURSE outside_files CONFIGURE_DEPENDS
   ${CMAKE_CURRENT_SOURCE_DIR}/plant/*.h ${CMAKE_CURRENT_SOURCE_DIR}/plant/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/tools/*.h
   ${CMAKE_CURRENT_SOURCE_DIR}/tools/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/labels/*.h ${CMAKE_CURRENT_SOURCE_DIR}/labels/*.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/board/*.h ${CMAKE_CURRENT_SOURCE_DIR}/board/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/company/*.h
   ${CMAKE_CURRENT_SOURCE_DIR}/company/*.cpp)
-foreach(file ${outside_files})
-  file(STRINGS ${file} includes REGEX "^[ \t]*#[ \t]*include[ \t]*[\"<]station/[A-Za-z0-9_]+\\.h")
-  if(includes)
-    message(FATAL_ERROR "${file} includes ${includes}: outside the station only its files (station/files/) and its ports (station/ports/) are seen")
-  endif()
-endforeach()
+zantrel_forbid("${include_of}station/[A-Za-z0-9_]+\\.h"
+  "outside the station only its files (station/files/) and its ports (station/ports/) are seen" ${outside_files})
 
 file(GLOB_RECURSE program_files CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/app/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/station/*.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/ui/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/plant/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/labels/*.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/board/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/tools/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/packing/*.cpp)
-foreach(file ${program_files})
-  file(STRINGS ${file} writes REGEX "WriteIniValue")
-  if(writes)
-    message(FATAL_ERROR "${file} writes config.ini itself: the profile is written only through settings/")
-  endif()
-endforeach()
+zantrel_forbid("WriteIniValue" "it writes config.ini itself: the profile is written only through settings/" ${program_files})

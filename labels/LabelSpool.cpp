@@ -6,7 +6,6 @@
 #include "labels/LabelFit.h"
 #include "labels/PrintLine.h"
 #include "labels/LabelPage.h"
-#include "packing/PackingState.h"
 #include "platform/AtomicFile.h"
 #include "platform/PrintSpooler.h"
 #include "platform/RegularFile.h"

@@ -72,12 +72,6 @@ std::optional<QString> insertBox(database::Connection &db, int schemaVersion, co
 std::vector<Stored> insertBoxes(database::Connection &db, int schemaVersion, const Outbox::Entry *first, size_t count)
 {
     std::vector<Stored> stored;
-    if (schemaVersion < plantschema::kGs1Version) {
-        for (size_t n = 0; n < count; ++n)
-            if (const std::optional<QString> outer = insertBox(db, schemaVersion, first[n]))
-                stored.push_back({&first[n], *outer});
-        return stored;
-    }
     // Column by column, one statement for them all.
     std::vector<QStringList> columns(10);
     std::vector<QString> outers(count);

@@ -23,7 +23,8 @@ struct Stored
 
 // The box's outer label when it was stored now; nothing when the record had it.
 std::optional<QString> insertBox(database::Connection &db, int schemaVersion, const Outbox::Entry &entry);
-// These boxes, in one statement from the GS1 version on: the ones stored now, in their order.
+// These boxes, in one statement (a record from the GS1 version on): the ones stored now,
+// in their order.
 std::vector<Stored> insertBoxes(database::Connection &db, int schemaVersion, const Outbox::Entry *first, size_t count);
 // The rows of boxes just stored.
 void insertRows(database::Connection &db, int schemaVersion, const std::vector<Stored> &boxes);

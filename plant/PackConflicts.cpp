@@ -68,20 +68,21 @@ void addHeldEarlierInTheDelivery(const Packs &packs, std::vector<Elsewhere> &hel
         // As the record's arms: a GTIN without a serial is looked for by neither.
         const QStringList earlier = gs1 ? byIdentity.value(identity)
                                     : packs.gtin[i].isNull() ? byText.value(packs.text[i]) : QStringList();
-        for (const QString &other : earlier)
-            if (other != box && !told.contains(box + QLatin1Char(' ') + packs.text[i] + QLatin1Char(' ') + other)) {
-                told.insert(box + QLatin1Char(' ') + packs.text[i] + QLatin1Char(' ') + other);
+        for (const QString &other : earlier) {
+            const QString key = conflictKey(box, packs.text[i], other);
+            if (other != box && !told.contains(key)) {
+                told.insert(key);
                 held.push_back({box, packs.text[i], other});
             }
-        // Each pack is known by both: a later plain pack of this text finds a GS1 one too.
-        QStringList &withText = byText[packs.text[i]];
-        if (!withText.contains(box))
-            withText << box;
-        if (gs1) {
-            QStringList &withIdentity = byIdentity[identity];
-            if (!withIdentity.contains(box))
-                withIdentity << box;
         }
+        // Each pack is known by both: a later plain pack of this text finds a GS1 one too.
+        const auto holds = [&box](QStringList &boxes) {
+            if (!boxes.contains(box))
+                boxes << box;
+        };
+        holds(byText[packs.text[i]]);
+        if (gs1)
+            holds(byIdentity[identity]);
     }
 }
 

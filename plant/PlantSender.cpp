@@ -302,12 +302,12 @@ int PlantSender::insertOneByOne(const Outbox::Entry *first, size_t count, std::v
         const std::optional<QString> outer = boxinsert::insertBox(*m_db, m_schemaVersion, e);
         if (!outer)
             continue;
-        const std::vector<boxinsert::Stored> box{{&e, *outer}};
-        boxinsert::insertRows(*m_db, m_schemaVersion, box);
+        const QString id = e.id.toString(QUuid::WithoutBraces);
+        boxinsert::insertRows(*m_db, m_schemaVersion, {{&e, *outer}});
         packconflicts::Packs packs;
-        packconflicts::addPacksOf(packs, e.id.toString(QUuid::WithoutBraces), e.rows);
+        packconflicts::addPacksOf(packs, id, e.rows);
         packconflicts::lockPacks(*m_db, m_schemaVersion, packs);
-        packconflicts::recordOf(*m_db, m_schemaVersion, e.id.toString(QUuid::WithoutBraces), *outer, found);
+        packconflicts::recordOf(*m_db, m_schemaVersion, id, *outer, found);
         ++stored;
     }
     return stored;

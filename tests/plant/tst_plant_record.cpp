@@ -65,6 +65,21 @@ class TestPlantRecord : public QObject
         return name;
     }
 
+    // A fresh record with the schema, and station line3-a belonging to login line3;
+    // the script runs as the superuser before the station is added. The superuser's connection.
+    std::unique_ptr<database::Connection> recordForLine3a(const QString &name, const QString &script = QString())
+    {
+        if (zantrelDb({"init", m_server.url(QStringLiteral("postgres"), name)}).status != 0)
+            return nullptr;
+        auto admin = database::connect(m_server.url(QStringLiteral("postgres"), name));
+        admin->runScript("DO $$ BEGIN IF NOT EXISTS (SELECT FROM pg_roles WHERE rolname = 'line3') THEN "
+                         "CREATE ROLE line3 LOGIN; END IF; END $$; GRANT zantrel_station TO line3;");
+        if (!script.isEmpty())
+            admin->runScript(script);
+        plantschema::addStation(*admin, QStringLiteral("line3-a"), QStringLiteral("line3"));
+        return admin;
+    }
+
 private slots:
     void initTestCase()
     {
@@ -208,11 +223,8 @@ private slots:
     void theOutboxReachesTheRecordOnce()
     {
         const QString name = freshDatabase();
-        QCOMPARE(zantrelDb({"init", m_server.url(QStringLiteral("postgres"), name)}).status, 0);
-        auto admin = database::connect(m_server.url(QStringLiteral("postgres"), name));
-        admin->runScript("DO $$ BEGIN IF NOT EXISTS (SELECT FROM pg_roles WHERE rolname = 'line3') THEN "
-                         "CREATE ROLE line3 LOGIN; END IF; END $$; GRANT zantrel_station TO line3;");
-        plantschema::addStation(*admin, QStringLiteral("line3-a"), QStringLiteral("line3"));
+        auto admin = recordForLine3a(name);
+        QVERIFY(admin);
         QTemporaryDir folder;
         Outbox outbox(folder.path());
         std::vector<Outbox::Entry> boxes;
@@ -274,11 +286,8 @@ private slots:
     void aStoppedServerCannotHoldASendingUp()
     {
         const QString name = freshDatabase();
-        QCOMPARE(zantrelDb({"init", m_server.url(QStringLiteral("postgres"), name)}).status, 0);
-        auto admin = database::connect(m_server.url(QStringLiteral("postgres"), name));
-        admin->runScript("DO $$ BEGIN IF NOT EXISTS (SELECT FROM pg_roles WHERE rolname = 'line3') THEN "
-                         "CREATE ROLE line3 LOGIN; END IF; END $$; GRANT zantrel_station TO line3;");
-        plantschema::addStation(*admin, QStringLiteral("line3-a"), QStringLiteral("line3"));
+        auto admin = recordForLine3a(name);
+        QVERIFY(admin);
         QTemporaryDir folder;
         Outbox outbox(folder.path());
         PlantSender sender(m_server.url(QStringLiteral("line3"), name), QStringLiteral("line3-a"), outbox, 2);
@@ -329,11 +338,8 @@ private slots:
     void packsRepeatedWithinOneDeliveryAreConflicts()
     {
         const QString name = freshDatabase();
-        QCOMPARE(zantrelDb({"init", m_server.url(QStringLiteral("postgres"), name)}).status, 0);
-        auto admin = database::connect(m_server.url(QStringLiteral("postgres"), name));
-        admin->runScript("DO $$ BEGIN IF NOT EXISTS (SELECT FROM pg_roles WHERE rolname = 'line3') THEN "
-                         "CREATE ROLE line3 LOGIN; END IF; END $$; GRANT zantrel_station TO line3;");
-        plantschema::addStation(*admin, QStringLiteral("line3-a"), QStringLiteral("line3"));
+        auto admin = recordForLine3a(name);
+        QVERIFY(admin);
         QTemporaryDir folder;
         Outbox outbox(folder.path());
         PlantSender sender(m_server.url(QStringLiteral("line3"), name), QStringLiteral("line3-a"), outbox, 5);
@@ -368,14 +374,10 @@ private slots:
     void aBoxTheRecordRefusesBlocksNoOther()
     {
         const QString name = freshDatabase();
-        QCOMPARE(zantrelDb({"init", m_server.url(QStringLiteral("postgres"), name)}).status, 0);
-        auto admin = database::connect(m_server.url(QStringLiteral("postgres"), name));
-        admin->runScript("DO $$ BEGIN IF NOT EXISTS (SELECT FROM pg_roles WHERE rolname = 'line3') THEN "
-                         "CREATE ROLE line3 LOGIN; END IF; END $$; GRANT zantrel_station TO line3;"
-                         // The barcode index as before version 4: a btree, whose entries have a size limit.
-                         "DROP INDEX zantrel.box_rows_barcode;"
-                         "CREATE INDEX box_rows_barcode ON zantrel.box_rows (text) WHERE kind = 2;");
-        plantschema::addStation(*admin, QStringLiteral("line3-a"), QStringLiteral("line3"));
+        // The barcode index as before version 4: a btree, whose entries have a size limit.
+        auto admin = recordForLine3a(name, QStringLiteral("DROP INDEX zantrel.box_rows_barcode;"
+                                                          "CREATE INDEX box_rows_barcode ON zantrel.box_rows (text) WHERE kind = 2;"));
+        QVERIFY(admin);
         QTemporaryDir folder;
         Outbox outbox(folder.path());
         // 3,000 characters that do not compress, as a misread or a data matrix may give.
