@@ -81,6 +81,11 @@ int main(int argc, char **argv)
     parts.labels = labelSpool.get();
     if (plantSettings.stationNamed || plantSettings.configured())
         parts.stationName = plantSettings.station;
+    // The line's batches, taken at Start, when config.ini names the line.
+    if (plant && plantSettings.packsBatches()) {
+        parts.batches = plant.get();
+        parts.batchLine = plantSettings.batchLine;
+    }
     frm_MAIN setup(parts);
     // Told with the setup window's own findings, so that a file that cannot be read is told once.
     setup.tellAtLoad(plantSettings.problems + printSettings.problems);

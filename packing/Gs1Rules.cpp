@@ -73,6 +73,19 @@ bool isOtherKind(PackFault fault)
     return fault == PackFault::OtherProduct || fault == PackFault::OtherLot || fault == PackFault::OtherExpiry;
 }
 
+PackRefusal checkBatch(const Pack &pack, const Batch &batch, const QDate &today)
+{
+    const BoxKind kind = kindOf(pack);
+    const auto given = [](const QString &value) { return value.isEmpty() ? std::nullopt : std::optional<QString>(value); };
+    if (!batch.gtin.isEmpty() && kind.gtin != batch.gtin)
+        return differs(PackFault::BatchProduct, kGtin, batch.gtin, given(kind.gtin), QStringLiteral("无产品代码"));
+    if (!batch.lot.isEmpty() && kind.lot != batch.lot)
+        return differs(PackFault::BatchLot, kLot, batch.lot, kind.lot, QStringLiteral("无批号"));
+    if (!batch.expiry.isEmpty() && !sameExpiry(kind.expiry, batch.expiry, today))
+        return differs(PackFault::BatchExpiry, kExpiry, batch.expiry, kind.expiry, QStringLiteral("无有效期"));
+    return {};
+}
+
 QString describe(const PackRefusal &r)
 {
     const auto v = [&](int i) { return i < r.values.size() ? r.values[i] : QString(); };
@@ -93,6 +106,12 @@ QString describe(const PackRefusal &r)
         return QStringLiteral("已过期！\n有效期至 %1").arg(v(0));
     case PackFault::ShelfLife:
         return QStringLiteral("有效期不足 %1 天！\n有效期至 %2").arg(v(0), v(1));
+    case PackFault::BatchProduct:
+        return QStringLiteral("不是本批次的产品！本批次 %1 此包 %2").arg(v(0), v(1));
+    case PackFault::BatchLot:
+        return QStringLiteral("不是本批次的批号！本批次 %1 此包 %2").arg(v(0), v(1));
+    case PackFault::BatchExpiry:
+        return QStringLiteral("不是本批次的有效期！本批次 %1 此包 %2").arg(v(0), v(1));
     }
     return {};
 }

@@ -2,6 +2,7 @@
 
 #include "core/Gs1Scan.h"
 #include "packing/Pack.h"
+#include "packing/Batch.h"
 #include "packing/Box.h"
 
 #include <QDate>
@@ -59,6 +60,9 @@ enum class PackFault {
     OtherExpiry,  // the box's, the pack's
     Expired,      // the expiry, yyyy-MM-dd
     ShelfLife,    // the days required, the expiry
+    BatchProduct, // the batch's, the pack's
+    BatchLot,     // the batch's, the pack's
+    BatchExpiry,  // the batch's, the pack's
 };
 
 struct PackRefusal
@@ -76,6 +80,10 @@ QString describe(const PackRefusal &refusal);
 // Why the pack may not go into a box of that kind (nothing: an empty box). today and
 // shelfDays: the least shelf life it must have left.
 PackRefusal check(const Pack &pack, const std::optional<BoxKind> &box, const QDate &today, int shelfDays);
+
+// Why the pack is not of the batch: another product, lot or expiry than those the
+// batch has (a batch without one does not ask for it). None when it is of the batch.
+PackRefusal checkBatch(const Pack &pack, const Batch &batch, const QDate &today);
 
 // describe(check(…)).
 QString refusal(const Pack &pack, const std::optional<BoxKind> &box, const QDate &today, int shelfDays);

@@ -17,6 +17,7 @@ struct PackingJob
     QString sMiddleSuffix;
     QString sOuterPrefix;
     QString sOuterSuffix;
+    QString sBatch; // the batch the box is packed for; "" for none
 
     bool operator==(const PackingJob &other) const = default;
 };

@@ -1,6 +1,9 @@
 #pragma once
 
+#include "packing/Batch.h"
 #include "packing/PackingJob.h"
+
+#include <optional>
 
 #include <QString>
 #include <cstdint>
@@ -22,6 +25,9 @@ struct PackingState : PackingJob
     QString sOuterNo;
     // Outer labels are SSCCs: the outer prefix, the number padded to 17 digits, the check digit.
     bool bSscc = false;
+    // The batch Start took, as the record last told of it; none without batches. Its
+    // number is the job's sBatch.
+    std::optional<Batch> batch;
 
     const PackingJob &job() const { return *this; }
     // Packs by this job from now on; the labels follow it.

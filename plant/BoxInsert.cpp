@@ -46,6 +46,8 @@ QStringList boxColumns(int schemaVersion, const Outbox::Entry &e, QString &outer
         const std::optional<gs1rules::BoxKind> kind = gs1rules::kindOfBox(e.rows);
         box << (kind ? kind->gtin : QString()) << (kind ? kind->lot.value_or(QString()) : QString());
     }
+    if (schemaVersion >= plantschema::kBatchVersion)
+        box << (e.job && !e.job->sBatch.isEmpty() ? e.job->sBatch : QString()); // NULL: no batch
     return box;
 }
 
@@ -73,7 +75,8 @@ std::vector<Stored> insertBoxes(database::Connection &db, int schemaVersion, con
 {
     std::vector<Stored> stored;
     // Column by column, one statement for them all.
-    std::vector<QStringList> columns(10);
+    const bool batches = schemaVersion >= plantschema::kBatchVersion;
+    std::vector<QStringList> columns(batches ? 11 : 10);
     std::vector<QString> outers(count);
     for (size_t n = 0; n < count; ++n) {
         const QStringList box = boxColumns(schemaVersion, first[n], outers[n]);
@@ -85,11 +88,16 @@ std::vector<Stored> insertBoxes(database::Connection &db, int schemaVersion, con
         parameters << sqlarrays::textArray(c);
     deliverysteps::step();
     const auto inserted = db.runOften(
-        QStringLiteral("INSERT INTO zantrel.boxes (box_id, station, outer_label, workbook, first_row, row_count, written_at,"
-                       " pack_count, gtin, lot)"
-                       " SELECT * FROM unnest($1::uuid[], $2::text[], $3::text[], $4::text[], $5::integer[], $6::integer[],"
-                       "                      $7::timestamptz[], $8::integer[], $9::text[], $10::text[])"
-                       " ON CONFLICT DO NOTHING RETURNING box_id"),
+        batches ? QStringLiteral("INSERT INTO zantrel.boxes (box_id, station, outer_label, workbook, first_row, row_count, written_at,"
+                                 " pack_count, gtin, lot, batch)"
+                                 " SELECT * FROM unnest($1::uuid[], $2::text[], $3::text[], $4::text[], $5::integer[], $6::integer[],"
+                                 "                      $7::timestamptz[], $8::integer[], $9::text[], $10::text[], $11::text[])"
+                                 " ON CONFLICT DO NOTHING RETURNING box_id")
+                : QStringLiteral("INSERT INTO zantrel.boxes (box_id, station, outer_label, workbook, first_row, row_count, written_at,"
+                                 " pack_count, gtin, lot)"
+                                 " SELECT * FROM unnest($1::uuid[], $2::text[], $3::text[], $4::text[], $5::integer[], $6::integer[],"
+                                 "                      $7::timestamptz[], $8::integer[], $9::text[], $10::text[])"
+                                 " ON CONFLICT DO NOTHING RETURNING box_id"),
         parameters);
     QSet<QUuid> now;
     for (const database::Row &row : inserted)

@@ -3,6 +3,7 @@
 #include "core/RuntimeError.h"
 #include "core/Worker.h"
 #include "station/ports/BoxExport.h"
+#include "plant/Batches.h"
 #include "plant/PlantCheck.h"
 #include "plant/PlantSender.h"
 #include "plant/RecordedLabels.h"
@@ -54,6 +55,8 @@ struct PlantLink::Shared
     ToldConflicts told{folder};
     QSet<QString> toldKeys = told.read(); // conflicts the operator was shown, this run or before
     QStringList untold;                   // conflicts in the notice, not yet shown
+    std::optional<Batch> following;       // the batch Start took, as taken
+    std::optional<Batch> batchNow;        // as the record last told of it
 
     // With the lock held: the state after a delivery, and what the operator is told of it.
     void noteReport(const PlantSender::Report &report)
@@ -152,6 +155,51 @@ struct PlantLink::Shared
         lines << QStringLiteral("两箱都已记录，请主管决定这些内包留在哪一箱。");
         tell(notice, lines.join(QLatin1Char('\n')));
     }
+    // With the lock held: waits for a box or until then, asking meanwhile how the batch
+    // followed stands, every batchSeconds.
+    void waitFollowingBatch(std::unique_lock<std::mutex> &hold, std::chrono::steady_clock::time_point until)
+    {
+        while (!worker.stopping() && !boxWaiting) {
+            const auto now = std::chrono::steady_clock::now();
+            if (now >= until)
+                return;
+            if (!following) {
+                worker.waitUntil(hold, until, [&] { return boxWaiting || following.has_value(); });
+                continue;
+            }
+            const Batch asked = *following;
+            hold.unlock();
+            std::optional<Batch> told = askBatch(asked);
+            hold.lock();
+            if (told && following && following->number == asked.number)
+                batchNow = told;
+            worker.waitUntil(hold, std::min(until, std::chrono::steady_clock::now() + std::chrono::seconds(std::max(1, options.batchSeconds))),
+                             [&] { return boxWaiting || (following && following->number != asked.number); });
+        }
+    }
+
+    // Without the lock: the batch as the record has it, with the packs of its boxes
+    // still in the outbox; nothing when the record does not answer.
+    std::optional<Batch> askBatch(const Batch &asked)
+    {
+        try {
+            if (!batchDb)
+                batchDb = database::connect(options.url, std::max(1, options.answerSeconds), options.answerSeconds, &interrupt);
+            std::optional<Batch> now = batches::find(*batchDb, asked.number);
+            if (!now)
+                return std::nullopt;
+            for (const Outbox::Entry &e : outbox.pending())
+                if (e.job && e.job->sBatch == asked.number)
+                    for (const BoxRow &row : e.rows)
+                        now->packed += row.kind == BoxRow::Pack ? 1 : 0;
+            return now;
+        } catch (const RuntimeError &) {
+            batchDb.reset(); // asked again on a new connection next time
+            return std::nullopt;
+        }
+    }
+    std::unique_ptr<database::Connection> batchDb; // the sender's thread's only
+
     State state;
     QString notice;
     bool schemaTold = false;
@@ -293,6 +341,43 @@ std::optional<QString> PlantLink::recordedUse(const QString &outerLabel)
     return use;
 }
 
+BatchSource::Offer PlantLink::startable(const QString &line, const QString &also)
+{
+    Offer offer;
+    const int answer = m_shared->options.answerSeconds > 0 ? m_shared->options.answerSeconds : 10;
+    QEventLoop loop;
+    QEventLoop *waiting = &loop; // lives until the thread is joined
+    std::thread asking([&offer, &waiting, url = m_shared->options.url, station = m_station, line, also, answer] {
+        try {
+            auto db = database::connect(url, std::min(answer, 5), answer);
+            offer.batches = batches::startable(*db, line, also);
+            offer.lastPacked = batches::lastOf(*db, station);
+            offer.reached = true;
+        } catch (const RuntimeError &e) {
+            offer.why = e.description();
+        }
+        QMetaObject::invokeMethod(waiting, &QEventLoop::quit, Qt::QueuedConnection);
+    });
+    // The windows keep painting; clicks wait, so Start is not clicked twice meanwhile.
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
+    asking.join();
+    return offer;
+}
+
+void PlantLink::follow(const Batch &batch)
+{
+    const std::lock_guard<std::mutex> hold(m_shared->worker.lock());
+    m_shared->following = batch;
+    m_shared->batchNow = batch;
+    m_shared->worker.wake();
+}
+
+std::optional<Batch> PlantLink::followed() const
+{
+    const std::lock_guard<std::mutex> hold(m_shared->worker.lock());
+    return m_shared->batchNow;
+}
+
 QString PlantLink::takeNotice()
 {
     const std::lock_guard<std::mutex> hold(m_shared->worker.lock());
@@ -347,7 +432,7 @@ void PlantLink::run(Shared &shared)
         const auto until = std::chrono::steady_clock::now()
                            + std::chrono::seconds(report.recorded ? o.heartbeatSeconds : pause);
         if (report.recorded)
-            shared.worker.waitUntil(hold, until, [&] { return shared.boxWaiting; });
+            shared.waitFollowingBatch(hold, until);
         else
             shared.worker.waitUntil(hold, until, [] { return false; });
         if (!report.recorded)

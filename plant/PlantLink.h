@@ -1,6 +1,7 @@
 #pragma once
 
 #include "plant/Outbox.h"
+#include "station/ports/BatchSource.h"
 #include "station/ports/DuplicateQuestion.h"
 #include "station/ports/PlantHandoff.h"
 
@@ -17,8 +18,10 @@
 // outbox to the database oldest first, reconnects with back-off, and reports the
 // station's state with each delivery and at least once a minute. Nothing here waits
 // for the database on the caller's thread, and ending the program never waits for
-// it either: what was not delivered stays in the outbox for the next run.
-class PlantLink : public PlantHandoff
+// it either: what was not delivered stays in the outbox for the next run. A station
+// that packs batches learns from it how the batch it follows stands, every few seconds
+// while the record answers.
+class PlantLink : public PlantHandoff, public BatchSource
 {
 public:
     struct Options
@@ -33,6 +36,7 @@ public:
         bool tellConflicts = false;
         bool gs1Packs = false;        // [gs1] scans = 1: workbook cells read back as GS1 packs
         int maxClockSkewSeconds = 60; // a clock further from the server's is told in red
+        int batchSeconds = 3;         // the batch followed is asked for this often while recorded
         std::function<QDateTime()> clock = &QDateTime::currentDateTime; // the station's
     };
 
@@ -70,6 +74,11 @@ public:
     // Asked on a thread of its own, at most answerSeconds (10 when unbounded); nothing
     // at once while the record is offline, and when it does not answer.
     std::optional<QString> recordedUse(const QString &outerLabel) override;
+
+    // Asked on a thread of its own, at most answerSeconds (5 at most to connect).
+    Offer startable(const QString &line, const QString &also) override;
+    void follow(const Batch &batch) override;
+    std::optional<Batch> followed() const override;
 
     // Makes the plant-wide duplicate check's questions, each on a connection of its own.
     std::function<std::unique_ptr<DuplicateQuestion>()> questions() const;

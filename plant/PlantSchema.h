@@ -21,6 +21,9 @@ constexpr int kCompanyFeedVersion = 7;
 // From this version a GS1 pack's fields are stored beside its text, and packs are
 // compared by them (zantrel.pack_key): the same pack however it was spelled.
 constexpr int kGs1Version = 10;
+// From this version a line packs batches: every box may name its batch (boxes.batch),
+// a station reports the batch it packs, and planners change a batch's state.
+constexpr int kBatchVersion = 14;
 
 // The newest version this program knows.
 int knownVersion();

@@ -19,8 +19,14 @@ inline constexpr QLatin1StringView kNotAGs1Pack{"ZR009"};           // put-in in
 inline constexpr QLatin1StringView kOtherKindThanTheBox{"ZR010"};   // put-in into a GS1 box of another product, lot or expiry
 inline constexpr QLatin1StringView kNoSuchMiddleBox{"ZR011"};       // put-in into a middle box that is not one of that outer box
 
+inline constexpr QLatin1StringView kNoSuchBatch{"ZR012"};           // a batch number the record does not have
+inline constexpr QLatin1StringView kBatchMoveRefused{"ZR013"};      // a change of state the batch's state does not allow (detail: from, change)
+inline constexpr QLatin1StringView kBatchBoxOpen{"ZR014"};          // close while a station has a box of the batch open (detail: station, box)
+inline constexpr QLatin1StringView kBatchExists{"ZR015"};           // a batch added with a number the record has
+
 inline constexpr QLatin1StringView kAll[] = {kRecordNeverChanges, kNotThatDecision, kPackNotInBox,       kPutIntoVoidBox,
                                              kPackInABox,         kVoidAlready,     kNotVoid,            kRestoreWouldDouble,
-                                             kNotAGs1Pack,        kOtherKindThanTheBox, kNoSuchMiddleBox};
+                                             kNotAGs1Pack,        kOtherKindThanTheBox, kNoSuchMiddleBox,    kNoSuchBatch,
+                                             kBatchMoveRefused,   kBatchBoxOpen,    kBatchExists};
 
 } // namespace refusal

@@ -6,6 +6,7 @@
 #include "settings/modINI.h"
 
 #include <QFileInfo>
+#include <algorithm>
 #include <QSysInfo>
 
 namespace settings {
@@ -166,6 +167,13 @@ PlantSettings readPlantSettings(const QString &programFolder, const PasswordChec
             addProblem(p.problems, "db", "max_clock_skew", skew,
                        QStringLiteral("时钟允许的偏差（秒）%1；本次按 60").arg(textnum::rangeRule(skew, 1, 86400)));
     }
+    const QString line = read("batch", "line", config::path()).trimmed();
+    if (!line.isEmpty() && url.isEmpty())
+        addProblem(p.problems, "batch", "line", line, QStringLiteral("批次来自中央记录，须与 [db] url 同用；本次不按批次包装"));
+    else if (line.toUcs4().size() > 40 || std::any_of(line.begin(), line.end(), [](QChar c) { return c.isSpace() || c.category() == QChar::Other_Control; }))
+        addProblem(p.problems, "batch", "line", line.left(40), QStringLiteral("产线名须为 1 到 40 个字符，不含空格；本次不按批次包装"));
+    else
+        p.batchLine = line;
     if (url.isEmpty())
         return p;
     if (const qsizetype length = p.station.toUcs4().size(); length > kMaxStationName) {

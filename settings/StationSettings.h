@@ -72,9 +72,12 @@ struct PlantSettings
     // delivers is in an earlier box of the plant (every station's are recorded).
     bool tellsConflicts = false;
     int maxClockSkewSeconds = 60; // [db] max_clock_skew: a clock further off is told in red
+    // [batch] line: the line whose batches Start offers (needs the url); "" : no batches.
+    QString batchLine;
     QStringList problems;
 
     bool configured() const { return !url.isEmpty(); }
+    bool packsBatches() const { return configured() && !batchLine.isEmpty(); }
 };
 
 // Labels on paper: where and how they are printed, and what an outer label is.

@@ -32,6 +32,8 @@ const QString BarcodeIntake::kHandlingFailed = QStringLiteral("扫描处理失�
 const QString BarcodeIntake::kDiscarded = QStringLiteral("串口打开前收到的数据已丢弃！");
 const QString BarcodeIntake::kSsccUsedUp = QStringLiteral("外箱序号已用完！");
 const QString BarcodeIntake::kNotOneScan = QStringLiteral("收到的不是一次完整的扫描！");
+const QString BarcodeIntake::kBatchHeld = QStringLiteral("本批次已暂停。");
+const QString BarcodeIntake::kBatchEnded = QStringLiteral("本批次已结束。");
 const QString BarcodeIntake::kEndOfLot = QStringLiteral("\n本批最后一箱请按 F8 封箱。");
 const QString BarcodeIntake::kNothingToClose = QStringLiteral("当前外箱中还没有内包，无需封箱。");
 
@@ -156,6 +158,20 @@ void BarcodeIntake::take(const QString &text, const Pack &pack)
                    .arg(m_state.lOuterNo),
                text);
         return;
+    }
+    // A batch the record held or ended takes no pack, whatever its kind; a GS1 pack must
+    // be of the batch's product, lot and expiry, the first of a box as every other.
+    if (const std::optional<Batch> &batch = m_state.batch) {
+        if (!batch->takesPacks()) {
+            refuse(batch->state == Batch::State::Held ? kBatchHeld : kBatchEnded,
+                   QStringLiteral("批次 %1\n该内包没有装箱。").arg(batch->number), text);
+            return;
+        }
+        if (pack.isGs1())
+            if (const gs1rules::PackRefusal why = gs1rules::checkBatch(pack, *batch, m_clock().date()); why.fault != gs1rules::PackFault::None) {
+                refuse(gs1rules::describe(why), QStringLiteral("此包：%1\n该内包没有装箱。").arg(pack.text()), text);
+                return;
+            }
     }
     if (pack.isGs1()) {
         if (const gs1rules::PackRefusal why = gs1Refusal(pack); why.fault != gs1rules::PackFault::None) {

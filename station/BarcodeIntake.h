@@ -31,6 +31,8 @@ public:
     static const QString kUndecodable;
     static const QString kNotOneScan;
     static const QString kEndOfLot;
+    static const QString kBatchHeld;  // the batch is held: no pack goes in until it is resumed
+    static const QString kBatchEnded; // the batch ended or was aborted
     static const QString kNothingToClose;
 
     // Sounds and the clock default to the operator's and the system's (logic tests

@@ -160,6 +160,10 @@ std::optional<BoxJournal::Saved> BoxJournal::load(const QString &programFolder)
             saved.job = jobFrom(rest);
             if (!saved.job)
                 log.unreadable(line);
+        } else if (keyword == kBatch) {
+            saved.batch = batchFrom(rest);
+            if (!saved.batch)
+                log.unreadable(line);
         } else if (keyword == kExport) {
             saved.target = exportFrom(programFolder, rest);
             if (!saved.target)
@@ -180,9 +184,11 @@ std::optional<BoxJournal::Saved> BoxJournal::load(const QString &programFolder)
 }
 
 void BoxJournal::startWith(const std::vector<BoxRow> &rows, bool exportPending, int32_t middleNo, int32_t outerNo,
-                           const std::optional<PackingJob> &job, const std::optional<ExportTarget> &target)
+                           const std::optional<PackingJob> &job, const std::optional<ExportTarget> &target,
+                           const std::optional<Batch> &batch)
 {
-    QByteArray content = kHeader + numbersLine(middleNo, outerNo);
+    const QByteArray batchText = batch ? batchLine(*batch) : QByteArray();
+    QByteArray content = kHeader + batchText + numbersLine(middleNo, outerNo);
     if (job)
         content += jobLine(*job);
     for (const BoxRow &row : rows)
@@ -193,6 +199,14 @@ void BoxJournal::startWith(const std::vector<BoxRow> &rows, bool exportPending, 
         content += exportLine(m_folder, *target);
     m_log.replace(content);
     m_rewriteFirst.reset();
+    m_batchLine = batchText;
+}
+
+void BoxJournal::batchTaken(const Batch &batch)
+{
+    const QByteArray line = batchLine(batch);
+    write(line);
+    m_batchLine = line;
 }
 
 void BoxJournal::write(const QByteArray &lines)
@@ -237,7 +251,7 @@ void BoxJournal::jobChanged(const PackingJob &job)
 
 void BoxJournal::emptied(int32_t middleNo, int32_t outerNo)
 {
-    const QByteArray content = kHeader + numbersLine(middleNo, outerNo);
+    const QByteArray content = kHeader + m_batchLine + numbersLine(middleNo, outerNo);
     try {
         m_log.replace(content);
         m_rewriteFirst.reset();

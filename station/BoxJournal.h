@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/DurableLog.h"
+#include "packing/Batch.h"
 #include "packing/Box.h"
 
 #include <QString>
@@ -22,6 +23,8 @@
 //   remove             the last row taken back (a box closed short gives back its empty middle label)
 //   pending 1          the full box waits for its export (0: no longer)
 //   export 14 files/20261207.xls   the box is about to be written there, from sheet row 14
+//   batch 240117 L1 09501101530003 L24 271231  1000 2 10   the batch the station packs:
+//                      number, line, product, lot, expiry, production date, planned, sizes
 //   begin … end        the lines between belong to one scan: all of them count, or none
 //
 // The file is rewritten whole when the box is emptied or started afresh. Texts
@@ -42,6 +45,7 @@ public:
         std::optional<int32_t> outerNo;
         std::optional<PackingJob> job;
         std::optional<ExportTarget> target; // absolute path of the workbook
+        std::optional<Batch> batch;         // the batch the station packed last
 
         int16_t packs() const;
         // A box worth offering back: packs in it, or a full box not yet exported.
@@ -57,10 +61,13 @@ public:
     // holds, rows out of order, running numbers that cannot go on.
     static std::optional<Saved> load(const QString &programFolder);
 
-    // Rewrites the journal to hold exactly this state.
+    // Rewrites the journal to hold exactly this state; the batch stays in it from then
+    // on, whatever box is emptied, until another is taken.
     void startWith(const std::vector<BoxRow> &rows, bool exportPending, int32_t middleNo, int32_t outerNo,
                    const std::optional<PackingJob> &job = std::nullopt,
-                   const std::optional<ExportTarget> &target = std::nullopt);
+                   const std::optional<ExportTarget> &target = std::nullopt, const std::optional<Batch> &batch = std::nullopt);
+    // Start took this batch: it is what a restart without the record goes on with.
+    void batchTaken(const Batch &batch);
 
     void changed(const BoxChange &change) override;
     void exportPendingChanged(bool pending) override;
@@ -80,4 +87,5 @@ private:
     QString m_folder;
     DurableLog m_log;
     std::optional<QByteArray> m_rewriteFirst;
+    QByteArray m_batchLine; // "" without a batch
 };

@@ -1,5 +1,7 @@
 #include "station/ScanSession.h"
 
+#include "station/ports/BatchSource.h"
+
 #include "core/TextNumber.h"
 #include "packing/PackingState.h"
 #include "platform/MessageBox.h"
@@ -51,10 +53,10 @@ bool ScanSession::startBox(const std::optional<BoxJournal::Saved> &kept)
         // The journal first: it still holds the kept box if this fails.
         if (kept) {
             const std::optional<PackingJob> job = kept->job ? kept->job : std::optional<PackingJob>(state.job());
-            m_journal.startWith(kept->rows, kept->exportPending, state.lMiddleNo, state.lOuterNo, job, kept->target);
+            m_journal.startWith(kept->rows, kept->exportPending, state.lMiddleNo, state.lOuterNo, job, kept->target, state.batch);
             m_box.restore(kept->rows, kept->exportPending, job, kept->target);
         } else {
-            m_journal.startWith({}, false, state.lMiddleNo, state.lOuterNo);
+            m_journal.startWith({}, false, state.lMiddleNo, state.lOuterNo, {}, {}, state.batch);
         }
     } catch (const RuntimeError &e) {
         m_box.restore({}, false);
@@ -88,6 +90,7 @@ void ScanSession::openPort(int16_t number)
 
 void ScanSession::MSComm1_OnComm()
 {
+    refreshBatch(); // a batch the record held or ended since takes no pack
     SerialPort &MSComm1 = m_link.port();
     const int kind = MSComm1.commEvent();
     if (kind == SerialPort::DeviceGone) {
@@ -209,5 +212,38 @@ ScanSession::Status ScanSession::status() const
         s.print = m_parts.labels->stateLine();
     s.plantRecord = plantRecordLine();
     s.alarm = alarm();
+    if (const std::optional<Batch> &batch = m_parts.state.batch) {
+        // The record's count has the boxes written; the open box's packs are this station's alone.
+        const int64_t packed = batch->packed + (m_box.exportPending() ? 0 : m_box.iInnerCount());
+        const QString stateNote = batch->takesPacks() ? QString() : QStringLiteral("（%1）").arg(batchstate::shown(batch->state));
+        s.batchNumber = batch->number;
+        s.batch = QStringLiteral("批次 %1%2%3\n本批 %4 / %5")
+                      .arg(batch->number, batch->lot.isEmpty() ? QString() : QStringLiteral(" (10)") + batch->lot, stateNote)
+                      .arg(packed)
+                      .arg(batch->planned);
+        s.overPlan = packed > batch->planned;
+    }
     return s;
+}
+
+void ScanSession::refreshBatch()
+{
+    std::optional<Batch> &batch = m_parts.state.batch;
+    if (!batch || !m_parts.batches)
+        return;
+    if (const std::optional<Batch> told = m_parts.batches->followed(); told && told->number == batch->number) {
+        batch->state = told->state;
+        batch->packed = told->packed;
+    }
+}
+
+void ScanSession::takeBatch(const Batch &batch)
+{
+    if (m_parts.batches)
+        m_parts.batches->follow(batch);
+    try {
+        m_journal.batchTaken(batch);
+    } catch (const RuntimeError &e) {
+        m_parts.messages.show(QStringLiteral("批次 %1 未能写入当前外箱记录：%2\n离线时本站无法继续该批次。").arg(batch.number, e.description()));
+    }
 }

@@ -15,6 +15,7 @@
 #include <memory>
 #include <optional>
 
+class BatchSource;
 class BoxExport;
 class MessageBox;
 class LabelHandoff;
@@ -47,6 +48,9 @@ public:
         LabelHandoff *labels = nullptr; // the label printer, when there is one
         // The station's name where config.ini gives one or a plant record knows it; "" otherwise.
         QString stationName = {};
+        // The plant's batches, when the station packs the batches of a line ([batch] line).
+        BatchSource *batches = nullptr;
+        QString batchLine = {};
     };
 
     explicit ScanSession(const Parts &parts);
@@ -80,12 +84,18 @@ public:
     void receive(const QString &text, qint64 dropped) { m_intake.receive(text, dropped); }
     // A failed scan's handling: when the full box waits for its export, this is why.
     void noteFailure(const RuntimeError &error);
+    // The batch packed as the record last told of it (held, ended, its count); and the
+    // batch Start took, on record for a restart without the record. A failure of the
+    // journal is told.
+    void refreshBatch();
+    void takeBatch(const Batch &batch);
 
     Box &box() { return m_box; }
     BarcodeIntake &intake() { return m_intake; }
     ScannerLink &link() { return m_link; }
     PlantHandoff *plant() { return m_parts.plant; }
     LabelHandoff *labels() { return m_parts.labels; }
+    BatchSource *batches() { return m_parts.batches; }
     const QString &stationName() const { return m_parts.stationName; }
     void showIn(RecordGrid *view) { m_box.setView(view); }
 
@@ -102,6 +112,9 @@ public:
         QString print;       // where the labels stand; "" without a printer
         QString keys;        // the window's keys
         QString gtin, lot;   // of the box's first GS1 pack; "" when none
+        QString batch;       // the batch packed, its lot and its count against plan; "" without one
+        bool overPlan = false; // packed past the batch's plan: shown in red
+        QString batchNumber;   // "" without a batch
     };
     Status status() const;
     QString plantRecordLine() const;

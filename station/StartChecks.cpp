@@ -59,7 +59,7 @@ Written alreadyWritten(const QString &programFolder, const BoxJournal::Saved &ke
         }
     }
     try {
-        BoxJournal(programFolder).startWith({}, false, kept.middleNo.value_or(1), kept.outerNo.value_or(1));
+        BoxJournal(programFolder).startWith({}, false, kept.middleNo.value_or(1), kept.outerNo.value_or(1), {}, {}, kept.batch);
     } catch (const RuntimeError &e) {
         messages.show(QStringLiteral("上次的外箱 %1 已在 %2 第 %3 行，但当前外箱记录未能更新：%4\n请检查程序文件夹后再点击“开始”。")
                           .arg(label, where).arg(kept.target->firstRow).arg(e.description())
@@ -153,7 +153,7 @@ KeptBox offerKeptBox(const QString &programFolder, int16_t perOuter, BoxExport &
     }
     if (const QString saved = savedAsUnfinished(programFolder, *kept, boxExport); !saved.isEmpty()) {
         try {
-            BoxJournal(programFolder).startWith({}, false, kept->middleNo.value_or(1), kept->outerNo.value_or(1));
+            BoxJournal(programFolder).startWith({}, false, kept->middleNo.value_or(1), kept->outerNo.value_or(1), {}, {}, kept->batch);
         } catch (const RuntimeError &e) {
             messages.show(QStringLiteral("上次的外箱 %1 的 %2 个内包已保存在 %3，但当前外箱记录未能更新：%4\n请检查程序文件夹后再点击“开始”。")
                               .arg(label).arg(packs).arg(dayworkbooks::shownName(saved), e.description())

@@ -14,6 +14,12 @@
 //   rework            a change to a recorded box, by a login in zantrel_rework; the box is an
 //                     outer label (with --station where several stations used it) or a box
 //                     id; prints the change's id
+//   batch add         a batch released for a line, by a login in zantrel_planner: its
+//                     product, lot and expiry (optional), planned packs, box sizes (optional)
+//   batch hold|resume|close|abort  a batch's state changed, by a login in zantrel_planner;
+//                     close says the packs against plan
+//   batch list        every batch (of a line), a tab-separated line each: number, line,
+//                     state, planned, packed (in its boxes now), product, lot, expiry
 //   epcis             the boxes written and the changes made in [from, to) as one EPCIS 2.0
 //                     JSON-LD document on stdout; a time as 2026-12-08 or 2026-12-08T06:00[+08:00]
 //   company init      makes the database at URL a company's: the records of several plants,
@@ -30,6 +36,7 @@
 #include "core/RuntimeError.h"
 #include "platform/Database.h"
 #include "platform/StandardOutput.h"
+#include "plant/Batches.h"
 #include "plant/Epcis.h"
 #include "platform/RegularFile.h"
 #include "plant/PlantSchema.h"
@@ -200,6 +207,105 @@ int reworkCommand(const QStringList &args)
     }
 }
 
+// A number option's value: a whole number in [low, high], else nothing.
+std::optional<int> wholeIn(const QString &text, int low, int high)
+{
+    bool ok = false;
+    const int value = text.toInt(&ok);
+    return ok && value >= low && value <= high ? std::optional<int>(value) : std::nullopt;
+}
+
+void printBatch(const Batch &b)
+{
+    const auto cell = [](const QString &text) { return text.isEmpty() ? QStringLiteral("-") : text; };
+    std::printf("%s\n", local(QStringList{b.number, b.line, batchstate::word(b.state), QString::number(b.planned), QString::number(b.packed),
+                                          cell(b.gtin), cell(b.lot), cell(b.expiry)}
+                                  .join(QLatin1Char('\t')))
+                             .constData());
+}
+
+int batchCommand(const QStringList &args)
+{
+    // batch add|hold|resume|close|abort|list URL [BATCH] options…
+    if (args.size() < 3)
+        return -1;
+    const QString &what = args[1];
+    const bool adding = what == QLatin1String("add"), listing = what == QLatin1String("list");
+    const std::optional<batches::Change> change = batches::named(what);
+    if (!adding && !listing && !change)
+        return -1;
+    qsizetype i = 3;
+    Batch b;
+    if (!listing) {
+        if (args.size() < 4 || args[3].startsWith(QLatin1String("--")))
+            return -1;
+        b.number = args[i++];
+    }
+    QString person, reason, line;
+    for (; i < args.size(); i += 2) {
+        if (i + 1 >= args.size())
+            return -1;
+        const QString &option = args[i], &value = args[i + 1];
+        if (option == QLatin1String("--line") && (adding || listing))
+            (adding ? b.line : line) = value;
+        else if (option == QLatin1String("--by") && !listing)
+            person = value;
+        else if (option == QLatin1String("--reason") && change)
+            reason = value;
+        else if (adding && option == QLatin1String("--gtin"))
+            b.gtin = value;
+        else if (adding && option == QLatin1String("--lot"))
+            b.lot = value;
+        else if (adding && option == QLatin1String("--expiry"))
+            b.expiry = value;
+        else if (adding && option == QLatin1String("--made"))
+            b.made = value;
+        else if (adding && (option == QLatin1String("--planned") || option == QLatin1String("--per-middle")
+                            || option == QLatin1String("--per-outer"))) {
+            const bool planned = option == QLatin1String("--planned");
+            const std::optional<int> n = wholeIn(value, 1, planned ? INT32_MAX : INT16_MAX);
+            if (!n) {
+                std::fprintf(stderr, "zantrel-db：%s 须为 1 到 %d 之间的整数，现为“%s”\n", local(option).constData(),
+                             planned ? INT32_MAX : INT16_MAX, local(value).constData());
+                return kError;
+            }
+            if (planned)
+                b.planned = *n;
+            else
+                (option == QLatin1String("--per-middle") ? b.perMiddle : b.perOuter) = int16_t(*n);
+        } else
+            return -1;
+    }
+    if (!listing && person.isEmpty())
+        return -1;
+    if (adding && (b.line.isEmpty() || b.planned == 0))
+        return -1;
+    try {
+        const std::unique_ptr<database::Connection> db = database::connect(args[2]);
+        if (listing) {
+            for (const Batch &one : batches::list(*db, line))
+                printBatch(one);
+            return kDone;
+        }
+        if (adding) {
+            batches::add(*db, b, person);
+            std::printf("batch %s released on line %s: %d packs planned\n", local(b.number).constData(), local(b.line).constData(),
+                        int(b.planned));
+            return kDone;
+        }
+        const Batch now = batches::change(*db, b.number, *change, person, reason);
+        std::printf("batch %s is %s: %lld of %d planned packs%s\n", local(now.number).constData(),
+                    local(batchstate::word(now.state)).constData(), static_cast<long long>(now.packed), int(now.planned),
+                    now.packed > now.planned   ? local(QStringLiteral(" (%1 over plan)").arg(now.packed - now.planned)).constData()
+                    : now.packed < now.planned ? local(QStringLiteral(" (%1 short)").arg(now.planned - now.packed)).constData()
+                                               : "");
+        return kDone;
+    } catch (const RuntimeError &e) {
+        std::fprintf(stderr, "zantrel-db：%s\n", local(e.description()).constData());
+        return kError;
+    }
+}
+
 // 2026-12-08, 2026-12-08T06:00, 2026-12-08T06:00:00+08:00 …; without an offset, this machine's time.
 QDateTime timeArgument(const QString &text)
 {
@@ -362,6 +468,10 @@ void usage()
                          "      zantrel-db rework URL take-out|put-in 外箱 内包条码 --by 姓名 --reason 原因 [--note 说明] [--station 工位] [--middle 中箱 [--new-middle]]\n"
                          "      zantrel-db rework URL void|restore 外箱 --by 姓名 --reason 原因 [--note 说明] [--station 工位]\n"
                          "      （原因：抽样、损坏更换、重新装箱、重复包裁定、其他）\n"
+                         "      zantrel-db batch add URL 批次号 --line 产线 --planned 数量 [--gtin GTIN --lot 批号 --expiry YYMMDD]\n"
+                         "                [--made YYMMDD] [--per-middle 中箱数量 --per-outer 外箱数量] --by 姓名\n"
+                         "      zantrel-db batch hold|resume|close|abort URL 批次号 --by 姓名 [--reason 原因]\n"
+                         "      zantrel-db batch list URL [--line 产线]\n"
                          "      zantrel-db epcis URL --from 时间 --to 时间 --id-base URI [--station 工位] [--company-prefix-digits N]\n"
                          "                [--gcp 厂商识别代码]... [--gcp-table 文件] | [--gcp-length N]  [--dl-base URI]\n"
                          "      zantrel-db company init URL\n"
@@ -392,7 +502,7 @@ int main(int argc, char **argv)
     }
     // Commands that read their own arguments: below 0, they were not as the usage says.
     const std::pair<const char *, int (*)(const QStringList &)> parsed[] = {
-        {"epcis", epcisCommand}, {"company", companyCommand}, {"rework", reworkCommand}};
+        {"epcis", epcisCommand}, {"company", companyCommand}, {"rework", reworkCommand}, {"batch", batchCommand}};
     for (const auto &[name, command] : parsed) {
         if (args.isEmpty() || args[0] != QLatin1String(name))
             continue;

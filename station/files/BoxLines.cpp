@@ -79,18 +79,29 @@ QString timeText(const QDateTime &at)
 
 QByteArray jobLine(const PackingJob &job)
 {
-    return linecodec::line(keyword::kJob, {QByteArray::number(job.iPerMiddle), QByteArray::number(job.iPerOuter),
-                                           QByteArray::number(job.iMiddleDigits), QByteArray::number(job.iOuterDigits),
-                                           escaped(job.sMiddlePrefix, true), escaped(job.sMiddleSuffix, true),
-                                           escaped(job.sOuterPrefix, true), escaped(job.sOuterSuffix, true)});
+    const QByteArray sizes[] = {QByteArray::number(job.iPerMiddle), QByteArray::number(job.iPerOuter),
+                                QByteArray::number(job.iMiddleDigits), QByteArray::number(job.iOuterDigits)};
+    const QByteArray texts[] = {escaped(job.sMiddlePrefix, true), escaped(job.sMiddleSuffix, true),
+                                escaped(job.sOuterPrefix, true), escaped(job.sOuterSuffix, true)};
+    // A box of a batch names it last; a job without one keeps the line it always had.
+    if (!job.sBatch.isEmpty())
+        return linecodec::line(keyword::kJob, {sizes[0], sizes[1], sizes[2], sizes[3], texts[0], texts[1], texts[2], texts[3],
+                                               escaped(job.sBatch, true)});
+    return linecodec::line(keyword::kJob, {sizes[0], sizes[1], sizes[2], sizes[3], texts[0], texts[1], texts[2], texts[3]});
 }
 
 std::optional<PackingJob> jobFrom(const QByteArray &rest)
 {
     const QByteArrayList fields = rest.split(' ');
-    if (fields.size() != kJobFields)
+    if (fields.size() != kJobFields && fields.size() != kJobFields + 1)
         return std::nullopt;
     PackingJob job;
+    if (fields.size() > kJobFields) {
+        const std::optional<QString> batch = unescaped(fields[kJobFields]);
+        if (!batch || batch->isEmpty())
+            return std::nullopt;
+        job.sBatch = *batch;
+    }
     int16_t *numbers[] = {&job.iPerMiddle, &job.iPerOuter, &job.iMiddleDigits, &job.iOuterDigits};
     for (int i = 0; i < 4; ++i) {
         bool ok = false;
@@ -107,6 +118,40 @@ std::optional<PackingJob> jobFrom(const QByteArray &rest)
         *texts[i] = *text;
     }
     return job;
+}
+
+QByteArray batchLine(const Batch &b)
+{
+    return linecodec::line(keyword::kBatch, {escaped(b.number, true), escaped(b.line, true), escaped(b.gtin, true),
+                                             escaped(b.lot, true), escaped(b.expiry, true), escaped(b.made, true),
+                                             QByteArray::number(b.planned), QByteArray::number(b.perMiddle),
+                                             QByteArray::number(b.perOuter)});
+}
+
+std::optional<Batch> batchFrom(const QByteArray &rest)
+{
+    const QByteArrayList fields = rest.split(' ');
+    if (fields.size() != 9)
+        return std::nullopt;
+    Batch b;
+    QString *texts[] = {&b.number, &b.line, &b.gtin, &b.lot, &b.expiry, &b.made};
+    for (int i = 0; i < 6; ++i) {
+        const std::optional<QString> text = unescaped(fields[i]);
+        if (!text)
+            return std::nullopt;
+        *texts[i] = *text;
+    }
+    bool okPlanned = false, okMiddle = false, okOuter = false;
+    const int planned = fields[6].toInt(&okPlanned);
+    const int perMiddle = fields[7].toInt(&okMiddle);
+    const int perOuter = fields[8].toInt(&okOuter);
+    if (b.number.isEmpty() || !okPlanned || !okMiddle || !okOuter || planned < 1 || perMiddle < 0 || perOuter < 0
+        || perMiddle > INT16_MAX || perOuter > INT16_MAX)
+        return std::nullopt;
+    b.planned = planned;
+    b.perMiddle = int16_t(perMiddle);
+    b.perOuter = int16_t(perOuter);
+    return b;
 }
 
 } // namespace boxlines

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "packing/Batch.h"
 #include "packing/PackingJob.h"
 #include "packing/Box.h"
 
@@ -25,6 +26,7 @@ inline const QByteArray kNumbers = "numbers"; // journal: the running numbers as
 inline const QByteArray kRemove = "remove";   // journal: the last row taken back (earlier versions)
 inline const QByteArray kPending = "pending"; // journal: the full box waits for its export (1) or not (0)
 inline const QByteArray kExport = "export";   // journal: where the box is about to be written
+inline const QByteArray kBatch = "batch";     // journal: the batch the station packs, with its values
 inline const QByteArray kBegin = "begin";     // journal: the lines up to "end" are one scan
 inline const QByteArray kBox = "box";         // outbox: a box's id, time, first row and workbook
 inline const QByteArray kStation = "station"; // outbox: the station that wrote it
@@ -56,5 +58,10 @@ bool attachFields(std::vector<BoxRow> &rows, const QByteArray &rest);
 QByteArray jobLine(const PackingJob &job);
 // The job from what follows "job "; nothing when it does not read.
 std::optional<PackingJob> jobFrom(const QByteArray &rest);
+// "batch 240117 L1 09501101530003 L24 271231  1000 2 10\n": number, line, product, lot,
+// expiry, production date, planned packs, middle and outer size ("" and 0 for none).
+QByteArray batchLine(const Batch &batch);
+// The batch from what follows "batch "; nothing when it does not read.
+std::optional<Batch> batchFrom(const QByteArray &rest);
 
 } // namespace boxlines

@@ -16,6 +16,7 @@ struct OpenBoxReport
     QString outerLabel;
     QString gtin;
     QString lot;
+    QString batch; // the batch the station packs; "" for none
     bool operator==(const OpenBoxReport &o) const = default;
 };
 

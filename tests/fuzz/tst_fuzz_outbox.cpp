@@ -23,7 +23,8 @@ private slots:
             e.workbook = QStringLiteral("20261207.xls");
             e.firstRow = 2 + 7 * n;
             e.writtenAt = QDateTime(QDate(2026, 12, 7), QTime(10, n, 0), Qt::UTC);
-            e.job = PackingJob{2, 4, 3, 3, QStringLiteral("Z"), {}, QStringLiteral("W"), {}};
+            // One box of a batch (its number ends the job line), the others of none.
+            e.job = PackingJob{2, 4, 3, 3, QStringLiteral("Z"), {}, QStringLiteral("W"), {}, n == 1 ? QStringLiteral("B 24") : QString()};
             e.rows = {{BoxRow::OuterLabel, QStringLiteral("W00%1").arg(n)}, {BoxRow::Pack, QStringLiteral("A\x01%1").arg(n)},
                       {BoxRow::Pack, QStringLiteral("(01)09501101530003(21)%1").arg(n), {{"01", "09501101530003"}, {"21", QString::number(n)}}}};
             outbox.add(e);

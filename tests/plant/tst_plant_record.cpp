@@ -238,7 +238,7 @@ private slots:
             boxes.push_back(e);
         }
         PlantSender sender(m_server.url(QStringLiteral("line3"), name), QStringLiteral("line3-a"), outbox, 2);
-        PlantSender::Report report = sender.deliver({QStringLiteral("W003"), {}, {}});
+        PlantSender::Report report = sender.deliver({QStringLiteral("W003"), {}, {}, {}});
         QVERIFY2(report.recorded, qPrintable(report.why));
         QCOMPARE(report.backlog, 0);
         QVERIFY(outbox.pending().empty());

@@ -12,6 +12,8 @@ StatusPanel::StatusPanel(QWidget *parent) : QWidget(parent)
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(twips::px(120));
+    lblBatch = line("lblBatch");
+    lblBatch->hide();
     lblBox = line("lblBox");
     lblPacks = line("lblPacks");
     lblPacks->setFont(twips::font({QStringLiteral("Arial")}, 18, true));
@@ -24,7 +26,7 @@ StatusPanel::StatusPanel(QWidget *parent) : QWidget(parent)
     lblAlarm->setStyleSheet(QStringLiteral("color: #c00000; font-weight: bold;"));
     lblAlarm->hide();
     lblKeys = line("lblKeys");
-    for (QLabel *l : {lblBox, lblPacks, lblLastBox, lblScanner, lblPlant, lblPrint, lblAlarm, lblKeys})
+    for (QLabel *l : {lblBatch, lblBox, lblPacks, lblLastBox, lblScanner, lblPlant, lblPrint, lblAlarm, lblKeys})
         layout->addWidget(l);
     layout->addStretch();
 }
@@ -83,4 +85,12 @@ void StatusPanel::showPrint(const QString &text)
 {
     lblPrint->setText(text);
     lblPrint->setVisible(!text.isEmpty());
+}
+
+void StatusPanel::showBatch(const QString &text, bool overPlan)
+{
+    lblBatch->setText(text);
+    // Past the plan is a deviation the batch's record shows, not a stop: told, in red.
+    lblBatch->setStyleSheet(overPlan ? QStringLiteral("color: #c00000; font-weight: bold;") : QString());
+    lblBatch->setVisible(!text.isEmpty());
 }

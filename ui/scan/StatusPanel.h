@@ -23,12 +23,15 @@ public:
     void showPrint(const QString &text);
     // In red, while there is something the operator must see at once ("": hidden).
     void showAlarm(const QString &text);
+    // The batch packed and its count against plan, in red past the plan ("": hidden).
+    void showBatch(const QString &text, bool overPlan);
     // The window's keys.
     void showKeys(const QString &text);
 
 private:
     QLabel *line(const char *name);
 
+    QLabel *lblBatch;
     QLabel *lblBox;
     QLabel *lblPacks;
     QLabel *lblLastBox;

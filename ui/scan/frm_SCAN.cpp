@@ -59,8 +59,7 @@ frm_SCAN::~frm_SCAN() = default;
 void frm_SCAN::buildControls()
 {
     // Two stations on one screen are told apart by their titles.
-    setWindowTitle(m_session->stationName().isEmpty() ? QStringLiteral("Zantrel系统V1.0")
-                                                      : QStringLiteral("Zantrel系统V1.0 — %1").arg(m_session->stationName()));
+    showTitle({});
     setFixedSize(twips::size(9300, 8355));
     twips::paintBackground(this, Qt::white);
     setFont(twips::font({QStringLiteral("宋体"), QStringLiteral("SimSun")}, 15.75, false));
@@ -129,8 +128,22 @@ void frm_SCAN::refreshStatus()
     m_status->showAlarm(status.alarm);
     m_status->showPrint(status.print);
     m_status->showKeys(status.keys);
+    m_status->showBatch(status.batch, status.overPlan);
+    showTitle(status);
     if (PlantHandoff *plant = m_session->plant())
-        plant->packing({status.outerLabel, status.gtin, status.lot});
+        plant->packing({status.outerLabel, status.gtin, status.lot, status.batchNumber});
+}
+
+void frm_SCAN::showTitle(const ScanSession::Status &status)
+{
+    // Two stations on one screen are told apart by their titles; a batch's count is seen from afar.
+    QString title = QStringLiteral("Zantrel系统V1.0");
+    if (!m_session->stationName().isEmpty())
+        title += QStringLiteral(" — %1").arg(m_session->stationName());
+    if (!status.batch.isEmpty())
+        title += QStringLiteral(" — %1").arg(QString(status.batch).replace(QLatin1Char('\n'), QStringLiteral("，")));
+    if (title != windowTitle())
+        setWindowTitle(title);
 }
 
 void frm_SCAN::watchBackgroundWork()
@@ -141,6 +154,12 @@ void frm_SCAN::watchBackgroundWork()
         m_status->showPrint(labels->stateLine());
     if (!m_session->plant())
         return;
+    if (m_session->batches()) {
+        m_session->refreshBatch();
+        const ScanSession::Status status = m_session->status();
+        m_status->showBatch(status.batch, status.overPlan);
+        showTitle(status);
+    }
     m_status->showPlantRecord(m_session->plantRecordLine());
     m_status->showAlarm(m_session->alarm());
     const QString notice = m_session->plant()->takeNotice();

@@ -53,6 +53,7 @@ protected:
 
 private:
     void buildControls();
+    void showTitle(const ScanSession::Status &status);
     void cmdCancel_Click();
     // The plant record and the labels work on threads of their own; what they learn reaches the panel here.
     void watchBackgroundWork();

@@ -7,7 +7,9 @@
 #include "platform/ProgramEnvironment.h"
 #include "settings/StationSettings.h"
 #include "ui/scan/frm_SCAN.h"
+#include "ui/setup/frm_BATCH.h"
 #include "ui/ProgramIcon.h"
+#include "station/ports/BatchSource.h"
 #include "station/ports/LabelHandoff.h"
 #include "station/StartChecks.h"
 #include "station/StartRules.h"
@@ -139,6 +141,80 @@ void frm_MAIN::showFields(const startrules::Fields &f)
 
 void frm_MAIN::cmdOK_Click()
 {
+    if (m_parts.batches) {
+        chooseBatch();
+        return;
+    }
+    startWith(std::nullopt);
+}
+
+QString frm_MAIN::openBoxBatch(const std::optional<BoxJournal::Saved> &kept) const
+{
+    if (m_scan)
+        return m_scan->box().holdsPacks() && m_scan->box().job() ? m_scan->box().job()->sBatch : QString();
+    return kept && kept->holdsUnwrittenPacks() && kept->job ? kept->job->sBatch : QString();
+}
+
+void frm_MAIN::chooseBatch()
+{
+    if (m_batchWindow)
+        return;
+    std::optional<BoxJournal::Saved> kept;
+    try {
+        kept = BoxJournal::load(m_parts.programFolder);
+    } catch (const RuntimeError &) {
+        // Unreadable: Start's own checks tell the operator why, once a batch is taken.
+    }
+    const QString open = openBoxBatch(kept);
+    const BatchSource::Offer offer = m_parts.batches->startable(m_parts.batchLine, open);
+    if (!offer.reached) {
+        // Without the record the station goes on only with the batch it packed last, by
+        // the values it kept; it never starts another.
+        const std::optional<Batch> last = kept ? kept->batch : std::nullopt;
+        if (!last || (!open.isEmpty() && open != last->number)) {
+            operatorMessages().show(QStringLiteral("无法连接中央记录，本站没有可以继续的批次，不能开始：%1").arg(offer.why));
+            return;
+        }
+        operatorMessages().show(QStringLiteral("无法连接中央记录：%1\n本站离线继续上一批次 %2%3，按其记录的产品、批号和有效期检查内包；"
+                                               "离线时不能开始其他批次。")
+                                    .arg(offer.why, last->number, last->lot.isEmpty() ? QString() : QStringLiteral("（批号 %1）").arg(last->lot)));
+        Batch going = *last;
+        going.state = Batch::State::Running;
+        startWith(going);
+        return;
+    }
+    if (offer.batches.empty()) {
+        operatorMessages().show(QStringLiteral("本线没有可开始的批次。"));
+        return;
+    }
+    const QString first = !open.isEmpty() ? open : kept && kept->batch ? kept->batch->number : offer.lastPacked;
+    auto *window = new frm_BATCH(offer.batches, first, windowTitle());
+    m_batchWindow = window;
+    connect(window, &frm_BATCH::taken, this, [this, open](const Batch &chosen) {
+        if (!open.isEmpty() && chosen.number != open) {
+            operatorMessages().show(QStringLiteral("未装完的外箱属于批次 %1：请选择批次 %1 把它装完。").arg(open));
+            return;
+        }
+        startWith(chosen);
+    });
+    window->move(pos());
+    window->show();
+    window->raise();
+    window->activateWindow();
+}
+
+void frm_MAIN::startWith(const std::optional<Batch> &batch)
+{
+    if (batch && batch->hasSizes()) {
+        // The batch's sizes are the box sizes; the operator is told what they replaced.
+        const QString middle = QString::number(batch->perMiddle), outer = QString::number(batch->perOuter);
+        if (Text5->text() != middle || Text6->text() != outer) {
+            operatorMessages().show(QStringLiteral("批次 %1 的包装数量：中箱 %2，外箱 %3（原填 %4、%5），已按批次填入。")
+                                        .arg(batch->number, middle, outer, Text5->text(), Text6->text()));
+            Text5->setText(middle);
+            Text6->setText(outer);
+        }
+    }
     const startrules::Fields typed = fields();
     PackingState &state = packingState();
     const startrules::Verdict job = startrules::judge(typed, state, m_parts.labels);
@@ -166,6 +242,8 @@ void frm_MAIN::cmdOK_Click()
     if (!kept.goOn)
         return;
     startrules::fieldsInto(state, typed, job);
+    state.batch = batch;
+    state.sBatch = batch ? batch->number : QString();
     if (kept.box && kept.box->middleNo && kept.box->outerNo) {
         // The continued box's run goes on with its own numbers.
         state.lMiddleNo = *kept.box->middleNo;
@@ -178,16 +256,21 @@ void frm_MAIN::cmdOK_Click()
         showFields(taken.fields);
         if (!taken.message.isEmpty())
             operatorMessages().show(taken.message);
+        state.sBatch = batch ? batch->number : QString(); // the boxes after it are the batch's
     }
     if (m_scan) {
         startrules::saveDigitCounts(fields(), operatorMessages());
         startrules::journalNewJob(m_scan->box(), state, operatorMessages());
+        if (batch)
+            m_scan->session().takeBatch(*batch);
     } else {
         // The digit counts are saved once the scan window stands: a folder the station
         // cannot write is then told once, by the window that could not open.
         if (!openScanWindow(kept.box))
             return;
         startrules::saveDigitCounts(fields(), operatorMessages());
+        if (batch && m_parts.batches)
+            m_parts.batches->follow(*batch); // the journal has it from the window's start
     }
     showScanWindow();
 }

@@ -30,6 +30,8 @@ public:
     void Form_Load();
     void cmdOK_Click();
     void cmdCancel_Click();
+    // The batch window of a station that packs batches, while it is open.
+    QWidget *batchWindow() const { return m_batchWindow; }
 
     frm_SCAN *scanWindow() const { return m_scan; }
 
@@ -42,6 +44,13 @@ private:
     // The fields as typed, and those Start puts back for a kept box.
     startrules::Fields fields() const;
     void showFields(const startrules::Fields &fields);
+    // Start with a batch: the line's batches offered, or (the record out of reach) the
+    // batch this station packed last; startWith once one is taken.
+    void chooseBatch();
+    // What Start does with the fields, with the batch taken (none without batches).
+    void startWith(const std::optional<Batch> &batch);
+    // The batch of the box still open (the scan window's, or the one the last run left); "" for none.
+    QString openBoxBatch(const std::optional<BoxJournal::Saved> &kept) const;
     // The scan window made, loaded and given its box; false when it did not open.
     bool openScanWindow(const std::optional<BoxJournal::Saved> &kept);
     void showScanWindow();
@@ -52,6 +61,7 @@ private:
     QPushButton *cmdOK;
     QPushButton *cmdCancel;
     QPointer<frm_SCAN> m_scan;
+    QPointer<QWidget> m_batchWindow;
     QStringList m_problemsBefore;
     bool m_shownOnce = false;
 };
