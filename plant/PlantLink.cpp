@@ -57,6 +57,7 @@ struct PlantLink::Shared
     QStringList untold;                   // conflicts in the notice, not yet shown
     std::optional<Batch> following;       // the batch Start took, as taken
     std::optional<Batch> batchNow;        // as the record last told of it
+    bool packingChanged = false;          // a station of a batch reports its open box at once
 
     // With the lock held: the state after a delivery, and what the operator is told of it.
     void noteReport(const PlantSender::Report &report)
@@ -159,12 +160,12 @@ struct PlantLink::Shared
     // followed stands, every batchSeconds.
     void waitFollowingBatch(std::unique_lock<std::mutex> &hold, std::chrono::steady_clock::time_point until)
     {
-        while (!worker.stopping() && !boxWaiting) {
+        while (!worker.stopping() && !boxWaiting && !packingChanged) {
             const auto now = std::chrono::steady_clock::now();
             if (now >= until)
                 return;
             if (!following) {
-                worker.waitUntil(hold, until, [&] { return boxWaiting || following.has_value(); });
+                worker.waitUntil(hold, until, [&] { return boxWaiting || packingChanged || following.has_value(); });
                 continue;
             }
             const Batch asked = *following;
@@ -174,7 +175,7 @@ struct PlantLink::Shared
             if (told && following && following->number == asked.number)
                 batchNow = told;
             worker.waitUntil(hold, std::min(until, std::chrono::steady_clock::now() + std::chrono::seconds(std::max(1, options.batchSeconds))),
-                             [&] { return boxWaiting || (following && following->number != asked.number); });
+                             [&] { return boxWaiting || packingChanged || (following && following->number != asked.number); });
         }
     }
 
@@ -265,6 +266,12 @@ void PlantLink::expect(const QString &workbook, int32_t firstRow)
 void PlantLink::packing(const OpenBoxReport &box)
 {
     const std::lock_guard<std::mutex> hold(m_shared->worker.lock());
+    // A batch is not closed while a station has a box of it open: the record hears of
+    // a box opened or closed at once, not with the next heartbeat.
+    if (m_shared->following && !(box == m_shared->packing)) {
+        m_shared->packingChanged = true;
+        m_shared->worker.wake();
+    }
     m_shared->packing = box;
 }
 
@@ -408,6 +415,7 @@ void PlantLink::run(Shared &shared)
     std::unique_lock<std::mutex> hold(shared.worker.lock());
     while (!shared.worker.stopping()) {
         shared.boxWaiting = false;
+        shared.packingChanged = false;
         shared.addedDuringDelivery = 0;
         const OpenBoxReport packing = shared.packing;
         hold.unlock();

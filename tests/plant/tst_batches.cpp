@@ -51,13 +51,13 @@ QString refusalOf(F &&f)
 // its link to the record and its setup window, as the program builds them.
 struct Station
 {
-    Station(const QString &url, const QString &name, const QByteArray &extra = {})
+    Station(const QString &url, const QString &name, const QString &line = QStringLiteral("L2"))
     {
         program::setFolder(dir.path());
         QFile config(dir.filePath("config.ini"));
         config.open(QIODevice::WriteOnly);
         config.write("[length]\r\nnlen=8;\r\nzlen=3;\r\nwlen=3;\r\n[com]\r\nComPort1=1;\r\n[cf]\r\ncf=0;\r\n[gs1]\r\nscans=1;\r\n"
-                     "[waittime]\r\nstime=20;\r\n" + extra);
+                     "[waittime]\r\nstime=20;\r\n");
         config.close();
         scanner = std::make_unique<Pty>(dir.path(), 1);
         setOperatorMessages(&messages);
@@ -70,7 +70,7 @@ struct Station
         ScanSession::Parts parts{dir.path(), packingState(), exports, messages, sounds, program::now, link.get(), link->questions()};
         parts.stationName = name;
         parts.batches = link.get();
-        parts.batchLine = QStringLiteral("L1");
+        parts.batchLine = line;
         setup = std::make_unique<frm_MAIN>(parts);
         setup->Form_Load();
         setup->show();
@@ -121,13 +121,13 @@ class TestBatches : public QObject
     std::unique_ptr<database::Connection> m_admin, m_planner;
 
     QString url(const QString &login) const { return m_server.url(login, m_db); }
-    void add(const QString &number, int planned, const QString &lot = QStringLiteral("L24"), int perMiddle = 0, int perOuter = 0)
+    void add(const QString &number, int planned, const QString &line = QStringLiteral("L1"), int perMiddle = 0, int perOuter = 0)
     {
         Batch b;
         b.number = number;
-        b.line = QStringLiteral("L1");
+        b.line = line;
         b.gtin = kGtin;
-        b.lot = lot;
+        b.lot = QStringLiteral("L24");
         b.expiry = QStringLiteral("271231");
         b.planned = planned;
         b.perMiddle = int16_t(perMiddle);
@@ -218,6 +218,150 @@ private slots:
         const ToolRun refused = ToolRun::of("zantrel-db", {"batch", "resume", url("planner"), "M1", "--by", "计划员"});
         QCOMPARE(refused.status, 2);
         QVERIFY2(refused.errors.contains(QStringLiteral("批次 M1 已下达，不能恢复")), qPrintable(refused.errors));
+    }
+
+    // Two stations of line L2 take batch B1 at Start, its sizes filling the fields; every
+    // pack of another lot is refused from a box's first on; a hold and the end reach a
+    // running station within seconds; the end waits for the box still open, closed
+    // short with F8.
+    void aLineTakesItsBatchAtStart()
+    {
+        add(QStringLiteral("B1"), 10, QStringLiteral("L2"), 2, 4);
+        add(QStringLiteral("B0-OTHER-LINE"), 10, QStringLiteral("L3"));
+        {
+            Station a(url("line3"), "line3-a");
+            a.start();
+            QTRY_VERIFY(a.batchWindow() && a.batchWindow()->isVisible());
+            QCOMPARE(a.batchWindow()->windowTitle(), a.setup->windowTitle());
+            auto *grid = a.batchWindow()->findChild<QTableWidget *>("grdBatch");
+            QCOMPARE(grid->rowCount(), 1); // the line's own batches only
+            QCOMPARE(grid->item(0, 0)->text(), QStringLiteral("B1"));
+            QCOMPARE(grid->item(0, 2)->text(), QStringLiteral("L24"));
+            QTest::keyClick(grid, Qt::Key_Return);
+            QTRY_VERIFY(a.setup->scanWindow() && a.setup->scanWindow()->isVisible());
+            QCOMPARE(a.setup->findChild<QLineEdit *>("Text5")->text(), QStringLiteral("2"));
+            QCOMPARE(a.setup->findChild<QLineEdit *>("Text6")->text(), QStringLiteral("4"));
+            QVERIFY2(a.messages.texts.join('|').contains(QStringLiteral("批次 B1 的包装数量：中箱 2，外箱 4（原填 2、10）")),
+                     qPrintable(a.messages.texts.join('|')));
+            a.messages.texts.clear();
+            QVERIFY2(a.scan().windowTitle().contains(QStringLiteral("批次 B1 (10)L24")), qPrintable(a.scan().windowTitle()));
+
+            // Another lot is refused at the box's very first pack, naming both lots.
+            a.send(gs1Pack(QStringLiteral("L25"), 1));
+            QCOMPARE(a.scan().box().iInnerCount(), 0);
+            QVERIFY2(a.messages.texts.value(0).startsWith(QStringLiteral("不是本批次的批号！本批次 (10)L24 此包 (10)L25")),
+                     qPrintable(a.messages.texts.join('|')));
+            for (int i = 1; i <= 4; ++i)
+                a.send(gs1Pack(QStringLiteral("L24"), i));
+            QCOMPARE(int(a.exports.boxes.size()), 1);
+            QTRY_COMPARE(one(*m_admin, "SELECT count(*) FROM zantrel.boxes WHERE batch = 'B1' AND station = 'line3-a'"), QStringLiteral("1"));
+            QCOMPARE(stateOf("B1"), Batch::State::Running);
+            QTRY_VERIFY2(a.panel().contains(QStringLiteral("本批 4 / 10")), qPrintable(a.panel()));
+        }
+        Station b(url("line3"), "line3-b");
+        b.setup->findChild<QLineEdit *>("Text7")->setText(QStringLiteral("B"));
+        b.startWithFirstBatch();
+        QTRY_VERIFY2(b.panel().contains(QStringLiteral("本批 4 / 10")), qPrintable(b.panel()));
+        for (int i = 5; i <= 8; ++i)
+            b.send(gs1Pack(QStringLiteral("L24"), i));
+        QTRY_COMPARE(one(*m_admin, "SELECT count(DISTINCT station) FROM zantrel.boxes WHERE batch = 'B1'"), QStringLiteral("2"));
+        QTRY_VERIFY2(b.panel().contains(QStringLiteral("本批 8 / 10")), qPrintable(b.panel()));
+
+        // Held: the running station learns it and refuses the next scan.
+        batches::change(*m_planner, "B1", batches::Change::Hold, "计划员", "设备检修");
+        QTRY_VERIFY2(b.panel().contains(QStringLiteral("已暂停")), qPrintable(b.panel()));
+        b.messages.texts.clear();
+        b.send(gs1Pack(QStringLiteral("L24"), 9));
+        QCOMPARE(b.scan().box().iInnerCount(), 0);
+        QVERIFY2(b.messages.firstLines().value(0) == QStringLiteral("本批次已暂停。"), qPrintable(b.messages.texts.join('|')));
+        batches::change(*m_planner, "B1", batches::Change::Resume, "计划员", {});
+        QTRY_VERIFY2(!b.panel().contains(QStringLiteral("已暂停")), qPrintable(b.panel()));
+
+        // Past the plan is allowed, in red; an open box holds the end back, naming itself.
+        for (int i = 9; i <= 11; ++i)
+            b.send(gs1Pack(QStringLiteral("L24"), i));
+        QCOMPARE(b.scan().box().iInnerCount(), 3);
+        QTRY_VERIFY2(b.panel().contains(QStringLiteral("本批 11 / 10")), qPrintable(b.panel()));
+        QVERIFY(b.scan().findChild<QLabel *>("lblBatch")->styleSheet().contains(QStringLiteral("#c00000")));
+        QTRY_COMPARE(one(*m_admin, "SELECT packing FROM zantrel.station_state WHERE station = 'line3-b' AND batch = 'B1'"),
+                     b.scan().box().outerLabel());
+        ToolRun close = ToolRun::of("zantrel-db", {"batch", "close", url("planner"), "B1", "--by", "计划员"});
+        QCOMPARE(close.status, 2);
+        QVERIFY2(close.errors.contains(QStringLiteral("工位 line3-b 的外箱 %1 还未装完").arg(b.scan().box().outerLabel())), qPrintable(close.errors));
+        QCOMPARE(stateOf("B1"), Batch::State::Running);
+
+        b.messages.answers << QStringLiteral("封箱");
+        QTest::keyClick(&b.scan(), Qt::Key_F8);
+        QTRY_COMPARE(int(b.exports.boxes.size()), 2);
+        QTRY_COMPARE(one(*m_admin, "SELECT packing FROM zantrel.station_state WHERE station = 'line3-b'"), QString());
+        close = ToolRun::of("zantrel-db", {"batch", "close", url("planner"), "B1", "--by", "计划员", "--reason", "完成"});
+        QVERIFY2(close.status == 0, qPrintable(close.errors));
+        QVERIFY2(close.out.contains(QStringLiteral("batch B1 is ended: 11 of 10 planned packs (1 over plan)")), qPrintable(close.out));
+
+        // Ended: no pack goes in any more.
+        QTRY_VERIFY2(b.panel().contains(QStringLiteral("已结束")), qPrintable(b.panel()));
+        b.messages.texts.clear();
+        b.send(gs1Pack(QStringLiteral("L24"), 12));
+        QVERIFY2(b.messages.firstLines().value(0) == QStringLiteral("本批次已结束。"), qPrintable(b.messages.texts.join('|')));
+        QCOMPARE(one(*m_admin, "SELECT count(*) FROM zantrel.boxes WHERE batch = 'B1' AND after_batch_end"), QStringLiteral("0"));
+    }
+
+    // Without the record a station goes on only with the batch it packed last, by the
+    // values its journal kept; a station that packed none cannot start. Its boxes reach
+    // the record with their batch once it is back.
+    void offlineStartGoesOnWithTheLastBatchOnly()
+    {
+        add(QStringLiteral("B2"), 100, QStringLiteral("L4"));
+        Station c(url("line3"), "line3-c", QStringLiteral("L4"));
+        c.startWithFirstBatch();
+        c.send(gs1Pack(QStringLiteral("L24"), 101));
+        QCOMPARE(c.scan().box().iInnerCount(), 1);
+        c.scan().close();
+        QTRY_VERIFY(!c.setup->scanWindow());
+
+        m_server.stop();
+        c.messages.texts.clear();
+        c.start();
+        QTRY_VERIFY(c.setup->scanWindow() && c.setup->scanWindow()->isVisible());
+        QVERIFY2(c.messages.texts.join('|').contains(QStringLiteral("本站离线继续上一批次 B2（批号 L24）")), qPrintable(c.messages.texts.join('|')));
+        QCOMPARE(c.scan().box().iInnerCount(), 1); // the box left open goes on, in its batch
+        c.messages.texts.clear();
+        c.send(gs1Pack(QStringLiteral("L25"), 102));
+        QVERIFY2(c.messages.texts.value(0).startsWith(QStringLiteral("不是本批次的批号！")), qPrintable(c.messages.texts.join('|')));
+        c.messages.answers << QStringLiteral("封箱");
+        QTest::keyClick(&c.scan(), Qt::Key_F8);
+        QTRY_COMPARE(int(c.exports.boxes.size()), 1);
+
+        {
+            Station never(url("line3"), "line3-d", QStringLiteral("L4"));
+            never.start();
+            QTRY_VERIFY(!never.messages.texts.isEmpty());
+            QVERIFY2(never.messages.texts.value(0).contains(QStringLiteral("本站没有可以继续的批次，不能开始")), qPrintable(never.messages.texts.join('|')));
+            QVERIFY(!never.setup->scanWindow());
+            QVERIFY(!never.batchWindow());
+        }
+        setOperatorMessages(&c.messages);
+        QCOMPARE(m_server.startAgain(), QString());
+        m_admin = database::connect(url("postgres"));
+        m_planner = database::connect(url("planner"));
+        QTRY_COMPARE_WITH_TIMEOUT(one(*m_admin, "SELECT count(*) FROM zantrel.boxes WHERE batch = 'B2' AND station = 'line3-c'"),
+                                  QStringLiteral("1"), 60000);
+    }
+
+    // A box that reaches the record after its batch ended (written offline meanwhile) is
+    // kept, and flagged.
+    void aBoxAfterTheEndIsKeptAndFlagged()
+    {
+        add(QStringLiteral("B3"), 10);
+        const auto now = QDateTime::currentDateTime();
+        QVERIFY(deliverBox(url("line3"), "line3-e", 2, now, {{BoxRow::OuterLabel, "E001"}, {BoxRow::Pack, "EP1"}}, "B3").recorded);
+        batches::change(*m_planner, "B3", batches::Change::Close, "计划员", {});
+        const PlantSender::Report late = deliverBox(url("line3"), "line3-e", 4, now, {{BoxRow::OuterLabel, "E002"}, {BoxRow::Pack, "EP2"}}, "B3");
+        QVERIFY(late.recorded);
+        QVERIFY(late.refused.isEmpty());
+        QCOMPARE(one(*m_admin, "SELECT string_agg(outer_label || '=' || after_batch_end, ',' ORDER BY outer_label) FROM zantrel.boxes WHERE batch = 'B3'"),
+                 QStringLiteral("E001=false,E002=true"));
+        QCOMPARE(batches::find(*m_planner, "B3")->packed, 2);
     }
 };
 
