@@ -246,6 +246,23 @@ std::optional<Batch> find(database::Connection &db, const QString &number)
     return batchOf(rows[0]);
 }
 
+std::vector<BatchBox> boxesOf(database::Connection &db, const QString &number)
+{
+    needVersion(db);
+    // A box nobody changed holds what it was packed with; only a changed one is counted pack by pack.
+    const auto rows = db.run(QStringLiteral(
+        "SELECT b.outer_label, zantrel.station_named(b.plant_id, b.station), to_char(b.written_at, 'YYYY-MM-DD HH24:MI:SS'),"
+        "       CASE WHEN b.pack_count IS NOT NULL AND NOT EXISTS (SELECT FROM zantrel.box_changes c WHERE c.box_id = b.box_id)"
+        "            THEN b.pack_count ELSE (SELECT count(*) FROM zantrel.packs_now n WHERE n.box_id = b.box_id) END,"
+        "       coalesce(b.after_batch_end, false)"
+        " FROM zantrel.boxes b WHERE b.batch = $1 ORDER BY b.written_at, b.outer_label"),
+                             {number});
+    std::vector<BatchBox> out;
+    for (const database::Row &r : rows)
+        out.push_back({database::text(r, 0), database::text(r, 1), database::text(r, 2), database::number(r, 3), database::isTrue(r[4])});
+    return out;
+}
+
 QString lastOf(database::Connection &db, const QString &station)
 {
     const auto rows = db.run(QStringLiteral("SELECT coalesce(batch, '') FROM zantrel.station_state WHERE station = $1"), {station});

@@ -41,6 +41,18 @@ std::vector<Batch> startable(database::Connection &db, const QString &line, cons
 // One batch with its state and count; nothing when the record has none of that number.
 std::optional<Batch> find(database::Connection &db, const QString &number);
 
+// A box of a batch, as the record has it now.
+struct BatchBox
+{
+    QString outerLabel;
+    QString station;
+    QString writtenAt; // "2026-12-10 10:05:00", the record's time zone
+    int64_t packs = 0; // in it now, after rework
+    bool afterEnd = false; // received after the batch ended (kept all the same)
+};
+// Every box of the batch, in the order written.
+std::vector<BatchBox> boxesOf(database::Connection &db, const QString &number);
+
 // The batch this station reported packing last; "" when none.
 QString lastOf(database::Connection &db, const QString &station);
 

@@ -7,17 +7,20 @@
 //   --db URL                         the plant record instead: every station's boxes
 //   zantrel-find --db URL --lot GTIN LOT   a recall: every box holding packs of that lot now
 //   zantrel-find --db URL --gtin GTIN      the lots of that product, with their packs and boxes
+//   zantrel-find --db URL --batch BATCH    every box of that batch
 //
 // Each line: workbook, sheet row, outer label, middle label, barcode, separated by tabs;
 // with --db the station follows (in a company's database as "plant / station").
 // A recall's line: outer label, station, when written, packs of the lot, middle labels;
-// a product's: lot ("" for packs without one), packs, boxes.
+// a product's: lot ("" for packs without one), packs, boxes; a batch's: outer label,
+// station, when written, packs now, and "after-end" for a box received after the batch ended.
 // Exit status: 0 found; 1 not found, and every workbook was read; 3 not found, but
 // some workbooks could not be read (each named on stderr with the reason), so the
 // pack may be in one of them; 2 an error (told on stderr).
 #include "core/RuntimeError.h"
 #include "platform/Database.h"
 #include "station/files/DayWorkbooks.h"
+#include "plant/Batches.h"
 #include "plant/PackLocations.h"
 #include "plant/Recall.h"
 #include "packing/Gs1Rules.h"
@@ -47,7 +50,24 @@ void usage()
     std::fprintf(stderr, "用法：zantrel-find [--folder 程序文件夹 | --db 数据库] 条码...\n"
                          "      zantrel-find [--folder 程序文件夹 | --db 数据库] --box 外箱号\n"
                          "      zantrel-find --db 数据库 --lot 产品代码 批号\n"
-                         "      zantrel-find --db 数据库 --gtin 产品代码\n");
+                         "      zantrel-find --db 数据库 --gtin 产品代码\n"
+                         "      zantrel-find --db 数据库 --batch 批次号\n");
+}
+
+// Every box of a batch as the plant record has it now.
+int batchFromPlantRecord(const QString &url, const QString &number)
+{
+    try {
+        const std::unique_ptr<database::Connection> db = database::connect(url);
+        const std::vector<batches::BatchBox> boxes = batches::boxesOf(*db, number);
+        for (const batches::BatchBox &b : boxes)
+            std::printf("%s\t%s\t%s\t%lld\t%s\n", local(b.outerLabel).constData(), local(b.station).constData(),
+                        local(b.writtenAt).constData(), static_cast<long long>(b.packs), b.afterEnd ? "after-end" : "");
+        return boxes.empty() ? kNotFound : kFound;
+    } catch (const RuntimeError &e) {
+        std::fprintf(stderr, "zantrel-find：%s\n", local(e.description()).constData());
+        return kError;
+    }
 }
 
 // Every box of a lot, or every lot of a product, as the plant record has them now.
@@ -110,6 +130,7 @@ int main(int argc, char **argv)
     QSet<QString> barcodes;
     QString gtin;
     std::optional<QString> lot;
+    QString batch;
     const QStringList args = app.arguments().mid(1);
     for (qsizetype i = 0; i < args.size(); ++i) {
         if (args[i] == QLatin1String("--folder") && i + 1 < args.size()) {
@@ -123,12 +144,21 @@ int main(int argc, char **argv)
             lot = args[++i];
         } else if (args[i] == QLatin1String("--gtin") && i + 1 < args.size()) {
             gtin = args[++i];
+        } else if (args[i] == QLatin1String("--batch") && i + 1 < args.size()) {
+            batch = args[++i];
         } else if (args[i] == QLatin1String("--help") || args[i].startsWith(QLatin1String("--"))) {
             usage();
             return kError;
         } else {
             barcodes.insert(args[i]);
         }
+    }
+    if (!batch.isEmpty()) {
+        if (db.isEmpty() || !gtin.isEmpty() || !box.isEmpty() || !barcodes.isEmpty()) {
+            usage();
+            return kError;
+        }
+        return batchFromPlantRecord(db, batch);
     }
     if (!gtin.isEmpty()) {
         if (db.isEmpty() || !box.isEmpty() || !barcodes.isEmpty()) {

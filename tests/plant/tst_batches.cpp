@@ -304,6 +304,15 @@ private slots:
         b.send(gs1Pack(QStringLiteral("L24"), 12));
         QVERIFY2(b.messages.firstLines().value(0) == QStringLiteral("本批次已结束。"), qPrintable(b.messages.texts.join('|')));
         QCOMPARE(one(*m_admin, "SELECT count(*) FROM zantrel.boxes WHERE batch = 'B1' AND after_batch_end"), QStringLiteral("0"));
+
+        // The batch's boxes, every station's, with their packs now.
+        const ToolRun find = ToolRun::of("zantrel-find", {"--db", url("planner"), "--batch", "B1"});
+        QCOMPARE(find.status, 0);
+        const QStringList lines = find.out.split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 3);
+        QVERIFY2(lines[0].startsWith(QStringLiteral("001\tline3-a\t")) && lines[0].endsWith(QStringLiteral("\t4\t")), qPrintable(find.out));
+        QVERIFY2(lines[2].startsWith(QStringLiteral("B002\tline3-b\t")) && lines[2].endsWith(QStringLiteral("\t3\t")), qPrintable(find.out));
+        QCOMPARE(ToolRun::of("zantrel-find", {"--db", url("planner"), "--batch", "NONE"}).status, 1);
     }
 
     // Without the record a station goes on only with the batch it packed last, by the
@@ -362,6 +371,8 @@ private slots:
         QCOMPARE(one(*m_admin, "SELECT string_agg(outer_label || '=' || after_batch_end, ',' ORDER BY outer_label) FROM zantrel.boxes WHERE batch = 'B3'"),
                  QStringLiteral("E001=false,E002=true"));
         QCOMPARE(batches::find(*m_planner, "B3")->packed, 2);
+        const ToolRun find = ToolRun::of("zantrel-find", {"--db", url("planner"), "--batch", "B3"});
+        QVERIFY2(find.out.trimmed().endsWith(QStringLiteral("\t1\tafter-end")), qPrintable(find.out));
     }
 };
 

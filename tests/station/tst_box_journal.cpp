@@ -152,6 +152,35 @@ private slots:
         QVERIFY(!saved->exportPending && !saved->target && !saved->job);
         QCOMPARE(saved->outerNo, std::optional<int32_t>(3));
         QVERIFY(QFileInfo(journal.path()).size() < 200);
+
+        // A station of a batch: the batch and its values stay in the journal whatever box is
+        // emptied, so that a restart without the record goes on with it; the box's job names it.
+        Batch batch;
+        batch.number = QStringLiteral("240117");
+        batch.line = QStringLiteral("L1");
+        batch.gtin = QStringLiteral("09501101530003");
+        batch.lot = QStringLiteral("L 24\\");
+        batch.expiry = QStringLiteral("271231");
+        batch.planned = 1000;
+        batch.perMiddle = 2;
+        batch.perOuter = 5;
+        PackingJob ofBatch = job;
+        ofBatch.sBatch = batch.number;
+        journal.startWith(box.rows(), true, 2, 2, ofBatch, box.exportTarget(), batch);
+        saved = BoxJournal::load(dir.path());
+        QVERIFY(saved->batch == batch);
+        QCOMPARE(saved->job->sBatch, batch.number);
+        box.empty(6, 4);
+        saved = BoxJournal::load(dir.path());
+        QVERIFY(saved->rows.empty());
+        QVERIFY(saved->batch == batch);
+        Batch next = batch;
+        next.number = QStringLiteral("240118");
+        journal.batchTaken(next);
+        box.empty(7, 5);
+        QVERIFY(BoxJournal::load(dir.path())->batch == next);
+        journal.startWith({}, false, 7, 5); // a station without batches keeps none
+        QVERIFY(!BoxJournal::load(dir.path())->batch);
     }
 
     void theListHearsOfARowOnceTheBoxHoldsIt()
