@@ -154,6 +154,16 @@ std::vector<HistoryEntry> BoardData::history(const QString &query)
     });
 }
 
+std::vector<batches::BatchBox> BoardData::batchBoxes(const QString &batch)
+{
+    return readOnFreshOnFailure([&] {
+        database::Connection &c = db(); // first: it learns the record's version
+        if (m_schemaVersion < plantschema::kBatchVersion)
+            return std::vector<batches::BatchBox>{};
+        return batches::boxesOf(c, batch);
+    });
+}
+
 qint64 BoardData::rework(const rework::Change &change)
 {
     // A refused change (a pack not in that box) also drops the connection: the next one is fresh.

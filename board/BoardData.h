@@ -3,6 +3,7 @@
 #include "board/BoardDecisions.h"
 #include "board/BoardHistory.h"
 #include "board/BoardSnapshot.h"
+#include "plant/Batches.h"
 #include "plant/PackLocations.h"
 #include "plant/Rework.h"
 
@@ -35,6 +36,8 @@ public:
     // Every event of the packs with this barcode, or of the boxes with this outer label,
     // in order; empty on a record without changes.
     std::vector<HistoryEntry> history(const QString &query);
+    // Every box of the batch, with its packs now; none on a record without batches.
+    std::vector<batches::BatchBox> batchBoxes(const QString &batch);
     // A change as rework::record makes it, through the board's login; its id.
     qint64 rework(const rework::Change &change);
 

@@ -192,11 +192,28 @@ QJsonArray plantsJson(const std::vector<Station> &stations)
     return out;
 }
 
+QJsonObject batchJson(const BatchView &b)
+{
+    const std::optional<Batch::State> state = batchstate::named(b.state);
+    return QJsonObject{{QStringLiteral("batch"), b.number},
+                       {QStringLiteral("line"), b.line},
+                       {QStringLiteral("plant"), b.plant},
+                       {QStringLiteral("state"), b.state},
+                       {QStringLiteral("stateText"), state ? batchstate::shown(*state) : b.state},
+                       {QStringLiteral("planned"), double(b.planned)},
+                       {QStringLiteral("packed"), double(b.packed)},
+                       {QStringLiteral("overPlan"), b.packed > b.planned},
+                       {QStringLiteral("product"), b.gtin},
+                       {QStringLiteral("lot"), b.lot},
+                       {QStringLiteral("expiry"), b.expiry},
+                       {QStringLiteral("stations"), b.stations}};
+}
+
 } // namespace
 
 QJsonObject snapshotJson(const Snapshot *last, const Freshness &f, qint64 now, const PageRules &rules)
 {
-    const Snapshot none{QDateTime(QDate::currentDate(), QTime(0, 0)).toSecsSinceEpoch(), {}, {}, 0, false, false};
+    const Snapshot none{QDateTime(QDate::currentDate(), QTime(0, 0)).toSecsSinceEpoch(), {}, {}, 0, false, false, false, {}};
     const Snapshot &s = last ? *last : none;
     const std::vector<Station> listed = problemsFirst(s.stations);
     QJsonArray stations;
@@ -210,6 +227,9 @@ QJsonObject snapshotJson(const Snapshot *last, const Freshness &f, qint64 now, c
     QJsonArray conflicts;
     for (const Conflict &c : s.conflicts)
         conflicts.append(conflictJson(c, s.midnight));
+    QJsonArray batches;
+    for (const BatchView &b : s.batches)
+        batches.append(batchJson(b));
     const QString readOnly = s.company ? QStringLiteral("只读：这是公司汇总库，决定与返工在各厂的看板上记录。")
                              : !rules.token ? QStringLiteral("只读：看板未以令牌启动（--token-file），不能记录决定。")
                              : last && !s.supervisor
@@ -231,7 +251,20 @@ QJsonObject snapshotJson(const Snapshot *last, const Freshness &f, qint64 now, c
         {QStringLiteral("chart"), QString::fromUtf8(hourChartSvg(listed, int((now - s.midnight) / 3600)))},
         {QStringLiteral("conflicts"), conflicts},
         {QStringLiteral("openConflicts"), s.openConflicts},
+        {QStringLiteral("batches"), batches},
     };
+}
+
+QJsonObject batchBoxesJson(const QString &batch, const std::vector<batches::BatchBox> &boxes)
+{
+    QJsonArray rows;
+    for (const batches::BatchBox &b : boxes)
+        rows.append(QJsonObject{{QStringLiteral("box"), b.outerLabel},
+                                {QStringLiteral("station"), b.station},
+                                {QStringLiteral("written"), b.writtenAt},
+                                {QStringLiteral("packs"), double(b.packs)},
+                                {QStringLiteral("afterEnd"), b.afterEnd}});
+    return QJsonObject{{QStringLiteral("batch"), batch}, {QStringLiteral("boxes"), rows}};
 }
 
 QJsonObject lookupJson(const QString &query, const std::vector<packlocations::Location> &found, const std::vector<HistoryEntry> &history)

@@ -26,5 +26,7 @@ QString summaryLine(const Snapshot &s);
 QJsonObject snapshotJson(const Snapshot *last, const Freshness &f, qint64 now, const PageRules &rules);
 QJsonObject lookupJson(const QString &query, const std::vector<packlocations::Location> &found,
                        const std::vector<HistoryEntry> &history = {});
+// A batch's boxes, for its row on the page.
+QJsonObject batchBoxesJson(const QString &batch, const std::vector<batches::BatchBox> &boxes);
 
 } // namespace board

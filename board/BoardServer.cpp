@@ -189,6 +189,12 @@ std::optional<http::Reply> BoardServer::judge(const http::Request &head)
             return secured(problem(400, QStringLiteral("请输入内包条码或外箱号（至多 %1 个字符）").arg(kLongestQuery)));
         return std::nullopt;
     }
+    if (path == "/api/batch") {
+        const QString b = queryText(head, "b").trimmed();
+        if (b.isEmpty() || characters::count(b) > kLongestQuery)
+            return secured(problem(400, QStringLiteral("请给出批次号（至多 %1 个字符）").arg(kLongestQuery)));
+        return std::nullopt;
+    }
     return secured(problem(404, QStringLiteral("没有这一页")));
 }
 
@@ -200,6 +206,15 @@ void BoardServer::answer(const http::Request &request, http::Done done)
         });
     } else if (request.path == "/api/find") {
         find(request, std::move(done));
+    } else if (request.path == "/api/batch") {
+        const QString b = queryText(request, "b").trimmed();
+        onWorker(done, [b, done](BoardData &data) {
+            try {
+                done(secured(json(batchBoxesJson(b, data.batchBoxes(b)))));
+            } catch (const RuntimeError &e) {
+                done(secured(unavailable(e, QStringLiteral("批次的外箱无法读取"))));
+            }
+        });
     } else if (request.path == "/api/rework") {
         rework(request, std::move(done));
     } else {

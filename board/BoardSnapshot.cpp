@@ -114,6 +114,24 @@ std::vector<database::Row> conflictRows(database::Connection &c, const QStringLi
                  day);
 }
 
+// The batches not ended, and those whose state changed today, by line (none before the record has them).
+std::vector<database::Row> batchRows(database::Connection &c, const SnapshotSource &source, const QStringList &day)
+{
+    if (source.schemaVersion < plantschema::kBatchVersion)
+        return {};
+    return c.run(QStringLiteral(
+                     "SELECT o.batch, o.line, o.state, o.planned, o.packed, coalesce(o.gtin, ''), coalesce(o.lot, ''),"
+                     "       coalesce(o.expiry, ''), o.stations, %1"
+                     " FROM zantrel.batch_overview o"
+                     " WHERE o.state IN ('released', 'running', 'held')"
+                     "    OR EXISTS (SELECT FROM zantrel.batch_states s"
+                     "               WHERE s.batch = o.batch AND s.plant_id = o.plant_id AND s.changed_at >= to_timestamp($1))"
+                     " ORDER BY 10, o.line, o.batch LIMIT %2")
+                     .arg(source.company ? QStringLiteral("zantrel.plant_name(o.plant_id)") : QStringLiteral("''"))
+                     .arg(kListedBatches),
+                 day);
+}
+
 // A company's station is shown with its plant, on the page and in the chart.
 QString shown(const QString &plantName, const QString &station)
 {
@@ -189,7 +207,11 @@ Snapshot readSnapshot(database::Connection &c, const SnapshotSource &source, qin
     const std::vector<database::Row> hours = hourRows(c, source, day);
     const std::vector<database::Row> conflicts = conflictRows(c, day);
     const std::vector<database::Row> lots = lotRows(c, source, day);
+    const std::vector<database::Row> batches = batchRows(c, source, day);
     c.runScript(QStringLiteral("COMMIT"));
+    for (const database::Row &r : batches)
+        s.batches.push_back({text(r, 0), text(r, 1), text(r, 2), text(r, 9), number(r, 3), number(r, 4), text(r, 5), text(r, 6),
+                             text(r, 7), text(r, 8)});
 
     std::map<QString, std::vector<HourCount>> byStation;
     for (const database::Row &r : hours)

@@ -64,6 +64,16 @@ struct Conflict
     QString decisionId; // of the last decision: a correction names the one it corrects
 };
 
+// A batch as the board lists it: its state, plan and packs now, the stations on it.
+struct BatchView
+{
+    QString number, line, state; // state as the record stores it ("running" …)
+    QString plant;               // "" in a plant's record
+    qint64 planned = 0, packed = 0;
+    QString gtin, lot, expiry;
+    QString stations; // comma-separated; "" when none packs it now
+};
+
 struct Snapshot
 {
     qint64 midnight = 0; // the board's local midnight, seconds since the epoch
@@ -73,6 +83,7 @@ struct Snapshot
     bool supervisor = false;         // the board's login may record decisions
     bool rework = false;             // the board's login may change recorded boxes
     bool company = false;            // a company's record: its plants, then their stations
+    std::vector<BatchView> batches;  // not ended, or changed today; none before the record has batches
 };
 
 // What a snapshot is read from: the record's version and kind, and when a station is idle.
@@ -82,6 +93,9 @@ struct SnapshotSource
     bool company = false;
     int idleMinutes = 10;
 };
+
+// The batches listed at most.
+constexpr int kListedBatches = 200;
 
 // The conflicts listed at most, open before settled.
 constexpr int kListedConflicts = 200;

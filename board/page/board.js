@@ -288,6 +288,52 @@ async function submitRework() {
   }
 }
 
+// The batches not ended, and those changed today; a batch's boxes on asking.
+function showBatches(data) {
+  const list = data.batches || [];
+  $('batchSection').hidden = list.length === 0;
+  fill($('batches').tBodies[0], list, (tr, b) => {
+    tr.dataset.batch = b.batch;
+    tr.className = b.state;
+    cell(tr, b.plant === '' ? b.batch : b.plant + ' / ' + b.batch, 'batch cut');
+    cell(tr, b.line, 'line');
+    cell(tr, b.stateText, 'state ' + b.state);
+    cell(tr, b.planned, 'planned number');
+    cell(tr, b.packed, 'packed number' + (b.overPlan ? ' over' : ''));
+    cell(tr, b.product, 'product wide');
+    cell(tr, b.lot, 'lot cut');
+    cell(tr, b.expiry, 'expiry wide');
+    cell(tr, b.stations, 'stations cut');
+    const td = document.createElement('td');
+    const button = document.createElement('button');
+    button.type = 'button';
+    button.className = 'boxes';
+    button.textContent = '外箱…';
+    button.addEventListener('click', () => showBatchBoxes(b.batch));
+    td.appendChild(button);
+    tr.appendChild(td);
+  });
+}
+
+async function showBatchBoxes(batch) {
+  $('batchStatus').textContent = '正在读取…';
+  try {
+    const data = await getJson('/api/batch?b=' + encodeURIComponent(batch));
+    $('batchBoxesCaption').textContent = '批次 ' + data.batch + ' 的外箱：' + data.boxes.length + ' 箱';
+    fill($('batchBoxes').tBodies[0], data.boxes, (tr, x) => {
+      cell(tr, x.box, 'box cut');
+      cell(tr, x.station, 'station cut');
+      cell(tr, x.written, 'written');
+      cell(tr, x.packs, 'packs number');
+      cell(tr, x.afterEnd ? '批次结束后收到' : '', 'flag');
+    });
+    $('batchBoxes').hidden = false;
+    $('batchStatus').textContent = data.boxes.length === 0 ? '该批次还没有外箱。' : '';
+  } catch (e) {
+    $('batchStatus').textContent = '读取失败：' + e.message;
+  }
+}
+
 function showFreshness(data) {
   const stale = !data.fresh;
   document.body.classList.toggle('stale', stale);
@@ -310,6 +356,7 @@ async function refresh() {
     showStations(data);
     showChart(data.chart);
     showConflicts(data);
+    showBatches(data);
     canRework = data.canRework === true;
   } catch (e) {
     document.body.classList.add('stale');

@@ -290,6 +290,27 @@ try:
     if driver.execute_script('return window.sameLoad === true;') is not True:
         fail('the page was loaded again')
 
+    # A batch released by a planner: its first box starts it; the board lists it with its
+    # packs against plan (past it, in red) and the station on it, and its boxes on asking,
+    # every value as text.
+    batch = 'B<b>1'
+    run(os.path.join(build, 'station', 'zantrel-db'), 'batch', 'add', url + ' user=postgres', batch, '--line', 'L1',
+        '--planned', '3', '--by', '计划员')
+    run(os.path.join(build, 'tests', 'board_station'), '--batch', batch, url + ' user=line3', 'line3-a',
+        os.path.join(work, 'line3-a'), (midnight - datetime.timedelta(hours=1)).strftime('%Y-%m-%dT%H:%M:%S'),
+        'WB01', 'BA01', 'BA02', 'BA03', 'BA04')  # yesterday's: today's counts stay as they are
+    psql("UPDATE zantrel.station_state SET batch = 'B<b>1' WHERE station = 'line3-a'")
+    wait('the batch', lambda: cells('#batches td.batch') == [batch] and cells('#batches td.state') == ['生产中']
+         and cells('#batches td.packed') == ['4'] and cells('#batches td.stations') == ['line3-a'])
+    if cells('#batches td.packed.over') != ['4']:
+        fail('a batch past its plan is not shown as such: %r' % attributes('#batches td.packed', 'class'))
+    driver.execute_script('document.querySelector("#batches button.boxes").click();')
+    wait('the batch\'s boxes', lambda: cells('#batchBoxes td.box') == ['WB01'] and cells('#batchBoxes td.packs') == ['4'])
+    if driver.find_elements(By.CSS_SELECTOR, '#batches b'):
+        fail('a batch number was put in as markup')
+    run(os.path.join(build, 'station', 'zantrel-db'), 'batch', 'hold', url + ' user=postgres', batch, '--by', '计划员')
+    wait('the batch held', lambda: cells('#batches td.state') == ['已暂停'])
+
     # The conflict, settled through the page.
     wait('the conflict', lambda: cells('#conflicts tr.open td.barcode') == [SCRIPT_BARCODE])
     driver.execute_script('document.querySelector("#conflicts tr.open button.choose").click();')
@@ -314,7 +335,7 @@ try:
                    " FROM zantrel.conflict_decisions d JOIN zantrel.boxes b ON b.outer_label = 'W001'")
     if decided != '王主管|A 箱已封箱发货|true':
         fail('the record holds the decision as %r' % decided)
-    if psql('SELECT count(*) FROM zantrel.pack_conflicts') != '1' or psql('SELECT count(*) FROM zantrel.boxes') != '7':
+    if psql('SELECT count(*) FROM zantrel.pack_conflicts') != '1' or psql('SELECT count(*) FROM zantrel.boxes') != '8':  # the batch's WB01 among them
         fail('a recorded box or conflict changed')
 
     # A correction through the page: a new decision record, the first one kept.

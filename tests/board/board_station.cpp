@@ -1,7 +1,7 @@
 // A station's delivery, for the board's browser test: one box put in a station's
 // outbox and delivered by the station's own sender, as a packing station does after
 // it wrote the box to its workbook.
-//   board_station URL STATION FOLDER WRITTEN_AT OUTER BARCODE...
+//   board_station [--batch BATCH] URL STATION FOLDER WRITTEN_AT OUTER BARCODE...
 // WRITTEN_AT: yyyy-MM-ddTHH:mm:ss local time, or "now". Prints the conflicts found
 // (packs of an earlier box), one per line. A
 // barcode in GS1's human-readable form is a GS1 pack, as a station that reads GS1 scans lists it.
@@ -17,7 +17,12 @@
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
-    const QStringList a = app.arguments().mid(1);
+    QStringList a = app.arguments().mid(1);
+    QString batch; // the box's batch, as a station of a batch writes it
+    if (a.size() >= 2 && a[0] == QLatin1String("--batch")) {
+        batch = a[1];
+        a = a.mid(2);
+    }
     if (a.size() < 6) {
         std::fprintf(stderr, "usage: board_station URL STATION FOLDER WRITTEN_AT OUTER BARCODE...\n");
         return 2;
@@ -40,6 +45,11 @@ int main(int argc, char **argv)
                      .value_or(QStringLiteral("2"))
                      .toInt();
     e.writtenAt = at;
+    if (!batch.isEmpty()) {
+        PackingJob job;
+        job.sBatch = batch;
+        e.job = job;
+    }
     e.rows.push_back({BoxRow::OuterLabel, a[4]});
     e.rows.push_back({BoxRow::MiddleLabel, QStringLiteral("Z-") + a[4]});
     for (const QString &barcode : a.mid(5))
