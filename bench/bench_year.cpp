@@ -7,6 +7,8 @@
 //  - a lookup as the board makes it, where a pack or box is and its story (target < 50 ms);
 //  - a station's delivery of a box with its conflicts recorded;
 //  - the board's data of a day (target < 300 ms);
+//  - batches: 1,000 on five lines, one of 3,000 boxes (30,000 packs, some taken out); the
+//    list of a line's batches and a batch's count against plan (each target < 50 ms);
 //  - with gs1: every pack also has GS1 fields (ten products, lots of 3,000 boxes), and the
 //    check by GTIN and serial (p99 < 5 ms) and a recall of a lot (< 200 ms) are timed too.
 // Usage: bench_year [BOXES_IN_MILLIONS [gs1]] (10 by default; 1 for a quick run).
@@ -17,6 +19,7 @@
 
 #include "board/BoardData.h"
 #include "support/DeliverBox.h"
+#include "plant/Batches.h"
 #include "plant/PlantCheck.h"
 #include "plant/Recall.h"
 
@@ -77,6 +80,53 @@ void measureGs1(PlantCheck &check, database::Connection &admin, qint64 boxes, QR
     std::sort(recalls.begin(), recalls.end());
     std::printf("gs1_recall_median: %.1f ms, max %.1f ms (target < 200 ms) for a lot of %d packs\n", quantile(recalls, 0.5),
                 recalls.back(), packs);
+}
+
+// The batches, made once: 1,000 on five lines; Y00001 with 3,000 boxes of 10 packs, 20
+// of its packs taken out, so that its count asks the changed boxes pack by pack.
+void makeBatches(database::Connection &admin)
+{
+    admin.runScript(QStringLiteral(
+        "INSERT INTO zantrel.batches (batch, line, gtin, lot, expiry, planned, added_by)"
+        " SELECT 'Y' || lpad(n::text, 5, '0'), 'L' || (1 + n % 5), '09501101530003', 'Y' || n, '271231', 30000, 'bench'"
+        " FROM generate_series(1, 1000) n;"
+        "CREATE TEMPORARY TABLE y AS SELECT gen_random_uuid() AS box_id, n FROM generate_series(1, 3000) n;"
+        "INSERT INTO zantrel.boxes (box_id, station, outer_label, workbook, first_row, row_count, written_at, pack_count, batch)"
+        " SELECT box_id, 'batchline', 'YW' || n, '20261210.xls', 2 + 11 * n, 11, now(), 10, 'Y00001' FROM y;"
+        "INSERT INTO zantrel.box_rows (box_id, row_index, kind, text)"
+        " SELECT box_id, 0, 0, 'YW' || n FROM y;"
+        "INSERT INTO zantrel.box_rows (box_id, row_index, kind, text, middle_label)"
+        " SELECT box_id, p, 2, 'YP' || (n * 10 + p), NULL FROM y, generate_series(1, 10) p;"
+        "INSERT INTO zantrel.box_changes (kind, box_id, barcode, person, reason)"
+        " SELECT 'take-out', box_id, 'YP' || (n * 10 + 1), 'bench', '抽样' FROM y WHERE n % 150 = 0;"
+        "DROP TABLE y; ANALYZE zantrel.batches, zantrel.batch_states, zantrel.boxes, zantrel.box_changes;"));
+}
+
+void measureBatches(PgServer &server, const QString &name)
+{
+    auto db = database::connect(server.url(QStringLiteral("board"), name));
+    std::vector<double> lists, counts;
+    size_t listed = 0;
+    int64_t packed = 0;
+    for (int n = 0; n < 20; ++n) {
+        QElapsedTimer clock;
+        clock.start();
+        listed = batches::list(*db, QStringLiteral("L2")).size();
+        lists.push_back(clock.nsecsElapsed() / 1e6);
+        clock.start();
+        packed = batches::find(*db, QStringLiteral("Y00001"))->packed;
+        counts.push_back(clock.nsecsElapsed() / 1e6);
+    }
+    std::sort(lists.begin(), lists.end());
+    std::sort(counts.begin(), counts.end());
+    if (packed != 30000 - 20) {
+        std::fprintf(stderr, "batch Y00001 counted %lld packs, not %d\n", static_cast<long long>(packed), 30000 - 20);
+        std::exit(1);
+    }
+    std::printf("batch_list_median: %.1f ms, max %.1f ms (target < 50 ms) for a line of %zu batches\n", quantile(lists, 0.5),
+                lists.back(), listed);
+    std::printf("batch_count_median: %.1f ms, max %.1f ms (target < 50 ms) for a batch of 3000 boxes\n", quantile(counts, 0.5),
+                counts.back());
 }
 
 void measure(PgServer &server, const QString &name, database::Connection &admin, qint64 boxes, bool gs1)
@@ -165,6 +215,7 @@ void measure(PgServer &server, const QString &name, database::Connection &admin,
     }
     std::sort(reads.begin(), reads.end());
     std::printf("board_data_median: %.0f ms\nboard_data_max: %.0f ms (target < 300 ms)\n", quantile(reads, 0.5), reads.back());
+    measureBatches(server, name);
     std::fflush(stdout);
 }
 
@@ -186,6 +237,7 @@ int main(int argc, char **argv)
     auto admin = database::connect(server.url(QStringLiteral("postgres"), name));
     plantdb::addBoardLogin(*admin);
     admin->runScript(QStringLiteral("INSERT INTO zantrel.station_state SELECT 'line' || s, now(), 0, '' FROM generate_series(0, 19) s"));
+    makeBatches(*admin);
     std::printf("loading %lld boxes of %d packs in steps of %lld boxes\n", static_cast<long long>(boxes), kPacksPerBox,
                 static_cast<long long>(kStep));
 
