@@ -328,6 +328,26 @@ private slots:
         c.scan().close();
         QTRY_VERIFY(!c.setup->scanWindow());
 
+        // The box left open goes on only in its own batch: listed first, another refused.
+        add(QStringLiteral("A2"), 100, QStringLiteral("L4"));
+        c.messages.texts.clear();
+        c.start();
+        QTRY_VERIFY(c.batchWindow() && c.batchWindow()->isVisible());
+        auto *grid = c.batchWindow()->findChild<QTableWidget *>("grdBatch");
+        QCOMPARE(grid->item(0, 0)->text(), QStringLiteral("B2"));
+        QCOMPARE(grid->item(1, 0)->text(), QStringLiteral("A2"));
+        QTest::keyClick(grid, Qt::Key_Down);
+        QTest::keyClick(grid, Qt::Key_Return);
+        QTRY_VERIFY(!c.batchWindow());
+        QVERIFY2(c.messages.texts.value(0) == QStringLiteral("未装完的外箱属于批次 B2：请选择批次 B2 把它装完。"), qPrintable(c.messages.texts.join('|')));
+        QVERIFY(!c.setup->scanWindow());
+        // Esc goes back to the setup window, nothing started.
+        c.start();
+        QTRY_VERIFY(c.batchWindow() && c.batchWindow()->isVisible());
+        QTest::keyClick(c.batchWindow()->findChild<QTableWidget *>("grdBatch"), Qt::Key_Escape);
+        QTRY_VERIFY(!c.batchWindow());
+        QVERIFY(!c.setup->scanWindow());
+
         m_server.stop();
         c.messages.texts.clear();
         c.start();

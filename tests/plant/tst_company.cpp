@@ -35,11 +35,11 @@ class TestCompany : public QObject
     QString companyUrl() const { return m_company.url(QStringLiteral("postgres"), QStringLiteral("company")); }
 
     // A box of one pack (and a middle label) from a station of that plant.
-    void deliver(const PgServer &plant, const QString &station, const QString &outer, const QString &pack)
+    void deliver(const PgServer &plant, const QString &station, const QString &outer, const QString &pack, const QString &batch = {})
     {
         const std::vector<BoxRow> rows{{BoxRow::OuterLabel, outer}, {BoxRow::MiddleLabel, QStringLiteral("Z-") + outer}, {BoxRow::Pack, pack}};
         const PlantSender::Report r = deliverBox(plantUrl(plant, QStringLiteral("line3")), station, 2 + 10 * m_delivered++,
-                                                 QDateTime::currentDateTime(), rows);
+                                                 QDateTime::currentDateTime(), rows, batch);
         QVERIFY2(r.recorded, qPrintable(r.why));
     }
 
@@ -203,6 +203,21 @@ private slots:
         const auto found = data.lookup(QStringLiteral("W002"));
         QCOMPARE(found.size(), size_t(2));
         QVERIFY(data.history(QStringLiteral("P-SAME")).size() >= 4); // packed twice in each plant, taken out once in each
+
+        // Each plant's batch of the same number, started by its first box, is the company's too,
+        // with its state and count, apart by plant.
+        for (PgServer *plant : {&m_plantA, &m_plantB}) {
+            auto admin = database::connect(plantUrl(*plant));
+            admin->run(QStringLiteral("INSERT INTO zantrel.batches (batch, line, planned, added_by) VALUES ('240117', 'L1', 100, '计划员')"));
+            deliver(*plant, QStringLiteral("line3-a"), QStringLiteral("W003"), QStringLiteral("P-BATCH"), QStringLiteral("240117"));
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(plantdb::one(*company, QStringLiteral("SELECT string_agg(zantrel.plant_name(plant_id) || ' ' || state || ' ' || packed,"
+                                                                        " ',' ORDER BY 1) FROM zantrel.batch_overview WHERE batch = '240117'")),
+                                  QStringLiteral("一厂 running 1,二厂 running 1"), 30000);
+        QStringList listed;
+        for (const board::BatchView &b : data.snapshot(midnight).batches)
+            listed << b.plant + QLatin1Char(' ') + b.number + QLatin1Char(' ') + b.state;
+        QCOMPARE(listed.join(QLatin1Char(',')), QStringLiteral("一厂 240117 running,二厂 240117 running"));
     }
 
     void theCompanyBoardInABrowser()
