@@ -8,6 +8,7 @@
 #include "packing/PackingState.h"
 #include "plant/Batches.h"
 #include "plant/PlantLink.h"
+#include "plant/Rework.h"
 #include "plant/RecordRefusals.h"
 #include "platform/ProgramEnvironment.h"
 #include "station/BoxJournal.h"
@@ -375,6 +376,54 @@ private slots:
         m_planner = database::connect(url("planner"));
         QTRY_COMPARE_WITH_TIMEOUT(one(*m_admin, "SELECT count(*) FROM zantrel.boxes WHERE batch = 'B2' AND station = 'line3-c'"),
                                   QStringLiteral("1"), 60000);
+    }
+
+    // A batch's packs are those in its boxes now: every take-out, put-in, void and restore
+    // counts as where packs are now says, step by step.
+    void aBatchCountsItsPacksAsTheyAreNow()
+    {
+        add(QStringLiteral("R1"), 10);
+        const auto now = QDateTime::currentDateTime();
+        const std::pair<QString, QStringList> boxes[] = {{"R-W1", {"R-P1", "R-P2", "R-P3"}}, {"R-W2", {"R-P4", "R-P5"}}, {"R-W3", {"R-P6"}}};
+        int row = 100; // below the other tests' boxes of line3-e
+        for (const auto &[outer, packs] : boxes) {
+            std::vector<BoxRow> rows{{BoxRow::OuterLabel, outer}};
+            for (const QString &p : packs)
+                rows.push_back({BoxRow::Pack, p});
+            QVERIFY(deliverBox(url("line3"), "line3-e", row, now, rows, "R1").recorded);
+            row += 10;
+        }
+        const auto change = [&](rework::Kind kind, const QString &box, const QString &pack = {}) {
+            rework::Change c;
+            c.kind = kind;
+            c.box = box;
+            c.barcode = pack;
+            c.person = QStringLiteral("质检");
+            c.reason = QStringLiteral("抽样");
+            rework::record(*m_admin, c);
+        };
+        const auto same = [&] {
+            return QString::number(batches::find(*m_planner, "R1")->packed)
+                   == one(*m_admin, "SELECT count(*) FROM zantrel.packs_now n JOIN zantrel.boxes b USING (box_id) WHERE b.batch = 'R1'");
+        };
+        using K = rework::Kind;
+        QVERIFY(same());
+        change(K::TakeOut, "R-W1", "R-P1");
+        QVERIFY(same());
+        change(K::PutIn, "R-W1", "R-NEW");
+        QVERIFY(same());
+        change(K::TakeOut, "R-W1", "R-P2");
+        change(K::PutIn, "R-W1", "R-P2");
+        QVERIFY(same());
+        change(K::Void, "R-W2");
+        QVERIFY(same());
+        change(K::Restore, "R-W2");
+        QVERIFY(same());
+        change(K::Void, "R-W2");
+        change(K::PutIn, "R-W3", "R-P1");
+        change(K::TakeOut, "R-W1", "R-NEW");
+        QVERIFY(same());
+        QCOMPARE(batches::find(*m_planner, "R1")->packed, 4); // R-P2, R-P3 in W1; R-P6, R-P1 in W3
     }
 
     // A box that reaches the record after its batch ended (written offline meanwhile) is
