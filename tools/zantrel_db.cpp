@@ -76,7 +76,7 @@ int init(database::Connection &db)
     if (done.isEmpty())
         std::printf("schema zantrel is at version %d: nothing to do\n", after);
     else
-        std::printf("schema zantrel: version %d -> %d; roles zantrel_station, zantrel_reader and zantrel_supervisor ready\n", before, after);
+        std::printf("schema zantrel: version %d -> %d; roles zantrel_station, zantrel_reader, zantrel_supervisor, zantrel_rework and zantrel_planner ready\n", before, after);
     return kDone;
 }
 
