@@ -24,6 +24,9 @@ constexpr int kGs1Version = 10;
 // From this version a line packs batches: every box may name its batch (boxes.batch),
 // a station reports the batch it packs, and planners change a batch's state.
 constexpr int kBatchVersion = 14;
+// From this version the record knows operators: every --by is a 工号 who signs with a
+// password once it has any, and logins are checked against verifiers it keeps.
+constexpr int kOperatorVersion = 15;
 
 // The newest version this program knows.
 int knownVersion();

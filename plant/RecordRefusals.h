@@ -24,9 +24,16 @@ inline constexpr QLatin1StringView kBatchMoveRefused{"ZR013"};      // a change 
 inline constexpr QLatin1StringView kBatchBoxOpen{"ZR014"};          // close while a station has a box of the batch open (detail: station, box)
 inline constexpr QLatin1StringView kBatchExists{"ZR015"};           // a batch added with a number the record has
 
+inline constexpr QLatin1StringView kNoSuchOperator{"ZR016"};        // a 工号 the record does not have
+inline constexpr QLatin1StringView kOperatorTaken{"ZR017"};         // a 工号 added twice (never reused)
+inline constexpr QLatin1StringView kNotSignedByAdmin{"ZR018"};      // an operator change without an active admin's signature
+inline constexpr QLatin1StringView kOperatorLocked{"ZR019"};        // the 工号 is locked after failed logins
+inline constexpr QLatin1StringView kOperatorChangeMisfit{"ZR020"};  // a change that does not fit the operator as it stands
+
 inline constexpr QLatin1StringView kAll[] = {kRecordNeverChanges, kNotThatDecision, kPackNotInBox,       kPutIntoVoidBox,
                                              kPackInABox,         kVoidAlready,     kNotVoid,            kRestoreWouldDouble,
                                              kNotAGs1Pack,        kOtherKindThanTheBox, kNoSuchMiddleBox,    kNoSuchBatch,
-                                             kBatchMoveRefused,   kBatchBoxOpen,    kBatchExists};
+                                             kBatchMoveRefused,   kBatchBoxOpen,    kBatchExists,        kNoSuchOperator,
+                                             kOperatorTaken,      kNotSignedByAdmin, kOperatorLocked,    kOperatorChangeMisfit};
 
 } // namespace refusal

@@ -20,6 +20,12 @@
 //                     close says the packs against plan
 //   batch list        every batch (of a line), a tab-separated line each: number, line,
 //                     state, planned, packed (in its boxes now), product, lot, expiry
+//   operator add      an operator (工号, name, role) with a password, signed by an admin (--by;
+//                     the record's first admin without, by a login that owns the schema)
+//   operator passwd|disable|enable  a new password, or the operator disabled or enabled again,
+//                     signed by an admin; passwords are typed without echo, or read a line each
+//                     from standard input when it is no terminal (the new one, then the signer's)
+//   operator list     every operator: 工号, name, role, active or disabled, locked until
 //   epcis             the boxes written and the changes made in [from, to) as one EPCIS 2.0
 //                     JSON-LD document on stdout; a time as 2026-12-08 or 2026-12-08T06:00[+08:00]
 //   company init      makes the database at URL a company's: the records of several plants,
@@ -38,6 +44,9 @@
 #include "platform/StandardOutput.h"
 #include "plant/Batches.h"
 #include "plant/Epcis.h"
+#include "plant/Operators.h"
+#include "platform/SecretInput.h"
+#include "platform/PasswordHash.h"
 #include "platform/RegularFile.h"
 #include "plant/PlantSchema.h"
 #include "plant/PlantSender.h"
@@ -306,6 +315,112 @@ int batchCommand(const QStringList &args)
     }
 }
 
+// A new password: typed twice at a terminal, or one line of standard input.
+std::optional<QString> newPassword(SecretInput &input, const QString &id)
+{
+    std::optional<QString> first = input.next(QStringLiteral("工号 %1 的新密码：").arg(id));
+    if (!first)
+        return std::nullopt;
+    if (!input.typed())
+        return first;
+    std::optional<QString> again = input.next(QStringLiteral("再输入一次："));
+    if (!again || *again != *first) {
+        std::fprintf(stderr, "zantrel-db：两次输入的密码不同，未作任何修改\n");
+        passwordhash::wipe(*first);
+        return std::nullopt;
+    }
+    passwordhash::wipe(*again);
+    return first;
+}
+
+int operatorCommand(const QStringList &args)
+{
+    // operator add|passwd|disable|enable URL ID [--name N --role R] [--by ADMIN]; operator list URL
+    if (args.size() < 3)
+        return -1;
+    const QString &what = args[1];
+    if (what == QLatin1String("list")) {
+        if (args.size() != 3)
+            return -1;
+        try {
+            const std::unique_ptr<database::Connection> db = database::connect(args[2]);
+            for (const operators::Operator &o : operators::list(*db))
+                std::printf("%s\n", local(QStringList{o.id, o.name, operators::word(o.role), o.active ? QStringLiteral("active") : QStringLiteral("disabled"),
+                                                      o.lockedUntil.isValid() ? o.lockedUntil.toLocalTime().toString(Qt::ISODate) : QStringLiteral("-")}
+                                              .join(QLatin1Char('\t')))
+                                         .constData());
+            return kDone;
+        } catch (const RuntimeError &e) {
+            std::fprintf(stderr, "zantrel-db：%s\n", local(e.description()).constData());
+            return kError;
+        }
+    }
+    const QStringList kinds{QStringLiteral("add"), QStringLiteral("passwd"), QStringLiteral("disable"), QStringLiteral("enable")};
+    if (!kinds.contains(what) || args.size() < 4 || args[3].startsWith(QLatin1String("--")))
+        return -1;
+    const QString id = args[3];
+    QString name, role, by;
+    for (qsizetype i = 4; i < args.size(); i += 2) {
+        if (i + 1 >= args.size())
+            return -1;
+        const QString &option = args[i], &value = args[i + 1];
+        if (option == QLatin1String("--by"))
+            by = value;
+        else if (what == QLatin1String("add") && option == QLatin1String("--name"))
+            name = value;
+        else if (what == QLatin1String("add") && option == QLatin1String("--role"))
+            role = value;
+        else
+            return -1;
+    }
+    const std::optional<operators::Role> r = operators::named(role);
+    if ((what == QLatin1String("add") && (name.isEmpty() || !r)) || (what != QLatin1String("add") && by.isEmpty()))
+        return -1;
+    SecretInput input;
+    std::optional<QString> password;
+    if (what == QLatin1String("add") || what == QLatin1String("passwd")) {
+        password = newPassword(input, id);
+        if (!password) {
+            std::fprintf(stderr, "zantrel-db：没有读到新密码，未作任何修改\n");
+            return kError;
+        }
+    }
+    std::optional<operators::Signer> signer;
+    if (!by.isEmpty()) {
+        std::optional<QString> theirs = input.next(QStringLiteral("管理员 %1 的密码：").arg(by));
+        if (!theirs) {
+            std::fprintf(stderr, "zantrel-db：没有读到管理员 %s 的密码，未作任何修改\n", local(by).constData());
+            return kError;
+        }
+        signer = operators::Signer{by, *theirs};
+        passwordhash::wipe(*theirs);
+    }
+    int status = kDone;
+    try {
+        const std::unique_ptr<database::Connection> db = database::connect(args[2]);
+        if (what == QLatin1String("add"))
+            operators::add(*db, id, name, *r, *password, signer);
+        else if (what == QLatin1String("passwd"))
+            operators::setPassword(*db, id, *password, *signer);
+        else if (what == QLatin1String("disable"))
+            operators::disable(*db, id, *signer);
+        else
+            operators::enable(*db, id, *signer);
+        const QString done = what == QLatin1String("add")      ? QStringLiteral("added as ") + role
+                             : what == QLatin1String("passwd") ? QStringLiteral("password set")
+                                                               : what + QLatin1Char('d');
+        std::printf("operator %s: %s\n", local(id).constData(), local(done).constData());
+    } catch (const RuntimeError &e) {
+        std::fprintf(stderr, "zantrel-db：%s\n", local(e.description()).constData());
+        status = kError;
+    }
+    if (password)
+        passwordhash::wipe(*password);
+    if (signer)
+        passwordhash::wipe(signer->password);
+    return status;
+}
+
 // 2026-12-08, 2026-12-08T06:00, 2026-12-08T06:00:00+08:00 …; without an offset, this machine's time.
 QDateTime timeArgument(const QString &text)
 {
@@ -472,6 +587,9 @@ void usage()
                          "                [--made YYMMDD] [--per-middle 中箱数量 --per-outer 外箱数量] --by 姓名\n"
                          "      zantrel-db batch hold|resume|close|abort URL 批次号 --by 姓名 [--reason 原因]\n"
                          "      zantrel-db batch list URL [--line 产线]\n"
+                         "      zantrel-db operator add URL 工号 --name 姓名 --role packer|supervisor|qa|admin [--by 管理员工号]\n"
+                         "      zantrel-db operator passwd|disable|enable URL 工号 --by 管理员工号\n"
+                         "      zantrel-db operator list URL\n"
                          "      zantrel-db epcis URL --from 时间 --to 时间 --id-base URI [--station 工位] [--company-prefix-digits N]\n"
                          "                [--gcp 厂商识别代码]... [--gcp-table 文件] | [--gcp-length N]  [--dl-base URI]\n"
                          "      zantrel-db company init URL\n"
@@ -502,7 +620,7 @@ int main(int argc, char **argv)
     }
     // Commands that read their own arguments: below 0, they were not as the usage says.
     const std::pair<const char *, int (*)(const QStringList &)> parsed[] = {
-        {"epcis", epcisCommand}, {"company", companyCommand}, {"rework", reworkCommand}, {"batch", batchCommand}};
+        {"epcis", epcisCommand}, {"company", companyCommand}, {"rework", reworkCommand}, {"batch", batchCommand}, {"operator", operatorCommand}};
     for (const auto &[name, command] : parsed) {
         if (args.isEmpty() || args[0] != QLatin1String(name))
             continue;

@@ -218,6 +218,14 @@ private slots:
         for (const board::BatchView &b : data.snapshot(midnight).batches)
             listed << b.plant + QLatin1Char(' ') + b.number + QLatin1Char(' ') + b.state;
         QCOMPARE(listed.join(QLatin1Char(',')), QStringLiteral("一厂 240117 running,二厂 240117 running"));
+
+        // A plant's operators reach the company; their password verifiers stay in the plant.
+        database::connect(plantUrl(m_plantA))
+            ->run(QStringLiteral("SELECT zantrel.change_operator('added', 'A001', NULL, '张管理', 'admin', '$argon2id$v=19$m=1,t=1,p=1$x$y')"));
+        QTRY_COMPARE_WITH_TIMEOUT(plantdb::one(*company, QStringLiteral("SELECT zantrel.plant_name(plant_id) || ' ' || operator_id || ' ' || role"
+                                                                        " FROM zantrel.operator_state")),
+                                  QStringLiteral("一厂 A001 admin"), 30000);
+        QCOMPARE(plantdb::one(*company, QStringLiteral("SELECT to_regclass('zantrel.operator_verifiers') IS NULL")), QStringLiteral("t"));
     }
 
     void theCompanyBoardInABrowser()
