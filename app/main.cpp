@@ -17,6 +17,7 @@
 #include "station/BoxJournal.h"
 #include "station/DailyWorkbookExport.h"
 #include "station/files/DayWorkbooks.h"
+#include "station/files/KeptLogins.h"
 #include "station/ScanSession.h"
 #include "ui/setup/frm_MAIN.h"
 
@@ -48,7 +49,7 @@ int main(int argc, char **argv)
         return 1;
     }
     // What a replace killed half-way left behind; only the station's own files.
-    removeLeftoverTemporaries(folder, {QStringLiteral("config.ini"), BoxJournal::fileName(), Outbox::fileName()});
+    removeLeftoverTemporaries(folder, {QStringLiteral("config.ini"), BoxJournal::fileName(), Outbox::fileName(), keptlogins::fileName()});
     removeLeftoverTemporaries(dayworkbooks::filesFolder(folder), {QStringLiteral("*.xls")});
 
     // The station's parts, built here once.
@@ -65,6 +66,7 @@ int main(int argc, char **argv)
         options.tellConflicts = plantSettings.tellsConflicts;
         options.maxClockSkewSeconds = plantSettings.maxClockSkewSeconds;
         options.gs1Packs = settings::readScanSettings().gs1.scans;
+        options.offlineHours = plantSettings.offlineHours;
         plant = std::make_unique<PlantLink>(folder, options);
     }
     // Labels on paper, when config.ini names a print queue: labels kept from the last
@@ -81,6 +83,11 @@ int main(int argc, char **argv)
     parts.labels = labelSpool.get();
     if (plantSettings.stationNamed || plantSettings.configured())
         parts.stationName = plantSettings.station;
+    // Operators log in at Start, with F12 and after the window locked, when config.ini says so.
+    if (plant && plantSettings.logsOperatorsIn()) {
+        parts.operators = plant.get();
+        parts.lockAfterMs = plantSettings.lockMinutes * 60 * 1000;
+    }
     // The line's batches, taken at Start, when config.ini names the line.
     if (plant && plantSettings.packsBatches()) {
         parts.batches = plant.get();

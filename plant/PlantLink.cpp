@@ -4,6 +4,9 @@
 #include "core/Worker.h"
 #include "station/ports/BoxExport.h"
 #include "plant/Batches.h"
+#include "plant/Operators.h"
+#include "platform/PasswordHash.h"
+#include "station/files/KeptLogins.h"
 #include "plant/PlantCheck.h"
 #include "plant/PlantSender.h"
 #include "plant/RecordedLabels.h"
@@ -369,6 +372,59 @@ BatchSource::Offer PlantLink::startable(const QString &line, const QString &also
     loop.exec(QEventLoop::ExcludeUserInputEvents);
     asking.join();
     return offer;
+}
+
+OperatorLogin::Result PlantLink::logIn(const QString &id, const QString &password)
+{
+    Result result;
+    std::optional<operators::LoggedIn> in;
+    QString unreachable;
+    const int answer = m_shared->options.answerSeconds > 0 ? m_shared->options.answerSeconds : 10;
+    QEventLoop loop;
+    QEventLoop *waiting = &loop; // lives until the thread is joined
+    std::thread asking([&, url = m_shared->options.url, station = m_station, answer] {
+        try {
+            auto db = database::connect(url, std::min(answer, 5), answer);
+            in = operators::logIn(*db, id, password, station);
+        } catch (const RuntimeError &e) {
+            // A refusal is the record's answer; anything else means it was not reached.
+            if (e.number() == RuntimeError::ChangeRefused)
+                result.why = e.description();
+            else
+                unreachable = e.description();
+        }
+        QMetaObject::invokeMethod(waiting, &QEventLoop::quit, Qt::QueuedConnection);
+    });
+    // The windows keep painting; clicks wait, so the login is not sent twice meanwhile.
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
+    asking.join();
+    if (in) {
+        result.who = OnDuty{in->who.id, in->who.name, false};
+        try {
+            keptlogins::keep(m_shared->folder, {in->who.id, in->who.name, operators::word(in->who.role), QDateTime::currentDateTime(), in->verifier});
+        } catch (const RuntimeError &) {
+            // Not kept: he cannot log in offline here until a login is kept, which loses nothing.
+        }
+        return result;
+    }
+    if (unreachable.isEmpty())
+        return result;
+    // The record out of reach: only someone who logged in here lately, by what was kept.
+    const int hours = m_shared->options.offlineHours;
+    for (const keptlogins::Kept &k : keptlogins::read(m_shared->folder)) {
+        if (k.id != id)
+            continue;
+        if (k.at.secsTo(QDateTime::currentDateTime()) > qint64(hours) * 3600)
+            break;
+        if (!passwordhash::verify(k.verifier, password)) {
+            result.why = QStringLiteral("工号或密码不正确。");
+            return result;
+        }
+        result.who = OnDuty{k.id, k.name, true};
+        return result;
+    }
+    result.why = QStringLiteral("无法连接中央记录（%1）；工号 %2 在 %3 小时内没有在本站登录过，不能离线登录。").arg(unreachable, id).arg(hours);
+    return result;
 }
 
 void PlantLink::follow(const Batch &batch)

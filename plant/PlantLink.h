@@ -3,6 +3,7 @@
 #include "plant/Outbox.h"
 #include "station/ports/BatchSource.h"
 #include "station/ports/DuplicateQuestion.h"
+#include "station/ports/OperatorLogin.h"
 #include "station/ports/PlantHandoff.h"
 
 #include <QDateTime>
@@ -21,7 +22,7 @@
 // it either: what was not delivered stays in the outbox for the next run. A station
 // that packs batches learns from it how the batch it follows stands, every few seconds
 // while the record answers.
-class PlantLink : public PlantHandoff, public BatchSource
+class PlantLink : public PlantHandoff, public BatchSource, public OperatorLogin
 {
 public:
     struct Options
@@ -37,6 +38,7 @@ public:
         bool gs1Packs = false;        // [gs1] scans = 1: workbook cells read back as GS1 packs
         int maxClockSkewSeconds = 60; // a clock further from the server's is told in red
         int batchSeconds = 3;         // the batch followed is asked for this often while recorded
+        int offlineHours = 12;        // an operator who logged in here this recently may log in offline
         std::function<QDateTime()> clock = &QDateTime::currentDateTime; // the station's
     };
 
@@ -79,6 +81,9 @@ public:
     Offer startable(const QString &line, const QString &also) override;
     void follow(const Batch &batch) override;
     std::optional<Batch> followed() const override;
+
+    // Asked on a thread of its own (5 s at most to connect); offline against operators.txt.
+    Result logIn(const QString &id, const QString &password) override;
 
     // Makes the plant-wide duplicate check's questions, each on a connection of its own.
     std::function<std::unique_ptr<DuplicateQuestion>()> questions() const;

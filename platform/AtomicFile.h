@@ -13,6 +13,9 @@ void replaceFileAtomically(const QString &path, const QByteArray &content);
 // (its descriptor, at offset 0), so that nothing big is put together in memory
 // first. `write` returns 0, or the errno value of a failed write.
 void replaceFileAtomically(const QString &path, const std::function<int(int fd)> &write);
+// The same for a file only its owner may read or write (0600, whatever it was before):
+// what must not be read by another user of the machine.
+void replacePrivateFileAtomically(const QString &path, const QByteArray &content);
 
 // Removes the temporary files that a replace of one of these files left behind
 // when the process was killed ("<name>.tmp-XXXXXX" beside it); nothing else.

@@ -174,6 +174,26 @@ PlantSettings readPlantSettings(const QString &programFolder, const PasswordChec
         addProblem(p.problems, "batch", "line", line.left(40), QStringLiteral("产线名须为 1 到 40 个字符，不含空格；本次不按批次包装"));
     else
         p.batchLine = line;
+    const QString required = read("operators", "required", config::path()).trimmed();
+    if (required == QLatin1String("1") && url.isEmpty())
+        addProblem(p.problems, "operators", "required", required, QStringLiteral("操作员登录要用中央记录，须与 [db] url 同用；本次不要求登录"));
+    else if (!required.isEmpty() && required != QLatin1String("0") && required != QLatin1String("1"))
+        addProblem(p.problems, "operators", "required", required, QStringLiteral("应为 0 或 1；本次不要求登录"));
+    else
+        p.operatorsRequired = required == QLatin1String("1");
+    const auto hoursOrMinutes = [&](const char *key, int low, int high, int &into, const QString &unit) {
+        const QString text = read("operators", key, config::path()).trimmed();
+        if (text.isEmpty())
+            return;
+        const std::optional<int32_t> value = textnum::tryInt32(text);
+        if (value && *value >= low && *value <= high)
+            into = *value;
+        else
+            addProblem(p.problems, "operators", key, text,
+                       QStringLiteral("%1%2；本次按 %3").arg(unit, textnum::rangeRule(text, low, high)).arg(into));
+    };
+    hoursOrMinutes("offline_hours", 0, 720, p.offlineHours, QStringLiteral("离线登录的有效小时数"));
+    hoursOrMinutes("lock_minutes", 1, 1440, p.lockMinutes, QStringLiteral("无操作锁定的分钟数"));
     if (url.isEmpty())
         return p;
     if (const qsizetype length = p.station.toUcs4().size(); length > kMaxStationName) {

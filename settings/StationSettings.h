@@ -74,10 +74,17 @@ struct PlantSettings
     int maxClockSkewSeconds = 60; // [db] max_clock_skew: a clock further off is told in red
     // [batch] line: the line whose batches Start offers (needs the url); "" : no batches.
     QString batchLine;
+    // [operators] required = 1: an operator logs in at Start (needs the url); offline_hours:
+    // how long a login here lets him log in again offline; lock_minutes: the scan window
+    // locks after that long without a scan or a key.
+    bool operatorsRequired = false;
+    int offlineHours = 12;
+    int lockMinutes = 15;
     QStringList problems;
 
     bool configured() const { return !url.isEmpty(); }
     bool packsBatches() const { return configured() && !batchLine.isEmpty(); }
+    bool logsOperatorsIn() const { return configured() && operatorsRequired; }
 };
 
 // Labels on paper: where and how they are printed, and what an outer label is.

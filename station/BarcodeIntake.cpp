@@ -32,6 +32,7 @@ const QString BarcodeIntake::kHandlingFailed = QStringLiteral("扫描处理失�
 const QString BarcodeIntake::kDiscarded = QStringLiteral("串口打开前收到的数据已丢弃！");
 const QString BarcodeIntake::kSsccUsedUp = QStringLiteral("外箱序号已用完！");
 const QString BarcodeIntake::kNotOneScan = QStringLiteral("收到的不是一次完整的扫描！");
+const QString BarcodeIntake::kLocked = QStringLiteral("已锁定，请先登录。");
 const QString BarcodeIntake::kBatchHeld = QStringLiteral("本批次已暂停。");
 const QString BarcodeIntake::kBatchEnded = QStringLiteral("本批次已结束。");
 const QString BarcodeIntake::kEndOfLot = QStringLiteral("\n本批最后一箱请按 F8 封箱。");
@@ -65,6 +66,11 @@ void BarcodeIntake::receiveBytes(const QByteArray &bytes, qint64 dropped)
 void BarcodeIntake::receive(const QString &text, qint64 dropped)
 {
     m_lastScanListed = false;
+    // Nobody is logged in at a locked window: the scan is refused, on record, never listed.
+    if (m_locked) {
+        refuse(kLocked, QStringLiteral("收到：%1\n该内包没有装箱；登录后请重新扫描。").arg(refused::readable(text)), text);
+        return;
+    }
     if (const std::optional<Pack> pack = m_gs1 ? gs1PackOf(text, dropped) : packOf(text, dropped))
         take(text, *pack);
 }

@@ -33,6 +33,7 @@ public:
     static const QString kEndOfLot;
     static const QString kBatchHeld;  // the batch is held: no pack goes in until it is resumed
     static const QString kBatchEnded; // the batch ended or was aborted
+    static const QString kLocked;     // the scan window is locked: nobody is logged in
     static const QString kNothingToClose;
 
     // Sounds and the clock default to the operator's and the system's (logic tests
@@ -96,6 +97,9 @@ public:
     void printLabelsWith(LabelHandoff *labels) { m_labels = labels; }
     // Every refused scan also goes to that folder's refused-yyyymmdd.txt ("": nowhere).
     void recordRefusalsIn(const QString &filesFolder) { m_refusalFolder = filesFolder; }
+    // Locked: every scan is refused until an operator logs in again.
+    void setLocked(bool locked) { m_locked = locked; }
+    bool locked() const { return m_locked; }
     // A scan whose handling failed before it was listed, on record the same way;
     // returns what to add to the operator's message when it could not be written.
     QString recordFailedScan(const QString &text) { return recordRefusal(kHandlingFailed, text).problem; }
@@ -148,6 +152,7 @@ private:
     std::optional<ExportReceipt> m_lastExport;
     DayIndex *m_dayIndex = nullptr;
     QString m_refusalFolder;
+    bool m_locked = false;
     // The middle label the last listed pack is under.
     QString middleOfLastPack() const;
 

@@ -223,7 +223,18 @@ ScanSession::Status ScanSession::status() const
                       .arg(batch->planned);
         s.overPlan = packed > batch->planned;
     }
+    if (m_intake.locked())
+        s.onDuty = QStringLiteral("已锁定 — 按任意键登录");
+    else if (m_onDuty)
+        s.onDuty = QStringLiteral("操作员 %1 %2%3").arg(m_onDuty->id, m_onDuty->name, m_onDuty->offline ? QStringLiteral("（离线登录）") : QString());
+    if (m_parts.operators)
+        s.keys += QStringLiteral("，F12 交接班");
     return s;
+}
+
+void ScanSession::setOperator(const std::optional<OnDuty> &who)
+{
+    m_onDuty = who;
 }
 
 void ScanSession::refreshBatch()

@@ -6,6 +6,7 @@
 #include "station/BoxJournal.h"
 #include "station/files/DayIndex.h"
 #include "station/ports/DuplicateQuestion.h"
+#include "station/ports/OperatorLogin.h"
 #include "station/ScannerLink.h"
 #include "wait/clsWait.h"
 
@@ -16,6 +17,7 @@
 #include <optional>
 
 class BatchSource;
+class OperatorLogin;
 class BoxExport;
 class MessageBox;
 class LabelHandoff;
@@ -51,6 +53,9 @@ public:
         // The plant's batches, when the station packs the batches of a line ([batch] line).
         BatchSource *batches = nullptr;
         QString batchLine = {};
+        // Operators log in at Start and with F12 ([operators] required), when there is a record.
+        OperatorLogin *operators = nullptr;
+        int lockAfterMs = 15 * 60 * 1000; // the scan window locks after this long without a scan or a key
     };
 
     explicit ScanSession(const Parts &parts);
@@ -89,6 +94,11 @@ public:
     // journal is told.
     void refreshBatch();
     void takeBatch(const Batch &batch);
+    // The operator on duty from now on (none: nobody logs in); the open box goes on.
+    void setOperator(const std::optional<OnDuty> &who);
+    const std::optional<OnDuty> &onDuty() const { return m_onDuty; }
+    OperatorLogin *operators() { return m_parts.operators; }
+    int lockAfterMs() const { return m_parts.lockAfterMs; }
 
     Box &box() { return m_box; }
     BarcodeIntake &intake() { return m_intake; }
@@ -115,6 +125,7 @@ public:
         QString batch;       // the batch packed, its lot and its count against plan; "" without one
         bool overPlan = false; // packed past the batch's plan: shown in red
         QString batchNumber;   // "" without a batch
+        QString onDuty;        // the operator on duty; "" when nobody logs in
     };
     Status status() const;
     QString plantRecordLine() const;
@@ -141,4 +152,5 @@ private:
     bool m_wholePlant = false;
     bool m_handlingScan = false;
     QString m_exportFailure; // why the full box waits, while it does
+    std::optional<OnDuty> m_onDuty;
 };

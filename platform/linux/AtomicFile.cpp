@@ -1,5 +1,7 @@
 #include "platform/AtomicFile.h"
 
+#include <optional>
+
 #include "core/RuntimeError.h"
 #include "platform/linux/SystemCall.h"
 
@@ -50,7 +52,9 @@ void replaceFileAtomically(const QString &path, const QByteArray &content)
     replaceFileAtomically(path, [&](int fd) { return sys::writeAll(fd, content.constData(), size_t(content.size())); });
 }
 
-void replaceFileAtomically(const QString &path, const std::function<int(int fd)> &write)
+namespace {
+
+void replaceWithMode(const QString &path, const std::function<int(int fd)> &write, std::optional<mode_t> forced)
 {
     const QByteArray target = QFile::encodeName(path);
     const QString folder = QFileInfo(path).absolutePath();
@@ -59,7 +63,9 @@ void replaceFileAtomically(const QString &path, const std::function<int(int fd)>
     // The new file keeps the old one's permissions; a new file gets the usual 0644.
     mode_t mode = 0644;
     struct stat old {};
-    if (::stat(target.constData(), &old) == 0)
+    if (forced)
+        mode = *forced;
+    else if (::stat(target.constData(), &old) == 0)
         mode = old.st_mode & 07777;
 
     TemporaryFile tmp;
@@ -92,6 +98,18 @@ void replaceFileAtomically(const QString &path, const std::function<int(int fd)>
     if (injected(faultseam::Point::SyncFolder) != 0)
         return;
     sys::syncFolder(folderName.constData());
+}
+
+} // namespace
+
+void replaceFileAtomically(const QString &path, const std::function<int(int fd)> &write)
+{
+    replaceWithMode(path, write, std::nullopt);
+}
+
+void replacePrivateFileAtomically(const QString &path, const QByteArray &content)
+{
+    replaceWithMode(path, [&](int fd) { return sys::writeAll(fd, content.constData(), size_t(content.size())); }, mode_t(0600));
 }
 
 int removeLeftoverTemporaries(const QString &folder, const QStringList &fileNamePatterns)

@@ -1,4 +1,18 @@
+#include "station/Fakes.h"
+#include "station/Pty.h"
 #include "support/PlantDb.h"
+
+#include "packing/PackingState.h"
+#include "plant/PlantLink.h"
+#include "platform/ProgramEnvironment.h"
+#include "station/files/KeptLogins.h"
+#include "ui/scan/frm_SCAN.h"
+#include "ui/setup/frm_MAIN.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
 
 #include "core/RuntimeError.h"
 #include "platform/PasswordHash.h"
@@ -166,6 +180,104 @@ private slots:
         QVERIFY(!fileHolding(m_server.socketFolder(), QStringLiteral("李包装").toUtf8()).isEmpty());
         for (const QByteArray password : {"Adm1n-pass", "Pack-pass1", "New-pack-pass", "Third-pass"})
             QVERIFY2(fileHolding(m_server.socketFolder(), password).isEmpty(), qPrintable(fileHolding(m_server.socketFolder(), password)));
+    }
+
+    // The real station: a wrong and a right password at Start, the operator named; the lock
+    // after its time refuses a scan and lifts at the next login, the box going on; F12 hands
+    // over; offline, an operator seen here logs in by what the station kept, one never seen
+    // here is refused.
+    void aStationLogsItsOperatorsIn()
+    {
+        operators::add(*m_owner, "P002", "王包装", operators::Role::Packer, "Pack-pass2", operators::Signer{"A001", "Adm1n-pass"});
+        operators::add(*m_owner, "P003", "赵包装", operators::Role::Packer, "Pack-pass3", operators::Signer{"A001", "Adm1n-pass"});
+        QTemporaryDir dir;
+        program::setFolder(dir.path());
+        QFile config(dir.filePath("config.ini"));
+        QVERIFY(config.open(QIODevice::WriteOnly));
+        config.write("[length]\r\nnlen=8;\r\nzlen=3;\r\nwlen=3;\r\n[com]\r\nComPort1=1;\r\n[cf]\r\ncf=0;\r\n[waittime]\r\nstime=20;\r\n");
+        config.close();
+        Pty scanner(dir.path(), 1);
+        RecordingMessages messages;
+        RecordingExport exports;
+        RecordingSounds sounds;
+        setOperatorMessages(&messages);
+        packingState() = PackingState{};
+        PlantLink::Options options;
+        options.url = url("line3");
+        options.station = QStringLiteral("line3-a");
+        PlantLink link(dir.path(), options);
+        ScanSession::Parts parts{dir.path(), packingState(), exports, messages, sounds, program::now, &link, link.questions()};
+        parts.stationName = QStringLiteral("line3-a");
+        parts.operators = &link;
+        parts.lockAfterMs = 500;
+        auto setup = std::make_unique<frm_MAIN>(parts);
+        setup->Form_Load();
+        setup->show();
+        const auto logIn = [&](QWidget *window, const QString &id, const QString &password) {
+            QTRY_VERIFY(window && window->isVisible());
+            auto *idField = window->findChild<QLineEdit *>("txtId");
+            auto *passwordField = window->findChild<QLineEdit *>("txtPassword");
+            idField->setText(id);
+            passwordField->setText(password);
+            QTest::keyClick(passwordField, Qt::Key_Return);
+        };
+        QTest::mouseClick(setup->findChild<QPushButton *>("cmdOK"), Qt::LeftButton);
+        QTRY_VERIFY(setup->loginWindow());
+        QPointer<QWidget> login = setup->loginWindow();
+        QCOMPARE(login->windowTitle(), setup->windowTitle());
+        logIn(login, "P001", "not-the-pass");
+        QCOMPARE(messages.texts.value(0), QStringLiteral("工号或密码不正确。"));
+        QCOMPARE(login->findChild<QLineEdit *>("txtId")->text(), QStringLiteral("P001"));
+        QVERIFY(login->findChild<QLineEdit *>("txtPassword")->text().isEmpty());
+        QVERIFY(login->findChild<QLineEdit *>("txtPassword")->hasFocus() || !login->isActiveWindow());
+        logIn(login, "P001", "Third-pass");
+        QTRY_VERIFY(setup->scanWindow() && setup->scanWindow()->isVisible());
+        frm_SCAN &scan = *setup->scanWindow();
+        const auto panel = [&] { return scan.findChild<QLabel *>("lblOperator")->text(); };
+        QTRY_COMPARE(panel(), QStringLiteral("操作员 P001 李包装"));
+        QVERIFY2(scan.windowTitle().contains(QStringLiteral("操作员 P001 李包装")), qPrintable(scan.windowTitle()));
+
+        scanner.send("A00001\r\n");
+        QTRY_COMPARE(scan.box().iInnerCount(), int16_t(1));
+        // Nobody there: locked; a scan refused and not listed; any key opens the login.
+        QTRY_COMPARE(panel(), QStringLiteral("已锁定 — 按任意键登录"));
+        messages.texts.clear();
+        scanner.send("A00002\r\n");
+        QTRY_VERIFY(!messages.texts.isEmpty());
+        QVERIFY2(messages.texts.value(0).startsWith(QStringLiteral("已锁定，请先登录。")), qPrintable(messages.texts.join('|')));
+        QCOMPARE(scan.box().iInnerCount(), int16_t(1));
+        QTest::keyClick(&scan, Qt::Key_F8); // not even F8: the login opens
+        QTRY_VERIFY(scan.findChild<QWidget *>() && QApplication::topLevelWidgets().size() > 0);
+        QWidget *unlock = nullptr;
+        QTRY_VERIFY((unlock = [] { for (QWidget *w : QApplication::topLevelWidgets()) if (w->objectName() == "frm_LOGIN" && w->isVisible()) return w; return (QWidget *)nullptr; }()));
+        logIn(unlock, "P002", "Pack-pass2");
+        QTRY_COMPARE(panel(), QStringLiteral("操作员 P002 王包装"));
+        QCOMPARE(int(exports.boxes.size()), 0); // F8 did not close the box
+        scanner.send("A00003\r\n");
+        QTRY_COMPARE(scan.box().iInnerCount(), int16_t(2)); // the box went on
+
+        // Offline: P002 logged in here, P003 never did.
+        m_server.stop();
+        const auto findLogin = [] { for (QWidget *w : QApplication::topLevelWidgets()) if (w->objectName() == "frm_LOGIN" && w->isVisible()) return w; return (QWidget *)nullptr; };
+        scan.activateWindow(); // the keys are the window's own
+        QTRY_VERIFY(scan.isActiveWindow());
+        QTest::keyClick(&scan, Qt::Key_F12);
+        QWidget *shift = nullptr;
+        QTRY_VERIFY((shift = findLogin()));
+        messages.texts.clear();
+        logIn(shift, "P003", "Pack-pass3");
+        QTRY_VERIFY(!messages.texts.isEmpty());
+        QVERIFY2(messages.texts.value(0).contains(QStringLiteral("工号 P003 在 12 小时内没有在本站登录过，不能离线登录")), qPrintable(messages.texts.join('|')));
+        logIn(shift, "P002", "Pack-pass2");
+        QTRY_COMPARE(panel(), QStringLiteral("操作员 P002 王包装（离线登录）"));
+        // What the station kept is the verifier, readable by its user alone, never a password.
+        QCOMPARE(QFileInfo(dir.filePath(keptlogins::fileName())).permissions() & (QFile::ReadGroup | QFile::ReadOther), QFileDevice::Permissions());
+        for (const QByteArray password : {"Third-pass", "Pack-pass2", "not-the-pass"})
+            QVERIFY2(fileHolding(dir.path(), password).isEmpty(), qPrintable(fileHolding(dir.path(), password)));
+        QCOMPARE(m_server.startAgain(), QString());
+        m_owner = database::connect(url(QStringLiteral("postgres")));
+        setup.reset();
+        setOperatorMessages(nullptr);
     }
 
 private:

@@ -12,6 +12,8 @@ StatusPanel::StatusPanel(QWidget *parent) : QWidget(parent)
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(twips::px(120));
+    lblOperator = line("lblOperator");
+    lblOperator->hide();
     lblBatch = line("lblBatch");
     lblBatch->hide();
     lblBox = line("lblBox");
@@ -26,7 +28,7 @@ StatusPanel::StatusPanel(QWidget *parent) : QWidget(parent)
     lblAlarm->setStyleSheet(QStringLiteral("color: #c00000; font-weight: bold;"));
     lblAlarm->hide();
     lblKeys = line("lblKeys");
-    for (QLabel *l : {lblBatch, lblBox, lblPacks, lblLastBox, lblScanner, lblPlant, lblPrint, lblAlarm, lblKeys})
+    for (QLabel *l : {lblOperator, lblBatch, lblBox, lblPacks, lblLastBox, lblScanner, lblPlant, lblPrint, lblAlarm, lblKeys})
         layout->addWidget(l);
     layout->addStretch();
 }
@@ -93,4 +95,10 @@ void StatusPanel::showBatch(const QString &text, bool overPlan)
     // Past the plan is a deviation the batch's record shows, not a stop: told, in red.
     lblBatch->setStyleSheet(overPlan ? QStringLiteral("color: #c00000; font-weight: bold;") : QString());
     lblBatch->setVisible(!text.isEmpty());
+}
+
+void StatusPanel::showOperator(const QString &text)
+{
+    lblOperator->setText(text);
+    lblOperator->setVisible(!text.isEmpty());
 }

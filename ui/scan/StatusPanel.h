@@ -25,6 +25,8 @@ public:
     void showAlarm(const QString &text);
     // The batch packed and its count against plan, in red past the plan ("": hidden).
     void showBatch(const QString &text, bool overPlan);
+    // The operator on duty, or that the window is locked ("": hidden).
+    void showOperator(const QString &text);
     // The window's keys.
     void showKeys(const QString &text);
 
@@ -32,6 +34,7 @@ private:
     QLabel *line(const char *name);
 
     QLabel *lblBatch;
+    QLabel *lblOperator;
     QLabel *lblBox;
     QLabel *lblPacks;
     QLabel *lblLastBox;

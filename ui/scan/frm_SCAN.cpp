@@ -8,6 +8,7 @@
 #include "settings/StationSettings.h"
 #include "platform/Sound.h"
 #include "ui/scan/StatusPanel.h"
+#include "ui/setup/frm_LOGIN.h"
 #include "core/SystemReason.h"
 #include "platform/qtwidgets/Twips.h"
 #include "station/ports/LabelHandoff.h"
@@ -16,7 +17,9 @@
 #include <QCloseEvent>
 #include <QDir>
 #include <QFileInfo>
+#include <QApplication>
 #include <QFont>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QShortcut>
@@ -34,6 +37,17 @@ frm_SCAN::frm_SCAN(std::unique_ptr<ScanSession> session, QWidget *parent)
     connect(&m_backgroundWatch, &QTimer::timeout, this, &frm_SCAN::watchBackgroundWork);
     if (m_session->plant() || m_session->labels())
         m_backgroundWatch.start();
+    if (m_session->operators()) {
+        // F12 is 交接班: the next operator logs in and the open box goes on.
+        auto *shift = new QShortcut(QKeySequence(Qt::Key_F12), this);
+        shift->setContext(Qt::WindowShortcut);
+        connect(shift, &QShortcut::activated, this, &frm_SCAN::handOver);
+        m_idle.setSingleShot(true);
+        m_idle.setInterval(std::max(1, m_session->lockAfterMs()));
+        connect(&m_idle, &QTimer::timeout, this, &frm_SCAN::lockUp);
+        m_idle.start();
+        qApp->installEventFilter(this);
+    }
     // F8 closes a box short: the end of a lot or a shift.
     auto *closeShort = new QShortcut(QKeySequence(Qt::Key_F8), this);
     closeShort->setContext(Qt::WindowShortcut);
@@ -129,6 +143,7 @@ void frm_SCAN::refreshStatus()
     m_status->showPrint(status.print);
     m_status->showKeys(status.keys);
     m_status->showBatch(status.batch, status.overPlan);
+    m_status->showOperator(status.onDuty);
     showTitle(status);
     if (PlantHandoff *plant = m_session->plant())
         plant->packing({status.outerLabel, status.gtin, status.lot, status.batchNumber});
@@ -142,6 +157,8 @@ void frm_SCAN::showTitle(const ScanSession::Status &status)
         title += QStringLiteral(" — %1").arg(m_session->stationName());
     if (!status.batch.isEmpty())
         title += QStringLiteral(" — %1").arg(QString(status.batch).replace(QLatin1Char('\n'), QStringLiteral("，")));
+    if (!status.onDuty.isEmpty())
+        title += QStringLiteral(" — %1").arg(status.onDuty);
     if (title != windowTitle())
         setWindowTitle(title);
 }
@@ -174,8 +191,62 @@ bool frm_SCAN::startBox(const std::optional<BoxJournal::Saved> &kept)
     return started;
 }
 
+void frm_SCAN::handOver()
+{
+    if (m_loginWindow || !m_session->operators())
+        return;
+    auto *window = new frm_LOGIN(*m_session->operators(), windowTitle());
+    m_loginWindow = window;
+    connect(window, &frm_LOGIN::loggedIn, this, [this](const OnDuty &who) {
+        m_session->setOperator(who);
+        m_session->intake().setLocked(false);
+        stillThere();
+        refreshStatus();
+    });
+    window->move(pos());
+    window->show();
+    window->raise();
+    window->activateWindow();
+}
+
+void frm_SCAN::lockUp()
+{
+    if (m_session->handlingScan()) {
+        m_idle.start(); // a scan's message is up: someone is there
+        return;
+    }
+    m_session->intake().setLocked(true);
+    refreshStatus();
+}
+
+void frm_SCAN::stillThere()
+{
+    if (m_session->operators() && !m_session->intake().locked())
+        m_idle.start();
+}
+
+bool frm_SCAN::eventFilter(QObject *watched, QEvent *event)
+{
+    // A key anywhere in this window, whichever of its controls has the focus; at a locked
+    // window not even F8 or F9 does what it does, it opens the login.
+    if (event->type() == QEvent::ShortcutOverride && m_session->intake().locked() && watched->isWidgetType()
+        && static_cast<QWidget *>(watched)->window() == this) {
+        event->accept();
+        return true;
+    }
+    if (event->type() == QEvent::KeyPress && watched->isWidgetType() && static_cast<QWidget *>(watched)->window() == this) {
+        if (m_session->intake().locked()) {
+            handOver(); // any key opens the login
+            return true;
+        }
+        stillThere();
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
 void frm_SCAN::MSComm1_OnComm()
 {
+    stillThere(); // a scan: someone is there
     m_session->MSComm1_OnComm();
     if (m_session->handlingScan())
         return; // a nested event: the scan further up ends the handling

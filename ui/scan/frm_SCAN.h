@@ -5,6 +5,7 @@
 #include "station/ScanSession.h"
 #include "station/ScannerLink.h"
 
+#include <QPointer>
 #include <QTimer>
 #include <QWidget>
 #include <memory>
@@ -50,10 +51,16 @@ protected:
     void resizeEvent(QResizeEvent *event) override;
     void showEvent(QShowEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void buildControls();
     void showTitle(const ScanSession::Status &status);
+    // 交接班 (F12), or a key at the locked window: the next operator logs in, the box goes on.
+    void handOver();
+    // Nobody was there for lockMinutes: no scan is taken until someone logs in.
+    void lockUp();
+    void stillThere();
     void cmdCancel_Click();
     // The plant record and the labels work on threads of their own; what they learn reaches the panel here.
     void watchBackgroundWork();
@@ -68,4 +75,6 @@ private:
     bool m_closeWhenIdle = false;
     bool m_shownOnce = false;
     QTimer m_backgroundWatch;
+    QTimer m_idle; // locks the window after lockMinutes without a scan or a key
+    QPointer<QWidget> m_loginWindow;
 };

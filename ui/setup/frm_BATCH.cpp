@@ -69,7 +69,15 @@ void frm_BATCH::takeHighlighted()
     const int row = grdBatch->currentRow();
     if (row < 0 || row >= int(m_batches.size()))
         return;
+    // Start goes on once this key's handling is over (it may wait in event loops of its own),
+    // with this window out of its way; the window goes after it.
     const Batch chosen = m_batches[size_t(row)];
-    close(); // before Start goes on: its messages must not sit behind this window
-    emit taken(chosen);
+    hide();
+    QMetaObject::invokeMethod(
+        this,
+        [this, chosen] {
+            emit taken(chosen);
+            close();
+        },
+        Qt::QueuedConnection);
 }

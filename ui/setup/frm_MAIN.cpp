@@ -8,6 +8,7 @@
 #include "settings/StationSettings.h"
 #include "ui/scan/frm_SCAN.h"
 #include "ui/setup/frm_BATCH.h"
+#include "ui/setup/frm_LOGIN.h"
 #include "ui/ProgramIcon.h"
 #include "station/ports/BatchSource.h"
 #include "station/ports/LabelHandoff.h"
@@ -141,6 +142,27 @@ void frm_MAIN::showFields(const startrules::Fields &f)
 
 void frm_MAIN::cmdOK_Click()
 {
+    if (!m_parts.operators) {
+        startAs();
+        return;
+    }
+    if (m_loginWindow || m_batchWindow)
+        return;
+    // Whoever starts logs in first.
+    auto *window = new frm_LOGIN(*m_parts.operators, windowTitle());
+    m_loginWindow = window;
+    connect(window, &frm_LOGIN::loggedIn, this, [this](const OnDuty &who) {
+        m_onDuty = who;
+        startAs();
+    });
+    window->move(pos());
+    window->show();
+    window->raise();
+    window->activateWindow();
+}
+
+void frm_MAIN::startAs()
+{
     if (m_parts.batches) {
         chooseBatch();
         return;
@@ -263,6 +285,8 @@ void frm_MAIN::startWith(const std::optional<Batch> &batch)
         startrules::journalNewJob(m_scan->box(), state, operatorMessages());
         if (batch)
             m_scan->session().takeBatch(*batch);
+        if (m_parts.operators)
+            m_scan->session().setOperator(m_onDuty);
     } else {
         // The digit counts are saved once the scan window stands: a folder the station
         // cannot write is then told once, by the window that could not open.
@@ -278,6 +302,7 @@ void frm_MAIN::startWith(const std::optional<Batch> &batch)
 bool frm_MAIN::openScanWindow(const std::optional<BoxJournal::Saved> &kept)
 {
     m_scan = new frm_SCAN(std::make_unique<ScanSession>(m_parts));
+    m_scan->session().setOperator(m_onDuty);
     m_scan->setAttribute(Qt::WA_DeleteOnClose);
     m_scan->Form_Load();
     if (!m_scan)

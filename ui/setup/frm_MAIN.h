@@ -32,6 +32,8 @@ public:
     void cmdCancel_Click();
     // The batch window of a station that packs batches, while it is open.
     QWidget *batchWindow() const { return m_batchWindow; }
+    // The login window of a station whose operators log in, while it is open.
+    QWidget *loginWindow() const { return m_loginWindow; }
 
     frm_SCAN *scanWindow() const { return m_scan; }
 
@@ -47,6 +49,8 @@ private:
     // Start with a batch: the line's batches offered, or (the record out of reach) the
     // batch this station packed last; startWith once one is taken.
     void chooseBatch();
+    // Start once the operator is known (logged in, or nobody logs in here).
+    void startAs();
     // What Start does with the fields, with the batch taken (none without batches).
     void startWith(const std::optional<Batch> &batch);
     // The batch of the box still open (the scan window's, or the one the last run left); "" for none.
@@ -62,6 +66,8 @@ private:
     QPushButton *cmdCancel;
     QPointer<frm_SCAN> m_scan;
     QPointer<QWidget> m_batchWindow;
+    QPointer<QWidget> m_loginWindow;
+    std::optional<OnDuty> m_onDuty; // who logged in at the last Start
     QStringList m_problemsBefore;
     bool m_shownOnce = false;
 };
