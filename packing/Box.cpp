@@ -78,6 +78,8 @@ void Box::apply(const BoxChange &change)
         m_log->changed(change);
     if (change.job)
         m_job = change.job;
+    if (!change.operatorId.isEmpty() && !m_operators.contains(change.operatorId))
+        m_operators << change.operatorId;
     const int32_t first = rowCount();
     m_rows.insert(m_rows.end(), change.rows.begin(), change.rows.end());
     for (const BoxRow &row : change.rows)
@@ -143,6 +145,7 @@ void Box::empty(int32_t middleNo, int32_t outerNo)
             box.m_exportPending = false;
             box.m_job.reset();
             box.m_target.reset();
+            box.m_operators.clear();
             if (box.m_view)
                 box.m_view->reset();
         }
@@ -177,7 +180,7 @@ void Box::numbersAdvanced(int32_t middleNo, int32_t outerNo)
 }
 
 void Box::restore(std::vector<BoxRow> rows, bool exportPending, std::optional<PackingJob> job,
-                  std::optional<ExportTarget> target)
+                  std::optional<ExportTarget> target, QStringList operators)
 {
     const int16_t packs = packsIn(rows); // raises before anything changes
     m_rows = std::move(rows);
@@ -188,6 +191,7 @@ void Box::restore(std::vector<BoxRow> rows, bool exportPending, std::optional<Pa
     m_packs = packs;
     m_exportPending = exportPending;
     m_job = std::move(job);
+    m_operators = std::move(operators);
     m_target.reset();
     if (target) // a journal from before box ids holds none
         m_target = withId(*target);

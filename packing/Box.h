@@ -7,6 +7,7 @@
 
 #include <QHash>
 #include <QString>
+#include <QStringList>
 #include <cstdint>
 #include <optional>
 #include <vector>
@@ -45,6 +46,7 @@ struct BoxChange
     std::vector<BoxRow> rows;
     std::optional<RunningNumbers> numbers;
     std::optional<PackingJob> job;
+    QString operatorId; // an operator who scans into the box for the first time; "" for none
 };
 
 // Where every change of the box goes before it is made (the journal). A failure
@@ -99,14 +101,16 @@ public:
     // Packs the box may hold: its job's outer size (32767 without a job).
     int16_t capacity() const;
     const std::optional<ExportTarget> &exportTarget() const { return m_target; }
+    // The 工号 of every operator who scanned into it, in the order they first did.
+    const QStringList &operators() const { return m_operators; }
 
     // Logs the change, then makes it. Raises, changing nothing, when the log fails
     // or when the packs would go past the box's capacity.
     void apply(const BoxChange &change);
     // One row on its own (tests, benchmarks).
-    void appendOuterLabel(const QString &label) { apply({{{BoxRow::OuterLabel, label}}, {}, {}}); }
-    void appendMiddleLabel(const QString &label) { apply({{{BoxRow::MiddleLabel, label}}, {}, {}}); }
-    void appendPack(const QString &barcode) { apply({{{BoxRow::Pack, barcode}}, {}, {}}); }
+    void appendOuterLabel(const QString &label) { apply({{{BoxRow::OuterLabel, label}}, {}, {}, {}}); }
+    void appendMiddleLabel(const QString &label) { apply({{{BoxRow::MiddleLabel, label}}, {}, {}, {}}); }
+    void appendPack(const QString &barcode) { apply({{{BoxRow::Pack, barcode}}, {}, {}, {}}); }
 
     void setExportPending(bool pending);
     // The workbook and row the export is about to write the box to.
@@ -130,7 +134,7 @@ public:
     // Puts back a box as a journal kept it; not logged (it came from the log).
     // Raises, changing nothing, when it holds more packs than a box can.
     void restore(std::vector<BoxRow> rows, bool exportPending, std::optional<PackingJob> job = std::nullopt,
-                 std::optional<ExportTarget> target = std::nullopt);
+                 std::optional<ExportTarget> target = std::nullopt, QStringList operators = {});
 
 private:
     void countPack(const ::Pack &pack, int32_t change);
@@ -142,6 +146,7 @@ private:
     bool m_exportPending = false;
     std::optional<PackingJob> m_job;
     std::optional<ExportTarget> m_target;
+    QStringList m_operators;
     BoxLog *m_log = nullptr;
     RecordGrid *m_view = nullptr;
 };

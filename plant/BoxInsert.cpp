@@ -48,6 +48,8 @@ QStringList boxColumns(int schemaVersion, const Outbox::Entry &e, QString &outer
     }
     if (schemaVersion >= plantschema::kBatchVersion)
         box << (e.job && !e.job->sBatch.isEmpty() ? e.job->sBatch : QString()); // NULL: no batch
+    if (schemaVersion >= plantschema::kOperatorVersion) // NULL where nobody logs in
+        box << (e.writtenBy.isEmpty() ? QString() : e.writtenBy) << (e.operators.isEmpty() ? QString() : e.operators.join(QLatin1Char(' ')));
     return box;
 }
 
@@ -76,7 +78,8 @@ std::vector<Stored> insertBoxes(database::Connection &db, int schemaVersion, con
     std::vector<Stored> stored;
     // Column by column, one statement for them all.
     const bool batches = schemaVersion >= plantschema::kBatchVersion;
-    std::vector<QStringList> columns(batches ? 11 : 10);
+    const bool operators = schemaVersion >= plantschema::kOperatorVersion;
+    std::vector<QStringList> columns(operators ? 13 : batches ? 11 : 10);
     std::vector<QString> outers(count);
     for (size_t n = 0; n < count; ++n) {
         const QStringList box = boxColumns(schemaVersion, first[n], outers[n]);
@@ -87,17 +90,14 @@ std::vector<Stored> insertBoxes(database::Connection &db, int schemaVersion, con
     for (const QStringList &c : columns)
         parameters << sqlarrays::textArray(c);
     deliverysteps::step();
+    const QString names = QStringLiteral("box_id, station, outer_label, workbook, first_row, row_count, written_at, pack_count, gtin, lot")
+                          + (batches ? QStringLiteral(", batch") : QString()) + (operators ? QStringLiteral(", written_by, operators") : QString());
+    const QString types = QStringLiteral("$1::uuid[], $2::text[], $3::text[], $4::text[], $5::integer[], $6::integer[],"
+                                         " $7::timestamptz[], $8::integer[], $9::text[], $10::text[]")
+                          + (batches ? QStringLiteral(", $11::text[]") : QString())
+                          + (operators ? QStringLiteral(", $12::text[], $13::text[]") : QString());
     const auto inserted = db.runOften(
-        batches ? QStringLiteral("INSERT INTO zantrel.boxes (box_id, station, outer_label, workbook, first_row, row_count, written_at,"
-                                 " pack_count, gtin, lot, batch)"
-                                 " SELECT * FROM unnest($1::uuid[], $2::text[], $3::text[], $4::text[], $5::integer[], $6::integer[],"
-                                 "                      $7::timestamptz[], $8::integer[], $9::text[], $10::text[], $11::text[])"
-                                 " ON CONFLICT DO NOTHING RETURNING box_id")
-                : QStringLiteral("INSERT INTO zantrel.boxes (box_id, station, outer_label, workbook, first_row, row_count, written_at,"
-                                 " pack_count, gtin, lot)"
-                                 " SELECT * FROM unnest($1::uuid[], $2::text[], $3::text[], $4::text[], $5::integer[], $6::integer[],"
-                                 "                      $7::timestamptz[], $8::integer[], $9::text[], $10::text[])"
-                                 " ON CONFLICT DO NOTHING RETURNING box_id"),
+        QStringLiteral("INSERT INTO zantrel.boxes (%1) SELECT * FROM unnest(%2) ON CONFLICT DO NOTHING RETURNING box_id").arg(names, types),
         parameters);
     QSet<QUuid> now;
     for (const database::Row &row : inserted)

@@ -25,6 +25,13 @@ QByteArray linesOf(const Outbox::Entry &e)
     out += linecodec::line(kStation, {escaped(e.station)});
     if (e.job)
         out += jobLine(*e.job);
+    if (!e.writtenBy.isEmpty() || !e.operators.isEmpty()) {
+        // "by WRITER ID…": "-" for a writer nobody logged in as.
+        QByteArray by = linecodec::line(kBy, {e.writtenBy.isEmpty() ? QByteArray("-") : e.writtenBy.toLatin1()});
+        for (const QString &id : e.operators)
+            by.insert(by.size() - 1, ' ' + id.toLatin1());
+        out += by;
+    }
     for (const BoxRow &row : e.rows)
         out += rowLine(row);
     return out + linecodec::line(kEnd);
@@ -170,6 +177,20 @@ Outbox::Parsed Outbox::parse(size_t limit, QByteArray *content) const
             open->job = jobFrom(rest);
             if (!open->job)
                 log.unreadable(line);
+        } else if (keyword == kBy) {
+            const QByteArrayList ids = rest.split(' ');
+            if (ids[0] != "-") {
+                const std::optional<QString> writer = operatorFrom(ids[0]);
+                if (!writer)
+                    log.unreadable(line);
+                open->writtenBy = *writer;
+            }
+            for (qsizetype i = 1; i < ids.size(); ++i) {
+                const std::optional<QString> id = operatorFrom(ids[i]);
+                if (!id)
+                    log.unreadable(line);
+                open->operators << *id;
+            }
         } else if (const std::optional<BoxRow::Kind> kind = kindOf(keyword)) {
             const std::optional<QString> text = unescaped(rest);
             if (!text)

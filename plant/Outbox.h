@@ -46,6 +46,8 @@ public:
         QDateTime writtenAt;
         std::optional<PackingJob> job;
         std::vector<BoxRow> rows;
+        QString writtenBy;   // the operator on duty when it was written; "" where nobody logs in
+        QStringList operators; // every operator who scanned into it
 
         bool operator==(const Entry &o) const = default;
         // Where its station wrote it, as one key (see placeOf).

@@ -61,6 +61,7 @@ struct PlantLink::Shared
     std::optional<Batch> following;       // the batch Start took, as taken
     std::optional<Batch> batchNow;        // as the record last told of it
     bool packingChanged = false;          // a station of a batch reports its open box at once
+    QString onDuty;                       // the operator on duty, who writes the boxes
 
     // With the lock held: the state after a delivery, and what the operator is told of it.
     void noteReport(const PlantSender::Report &report)
@@ -248,6 +249,11 @@ void PlantLink::handOver(const Box &box, const ExportReceipt &receipt)
     entry.writtenAt = receipt.at.isValid() ? receipt.at : QDateTime::currentDateTime();
     entry.job = box.job();
     entry.rows = box.rows();
+    entry.operators = box.operators();
+    {
+        const std::lock_guard<std::mutex> hold(m_shared->worker.lock());
+        entry.writtenBy = m_shared->onDuty;
+    }
     m_shared->outbox.add(entry);
     const QStringList changes = m_shared->outbox.takeChanges();
     const std::lock_guard<std::mutex> hold(m_shared->worker.lock());
@@ -264,6 +270,12 @@ void PlantLink::expect(const QString &workbook, int32_t firstRow)
 {
     const std::lock_guard<std::mutex> hold(m_shared->worker.lock());
     m_shared->expected.insert(Outbox::placeOf(workbook, firstRow));
+}
+
+void PlantLink::onDuty(const QString &id)
+{
+    const std::lock_guard<std::mutex> hold(m_shared->worker.lock());
+    m_shared->onDuty = id;
 }
 
 void PlantLink::packing(const OpenBoxReport &box)

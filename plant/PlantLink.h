@@ -67,6 +67,7 @@ public:
     void handOver(const Box &box, const ExportReceipt &receipt) override;
     void expect(const QString &workbook, int32_t firstRow) override;
     void packing(const OpenBoxReport &box) override;
+    void onDuty(const QString &id) override;
     // 中央记录：… and, when this station's boxes hold packs found in an earlier box, their count.
     QString stateLines() const override;
     // A damaged outbox, a database without the schema or with a newer one.

@@ -271,7 +271,7 @@ BarcodeIntake::Recorded BarcodeIntake::recordRefusal(const QString &reason, cons
     QString said = reason.section(QLatin1Char('\n'), 0, 0);
     if (said.endsWith(QStringLiteral("！")))
         said.chop(1);
-    const QString why = refusalrecord::record(m_refusalFolder, at, said, text, bytes);
+    const QString why = refusalrecord::record(m_refusalFolder, at, said, text, bytes, m_onDuty);
     if (why.isEmpty())
         recorded.file = QStringLiteral("files/") + refusalrecord::fileName(at.date());
     else
@@ -338,6 +338,8 @@ BoxChange BarcodeIntake::changeFor(const Pack &pack) const
         numbers.middleNo = checked::add32(numbers.middleNo, 1);
     }
     change.numbers = numbers;
+    if (!m_onDuty.isEmpty() && !m_box.operators().contains(m_onDuty))
+        change.operatorId = m_onDuty;
     return change;
 }
 

@@ -97,6 +97,9 @@ public:
     void printLabelsWith(LabelHandoff *labels) { m_labels = labels; }
     // Every refused scan also goes to that folder's refused-yyyymmdd.txt ("": nowhere).
     void recordRefusalsIn(const QString &filesFolder) { m_refusalFolder = filesFolder; }
+    // The operator on duty ("": nobody logs in): named in every box he scans into and every
+    // refusal on record.
+    void setOperatorOnDuty(const QString &id) { m_onDuty = id; }
     // Locked: every scan is refused until an operator logs in again.
     void setLocked(bool locked) { m_locked = locked; }
     bool locked() const { return m_locked; }
@@ -153,6 +156,7 @@ private:
     DayIndex *m_dayIndex = nullptr;
     QString m_refusalFolder;
     bool m_locked = false;
+    QString m_onDuty;
     // The middle label the last listed pack is under.
     QString middleOfLastPack() const;
 

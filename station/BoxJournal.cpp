@@ -160,6 +160,12 @@ std::optional<BoxJournal::Saved> BoxJournal::load(const QString &programFolder)
             saved.job = jobFrom(rest);
             if (!saved.job)
                 log.unreadable(line);
+        } else if (keyword == kOperator) {
+            const std::optional<QString> id = operatorFrom(rest);
+            if (!id)
+                log.unreadable(line);
+            if (!saved.operators.contains(*id))
+                saved.operators << *id;
         } else if (keyword == kBatch) {
             saved.batch = batchFrom(rest);
             if (!saved.batch)
@@ -185,12 +191,14 @@ std::optional<BoxJournal::Saved> BoxJournal::load(const QString &programFolder)
 
 void BoxJournal::startWith(const std::vector<BoxRow> &rows, bool exportPending, int32_t middleNo, int32_t outerNo,
                            const std::optional<PackingJob> &job, const std::optional<ExportTarget> &target,
-                           const std::optional<Batch> &batch)
+                           const std::optional<Batch> &batch, const QStringList &operators)
 {
     const QByteArray batchText = batch ? batchLine(*batch) : QByteArray();
     QByteArray content = kHeader + batchText + numbersLine(middleNo, outerNo);
     if (job)
         content += jobLine(*job);
+    for (const QString &id : operators)
+        content += linecodec::line(kOperator, {id.toLatin1()});
     for (const BoxRow &row : rows)
         content += rowLine(row);
     if (exportPending)
@@ -224,6 +232,8 @@ void BoxJournal::changed(const BoxChange &change)
     QByteArray lines;
     if (change.job)
         lines += jobLine(*change.job);
+    if (!change.operatorId.isEmpty())
+        lines += linecodec::line(kOperator, {change.operatorId.toLatin1()});
     for (const BoxRow &row : change.rows)
         lines += rowLine(row);
     if (change.numbers)

@@ -23,6 +23,7 @@
 //   remove             the last row taken back (a box closed short gives back its empty middle label)
 //   pending 1          the full box waits for its export (0: no longer)
 //   export 14 files/20261207.xls   the box is about to be written there, from sheet row 14
+//   operator P001      an operator scanned into the box for the first time
 //   batch 240117 L1 09501101530003 L24 271231  1000 2 10   the batch the station packs:
 //                      number, line, product, lot, expiry, production date, planned, sizes
 //   begin … end        the lines between belong to one scan: all of them count, or none
@@ -46,6 +47,7 @@ public:
         std::optional<PackingJob> job;
         std::optional<ExportTarget> target; // absolute path of the workbook
         std::optional<Batch> batch;         // the batch the station packed last
+        QStringList operators;              // every operator who scanned into the box
 
         int16_t packs() const;
         // A box worth offering back: packs in it, or a full box not yet exported.
@@ -65,7 +67,8 @@ public:
     // on, whatever box is emptied, until another is taken.
     void startWith(const std::vector<BoxRow> &rows, bool exportPending, int32_t middleNo, int32_t outerNo,
                    const std::optional<PackingJob> &job = std::nullopt,
-                   const std::optional<ExportTarget> &target = std::nullopt, const std::optional<Batch> &batch = std::nullopt);
+                   const std::optional<ExportTarget> &target = std::nullopt, const std::optional<Batch> &batch = std::nullopt,
+                   const QStringList &operators = {});
     // Start took this batch: it is what a restart without the record goes on with.
     void batchTaken(const Batch &batch);
 

@@ -53,8 +53,9 @@ bool ScanSession::startBox(const std::optional<BoxJournal::Saved> &kept)
         // The journal first: it still holds the kept box if this fails.
         if (kept) {
             const std::optional<PackingJob> job = kept->job ? kept->job : std::optional<PackingJob>(state.job());
-            m_journal.startWith(kept->rows, kept->exportPending, state.lMiddleNo, state.lOuterNo, job, kept->target, state.batch);
-            m_box.restore(kept->rows, kept->exportPending, job, kept->target);
+            m_journal.startWith(kept->rows, kept->exportPending, state.lMiddleNo, state.lOuterNo, job, kept->target, state.batch,
+                                kept->operators);
+            m_box.restore(kept->rows, kept->exportPending, job, kept->target, kept->operators);
         } else {
             m_journal.startWith({}, false, state.lMiddleNo, state.lOuterNo, {}, {}, state.batch);
         }
@@ -235,6 +236,9 @@ ScanSession::Status ScanSession::status() const
 void ScanSession::setOperator(const std::optional<OnDuty> &who)
 {
     m_onDuty = who;
+    m_intake.setOperatorOnDuty(who ? who->id : QString());
+    if (m_parts.plant)
+        m_parts.plant->onDuty(who ? who->id : QString());
 }
 
 void ScanSession::refreshBatch()

@@ -26,6 +26,12 @@ CREATE TABLE zantrel.operator_events (
 );
 CREATE INDEX operator_events_operator ON zantrel.operator_events (operator_id, event_id);
 
+-- A box names the operator who wrote it and every one who scanned into it (their 工号,
+-- blank-separated, in the order they first did); none at a station where nobody logs in.
+ALTER TABLE zantrel.boxes
+    ADD COLUMN written_by text,
+    ADD COLUMN operators text;
+
 -- Each operator as the events leave them: name, role, active, failed logins in a row and,
 -- while a lockout lasts, its end.
 CREATE OR REPLACE VIEW zantrel.operator_state AS

@@ -1,5 +1,7 @@
 #include "station/files/BoxLines.h"
 
+#include <algorithm>
+
 #include "core/LineCodec.h"
 
 namespace boxlines {
@@ -152,6 +154,18 @@ std::optional<Batch> batchFrom(const QByteArray &rest)
     b.perMiddle = int16_t(perMiddle);
     b.perOuter = int16_t(perOuter);
     return b;
+}
+
+std::optional<QString> operatorFrom(const QByteArray &field)
+{
+    if (field.isEmpty() || field.size() > 20)
+        return std::nullopt;
+    for (const char c : field)
+        if (!QChar::isLetterOrNumber(uchar(c)) && c != '_' && c != '.' && c != '-')
+            return std::nullopt;
+    if (!std::all_of(field.begin(), field.end(), [](char c) { return uchar(c) < 0x80; }))
+        return std::nullopt;
+    return QString::fromLatin1(field);
 }
 
 } // namespace boxlines

@@ -27,6 +27,8 @@ inline const QByteArray kRemove = "remove";   // journal: the last row taken bac
 inline const QByteArray kPending = "pending"; // journal: the full box waits for its export (1) or not (0)
 inline const QByteArray kExport = "export";   // journal: where the box is about to be written
 inline const QByteArray kBatch = "batch";     // journal: the batch the station packs, with its values
+inline const QByteArray kOperator = "operator"; // journal: an operator scanned into the box for the first time
+inline const QByteArray kBy = "by";           // outbox: the operator who wrote the box, then every one who scanned into it
 inline const QByteArray kBegin = "begin";     // journal: the lines up to "end" are one scan
 inline const QByteArray kBox = "box";         // outbox: a box's id, time, first row and workbook
 inline const QByteArray kStation = "station"; // outbox: the station that wrote it
@@ -63,5 +65,7 @@ std::optional<PackingJob> jobFrom(const QByteArray &rest);
 QByteArray batchLine(const Batch &batch);
 // The batch from what follows "batch "; nothing when it does not read.
 std::optional<Batch> batchFrom(const QByteArray &rest);
+// A 工号 as a line holds it; nothing for one that is no 工号 (1 to 20 letters, digits, _ . -).
+std::optional<QString> operatorFrom(const QByteArray &field);
 
 } // namespace boxlines

@@ -33,14 +33,15 @@ QStringList piecesOf(const QString &text)
     return pieces;
 }
 
-QString record(const QString &filesFolder, const QDateTime &at, const QString &reason, const QString &text, bool bytes)
+QString record(const QString &filesFolder, const QDateTime &at, const QString &reason, const QString &text, bool bytes,
+               const QString &operatorId)
 {
     const QStringList pieces = piecesOf(text);
     const QByteArray stamp = at.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")).toUtf8();
     QByteArray lines;
     for (qsizetype i = 0; i < pieces.size(); ++i)
         lines += stamp + '\t' + reason.toUtf8() + '\t' + QByteArray::number(i + 1) + '/' + QByteArray::number(pieces.size())
-                 + '\t' + escaped(pieces[i], bytes) + '\n';
+                 + '\t' + escaped(pieces[i], bytes) + (operatorId.isEmpty() ? QByteArray() : '\t' + escaped(operatorId, false)) + '\n';
     if (const QString why = regularfile::makeFolders(filesFolder); !why.isEmpty())
         return QStringLiteral("无法创建文件夹 %1（%2）").arg(QDir::toNativeSeparators(filesFolder), why);
     const QString path = QDir(filesFolder).filePath(fileName(at.date()));

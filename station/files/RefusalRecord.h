@@ -11,6 +11,7 @@
 //
 //   2026-12-07 10:00:01	条码长度不正确	3/70	B00003
 //
+// At a station whose operators log in, the 工号 of the one on duty follows on each line.
 // Control characters (0x00–0x1F, 0x7F–0x9F) are written as \xHH, the backslash as \\.
 namespace refusalrecord {
 
@@ -23,6 +24,7 @@ QStringList piecesOf(const QString &text);
 // Returns "" or, when it could not be written, why.
 // bytes: the text holds one character per byte as received (Latin-1), and every
 // byte beyond ASCII is written as \xHH too.
-QString record(const QString &filesFolder, const QDateTime &at, const QString &reason, const QString &text, bool bytes = false);
+QString record(const QString &filesFolder, const QDateTime &at, const QString &reason, const QString &text, bool bytes = false,
+               const QString &operatorId = {});
 
 } // namespace refusalrecord

@@ -33,6 +33,8 @@ public:
     virtual void expect(const QString &workbook, int32_t firstRow) = 0;
     // The box being packed, reported with the state.
     virtual void packing(const OpenBoxReport &box) = 0;
+    // The operator on duty ("": nobody logs in): a box handed over names him as its writer.
+    virtual void onDuty(const QString &id) = 0;
     // Where the record stands, as the status panel's lines say it.
     virtual QString stateLines() const = 0;
     // What the operator is to be told once; "" when nothing new.

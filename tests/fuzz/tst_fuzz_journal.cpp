@@ -15,7 +15,7 @@
 namespace {
 
 // A journal with every kind of line, as a station writes it mid-box.
-const QByteArray kBase = "# Zantrel\nbatch 240117 L1 09501101530003 L24 271231  1000 2 6\nnumbers 4 2\njob 2 6 3 3 Z  W \\\\x 240117\nbegin\nouter W001\nmiddle Z001\npack A\\x01B\n"
+const QByteArray kBase = "# Zantrel\nbatch 240117 L1 09501101530003 L24 271231  1000 2 6\nnumbers 4 2\njob 2 6 3 3 Z  W \\\\x 240117\nbegin\noperator P001\nouter W001\nmiddle Z001\npack A\\x01B\n"
                          "numbers 2 2\nend\npack (01)09501101530003(21)A2\ngs1 01 09501101530003 21 A2\nbegin\npack A3\nmiddle Z002\nnumbers 3 2\nend\npack A4\nremove\n"
                          "pending 1\nexport 14 files/20261207.xls\n";
 

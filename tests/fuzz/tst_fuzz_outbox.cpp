@@ -25,6 +25,10 @@ private slots:
             e.writtenAt = QDateTime(QDate(2026, 12, 7), QTime(10, n, 0), Qt::UTC);
             // One box of a batch (its number ends the job line), the others of none.
             e.job = PackingJob{2, 4, 3, 3, QStringLiteral("Z"), {}, QStringLiteral("W"), {}, n == 1 ? QStringLiteral("B 24") : QString()};
+            if (n == 2) { // a box of a station whose operators log in
+                e.writtenBy = QStringLiteral("P002");
+                e.operators = {QStringLiteral("P001"), QStringLiteral("P002")};
+            }
             e.rows = {{BoxRow::OuterLabel, QStringLiteral("W00%1").arg(n)}, {BoxRow::Pack, QStringLiteral("A\x01%1").arg(n)},
                       {BoxRow::Pack, QStringLiteral("(01)09501101530003(21)%1").arg(n), {{"01", "09501101530003"}, {"21", QString::number(n)}}}};
             outbox.add(e);

@@ -397,7 +397,7 @@ private slots:
                 rows.push_back({BoxRow::MiddleLabel, QStringLiteral("Z%1").arg(i / 2 + 1)});
             }
             const Pack p = scanned(QStringLiteral("(01)09501101530003(21)R%1(10)L24(17)270600").arg(i));
-            box.apply({{BoxRow::of(p)}, {}, {}});
+            box.apply({{BoxRow::of(p)}, {}, {}, {}});
             rows.push_back(BoxRow::of(p));
         }
         daily.exportBox(box, {});
@@ -469,12 +469,12 @@ private slots:
         box.appendOuterLabel(QStringLiteral("W001"));
         box.appendMiddleLabel(QStringLiteral("Z001"));
         const Pack a = scanned("]d2" "0109501101530003" "21A(1)" + kGs + "10L24");
-        box.apply({{BoxRow::of(a)}, {}, {}});
+        box.apply({{BoxRow::of(a)}, {}, {}, {}});
         box.appendPack(QStringLiteral("P00001"));
         // Data that holds "(NN)": its GTIN and serial as scanned, not another pack's.
         const Pack b = scanned("]d2" "0109501101530003" "21A(10)B");
         const Pack c = scanned("]d2" "0109501101530003" "21X(24)Y" + kGs + "10(21)7");
-        box.apply({{BoxRow::of(b), BoxRow::of(c)}, {}, {}});
+        box.apply({{BoxRow::of(b), BoxRow::of(c)}, {}, {}, {}});
         daily.exportBox(box, {});
         const workbookboxes::Found gs1 = workbookboxes::read(folder.path(), QStringLiteral("line3-a"), QDate(), true);
         QCOMPARE(gs1.boxes.size(), size_t(1));

@@ -274,8 +274,19 @@ private slots:
         QCOMPARE(QFileInfo(dir.filePath(keptlogins::fileName())).permissions() & (QFile::ReadGroup | QFile::ReadOther), QFileDevice::Permissions());
         for (const QByteArray password : {"Third-pass", "Pack-pass2", "not-the-pass"})
             QVERIFY2(fileHolding(dir.path(), password).isEmpty(), qPrintable(fileHolding(dir.path(), password)));
+        // The box names both who scanned into it and who wrote it; the refused scan its operator.
+        messages.answers << QStringLiteral("封箱");
+        scan.activateWindow();
+        QTRY_VERIFY(scan.isActiveWindow());
+        QTest::keyClick(&scan, Qt::Key_F8);
+        QTRY_COMPARE(int(exports.boxes.size()), 1);
         QCOMPARE(m_server.startAgain(), QString());
         m_owner = database::connect(url(QStringLiteral("postgres")));
+        QTRY_COMPARE_WITH_TIMEOUT(one(*m_owner, "SELECT written_by || '|' || operators FROM zantrel.boxes WHERE station = 'line3-a'"),
+                                  QStringLiteral("P002|P001 P002"), 30000);
+        QFile refusals(QDir(dir.filePath("files")).filePath(QStringLiteral("refused-%1.txt").arg(QDate::currentDate().toString("yyyyMMdd"))));
+        QVERIFY(refusals.open(QIODevice::ReadOnly));
+        QVERIFY2(QString::fromUtf8(refusals.readAll()).contains(QStringLiteral("已锁定，请先登录。\t1/1\tA00002\tP001\n")), qPrintable(refusals.fileName()));
         setup.reset();
         setOperatorMessages(nullptr);
     }

@@ -79,7 +79,7 @@ void handOverBox(PlantLink &link, int n, const QString &pack = QString(), const 
     Box box;
     box.apply({{{BoxRow::OuterLabel, QStringLiteral("W%1").arg(n)}, {BoxRow::MiddleLabel, QStringLiteral("Z%1").arg(n)},
                 {BoxRow::Pack, pack.isEmpty() ? QStringLiteral("%1-%2").arg(link.station()).arg(n) : pack}},
-               {}, {}});
+               {}, {}, {}});
     box.setExportTarget({QStringLiteral("20261208.xls"), 2 + 3 * n, QUuid::createUuid()});
     link.handOver(box, ExportReceipt{box.outerLabel(), QStringLiteral("20261208.xls"), 2 + 3 * n, at, {}});
 }

@@ -98,7 +98,7 @@ private slots:
         job.sOuterSuffix = QStringLiteral("\\-x");
         box.apply({{{BoxRow::OuterLabel, QStringLiteral("W\\001")}, {BoxRow::MiddleLabel, QStringLiteral("中箱 \U00020000Z001\U0001F4E6")},
                     {BoxRow::Pack, QStringLiteral("Äé\x01#x")}},
-                   RunningNumbers{2, 2}, job});
+                   RunningNumbers{2, 2}, job, {}});
         box.appendPack(QStringLiteral("A2"));
         box.setExportPending(true);
         const QUuid id = QUuid::fromString(QStringLiteral("6f1c3a52-1d3e-4d0a-9c51-0b1a2c3d4e5f"));
@@ -202,7 +202,7 @@ private slots:
         Box box;
         view.box = &box;
         box.setView(&view);
-        box.apply({{{BoxRow::OuterLabel, QStringLiteral("W1")}, {BoxRow::Pack, QStringLiteral("A1")}}, {}, {}});
+        box.apply({{{BoxRow::OuterLabel, QStringLiteral("W1")}, {BoxRow::Pack, QStringLiteral("A1")}}, {}, {}, {}});
         box.appendPack(QStringLiteral("A1"));
         box.empty(1, 1);
         QCOMPARE(view.seen, QStringList({"+0 rows=2 packs=1 ", "+1 rows=2 packs=1 A1", "+2 rows=3 packs=2 A1",
@@ -216,7 +216,7 @@ private slots:
         job.iPerMiddle = 1;
         job.iPerOuter = 2;
         Box box;
-        box.apply({{{BoxRow::OuterLabel, QStringLiteral("W1")}, {BoxRow::Pack, QStringLiteral("A1")}}, {}, job});
+        box.apply({{{BoxRow::OuterLabel, QStringLiteral("W1")}, {BoxRow::Pack, QStringLiteral("A1")}}, {}, job, {}});
         box.appendPack(QStringLiteral("A2"));
         QCOMPARE(box.capacity(), int16_t(2));
         QVERIFY_THROWS_EXCEPTION(RuntimeError, box.appendPack(QStringLiteral("A3")));
