@@ -158,6 +158,52 @@ $$;
 CREATE TRIGGER operator_events_as_recorded BEFORE INSERT ON zantrel.operator_events
     FOR EACH ROW EXECUTE FUNCTION zantrel.operator_event_as_recorded();
 
+-- Once the record has operators, every change of a box and of a batch names the operator
+-- who signed it, one of the roles that may (the program checked his password): rework by
+-- a supervisor or QA, batches by a supervisor or an admin. A decision's own changes, and
+-- a batch started by its first box, are signed where they come from.
+CREATE FUNCTION zantrel.signed_as_allowed(signer text, roles text[]) RETURNS boolean LANGUAGE sql STABLE AS $$
+    SELECT NOT EXISTS (SELECT FROM zantrel.operators)
+           OR EXISTS (SELECT FROM zantrel.operator_state s
+                      WHERE s.operator_id = signer AND s.active AND s.role = ANY (roles))
+$$;
+CREATE FUNCTION zantrel.box_change_signed() RETURNS trigger LANGUAGE plpgsql AS $$
+BEGIN
+    IF NEW.decision_id IS NULL AND NOT zantrel.signed_as_allowed(NEW.signed_by, ARRAY['supervisor', 'qa']) THEN
+        RAISE EXCEPTION 'zantrel: the change is not signed by a supervisor or QA' USING ERRCODE = 'ZR018';
+    END IF;
+    RETURN NEW;
+END
+$$;
+CREATE TRIGGER box_changes_signed BEFORE INSERT ON zantrel.box_changes
+    FOR EACH ROW EXECUTE FUNCTION zantrel.box_change_signed();
+CREATE FUNCTION zantrel.batch_change_signed() RETURNS trigger LANGUAGE plpgsql AS $$
+BEGIN
+    IF TG_TABLE_NAME = 'batch_states' THEN
+        IF NEW.change IN ('add', 'start') THEN
+            RETURN NEW; -- signed as the batch was, or started by its first box
+        END IF;
+    END IF;
+    IF NOT zantrel.signed_as_allowed(NEW.signed_by, ARRAY['supervisor', 'admin']) THEN
+        RAISE EXCEPTION 'zantrel: the change is not signed by a supervisor or admin' USING ERRCODE = 'ZR018';
+    END IF;
+    RETURN NEW;
+END
+$$;
+CREATE TRIGGER batches_signed BEFORE INSERT ON zantrel.batches
+    FOR EACH ROW EXECUTE FUNCTION zantrel.batch_change_signed();
+CREATE TRIGGER batch_states_signed BEFORE INSERT ON zantrel.batch_states
+    FOR EACH ROW EXECUTE FUNCTION zantrel.batch_change_signed();
+-- The released row names who signed the batch's adding.
+CREATE OR REPLACE FUNCTION zantrel.batch_released() RETURNS trigger LANGUAGE plpgsql SECURITY DEFINER
+    SET search_path = pg_catalog, zantrel AS $$
+BEGIN
+    INSERT INTO zantrel.batch_states (batch, change, person, signed_by) VALUES (NEW.batch, 'add', NEW.added_by, NEW.signed_by);
+    RETURN NULL;
+END
+$$;
+GRANT INSERT (batch, change, person, reason, signed_by) ON zantrel.batch_states TO zantrel_planner;
+
 REVOKE EXECUTE ON FUNCTION zantrel.login_verifier(text), zantrel.login_result(text, boolean, text),
     zantrel.change_operator(text, text, text, text, text, text) FROM PUBLIC;
 GRANT EXECUTE ON FUNCTION zantrel.login_verifier(text), zantrel.login_result(text, boolean, text)

@@ -108,6 +108,8 @@ std::optional<QString> plainly(const QString &number, const RuntimeError &e)
     const QJsonObject detail = QJsonDocument::fromJson(e.serverDetail().toUtf8()).object();
     if (code == refusal::kNoSuchBatch)
         return QStringLiteral("中央记录中没有批次 %1").arg(number);
+    if (code == refusal::kNotSignedByAdmin)
+        return QStringLiteral("中央记录有操作员：批次的修改须由班长或管理员用工号签名（--by 工号，并输入密码）");
     if (code == refusal::kBatchExists)
         return QStringLiteral("批次 %1 已存在").arg(number);
     if (code == refusal::kBatchBoxOpen)
@@ -168,7 +170,7 @@ std::optional<Change> named(const QString &text)
     return std::nullopt;
 }
 
-void add(database::Connection &db, const Batch &b, const QString &person)
+void add(database::Connection &db, const Batch &b, const QString &person, const QString &signedBy)
 {
     checkPerson(person);
     for (const QString *typed : {&b.number, &b.line, &b.gtin, &b.lot, &b.expiry, &b.made})
@@ -188,10 +190,17 @@ void add(database::Connection &db, const Batch &b, const QString &person)
     needPlanner(db);
     db.runScript(QStringLiteral("BEGIN; SET LOCAL ROLE zantrel_planner"));
     try {
-        db.run(QStringLiteral("INSERT INTO zantrel.batches (batch, line, gtin, lot, expiry, made, planned, per_middle, per_outer, added_by)"
-                              " VALUES ($1, $2, $3, $4, $5, $6, $7::integer, nullif($8, '0')::smallint, nullif($9, '0')::smallint, $10)"),
-               {b.number, b.line, orNull(b.gtin), orNull(b.lot), orNull(b.expiry), orNull(b.made), QString::number(b.planned),
-                QString::number(b.perMiddle), QString::number(b.perOuter), person.trimmed()});
+        QStringList values{b.number, b.line, orNull(b.gtin), orNull(b.lot), orNull(b.expiry), orNull(b.made), QString::number(b.planned),
+                           QString::number(b.perMiddle), QString::number(b.perOuter), person.trimmed()};
+        const bool signable = plantschema::installedVersion(db) >= plantschema::kOperatorVersion;
+        if (signable)
+            values << orNull(signedBy);
+        db.run(signable ? QStringLiteral("INSERT INTO zantrel.batches (batch, line, gtin, lot, expiry, made, planned, per_middle, per_outer,"
+                                         " added_by, signed_by) VALUES ($1, $2, $3, $4, $5, $6, $7::integer, nullif($8, '0')::smallint,"
+                                         " nullif($9, '0')::smallint, $10, $11)")
+                        : QStringLiteral("INSERT INTO zantrel.batches (batch, line, gtin, lot, expiry, made, planned, per_middle, per_outer, added_by)"
+                                         " VALUES ($1, $2, $3, $4, $5, $6, $7::integer, nullif($8, '0')::smallint, nullif($9, '0')::smallint, $10)"),
+               values);
         db.runScript(QStringLiteral("COMMIT"));
     } catch (const RuntimeError &e) {
         database::rollBackAfterFailure(db);
@@ -199,7 +208,8 @@ void add(database::Connection &db, const Batch &b, const QString &person)
     }
 }
 
-Batch change(database::Connection &db, const QString &number, Change c, const QString &person, const QString &reason)
+Batch change(database::Connection &db, const QString &number, Change c, const QString &person, const QString &reason,
+             const QString &signedBy)
 {
     checkPerson(person, reason);
     if (characters::holdsNul(number))
@@ -208,8 +218,13 @@ Batch change(database::Connection &db, const QString &number, Change c, const QS
     needPlanner(db);
     db.runScript(QStringLiteral("BEGIN; SET LOCAL ROLE zantrel_planner"));
     try {
-        db.run(QStringLiteral("INSERT INTO zantrel.batch_states (batch, change, person, reason) VALUES ($1, $2, $3, $4)"),
-               {number, word(c), person.trimmed(), reason.isNull() ? QStringLiteral("") : reason});
+        QStringList values{number, word(c), person.trimmed(), reason.isNull() ? QStringLiteral("") : reason};
+        const bool signable = plantschema::installedVersion(db) >= plantschema::kOperatorVersion;
+        if (signable)
+            values << orNull(signedBy);
+        db.run(signable ? QStringLiteral("INSERT INTO zantrel.batch_states (batch, change, person, reason, signed_by) VALUES ($1, $2, $3, $4, $5)")
+                        : QStringLiteral("INSERT INTO zantrel.batch_states (batch, change, person, reason) VALUES ($1, $2, $3, $4)"),
+               values);
         db.runScript(QStringLiteral("COMMIT"));
     } catch (const RuntimeError &e) {
         database::rollBackAfterFailure(db);

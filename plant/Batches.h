@@ -24,12 +24,14 @@ std::optional<Change> named(const QString &word);
 // Raises a RuntimeError in plain Chinese: the login may not (DatabaseNotAllowed); a
 // value GS1 or the record would refuse, a number the record has already
 // (ChangeRefused, with the record's ZR code where it has one).
-void add(database::Connection &db, const Batch &batch, const QString &person);
+// signedBy: the 工号 who signed it, once the record has operators ("" before).
+void add(database::Connection &db, const Batch &batch, const QString &person, const QString &signedBy = {});
 
 // The batch after the change: its state, its packs against plan. Raises as add does:
 // no such batch, a change its state does not allow, a close while a station has a box
 // of it open (naming the station and the box).
-Batch change(database::Connection &db, const QString &number, Change change, const QString &person, const QString &reason);
+Batch change(database::Connection &db, const QString &number, Change change, const QString &person, const QString &reason,
+             const QString &signedBy = {});
 
 // Every batch, of one line or ("" ) of all, by number.
 std::vector<Batch> list(database::Connection &db, const QString &line);

@@ -73,6 +73,8 @@ std::optional<QString> plainly(const Change &c, const RuntimeError &e)
         return QStringLiteral("外箱 %1 装的是 GS1 内包：%2 不是带产品代码和序列号的 GS1 条码").arg(c.box, c.barcode);
     if (code == refusal::kOtherKindThanTheBox)
         return QStringLiteral("内包 %1 的产品或批号与外箱 %2 不同").arg(c.barcode, c.box);
+    if (code == refusal::kNotSignedByAdmin)
+        return QStringLiteral("中央记录有操作员：修改须由班长或质量用工号签名（--by 工号，并输入密码）");
     if (code == refusal::kNoSuchMiddleBox)
         return QStringLiteral("%1 不是外箱 %2 的中箱；新的中箱请加 --new-middle").arg(c.middle, c.box);
     return std::nullopt;
@@ -146,7 +148,7 @@ QStringList reasons()
     return {QStringLiteral("抽样"), QStringLiteral("损坏更换"), QStringLiteral("重新装箱"), QStringLiteral("重复包裁定"), QStringLiteral("其他")};
 }
 
-qint64 record(database::Connection &db, const Change &c)
+qint64 record(database::Connection &db, const Change &c, const QString &signedBy)
 {
     const bool pack = changekind::ofOnePack(c.kind);
     for (const QString *typed : {&c.box, &c.station, &c.barcode, &c.middle, &c.person, &c.note})
@@ -181,14 +183,29 @@ qint64 record(database::Connection &db, const Change &c)
                            c.middle.isNull() ? QStringLiteral("") : c.middle, c.person.trimmed(), c.reason, c.note};
         for (const QString &ai : {gs1::ai::kGtin, gs1::ai::kSerial, gs1::ai::kLot, gs1::ai::kExpiry})
             values << named.value(ai).value_or(QString());
-        const auto id = db.run(gs1 ? QStringLiteral("INSERT INTO zantrel.box_changes (kind, box_id, barcode, middle_label, person, reason, note,"
+        const bool signable = plantschema::installedVersion(db) >= plantschema::kOperatorVersion;
+        if (signable && pack && gs1)
+            values << signedBy;
+        const auto id = db.run(signable && pack && gs1
+                                   ? QStringLiteral("INSERT INTO zantrel.box_changes (kind, box_id, barcode, middle_label, person, reason, note,"
+                                                    " gtin, serial, lot, expiry, signed_by)"
+                                                    " VALUES ($1, $2::uuid, nullif($3, ''), nullif($4, ''), $5, $6, coalesce($7, ''),"
+                                                    " $8, $9, $10, $11, nullif($12, '')) RETURNING change_id")
+                               : signable
+                                   ? QStringLiteral("INSERT INTO zantrel.box_changes (kind, box_id, barcode, middle_label, person, reason, note, signed_by)"
+                                                    " VALUES ($1, $2::uuid, nullif($3, ''), nullif($4, ''), $5, $6, coalesce($7, ''), nullif($8, ''))"
+                                                    " RETURNING change_id")
+                               : gs1 ? QStringLiteral("INSERT INTO zantrel.box_changes (kind, box_id, barcode, middle_label, person, reason, note,"
                                                     " gtin, serial, lot, expiry)"
                                                     " VALUES ($1, $2::uuid, nullif($3, ''), nullif($4, ''), $5, $6, coalesce($7, ''),"
                                                     " $8, $9, $10, $11) RETURNING change_id")
                                    : QStringLiteral("INSERT INTO zantrel.box_changes (kind, box_id, barcode, middle_label, person, reason, note)"
                                                     " VALUES ($1, $2::uuid, nullif($3, ''), nullif($4, ''), $5, $6, coalesce($7, ''))"
                                                     " RETURNING change_id"),
-                               gs1 ? values : values.mid(0, 7));
+                               signable && pack && gs1 ? values
+                               : signable             ? values.mid(0, 7) << signedBy
+                               : gs1                  ? values
+                                                      : values.mid(0, 7));
         db.runScript(QStringLiteral("COMMIT"));
         return id.at(0)[0].value_or(QStringLiteral("0")).toLongLong();
     } catch (const RuntimeError &e) {

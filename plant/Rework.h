@@ -40,6 +40,7 @@ QStringList reasons();
 // the pack and the box stand now (ChangeRefused, with the record's ZR code where it has
 // one); a refusal of the server's this program cannot put in plain words
 // (DatabaseRefusedData, with the server's words).
-qint64 record(database::Connection &db, const Change &change);
+// signedBy: the 工号 who signed it with his password, once the record has operators ("" before).
+qint64 record(database::Connection &db, const Change &change, const QString &signedBy = {});
 
 } // namespace rework

@@ -168,6 +168,26 @@ int backfill(const QString &url, const QString &folder, QString station)
     return found.unreadable.isEmpty() ? kDone : 3;
 }
 
+// Once the record has operators, --by is a 工号 whose holder signs with his password (typed
+// without echo, or a line of standard input): the name recorded is his, the 工号 signs.
+// Raises as operators::sign does; false (told) when no password was given.
+bool signIn(database::Connection &db, QString &person, QString &signer, const std::vector<operators::Role> &roles)
+{
+    if (!operators::any(db))
+        return true;
+    SecretInput input;
+    std::optional<QString> password = input.next(QStringLiteral("工号 %1 的密码：").arg(person));
+    if (!password) {
+        std::fprintf(stderr, "zantrel-db：中央记录有操作员：--by 须为工号，且要输入其密码；没有读到密码，未作任何修改\n");
+        return false;
+    }
+    const operators::Operator who = operators::sign(db, person, *password, roles, QStringLiteral("zantrel-db"));
+    passwordhash::wipe(*password);
+    signer = who.id;
+    person = who.name;
+    return true;
+}
+
 int reworkCommand(const QStringList &args)
 {
     // rework URL KIND BOX [BARCODE] --by … --reason … [--note …] [--station …] [--middle … [--new-middle]]
@@ -208,7 +228,10 @@ int reworkCommand(const QStringList &args)
         return -1;
     try {
         const std::unique_ptr<database::Connection> db = database::connect(args[1]);
-        std::printf("%lld\n", static_cast<long long>(rework::record(*db, c)));
+        QString signer;
+        if (!signIn(*db, c.person, signer, {operators::Role::Supervisor, operators::Role::Qa}))
+            return kError;
+        std::printf("%lld\n", static_cast<long long>(rework::record(*db, c, signer)));
         return kDone;
     } catch (const RuntimeError &e) {
         std::fprintf(stderr, "zantrel-db：%s\n", local(e.description()).constData());
@@ -296,13 +319,16 @@ int batchCommand(const QStringList &args)
                 printBatch(one);
             return kDone;
         }
+        QString signer;
+        if (!signIn(*db, person, signer, {operators::Role::Supervisor, operators::Role::Admin}))
+            return kError;
         if (adding) {
-            batches::add(*db, b, person);
+            batches::add(*db, b, person, signer);
             std::printf("batch %s released on line %s: %d packs planned\n", local(b.number).constData(), local(b.line).constData(),
                         int(b.planned));
             return kDone;
         }
-        const Batch now = batches::change(*db, b.number, *change, person, reason);
+        const Batch now = batches::change(*db, b.number, *change, person, reason, signer);
         std::printf("batch %s is %s: %lld of %d planned packs%s\n", local(now.number).constData(),
                     local(batchstate::word(now.state)).constData(), static_cast<long long>(now.packed), int(now.planned),
                     now.packed > now.planned   ? local(QStringLiteral(" (%1 over plan)").arg(now.packed - now.planned)).constData()

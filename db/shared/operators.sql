@@ -32,6 +32,12 @@ ALTER TABLE zantrel.boxes
     ADD COLUMN written_by text,
     ADD COLUMN operators text;
 
+-- Once a plant has operators, a change of a box and of a batch is signed: the 工号 of the
+-- supervisor, QA or admin who signed it with his password.
+ALTER TABLE zantrel.box_changes ADD COLUMN signed_by text;
+ALTER TABLE zantrel.batches ADD COLUMN signed_by text;
+ALTER TABLE zantrel.batch_states ADD COLUMN signed_by text;
+
 -- Each operator as the events leave them: name, role, active, failed logins in a row and,
 -- while a lockout lasts, its end.
 CREATE OR REPLACE VIEW zantrel.operator_state AS

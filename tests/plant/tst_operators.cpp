@@ -1,5 +1,6 @@
 #include "station/Fakes.h"
 #include "station/Pty.h"
+#include "support/DeliverBox.h"
 #include "support/PlantDb.h"
 
 #include "packing/PackingState.h"
@@ -180,6 +181,42 @@ private slots:
         QVERIFY(!fileHolding(m_server.socketFolder(), QStringLiteral("李包装").toUtf8()).isEmpty());
         for (const QByteArray password : {"Adm1n-pass", "Pack-pass1", "New-pack-pass", "Third-pass"})
             QVERIFY2(fileHolding(m_server.socketFolder(), password).isEmpty(), qPrintable(fileHolding(m_server.socketFolder(), password)));
+    }
+
+    // Once the record has operators, every --by of rework and of batches is a 工号 whose
+    // holder signs with his password, in a role that may: the record refuses anything else.
+    void reworkAndBatchesAreSignedOnceThereAreOperators()
+    {
+        m_owner->runScript(QStringLiteral("CREATE ROLE qa LOGIN; GRANT zantrel_rework TO qa; CREATE ROLE plan LOGIN; GRANT zantrel_planner TO plan;"));
+        operators::add(*m_owner, "Q001", "孙质检", operators::Role::Qa, "Qa-pass-01", operators::Signer{"A001", "Adm1n-pass"});
+        QVERIFY(deliverBox(url("line3"), "line3-b", 2, QDateTime::currentDateTime(),
+                           {{BoxRow::OuterLabel, "RW1"}, {BoxRow::Pack, "RWP1"}, {BoxRow::Pack, "RWP2"}})
+                    .recorded);
+        const QStringList takeOut{"rework", url("qa"), "take-out", "RW1", "RWP1", "--by", "Q001", "--reason", "抽样"};
+        Run wrong = zantrelDb(takeOut, "not-his\n");
+        QCOMPARE(wrong.status, 2);
+        QVERIFY2(wrong.errors.contains(QStringLiteral("工号或密码不正确。")), qPrintable(wrong.errors));
+        Run packer = zantrelDb({"rework", url("qa"), "take-out", "RW1", "RWP1", "--by", "P001", "--reason", "抽样"}, "Third-pass\n");
+        QCOMPARE(packer.status, 2);
+        QVERIFY2(packer.errors.contains(QStringLiteral("需要班长或质量签名")), qPrintable(packer.errors));
+        Run signedOut = zantrelDb(takeOut, "Qa-pass-01\n");
+        QVERIFY2(signedOut.status == 0, qPrintable(signedOut.errors));
+        QCOMPARE(one(*m_owner, "SELECT person || '|' || signed_by FROM zantrel.box_changes WHERE barcode = 'RWP1'"), QStringLiteral("孙质检|Q001"));
+        // Past the program, the record itself refuses an unsigned change.
+        auto qa = database::connect(url("qa"));
+        QCOMPARE(refusalOf([&] {
+                     qa->run("INSERT INTO zantrel.box_changes (kind, box_id, barcode, person, reason)"
+                             " SELECT 'take-out', box_id, 'RWP2', 'x', '抽样' FROM zantrel.boxes WHERE outer_label = 'RW1'");
+                 }),
+                 QString(refusal::kNotSignedByAdmin));
+
+        Run added = zantrelDb({"batch", "add", url("plan"), "S1", "--line", "L1", "--planned", "10", "--by", "A001"}, "Adm1n-pass\n");
+        QVERIFY2(added.status == 0, qPrintable(added.errors));
+        QCOMPARE(one(*m_owner, "SELECT person || '|' || signed_by FROM zantrel.batch_states WHERE batch = 'S1'"), QStringLiteral("张管理|A001"));
+        Run byQa = zantrelDb({"batch", "abort", url("plan"), "S1", "--by", "Q001"}, "Qa-pass-01\n");
+        QCOMPARE(byQa.status, 2);
+        QVERIFY2(byQa.errors.contains(QStringLiteral("需要班长或管理员签名")), qPrintable(byQa.errors));
+        QCOMPARE(one(*m_owner, "SELECT count(*) FROM zantrel.batch_states WHERE batch = 'S1'"), QStringLiteral("1"));
     }
 
     // The real station: a wrong and a right password at Start, the operator named; the lock
