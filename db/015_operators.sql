@@ -177,6 +177,50 @@ END
 $$;
 CREATE TRIGGER box_changes_signed BEFORE INSERT ON zantrel.box_changes
     FOR EACH ROW EXECUTE FUNCTION zantrel.box_change_signed();
+-- The box as a change finds it and as it leaves it: void or not, and the packs in it (their
+-- texts, in the order packed, put-ins after). Worked out before the change is stored, from
+-- where packs are now and what the change does.
+CREATE FUNCTION zantrel.box_change_states() RETURNS trigger LANGUAGE plpgsql AS $$
+DECLARE
+    voided boolean := zantrel.box_voided(NEW.box_id);
+    now_packs jsonb;
+    held jsonb; -- what the box holds apart from its being void: what a restore brings back
+BEGIN
+    SELECT coalesce(jsonb_agg(n.barcode ORDER BY n.row_index NULLS LAST, n.barcode), '[]') INTO now_packs
+    FROM zantrel.packs_now n WHERE n.box_id = NEW.box_id;
+    NEW.box_before := jsonb_build_object('void', voided, 'packs', now_packs);
+    IF NEW.kind = 'take-out' THEN
+        NEW.box_after := jsonb_build_object('void', false, 'packs',
+            coalesce((SELECT jsonb_agg(p) FROM jsonb_array_elements_text(now_packs) p WHERE p <> NEW.barcode), '[]'));
+    ELSIF NEW.kind = 'put-in' THEN
+        -- In the order where packs are now lists them: a pack put back where it was packed.
+        NEW.box_after := jsonb_build_object('void', false, 'packs',
+            (SELECT jsonb_agg(p ORDER BY (SELECT min(r.row_index) FROM zantrel.box_rows r
+                                          WHERE r.box_id = NEW.box_id AND r.kind = zantrel.pack_row() AND r.text = p) NULLS LAST, p)
+             FROM jsonb_array_elements_text(now_packs || to_jsonb(NEW.barcode)) p));
+    ELSIF NEW.kind = 'void' THEN
+        NEW.box_after := jsonb_build_object('void', true, 'packs', '[]'::jsonb);
+    ELSE
+        SELECT coalesce(jsonb_agg(w.barcode ORDER BY w.row_index NULLS LAST, w.barcode), '[]') INTO held
+        FROM (SELECT DISTINCT ON (zantrel.pack_key(u.barcode, u.gtin, u.serial)) u.*
+              FROM (SELECT r.text AS barcode, r.gtin, r.serial, r.row_index FROM zantrel.box_rows r
+                    WHERE r.box_id = NEW.box_id AND r.kind = zantrel.pack_row()
+                    UNION ALL
+                    SELECT c.barcode, c.gtin, c.serial, NULL FROM zantrel.box_changes c
+                    WHERE c.box_id = NEW.box_id AND c.kind = 'put-in') u
+              ORDER BY zantrel.pack_key(u.barcode, u.gtin, u.serial), u.row_index NULLS LAST) w
+        WHERE coalesce((SELECT c.kind = 'put-in' FROM zantrel.box_changes c
+                        WHERE c.box_id = NEW.box_id AND c.barcode IS NOT NULL
+                          AND zantrel.pack_key(c.barcode, c.gtin, c.serial) = zantrel.pack_key(w.barcode, w.gtin, w.serial)
+                        ORDER BY c.change_id DESC LIMIT 1), true);
+        NEW.box_after := jsonb_build_object('void', false, 'packs', held);
+    END IF;
+    RETURN NEW;
+END
+$$;
+CREATE TRIGGER box_changes_states BEFORE INSERT ON zantrel.box_changes
+    FOR EACH ROW EXECUTE FUNCTION zantrel.box_change_states();
+
 CREATE FUNCTION zantrel.batch_change_signed() RETURNS trigger LANGUAGE plpgsql AS $$
 BEGIN
     IF TG_TABLE_NAME = 'batch_states' THEN

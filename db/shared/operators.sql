@@ -35,6 +35,10 @@ ALTER TABLE zantrel.boxes
 -- Once a plant has operators, a change of a box and of a batch is signed: the 工号 of the
 -- supervisor, QA or admin who signed it with his password.
 ALTER TABLE zantrel.box_changes ADD COLUMN signed_by text;
+-- And keeps the box as the change found it and as it left it: {"void": …, "packs": [texts]}.
+ALTER TABLE zantrel.box_changes
+    ADD COLUMN box_before jsonb,
+    ADD COLUMN box_after jsonb;
 ALTER TABLE zantrel.batches ADD COLUMN signed_by text;
 ALTER TABLE zantrel.batch_states ADD COLUMN signed_by text;
 

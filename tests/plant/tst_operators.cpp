@@ -202,11 +202,25 @@ private slots:
         Run signedOut = zantrelDb(takeOut, "Qa-pass-01\n");
         QVERIFY2(signedOut.status == 0, qPrintable(signedOut.errors));
         QCOMPARE(one(*m_owner, "SELECT person || '|' || signed_by FROM zantrel.box_changes WHERE barcode = 'RWP1'"), QStringLiteral("孙质检|Q001"));
+        // Each change keeps the box as it found it and as it left it, which the next one finds.
+        for (const QStringList &next : {QStringList{"put-in", "RW1", "RWP1"}, QStringList{"put-in", "RW1", "RWP9"}, QStringList{"void", "RW1"},
+                                        QStringList{"restore", "RW1"}, QStringList{"take-out", "RW1", "RWP2"}}) {
+            Run made = zantrelDb(QStringList{"rework", url("qa")} + next + QStringList{"--by", "Q001", "--reason", "其他"}, "Qa-pass-01\n");
+            QVERIFY2(made.status == 0, qPrintable(made.errors));
+        }
+        QCOMPARE(one(*m_owner, "SELECT string_agg(kind || ' ' || box_before::text || ' ' || box_after::text, E'\\n' ORDER BY change_id)"
+                               " FROM zantrel.box_changes c JOIN zantrel.boxes b USING (box_id) WHERE b.outer_label = 'RW1'"),
+                 QStringLiteral("take-out {\"void\": false, \"packs\": [\"RWP1\", \"RWP2\"]} {\"void\": false, \"packs\": [\"RWP2\"]}\n"
+                                "put-in {\"void\": false, \"packs\": [\"RWP2\"]} {\"void\": false, \"packs\": [\"RWP1\", \"RWP2\"]}\n"
+                                "put-in {\"void\": false, \"packs\": [\"RWP1\", \"RWP2\"]} {\"void\": false, \"packs\": [\"RWP1\", \"RWP2\", \"RWP9\"]}\n"
+                                "void {\"void\": false, \"packs\": [\"RWP1\", \"RWP2\", \"RWP9\"]} {\"void\": true, \"packs\": []}\n"
+                                "restore {\"void\": true, \"packs\": []} {\"void\": false, \"packs\": [\"RWP1\", \"RWP2\", \"RWP9\"]}\n"
+                                "take-out {\"void\": false, \"packs\": [\"RWP1\", \"RWP2\", \"RWP9\"]} {\"void\": false, \"packs\": [\"RWP1\", \"RWP9\"]}"));
         // Past the program, the record itself refuses an unsigned change.
         auto qa = database::connect(url("qa"));
         QCOMPARE(refusalOf([&] {
                      qa->run("INSERT INTO zantrel.box_changes (kind, box_id, barcode, person, reason)"
-                             " SELECT 'take-out', box_id, 'RWP2', 'x', '抽样' FROM zantrel.boxes WHERE outer_label = 'RW1'");
+                             " SELECT 'take-out', box_id, 'RWP1', 'x', '抽样' FROM zantrel.boxes WHERE outer_label = 'RW1'");
                  }),
                  QString(refusal::kNotSignedByAdmin));
 
