@@ -2,6 +2,7 @@
 
 #include "core/Gs1Scan.h"
 #include "plant/PlantSchema.h"
+#include "plant/Operators.h"
 #include "plant/Recall.h"
 
 #include "company/CompanyRecord.h"
@@ -142,8 +143,39 @@ DecisionResult BoardData::decide(const Decision &d)
         db();
         if (m_company) // a company's database only follows its plants
             return DecisionResult::NotAllowed;
+        if (d.signedBy.isEmpty() && operators::any(writer()))
+            return DecisionResult::NotSigned;
         return recordDecision(writer(), d);
     });
+}
+
+OnDuty BoardData::logIn(const QString &id, const QString &password)
+{
+    // A login is written (its try is on record): on the writer's connection.
+    return dropOnFailure([&] {
+        db();
+        database::Connection &w = writer();
+        // In the supervisor's role, which may ask for one operator's verifier; the reader's may not.
+        w.runScript(QStringLiteral("BEGIN; SET LOCAL ROLE zantrel_supervisor"));
+        try {
+            const operators::Operator who = operators::sign(w, id, password, {operators::Role::Supervisor, operators::Role::Qa},
+                                                            QStringLiteral("board"));
+            w.runScript(QStringLiteral("COMMIT"));
+            return OnDuty{who.id, who.name, false};
+        } catch (const RuntimeError &e) {
+            // A refused login stays on record (it counts toward the lockout); anything else is undone.
+            if (e.number() == RuntimeError::ChangeRefused)
+                w.runScript(QStringLiteral("COMMIT"));
+            else
+                database::rollBackAfterFailure(w);
+            throw;
+        }
+    });
+}
+
+bool BoardData::hasOperators()
+{
+    return readOnFreshOnFailure([&] { return !m_company && operators::any(db()); });
 }
 
 std::vector<HistoryEntry> BoardData::history(const QString &query)

@@ -4,6 +4,7 @@
 #include "board/BoardHistory.h"
 #include "board/BoardSnapshot.h"
 #include "plant/Batches.h"
+#include "station/ports/OperatorLogin.h"
 #include "plant/PackLocations.h"
 #include "plant/Rework.h"
 
@@ -33,6 +34,11 @@ public:
     Snapshot snapshot(qint64 localMidnight);
     std::vector<packlocations::Location> lookup(const QString &text);
     DecisionResult decide(const Decision &d);
+    // A supervisor's or QA's password checked against the record (the try recorded there);
+    // raises a RuntimeError in plain words when it does not hold.
+    OnDuty logIn(const QString &id, const QString &password);
+    // Whether the record has operators: then every decision is signed.
+    bool hasOperators();
     // Every event of the packs with this barcode, or of the boxes with this outer label,
     // in order; empty on a record without changes.
     std::vector<HistoryEntry> history(const QString &query);

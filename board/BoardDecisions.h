@@ -18,11 +18,13 @@ struct Decision
     QString decidedBy;
     QString reason;
     QString corrects; // "" for the first decision; else the last decision's id, which this one replaces
+    QString signedBy; // the 工号 who signed it with his password, once the record has operators
 };
 
 // AlreadySettled: a first decision where one exists, or a correction of a decision
 // that is no longer the last (someone decided in between).
-enum class DecisionResult { Recorded, AlreadySettled, NoSuchConflict, NotAllowed, Invalid };
+// NotSigned: the record has operators and nobody signed it.
+enum class DecisionResult { Recorded, AlreadySettled, NoSuchConflict, NotAllowed, Invalid, NotSigned };
 
 // The longest name and reason a decision keeps.
 constexpr int kLongestName = 100;

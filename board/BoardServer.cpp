@@ -1,5 +1,7 @@
 #include "board/BoardServer.h"
 
+#include "platform/PasswordHash.h"
+
 #include "board/BoardJson.h"
 #include "core/Characters.h"
 #include "core/RuntimeError.h"
@@ -164,7 +166,7 @@ std::optional<http::Reply> BoardServer::judge(const http::Request &head)
                         QStringLiteral("需要令牌：请用管理员给的带令牌的链接打开看板。\n").toUtf8(),
                         {{"WWW-Authenticate", "Bearer realm=\"zantrel-board\""}}});
     }
-    if (path == "/api/decide" || path == "/api/rework") {
+    if (path == "/api/decide" || path == "/api/rework" || path == "/api/login" || path == "/api/logout") {
         if (head.method != "POST")
             return secured(problem(405, QStringLiteral("只接受 POST")));
         if (m_options.token.isEmpty())
@@ -181,7 +183,7 @@ std::optional<http::Reply> BoardServer::judge(const http::Request &head)
         return secured(resource(QStringLiteral("board.js"), QByteArrayLiteral("text/javascript; charset=utf-8")));
     if (path == "/board.css")
         return secured(resource(QStringLiteral("board.css"), QByteArrayLiteral("text/css; charset=utf-8")));
-    if (path == "/api/board")
+    if (path == "/api/board" || path == "/api/me")
         return std::nullopt;
     if (path == "/api/find") {
         const QString q = queryText(head, "q").trimmed();
@@ -217,6 +219,15 @@ void BoardServer::answer(const http::Request &request, http::Done done)
         });
     } else if (request.path == "/api/rework") {
         rework(request, std::move(done));
+    } else if (request.path == "/api/login") {
+        logIn(request, std::move(done));
+    } else if (request.path == "/api/logout") {
+        m_sessions.close(sessionToken(request));
+        http::Reply r = json(QJsonObject{{QStringLiteral("loggedIn"), false}});
+        r.headers.push_back({"Set-Cookie", sessionCookieName() + "=; Path=/; HttpOnly; SameSite=Strict; Max-Age=0"});
+        done(secured(r));
+    } else if (request.path == "/api/me") {
+        me(request, std::move(done));
     } else {
         decide(request, std::move(done));
     }
@@ -273,6 +284,69 @@ void BoardServer::rework(const http::Request &request, http::Done done)
     });
 }
 
+QByteArray BoardServer::sessionCookieName() const
+{
+    return "zantrel_session_" + QByteArray::number(m_port);
+}
+
+QByteArray BoardServer::sessionToken(const http::Request &request) const
+{
+    const QByteArray name = sessionCookieName() + '=';
+    for (const QByteArray &part : request.header("cookie").split(';')) {
+        const QByteArray c = part.trimmed();
+        if (c.startsWith(name))
+            return c.mid(name.size());
+    }
+    return {};
+}
+
+std::optional<OnDuty> BoardServer::sessionOf(const http::Request &request)
+{
+    const QByteArray token = sessionToken(request);
+    return token.isEmpty() ? std::nullopt : m_sessions.find(token);
+}
+
+void BoardServer::logIn(const http::Request &request, http::Done done)
+{
+    const QJsonObject o = QJsonDocument::fromJson(request.body).object();
+    const QString id = o.value(QStringLiteral("id")).toString().trimmed();
+    QString password = o.value(QStringLiteral("password")).toString();
+    if (id.isEmpty() || password.isEmpty())
+        return done(secured(problem(400, QStringLiteral("请填写工号和密码"))));
+    onWorker(done, [this, id, password, done](BoardData &data) mutable {
+        try {
+            const OnDuty who = data.logIn(id, password);
+            passwordhash::wipe(password);
+            const QByteArray token = m_sessions.open(who);
+            http::Reply r = json(QJsonObject{{QStringLiteral("loggedIn"), true}, {QStringLiteral("id"), who.id}, {QStringLiteral("name"), who.name}});
+            // The browser keeps it from scripts and sends it to this board only.
+            r.headers.push_back({"Set-Cookie", sessionCookieName() + '=' + token + "; Path=/; HttpOnly; SameSite=Strict; Max-Age="
+                                                   + QByteArray::number(qint64(std::chrono::seconds(BoardSessions::kLongest).count()))});
+            done(secured(r));
+        } catch (const RuntimeError &e) {
+            passwordhash::wipe(password);
+            if (e.number() == RuntimeError::ChangeRefused)
+                return done(secured(problem(403, e.description())));
+            done(secured(unavailable(e, QStringLiteral("登录失败"))));
+        }
+    });
+}
+
+void BoardServer::me(const http::Request &request, http::Done done)
+{
+    const std::optional<OnDuty> who = sessionOf(request);
+    onWorker(done, [who, done](BoardData &data) {
+        try {
+            done(secured(json(QJsonObject{{QStringLiteral("operators"), data.hasOperators()},
+                                          {QStringLiteral("loggedIn"), who.has_value()},
+                                          {QStringLiteral("id"), who ? who->id : QString()},
+                                          {QStringLiteral("name"), who ? who->name : QString()}})));
+        } catch (const RuntimeError &e) {
+            done(secured(unavailable(e, QStringLiteral("无法读取"))));
+        }
+    });
+}
+
 void BoardServer::decide(const http::Request &request, http::Done done)
 {
     QJsonParseError error;
@@ -288,9 +362,20 @@ void BoardServer::decide(const http::Request &request, http::Done done)
     d.decidedBy = o.value(QStringLiteral("decidedBy")).toString();
     d.reason = o.value(QStringLiteral("reason")).toString();
     d.corrects = o.value(QStringLiteral("corrects")).toString();
-    onWorker(done, [d, done](BoardData &data) {
+    // Signed by the one logged in, his password asked again: the decision is his, by his name.
+    const std::optional<OnDuty> who = sessionOf(request);
+    QString password = o.value(QStringLiteral("password")).toString();
+    onWorker(done, [d, who, password, done](BoardData &data) mutable {
         try {
+            if (who) {
+                const OnDuty signer = data.logIn(who->id, password);
+                passwordhash::wipe(password);
+                d.signedBy = signer.id;
+                d.decidedBy = signer.name;
+            }
             switch (data.decide(d)) {
+            case DecisionResult::NotSigned:
+                return done(secured(problem(403, QStringLiteral("中央记录有操作员：请先用工号登录看板，决定时再输入密码"))));
             case DecisionResult::Recorded:
                 return done(secured(json(QJsonObject{{QStringLiteral("recorded"), true}})));
             case DecisionResult::AlreadySettled:
@@ -306,6 +391,8 @@ void BoardServer::decide(const http::Request &request, http::Done done)
             done(secured(problem(400, QStringLiteral("请填写姓名（至多 %1 字）和原因（至多 %2 字），并选择保留在哪一箱")
                                           .arg(kLongestName).arg(kLongestReason))));
         } catch (const RuntimeError &e) {
+            if (e.number() == RuntimeError::ChangeRefused)
+                return done(secured(problem(403, e.description())));
             done(secured(unavailable(e, QStringLiteral("决定未记录"))));
         }
     });

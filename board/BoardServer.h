@@ -2,6 +2,7 @@
 
 #include "board/BoardData.h"
 #include "board/BoardOptions.h"
+#include "board/BoardSessions.h"
 #include "board/DatabaseWorkers.h"
 #include "board/SharedSnapshot.h"
 #include "core/RuntimeError.h"
@@ -37,6 +38,12 @@ public:
 
 private:
     QByteArray cookieName() const;
+    QByteArray sessionCookieName() const;
+    // The operator of the request's session, if it has a live one.
+    std::optional<OnDuty> sessionOf(const http::Request &request);
+    QByteArray sessionToken(const http::Request &request) const;
+    void logIn(const http::Request &request, http::Done done);
+    void me(const http::Request &request, http::Done done);
     bool carriesToken(const http::Request &request) const;
     void find(const http::Request &request, http::Done done);
     void decide(const http::Request &request, http::Done done);
@@ -47,6 +54,7 @@ private:
     Options m_options;
     quint16 m_port = 0;
     SharedSnapshot m_snapshot;
+    BoardSessions m_sessions; // before the workers: their jobs open sessions until they are joined
     DatabaseWorkers m_workers;
     http::Server m_http; // last: stopped first, while the snapshot and the workers still run
 };

@@ -221,6 +221,21 @@ $$;
 CREATE TRIGGER box_changes_states BEFORE INSERT ON zantrel.box_changes
     FOR EACH ROW EXECUTE FUNCTION zantrel.box_change_states();
 
+-- A decision, once the record has operators, is signed by a supervisor or QA: it means 裁定.
+CREATE FUNCTION zantrel.decision_signed() RETURNS trigger LANGUAGE plpgsql AS $$
+BEGIN
+    IF NOT zantrel.signed_as_allowed(NEW.signed_by, ARRAY['supervisor', 'qa']) THEN
+        RAISE EXCEPTION 'zantrel: the decision is not signed by a supervisor or QA' USING ERRCODE = 'ZR018';
+    END IF;
+    IF NEW.signed_by IS NOT NULL THEN
+        NEW.meaning := '裁定';
+    END IF;
+    RETURN NEW;
+END
+$$;
+CREATE TRIGGER conflict_decisions_signed BEFORE INSERT ON zantrel.conflict_decisions
+    FOR EACH ROW EXECUTE FUNCTION zantrel.decision_signed();
+
 CREATE FUNCTION zantrel.batch_change_signed() RETURNS trigger LANGUAGE plpgsql AS $$
 BEGIN
     IF TG_TABLE_NAME = 'batch_states' THEN
@@ -256,6 +271,8 @@ GRANT EXECUTE ON FUNCTION zantrel.change_operator(text, text, text, text, text, 
 GRANT SELECT ON zantrel.operators, zantrel.operator_events, zantrel.operator_state
     TO zantrel_station, zantrel_reader, zantrel_supervisor, zantrel_rework, zantrel_planner, zantrel_admin;
 GRANT SELECT ON zantrel.refusals, zantrel.plant, zantrel.schema_version TO zantrel_admin;
+-- The board logs a supervisor in in the supervisor's role: it asks the version first.
+GRANT SELECT ON zantrel.schema_version TO zantrel_supervisor;
 
 DO $$
 BEGIN

@@ -6,6 +6,7 @@ const REFRESH_MS = 3000;
 const TITLE = '生产线看板';
 let chosen = null;      // the conflict the decision form is about
 let keepFirstChosen = null; // the box picked, awaiting confirmation
+let me = { operators: false, loggedIn: false, id: '', name: '' }; // who is logged in, where the record has operators
 
 function $(id) { return document.getElementById(id); }
 
@@ -163,8 +164,56 @@ function closeDecision() {
   refresh();
 }
 
+// Where the record has operators a decision is signed: by who logged in, his password asked again.
+async function refreshMe() {
+  try {
+    me = await getJson('/api/me');
+  } catch (e) {
+    return; // asked again at the next login or decision
+  }
+  $('login').hidden = !me.operators || me.loggedIn;
+  $('signedIn').hidden = !me.loggedIn;
+  $('signedInName').textContent = me.loggedIn ? me.name + '（' + me.id + '）' : '';
+  $('decidePasswordLabel').hidden = !me.loggedIn;
+  if (me.loggedIn) $('decidedBy').value = me.name;
+  $('decidedBy').readOnly = me.loggedIn;
+}
+
+async function logIn(event) {
+  event.preventDefault();
+  $('loginStatus').textContent = '';
+  try {
+    await getJson('/api/login', {
+      method: 'POST',
+      headers: { 'Content-Type': 'application/json', 'X-Zantrel-Board': 'decide' },
+      body: JSON.stringify({ id: $('loginId').value.trim(), password: $('loginPassword').value }),
+    });
+  } catch (e) {
+    $('loginStatus').textContent = e.message;
+  }
+  $('loginPassword').value = '';
+  await refreshMe();
+}
+
+async function logOut() {
+  try {
+    await getJson('/api/logout', { method: 'POST', headers: { 'X-Zantrel-Board': 'decide' } });
+  } catch (e) {
+    // the session ends by itself
+  }
+  await refreshMe();
+}
+
 function askConfirmation(keepFirst) {
   if (!chosen) return;
+  if (me.operators && !me.loggedIn) {
+    $('decideStatus').textContent = '请先用工号登录看板。';
+    return;
+  }
+  if (me.loggedIn && !$('decidePassword').value) {
+    $('decideStatus').textContent = '请输入密码：决定由你签名。';
+    return;
+  }
   if (!$('decidedBy').value.trim() || !$('reason').value.trim()) {
     $('decideStatus').textContent = '请填写姓名和原因。';
     return;
@@ -188,11 +237,14 @@ async function submitDecision() {
         keepIn: keepFirstChosen ? chosen.firstBoxId : chosen.secondBoxId,
         decidedBy: $('decidedBy').value.trim(), reason: $('reason').value.trim(),
         corrects: chosen.settled ? chosen.decisionId : '',
+        password: $('decidePassword').value,
       }),
     });
+    $('decidePassword').value = '';
     $('reason').value = '';
     closeDecision();
   } catch (e) {
+    $('decidePassword').value = '';
     $('decideStatus').textContent = '决定未记录：' + e.message;
     $('choice').hidden = false;
     $('confirm').hidden = true;
@@ -369,6 +421,9 @@ async function refresh() {
 
 document.addEventListener('DOMContentLoaded', () => {
   $('find').addEventListener('submit', lookup);
+  $('login').addEventListener('submit', logIn);
+  $('logout').addEventListener('click', logOut);
+  refreshMe();
   $('keepFirst').addEventListener('click', () => askConfirmation(true));
   $('keepSecond').addEventListener('click', () => askConfirmation(false));
   $('confirmDecision').addEventListener('click', submitDecision);

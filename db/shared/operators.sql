@@ -41,6 +41,10 @@ ALTER TABLE zantrel.box_changes
     ADD COLUMN box_after jsonb;
 ALTER TABLE zantrel.batches ADD COLUMN signed_by text;
 ALTER TABLE zantrel.batch_states ADD COLUMN signed_by text;
+-- A decision on a conflict is a signature: who (signed_by), and what it means ("裁定").
+ALTER TABLE zantrel.conflict_decisions
+    ADD COLUMN signed_by text,
+    ADD COLUMN meaning text;
 
 -- Each operator as the events leave them: name, role, active, failed logins in a row and,
 -- while a lockout lasts, its end.

@@ -396,6 +396,46 @@ try:
     finally:
         reader.kill()
 
+    # Once the record has operators a decision is signed: a supervisor logs in with his 工号
+    # and password (a wrong one told), is kept in an HttpOnly, SameSite=Strict cookie, and
+    # decides with his password again; the record keeps his name, 工号 and what it means.
+    db_tool = os.path.join(build, 'station', 'zantrel-db')
+    owner = url + ' user=postgres'
+    run(db_tool, 'operator', 'add', owner, 'A001', '--name', '张管理', '--role', 'admin', input='Admin-pass-1\n')
+    run(db_tool, 'operator', 'add', owner, 'S001', '--name', '周班长', '--role', 'supervisor', '--by', 'A001',
+        input='Super-pass-1\nAdmin-pass-1\n')
+    signing_at = datetime.datetime.now().replace(microsecond=0)
+    deliver('line3-a', signing_at, 'W-SIGN-A', 'SIGNED-1')
+    deliver('line3-b', signing_at, 'W-SIGN-B', 'SIGNED-1')
+    driver.get(base + '/')
+    wait('the login form', lambda: driver.find_element(By.ID, 'login').is_displayed())
+    driver.find_element(By.ID, 'loginId').send_keys('S001')
+    driver.find_element(By.ID, 'loginPassword').send_keys('wrong-pass')
+    driver.find_element(By.CSS_SELECTOR, '#login button').click()
+    wait('the refused login', lambda: '工号或密码不正确' in driver.find_element(By.ID, 'loginStatus').text)
+    driver.find_element(By.ID, 'loginPassword').send_keys('Super-pass-1')
+    driver.find_element(By.CSS_SELECTOR, '#login button').click()
+    wait('the supervisor logged in', lambda: driver.find_element(By.ID, 'signedIn').is_displayed()
+         and '周班长（S001）' in driver.find_element(By.ID, 'signedInName').text)
+    session = driver.get_cookie('zantrel_session_' + base.rsplit(':', 1)[1])
+    if not session or not session.get('httpOnly') or session.get('sameSite') != 'Strict':
+        fail('the session cookie is %r' % session)
+    wait('the conflict to sign', lambda: cells('#conflicts tr.open td.barcode') == ['SIGNED-1'])
+    driver.execute_script('document.querySelector("#conflicts tr.open button.choose").click();')
+    wait('the decision form', lambda: driver.find_element(By.ID, 'decide').is_displayed())
+    driver.find_element(By.ID, 'reason').send_keys('A 箱先封')
+    driver.find_element(By.ID, 'keepFirst').click()
+    wait('the password asked', lambda: '请输入密码' in driver.find_element(By.ID, 'decideStatus').text)
+    driver.find_element(By.ID, 'decidePassword').send_keys('Super-pass-1')
+    driver.find_element(By.ID, 'keepFirst').click()
+    driver.find_element(By.ID, 'confirmDecision').click()
+    wait('the signed decision', lambda: 'SIGNED-1' in cells('#conflicts tr.settled td.barcode'))
+    signed = psql("SELECT decided_by || '|' || signed_by || '|' || meaning FROM zantrel.conflict_decisions WHERE barcode = 'SIGNED-1'")
+    if signed != '周班长|S001|裁定':
+        fail('the record holds the signed decision as %r' % signed)
+    if psql("SELECT count(*) FROM zantrel.operator_events WHERE operator_id = 'S001' AND kind = 'login-failed' AND station = 'board'") != '1':
+        fail('the failed login is not on record')
+
     # Sixty stations, some not heard from for a while: the summary and the first of
     # those are in sight without scrolling, on a desk and on a phone.
     psql("INSERT INTO zantrel.station_state (station, heard_at, backlog, packing)"

@@ -418,7 +418,7 @@ private slots:
         QCOMPARE(k.secondStation, QStringLiteral("line3-e"));
         QVERIFY(!k.settled);
 
-        board::Decision d{k.secondBoxId, k.barcode, k.firstBoxId, k.firstBoxId, QStringLiteral("王主管"), QStringLiteral("X001 已发货"), {}};
+        board::Decision d{k.secondBoxId, k.barcode, k.firstBoxId, k.firstBoxId, QStringLiteral("王主管"), QStringLiteral("X001 已发货"), {}, {}};
         board::Decision wrong = d;
         wrong.reason = QStringLiteral("  ");
         QCOMPARE(data.decide(wrong), board::DecisionResult::Invalid);

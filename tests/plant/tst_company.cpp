@@ -196,7 +196,7 @@ private slots:
         QVERIFY(json.value(QStringLiteral("summary")).toString().contains(QStringLiteral("今日全公司 6 箱 6 包")));
         // Nothing is written into the company's record through its board.
         QCOMPARE(data.decide({s.conflicts[0].secondBoxId, s.conflicts[0].barcode, s.conflicts[0].firstBoxId, s.conflicts[0].secondBoxId,
-                              QStringLiteral("王主管"), QStringLiteral("改"), s.conflicts[0].decisionId}),
+                              QStringLiteral("王主管"), QStringLiteral("改"), s.conflicts[0].decisionId, {}}),
                  board::DecisionResult::NotAllowed);
         QVERIFY_THROWS_EXCEPTION(RuntimeError, data.rework({rework::Kind::Void, QStringLiteral("W001"), QString(), QString(), QString(),
                                                             QStringLiteral("王主管"), QStringLiteral("其他"), QString()}));

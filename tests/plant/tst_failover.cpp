@@ -91,7 +91,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT((s = reading.snapshot(midnight), s.openConflicts == 1), 20000);
         QCOMPARE(s.stations.size(), size_t(2));
         const board::Conflict k = s.conflicts.at(0);
-        QCOMPARE(reading.decide({k.secondBoxId, k.barcode, k.firstBoxId, k.firstBoxId, QStringLiteral("王主管"), QStringLiteral("先到先留"), {}}),
+        QCOMPARE(reading.decide({k.secondBoxId, k.barcode, k.firstBoxId, k.firstBoxId, QStringLiteral("王主管"), QStringLiteral("先到先留"), {}, {}}),
                  board::DecisionResult::Recorded);
         QCOMPARE(plantdb::one(*primary, "SELECT count(*) FROM zantrel.conflict_decisions"), QStringLiteral("1"));
         QTRY_VERIFY_WITH_TIMEOUT(reading.snapshot(midnight).openConflicts == 0, 20000);
