@@ -4,6 +4,8 @@
 #include "support/PlantDb.h"
 #include "support/ToolRun.h"
 
+#include "board/BoardSessions.h"
+
 #include "board/BoardData.h"
 #include "board/BoardJson.h"
 #include "board/BoardOptions.h"
@@ -141,6 +143,37 @@ class TestBoard : public QObject
     }
 
 private slots:
+    // A supervisor's session lives while he uses it, 15 idle minutes and 8 hours at most;
+    // its token is his alone and ends at logout.
+    void sessionsEndAfterTheirTime()
+    {
+        using namespace std::chrono;
+        board::BoardSessions sessions;
+        board::BoardSessions::Clock::time_point now = board::BoardSessions::Clock::now();
+        sessions.setClockForTests([&] { return now; });
+        const QByteArray a = sessions.open({QStringLiteral("S001"), QStringLiteral("周班长"), false});
+        const QByteArray b = sessions.open({QStringLiteral("Q001"), QStringLiteral("孙质检"), false});
+        QCOMPARE(a.size(), 64);
+        QVERIFY(a != b);
+        QCOMPARE(sessions.find(a)->name, QStringLiteral("周班长"));
+        QVERIFY(!sessions.find(a.left(63) + (a.endsWith('0') ? "1" : "0")));
+        // Used every 14 minutes, it lives on, up to 8 hours from its opening.
+        for (int n = 0; n < 34; ++n) {
+            now += minutes(14);
+            QVERIFY2(sessions.find(a), qPrintable(QString::number(n)));
+        }
+        now += minutes(14); // 8 h 10 min after it opened
+        QVERIFY(!sessions.find(a));
+        // Idle for more than 15 minutes: ended.
+        QVERIFY(!sessions.find(b));
+        const QByteArray c = sessions.open({QStringLiteral("S001"), QStringLiteral("周班长"), false});
+        now += minutes(16);
+        QVERIFY(!sessions.find(c));
+        const QByteArray d = sessions.open({QStringLiteral("S001"), QStringLiteral("周班长"), false});
+        sessions.close(d);
+        QVERIFY(!sessions.find(d));
+    }
+
     void initTestCase()
     {
         const QString why = m_server.start();
