@@ -196,7 +196,7 @@ std::vector<batches::BatchBox> BoardData::batchBoxes(const QString &batch)
     });
 }
 
-qint64 BoardData::rework(const rework::Change &change)
+qint64 BoardData::rework(const rework::Change &change, const QString &signedBy)
 {
     // A refused change (a pack not in that box) also drops the connection: the next one is fresh.
     return dropOnFailure([&] {
@@ -204,7 +204,7 @@ qint64 BoardData::rework(const rework::Change &change)
         if (m_company)
             throw RuntimeError(RuntimeError::DatabaseNotAllowed, kSource, QStringLiteral("公司汇总库只随各厂的记录变化"),
                                RuntimeError::Kind::Database);
-        return rework::record(writer(), change);
+        return rework::record(writer(), change, signedBy);
     });
 }
 

@@ -45,7 +45,8 @@ public:
     // Every box of the batch, with its packs now; none on a record without batches.
     std::vector<batches::BatchBox> batchBoxes(const QString &batch);
     // A change as rework::record makes it, through the board's login; its id.
-    qint64 rework(const rework::Change &change);
+    // signedBy: the 工号 who signed it, once the record has operators.
+    qint64 rework(const rework::Change &change, const QString &signedBy = {});
 
 
 private:

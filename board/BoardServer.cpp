@@ -270,9 +270,19 @@ void BoardServer::rework(const http::Request &request, http::Done done)
     if (c.box.isEmpty() || characters::count(c.box) > kLongestQuery || characters::count(c.station) > kLongestQuery
         || characters::count(c.barcode) > kLongestQuery)
         return done(secured(problem(400, QStringLiteral("请填写外箱号（至多 %1 个字符）").arg(kLongestQuery))));
-    onWorker(done, [c, done](BoardData &data) {
+    // Signed by the one logged in, his password asked again: the change is his, by his name.
+    const std::optional<OnDuty> who = sessionOf(request);
+    QString password = o.value(QStringLiteral("password")).toString();
+    onWorker(done, [c, who, password, done](BoardData &data) mutable {
         try {
-            done(secured(json(QJsonObject{{QStringLiteral("changeId"), QString::number(data.rework(c))}})));
+            QString signedBy;
+            if (who) {
+                const OnDuty signer = data.logIn(who->id, password);
+                passwordhash::wipe(password);
+                signedBy = signer.id;
+                c.person = signer.name;
+            }
+            done(secured(json(QJsonObject{{QStringLiteral("changeId"), QString::number(data.rework(c, signedBy))}})));
         } catch (const RuntimeError &e) {
             if (e.number() == RuntimeError::DatabaseNotAllowed)
                 return done(secured(problem(403, QStringLiteral("看板的数据库登录不属于 zantrel_rework，不能修改记录"))));

@@ -175,8 +175,13 @@ async function refreshMe() {
   $('signedIn').hidden = !me.loggedIn;
   $('signedInName').textContent = me.loggedIn ? me.name + '（' + me.id + '）' : '';
   $('decidePasswordLabel').hidden = !me.loggedIn;
-  if (me.loggedIn) $('decidedBy').value = me.name;
+  $('reworkPasswordLabel').hidden = !me.loggedIn;
+  if (me.loggedIn) {
+    $('decidedBy').value = me.name;
+    $('reworkBy').value = me.name;
+  }
   $('decidedBy').readOnly = me.loggedIn;
+  $('reworkBy').readOnly = me.loggedIn;
 }
 
 async function logIn(event) {
@@ -308,7 +313,7 @@ function reworkRequest() {
   return {
     kind: kind, box: $('reworkBox').value.trim(), station: $('reworkStation').value.trim(),
     barcode: pack ? $('reworkBarcode').value.trim() : '', person: $('reworkBy').value.trim(),
-    reason: $('reworkReason').value, note: $('reworkNote').value.trim(),
+    reason: $('reworkReason').value, note: $('reworkNote').value.trim(), password: $('reworkPassword').value,
   };
 }
 
@@ -331,10 +336,12 @@ async function submitRework() {
       headers: { 'Content-Type': 'application/json', 'X-Zantrel-Board': 'decide' },
       body: JSON.stringify(reworkRequest()),
     });
+    $('reworkPassword').value = '';
     $('reworkStatus').textContent = '已记录修改 #' + done.changeId + '。';
     $('reworkConfirm').hidden = true;
     lookup();
   } catch (e) {
+    $('reworkPassword').value = '';
     $('reworkStatus').textContent = '修改未记录：' + e.message;
     $('reworkConfirm').hidden = true;
   }

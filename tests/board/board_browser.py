@@ -435,6 +435,22 @@ try:
         fail('the record holds the signed decision as %r' % signed)
     if psql("SELECT count(*) FROM zantrel.operator_events WHERE operator_id = 'S001' AND kind = 'login-failed' AND station = 'board'") != '1':
         fail('the failed login is not on record')
+    # A change through the page is signed the same way: by who logged in, his password again.
+    query = driver.find_element(By.ID, 'query')
+    query.clear()
+    query.send_keys('W-SIGN-A\n')
+    wait('the box to change', lambda: cells('#found td.barcode') == ['SIGNED-1'])
+    driver.execute_script('document.querySelector("#found tbody tr button.takeOut").click();')
+    if driver.find_element(By.ID, 'reworkBy').get_attribute('value') != '周班长':
+        fail('the change is not in the name of who logged in')
+    driver.find_element(By.ID, 'reworkPassword').send_keys('Super-pass-1')
+    driver.find_element(By.ID, 'reworkAsk').click()
+    wait('the signed change\'s confirmation', lambda: driver.find_element(By.ID, 'reworkGo').is_displayed())
+    driver.find_element(By.ID, 'reworkGo').click()
+    wait('the signed change', lambda: '已记录修改' in driver.find_element(By.ID, 'reworkStatus').text)
+    changed = psql("SELECT person || '|' || signed_by FROM zantrel.box_changes WHERE barcode = 'SIGNED-1' AND decision_id IS NULL")
+    if changed != '周班长|S001':
+        fail('the record holds the signed change as %r' % changed)
 
     # Sixty stations, some not heard from for a while: the summary and the first of
     # those are in sight without scrolling, on a desk and on a phone.

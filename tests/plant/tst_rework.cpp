@@ -276,8 +276,8 @@ private slots:
         // A supervisor's name with a NUL, or of 100 characters beyond the BMP.
         board::BoardData data(url("board"), 10);
         const QString id = QUuid::createUuid().toString(QUuid::WithoutBraces);
-        QCOMPARE(data.decide({id, "TX1", id, id, QStringLiteral("王") + QChar(0), QStringLiteral("改"), {}}), board::DecisionResult::Invalid);
-        QVERIFY(data.decide({id, "TX1", id, id, wide + wide.left(80), QStringLiteral("改"), {}}) != board::DecisionResult::Invalid);
+        QCOMPARE(data.decide({id, "TX1", id, id, QStringLiteral("王") + QChar(0), QStringLiteral("改"), {}, {}}), board::DecisionResult::Invalid);
+        QVERIFY(data.decide({id, "TX1", id, id, wide + wide.left(80), QStringLiteral("改"), {}, {}}) != board::DecisionResult::Invalid);
     }
 
     // zantrel-label --db: an outer label that two stations used is one box's only with --station.
@@ -465,7 +465,7 @@ private slots:
             if (c.barcode == QLatin1String("K1"))
                 k = c;
         QVERIFY(k);
-        QCOMPARE(data.decide({k->secondBoxId, k->barcode, k->firstBoxId, k->firstBoxId, QStringLiteral("王主管"), QStringLiteral("X 已发货"), {}}),
+        QCOMPARE(data.decide({k->secondBoxId, k->barcode, k->firstBoxId, k->firstBoxId, QStringLiteral("王主管"), QStringLiteral("X 已发货"), {}, {}}),
                  board::DecisionResult::Recorded);
         QCOMPARE(whereIs("K1"), QStringList{"X001"});
         QCOMPARE(checkAtAStation("K1"), QStringLiteral("X001"));
