@@ -475,7 +475,7 @@ private slots:
         for (const board::Conflict &c : s.conflicts)
             if (c.barcode == QLatin1String("K1"))
                 last = c.decisionId;
-        QCOMPARE(data.decide({k->secondBoxId, k->barcode, k->firstBoxId, k->secondBoxId, QStringLiteral("李经理"), QStringLiteral("改判"), last}),
+        QCOMPARE(data.decide({k->secondBoxId, k->barcode, k->firstBoxId, k->secondBoxId, QStringLiteral("李经理"), QStringLiteral("改判"), last, {}}),
                  board::DecisionResult::Recorded);
         QCOMPARE(whereIs("K1"), QStringList{"Y001"});
         QCOMPARE(history("K1"), QStringList({"packed X001", "packed Y001", QStringLiteral("take-out Y001 重复包裁定"),
