@@ -272,6 +272,12 @@ private slots:
             passwordField->setText(password);
             QTest::keyClick(passwordField, Qt::Key_Return);
         };
+        // Esc goes back to the setup window: nothing started.
+        QTest::mouseClick(setup->findChild<QPushButton *>("cmdOK"), Qt::LeftButton);
+        QTRY_VERIFY(setup->loginWindow() && setup->loginWindow()->isVisible());
+        QTest::keyClick(setup->loginWindow()->findChild<QLineEdit *>("txtId"), Qt::Key_Escape);
+        QTRY_VERIFY(!setup->loginWindow());
+        QVERIFY(!setup->scanWindow());
         QTest::mouseClick(setup->findChild<QPushButton *>("cmdOK"), Qt::LeftButton);
         QTRY_VERIFY(setup->loginWindow());
         QPointer<QWidget> login = setup->loginWindow();
