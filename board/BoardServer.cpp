@@ -222,7 +222,7 @@ void BoardServer::answer(const http::Request &request, http::Done done)
     } else if (request.path == "/api/login") {
         logIn(request, std::move(done));
     } else if (request.path == "/api/logout") {
-        m_sessions.close(sessionToken(request));
+        m_sessions.end(sessionToken(request));
         http::Reply r = json(QJsonObject{{QStringLiteral("loggedIn"), false}});
         r.headers.push_back({"Set-Cookie", sessionCookieName() + "=; Path=/; HttpOnly; SameSite=Strict; Max-Age=0"});
         done(secured(r));
@@ -327,7 +327,7 @@ void BoardServer::logIn(const http::Request &request, http::Done done)
         try {
             const OnDuty who = data.logIn(id, password);
             passwordhash::wipe(password);
-            const QByteArray token = m_sessions.open(who);
+            const QByteArray token = m_sessions.begin(who);
             http::Reply r = json(QJsonObject{{QStringLiteral("loggedIn"), true}, {QStringLiteral("id"), who.id}, {QStringLiteral("name"), who.name}});
             // The browser keeps it from scripts and sends it to this board only.
             r.headers.push_back({"Set-Cookie", sessionCookieName() + '=' + token + "; Path=/; HttpOnly; SameSite=Strict; Max-Age="

@@ -4,14 +4,14 @@
 
 namespace board {
 
-QByteArray BoardSessions::open(const OnDuty &who)
+QByteArray BoardSessions::begin(const OnDuty &who)
 {
     QByteArray bytes(32, '\0');
     QRandomGenerator::system()->fillRange(reinterpret_cast<quint32 *>(bytes.data()), bytes.size() / 4);
     const QByteArray token = bytes.toHex();
     const std::lock_guard<std::mutex> hold(m_lock);
     const Clock::time_point now = m_now();
-    // Ended ones go when a new one opens: the table never grows past the sessions alive.
+    // Ended ones go when a new one begins: the table never grows past the sessions alive.
     for (auto it = m_sessions.begin(); it != m_sessions.end();)
         it = now - it->opened > kLongest || now - it->seen > kIdle ? m_sessions.erase(it) : std::next(it);
     m_sessions.insert(token, {who, now, now});
@@ -33,7 +33,7 @@ std::optional<OnDuty> BoardSessions::find(const QByteArray &token)
     return it->who;
 }
 
-void BoardSessions::close(const QByteArray &token)
+void BoardSessions::end(const QByteArray &token)
 {
     const std::lock_guard<std::mutex> hold(m_lock);
     m_sessions.remove(token);

@@ -22,10 +22,10 @@ public:
     static constexpr std::chrono::minutes kIdle{15};
 
     // A new session for the operator; its token (64 hex digits).
-    QByteArray open(const OnDuty &who);
+    QByteArray begin(const OnDuty &who);
     // The operator of a live session, which the request keeps alive; nothing otherwise.
     std::optional<OnDuty> find(const QByteArray &token);
-    void close(const QByteArray &token);
+    void end(const QByteArray &token);
 
     // For tests: what the clock says now.
     void setClockForTests(std::function<Clock::time_point()> now) { m_now = std::move(now); }

@@ -56,10 +56,7 @@ std::vector<Batch> batchesOf(const std::vector<database::Row> &rows)
 
 void needVersion(database::Connection &db)
 {
-    const int version = plantschema::installedVersion(db);
-    if (version < plantschema::kBatchVersion)
-        refuse(RuntimeError::SchemaUnusable,
-               QStringLiteral("中央记录的架构版本 %1 还没有批次（需要版本 %2）：请先运行 zantrel-db init").arg(version).arg(plantschema::kBatchVersion));
+    plantschema::require(db, plantschema::kBatchVersion, QStringLiteral("批次"));
 }
 
 void needPlanner(database::Connection &db)

@@ -39,13 +39,7 @@ constexpr std::array<Names, 4> kNames{{{Role::Packer, "packer", u"包装工"},
 
 void needVersion(database::Connection &db)
 {
-    const int version = plantschema::installedVersion(db);
-    if (version < plantschema::kOperatorVersion)
-        throw RuntimeError(RuntimeError::SchemaUnusable, kSource,
-                           QStringLiteral("中央记录的架构版本 %1 还没有操作员（需要版本 %2）：请先运行 zantrel-db init")
-                               .arg(version)
-                               .arg(plantschema::kOperatorVersion),
-                           RuntimeError::Kind::Database);
+    plantschema::require(db, plantschema::kOperatorVersion, QStringLiteral("操作员"));
 }
 
 QString idProblem(const QString &id)

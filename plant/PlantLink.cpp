@@ -17,6 +17,7 @@
 #include <QFileInfo>
 #include <QSet>
 #include <algorithm>
+#include <functional>
 #include <cstdlib>
 #include <chrono>
 #include <mutex>
@@ -34,6 +35,20 @@ void tell(QString &notice, const QString &text)
 // after every reconnect; and at start over this many days of workbooks.
 constexpr int kLevelEverySeconds = 300;
 constexpr int kLevelDaysAtStart = 7;
+
+// Runs the question on a thread of its own while the windows keep painting; clicks wait,
+// so that what asked (Start, a login) is not clicked twice meanwhile.
+void askWithWindowsPainted(const std::function<void()> &question)
+{
+    QEventLoop loop;
+    QEventLoop *waiting = &loop; // lives until the thread is joined
+    std::thread asking([&question, waiting] {
+        question();
+        QMetaObject::invokeMethod(waiting, &QEventLoop::quit, Qt::QueuedConnection);
+    });
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
+    asking.join();
+}
 
 } // namespace
 
@@ -346,20 +361,14 @@ std::optional<QString> PlantLink::recordedUse(const QString &outerLabel)
         return std::nullopt; // not waited for: the station goes on as without a record
     const int answer = m_shared->options.answerSeconds > 0 ? m_shared->options.answerSeconds : 10;
     std::optional<QString> use;
-    QEventLoop loop;
-    QEventLoop *waiting = &loop; // lives until the thread is joined
-    std::thread asking([&use, &waiting, url = m_shared->options.url, outerLabel, answer] {
+    askWithWindowsPainted([&use, url = m_shared->options.url, outerLabel, answer] {
         try {
             auto db = database::connect(url, answer, answer);
             use = recordedlabels::firstUse(*db, outerLabel);
         } catch (const RuntimeError &) {
             // Not reached in time: what the workbooks say is all Start can know.
         }
-        QMetaObject::invokeMethod(waiting, &QEventLoop::quit, Qt::QueuedConnection);
     });
-    // The windows keep painting; clicks wait, so Start is not clicked twice meanwhile.
-    loop.exec(QEventLoop::ExcludeUserInputEvents);
-    asking.join();
     return use;
 }
 
@@ -367,9 +376,7 @@ BatchSource::Offer PlantLink::startable(const QString &line, const QString &also
 {
     Offer offer;
     const int answer = m_shared->options.answerSeconds > 0 ? m_shared->options.answerSeconds : 10;
-    QEventLoop loop;
-    QEventLoop *waiting = &loop; // lives until the thread is joined
-    std::thread asking([&offer, &waiting, url = m_shared->options.url, station = m_station, line, also, answer] {
+    askWithWindowsPainted([&offer, url = m_shared->options.url, station = m_station, line, also, answer] {
         try {
             auto db = database::connect(url, std::min(answer, 5), answer);
             offer.batches = batches::startable(*db, line, also);
@@ -378,11 +385,7 @@ BatchSource::Offer PlantLink::startable(const QString &line, const QString &also
         } catch (const RuntimeError &e) {
             offer.why = e.description();
         }
-        QMetaObject::invokeMethod(waiting, &QEventLoop::quit, Qt::QueuedConnection);
     });
-    // The windows keep painting; clicks wait, so Start is not clicked twice meanwhile.
-    loop.exec(QEventLoop::ExcludeUserInputEvents);
-    asking.join();
     return offer;
 }
 
@@ -392,9 +395,7 @@ OperatorLogin::Result PlantLink::logIn(const QString &id, const QString &passwor
     std::optional<operators::LoggedIn> in;
     QString unreachable;
     const int answer = m_shared->options.answerSeconds > 0 ? m_shared->options.answerSeconds : 10;
-    QEventLoop loop;
-    QEventLoop *waiting = &loop; // lives until the thread is joined
-    std::thread asking([&, url = m_shared->options.url, station = m_station, answer] {
+    askWithWindowsPainted([&, url = m_shared->options.url, station = m_station, answer] {
         try {
             auto db = database::connect(url, std::min(answer, 5), answer);
             in = operators::logIn(*db, id, password, station);
@@ -405,11 +406,7 @@ OperatorLogin::Result PlantLink::logIn(const QString &id, const QString &passwor
             else
                 unreachable = e.description();
         }
-        QMetaObject::invokeMethod(waiting, &QEventLoop::quit, Qt::QueuedConnection);
     });
-    // The windows keep painting; clicks wait, so the login is not sent twice meanwhile.
-    loop.exec(QEventLoop::ExcludeUserInputEvents);
-    asking.join();
     if (in) {
         result.who = OnDuty{in->who.id, in->who.name, false};
         try {

@@ -54,6 +54,15 @@ int installedVersion(database::Connection &db)
     return version[0][0].value_or(QStringLiteral("0")).toInt();
 }
 
+void require(database::Connection &db, int version, const QString &what)
+{
+    const int installed = installedVersion(db);
+    if (installed < version)
+        throw RuntimeError(RuntimeError::SchemaUnusable, QStringLiteral("PlantSchema"),
+                           QStringLiteral("中央记录的架构版本 %1 还没有%2（需要版本 %3）：请先运行 zantrel-db init").arg(installed).arg(what).arg(version),
+                           RuntimeError::Kind::Database);
+}
+
 QStringList migrate(database::Connection &db)
 {
     QStringList done;

@@ -34,6 +34,10 @@ int knownVersion();
 // The version the database holds: 0 without the schema.
 int installedVersion(database::Connection &db);
 
+// Raises a RuntimeError (SchemaUnusable) when the database holds an older version than
+// the one that has what is asked for ("批次", "操作员"), telling to run zantrel-db init.
+void require(database::Connection &db, int version, const QString &what);
+
 // Brings the schema to knownVersion(); returns what it did, a line each ("" lines
 // never). Raises a RuntimeError, leaving the last whole version in place, when a
 // migration fails or the database holds a newer version than this program knows.

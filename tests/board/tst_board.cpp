@@ -151,8 +151,8 @@ private slots:
         board::BoardSessions sessions;
         board::BoardSessions::Clock::time_point now = board::BoardSessions::Clock::now();
         sessions.setClockForTests([&] { return now; });
-        const QByteArray a = sessions.open({QStringLiteral("S001"), QStringLiteral("周班长"), false});
-        const QByteArray b = sessions.open({QStringLiteral("Q001"), QStringLiteral("孙质检"), false});
+        const QByteArray a = sessions.begin({QStringLiteral("S001"), QStringLiteral("周班长"), false});
+        const QByteArray b = sessions.begin({QStringLiteral("Q001"), QStringLiteral("孙质检"), false});
         QCOMPARE(a.size(), 64);
         QVERIFY(a != b);
         QCOMPARE(sessions.find(a)->name, QStringLiteral("周班长"));
@@ -166,11 +166,11 @@ private slots:
         QVERIFY(!sessions.find(a));
         // Idle for more than 15 minutes: ended.
         QVERIFY(!sessions.find(b));
-        const QByteArray c = sessions.open({QStringLiteral("S001"), QStringLiteral("周班长"), false});
+        const QByteArray c = sessions.begin({QStringLiteral("S001"), QStringLiteral("周班长"), false});
         now += minutes(16);
         QVERIFY(!sessions.find(c));
-        const QByteArray d = sessions.open({QStringLiteral("S001"), QStringLiteral("周班长"), false});
-        sessions.close(d);
+        const QByteArray d = sessions.begin({QStringLiteral("S001"), QStringLiteral("周班长"), false});
+        sessions.end(d);
         QVERIFY(!sessions.find(d));
     }
 

@@ -9,6 +9,7 @@
 #include "platform/Sound.h"
 #include "ui/scan/StatusPanel.h"
 #include "ui/setup/frm_LOGIN.h"
+#include "ui/WindowPlacement.h"
 #include "core/SystemReason.h"
 #include "platform/qtwidgets/Twips.h"
 #include "station/ports/LabelHandoff.h"
@@ -203,10 +204,7 @@ void frm_SCAN::handOver()
         stillThere();
         refreshStatus();
     });
-    window->move(pos());
-    window->show();
-    window->raise();
-    window->activateWindow();
+    showWhere(window, this);
 }
 
 void frm_SCAN::lockUp()

@@ -10,6 +10,7 @@
 #include "ui/setup/frm_BATCH.h"
 #include "ui/setup/frm_LOGIN.h"
 #include "ui/ProgramIcon.h"
+#include "ui/WindowPlacement.h"
 #include "station/ports/BatchSource.h"
 #include "station/ports/LabelHandoff.h"
 #include "station/StartChecks.h"
@@ -155,10 +156,7 @@ void frm_MAIN::cmdOK_Click()
         m_onDuty = who;
         startAs();
     });
-    window->move(pos());
-    window->show();
-    window->raise();
-    window->activateWindow();
+    showWhere(window, this);
 }
 
 void frm_MAIN::startAs()
@@ -219,10 +217,7 @@ void frm_MAIN::chooseBatch()
         }
         startWith(chosen);
     });
-    window->move(pos());
-    window->show();
-    window->raise();
-    window->activateWindow();
+    showWhere(window, this);
 }
 
 void frm_MAIN::startWith(const std::optional<Batch> &batch)
@@ -319,10 +314,7 @@ bool frm_MAIN::openScanWindow(const std::optional<BoxJournal::Saved> &kept)
 void frm_MAIN::showScanWindow()
 {
     m_scan->refreshStatus(); // Start may have changed the box size
-    m_scan->move(pos()); // where the setup window is: a station's windows stay together on a shared screen
-    m_scan->show();
-    m_scan->raise();
-    m_scan->activateWindow();
+    showWhere(m_scan, this);
 }
 
 void frm_MAIN::cmdCancel_Click()
